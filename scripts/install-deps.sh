@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs the Debian packages the build and the tests need (only the missing
+# ones). Run as root or with sudo available.
+set -euo pipefail
+
+native=(build-essential cmake python3 googletest libbenchmark-dev clang
+        libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core libpng-dev sox xvfb xauth)
+windows=(g++-mingw-w64-i686 wine wine32:i386)
+
+want=("${native[@]}")
+if [ "${VEMO_SKIP_WINDOWS:-0}" != 1 ]; then want+=("${windows[@]}"); fi
+if [ "${1:-}" = "--bench" ]; then want+=(libyuv-dev); fi
+
+sudo_cmd=()
+if [ "$(id -u)" != 0 ]; then sudo_cmd=(sudo); fi
+
+missing=()
+for p in "${want[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+if printf '%s\n' "${missing[@]}" | grep -q ':i386$'; then
+  dpkg --print-foreign-architectures | grep -q i386 || "${sudo_cmd[@]}" dpkg --add-architecture i386
+fi
+"${sudo_cmd[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Builds and runs every test: release and ASan/UBSan natively, then the
+# Windows i686 build under wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+jobs=$(nproc)
+
+for preset in release debug-asan; do
+  echo "== $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j"$jobs"
+  ctest --preset "$preset" -j"$jobs"
+done
+
+if [ "${VEMO_SKIP_WINDOWS:-0}" != 1 ]; then
+  echo "== mingw-i686 (under wine)"
+  cmake --preset mingw-i686 >/dev/null
+  cmake --build --preset mingw-i686 -j"$jobs"
+  export WINEPREFIX="$PWD/build/wine-prefix" WINEARCH=win32 WINEDEBUG=-all
+  [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1 || true
+  ctest --preset mingw-i686 -j"$jobs"
+  wineserver -k 2>/dev/null || true
+fi
+
+if [ -x scripts/fuzz.sh ] && [ "${VEMO_SKIP_FUZZ:-0}" != 1 ]; then
+  echo "== fuzz"
+  scripts/fuzz.sh
+fi
+echo "All tests passed."

@@ -1,0 +1,57 @@
+#include "vemo/memory.h"
+
+#include "platform/platform.h"
+
+namespace vemo {
+
+void* AllocateLibraryMemory(size_t size) {
+    if (size == 0 || size == static_cast<size_t>(-1)) return nullptr;
+    // No block of the library needs 2 GB; larger sizes come from bad input.
+    if (size > kLargestLibraryBlock) return nullptr;
+    auto* raw = static_cast<uint8_t*>(platform::HeapAllocate(size + 64));
+    if (!raw) return nullptr;
+    // Move forward to the next 32-byte boundary that leaves at least 33
+    // bytes: the byte before the block holds the distance, the one before
+    // that a zero.
+    const unsigned distance = 64 - static_cast<unsigned>(reinterpret_cast<uintptr_t>(raw) % 32);
+    uint8_t* block = raw + distance;
+    block[-1] = static_cast<uint8_t>(distance);
+    block[-2] = 0;
+    return block;
+}
+
+void FreeLibraryMemory(void* block) {
+    if (!block) return;
+    auto* p = static_cast<uint8_t*>(block);
+    platform::HeapFree(p - p[-1]);
+}
+
+BlockPool::BlockPool() { requests_.reserve(32); }
+
+void BlockPool::Request(void** where, size_t size) {
+    const size_t rounded = (size + 31) & ~static_cast<size_t>(31);
+    // Pad so that successive buffers start at different offsets modulo 1024.
+    const size_t pad =
+        32 * ((total_ / 32 - rounded / 32 + 1) % 32);  // unsigned arithmetic, as planned
+    if (requests_.size() == requests_.capacity()) requests_.reserve(requests_.capacity() * 2);
+    requests_.push_back(Entry{where, total_});
+    total_ += rounded + pad;
+}
+
+void* BlockPool::Commit(void** header, size_t header_size) {
+    const size_t head = (header_size + 31) & ~static_cast<size_t>(31);
+    auto* block = static_cast<uint8_t*>(AllocateLibraryMemory(head + total_));
+    if (block) {
+        *header = block;
+        for (const Entry& e : requests_) *e.where = block + head + e.offset;
+    }
+    Reset();
+    return block;
+}
+
+void BlockPool::Reset() {
+    requests_.clear();
+    total_ = 0;
+}
+
+}  // namespace vemo
