@@ -1,0 +1,197 @@
+// The stream core: opening and closing movies, pacing frames on the
+// millisecond clock, decoding sound and picture, keeping them together,
+// copying frames out, changed areas and playback statistics.
+//
+// A caller plays a movie by repeating
+//     if (!ShouldWait(m)) { DecodeFrame(m); CopyFrameToSurface(m, ...);
+//                           GetChangedRects(...); NextFrame(m); }
+// on one thread. Operations return null or 0 on failure; the text of the last
+// failure is GetLastMovieError().
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "vemo/changed_rects.h"
+#include "vemo/frame_planes.h"
+
+namespace vemo {
+
+struct Movie;
+
+// The sound back end's types (vemo/sound_driver.h declares them the same way).
+class SoundDriver;
+struct SoundMovieInfo;
+using SoundOpener = std::unique_ptr<SoundDriver> (*)(uint32_t rate, uint32_t bits,
+                                                     uint32_t channels, uint32_t open_flags,
+                                                     const SoundMovieInfo& movie);
+using SoundSystemGetter = SoundOpener (*)(void* argument);
+
+// ---------------------------------------------------------------- open flags
+// Bits not listed are kept and passed on (to the sound opener and the copy).
+constexpr uint32_t kOpenNoVideo = 0x400;        // no planes; nothing decoded or copied
+constexpr uint32_t kOpenUseFrameRate = 0x1000;  // use the pending frame-rate override
+constexpr uint32_t kOpenPreloadMovie = 0x2000;  // read the whole movie at open
+constexpr uint32_t kOpenUseTrackList = 0x4000;  // use the pending sound-track list
+constexpr uint32_t kOpenVersionBits = 0x18000;  // set from the version letter
+constexpr uint32_t kOpenGrayscaleMovie = 0x20000;
+constexpr uint32_t kOpenNeverSkipBlits = 0x80000;
+constexpr uint32_t kOpenDecodeAlpha = 0x100000;      // kept only when the movie has alpha
+constexpr uint32_t kOpenNoFill = 0x200000;           // do not fill the read buffer at open
+constexpr uint32_t kOpenUseReadSpeed = 0x400000;     // use the pending simulated read speed
+constexpr uint32_t kOpenHandle = 0x800000;           // source: pointer to an intptr_t file handle
+constexpr uint32_t kOpenUseBufferSize = 0x1000000;   // use the pending read-buffer size
+constexpr uint32_t kOpenInMemory = 0x4000000;        // source: the whole movie in memory
+constexpr uint32_t kOpenWithoutThreads = 0x8000000;  // input serviced on the caller's thread
+constexpr uint32_t kOpenScaleMask = 0x70000000;  // scaling mode 1-7 (7 = none); 0 = the header's
+constexpr int kOpenScaleShift = 28;
+
+// GetChangedRects flags (the display buffer's surface type word).
+constexpr uint32_t kRectsNotWanted = 0x4000000;
+constexpr uint32_t kRectsBoundingOnly = 0x8000000;
+constexpr uint32_t kRectsNeverSkip = 0x80000;
+
+// ---------------------------------------------------------------- open and close
+// source: a file name (const char*), a pointer to an intptr_t holding an open
+// file handle positioned at the movie's first byte (kOpenHandle), or the
+// movie's first byte in memory (kOpenInMemory; the bytes must stay valid
+// and unchanged until CloseMovie). Null on failure (see GetLastMovieError).
+Movie* OpenMovie(const void* source, uint32_t flags);
+// Accepts null.
+void CloseMovie(Movie* movie);
+// The text of the last error ("" after a successful open).
+const char* GetLastMovieError();
+
+// Registers the sound back end. Refused (0, nothing changes) when the getter
+// differs from the registered one while any track of any movie is open.
+// Otherwise the getter is kept and called with the argument; a non-null
+// result becomes the track opener. Returns whether an opener is available.
+// A null getter: 0.
+int SetSoundSystem(SoundSystemGetter getter, void* argument);
+
+// Pending open settings: consumed (and reset) by the next OpenMovie that asks
+// for them with its flags.
+void SetPendingFrameRate(int32_t numerator, int32_t denominator);  // numerator -1: not set
+void SetPendingTrackList(uint32_t count, const uint32_t* ids);     // default: one track, ID 0
+void SetPendingReadBufferSize(int32_t bytes);                      // -1: not set
+void SetPendingReadSpeed(int32_t bytes_per_second);                // -1: not set
+
+// ---------------------------------------------------------------- playback
+// 1 when the caller should wait (the next frame is not due), 0 when the frame
+// should be decoded now.
+int ShouldWait(Movie* movie);
+// Decodes the current frame's sound and picture. 0 on success or when it was
+// already decoded; 1 when the movie is done (read error or damaged packet).
+int DecodeFrame(Movie* movie);
+// Advances to the next frame (after the last, to frame 1) and reads it.
+void NextFrame(Movie* movie);
+// Non-zero pauses, 0 resumes; returns the paused state afterwards.
+int PauseMovie(Movie* movie, int pause);
+// Switches every played track's sound off or on; returns whether any device
+// is on afterwards.
+int SetSoundOnOff(Movie* movie, int on);
+
+// Converts the source rectangle (movie pixels) of the current frame into the
+// destination (pitch negative for bottom-up surfaces). flags: the copy flags
+// word (surface_format.h). Returns 1 when the frame was late (skipped, or
+// drawn late under NeverSkip), otherwise 0.
+int CopyFrameToSurface(Movie* movie, uint8_t* destination, int32_t pitch,
+                       uint32_t destination_height, uint32_t destination_x, uint32_t destination_y,
+                       uint32_t source_left, uint32_t source_top, uint32_t source_width,
+                       uint32_t source_height, uint32_t flags);
+
+// Number of changed-area rectangles of the frame (0-8); the rectangles are
+// MovieChangedRects(movie). flags: kRects*.
+int GetChangedRects(uint32_t flags, Movie* movie);
+const ChangedRect* MovieChangedRects(const Movie* movie);
+
+// ---------------------------------------------------------------- statistics
+struct MovieSummary {
+    uint32_t width;
+    uint32_t height;
+    uint32_t total_playback_time;
+    uint32_t header_rate_num;
+    uint32_t header_rate_den;
+    uint32_t played_rate_num;  // 0/0: as fast as possible
+    uint32_t played_rate_den;
+    uint32_t open_time;
+    uint32_t frames;
+    uint32_t frames_played;
+    uint32_t skipped_frames;  // always 0: only blits are skipped
+    uint32_t skipped_blits;
+    uint32_t sound_skips;
+    uint32_t blit_time;
+    uint32_t frame_read_time;
+    uint32_t video_time;
+    uint32_t audio_time;
+    uint32_t idle_service_time;
+    uint32_t busy_service_time;
+    uint32_t device_speed;  // bytes read x 1000 / (read time + 1)
+    uint32_t slowest_frame_time;
+    uint32_t second_slowest_frame_time;
+    uint32_t slowest_frame;
+    uint32_t second_slowest_frame;
+    uint32_t average_data_rate;
+    uint32_t average_frame_size;
+    uint32_t total_memory;
+    uint32_t total_input_memory;
+    uint32_t highest_input_memory;
+    uint32_t peak_data_rate;
+    uint32_t peak_frame;  // 1-based
+};
+static_assert(sizeof(MovieSummary) == 31 * 4, "31 fields");
+
+struct RealtimeStats {
+    uint32_t frame;  // the last decoded frame
+    uint32_t played_rate_num;
+    uint32_t played_rate_den;
+    uint32_t window_frames;
+    uint32_t window_time;  // at least 1
+    uint32_t video_time;
+    uint32_t audio_time;
+    uint32_t frame_read_time;
+    uint32_t idle_service_time;
+    uint32_t busy_service_time;
+    uint32_t blit_time;
+    uint32_t input_full_level;
+    uint32_t input_fill;
+    uint32_t data_rate;  // bytes per second over the window
+};
+static_assert(sizeof(RealtimeStats) == 14 * 4, "14 fields");
+
+// Does nothing for no movie or no record.
+void GetSummary(Movie* movie, MovieSummary* summary);
+// frames: the window; 0, or whole frames per second or more, means one
+// second less one frame.
+void GetRealtimeStats(uint32_t frames, Movie* movie, RealtimeStats* stats);
+
+// ---------------------------------------------------------------- what a caller may read
+struct MovieInfo {
+    uint32_t width;  // as played (after the scaling mode)
+    uint32_t height;
+    uint32_t header_width;
+    uint32_t header_height;
+    uint32_t frames;
+    uint32_t current_frame;  // 1-based
+    uint32_t last_decoded_frame;
+    uint32_t rate_num;  // as played
+    uint32_t rate_den;
+    uint32_t open_flags;  // the combined flags
+    uint32_t header_flags;
+    uint32_t scaling_mode;  // 0-7
+    uint32_t played_tracks;
+    uint32_t sound_on;
+    uint32_t paused;
+    uint32_t done;  // a read error or a damaged packet ended playback
+    uint32_t preloaded;
+    uint32_t threaded;  // a background reader serves the input
+};
+// False for no movie.
+bool GetMovieInfo(const Movie* movie, MovieInfo* info);
+// The decoded picture (null with kOpenNoVideo) and the change map.
+const FramePlanes* MovieFramePlanes(const Movie* movie);
+const uint8_t* MovieChangeMap(const Movie* movie);
+// The sound output of the i-th played track (null past the end).
+SoundDriver* MovieSoundDriver(const Movie* movie, uint32_t i);
+
+}  // namespace vemo
