@@ -1,0 +1,30 @@
+// Sound back ends on SDL2 (Linux): link vemo_sound_sdl.
+//
+// The looping-buffer back end (the default): one loop of about 0.6 s written
+// in chunks of about 50 ms behind the play cursor, played by an SDL audio
+// callback that reads the loop at its play cursor (an unfed loop replays old
+// data). All ten operations; volume and pan are mixed in the callback.
+//
+// The queued back end (player switch /Z): sixteen buffers of 1/16 s queued in
+// order once half a second (or the movie's whole sound) is committed; done
+// buffers are tracked from what the device has consumed. Slots 0-7 only.
+//
+// Both open the SDL audio subsystem on first use (SDL_AUDIODRIVER selects the
+// driver, e.g. "disk" or "dummy" when headless).
+#pragma once
+
+#include "vemo/sound_driver.h"
+
+namespace vemo {
+
+// The argument names a device: null lets the back end open and own its own
+// SDL audio subsystem; otherwise it is a const char* SDL output device name
+// given by the caller. Asking for a different device while a track of this
+// back end is open refuses (null). Null also when no audio device can be
+// opened.
+SoundOpener GetLoopingSoundOpener(void* device);
+
+// The argument is ignored; null only when SDL audio cannot be initialised.
+SoundOpener GetQueuedSoundOpener(void* argument);
+
+}  // namespace vemo

@@ -1,0 +1,258 @@
+// The sound ring, the 8-bit conversion and the sound service's chunk rules.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <numeric>
+#include <vector>
+
+#include "platform/platform.h"
+#include "vemo/sound_driver.h"
+
+namespace vemo {
+namespace {
+
+std::vector<uint8_t> Sequence(uint32_t count, uint8_t first = 0) {
+    std::vector<uint8_t> bytes(count);
+    std::iota(bytes.begin(), bytes.end(), first);
+    return bytes;
+}
+
+TEST(SoundRing, SizeForTrackRoundsUpTo256) {
+    EXPECT_EQ(SoundRing::SizeForTrack(1), 256u);
+    EXPECT_EQ(SoundRing::SizeForTrack(256), 256u);
+    EXPECT_EQ(SoundRing::SizeForTrack(257), 512u);
+    EXPECT_EQ(SoundRing::SizeForTrack(0xFFFFFF01u), 0u);
+}
+
+TEST(SoundRing, OverflowDropsTheOldestBytes) {
+    SoundRing ring;
+    ASSERT_TRUE(ring.Allocate(4096));
+    const std::vector<uint8_t> old_bytes = Sequence(2000, 1);
+    EXPECT_EQ(ring.Append(old_bytes.data(), 2000), 0u);
+    const std::vector<uint8_t> new_bytes = Sequence(3000, 7);
+    EXPECT_EQ(ring.Append(new_bytes.data(), 3000), 904u);
+    EXPECT_EQ(ring.filled(), 4096u);
+    EXPECT_EQ(ring.read_offset(), 904u);
+    std::vector<uint8_t> out(4096);
+    EXPECT_EQ(ring.Take(out.data(), 5000), 4096u);
+    // The survivors of the first append, then the whole second one.
+    EXPECT_TRUE(std::equal(out.begin(), out.begin() + 1096, old_bytes.begin() + 904));
+    EXPECT_TRUE(std::equal(out.begin() + 1096, out.end(), new_bytes.begin()));
+    EXPECT_EQ(ring.filled(), 0u);
+}
+
+TEST(SoundRing, AppendLargerThanTheRingKeepsTheNewest) {
+    SoundRing ring;
+    ASSERT_TRUE(ring.Allocate(256));
+    const std::vector<uint8_t> first = Sequence(100);
+    ring.Append(first.data(), 100);
+    const std::vector<uint8_t> big = Sequence(600, 3);
+    EXPECT_EQ(ring.Append(big.data(), 600), 100u + 344u);
+    std::vector<uint8_t> out(256);
+    ASSERT_EQ(ring.Take(out.data(), 256), 256u);
+    EXPECT_TRUE(std::equal(out.begin(), out.end(), big.end() - 256));
+}
+
+TEST(SoundRing, WrapsAtTheEnd) {
+    SoundRing ring;
+    ASSERT_TRUE(ring.Allocate(256));
+    std::vector<uint8_t> out(256);
+    const std::vector<uint8_t> a = Sequence(200);
+    ring.Append(a.data(), 200);
+    ring.Take(out.data(), 150);
+    const std::vector<uint8_t> b = Sequence(150, 50);
+    ring.Append(b.data(), 150);  // 56 bytes to the end, 94 from the start
+    EXPECT_EQ(ring.write_offset(), 94u);
+    ASSERT_EQ(ring.Take(out.data(), 256), 200u);
+    EXPECT_TRUE(std::equal(out.begin(), out.begin() + 50, a.begin() + 150));
+    EXPECT_TRUE(std::equal(out.begin() + 50, out.begin() + 200, b.begin()));
+}
+
+TEST(SoundRing, SilencePrimeFillsUpToTheSizeBehindTheReadPosition) {
+    SoundRing ring;
+    ASSERT_TRUE(ring.Allocate(512));
+    std::vector<uint8_t> data(100, 0x55);
+    ring.Append(data.data(), 100);
+    ring.PrimeWithSilence(300);
+    EXPECT_EQ(ring.filled(), 300u);
+    EXPECT_EQ(ring.read_offset(), 512u - 200u);  // wrapped back from 0
+    std::vector<uint8_t> out(300);
+    ASSERT_EQ(ring.Take(out.data(), 300), 300u);
+    for (int i = 0; i < 200; ++i) ASSERT_EQ(out[i], 0) << i;
+    for (int i = 200; i < 300; ++i) ASSERT_EQ(out[i], 0x55) << i;
+    // A ring already holding enough is left alone; the size is capped.
+    ring.Append(data.data(), 100);
+    ring.PrimeWithSilence(50);
+    EXPECT_EQ(ring.filled(), 100u);
+    ring.PrimeWithSilence(100000);
+    EXPECT_EQ(ring.filled(), 512u);
+}
+
+TEST(SoundConversion, HighBytePlus128) {
+    const uint8_t samples[] = {0x34, 0x12, 0x00, 0x80, 0xFF, 0x7F, 0x00, 0x00};
+    uint8_t out[4];
+    ConvertSamplesTo8Bit(out, samples, 4);
+    EXPECT_EQ(out[0], 0x92);
+    EXPECT_EQ(out[1], 0x00);
+    EXPECT_EQ(out[2], 0xFF);
+    EXPECT_EQ(out[3], 0x80);
+}
+
+TEST(SoundArithmetic, EndOfSoundFrameAndSilencePrime) {
+    EXPECT_EQ(EndOfSoundFrame(100, 30, 1), 100 - 22);           // 90 / 4
+    EXPECT_EQ(EndOfSoundFrame(10, 10000000, 333667), 10 - 22);  // short movies go negative
+    EXPECT_EQ(SilencePrimeSize(22050, 1, 0, 1 << 20), 33072u);  // 33075 rounded down
+    EXPECT_EQ(SilencePrimeSize(48000, 2, 0, 1 << 20), 144000u);
+    EXPECT_EQ(SilencePrimeSize(48000, 2, 250, 1 << 20), 96000u);
+    EXPECT_EQ(SilencePrimeSize(48000, 2, 0, 4096), 4096u);
+}
+
+TEST(SoundArithmetic, TotalSoundBytes) {
+    const SoundMovieInfo movie{300, 30, 1};  // ten seconds
+    EXPECT_EQ(TotalSoundBytes(movie, 22050, 8, 1), 220500u);
+    EXPECT_EQ(TotalSoundBytes(movie, 48000, 16, 2), 1920000u);
+    const SoundMovieInfo no_rate{300, 0, 1};
+    EXPECT_EQ(TotalSoundBytes(no_rate, 48000, 16, 2), 192000u);
+    const SoundMovieInfo ntsc{100, 10000000, 333667};
+    // 100 x 333667 x 88200 / 10000000 = 294294.294
+    EXPECT_EQ(TotalSoundBytes(ntsc, 44100, 16, 1), 294294u);
+    const SoundMovieInfo huge{0xFFFFFFFFu, 1, 0xFFFFFFFFu};
+    EXPECT_EQ(TotalSoundBytes(huge, 48000, 16, 2), 0xFFFFFFFFu);
+}
+
+// A device that takes chunks of a fixed size and records what it got.
+class RecordingDriver : public SoundDriver {
+  public:
+    explicit RecordingDriver(uint32_t device_chunk) : buffer_(device_chunk) {
+        chunk_bytes = device_chunk;
+        alignment_mask = 0xFFFFFFFFu;
+        on = 1;
+    }
+    ~RecordingDriver() override { CloseSound(); }
+    int SoundReady() override { return ready_chunks_ > 0 ? 1 : 0; }
+    int GetSoundChunk(uint8_t** chunk, uint32_t* size) override {
+        *chunk = buffer_.data();
+        *size = static_cast<uint32_t>(buffer_.size());
+        return 1;
+    }
+    int CommitSoundChunk(uint32_t n) override {
+        received.insert(received.end(), buffer_.begin(), buffer_.begin() + n);
+        commits.push_back(n);
+        --ready_chunks_;
+        return 1;
+    }
+    void SetSoundVolume(uint32_t) override {}
+    void SetSoundPan(uint32_t) override {}
+    int PauseSound(int pause) override { return pause != 0; }
+    int SetSoundOn(int o) override { return static_cast<int>(on = o != 0); }
+    void CloseSound() override {}
+
+    void MakeReady(int chunks) { ready_chunks_ = chunks; }
+    std::vector<uint8_t> received;
+    std::vector<uint32_t> commits;
+
+  private:
+    std::vector<uint8_t> buffer_;
+    int ready_chunks_ = 0;
+};
+
+TEST(SoundService, EightBitOutputHandsOverHighBytesPlus128) {
+    RecordingDriver driver(1);
+    driver.chunk_bytes = 2;
+    driver.eight_bit_output = 1;
+    driver.end_of_sound_frame = 10;
+    ASSERT_TRUE(driver.ring.Allocate(256));
+    const uint8_t samples[] = {0x34, 0x12, 0x00, 0x80};
+    driver.ring.Append(samples, 4);
+    driver.MakeReady(5);
+    SoundDriver* tracks[] = {&driver};
+    // Mid-movie: the ring holds 4 bytes, more than one chunk (2), so one
+    // chunk goes out; then 2 are left, which is not more than one chunk.
+    ServiceSoundTracks(tracks, 1, 3);
+    ASSERT_EQ(driver.received.size(), 1u);
+    EXPECT_EQ(driver.received[0], 0x92);
+    // Past the end-of-sound frame the rest goes too.
+    ServiceSoundTracks(tracks, 1, 11);
+    ASSERT_EQ(driver.received.size(), 2u);
+    EXPECT_EQ(driver.received[1], 0x00);
+}
+
+TEST(SoundService, MidMovieNeedsMoreThanOneChunkAfterTheEndEverything) {
+    RecordingDriver driver(1000);
+    driver.end_of_sound_frame = 50;
+    ASSERT_TRUE(driver.ring.Allocate(8192));
+    const std::vector<uint8_t> pcm = Sequence(1000);
+    driver.ring.Append(pcm.data(), 1000);
+    driver.MakeReady(10);
+    SoundDriver* tracks[] = {&driver};
+    ServiceSoundTracks(tracks, 1, 50);  // not past the end-of-sound frame
+    EXPECT_TRUE(driver.received.empty());
+    ServiceSoundTracks(tracks, 1, 51);
+    EXPECT_EQ(driver.received, pcm);
+    EXPECT_EQ(driver.ring.filled(), 0u);
+}
+
+TEST(SoundService, WholeChunksAndTheAlignmentMask) {
+    RecordingDriver driver(1000);
+    driver.end_of_sound_frame = 50;
+    driver.alignment_mask = ~0xFFu;  // hand over multiples of 256 only
+    ASSERT_TRUE(driver.ring.Allocate(8192));
+    const std::vector<uint8_t> pcm = Sequence(2500);
+    driver.ring.Append(pcm.data(), 2500);
+    driver.MakeReady(10);
+    SoundDriver* tracks[] = {&driver};
+    ServiceSoundTracks(tracks, 1, 5);
+    // 1000 & ~255 = 768 twice (2500 -> 1732 -> 964, which is <= one chunk).
+    EXPECT_EQ(driver.commits, (std::vector<uint32_t>{768, 768}));
+    EXPECT_EQ(driver.ring.filled(), 964u);
+    EXPECT_TRUE(std::equal(driver.received.begin(), driver.received.end(), pcm.begin()));
+    // Past the end the mask no longer applies.
+    ServiceSoundTracks(tracks, 1, 51);
+    EXPECT_EQ(driver.commits.back(), 964u);
+}
+
+TEST(SoundService, StopsWhenNotReadyAndSkipsMissingTracks) {
+    RecordingDriver first(100), second(100);
+    for (RecordingDriver* d : {&first, &second}) {
+        d->end_of_sound_frame = 100;
+        ASSERT_TRUE(d->ring.Allocate(4096));
+        const std::vector<uint8_t> pcm = Sequence(1000);
+        d->ring.Append(pcm.data(), 1000);
+    }
+    first.MakeReady(2);
+    second.MakeReady(0);
+    SoundDriver* tracks[] = {&first, nullptr, &second};
+    ServiceSoundTracks(tracks, 3, 1);
+    EXPECT_EQ(first.commits.size(), 2u);
+    EXPECT_TRUE(second.commits.empty());
+    EXPECT_EQ(second.ring.filled(), 1000u);
+}
+
+TEST(SoundService, TriesTheLockAndRefusesWithoutALastTrack) {
+    RecordingDriver driver(100);
+    driver.end_of_sound_frame = 100;
+    ASSERT_TRUE(driver.ring.Allocate(4096));
+    const std::vector<uint8_t> pcm = Sequence(1000);
+    driver.ring.Append(pcm.data(), 1000);
+    driver.MakeReady(100);
+    platform::Mutex* lock = platform::NewMutex();
+    SoundDriver* tracks[] = {&driver};
+    SoundDriver* no_last[] = {&driver, nullptr};
+    EXPECT_FALSE(ServiceSound(lock, no_last, 2, 1));
+    EXPECT_TRUE(driver.commits.empty());
+    EXPECT_TRUE(ServiceSound(lock, tracks, 1, 1));
+    EXPECT_EQ(driver.commits.size(), 9u);  // 1000 -> 100 left, not more than a chunk
+    platform::DestroyMutex(lock);
+}
+
+TEST(SoundDriverCount, CountsLiveDrivers) {
+    const uint32_t before = OpenSoundDriverCount();
+    {
+        RecordingDriver a(10), b(10);
+        EXPECT_EQ(OpenSoundDriverCount(), before + 2);
+    }
+    EXPECT_EQ(OpenSoundDriverCount(), before);
+}
+
+}  // namespace
+}  // namespace vemo
