@@ -1,0 +1,57 @@
+// Bits of one audio block: little-endian 32-bit words read from the least
+// significant bit up. Reads never go past the end of the bytes given; bits
+// beyond it read as zero and are remembered as an overrun.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vemo::audio {
+
+class BlockBits {
+  public:
+    BlockBits(const uint8_t* begin, const uint8_t* end)
+        : next_(begin), end_(end), available_bits_(static_cast<uint64_t>(end - begin) * 8) {}
+
+    // n from 1 to 32.
+    uint32_t Read(unsigned n) {
+        if (have_ < n) {
+            buffer_ |= static_cast<uint64_t>(LoadWord()) << have_;
+            have_ += 32;
+        }
+        const uint32_t value = static_cast<uint32_t>(buffer_ & ((uint64_t{1} << n) - 1));
+        buffer_ >>= n;
+        have_ -= n;
+        consumed_ += n;
+        return value;
+    }
+
+    uint64_t BitsConsumed() const { return consumed_; }
+    // Whole words the bits read so far touch.
+    uint64_t WordsTouched() const { return (consumed_ + 31) / 32; }
+    bool Overran() const { return consumed_ > available_bits_; }
+
+  private:
+    uint32_t LoadWord() {
+        const size_t left = next_ < end_ ? static_cast<size_t>(end_ - next_) : 0;
+        uint32_t word = 0;
+        if (left >= 4) {
+            word = static_cast<uint32_t>(next_[0]) | static_cast<uint32_t>(next_[1]) << 8 |
+                   static_cast<uint32_t>(next_[2]) << 16 | static_cast<uint32_t>(next_[3]) << 24;
+            next_ += 4;
+        } else {
+            for (size_t i = 0; i < left; ++i) word |= static_cast<uint32_t>(next_[i]) << (8 * i);
+            next_ = end_;
+        }
+        return word;
+    }
+
+    const uint8_t* next_;
+    const uint8_t* end_;
+    uint64_t available_bits_;
+    uint64_t buffer_ = 0;
+    unsigned have_ = 0;
+    uint64_t consumed_ = 0;
+};
+
+}  // namespace vemo::audio

@@ -1,0 +1,183 @@
+#include "audio/transform.h"
+
+#include <cmath>
+
+namespace vemo::audio {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+unsigned Log2(uint32_t n) {
+    unsigned bits = 0;
+    while ((1u << bits) < n) ++bits;
+    return bits;
+}
+
+// Radix-2 decimation in time on bit-reversed input. The first two stages
+// have trivial twiddles and run as one radix-4 pass.
+template <bool kPositive>
+void Fft(const TransformTables& t, float* a) {
+    const uint32_t p = t.points;
+    for (uint32_t i = 0; i < p; ++i) {
+        const uint32_t r = t.bit_reverse[i];
+        if (r > i) {
+            const float xr = a[2 * i], xi = a[2 * i + 1];
+            a[2 * i] = a[2 * r];
+            a[2 * i + 1] = a[2 * r + 1];
+            a[2 * r] = xr;
+            a[2 * r + 1] = xi;
+        }
+    }
+    uint32_t len = 2;
+    if (p >= 4) {
+        // Stages of length 2 and 4: x0..x3 -> butterflies with w = 1 and +-i.
+        for (uint32_t s = 0; s < p; s += 4) {
+            float* x = a + 2 * s;
+            const float ar = x[0] + x[2], ai = x[1] + x[3];
+            const float br = x[0] - x[2], bi = x[1] - x[3];
+            const float cr = x[4] + x[6], ci = x[5] + x[7];
+            const float dr = x[4] - x[6], di = x[5] - x[7];
+            // Twiddle of the second butterfly pair: w = e^(+-i pi / 2).
+            const float er = kPositive ? -di : di;
+            const float ei = kPositive ? dr : -dr;
+            x[0] = ar + cr;
+            x[1] = ai + ci;
+            x[4] = ar - cr;
+            x[5] = ai - ci;
+            x[2] = br + er;
+            x[3] = bi + ei;
+            x[6] = br - er;
+            x[7] = bi - ei;
+        }
+        len = 8;
+    }
+    for (; len <= p; len <<= 1) {
+        const uint32_t half = len / 2;
+        const uint32_t step = p / len;
+        for (uint32_t k = 0; k < half; ++k) {
+            const float wr = t.twiddle[2 * k * step];
+            const float wi = kPositive ? t.twiddle[2 * k * step + 1] : -t.twiddle[2 * k * step + 1];
+            for (uint32_t s = k; s < p; s += len) {
+                float* u = a + 2 * s;
+                float* v = u + 2 * half;
+                const float tr = wr * v[0] - wi * v[1];
+                const float ti = wr * v[1] + wi * v[0];
+                v[0] = u[0] - tr;
+                v[1] = u[1] - ti;
+                u[0] += tr;
+                u[1] += ti;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+void BuildTransformTables(uint32_t length, bool dct, TransformTables* tables) {
+    tables->length = length;
+    tables->points = length / 2;
+    const uint32_t p = tables->points;
+    for (uint32_t k = 0; k < p / 2; ++k) {
+        const double angle = 2 * kPi * k / p;
+        tables->twiddle[2 * k] = static_cast<float>(std::cos(angle));
+        tables->twiddle[2 * k + 1] = static_cast<float>(std::sin(angle));
+    }
+    const unsigned bits = Log2(p);
+    for (uint32_t i = 0; i < p; ++i) {
+        uint32_t r = 0;
+        for (unsigned b = 0; b < bits; ++b)
+            if (i & (1u << b)) r |= 1u << (bits - 1 - b);
+        tables->bit_reverse[i] = static_cast<uint16_t>(r);
+    }
+    // Cosine table of nc entries: c[0] = cos(pi/4), c[h] = c[0] / 2 and,
+    // with d = (pi/4) / h, c[j] = cos(j d) / 2 and c[nc - j] = sin(j d) / 2.
+    const uint32_t nc = CosineFloats(length, dct);
+    tables->cosine_count = nc;
+    float* c = tables->cosines;
+    if (nc > 1) {
+        const uint32_t h = nc / 2;
+        const double delta = std::atan(1.0) / h;
+        const double c0 = std::cos(delta * h);
+        c[0] = static_cast<float>(c0);
+        c[h] = static_cast<float>(0.5 * c0);
+        for (uint32_t j = 1; j < h; ++j) {
+            c[j] = static_cast<float>(0.5 * std::cos(delta * j));
+            c[nc - j] = static_cast<float>(0.5 * std::sin(delta * j));
+        }
+    } else if (nc == 1) {
+        c[0] = static_cast<float>(std::cos(kPi / 4));
+    }
+}
+
+void ComplexFft(const TransformTables& tables, float* a, bool positive) {
+    if (positive)
+        Fft<true>(tables, a);
+    else
+        Fft<false>(tables, a);
+}
+
+void InverseDct(const TransformTables& t, float* a) {
+    const uint32_t n = t.length;
+    const float* c = t.cosines;  // nc = n
+    // Rotation.
+    for (uint32_t j = 1; j < n / 2; ++j) {
+        const uint32_t k = n - j;
+        const float wr = c[j] - c[n - j];
+        const float wi = c[j] + c[n - j];
+        const float xr = wi * a[j] - wr * a[k];
+        a[j] = wr * a[j] + wi * a[k];
+        a[k] = xr;
+    }
+    a[n / 2] *= c[0];
+    Fft<true>(t, a);
+    // Real-spectrum post-processing.
+    for (uint32_t j = 2; j < n / 2; j += 2) {
+        const uint32_t k = n - j;
+        const uint32_t tt = 2 * j;
+        const float wr = 0.5f - c[n - tt];
+        const float wi = c[tt];
+        const float xr = a[j] - a[k];
+        const float xi = a[j + 1] + a[k + 1];
+        const float yr = wr * xr - wi * xi;
+        const float yi = wr * xi + wi * xr;
+        a[j] -= yr;
+        a[j + 1] -= yi;
+        a[k] += yr;
+        a[k + 1] -= yi;
+    }
+    // Unfolding.
+    const float d = a[0] - a[1];
+    a[0] += a[1];
+    for (uint32_t j = 2; j < n; j += 2) {
+        a[j - 1] = a[j] - a[j + 1];
+        a[j] += a[j + 1];
+    }
+    a[n - 1] = d;
+}
+
+void InverseRealDft(const TransformTables& t, float* a) {
+    const uint32_t n = t.length;
+    const float* c = t.cosines;  // nc = n / 4
+    const uint32_t nc = t.cosine_count;
+    a[1] = 0.5f * (a[0] - a[1]);
+    a[0] -= a[1];
+    // Spectrum pre-processing.
+    for (uint32_t j = 2; j < n / 2; j += 2) {
+        const uint32_t k = n - j;
+        const uint32_t tt = j / 2;
+        const float wr = 0.5f - c[nc - tt];
+        const float wi = c[tt];
+        const float xr = a[j] - a[k];
+        const float xi = a[j + 1] + a[k + 1];
+        const float yr = wr * xr + wi * xi;
+        const float yi = wr * xi - wi * xr;
+        a[j] -= yr;
+        a[j + 1] -= yi;
+        a[k] += yr;
+        a[k + 1] -= yi;
+    }
+    Fft<false>(t, a);
+}
+
+}  // namespace vemo::audio

@@ -1,0 +1,50 @@
+// The audio decoder's inverse transforms: one complex FFT of N/2 points with
+// pre- and post-rotations gives the inverse DCT or the inverse real DFT of N
+// single-precision values. The tables live in memory the caller provides
+// (the decoder's single block), so a transform allocates nothing.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vemo::audio {
+
+// Transform lengths N that the decoder uses.
+constexpr uint32_t kMinTransformLength = 512;
+constexpr uint32_t kMaxTransformLength = 4096;
+
+struct TransformTables {
+    uint32_t length = 0;              // N (power of two, 8 .. 4096)
+    uint32_t points = 0;              // N / 2 complex points
+    float* twiddle = nullptr;         // points / 2 pairs: cos, sin of 2 pi k / points
+    uint16_t* bit_reverse = nullptr;  // points entries
+    float* cosines = nullptr;         // nc entries (N for the DCT, N / 4 for the real DFT)
+    uint32_t cosine_count = 0;        // nc
+};
+
+// Sizes of the three tables, in elements.
+inline uint32_t TwiddleFloats(uint32_t length) {
+    return length / 2;
+}
+inline uint32_t BitReverseEntries(uint32_t length) {
+    return length / 2;
+}
+inline uint32_t CosineFloats(uint32_t length, bool dct) {
+    return dct ? length : length / 4;
+}
+
+// Fills the tables (pointers set by the caller to arrays of the sizes above).
+void BuildTransformTables(uint32_t length, bool dct, TransformTables* tables);
+
+// In-place complex FFT of tables.points values a[2m] + i a[2m+1], natural
+// order in and out. Kernel e^(+2 pi i m n / P) when positive, else e^(-...).
+void ComplexFft(const TransformTables& tables, float* a, bool positive);
+
+// x[k] = sum_j a[j] cos(pi j (k + 1/2) / N), in place.
+void InverseDct(const TransformTables& tables, float* a);
+// x[k] = (a[0] + a[1] (-1)^k) / 2
+//        + sum_{j=1}^{N/2-1} (a[2j] cos(2 pi j k / N) + a[2j+1] sin(2 pi j k / N)),
+// in place.
+void InverseRealDft(const TransformTables& tables, float* a);
+
+}  // namespace vemo::audio
