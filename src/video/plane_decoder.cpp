@@ -1,0 +1,357 @@
+// The plane decoder: bundle set-up, the walk over the 8x8 blocks and the
+// drawing of every block type.
+#include <algorithm>
+
+#include "video/video_internal.h"
+
+namespace vemo::video {
+
+namespace {
+
+inline uint32_t Replicate(uint8_t v) {
+    return 0x01010101u * v;
+}
+
+inline void Fill(uint8_t* dst, uint32_t stride, int size, uint8_t v) {
+    for (int row = 0; row < size; ++row)
+        std::memset(dst + row * stride, v, static_cast<size_t>(size));
+}
+
+inline void Copy8x8(const uint8_t* src, uint8_t* dst, uint32_t stride) {
+    if (src == dst) return;
+    for (int row = 0; row < 8; ++row) {
+        uint8_t line[8];
+        std::memcpy(line, src + row * stride, 8);  // may overlap with one frame buffer
+        std::memcpy(dst + row * stride, line, 8);
+    }
+}
+
+// Draws an 8x8 byte block, doubled when `doubled` (each sample a 2x2 square).
+inline void PutBlock(const uint8_t block[64], uint8_t* dst, uint32_t stride, bool doubled) {
+    if (!doubled) {
+        for (int row = 0; row < 8; ++row) std::memcpy(dst + row * stride, block + row * 8, 8);
+        return;
+    }
+    for (int row = 0; row < 8; ++row) {
+        uint8_t line[16];
+        for (int col = 0; col < 8; ++col) line[2 * col] = line[2 * col + 1] = block[row * 8 + col];
+        std::memcpy(dst + 2 * row * stride, line, 16);
+        std::memcpy(dst + (2 * row + 1) * stride, line, 16);
+    }
+}
+
+// Word masks of a pattern nibble: bit j set selects byte j.
+struct PatternMasks {
+    uint32_t mask[16];
+    uint32_t pair[4];  // doubled: bit j selects bytes 2j and 2j + 1
+    PatternMasks() {
+        for (uint32_t n = 0; n < 16; ++n) {
+            uint8_t b[4];
+            for (int j = 0; j < 4; ++j) b[j] = (n >> j) & 1 ? 0xFF : 0;
+            std::memcpy(&mask[n], b, 4);
+        }
+        for (uint32_t n = 0; n < 4; ++n) {
+            uint8_t b[4] = {0, 0, 0, 0};
+            for (int j = 0; j < 2; ++j) b[2 * j] = b[2 * j + 1] = (n >> j) & 1 ? 0xFF : 0;
+            std::memcpy(&pair[n], b, 4);
+        }
+    }
+};
+const PatternMasks kPatternMasks;
+
+class PlaneDecoder {
+  public:
+    explicit PlaneDecoder(const PlaneJob& job) : job_(job), reader_(job.data, job.size) {}
+
+    PlaneOutcome Run();
+
+  private:
+    // Next values of the bundles (0 from an exhausted or closed bundle).
+    uint8_t NextByte(int kind) {
+        Bundle& b = bundles_[kind];
+        if (b.read < b.end) return b.bytes()[b.read++];
+        faults_ |= kFaultBundleEmpty;
+        return 0;
+    }
+    uint16_t NextWord(int kind) {
+        Bundle& b = bundles_[kind];
+        if (b.read < b.end) return b.words()[b.read++];
+        faults_ |= kFaultBundleEmpty;
+        return 0;
+    }
+    uint8_t NextColour() { return NextByte(kBundleColours); }
+
+    void SetUp();
+    // Draws the block at (x, y); returns the columns used.
+    int DecodeBlock(uint32_t type, uint32_t x, uint32_t y, uint32_t p);
+    void DecodeScaled(uint32_t x, uint32_t y);
+    void DrawScaled(uint32_t sub_type, uint8_t* dst, uint32_t stride);
+    void RunBlock(uint8_t block[64]);
+    void PatternBlock(uint8_t* dst, uint32_t stride, bool doubled);
+    const uint8_t* MotionSource(uint32_t x, uint32_t y);
+    void Mark(uint32_t p) {
+        if (map_row_ && p / 2 < job_.map_columns) map_row_[p / 2] = 1;
+    }
+
+    const PlaneJob& job_;
+    BitReader reader_;
+    Bundle bundles_[kBundleCount];
+    CodeTree high_trees_[16];
+    uint32_t previous_high_ = 0;
+    uint32_t faults_ = 0;
+    uint32_t unchanged_ = 0;
+    uint8_t* map_row_ = nullptr;
+    uint8_t* dst_row_ = nullptr;
+    const uint8_t* ref_row_ = nullptr;
+    int16_t coefficients_[64];
+};
+
+void PlaneDecoder::SetUp() {
+    const BundleBuffers& buffers = *job_.bundles;
+    const uint32_t bw = job_.width / 8;
+    const uint32_t basis[kBundleCount] = {bw, job_.width / 16, bw * 64, bw * 8, bw, bw, bw,
+                                          bw, bw * 48};
+    for (int i = 0; i < kBundleCount; ++i) {
+        bundles_[i].data = buffers.buffer[i];
+        bundles_[i].capacity = buffers.buffer[i] ? buffers.capacity[i] : 0;
+        bundles_[i].width = LengthFieldWidth(basis[i]);
+    }
+    bundles_[kBundleBlockTypes].tree = ReadCodeTree(reader_, &faults_);
+    bundles_[kBundleSubBlockTypes].tree = ReadCodeTree(reader_, &faults_);
+    for (auto& tree : high_trees_) tree = ReadCodeTree(reader_, &faults_);
+    bundles_[kBundleColours].tree = ReadCodeTree(reader_, &faults_);
+    bundles_[kBundlePatterns].tree = ReadCodeTree(reader_, &faults_);
+    bundles_[kBundleMotionX].tree = ReadCodeTree(reader_, &faults_);
+    bundles_[kBundleMotionY].tree = ReadCodeTree(reader_, &faults_);
+    bundles_[kBundleRuns].tree = ReadCodeTree(reader_, &faults_);
+    previous_high_ = 0;
+}
+
+PlaneOutcome PlaneDecoder::Run() {
+    PlaneOutcome outcome;
+    SetUp();
+    const uint32_t bw = job_.width / 8;
+    const uint32_t rows = job_.height / 8;
+    const uint32_t kind = static_cast<uint32_t>(job_.kind);
+    uint32_t map_row_index = 0;
+    bool ended = false;
+    for (uint32_t row = 0; row < rows && !ended; ++row) {
+        const uint32_t y = row * 8;
+        if (reader_.PastEnd()) break;  // only zeros would follow
+        // Refill in bundle order; a fill above its buffer ends the plane.
+        const bool old_version = (job_.open_flags & kVideoOldVersion) != 0;
+        ended =
+            FillBlockTypes(bundles_[kBundleBlockTypes], reader_, &faults_) == FillResult::kOverflow;
+        if (!ended)
+            ended = FillBlockTypes(bundles_[kBundleSubBlockTypes], reader_, &faults_) ==
+                    FillResult::kOverflow;
+        if (!ended)
+            ended = FillColours(bundles_[kBundleColours], high_trees_, &previous_high_, old_version,
+                                reader_) == FillResult::kOverflow;
+        if (!ended)
+            ended = FillPatterns(bundles_[kBundlePatterns], reader_) == FillResult::kOverflow;
+        if (!ended) ended = FillMotion(bundles_[kBundleMotionX], reader_) == FillResult::kOverflow;
+        if (!ended) ended = FillMotion(bundles_[kBundleMotionY], reader_) == FillResult::kOverflow;
+        if (!ended)
+            ended = FillDc(bundles_[kBundleIntraDc], false, reader_) == FillResult::kOverflow;
+        if (!ended)
+            ended = FillDc(bundles_[kBundleInterDc], true, reader_) == FillResult::kOverflow;
+        if (!ended) ended = FillRuns(bundles_[kBundleRuns], reader_) == FillResult::kOverflow;
+        if (ended) {
+            faults_ |= kFaultBundleOverflow;
+            break;
+        }
+        map_row_ = job_.map && map_row_index < job_.map_rows
+                       ? job_.map + map_row_index * job_.map_stride
+                       : nullptr;
+        dst_row_ = job_.dst + y * job_.stride;
+        ref_row_ = job_.ref + y * job_.stride;
+        for (uint32_t col = 0; col < bw;) {
+            const uint32_t type = NextByte(kBundleBlockTypes);
+            col += static_cast<uint32_t>(DecodeBlock(type, col * 8, y, col * kind));
+        }
+        if (kind == 2 || (y & 8)) ++map_row_index;
+    }
+    if (reader_.PastEnd()) faults_ |= kFaultPastEnd;
+    outcome.next_offset = reader_.NextWordOffset();
+    outcome.unchanged = unchanged_;
+    outcome.faults = faults_;
+    return outcome;
+}
+
+const uint8_t* PlaneDecoder::MotionSource(uint32_t x, uint32_t y) {
+    const int32_t dx = static_cast<int8_t>(NextByte(kBundleMotionX));
+    const int32_t dy = static_cast<int8_t>(NextByte(kBundleMotionY));
+    int32_t sx = static_cast<int32_t>(x) + dx;
+    int32_t sy = static_cast<int32_t>(y) + dy;
+    const int32_t max_x = static_cast<int32_t>(job_.width) - 8;
+    const int32_t max_y = static_cast<int32_t>(job_.height) - 8;
+    if (sx < 0 || sy < 0 || sx > max_x || sy > max_y) {
+        faults_ |= kFaultMotionClamped;
+        sx = std::clamp(sx, 0, max_x);
+        sy = std::clamp(sy, 0, max_y);
+    }
+    return job_.ref + static_cast<uint32_t>(sy) * job_.stride + static_cast<uint32_t>(sx);
+}
+
+void PlaneDecoder::RunBlock(uint8_t block[64]) {
+    const uint8_t* scan = kRunScans[reader_.Read(4)];
+    uint32_t i = 0;
+    while (i < 63) {
+        const bool one_colour = reader_.ReadBit() != 0;
+        uint32_t r = NextByte(kBundleRuns) + 1u;
+        if (r > 64 - i) {  // runs never pass the last position
+            faults_ |= kFaultRunOverrun;
+            r = 64 - i;
+        }
+        if (one_colour) {
+            const uint8_t c = NextColour();
+            for (uint32_t k = 0; k < r; ++k) block[scan[i++]] = c;
+        } else {
+            for (uint32_t k = 0; k < r; ++k) block[scan[i++]] = NextColour();
+        }
+    }
+    if (i == 63) block[scan[63]] = NextColour();
+}
+
+void PlaneDecoder::PatternBlock(uint8_t* dst, uint32_t stride, bool doubled) {
+    const uint32_t c0 = Replicate(NextColour());
+    const uint32_t c1 = Replicate(NextColour());
+    const uint32_t diff = c0 ^ c1;
+    for (int row = 0; row < 8; ++row) {
+        const uint32_t bits = NextByte(kBundlePatterns);
+        if (!doubled) {
+            const uint32_t w[2] = {c0 ^ (diff & kPatternMasks.mask[bits & 15]),
+                                   c0 ^ (diff & kPatternMasks.mask[bits >> 4])};
+            std::memcpy(dst + row * stride, w, 8);
+        } else {
+            uint32_t w[4];
+            for (int k = 0; k < 4; ++k)
+                w[k] = c0 ^ (diff & kPatternMasks.pair[(bits >> (2 * k)) & 3]);
+            std::memcpy(dst + 2 * row * stride, w, 16);
+            std::memcpy(dst + (2 * row + 1) * stride, w, 16);
+        }
+    }
+}
+
+void PlaneDecoder::DrawScaled(uint32_t sub_type, uint8_t* dst, uint32_t stride) {
+    uint8_t block[64];
+    switch (sub_type) {
+        case 3:
+            RunBlock(block);
+            PutBlock(block, dst, stride, true);
+            break;
+        case 5: {
+            coefficients_[0] = static_cast<int16_t>(NextWord(kBundleIntraDc));
+            ReadCoefficients(reader_, coefficients_);
+            const uint32_t q = reader_.Read(4);
+            IdctPutDoubled(coefficients_, IntraQuantTable()[q], dst, stride);
+            break;
+        }
+        case 6:
+            Fill(dst, stride, 16, NextColour());
+            break;
+        case 8:
+            PatternBlock(dst, stride, true);
+            break;
+        case 9:
+            for (int i = 0; i < 64; ++i) block[i] = NextColour();
+            PutBlock(block, dst, stride, true);
+            break;
+        default:
+            break;  // draws nothing
+    }
+}
+
+void PlaneDecoder::DecodeScaled(uint32_t x, uint32_t y) {
+    const uint32_t sub_type = NextByte(kBundleSubBlockTypes);
+    uint8_t* dst = dst_row_ + x;
+    if (x + 16 <= job_.width && y + 16 <= job_.height) {
+        DrawScaled(sub_type, dst, job_.stride);
+        return;
+    }
+    // A scaled block hanging over the plane's edge: drawn into a 16x16 block
+    // (holding what is there now) and only what fits is stored back.
+    faults_ |= kFaultScaledClipped;
+    const uint32_t w = std::min<uint32_t>(16, job_.width - x);
+    const uint32_t h = std::min<uint32_t>(16, job_.height - y);
+    uint8_t area[256];
+    for (uint32_t row = 0; row < h; ++row) std::memcpy(area + row * 16, dst + row * job_.stride, w);
+    DrawScaled(sub_type, area, 16);
+    for (uint32_t row = 0; row < h; ++row) std::memcpy(dst + row * job_.stride, area + row * 16, w);
+}
+
+int PlaneDecoder::DecodeBlock(uint32_t type, uint32_t x, uint32_t y, uint32_t p) {
+    const uint32_t stride = job_.stride;
+    uint8_t* dst = dst_row_ + x;
+    switch (type) {
+        case 0:  // skip
+            Copy8x8(ref_row_ + x, dst, stride);
+            if (map_row_ && p / 2 < job_.map_columns && map_row_[p / 2] == 0) ++unchanged_;
+            return 1;
+        case 1:  // scaled
+            if ((y & 8) == 0) DecodeScaled(x, y);
+            Mark(p);
+            Mark(p + static_cast<uint32_t>(job_.kind));
+            return 2;
+        case 2:  // motion
+            Copy8x8(MotionSource(x, y), dst, stride);
+            break;
+        case 3: {  // run
+            uint8_t block[64];
+            RunBlock(block);
+            PutBlock(block, dst, stride, false);
+            break;
+        }
+        case 4: {  // residue
+            const uint8_t* src = MotionSource(x, y);
+            uint8_t residue[64];
+            ReadResidue(reader_, reader_.Read(7), residue);
+            AddResidue(residue, src, dst, stride);
+            break;
+        }
+        case 5: {  // intra
+            coefficients_[0] = static_cast<int16_t>(NextWord(kBundleIntraDc));
+            ReadCoefficients(reader_, coefficients_);
+            const uint32_t q = reader_.Read(4);
+            IdctPut(coefficients_, IntraQuantTable()[q], dst, stride);
+            break;
+        }
+        case 6:  // fill
+            Fill(dst, stride, 8, NextColour());
+            break;
+        case 7: {  // inter
+            const uint8_t* src = MotionSource(x, y);
+            coefficients_[0] = static_cast<int16_t>(NextWord(kBundleInterDc));
+            ReadCoefficients(reader_, coefficients_);
+            const uint32_t q = reader_.Read(4);
+            IdctAdd(coefficients_, InterQuantTable()[q], src, dst, stride);
+            break;
+        }
+        case 8:  // pattern
+            PatternBlock(dst, stride, false);
+            break;
+        case 9: {  // raw
+            uint8_t block[64];
+            for (int i = 0; i < 64; ++i) block[i] = NextColour();
+            PutBlock(block, dst, stride, false);
+            break;
+        }
+        default:  // not a block type: nothing drawn or marked
+            return 1;
+    }
+    Mark(p);
+    return 1;
+}
+
+}  // namespace
+
+PlaneOutcome DecodePlane(const PlaneJob& job) {
+    if ((!job.data && job.size) || !job.dst || !job.ref || !job.bundles || job.width < 8 ||
+        job.height < 8 || job.stride < job.width)
+        return PlaneOutcome{};
+    PlaneDecoder decoder(job);
+    return decoder.Run();
+}
+
+}  // namespace vemo::video

@@ -1,0 +1,141 @@
+// The integer inverse transform and the block output stages.
+//
+// All sums and products wrap modulo 2^32 (they do overflow with large
+// coefficients and high quantisers), so they are done in unsigned
+// arithmetic; only the shifts read the words as signed.
+#include "video/video_internal.h"
+
+namespace vemo::video {
+
+namespace {
+
+inline uint32_t Sar(uint32_t v, int n) {
+    return static_cast<uint32_t>(static_cast<int32_t>(v) >> n);
+}
+inline uint32_t Mul(uint32_t k, uint32_t x) {
+    return Sar(x * k, 11);
+}
+
+constexpr uint32_t kA1 = 2896;
+constexpr uint32_t kA2 = 2217;
+constexpr uint32_t kA3 = 3784;
+constexpr uint32_t kA4 = static_cast<uint32_t>(-5352);
+
+// One butterfly over s[0], s[step], ..., s[7 * step].
+inline void Butterfly(const uint32_t* s, int step, uint32_t o[8]) {
+    const uint32_t s0 = s[0], s1 = s[step], s2 = s[2 * step], s3 = s[3 * step];
+    const uint32_t s4 = s[4 * step], s5 = s[5 * step], s6 = s[6 * step], s7 = s[7 * step];
+    const uint32_t a0 = s0 + s4;
+    const uint32_t a1 = s0 - s4;
+    const uint32_t a2 = s2 + s6;
+    const uint32_t a3 = Mul(kA1, s2 - s6) - a2;
+    const uint32_t a4 = s5 + s3;
+    const uint32_t a5 = s5 - s3;
+    const uint32_t a6 = s1 + s7;
+    const uint32_t a7 = s1 - s7;
+    const uint32_t b0 = a4 + a6;
+    const uint32_t b1 = Mul(kA3, a5 + a7);
+    const uint32_t b2 = Mul(kA4, a5) - b0 + b1;
+    const uint32_t b3 = Mul(kA1, a6 - a4) - b2;
+    const uint32_t b4 = Mul(kA2, a7) + b3 - b1;
+    o[0] = a0 + a2 + b0;
+    o[1] = a1 + a3 + b2;
+    o[2] = a1 - a3 + b3;
+    o[3] = a0 - a2 - b4;
+    o[4] = a0 - a2 + b4;
+    o[5] = a1 - a3 - b3;
+    o[6] = a1 + a3 - b2;
+    o[7] = a0 + a2 - b0;
+}
+
+void PlainInverseTransform(const int16_t coefficients[64], const uint32_t quant[64],
+                           uint8_t out[64]) {
+    uint32_t temp[64];
+    for (int col = 0; col < 8; ++col) {
+        uint32_t s[8];
+        bool ac = false;
+        for (int row = 0; row < 8; ++row) {
+            const int i = row * 8 + col;
+            s[row] =
+                Sar(static_cast<uint32_t>(static_cast<int32_t>(coefficients[i])) * quant[i], 11);
+            if (row && coefficients[i]) ac = true;
+        }
+        if (!ac) {
+            for (int row = 0; row < 8; ++row) temp[row * 8 + col] = s[0];
+            continue;
+        }
+        uint32_t o[8];
+        Butterfly(s, 1, o);
+        for (int row = 0; row < 8; ++row) temp[row * 8 + col] = o[row];
+    }
+    for (int row = 0; row < 8; ++row) {
+        uint32_t o[8];
+        Butterfly(temp + row * 8, 1, o);
+        for (int col = 0; col < 8; ++col)
+            out[row * 8 + col] = static_cast<uint8_t>(Sar(o[col] + 127, 8));
+    }
+}
+
+void PlainAddBlock(const uint8_t add[64], const uint8_t* src, uint8_t* dst, uint32_t stride) {
+    for (int row = 0; row < 8; ++row) {
+        uint8_t line[8];
+        std::memcpy(line, src + row * stride, 8);  // source and destination may overlap
+        for (int col = 0; col < 8; ++col)
+            line[col] = static_cast<uint8_t>(line[col] + add[row * 8 + col]);
+        std::memcpy(dst + row * stride, line, 8);
+    }
+}
+
+const VideoKernels kPlain = {PlainInverseTransform, PlainAddBlock};
+
+}  // namespace
+
+const VideoKernels& PlainKernels() {
+    return kPlain;
+}
+
+const VideoKernels& SelectedKernels() {
+    static const VideoKernels* selected = [] {
+        const VideoKernels* sse2 = Sse2Kernels();
+        return sse2 ? sse2 : &kPlain;
+    }();
+    return *selected;
+}
+
+void InverseTransform(const int16_t coefficients[64], const uint32_t quant[64], uint8_t out[64]) {
+    SelectedKernels().inverse_transform(coefficients, quant, out);
+}
+
+void IdctPut(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* dst,
+             uint32_t stride) {
+    uint8_t out[64];
+    InverseTransform(coefficients, quant, out);
+    for (int row = 0; row < 8; ++row) std::memcpy(dst + row * stride, out + row * 8, 8);
+}
+
+void IdctPutDoubled(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* dst,
+                    uint32_t stride) {
+    uint8_t out[64];
+    InverseTransform(coefficients, quant, out);
+    for (int row = 0; row < 8; ++row) {
+        uint8_t line[16];
+        for (int col = 0; col < 8; ++col) line[2 * col] = line[2 * col + 1] = out[row * 8 + col];
+        std::memcpy(dst + 2 * row * stride, line, 16);
+        std::memcpy(dst + (2 * row + 1) * stride, line, 16);
+    }
+}
+
+void IdctAdd(const int16_t coefficients[64], const uint32_t quant[64], const uint8_t* src,
+             uint8_t* dst, uint32_t stride) {
+    uint8_t out[64];
+    InverseTransform(coefficients, quant, out);
+    SelectedKernels().add_block(out, src, dst, stride);
+}
+
+void AddResidue(const uint8_t residue[64], const uint8_t* src, uint8_t* dst, uint32_t stride) {
+    uint8_t add[64];
+    for (int i = 0; i < 64; ++i) add[i] = residue[kCoefficientScanInverse[i]];
+    SelectedKernels().add_block(add, src, dst, stride);
+}
+
+}  // namespace vemo::video

@@ -1,0 +1,175 @@
+// Pieces of the video decoder below DecodeFrameVideo: the bounded bit
+// reader, code trees, bundles and their fillers, coefficient and residue
+// lists, the inverse transform and the plane decoder.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+
+#include "vemo/video_decoder.h"
+#include "video/code_tables.h"
+
+namespace vemo::video {
+
+// Reads a plane's bits least-significant first from 32-bit little-endian
+// words. The plane's data is bounded: bytes past its end read as zero. The
+// position is kept as the number of bits consumed, so the word the next
+// plane starts at is the one after the last word a consumed bit came from;
+// bits only peeked never count.
+class BitReader {
+  public:
+    BitReader(const uint8_t* data, uint32_t size) : data_(data), size_(size) {}
+
+    // Next n bits (0 <= n <= 25) without consuming them.
+    uint32_t Peek(int n) {
+        if (count_ < static_cast<uint32_t>(n)) Load();
+        return static_cast<uint32_t>(cache_) & ((1u << n) - 1);
+    }
+    void Skip(int n) {
+        cache_ >>= n;
+        count_ -= static_cast<uint32_t>(n);
+    }
+    // Reads n bits (1 <= n <= 25).
+    uint32_t Read(int n) {
+        const uint32_t v = Peek(n);
+        Skip(n);
+        return v;
+    }
+    uint32_t ReadBit() { return Read(1); }
+
+    uint64_t ConsumedBits() const { return static_cast<uint64_t>(loaded_) * 8 - count_; }
+    // Byte offset (from the data start) of the first word no consumed bit
+    // came from: where the next plane begins.
+    uint64_t NextWordOffset() const { return (ConsumedBits() + 31) / 32 * 4; }
+    bool PastEnd() const { return ConsumedBits() > static_cast<uint64_t>(size_) * 8; }
+
+  private:
+    void Load() {
+        uint32_t word = 0;
+        if (size_ >= 4 && loaded_ <= size_ - 4) {
+            uint8_t b[4];
+            std::memcpy(b, data_ + loaded_, 4);
+            word = static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
+                   static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24;
+        } else {
+            for (uint32_t i = 0; i < 4; ++i)
+                if (loaded_ < size_ && i < size_ - loaded_)
+                    word |= static_cast<uint32_t>(data_[loaded_ + i]) << (8 * i);
+        }
+        cache_ |= static_cast<uint64_t>(word) << count_;
+        count_ += 32;
+        // Past the end only zeros follow; the count saturates long before
+        // it could wrap (planes end when they run past their data).
+        if (loaded_ < 0xFFFFFFF0u) loaded_ += 4;
+    }
+
+    const uint8_t* data_;
+    uint32_t size_;
+    uint32_t loaded_ = 0;  // bytes loaded into the cache so far
+    uint64_t cache_ = 0;
+    uint32_t count_ = 0;
+};
+
+// The symbol map a bundle uses with one of the sixteen code sets.
+struct CodeTree {
+    uint8_t set = 0;
+    uint8_t map[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+};
+
+// Reads a tree (identity, explicit list or merge shuffle). An explicit list
+// that names a value twice still yields 16 entries (faults gets
+// kFaultTreeDuplicate).
+CodeTree ReadCodeTree(BitReader& reader, uint32_t* faults);
+
+inline uint32_t DecodeSymbol(BitReader& reader, const CodeTree& tree) {
+    const uint32_t code = kCodeLookup[tree.set][reader.Peek(kLongestCode)];
+    reader.Skip(static_cast<int>(code >> 4));
+    return tree.map[code & 15];
+}
+
+// One value buffer of a plane decode.
+struct Bundle {
+    void* data = nullptr;   // bytes, or 16-bit values for the DC bundles
+    uint32_t capacity = 0;  // elements
+    uint32_t read = 0;
+    uint32_t end = 0;
+    int width = 9;  // bits of the length field
+    bool closed = false;
+    CodeTree tree;
+
+    bool Exhausted() const { return read == end; }
+    uint8_t* bytes() const { return static_cast<uint8_t*>(data); }
+    uint16_t* words() const { return static_cast<uint16_t*>(data); }
+};
+
+// Outcome of a filler.
+enum class FillResult { kUnchanged, kFilled, kOverflow };
+
+// Bits of the length field for count basis c: significant bits of c + 511,
+// at most 15.
+int LengthFieldWidth(uint32_t c);
+
+// The fillers. Each does nothing unless the bundle is exhausted and open;
+// a length above the capacity returns kOverflow without storing anything.
+FillResult FillBlockTypes(Bundle& bundle, BitReader& reader, uint32_t* faults);
+FillResult FillColours(Bundle& bundle, const CodeTree high_trees[16], uint32_t* previous_high,
+                       bool old_version, BitReader& reader);
+FillResult FillPatterns(Bundle& bundle, BitReader& reader);
+FillResult FillMotion(Bundle& bundle, BitReader& reader);
+FillResult FillRuns(Bundle& bundle, BitReader& reader);
+FillResult FillDc(Bundle& bundle, bool is_signed, BitReader& reader);
+
+// Coefficients 1-63 of a block, natural order (index 0 left alone).
+void ReadCoefficients(BitReader& reader, int16_t coefficients[64]);
+// A residue block (signed bytes indexed by scan index) with change budget m.
+void ReadResidue(BitReader& reader, uint32_t budget, uint8_t residue[64]);
+
+// Transform outputs.
+void IdctPut(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* dst,
+             uint32_t stride);
+void IdctPutDoubled(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* dst,
+                    uint32_t stride);
+void IdctAdd(const int16_t coefficients[64], const uint32_t quant[64], const uint8_t* src,
+             uint8_t* dst, uint32_t stride);
+void AddResidue(const uint8_t residue[64], const uint8_t* src, uint8_t* dst, uint32_t stride);
+// The transform alone: 64 output bytes, row-major.
+void InverseTransform(const int16_t coefficients[64], const uint32_t quant[64], uint8_t out[64]);
+
+// Plain C++ kernels, always available, and the selected ones (SSE2 where
+// the processor has it). Tests compare both.
+struct VideoKernels {
+    void (*inverse_transform)(const int16_t coefficients[64], const uint32_t quant[64],
+                              uint8_t out[64]);
+    void (*add_block)(const uint8_t add[64], const uint8_t* src, uint8_t* dst, uint32_t stride);
+};
+const VideoKernels& PlainKernels();
+const VideoKernels* Sse2Kernels();  // null when not built or not supported
+const VideoKernels& SelectedKernels();
+
+// One plane of a frame.
+struct PlaneJob {
+    const uint8_t* data = nullptr;  // the plane's bitstream
+    uint32_t size = 0;              // bytes that belong to it (bits beyond read as zero)
+    uint8_t* dst = nullptr;
+    const uint8_t* ref = nullptr;  // same as dst with one frame buffer
+    uint32_t width = 0;            // multiples of 8
+    uint32_t height = 0;
+    uint32_t stride = 0;
+    uint8_t* map = nullptr;  // change map (may be null)
+    uint32_t map_stride = 0;
+    uint32_t map_columns = 0;  // bytes of a map row that belong to the picture
+    uint32_t map_rows = 0;
+    int kind = 1;  // 1 luma and alpha, 2 chroma
+    const BundleBuffers* bundles = nullptr;
+    uint32_t open_flags = 0;
+};
+
+struct PlaneOutcome {
+    uint64_t next_offset = 0;  // where the following plane starts, from data
+    uint32_t unchanged = 0;    // skip blocks whose map byte was still 0
+    uint32_t faults = 0;
+};
+
+PlaneOutcome DecodePlane(const PlaneJob& job);
+
+}  // namespace vemo::video

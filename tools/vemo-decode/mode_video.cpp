@@ -1,0 +1,188 @@
+// vemo-decode picture outputs: --planes, --changes and --y4m, written from
+// one pass over the movie's frames.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "decode_mode.h"
+#include "vemo/container.h"
+#include "vemo/video_decoder.h"
+
+namespace {
+
+using vemo::tool::DecodeArgs;
+
+class Output {
+  public:
+    bool Open(const std::string& path) {
+        path_ = path;
+        file_ = std::fopen(path.c_str(), "wb");
+        if (!file_) std::fprintf(stderr, "vemo-decode: cannot write %s\n", path.c_str());
+        return file_ != nullptr;
+    }
+    bool Write(const void* data, size_t size) {
+        if (!file_ || size == 0) return true;
+        if (std::fwrite(data, 1, size, file_) != size) {
+            std::fprintf(stderr, "vemo-decode: write to %s failed\n", path_.c_str());
+            return false;
+        }
+        return true;
+    }
+    bool Write(const std::string& text) { return Write(text.data(), text.size()); }
+    bool Close() {
+        if (!file_) return true;
+        const bool ok = std::fclose(file_) == 0;
+        file_ = nullptr;
+        if (!ok) std::fprintf(stderr, "vemo-decode: closing %s failed\n", path_.c_str());
+        return ok;
+    }
+    ~Output() {
+        if (file_) std::fclose(file_);
+    }
+    explicit operator bool() const { return file_ != nullptr; }
+
+  private:
+    std::string path_;
+    FILE* file_ = nullptr;
+};
+
+bool WritePlane(Output& out, const vemo::PlaneDescriptor& plane, uint32_t width, uint32_t height) {
+    std::vector<uint8_t> zeros;
+    if (!plane.samples) {
+        zeros.assign(static_cast<size_t>(width) * height, 0);
+        return out.Write(zeros.data(), zeros.size());
+    }
+    return out.Write(plane.samples, static_cast<size_t>(plane.stride) * height);
+}
+
+// Rows of a plane cropped to width x height; 128 where the plane is missing.
+bool WriteCropped(Output& out, const vemo::PlaneDescriptor* plane, uint32_t width,
+                  uint32_t height) {
+    std::vector<uint8_t> row(width, 128);
+    for (uint32_t y = 0; y < height; ++y) {
+        const uint8_t* src = plane && plane->samples
+                                 ? plane->samples + static_cast<size_t>(y) * plane->stride
+                                 : row.data();
+        if (!out.Write(src, width)) return false;
+    }
+    return true;
+}
+
+int RunVideo(const DecodeArgs& args) {
+    vemo::MovieData movie;
+    if (!movie.Load(args.movie)) {
+        std::fprintf(stderr, "vemo-decode: %s: %s %s\n", args.movie.c_str(), movie.error().c_str(),
+                     movie.detail().c_str());
+        return 1;
+    }
+    const vemo::MovieHeader& header = movie.header();
+    const bool alpha = (header.flags & vemo::kHeaderAlpha) != 0;
+    uint32_t open_flags = movie.open_flags();
+    if (alpha) open_flags |= vemo::kVideoAlpha;  // always decoded here
+    const bool gray = (open_flags & vemo::kVideoGrayscale) != 0;
+
+    vemo::FramePlanes* planes = vemo::CreateFramePlanes(
+        header.width, header.height, vemo::AllKeyFrames(movie.index(), header.frames), open_flags);
+    vemo::BundleBuffers bundles;
+    if (!planes || !vemo::AllocateBundleBuffers(header.width, &bundles)) {
+        std::fprintf(stderr, "vemo-decode: %s: cannot hold a %ux%u picture\n", args.movie.c_str(),
+                     header.width, header.height);
+        vemo::FreeFramePlanes(planes);
+        return 1;
+    }
+    const uint32_t across = vemo::BlocksAcross(header.width);
+    const uint32_t down = vemo::BlocksDown(header.height);
+    std::vector<uint8_t> map(static_cast<size_t>(across) * down + 16);
+
+    Output planes_out, changes_out, y4m_out;
+    int rc = 0;
+    if ((args.has("--planes") && !planes_out.Open(args.get("--planes"))) ||
+        (args.has("--changes") && !changes_out.Open(args.get("--changes"))) ||
+        (args.has("--y4m") && !y4m_out.Open(args.get("--y4m"))))
+        rc = 1;
+    if (rc == 0 && y4m_out) {
+        char line[160];
+        std::snprintf(line, sizeof line, "YUV4MPEG2 W%u H%u F%u:%u Ip A1:1 C420jpeg\n",
+                      header.width, header.height, header.rate_num, header.rate_den);
+        if (!y4m_out.Write(std::string(line))) rc = 1;
+    }
+    uint32_t damaged = 0;
+    for (uint32_t i = 0; i < header.frames && rc == 0; ++i) {
+        const uint8_t* packet = nullptr;
+        uint32_t packet_size = 0;
+        const uint8_t* video = nullptr;
+        uint32_t video_size = 0;
+        if (!movie.Packet(i, &packet, &packet_size) ||
+            !vemo::FindVideoPart(packet, packet_size, header.audio_tracks, &video, &video_size)) {
+            std::fprintf(stderr, "vemo-decode: %s: frame %u cannot be read\n", args.movie.c_str(),
+                         i + 1);
+            rc = 1;
+            break;
+        }
+        std::fill(map.begin(), map.end(), 0);
+        vemo::VideoReport report;
+        const uint32_t unchanged = vemo::DecodeFrameVideo(
+            planes, map.data(), across, video, video_size, vemo::IsKeyFrame(movie.index()[i]),
+            bundles, open_flags, header.flags, &report);
+        if (report.faults) ++damaged;
+        const vemo::PlaneDescriptor* buffer = planes->buffer[planes->current];
+        if (changes_out) {
+            uint8_t count[4];
+            vemo::StoreLe32(count, unchanged);
+            if (!changes_out.Write(count, 4) ||
+                !changes_out.Write(map.data(), static_cast<size_t>(across) * down))
+                rc = 1;
+        }
+        if (planes_out) {
+            bool ok = WritePlane(planes_out, buffer[vemo::kPlaneY], planes->luma_width,
+                                 planes->luma_height);
+            if (!gray)
+                ok = ok &&
+                     WritePlane(planes_out, buffer[vemo::kPlaneCr], planes->chroma_width,
+                                planes->chroma_height) &&
+                     WritePlane(planes_out, buffer[vemo::kPlaneCb], planes->chroma_width,
+                                planes->chroma_height);
+            if (alpha)
+                ok = ok && WritePlane(planes_out, buffer[vemo::kPlaneAlpha], planes->luma_width,
+                                      planes->luma_height);
+            if (!ok) rc = 1;
+        }
+        if (y4m_out) {
+            // U is the plane the copy reads as Cb: the second chroma plane,
+            // or the first when the movie's flags exchange the two.
+            const bool swap = (open_flags & vemo::kOpenSwapChroma) != 0;
+            const vemo::PlaneDescriptor* u =
+                gray ? nullptr : &buffer[swap ? vemo::kPlaneCr : vemo::kPlaneCb];
+            const vemo::PlaneDescriptor* v =
+                gray ? nullptr : &buffer[swap ? vemo::kPlaneCb : vemo::kPlaneCr];
+            const uint32_t cw = (header.width + 1) / 2, ch = (header.height + 1) / 2;
+            if (!y4m_out.Write(std::string("FRAME\n")) ||
+                !WriteCropped(y4m_out, &buffer[vemo::kPlaneY], header.width, header.height) ||
+                !WriteCropped(y4m_out, u, cw, ch) || !WriteCropped(y4m_out, v, cw, ch))
+                rc = 1;
+        }
+    }
+    if (!planes_out.Close() || !changes_out.Close() || !y4m_out.Close()) rc = 1;
+    if (damaged)
+        std::fprintf(
+            stderr,
+            "vemo-decode: %s: %u frame(s) had damaged picture data (decoded within bounds)\n",
+            args.movie.c_str(), damaged);
+    vemo::FreeBundleBuffers(&bundles);
+    vemo::FreeFramePlanes(planes);
+    return rc;
+}
+
+const vemo::tool::DecodeMode kVideoMode = {
+    "picture",
+    {
+        {"--planes", true, true,
+         "write every frame's decoded planes (Y, Cr, Cb, alpha; padded) to ARG"},
+        {"--changes", true, true, "write every frame's unchanged-area count and change map to ARG"},
+        {"--y4m", true, true, "write the picture as 4:2:0 YUV4MPEG2 at the movie's size to ARG"},
+    },
+    RunVideo,
+};
+VEMO_DECODE_MODE(kVideoMode);
+
+}  // namespace
