@@ -1,0 +1,553 @@
+// The plane writer: collects the blocks of a plane row by row, then plans the
+// bundle fills (each fill serves whole block rows and is sent at the start of
+// the first row it serves), picks a code tree per bundle from the symbols the
+// fills use, and lays the plane out as the plane reader walks it.
+#include <algorithm>
+#include <cstdlib>
+
+#include "vemo/video_writer.h"
+
+namespace vemo {
+
+namespace {
+
+enum Bundle {
+    kTypes = 0,
+    kSubTypes = 1,
+    kColours = 2,
+    kPatterns = 3,
+    kMotionX = 4,
+    kMotionY = 5,
+    kIntraDc = 6,
+    kInterDc = 7,
+    kRuns = 8,
+};
+
+// Trees in the order the plane reads them.
+enum Tree {
+    kTreeTypes = 0,
+    kTreeSubTypes = 1,
+    kTreeColourHigh = 2,  // 16 of them, by previous high nibble
+    kTreeColourLow = 18,
+    kTreePatterns = 19,
+    kTreeMotionX = 20,
+    kTreeMotionY = 21,
+    kTreeRuns = 22,
+    kTreeCount = 23,
+};
+
+// One piece of a fill: raw bits, or a symbol of a tree.
+struct Item {
+    bool symbol;
+    uint8_t tree_or_bits;
+    uint16_t value;
+};
+
+class ItemList {
+  public:
+    void Bits(uint32_t value, unsigned n) {
+        items.push_back(Item{false, static_cast<uint8_t>(n), static_cast<uint16_t>(value)});
+    }
+    void Symbol(int tree, int s) {
+        items.push_back(Item{true, static_cast<uint8_t>(tree), static_cast<uint16_t>(s)});
+    }
+    std::vector<Item> items;
+};
+
+bool InOffsetRange(int v) {
+    return v >= -15 && v <= 15;
+}
+
+int BitWidth(uint32_t v) {
+    int b = 0;
+    while (v) {
+        ++b;
+        v >>= 1;
+    }
+    return b;
+}
+
+}  // namespace
+
+PlaneWriter::PlaneWriter(uint32_t width, uint32_t height, bool old_version)
+    : width_(width & ~7u),
+      height_(height & ~7u),
+      blocks_across_(width / 8),
+      rows_total_(height / 8),
+      old_version_(old_version) {
+    rows_.emplace_back();
+}
+
+bool PlaneWriter::complete() const {
+    return rows_total_ == 0 || (rows_.size() == rows_total_ + 1 && column_ == 0);
+}
+
+bool PlaneWriter::Begin(uint32_t columns) {
+    if (rows_.size() > rows_total_ || blocks_across_ == 0) return false;
+    return column_ + columns <= blocks_across_;
+}
+
+void PlaneWriter::Advance(uint32_t columns) {
+    column_ += columns;
+    if (column_ == blocks_across_) {
+        column_ = 0;
+        rows_.emplace_back();  // the extra row after the last one marks completion
+    }
+}
+
+bool PlaneWriter::PutColour(uint8_t c) {
+    uint8_t v = c;
+    if (old_version_) {
+        // Older versions store 128 + v (bit 7 clear) or 128 - (v & 0x7F)
+        // (bit 7 set); sample 0 cannot be sent and becomes 1.
+        if (c >= 128) {
+            v = static_cast<uint8_t>(c - 128);
+        } else {
+            v = static_cast<uint8_t>(0x80 | (128 - std::max<int>(c, 1)));
+        }
+    }
+    row_ref().values[kColours].push_back(v);
+    return true;
+}
+
+bool PlaneWriter::Skip() {
+    if (!Begin(1)) return false;
+    row_ref().values[kTypes].push_back(kBlockSkip);
+    Advance(1);
+    return true;
+}
+
+bool PlaneWriter::Motion(int dx, int dy) {
+    if (!Begin(1) || !InOffsetRange(dx) || !InOffsetRange(dy)) return false;
+    Row& r = row_ref();
+    r.values[kTypes].push_back(kBlockMotion);
+    r.values[kMotionX].push_back(static_cast<uint16_t>(dx));
+    r.values[kMotionY].push_back(static_cast<uint16_t>(dy));
+    Advance(1);
+    return true;
+}
+
+bool PlaneWriter::Fill(uint8_t colour) {
+    if (!Begin(1)) return false;
+    row_ref().values[kTypes].push_back(kBlockFill);
+    PutColour(colour);
+    Advance(1);
+    return true;
+}
+
+bool PlaneWriter::Pattern(uint8_t c0, uint8_t c1, const uint8_t rows[8]) {
+    if (!Begin(1)) return false;
+    row_ref().values[kTypes].push_back(kBlockPattern);
+    PutColour(c0);
+    PutColour(c1);
+    for (int i = 0; i < 8; ++i) row_ref().values[kPatterns].push_back(rows[i]);
+    Advance(1);
+    return true;
+}
+
+bool PlaneWriter::Raw(const uint8_t samples[64]) {
+    if (!Begin(1)) return false;
+    row_ref().values[kTypes].push_back(kBlockRaw);
+    for (int i = 0; i < 64; ++i) PutColour(samples[i]);
+    Advance(1);
+    return true;
+}
+
+bool PlaneWriter::RunsFit(const std::vector<RunSegment>& runs) const {
+    int pos = 0;
+    for (const RunSegment& r : runs) {
+        if (pos >= 63 || r.length < 1 || r.length > 16) return false;
+        pos += r.length;
+    }
+    return pos == 63 || pos == 64;
+}
+
+bool PlaneWriter::PutRun(int scan, const std::vector<RunSegment>& runs, uint8_t last_colour) {
+    Row& r = row_ref();
+    r.bits.WriteBits(static_cast<uint32_t>(scan), 4);
+    int pos = 0;
+    for (const RunSegment& seg : runs) {
+        r.bits.WriteBit(seg.single ? 1 : 0);
+        r.values[kRuns].push_back(static_cast<uint16_t>(seg.length - 1));
+        if (seg.single) {
+            PutColour(seg.colours[0]);
+        } else {
+            for (int i = 0; i < seg.length; ++i) PutColour(seg.colours[i]);
+        }
+        pos += seg.length;
+    }
+    if (pos == 63) PutColour(last_colour);
+    return true;
+}
+
+bool PlaneWriter::Run(int scan, const std::vector<RunSegment>& runs, uint8_t last_colour) {
+    if (!Begin(1) || scan < 0 || scan > 15 || !RunsFit(runs)) return false;
+    row_ref().values[kTypes].push_back(kBlockRun);
+    PutRun(scan, runs, last_colour);
+    Advance(1);
+    return true;
+}
+
+bool PlaneWriter::Intra(const int16_t coef[64], int quantiser) {
+    BitWriter bits;
+    if (!Begin(1) || quantiser < 0 || quantiser > 15 || !WriteCoefficients(bits, coef))
+        return false;
+    Row& r = row_ref();
+    r.values[kTypes].push_back(kBlockIntra);
+    r.values[kIntraDc].push_back(static_cast<uint16_t>(coef[0]));
+    r.bits.Append(bits);
+    r.bits.WriteBits(static_cast<uint32_t>(quantiser), 4);
+    Advance(1);
+    return true;
+}
+
+bool PlaneWriter::Inter(int dx, int dy, const int16_t coef[64], int quantiser) {
+    BitWriter bits;
+    if (!Begin(1) || !InOffsetRange(dx) || !InOffsetRange(dy) || quantiser < 0 || quantiser > 15 ||
+        !WriteCoefficients(bits, coef))
+        return false;
+    Row& r = row_ref();
+    r.values[kTypes].push_back(kBlockInter);
+    r.values[kMotionX].push_back(static_cast<uint16_t>(dx));
+    r.values[kMotionY].push_back(static_cast<uint16_t>(dy));
+    r.values[kInterDc].push_back(static_cast<uint16_t>(coef[0]));
+    r.bits.Append(bits);
+    r.bits.WriteBits(static_cast<uint32_t>(quantiser), 4);
+    Advance(1);
+    return true;
+}
+
+bool PlaneWriter::Residue(int dx, int dy, const int8_t residue[64]) {
+    BitWriter bits;
+    if (!Begin(1) || !InOffsetRange(dx) || !InOffsetRange(dy) || !WriteResidue(bits, residue))
+        return false;
+    Row& r = row_ref();
+    r.values[kTypes].push_back(kBlockResidue);
+    r.values[kMotionX].push_back(static_cast<uint16_t>(dx));
+    r.values[kMotionY].push_back(static_cast<uint16_t>(dy));
+    r.bits.Append(bits);
+    Advance(1);
+    return true;
+}
+
+// A scaled block needs two columns on an even row with a row below it.
+#define VEMO_SCALED_BEGIN()                                             \
+    const uint32_t row_index = static_cast<uint32_t>(rows_.size() - 1); \
+    if (!Begin(2) || (row_index & 1) || row_index + 1 >= rows_total_) return false
+
+bool PlaneWriter::ScaledFill(uint8_t colour) {
+    VEMO_SCALED_BEGIN();
+    row_ref().values[kTypes].push_back(kBlockScaled);
+    row_ref().values[kSubTypes].push_back(kBlockFill);
+    PutColour(colour);
+    Advance(2);
+    return true;
+}
+
+bool PlaneWriter::ScaledPattern(uint8_t c0, uint8_t c1, const uint8_t rows[8]) {
+    VEMO_SCALED_BEGIN();
+    row_ref().values[kTypes].push_back(kBlockScaled);
+    row_ref().values[kSubTypes].push_back(kBlockPattern);
+    PutColour(c0);
+    PutColour(c1);
+    for (int i = 0; i < 8; ++i) row_ref().values[kPatterns].push_back(rows[i]);
+    Advance(2);
+    return true;
+}
+
+bool PlaneWriter::ScaledRaw(const uint8_t samples[64]) {
+    VEMO_SCALED_BEGIN();
+    row_ref().values[kTypes].push_back(kBlockScaled);
+    row_ref().values[kSubTypes].push_back(kBlockRaw);
+    for (int i = 0; i < 64; ++i) PutColour(samples[i]);
+    Advance(2);
+    return true;
+}
+
+bool PlaneWriter::ScaledRun(int scan, const std::vector<RunSegment>& runs, uint8_t last_colour) {
+    VEMO_SCALED_BEGIN();
+    if (scan < 0 || scan > 15 || !RunsFit(runs)) return false;
+    row_ref().values[kTypes].push_back(kBlockScaled);
+    row_ref().values[kSubTypes].push_back(kBlockRun);
+    PutRun(scan, runs, last_colour);
+    Advance(2);
+    return true;
+}
+
+bool PlaneWriter::ScaledIntra(const int16_t coef[64], int quantiser) {
+    VEMO_SCALED_BEGIN();
+    BitWriter bits;
+    if (quantiser < 0 || quantiser > 15 || !WriteCoefficients(bits, coef)) return false;
+    Row& r = row_ref();
+    r.values[kTypes].push_back(kBlockScaled);
+    r.values[kSubTypes].push_back(kBlockIntra);
+    r.values[kIntraDc].push_back(static_cast<uint16_t>(coef[0]));
+    r.bits.Append(bits);
+    r.bits.WriteBits(static_cast<uint32_t>(quantiser), 4);
+    Advance(2);
+    return true;
+}
+
+bool PlaneWriter::ScaledOther(uint8_t sub_type) {
+    VEMO_SCALED_BEGIN();
+    if (sub_type > 15 || sub_type == 3 || sub_type == 5 || sub_type == 6 || sub_type == 8 ||
+        sub_type == 9)
+        return false;
+    row_ref().values[kTypes].push_back(kBlockScaled);
+    row_ref().values[kSubTypes].push_back(sub_type);
+    Advance(2);
+    return true;
+}
+
+#undef VEMO_SCALED_BEGIN
+
+bool PlaneWriter::ScaledLowerHalf() {
+    const uint32_t row_index = static_cast<uint32_t>(rows_.size() - 1);
+    if (!Begin(2) || !(row_index & 1)) return false;
+    row_ref().values[kTypes].push_back(kBlockScaled);
+    Advance(2);
+    return true;
+}
+
+bool PlaneWriter::OtherType(uint8_t type) {
+    if (!Begin(1) || type < 10 || type > 15) return false;
+    row_ref().values[kTypes].push_back(type);
+    Advance(1);
+    return true;
+}
+
+std::vector<uint8_t> PlaneWriter::Finish() {
+    error_.clear();
+    bits_ = 0;
+    if (!complete()) {
+        error_ = "the plane has blocks missing";
+        return {};
+    }
+    const uint32_t rows = rows_total_;
+    const uint32_t bw = blocks_across_;
+    const uint32_t basis[9] = {bw, width_ / 16, bw * 64, bw * 8, bw, bw, bw, bw, bw * 48};
+    unsigned length_bits[9];
+    uint32_t limit[9];
+    for (int b = 0; b < 9; ++b) {
+        length_bits[b] = BundleLengthBits(basis[b]);
+        limit[b] = std::min<uint32_t>(basis[b] + 511, (1u << length_bits[b]) - 1);
+        for (uint32_t r = 0; r < rows; ++r) {
+            if (rows_[r].values[b].size() > limit[b]) {
+                error_ = "a block row needs more values than one bundle fill holds";
+                return {};
+            }
+        }
+    }
+
+    // Plan the fills: fills[b][r] holds the items sent for bundle b at the
+    // start of row r (empty when the bundle is not exhausted there).
+    std::vector<std::vector<ItemList>> fills(9, std::vector<ItemList>(rows));
+    int previous_high = 0;
+    for (int b = 0; b < 9; ++b) {
+        uint32_t remaining = 0;
+        bool closed = false;
+        std::vector<uint32_t> after(rows + 1, 0);  // values in rows r.. end
+        for (uint32_t r = rows; r-- > 0;)
+            after[r] = after[r + 1] + static_cast<uint32_t>(rows_[r].values[b].size());
+        for (uint32_t r = 0; r < rows; ++r) {
+            const uint32_t need = static_cast<uint32_t>(rows_[r].values[b].size());
+            if (!closed && remaining == 0) {
+                ItemList& items = fills[b][r];
+                if (after[r] == 0) {
+                    items.Bits(0, length_bits[b]);
+                    closed = true;
+                } else {
+                    std::vector<uint16_t> v;
+                    uint32_t s = r;
+                    while (s < rows && v.size() + rows_[s].values[b].size() <= limit[b]) {
+                        v.insert(v.end(), rows_[s].values[b].begin(), rows_[s].values[b].end());
+                        ++s;
+                    }
+                    remaining = static_cast<uint32_t>(v.size());
+                    items.Bits(remaining, length_bits[b]);
+                    const bool same =
+                        std::all_of(v.begin(), v.end(), [&](uint16_t x) { return x == v[0]; });
+                    switch (b) {
+                        case kTypes:
+                        case kSubTypes: {
+                            const int tree = b == kTypes ? kTreeTypes : kTreeSubTypes;
+                            if (same) {
+                                items.Bits(1, 1);
+                                items.Bits(v[0], 4);
+                                break;
+                            }
+                            items.Bits(0, 1);
+                            int last = 0;
+                            for (size_t i = 0; i < v.size();) {
+                                size_t run = 0;
+                                while (i + run < v.size() && v[i + run] == last) ++run;
+                                if (run >= 4) {
+                                    const int rep = run >= 32   ? 32
+                                                    : run >= 12 ? 12
+                                                    : run >= 8  ? 8
+                                                                : 4;
+                                    items.Symbol(tree, rep == 32   ? 15
+                                                       : rep == 12 ? 14
+                                                       : rep == 8  ? 13
+                                                                   : 12);
+                                    i += static_cast<size_t>(rep);
+                                    continue;
+                                }
+                                if (v[i] >= 12) {
+                                    error_ = "block types 12-15 need a fill of their own";
+                                    return {};
+                                }
+                                items.Symbol(tree, v[i]);
+                                last = v[i];
+                                ++i;
+                            }
+                            break;
+                        }
+                        case kColours: {
+                            auto colour = [&](int c) {
+                                items.Symbol(kTreeColourHigh + previous_high, c >> 4);
+                                previous_high = c >> 4;
+                                items.Symbol(kTreeColourLow, c & 15);
+                            };
+                            items.Bits(same ? 1 : 0, 1);
+                            if (same) {
+                                colour(v[0]);
+                            } else {
+                                for (uint16_t c : v) colour(c);
+                            }
+                            break;
+                        }
+                        case kPatterns:
+                            for (uint16_t p : v) {
+                                items.Symbol(kTreePatterns, p & 15);
+                                items.Symbol(kTreePatterns, (p >> 4) & 15);
+                            }
+                            break;
+                        case kMotionX:
+                        case kMotionY: {
+                            const int tree = b == kMotionX ? kTreeMotionX : kTreeMotionY;
+                            items.Bits(same ? 1 : 0, 1);
+                            for (size_t i = 0; i < (same ? 1 : v.size()); ++i) {
+                                const int m = static_cast<int16_t>(v[i]);
+                                if (same) {
+                                    items.Bits(static_cast<uint32_t>(std::abs(m)), 4);
+                                } else {
+                                    items.Symbol(tree, std::abs(m));
+                                }
+                                if (m != 0) items.Bits(m < 0 ? 1 : 0, 1);
+                            }
+                            break;
+                        }
+                        case kIntraDc:
+                        case kInterDc: {
+                            int16_t running = static_cast<int16_t>(v[0]);
+                            if (b == kIntraDc) {
+                                if (v[0] >= 2048) {
+                                    error_ =
+                                        "an intra DC value that starts a fill must be below 2048";
+                                    return {};
+                                }
+                                items.Bits(v[0], 11);
+                            } else {
+                                if (std::abs(int{running}) > 1023) {
+                                    error_ =
+                                        "an inter DC value that starts a fill must lie within "
+                                        "-1023..1023";
+                                    return {};
+                                }
+                                items.Bits(static_cast<uint32_t>(std::abs(int{running})), 10);
+                                if (running != 0) items.Bits(running < 0 ? 1 : 0, 1);
+                            }
+                            for (size_t g = 1; g < v.size(); g += 8) {
+                                const size_t end = std::min(v.size(), g + 8);
+                                int16_t deltas[8];
+                                int width = 0;
+                                int16_t run_value = running;
+                                for (size_t i = g; i < end; ++i) {
+                                    const int16_t d = static_cast<int16_t>(static_cast<uint16_t>(
+                                        v[i] - static_cast<uint16_t>(run_value)));
+                                    if (d == -32768) {
+                                        error_ = "two DC values in a row differ by 32768";
+                                        return {};
+                                    }
+                                    deltas[i - g] = d;
+                                    width = std::max(
+                                        width, BitWidth(static_cast<uint32_t>(std::abs(int{d}))));
+                                    run_value = static_cast<int16_t>(v[i]);
+                                }
+                                items.Bits(static_cast<uint32_t>(width), 4);
+                                if (width > 0) {
+                                    for (size_t i = 0; i < end - g; ++i) {
+                                        items.Bits(static_cast<uint32_t>(std::abs(int{deltas[i]})),
+                                                   static_cast<unsigned>(width));
+                                        if (deltas[i] != 0) items.Bits(deltas[i] < 0 ? 1 : 0, 1);
+                                    }
+                                }
+                                running = run_value;
+                            }
+                            break;
+                        }
+                        case kRuns:
+                            items.Bits(same ? 1 : 0, 1);
+                            if (same) {
+                                items.Bits(v[0], 4);
+                            } else {
+                                for (uint16_t x : v) items.Symbol(kTreeRuns, x);
+                            }
+                            break;
+                    }
+                }
+            }
+            remaining -= need;
+        }
+    }
+
+    // Trees from the symbol counts.
+    std::array<std::array<uint32_t, 16>, kTreeCount> counts{};
+    for (auto& per_bundle : fills)
+        for (ItemList& items : per_bundle)
+            for (const Item& it : items.items)
+                if (it.symbol) ++counts[it.tree_or_bits][it.value & 15];
+    BitWriter out;
+    std::vector<CodeTree> trees(kTreeCount);
+    for (int t = 0; t < kTreeCount; ++t) {
+        const ChosenTree chosen = ChooseCodeTree(counts[t]);
+        trees[t] = chosen.tree;
+        WriteCodeTree(out, chosen.tree, chosen.form, chosen.param);
+    }
+    for (uint32_t r = 0; r < rows; ++r) {
+        for (int b = 0; b < 9; ++b) {
+            for (const Item& it : fills[b][r].items) {
+                if (it.symbol) {
+                    WriteSymbol(out, trees[it.tree_or_bits], it.value);
+                } else {
+                    out.WriteBits(it.value, it.tree_or_bits);
+                }
+            }
+        }
+        out.Append(rows_[r].bits);
+    }
+    bits_ = out.BitCount();
+    return out.Bytes();
+}
+
+std::vector<uint8_t> WriteVideoPart(const VideoPartPlanes& planes, bool has_alpha, bool version_i,
+                                    bool grayscale) {
+    std::vector<uint8_t> part;
+    auto put32 = [&](size_t v) {
+        for (int i = 0; i < 4; ++i) part.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    if (has_alpha) {
+        put32(planes.alpha.size() + 4);
+        part.insert(part.end(), planes.alpha.begin(), planes.alpha.end());
+    }
+    if (version_i) put32(planes.luma.size() + 4);
+    part.insert(part.end(), planes.luma.begin(), planes.luma.end());
+    if (!grayscale) {
+        part.insert(part.end(), planes.cr.begin(), planes.cr.end());
+        part.insert(part.end(), planes.cb.begin(), planes.cb.end());
+    }
+    return part;
+}
+
+}  // namespace vemo
