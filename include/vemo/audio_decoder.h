@@ -69,8 +69,7 @@ struct AudioBlockResult {
 // Decodes one block starting at `block` (a word boundary of the part) whose
 // bytes end at `end`: reads the fields, transforms, converts to PCM, applies
 // the cross-fade with the previous block and saves the new tail. Bits at or
-// past `end` read as zero; `next` may then lie past `end` and must not be
-// read from.
+// past `end` read as zero; `overran` then tells so and `next` is `end`.
 AudioBlockResult DecodeAudioBlock(AudioDecoder* decoder, const uint8_t* block, const uint8_t* end);
 
 // Where decoded sound goes: the stream core's sound ring for the track.

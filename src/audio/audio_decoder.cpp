@@ -6,6 +6,7 @@
 #include <new>
 
 #include "audio/block_bits.h"
+#include "audio/block_reader.h"
 #include "audio/pcm.h"
 #include "audio/transform.h"
 #include "vemo/container.h"
@@ -148,6 +149,8 @@ const AudioGeometry& GetAudioGeometry(const AudioDecoder* decoder) {
     return decoder->geometry;
 }
 
+namespace audio {
+
 namespace {
 
 // One channel's coefficients from the block's bits.
@@ -197,12 +200,29 @@ void ReadChannel(const AudioGeometry& g, audio::BlockBits& bits, float* a) {
 
 }  // namespace
 
+uint64_t ReadBlockCoefficients(const AudioGeometry& g, BlockBits& bits, float* coefficients) {
+    if (g.dct) bits.Read(2);  // two bits of no meaning, once per block
+    for (uint32_t k = 0; k < g.coded_channels; ++k)
+        ReadChannel(g, bits, coefficients + k * g.transform_length);
+    return bits.BitsConsumed();
+}
+
+void CrossFade(const int16_t* tail, int16_t* values, uint32_t count, unsigned shift) {
+    const int32_t length = static_cast<int32_t>(count);
+    for (int32_t i = 0; i < length; ++i) {
+        // Arithmetic shift: rounds toward minus infinity.
+        const int32_t mixed = tail[i] * (length - i) + values[i] * i;
+        values[i] = static_cast<int16_t>(mixed >> shift);
+    }
+}
+
+}  // namespace audio
+
 AudioBlockResult DecodeAudioBlock(AudioDecoder* d, const uint8_t* block, const uint8_t* end) {
     const AudioGeometry& g = d->geometry;
     const uint32_t n = g.transform_length;
     audio::BlockBits bits(block, end);
-    if (g.dct) bits.Read(2);  // two bits of no meaning, once per block
-    for (uint32_t k = 0; k < g.coded_channels; ++k) ReadChannel(g, bits, d->coefficients + k * n);
+    audio::ReadBlockCoefficients(g, bits, d->coefficients);
 
     int16_t* pcm = d->pcm;
     if (g.dct) {
@@ -223,11 +243,7 @@ AudioBlockResult DecodeAudioBlock(AudioDecoder* d, const uint8_t* block, const u
     if (d->first_block) {
         d->first_block = 0;
     } else {
-        const int32_t length = static_cast<int32_t>(fade);
-        for (int32_t i = 0; i < length; ++i) {
-            const int32_t mixed = d->tail[i] * (length - i) + pcm[i] * i;
-            pcm[i] = static_cast<int16_t>(mixed >> d->fade_shift);
-        }
+        audio::CrossFade(d->tail, pcm, fade, d->fade_shift);
     }
     const uint32_t values = g.block_bytes / 2;
     std::memcpy(d->tail, pcm + values - fade, g.overlap_bytes);
