@@ -1,0 +1,547 @@
+// The stream core on small hand-made movies, a test sound back end and the
+// test clock.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "../util/test_util.h"
+#include "core/movie_internal.h"
+#include "vemo/container_writer.h"
+#include "vemo/movie.h"
+#include "vemo/surface_format.h"
+#include "vemo/timer.h"
+
+namespace vemo {
+namespace {
+
+constexpr uint32_t kRate = 10000000, kDen = 333667;         // 29.97 Hz: 33.37 ms a frame
+constexpr uint32_t kStereo16Dct = (0x7000u << 16) | 48000;  // 16-bit stereo, DCT variant
+
+// ---------------------------------------------------------------- a test back end
+struct Opened {
+    uint32_t rate = 0, bits = 0, channels = 0, count = 0;
+};
+Opened g_opened;
+
+class TestDriver : public SoundDriver {
+  public:
+    TestDriver() {
+        on = 1;
+        chunk_bytes = 4096;
+    }
+    ~TestDriver() override { CloseSound(); }
+    int SoundReady() override { return 0; }  // takes nothing: rings keep what they get
+    int GetSoundChunk(uint8_t**, uint32_t*) override { return 0; }
+    int CommitSoundChunk(uint32_t) override { return 1; }
+    void SetSoundVolume(uint32_t) override {}
+    void SetSoundPan(uint32_t) override {}
+    int PauseSound(int pause) override { return paused_ = pause != 0; }
+    int SetSoundOn(int value) override { return static_cast<int>(on = value ? 1 : 0); }
+    void CloseSound() override { on = 0; }
+
+  private:
+    int paused_ = 0;
+};
+
+std::unique_ptr<SoundDriver> OpenTestDriver(uint32_t rate, uint32_t bits, uint32_t channels,
+                                            uint32_t, const SoundMovieInfo&) {
+    g_opened.rate = rate;
+    g_opened.bits = bits;
+    g_opened.channels = channels;
+    g_opened.count++;
+    return std::make_unique<TestDriver>();
+}
+SoundOpener GetTestSound(void*) {
+    return OpenTestDriver;
+}
+SoundOpener GetOtherSound(void*) {
+    return OpenTestDriver;
+}
+
+// ---------------------------------------------------------------- movies
+struct Spec {
+    uint32_t frames = 10;
+    uint32_t width = 64, height = 48;
+    uint32_t rate_num = kRate, rate_den = kDen;
+    std::vector<uint32_t> track_ids;  // one DCT track per ID
+    bool all_key = false;
+    uint32_t video_bytes = 64;
+};
+
+std::vector<uint8_t> MakeMovie(const Spec& s) {
+    MovieWriter w('i', s.width, s.height, s.rate_num, s.rate_den);
+    for (uint32_t id : s.track_ids) w.AddTrack(8192, kStereo16Dct, id);
+    for (uint32_t f = 0; f < s.frames; ++f) {
+        std::vector<std::vector<uint8_t>> parts(s.track_ids.size());
+        w.AddFrame(s.all_key || f == 0, parts, std::vector<uint8_t>(s.video_bytes, 0));
+    }
+    return w.Finish();
+}
+
+class MovieTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        UseTestClock(true, 1000);
+        SetSoundSystem(GetTestSound, nullptr);
+        g_opened = {};
+    }
+    void TearDown() override {
+        CloseMovie(movie_);
+        UseTestClock(false);
+    }
+    Movie* Open(const Spec& s, uint32_t flags = 0) {
+        bytes_ = MakeMovie(s);
+        if (!s.track_ids.empty()) {
+            SetPendingTrackList(static_cast<uint32_t>(s.track_ids.size()), s.track_ids.data());
+            flags |= kOpenUseTrackList;
+        }
+        movie_ = OpenMovie(bytes_.data(), flags | kOpenInMemory | kOpenWithoutThreads);
+        return movie_;
+    }
+    // One playback step as the player runs it, with a destination to copy to.
+    int Step() {
+        DecodeFrame(movie_);
+        const int late =
+            CopyFrameToSurface(movie_, surface_, 64 * 4, 48, 0, 0, 0, 0, 64, 48, kSurfaceXrgb32);
+        NextFrame(movie_);
+        return late;
+    }
+    std::vector<uint8_t> bytes_;
+    Movie* movie_ = nullptr;
+    uint8_t surface_[64 * 48 * 4] = {};
+};
+
+// ---------------------------------------------------------------- opening
+TEST_F(MovieTest, OpenErrorsCarryTheirTexts) {
+    EXPECT_EQ(OpenMovie("/nonexistent/movie.vem", 0), nullptr);
+    EXPECT_STREQ(GetLastMovieError(), "Error opening file.");
+
+    std::vector<uint8_t> movie = MakeMovie(Spec{});
+    std::vector<uint8_t> bad = movie;
+    bad[0] = 'X';
+    EXPECT_EQ(OpenMovie(bad.data(), kOpenInMemory), nullptr);
+    EXPECT_STREQ(GetLastMovieError(), "Not a Vemo file.");
+
+    bad = movie;
+    StoreLe32(&bad[8], 0);  // no frames
+    EXPECT_EQ(OpenMovie(bad.data(), kOpenInMemory), nullptr);
+    EXPECT_STREQ(GetLastMovieError(), "The file doesn't contain any compressed frames yet.");
+
+    // A file that ends inside the frame index.
+    const std::string path = test::TempPath("short.vem");
+    ASSERT_TRUE(
+        test::WriteWholeFile(path, std::vector<uint8_t>(movie.begin(), movie.begin() + 60)));
+    EXPECT_EQ(OpenMovie(path.c_str(), 0), nullptr);
+    EXPECT_STREQ(GetLastMovieError(), "Error reading Vemo header.");
+
+    // An index that runs backwards is refused the same way.
+    bad = movie;
+    StoreLe32(&bad[44 + 4 * 3], 100);
+    EXPECT_EQ(OpenMovie(bad.data(), kOpenInMemory), nullptr);
+    EXPECT_STREQ(GetLastMovieError(), "Error reading Vemo header.");
+
+    // A good open clears the last error.
+    Movie* m = OpenMovie(movie.data(), kOpenInMemory | kOpenWithoutThreads);
+    ASSERT_NE(m, nullptr);
+    EXPECT_STREQ(GetLastMovieError(), "");
+    CloseMovie(m);
+    CloseMovie(nullptr);
+}
+
+TEST_F(MovieTest, AllKeyFramesGiveOneBufferOtherwiseTwo) {
+    Spec s;
+    s.frames = 1;
+    s.all_key = true;
+    ASSERT_NE(Open(s), nullptr);
+    EXPECT_EQ(MovieFramePlanes(movie_)->buffer_count, 1u);
+    CloseMovie(movie_);
+    s.frames = 3;
+    s.all_key = false;
+    ASSERT_NE(Open(s), nullptr);
+    EXPECT_EQ(MovieFramePlanes(movie_)->buffer_count, 2u);
+    CloseMovie(movie_);
+    ASSERT_NE(Open(s, kOpenNoVideo), nullptr);
+    EXPECT_EQ(MovieFramePlanes(movie_), nullptr);
+}
+
+TEST_F(MovieTest, PreloadsFromNinetyPercent) {
+    // One-frame movies whose size field is just at and just below 9/10 of
+    // the 65536-byte read buffer the input answers for an offer of 1 byte.
+    for (uint32_t size_field : {72816u, 73636u}) {
+        Spec s;
+        s.frames = 1;
+        s.video_bytes = size_field + 8 - 44 - 8;
+        const std::vector<uint8_t> movie = MakeMovie(s);
+        ASSERT_EQ(ReadLe32(&movie[4]), size_field);
+        const std::string path = test::TempPath("preload.vem");
+        ASSERT_TRUE(test::WriteWholeFile(path, movie));
+        SetPendingReadBufferSize(1);
+        Movie* m = OpenMovie(path.c_str(), kOpenUseBufferSize | kOpenWithoutThreads);
+        ASSERT_NE(m, nullptr);
+        MovieInfo info;
+        GetMovieInfo(m, &info);
+        EXPECT_EQ(info.preloaded, size_field == 72816u ? 1u : 0u) << size_field;
+        EXPECT_EQ(DecodeFrame(m), 0);
+        CloseMovie(m);
+    }
+}
+
+TEST_F(MovieTest, TracksAreChosenByIdAndMissingOnesGiveSilence) {
+    Spec s;
+    s.track_ids = {5, 9};
+    const uint32_t want[] = {9, 77};
+    bytes_ = MakeMovie(s);
+    SetPendingTrackList(2, want);
+    movie_ = OpenMovie(bytes_.data(), kOpenInMemory | kOpenWithoutThreads | kOpenUseTrackList);
+    ASSERT_NE(movie_, nullptr);
+    MovieInfo info;
+    GetMovieInfo(movie_, &info);
+    EXPECT_EQ(info.played_tracks, 1u);
+    EXPECT_EQ(movie_->played[0], 1u);  // the track with ID 9
+    CloseMovie(movie_);
+
+    const uint32_t missing[] = {1234};
+    SetPendingTrackList(1, missing);
+    movie_ = OpenMovie(bytes_.data(), kOpenInMemory | kOpenWithoutThreads | kOpenUseTrackList);
+    ASSERT_NE(movie_, nullptr);
+    GetMovieInfo(movie_, &info);
+    EXPECT_EQ(info.played_tracks, 0u);
+    EXPECT_EQ(SetSoundOnOff(movie_, 0), 0);
+    CloseMovie(movie_);
+
+    // Without the track-list flag the list is one track with ID 0.
+    movie_ = OpenMovie(bytes_.data(), kOpenInMemory | kOpenWithoutThreads);
+    GetMovieInfo(movie_, &info);
+    EXPECT_EQ(info.played_tracks, 0u);
+}
+
+TEST_F(MovieTest, FrameRateOverrideChangesTheSoundRate) {
+    Spec s;
+    s.track_ids = {0};
+    SetPendingFrameRate(15, 1);
+    ASSERT_NE(Open(s, kOpenUseFrameRate), nullptr);
+    EXPECT_EQ(g_opened.rate, 24024u);  // 48000 x 15 x 333667 / 10000000, rounded
+    MovieInfo info;
+    GetMovieInfo(movie_, &info);
+    EXPECT_EQ(info.rate_num, 15u);
+    EXPECT_EQ(info.rate_den, 1u);
+    CloseMovie(movie_);
+    // The override is consumed by the open that used it.
+    ASSERT_NE(Open(s, kOpenUseFrameRate), nullptr);
+    EXPECT_EQ(g_opened.rate, 48000u);
+}
+
+TEST_F(MovieTest, SoundSystemCannotChangeWhileTracksAreOpen) {
+    Spec s;
+    s.track_ids = {0};
+    ASSERT_NE(Open(s), nullptr);
+    EXPECT_EQ(SetSoundSystem(GetOtherSound, nullptr), 0);
+    EXPECT_EQ(SetSoundSystem(GetTestSound, nullptr), 1);  // the same getter is fine
+    EXPECT_EQ(SetSoundSystem(nullptr, nullptr), 0);
+    CloseMovie(movie_);
+    movie_ = nullptr;
+    EXPECT_EQ(SetSoundSystem(GetOtherSound, nullptr), 1);
+}
+
+// ---------------------------------------------------------------- timing
+TEST(MovieTiming, DueTimeUsesWideProducts) {
+    // 100 frames at 29.97 Hz: 3336 ms; a 32-bit product would have wrapped.
+    EXPECT_EQ(DueTime(100, kRate, kDen, 0x10000), 3336u);
+    EXPECT_EQ(DueTime(100, kRate, kDen, 0x8000), 1668u);
+    EXPECT_EQ(DueTime(5, 0, 1, 0x10000), 0u);
+    EXPECT_EQ(LateStep(300, kRate, kDen), 10);
+}
+
+TEST_F(MovieTest, AsFastAsPossibleNeverWaits) {
+    Spec s;
+    SetPendingFrameRate(0, 0);
+    ASSERT_NE(Open(s, kOpenUseFrameRate), nullptr);
+    for (int i = 0; i < 20; ++i) {
+        if (i) {
+            EXPECT_EQ(ShouldWait(movie_), 0);
+        }
+        Step();
+    }
+    MovieSummary sum;
+    GetSummary(movie_, &sum);
+    EXPECT_EQ(sum.played_rate_num, 0u);
+    EXPECT_EQ(sum.played_rate_den, 0u);
+}
+
+TEST_F(MovieTest, WaitsUntilTheFrameIsDue) {
+    ASSERT_NE(Open(Spec{}), nullptr);
+    EXPECT_EQ(ShouldWait(movie_), 0);  // nothing decoded yet
+    Step();
+    EXPECT_EQ(ShouldWait(movie_), 1);
+    AdvanceTestClock(30);
+    EXPECT_EQ(ShouldWait(movie_), 1);
+    AdvanceTestClock(4);
+    EXPECT_EQ(ShouldWait(movie_), 0);
+}
+
+TEST_F(MovieTest, WithoutSoundALateClockIsRebased) {
+    ASSERT_NE(Open(Spec{}), nullptr);
+    Step();
+    AdvanceTestClock(1000);  // far beyond the two-frame time
+    EXPECT_EQ(ShouldWait(movie_), 0);
+    EXPECT_EQ(movie_->clock_start, 2000u);
+    Step();
+    EXPECT_EQ(ShouldWait(movie_), 1);  // the next frame is a whole period away again
+}
+
+TEST_F(MovieTest, WithSoundLatenessIsCarriedAndTakenBack) {
+    Spec s;
+    s.track_ids = {0};
+    ASSERT_NE(Open(s), nullptr);
+    Step();
+    AdvanceTestClock(333);  // 300 ms late for frame 2
+    EXPECT_EQ(ShouldWait(movie_), 0);
+    EXPECT_EQ(movie_->late_step, 10);         // 300 x d / r
+    EXPECT_EQ(movie_->late_carry, 300 - 10);  // the first step is taken at once
+    Step();
+    EXPECT_EQ(ShouldWait(movie_), 1);  // forgiven: frame 3 is due 33 ms on
+}
+
+TEST_F(MovieTest, EveryFourthLateBlitIsDrawn) {
+    Spec s;
+    s.frames = 30;
+    s.track_ids = {0};
+    ASSERT_NE(Open(s), nullptr);
+    std::vector<int> results;
+    std::vector<uint32_t> skipped;
+    for (int i = 0; i < 9; ++i) {
+        DecodeFrame(movie_);
+        AdvanceTestClock(200);  // every copy comes far beyond the two-frame time
+        results.push_back(
+            CopyFrameToSurface(movie_, surface_, 256, 48, 0, 0, 0, 0, 64, 48, kSurfaceXrgb32));
+        skipped.push_back(movie_->skipped_blits);
+        NextFrame(movie_);
+    }
+    EXPECT_EQ(results, (std::vector<int>{1, 1, 1, 0, 1, 1, 1, 0, 1}));
+    EXPECT_EQ(skipped, (std::vector<uint32_t>{1, 2, 3, 3, 4, 5, 6, 6, 7}));
+    MovieSummary sum;
+    GetSummary(movie_, &sum);
+    EXPECT_EQ(sum.skipped_blits, 7u);
+    EXPECT_EQ(sum.skipped_frames, 0u);
+}
+
+TEST_F(MovieTest, NeverSkipDrawsLateBlitsAndSaysSo) {
+    Spec s;
+    s.frames = 30;
+    s.track_ids = {0};
+    ASSERT_NE(Open(s, kOpenNeverSkipBlits), nullptr);
+    std::vector<int> results;
+    for (int i = 0; i < 4; ++i) {
+        DecodeFrame(movie_);
+        AdvanceTestClock(200);
+        results.push_back(
+            CopyFrameToSurface(movie_, surface_, 256, 48, 0, 0, 0, 0, 64, 48, kSurfaceXrgb32));
+        EXPECT_GT(GetChangedRects(0, movie_), -1);
+        NextFrame(movie_);
+    }
+    EXPECT_EQ(results, (std::vector<int>{1, 1, 1, 0}));
+    EXPECT_EQ(movie_->skipped_blits, 0u);
+}
+
+TEST_F(MovieTest, SkippedBlitKeepsTheChangeMapAndShowsNoRects) {
+    Spec s;
+    s.frames = 30;
+    s.track_ids = {0};
+    ASSERT_NE(Open(s), nullptr);
+    DecodeFrame(movie_);
+    AdvanceTestClock(200);
+    ASSERT_EQ(CopyFrameToSurface(movie_, surface_, 256, 48, 0, 0, 0, 0, 64, 48, kSurfaceXrgb32), 1);
+    EXPECT_EQ(GetChangedRects(0, movie_), 0);
+    EXPECT_TRUE(movie_->last_blit_skipped);
+    // A change of the skipped frame is still in the map after the next decode.
+    movie_->change_map[0] = 1;
+    NextFrame(movie_);
+    DecodeFrame(movie_);
+    EXPECT_EQ(movie_->change_map[0], 1);
+    EXPECT_GE(GetChangedRects(kRectsNeverSkip, movie_), 1);
+}
+
+TEST_F(MovieTest, AfterTheLastFrameComesFrameOne) {
+    Spec s;
+    s.frames = 3;
+    ASSERT_NE(Open(s), nullptr);
+    for (int i = 0; i < 3; ++i) Step();
+    MovieInfo info;
+    GetMovieInfo(movie_, &info);
+    EXPECT_EQ(info.current_frame, 1u);
+    EXPECT_EQ(DecodeFrame(movie_), 0);
+    EXPECT_EQ(movie_->frames_decoded, 4u);
+    EXPECT_EQ(DecodeFrame(movie_), 0);  // the same frame again does nothing
+    EXPECT_EQ(movie_->frames_decoded, 4u);
+}
+
+TEST_F(MovieTest, RewindRebasesAtMostOncePerFiveMinutes) {
+    Spec s;
+    s.frames = 2;
+    ASSERT_NE(Open(s), nullptr);
+    Step();
+    Step();  // back to frame 1: the rewind time is set
+    EXPECT_FALSE(movie_->reset_request);
+    AdvanceTestClock(300000);
+    Step();
+    Step();
+    EXPECT_FALSE(movie_->reset_request);  // 300000 ms is not enough
+    AdvanceTestClock(2);
+    Step();
+    Step();
+    EXPECT_TRUE(movie_->reset_request);
+    DecodeFrame(movie_);
+    EXPECT_FALSE(movie_->reset_request);
+    EXPECT_EQ(movie_->frames_at_clock_start,
+              movie_->frames_decoded - 1);  // restarted with this frame
+}
+
+// ---------------------------------------------------------------- pause and sound
+TEST_F(MovieTest, PausedMovieWaitsAndTheScheduleContinues) {
+    Spec s;
+    s.track_ids = {0};
+    ASSERT_NE(Open(s), nullptr);
+    Step();
+    AdvanceTestClock(10);
+    EXPECT_EQ(PauseMovie(movie_, 1), 1);
+    EXPECT_EQ(PauseMovie(movie_, 1), 1);  // twice
+    AdvanceTestClock(100000);
+    EXPECT_EQ(ShouldWait(movie_), 1);
+    EXPECT_EQ(PauseMovie(movie_, 0), 0);  // resumed once
+    EXPECT_EQ(ShouldWait(movie_), 1);     // 10 ms into a 33 ms frame
+    AdvanceTestClock(24);
+    EXPECT_EQ(ShouldWait(movie_), 0);
+    const uint32_t before = movie_->skipped_blits;
+    Step();
+    EXPECT_EQ(movie_->skipped_blits, before);
+    EXPECT_EQ(PauseMovie(nullptr, 1), 0);
+}
+
+TEST_F(MovieTest, SwitchingSoundOffPrimesEveryRingWithSilence) {
+    Spec s;
+    s.track_ids = {0, 1};
+    ASSERT_NE(Open(s), nullptr);
+    Step();
+    Step();
+    SoundDriver* a = MovieSoundDriver(movie_, 0);
+    SoundDriver* b = MovieSoundDriver(movie_, 1);
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    const uint8_t noise[1000] = {1, 2, 3};
+    a->ring.Append(noise, sizeof(noise));
+    EXPECT_EQ(SetSoundOnOff(movie_, 0), 0);
+    for (SoundDriver* d : {a, b}) {
+        EXPECT_EQ(d->silence_prime_size, SilencePrimeSize(48000, 2, 0, d->ring.size()));
+        EXPECT_EQ(d->ring.filled(), d->silence_prime_size);
+        std::vector<uint8_t> out(d->ring.filled(), 0xFF);
+        d->ring.Take(out.data(), static_cast<uint32_t>(out.size()));
+        EXPECT_EQ(std::count(out.begin(), out.end(), 0), static_cast<long>(out.size()));
+    }
+    MovieInfo info;
+    GetMovieInfo(movie_, &info);
+    EXPECT_EQ(info.sound_on, 0u);
+    movie_->clock_start = 1234;
+    EXPECT_EQ(SetSoundOnOff(movie_, 1), 1);
+    EXPECT_EQ(movie_->clock_start, 0u);  // the clock starts again with the next frame
+}
+
+TEST_F(MovieTest, RanDryCountsASkipOnlyInsideTheMovie) {
+    Spec s;
+    s.frames = 100;
+    s.track_ids = {0};
+    ASSERT_NE(Open(s), nullptr);
+    SoundDriver* d = MovieSoundDriver(movie_, 0);
+    EXPECT_EQ(d->end_of_sound_frame, 100 - 22);  // frames - 3 x r / (4 x d)
+    d->ran_dry = 1;
+    Step();  // reported on frame 1: cleared, not counted
+    EXPECT_EQ(d->ran_dry.load(), 0u);
+    EXPECT_EQ(movie_->sound_skips, 0u);
+    Step();
+    d->ran_dry = 1;
+    movie_->clock_start = 77;
+    Step();  // frame 3
+    EXPECT_EQ(movie_->sound_skips, 1u);
+    EXPECT_EQ(movie_->clock_start, 0u);
+    EXPECT_EQ(d->on, 1u);
+    while (movie_->current_frame <= 78) Step();
+    d->ran_dry = 1;
+    Step();  // past the end-of-sound frame
+    EXPECT_EQ(movie_->sound_skips, 1u);
+}
+
+// ---------------------------------------------------------------- statistics
+TEST_F(MovieTest, RealtimeWindowAfterTheFirstFrameIsOnePeriod) {
+    Spec s;
+    s.frames = 100;
+    ASSERT_NE(Open(s), nullptr);
+    Step();
+    RealtimeStats rt;
+    GetRealtimeStats(0, movie_, &rt);
+    EXPECT_EQ(rt.window_frames, 1u);
+    EXPECT_EQ(rt.window_time, 33u);  // 1000 x 333667 / 10000000
+    EXPECT_EQ(rt.frame, 1u);
+    EXPECT_EQ(rt.played_rate_num, kRate);
+    // Later the window is whole frames per second less one.
+    for (int i = 0; i < 40; ++i) {
+        AdvanceTestClock(34);
+        Step();
+    }
+    GetRealtimeStats(0, movie_, &rt);
+    EXPECT_EQ(rt.window_frames, 29u);
+    EXPECT_EQ(rt.window_time, 29u * 34);
+    GetRealtimeStats(5, movie_, &rt);
+    EXPECT_EQ(rt.window_frames, 5u);
+    EXPECT_EQ(rt.window_time, 5u * 34);
+    const uint32_t frame_bytes = IndexOffset(movie_->index[1]) - IndexOffset(movie_->index[0]);
+    EXPECT_EQ(rt.data_rate, static_cast<uint32_t>(5ull * frame_bytes * kRate / (5ull * kDen)));
+    // Near the start of a loop the window is the frames played so far.
+    while (movie_->current_frame != 4) Step();
+    GetRealtimeStats(0, movie_, &rt);
+    EXPECT_EQ(rt.window_frames, 3u);
+}
+
+TEST_F(MovieTest, SlowestFramesKeepTheEarlierOnTies) {
+    ASSERT_NE(Open(Spec{}), nullptr);
+    for (uint32_t t : {5u, 9u, 9u, 3u}) {
+        DecodeFrame(movie_);
+        AdvanceTestClock(t);
+        ShouldWait(movie_);  // books the frame time
+        NextFrame(movie_);
+    }
+    MovieSummary sum;
+    GetSummary(movie_, &sum);
+    EXPECT_EQ(sum.slowest_frame_time, 9u);
+    EXPECT_EQ(sum.slowest_frame, 2u);
+    EXPECT_EQ(sum.second_slowest_frame_time, 9u);
+    EXPECT_EQ(sum.second_slowest_frame, 3u);
+    EXPECT_EQ(sum.frames_played, 4u);
+    EXPECT_EQ(sum.blit_time, 5u + 9 + 9 + 3);
+    EXPECT_EQ(sum.frames, 10u);
+    EXPECT_EQ(sum.width, 64u);
+    EXPECT_EQ(sum.peak_frame, movie_->peak_frame + 1);
+}
+
+TEST_F(MovieTest, DamagedPacketEndsPlaybackCleanly) {
+    Spec s;
+    s.frames = 3;
+    s.track_ids = {0};
+    bytes_ = MakeMovie(s);
+    // Frame 2's audio length runs past its packet.
+    const uint32_t second = IndexOffset(ReadLe32(&bytes_[44 + 12 + 4]));
+    StoreLe32(&bytes_[second], 0x7FFFFFF0);
+    const uint32_t ids[] = {0};
+    SetPendingTrackList(1, ids);
+    movie_ = OpenMovie(bytes_.data(), kOpenInMemory | kOpenWithoutThreads | kOpenUseTrackList);
+    ASSERT_NE(movie_, nullptr);
+    EXPECT_EQ(DecodeFrame(movie_), 0);
+    NextFrame(movie_);
+    EXPECT_EQ(DecodeFrame(movie_), 1);
+    EXPECT_EQ(ShouldWait(movie_), 0);
+    EXPECT_EQ(DecodeFrame(movie_), 1);
+}
+
+}  // namespace
+}  // namespace vemo
