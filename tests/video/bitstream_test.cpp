@@ -1,0 +1,623 @@
+// Bit reader, code sets, code trees, bundle fillers, coefficient and residue
+// lists, quantiser tables and the transform.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "plane_builder.h"
+#include "video/video_internal.h"
+
+namespace vemo::video {
+namespace {
+
+using test::Bits;
+
+struct Stream {
+    std::vector<uint8_t> bytes;
+    BitReader reader;
+    explicit Stream(const Bits& bits)
+        : bytes(bits.Bytes()), reader(bytes.data(), static_cast<uint32_t>(bytes.size())) {}
+};
+
+// ---- bit reader ------------------------------------------------------------
+
+TEST(VideoBitReader, ReadsLeastSignificantBitFirstAcrossWords) {
+    const uint8_t data[8] = {0xB5, 0x00, 0x00, 0x80, 0x03, 0, 0, 0};
+    BitReader r(data, 8);
+    EXPECT_EQ(r.ReadBit(), 1u);
+    EXPECT_EQ(r.Read(3), 0x2u);  // bits 1-3 of 0xB5 = 010
+    EXPECT_EQ(r.Read(4), 0xBu);
+    EXPECT_EQ(r.Read(23), 0u);
+    // One bit left in word 0 (bit 31 = 1), then word 1 starts with 11.
+    EXPECT_EQ(r.Read(3), 0x7u);
+    EXPECT_EQ(r.NextWordOffset(), 8u);
+}
+
+TEST(VideoBitReader, PeekPastCachedBitsDoesNotMoveTheNextPlane) {
+    std::vector<uint8_t> data(12, 0xFF);
+    BitReader r(data.data(), 12);
+    r.Read(25);
+    r.Read(4);
+    EXPECT_EQ(r.NextWordOffset(), 4u);
+    EXPECT_EQ(r.Peek(7), 0x7Fu);  // reaches into word 1 ...
+    r.Skip(3);                    // ... but the code taken ends with word 0
+    EXPECT_EQ(r.NextWordOffset(), 4u);
+    r.Read(1);  // the first bit of word 1 counts
+    EXPECT_EQ(r.NextWordOffset(), 8u);
+}
+
+TEST(VideoBitReader, BitsPastTheEndReadAsZero) {
+    const uint8_t data[5] = {0xFF, 0xFF, 0xFF, 0xFF, 0x81};
+    BitReader r(data, 5);
+    EXPECT_EQ(r.Read(16), 0xFFFFu);
+    EXPECT_EQ(r.Read(16), 0xFFFFu);
+    EXPECT_EQ(r.Read(8), 0x81u);
+    EXPECT_FALSE(r.PastEnd());
+    EXPECT_EQ(r.Read(20), 0u);
+    EXPECT_EQ(r.Read(20), 0u);
+    EXPECT_TRUE(r.PastEnd());
+    BitReader empty(nullptr, 0);
+    EXPECT_EQ(empty.Read(9), 0u);
+    EXPECT_TRUE(empty.PastEnd());
+}
+
+// ---- code sets -------------------------------------------------------------
+
+TEST(VideoCodeSets, EveryLookupEntryDecodesTheCodeItStartsWith) {
+    for (int set = 0; set < kCodeSetCount; ++set) {
+        int longest = 0;
+        for (int code = 0; code < 16; ++code)
+            longest = std::max<int>(longest, kCodeLengths[set][code]);
+        EXPECT_EQ(longest, kCodeLongest[set]) << "set " << set;
+        for (int bits = 0; bits < kCodeLookupSize; ++bits) {
+            const int entry = kCodeLookup[set][bits];
+            const int length = entry >> 4, code = entry & 15;
+            ASSERT_GE(length, 1) << "set " << set << " bits " << bits << " match no code";
+            EXPECT_EQ(length, kCodeLengths[set][code]);
+            EXPECT_EQ(bits & ((1 << length) - 1), kCodeValues[set][code])
+                << "set " << set << " bits " << bits;
+        }
+    }
+}
+
+TEST(VideoCodeSets, DecodeSymbolConsumesOnlyTheCodeLength) {
+    // Set 7, code 3 = 5 bits 0x03; map reversed.
+    CodeTree tree;
+    tree.set = 7;
+    for (int i = 0; i < 16; ++i) tree.map[i] = static_cast<uint8_t>(15 - i);
+    Bits bits;
+    bits.Put(0x03, 5);
+    bits.Put(0, 1);  // code 0 (1 bit)
+    Stream s(bits);
+    EXPECT_EQ(DecodeSymbol(s.reader, tree), 12u);
+    EXPECT_EQ(s.reader.ConsumedBits(), 5u);
+    EXPECT_EQ(DecodeSymbol(s.reader, tree), 15u);
+    EXPECT_EQ(s.reader.ConsumedBits(), 6u);
+}
+
+// ---- code trees ------------------------------------------------------------
+
+TEST(VideoCodeTree, SetZeroIsTheIdentityAndReadsFourBits) {
+    Bits bits;
+    bits.Put(0, 4);
+    bits.Put(0xF, 4);
+    Stream s(bits);
+    uint32_t faults = 0;
+    const CodeTree t = ReadCodeTree(s.reader, &faults);
+    EXPECT_EQ(t.set, 0);
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(t.map[i], i);
+    EXPECT_EQ(s.reader.ConsumedBits(), 4u);
+}
+
+TEST(VideoCodeTree, ExplicitListsAppendTheRestInOrder) {
+    Bits bits;
+    bits.Put(5, 4);
+    bits.PutBit(1);
+    bits.Put(7, 3);
+    const int listed[8] = {15, 3, 9, 0, 12, 7, 1, 4};
+    for (int v : listed) bits.Put(static_cast<uint32_t>(v), 4);
+    Stream s(bits);
+    uint32_t faults = 0;
+    const CodeTree t = ReadCodeTree(s.reader, &faults);
+    const uint8_t want[16] = {15, 3, 9, 0, 12, 7, 1, 4, 2, 5, 6, 8, 10, 11, 13, 14};
+    EXPECT_EQ(t.set, 5);
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(t.map[i], want[i]);
+    EXPECT_EQ(s.reader.ConsumedBits(), 4u + 1 + 3 + 32);
+    EXPECT_EQ(faults, 0u);
+}
+
+TEST(VideoCodeTree, ExplicitListNamingAValueTwiceStaysSixteenLong) {
+    Bits bits;
+    bits.Put(2, 4);
+    bits.PutBit(1);
+    bits.Put(7, 3);
+    for (int i = 0; i < 8; ++i) bits.Put(6, 4);  // 6 eight times
+    bits.Put(0xFFFF, 16);
+    Stream s(bits);
+    uint32_t faults = 0;
+    const CodeTree t = ReadCodeTree(s.reader, &faults);
+    EXPECT_NE(faults & kFaultTreeDuplicate, 0u);
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(t.map[i], 6);
+    const uint8_t rest[8] = {0, 1, 2, 3, 4, 5, 7, 8};
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(t.map[8 + i], rest[i]);
+}
+
+TEST(VideoCodeTree, MergeShuffleReadsBetween32And49BitsAtDepth3) {
+    // All zeros: every merge takes run A first; the identity comes back.
+    {
+        Bits bits;
+        bits.Put(9, 4);
+        bits.PutBit(0);
+        bits.Put(3, 2);
+        for (int i = 0; i < 64; ++i) bits.PutBit(0);
+        Stream s(bits);
+        uint32_t faults = 0;
+        const CodeTree t = ReadCodeTree(s.reader, &faults);
+        for (int i = 0; i < 16; ++i) EXPECT_EQ(t.map[i], i);
+        EXPECT_EQ(s.reader.ConsumedBits(), 7u + 32);
+    }
+    // Alternating takes keep both runs alive longest: 8 + 12 + 14 + 15 bits.
+    {
+        Bits bits;
+        bits.Put(9, 4);
+        bits.PutBit(0);
+        bits.Put(3, 2);
+        for (int i = 0; i < 64; ++i) bits.PutBit(i & 1);
+        Stream s(bits);
+        uint32_t faults = 0;
+        const CodeTree t = ReadCodeTree(s.reader, &faults);
+        EXPECT_EQ(s.reader.ConsumedBits(), 7u + 49);
+        bool seen[16] = {};
+        for (int i = 0; i < 16; ++i) seen[t.map[i]] = true;
+        for (bool b : seen) EXPECT_TRUE(b);
+    }
+    // One pass, bits 1 then 0...: pairs (0,1) become (1,0) where the bit is 1.
+    {
+        Bits bits;
+        bits.Put(4, 4);
+        bits.PutBit(0);
+        bits.Put(0, 2);
+        const int take_b[8] = {1, 0, 0, 1, 0, 0, 0, 1};
+        for (int b : take_b) bits.PutBit(static_cast<uint32_t>(b));
+        Stream s(bits);
+        uint32_t faults = 0;
+        const CodeTree t = ReadCodeTree(s.reader, &faults);
+        const uint8_t want[16] = {1, 0, 2, 3, 4, 5, 7, 6, 8, 9, 10, 11, 12, 13, 15, 14};
+        for (int i = 0; i < 16; ++i) EXPECT_EQ(t.map[i], want[i]);
+        EXPECT_EQ(s.reader.ConsumedBits(), 7u + 8);
+    }
+}
+
+// ---- bundle fillers ----------------------------------------------------------
+
+struct TestBundle {
+    std::vector<uint16_t> storage = std::vector<uint16_t>(1024, 0xEEEE);
+    Bundle b;
+    explicit TestBundle(uint32_t capacity = 600, int width = 10) {
+        b.data = storage.data();
+        b.capacity = capacity;
+        b.width = width;
+    }
+};
+
+TEST(VideoFillers, LengthFieldWidthsFollowTheCountBasis) {
+    EXPECT_EQ(LengthFieldWidth(0), 9);
+    EXPECT_EQ(LengthFieldWidth(1), 10);
+    EXPECT_EQ(LengthFieldWidth(512), 10);
+    EXPECT_EQ(LengthFieldWidth(513), 11);
+    EXPECT_EQ(LengthFieldWidth(1536), 11);
+    EXPECT_EQ(LengthFieldWidth(1537), 12);
+    EXPECT_EQ(LengthFieldWidth(3585), 13);
+    EXPECT_EQ(LengthFieldWidth(7681), 14);
+    EXPECT_EQ(LengthFieldWidth(15873), 15);
+    EXPECT_EQ(LengthFieldWidth(1000000), 15);
+    // A 720-sample plane: 90 blocks across.
+    EXPECT_EQ(LengthFieldWidth(90), 10);
+    EXPECT_EQ(LengthFieldWidth(90 * 64), 13);
+    EXPECT_EQ(LengthFieldWidth(90 * 8), 11);
+    EXPECT_EQ(LengthFieldWidth(90 * 48), 13);
+}
+
+TEST(VideoFillers, ALengthOfZeroClosesTheBundleForThePlane) {
+    Bits bits;
+    bits.Put(0, 10);
+    bits.Put(0x3FF, 10);
+    Stream s(bits);
+    TestBundle t;
+    uint32_t faults = 0;
+    EXPECT_EQ(FillBlockTypes(t.b, s.reader, &faults), FillResult::kUnchanged);
+    EXPECT_TRUE(t.b.closed);
+    EXPECT_EQ(FillBlockTypes(t.b, s.reader, &faults), FillResult::kUnchanged);
+    EXPECT_EQ(s.reader.ConsumedBits(), 10u);  // no second length field
+}
+
+TEST(VideoFillers, AFillIsReadOnlyWhenTheBundleIsUsedUp) {
+    Bits bits;
+    bits.Put(3, 10);
+    bits.PutBit(1);
+    bits.Put(6, 4);
+    bits.Put(2, 10);
+    bits.PutBit(1);
+    bits.Put(9, 4);
+    Stream s(bits);
+    TestBundle t;
+    uint32_t faults = 0;
+    EXPECT_EQ(FillBlockTypes(t.b, s.reader, &faults), FillResult::kFilled);
+    // Fill flag: exactly the length field, the flag and one value.
+    EXPECT_EQ(s.reader.ConsumedBits(), 15u);
+    EXPECT_EQ(t.b.end, 3u);
+    t.b.read = 2;
+    EXPECT_EQ(FillBlockTypes(t.b, s.reader, &faults), FillResult::kUnchanged);
+    EXPECT_EQ(s.reader.ConsumedBits(), 15u);
+    t.b.read = 3;
+    EXPECT_EQ(FillBlockTypes(t.b, s.reader, &faults), FillResult::kFilled);
+    EXPECT_EQ(t.b.bytes()[0], 9);
+    EXPECT_EQ(t.b.bytes()[1], 9);
+}
+
+TEST(VideoFillers, BlockTypeRepeatsStoreTheLastValue) {
+    Bits bits;
+    bits.Put(4 + 1 + 8 + 2, 10);
+    bits.PutBit(0);
+    bits.Put(12, 4);  // 4 x last (0)
+    bits.Put(7, 4);
+    bits.Put(13, 4);  // 8 x 7
+    bits.Put(5, 4);
+    bits.Put(3, 4);
+    Stream s(bits);
+    TestBundle t;
+    uint32_t faults = 0;
+    ASSERT_EQ(FillBlockTypes(t.b, s.reader, &faults), FillResult::kFilled);
+    const uint8_t want[15] = {0, 0, 0, 0, 7, 7, 7, 7, 7, 7, 7, 7, 7, 5, 3};
+    for (int i = 0; i < 15; ++i) EXPECT_EQ(t.b.bytes()[i], want[i]) << i;
+    EXPECT_EQ(faults, 0u);
+}
+
+TEST(VideoFillers, MalformedFillsStayInsideTheBuffer) {
+    // A repeat of 32 into a fill of 5 stops at 5.
+    {
+        Bits bits;
+        bits.Put(5, 10);
+        bits.PutBit(0);
+        bits.Put(4, 4);
+        bits.Put(15, 4);
+        Stream s(bits);
+        TestBundle t;
+        uint32_t faults = 0;
+        ASSERT_EQ(FillBlockTypes(t.b, s.reader, &faults), FillResult::kFilled);
+        EXPECT_NE(faults & kFaultFillOverrun, 0u);
+        for (int i = 0; i < 5; ++i) EXPECT_EQ(t.b.bytes()[i], 4);
+        EXPECT_EQ(t.b.bytes()[5], 0xEE);
+    }
+    // A length above the capacity stores nothing.
+    {
+        Bits bits;
+        bits.Put(601, 10);
+        bits.PutBit(1);
+        bits.Put(4, 4);
+        Stream s(bits);
+        TestBundle t(600);
+        uint32_t faults = 0;
+        EXPECT_EQ(FillBlockTypes(t.b, s.reader, &faults), FillResult::kOverflow);
+        EXPECT_EQ(t.b.bytes()[0], 0xEE);
+        EXPECT_TRUE(t.b.Exhausted());
+    }
+}
+
+TEST(VideoFillers, ColoursCarryThePreviousHighNibble) {
+    CodeTree high[16];
+    high[3].set = 1;  // after a high nibble of 3 the next one uses set 1
+    Bits bits;
+    bits.Put(2, 10);
+    bits.PutBit(0);
+    bits.Put(3, 4);  // h = 3 (tree 0: set 0)
+    bits.Put(10, 4);
+    bits.Put(0x01, 4);  // tree 3, set 1: code 1 = 4 bits 0x01 -> h = 1
+    bits.Put(2, 4);
+    bits.Put(1, 10);  // next fill: previous high nibble is still 1
+    bits.PutBit(1);
+    bits.Put(6, 4);
+    bits.Put(5, 4);
+    Stream s(bits);
+    TestBundle t;
+    uint32_t previous = 0;
+    ASSERT_EQ(FillColours(t.b, high, &previous, false, s.reader), FillResult::kFilled);
+    EXPECT_EQ(t.b.bytes()[0], 0x3A);
+    EXPECT_EQ(t.b.bytes()[1], 0x12);
+    EXPECT_EQ(previous, 1u);
+    t.b.read = t.b.end;
+    ASSERT_EQ(FillColours(t.b, high, &previous, false, s.reader), FillResult::kFilled);
+    EXPECT_EQ(t.b.bytes()[0], 0x65);
+    EXPECT_EQ(previous, 6u);
+}
+
+TEST(VideoFillers, OlderVersionsStoreColoursAroundTheMiddle) {
+    CodeTree high[16];
+    Bits bits;
+    bits.Put(4, 10);
+    bits.PutBit(0);
+    for (uint32_t v : {0x00u, 0x05u, 0x85u, 0x80u}) {
+        bits.Put(v >> 4, 4);
+        bits.Put(v & 15, 4);
+    }
+    Stream s(bits);
+    TestBundle t;
+    uint32_t previous = 0;
+    ASSERT_EQ(FillColours(t.b, high, &previous, true, s.reader), FillResult::kFilled);
+    EXPECT_EQ(t.b.bytes()[0], 128);
+    EXPECT_EQ(t.b.bytes()[1], 133);
+    EXPECT_EQ(t.b.bytes()[2], 123);
+    EXPECT_EQ(t.b.bytes()[3], 128);
+}
+
+TEST(VideoFillers, MotionOffsetsAreSignedAndZeroHasNoSignBit) {
+    Bits bits;
+    bits.Put(3, 10);
+    bits.PutBit(0);
+    bits.Put(15, 4);
+    bits.PutBit(1);
+    bits.Put(0, 4);
+    bits.Put(2, 4);
+    bits.PutBit(0);
+    bits.Put(2, 10);  // fill flag with a negative value
+    bits.PutBit(1);
+    bits.Put(7, 4);
+    bits.PutBit(1);
+    Stream s(bits);
+    TestBundle t;
+    ASSERT_EQ(FillMotion(t.b, s.reader), FillResult::kFilled);
+    EXPECT_EQ(static_cast<int8_t>(t.b.bytes()[0]), -15);
+    EXPECT_EQ(t.b.bytes()[1], 0);
+    EXPECT_EQ(t.b.bytes()[2], 2);
+    t.b.read = t.b.end;
+    ASSERT_EQ(FillMotion(t.b, s.reader), FillResult::kFilled);
+    EXPECT_EQ(static_cast<int8_t>(t.b.bytes()[1]), -7);
+    EXPECT_EQ(s.reader.ConsumedBits(), bits.count());
+}
+
+TEST(VideoFillers, DcGroupsOfEightWithRunningValue) {
+    // Signed: first -5, then a group of width 0 (repeat) and a group of
+    // width 15 with steps up to 32767.
+    Bits bits;
+    bits.Put(12, 10);
+    bits.Put(5, 10);
+    bits.PutBit(1);
+    bits.Put(0, 4);  // values 2-9 repeat -5
+    bits.Put(15, 4);
+    bits.Put(32767, 15);
+    bits.PutBit(0);
+    bits.Put(0, 15);  // step 0: no sign bit
+    bits.Put(10, 15);
+    bits.PutBit(1);
+    Stream s(bits);
+    TestBundle t;
+    ASSERT_EQ(FillDc(t.b, true, s.reader), FillResult::kFilled);
+    const uint16_t* v = t.b.words();
+    EXPECT_EQ(static_cast<int16_t>(v[0]), -5);
+    for (int i = 1; i < 9; ++i) EXPECT_EQ(static_cast<int16_t>(v[i]), -5);
+    EXPECT_EQ(static_cast<int16_t>(v[9]), 32762);
+    EXPECT_EQ(static_cast<int16_t>(v[10]), 32762);
+    EXPECT_EQ(static_cast<int16_t>(v[11]), 32752);
+    EXPECT_EQ(s.reader.ConsumedBits(), bits.count());
+    // Unsigned: an 11-bit start value; steps wrap at 16 bits.
+    Bits b2;
+    b2.Put(2, 10);
+    b2.Put(2047, 11);
+    b2.Put(15, 4);
+    b2.Put(32767, 15);
+    b2.PutBit(0);
+    Stream s2(b2);
+    TestBundle t2;
+    ASSERT_EQ(FillDc(t2.b, false, s2.reader), FillResult::kFilled);
+    EXPECT_EQ(t2.b.words()[0], 2047);
+    EXPECT_EQ(t2.b.words()[1], static_cast<uint16_t>(2047 + 32767));
+}
+
+// ---- coefficients and residue -------------------------------------------------
+
+TEST(VideoCoefficients, NoPassesReadOnlyTheCount) {
+    Bits bits;
+    bits.Put(0, 4);
+    bits.Put(0xFFFF, 16);
+    Stream s(bits);
+    int16_t c[64];
+    for (auto& v : c) v = 77;
+    ReadCoefficients(s.reader, c);
+    EXPECT_EQ(c[0], 77);  // the DC is left alone
+    for (int i = 1; i < 64; ++i) EXPECT_EQ(c[i], 0);
+    EXPECT_EQ(s.reader.ConsumedBits(), 4u);
+}
+
+TEST(VideoCoefficients, ValuesLandAtTheirNaturalIndex) {
+    // Two passes. Pass bits = 1: entries (4,0) (24,0) (44,0) skipped, (1,3)
+    // coded: value of 2 bits t = 0b11 -> magnitude 3, negative.
+    // Pass bits = 0: (2,3) coded with sign 0 -> +1; the rest skipped.
+    Bits bits;
+    bits.Put(2, 4);
+    bits.PutBit(0);
+    bits.PutBit(0);
+    bits.PutBit(0);
+    bits.PutBit(1);
+    bits.Put(3, 2);
+    bits.PutBit(0);
+    bits.PutBit(0);
+    // second pass: (4,0) (24,0) (44,0) empty(1) (2,3) (3,3)
+    bits.PutBit(0);
+    bits.PutBit(0);
+    bits.PutBit(0);
+    bits.PutBit(1);
+    bits.PutBit(0);
+    bits.PutBit(0);
+    Stream s(bits);
+    int16_t c[64] = {};
+    ReadCoefficients(s.reader, c);
+    EXPECT_EQ(c[kCoefficientScan[1]], -3);
+    EXPECT_EQ(c[kCoefficientScan[2]], 1);
+    EXPECT_EQ(s.reader.ConsumedBits(), bits.count());
+    int nonzero = 0;
+    for (int i = 1; i < 64; ++i) nonzero += c[i] != 0;
+    EXPECT_EQ(nonzero, 2);
+}
+
+TEST(VideoCoefficients, GroupsPutPendingIndexesAtTheFront) {
+    // One pass, bits = 0. (4,0) coded: entry becomes (8,1), group 4..7 read:
+    // 4 -> value (+1), 5 -> pending, 6 -> value (-1), 7 -> pending. Then (8,1)
+    // is examined again: 0. The rest 0. Pending entries are not visited in
+    // this pass.
+    Bits bits;
+    bits.Put(1, 4);
+    bits.PutBit(1);
+    bits.PutBit(0);
+    bits.PutBit(0);  // 4: +1
+    bits.PutBit(1);  // 5 pending
+    bits.PutBit(0);
+    bits.PutBit(1);                              // 6: -1
+    bits.PutBit(1);                              // 7 pending
+    bits.PutBit(0);                              // (8,1) again
+    for (int i = 0; i < 5; ++i) bits.PutBit(0);  // (24,0) (44,0) (1,3) (2,3) (3,3)
+    Stream s(bits);
+    int16_t c[64] = {};
+    ReadCoefficients(s.reader, c);
+    EXPECT_EQ(c[kCoefficientScan[4]], 1);
+    EXPECT_EQ(c[kCoefficientScan[5]], 0);
+    EXPECT_EQ(c[kCoefficientScan[6]], -1);
+    EXPECT_EQ(s.reader.ConsumedBits(), bits.count());
+}
+
+TEST(VideoResidue, ABudgetOfZeroEndsAfterTheFirstChange) {
+    // e = 2: mask 4. Walk: (4,0) 0, (24,0) 0, (44,0) 0, (0,2) 1 -> group
+    // 0..3: index 0 value (sign 1 -> -4) -> 1 change > 0: stop.
+    Bits bits;
+    bits.Put(2, 3);
+    bits.PutBit(0);
+    bits.PutBit(0);
+    bits.PutBit(0);
+    bits.PutBit(1);
+    bits.PutBit(0);
+    bits.PutBit(1);
+    bits.Put(0x3FF, 10);  // never read
+    Stream s(bits);
+    uint8_t r[64];
+    ReadResidue(s.reader, 0, r);
+    EXPECT_EQ(static_cast<int8_t>(r[0]), -4);
+    for (int i = 1; i < 64; ++i) EXPECT_EQ(r[i], 0);
+    EXPECT_EQ(s.reader.ConsumedBits(), 3u + 6);
+}
+
+TEST(VideoResidue, ValuesGrowAwayFromZeroAndWrapAsSignedBytes) {
+    // e = 7: mask 128 first. Index 0 gets +128 (reads as -128); in the
+    // next pass (mask 64) it moves away from zero: -128 - 64 = 64 (wraps).
+    Bits bits;
+    bits.Put(7, 3);
+    bits.Put(0, 3);
+    bits.PutBit(1);  // (0,2)
+    bits.PutBit(0);
+    bits.PutBit(0);  // index 0: +mask
+    bits.PutBit(0);
+    bits.PutBit(1);  // index 1: -mask -> -128
+    bits.PutBit(1);  // index 2 pending
+    bits.PutBit(1);  // index 3 pending
+    // pass mask 64: nonzero list 0, 1 -> bits 1, 0
+    bits.PutBit(1);
+    bits.PutBit(0);
+    // walk: front (3,3) (2,3) first: 3 coded sign 1 -> -64, 2 not coded
+    bits.PutBit(1);
+    bits.PutBit(1);
+    bits.PutBit(0);
+    // then (4,0) (24,0) (44,0) and the emptied (0,2): 0 each (empty skipped)
+    bits.PutBit(0);
+    bits.PutBit(0);
+    bits.PutBit(0);
+    Stream s(bits);
+    uint8_t r[64];
+    ReadResidue(s.reader, 3, r);  // the 4th change (index 3) ends it
+    EXPECT_EQ(r[0], 64);
+    EXPECT_EQ(static_cast<int8_t>(r[1]), -128);
+    EXPECT_EQ(r[2], 0);
+    EXPECT_EQ(static_cast<int8_t>(r[3]), -64);
+    EXPECT_EQ(s.reader.ConsumedBits(), 3u + 10 + 2 + 2);
+}
+
+// ---- quantisers and transform -------------------------------------------------
+
+TEST(VideoQuant, TellingRows) {
+    const uint32_t intra0[8] = {65536, 90901, 85627, 91511, 65536, 61146, 48768, 24862};
+    const uint32_t inter0[8] = {65536, 96582, 90979, 86695, 73728, 57928, 42118, 21472};
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(IntraQuantTable()[0][i], intra0[i]) << i;
+        EXPECT_EQ(InterQuantTable()[0][i], inter0[i]) << i;
+    }
+    EXPECT_EQ(IntraQuantTable()[15][0], 2883584u);
+}
+
+TEST(VideoTransform, DcOnlyBlocksGiveDTimes32Rounded) {
+    int16_t c[64] = {};
+    c[0] = 1024;
+    uint8_t out[64];
+    InverseTransform(c, IntraQuantTable()[0], out);
+    for (uint8_t v : out) EXPECT_EQ(v, 128);
+    c[0] = 2048;  // 256 wraps to 0
+    InverseTransform(c, IntraQuantTable()[0], out);
+    for (uint8_t v : out) EXPECT_EQ(v, 0);
+    c[0] = -8;  // (-256 + 127) >> 8 = -1 -> 255
+    InverseTransform(c, IntraQuantTable()[0], out);
+    for (uint8_t v : out) EXPECT_EQ(v, 255);
+}
+
+TEST(VideoTransform, AddWrapsModulo256AndDoubledRepeatsSamples) {
+    int16_t c[64] = {};
+    c[0] = 80;  // (80 x 32 + 127) >> 8 = 10
+    uint8_t src[8 * 8], dst[8 * 8];
+    std::fill(src, src + 64, 250);
+    IdctAdd(c, IntraQuantTable()[0], src, dst, 8);
+    for (uint8_t v : dst) EXPECT_EQ(v, 4);
+    c[1] = 300;
+    c[9] = -700;
+    uint8_t plain[64], big[16 * 16];
+    InverseTransform(c, IntraQuantTable()[3], plain);
+    IdctPutDoubled(c, IntraQuantTable()[3], big, 16);
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) EXPECT_EQ(big[y * 16 + x], plain[(y / 2) * 8 + x / 2]);
+}
+
+TEST(VideoTransform, HugeCoefficientsWrapWithoutUndefinedBehaviour) {
+    int16_t c[64];
+    for (int i = 0; i < 64; ++i) c[i] = static_cast<int16_t>(i & 1 ? 32767 : -32768);
+    uint8_t a[64], b[64];
+    InverseTransform(c, IntraQuantTable()[15], a);
+    PlainKernels().inverse_transform(c, IntraQuantTable()[15], b);
+    EXPECT_EQ(0, std::memcmp(a, b, 64));
+}
+
+// The selected (SIMD) kernels give exactly what the plain ones give.
+TEST(VideoKernels, SimdMatchesPlainOnRandomInput) {
+    const VideoKernels* simd = Sse2Kernels();
+    if (!simd) GTEST_SKIP() << "no SIMD kernels on this processor or build";
+    std::mt19937 rng(7);
+    for (int round = 0; round < 4000; ++round) {
+        int16_t c[64] = {};
+        const int kind = round % 4;
+        for (int i = 0; i < 64; ++i) {
+            if (kind == 0 && i > 0) break;           // DC only
+            if (kind == 1 && (rng() & 3)) continue;  // sparse
+            const uint32_t r = rng();
+            c[i] = static_cast<int16_t>(kind == 3 ? r : (r % 512) - 256);  // 3: full range
+        }
+        const auto& quant = (round & 1 ? IntraQuantTable() : InterQuantTable())[rng() % 16];
+        uint8_t want[64], got[64];
+        PlainKernels().inverse_transform(c, quant, want);
+        simd->inverse_transform(c, quant, got);
+        ASSERT_EQ(0, std::memcmp(want, got, 64)) << "round " << round;
+        uint8_t src[12 * 16], dst_a[12 * 16], dst_b[12 * 16];
+        for (auto& v : src) v = static_cast<uint8_t>(rng());
+        std::memcpy(dst_a, src, sizeof src);
+        std::memcpy(dst_b, src, sizeof src);
+        PlainKernels().add_block(want, src + 1, dst_a + 16 + 3, 16);
+        simd->add_block(want, src + 1, dst_b + 16 + 3, 16);
+        ASSERT_EQ(0, std::memcmp(dst_a, dst_b, sizeof src)) << "round " << round;
+    }
+}
+
+}  // namespace
+}  // namespace vemo::video
