@@ -1,0 +1,107 @@
+// The looping-buffer back end's rules, independent of the device: one loop
+// of B bytes written in chunks behind the play cursor, readiness from cursor
+// readings (at most every 12 ms), the 540 ms stall limit, the 90 % running-dry
+// rule with its two-chunk silence fill, the start threshold and start of
+// playback, pause, on/off, volume and pan. A platform supplies the device
+// calls (SDL here; a Windows device later).
+#pragma once
+
+#include <cstdint>
+
+#include "sound/sound_rules.h"
+#include "vemo/sound_driver.h"
+
+namespace vemo::sound {
+
+class LoopingDriver : public SoundDriver {
+  public:
+    static constexpr uint32_t kCursorReadingInterval = 12;  // ms
+    static constexpr uint32_t kStallLimit = 540;            // ms
+    static constexpr uint32_t kWriteGap = 1024;             // bytes kept clear of the play cursor
+
+    ~LoopingDriver() override;
+
+    int SoundReady() override;
+    int GetSoundChunk(uint8_t** chunk, uint32_t* size) override;
+    int CommitSoundChunk(uint32_t n) override;
+    void SetSoundVolume(uint32_t volume) override;
+    void SetSoundPan(uint32_t pan) override;
+    int PauseSound(int pause) override;
+    int SetSoundOn(int on) override;
+    void CloseSound() override;
+    bool HasOutputSlots() const override { return true; }
+    void SetSoundOutputs(const uint32_t* outputs, uint32_t count) override;
+    void SetSoundOutputVolumes(const uint32_t* outputs, const uint32_t* volumes,
+                               uint32_t count) override;
+
+    const LoopingSizes& sizes() const { return sizes_; }
+    bool playing() const { return playing_; }
+    bool stopped() const { return stopped_; }
+    uint32_t write_position() const { return write_position_; }
+    uint32_t bytes_to_write() const { return bytes_to_write_; }
+    uint32_t volume() const { return volume_; }
+    uint32_t pan() const { return pan_; }
+    uint32_t output_count() const { return output_count_; }
+    uint32_t output_volume_count() const { return output_volume_count_; }
+    const uint32_t* outputs() const { return outputs_; }
+    const int32_t* output_volumes() const { return output_volumes_; }
+
+  protected:
+    LoopingDriver() = default;
+    // Fills the shared fields and the sizes; called by the platform opener
+    // before it creates the loop. Volume and pan start at 32767.
+    void Setup(uint32_t rate, uint32_t bits, uint32_t channels, const SoundMovieInfo& movie);
+    // Applies rate, pan and volume, fills the loop with silence and arms the
+    // start threshold; called once the loop exists.
+    void Arm();
+    // Closes the device once, from the derived destructor.
+    void CloseOnce();
+
+    // ----- device calls
+    // Locks bytes at offset of the loop; the second region is the part that
+    // wraps to the loop start (0 bytes when none). False when it fails.
+    virtual bool DeviceLock(uint32_t offset, uint32_t bytes, uint8_t** first, uint32_t* first_bytes,
+                            uint8_t** second, uint32_t* second_bytes) = 0;
+    virtual void DeviceUnlock(uint8_t* first, uint32_t first_bytes, uint8_t* second,
+                              uint32_t second_bytes) = 0;
+    // One reading of the play and write cursors (offsets in the loop).
+    virtual void DeviceCursors(uint32_t* play, uint32_t* write) = 0;
+    virtual bool DevicePlay() = 0;  // loops from the current position
+    virtual bool DeviceStop() = 0;
+    virtual bool DeviceIsPlaying() = 0;
+    virtual void DeviceSetPosition(uint32_t offset) = 0;
+    // Rate, pan and volume in hundredths of a decibel.
+    virtual void DeviceApply(uint32_t rate, int32_t pan_db, int32_t volume_db) = 0;
+    // Releases the loop and the track's use of the device.
+    virtual void DeviceRelease() = 0;
+
+  private:
+    void ReadCursors(uint32_t* play, uint32_t* write);
+    void FillSilence(uint32_t offset, uint32_t bytes);
+    void StartPlayback();
+    void Apply();
+
+    LoopingSizes sizes_;
+    bool armed_ = false;
+    bool closed_ = false;
+    uint32_t volume_ = 32767;
+    uint32_t pan_ = 32767;
+    bool playing_ = false;
+    bool stopped_ = false;
+    uint32_t write_position_ = 0;
+    uint32_t bytes_to_write_ = 0;
+    uint32_t last_write_cursor_ = 0;
+    uint32_t last_play_cursor_ = 0;
+    uint32_t last_reading_time_ = 0;
+    uint8_t* first_region_ = nullptr;
+    uint32_t first_bytes_ = 0;
+    uint8_t* second_region_ = nullptr;
+    uint32_t second_bytes_ = 0;
+    uint32_t output_count_ = 0;
+    uint32_t output_volume_count_ = 0;
+    uint32_t outputs_[8] = {};
+    uint32_t volume_outputs_[8] = {};
+    int32_t output_volumes_[8] = {};
+};
+
+}  // namespace vemo::sound
