@@ -1,0 +1,416 @@
+// Planes and frames made with the writer and the encoder, read back by the
+// video decoder.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <random>
+
+#include "vemo/encoder.h"
+#include "vemo/video_decoder.h"
+#include "vemo/video_writer.h"
+
+namespace vemo {
+namespace {
+
+struct Decoded {
+    std::vector<uint8_t> y, cr, cb, alpha;
+    uint32_t unchanged = 0;
+    uint32_t faults = 0;
+    std::vector<uint8_t> map;
+};
+
+// Decodes video parts in order with the movie's flags.
+class Player {
+  public:
+    Player(uint32_t width, uint32_t height, bool all_key, uint32_t open_flags,
+           uint32_t header_flags)
+        : width_(width), height_(height), open_(open_flags), header_(header_flags) {
+        planes_ = CreateFramePlanes(width, height, all_key, open_flags);
+        EXPECT_TRUE(AllocateBundleBuffers(width, &bundles_));
+        across_ = (width + 15) / 16;
+        down_ = (height + 15) / 16;
+    }
+    ~Player() {
+        FreeFramePlanes(planes_);
+        FreeBundleBuffers(&bundles_);
+    }
+    Decoded Decode(const std::vector<uint8_t>& video, bool key) {
+        Decoded d;
+        d.map.assign(across_ * down_ + 16, 0);
+        VideoReport report;
+        d.unchanged = DecodeFrameVideo(planes_, d.map.data(), across_, video.data(),
+                                       static_cast<uint32_t>(video.size()), key, bundles_, open_,
+                                       header_, &report);
+        d.faults = report.faults;
+        d.map.resize(across_ * down_);
+        const PlaneDescriptor* b = planes_->buffer[planes_->current];
+        const size_t luma = size_t{planes_->luma_width} * planes_->luma_height;
+        const size_t chroma = size_t{planes_->chroma_width} * planes_->chroma_height;
+        d.y.assign(b[kPlaneY].samples, b[kPlaneY].samples + luma);
+        d.cr.assign(b[kPlaneCr].samples, b[kPlaneCr].samples + chroma);
+        d.cb.assign(b[kPlaneCb].samples, b[kPlaneCb].samples + chroma);
+        if (b[kPlaneAlpha].samples)
+            d.alpha.assign(b[kPlaneAlpha].samples, b[kPlaneAlpha].samples + luma);
+        return d;
+    }
+
+  private:
+    uint32_t width_, height_, open_, header_;
+    FramePlanes* planes_ = nullptr;
+    BundleBuffers bundles_;
+    uint32_t across_, down_;
+};
+
+// A one-plane grayscale video part (version "i").
+std::vector<uint8_t> GrayPart(PlaneWriter& w) {
+    VideoPartPlanes planes;
+    planes.luma = w.Finish();
+    EXPECT_FALSE(planes.luma.empty()) << w.error();
+    return WriteVideoPart(planes, false, true, true);
+}
+
+uint8_t At(const std::vector<uint8_t>& plane, uint32_t stride, uint32_t x, uint32_t y) {
+    return plane[y * stride + x];
+}
+
+double Psnr(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b, uint32_t stride,
+            uint32_t w, uint32_t h) {
+    double sse = 0;
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            const double d = static_cast<double>(a[y * stride + x]) - b[y * stride + x];
+            sse += d * d;
+        }
+    if (sse == 0) return 99;
+    return 10 * std::log10(255.0 * 255.0 * w * h / sse);
+}
+
+TEST(Quantisers, TellingRowsAndTheRaisedEntries) {
+    const uint32_t intra0[8] = {65536, 90901, 85627, 91511, 65536, 61146, 48768, 24862};
+    const uint32_t inter0[8] = {65536, 96582, 90979, 86695, 73728, 57928, 42118, 21472};
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(IntraQuantiser(0, i), intra0[i]) << i;
+        EXPECT_EQ(InterQuantiser(0, i), inter0[i]) << i;
+    }
+    EXPECT_EQ(IntraQuantiser(15, 0), 2883584u);
+}
+
+TEST(PlaneRoundTrip, EveryIntraTypeDrawsWhatWasWritten) {
+    // 64x48 grayscale: 8 columns, 6 block rows.
+    const uint32_t w = 64, h = 48;
+    PlaneWriter pw(w, h);
+    std::mt19937 rng(3);
+    uint8_t raw[64], raw2[64];
+    for (auto& v : raw) v = static_cast<uint8_t>(rng());
+    for (auto& v : raw2) v = static_cast<uint8_t>(rng());
+    const uint8_t rows[8] = {0x01, 0x80, 0xFF, 0x00, 0x0F, 0xF0, 0x55, 0xAA};
+    int16_t coef[64] = {};
+    coef[0] = 1024;  // flat 128
+    int16_t coef2[64] = {};
+    coef2[0] = 800;
+    coef2[1] = -40;
+    coef2[9] = 12;
+    coef2[63] = 3;
+    std::vector<RunSegment> runs;
+    for (int i = 0; i < 3; ++i)
+        runs.push_back(RunSegment{16, true, {static_cast<uint8_t>(40 + i)}});
+    RunSegment each{15, false, {}};
+    for (int i = 0; i < 15; ++i) each.colours[i] = static_cast<uint8_t>(200 + i);
+    runs.push_back(each);  // 63 positions, the last takes last_colour
+
+    // Row 0
+    ASSERT_TRUE(pw.Fill(17));
+    ASSERT_TRUE(pw.Pattern(10, 250, rows));
+    ASSERT_TRUE(pw.Raw(raw));
+    ASSERT_TRUE(pw.Intra(coef, 0));
+    ASSERT_TRUE(pw.Intra(coef2, 3));
+    ASSERT_TRUE(pw.Run(5, runs, 99));
+    ASSERT_TRUE(pw.ScaledFill(77));
+    // Row 1
+    for (int i = 0; i < 6; ++i) ASSERT_TRUE(pw.Fill(static_cast<uint8_t>(i)));
+    EXPECT_FALSE(pw.ScaledFill(1));  // odd row
+    ASSERT_TRUE(pw.ScaledLowerHalf());
+    // Rows 2-3: every scaled sub-type.
+    ASSERT_TRUE(pw.ScaledPattern(1, 2, rows));
+    ASSERT_TRUE(pw.ScaledRaw(raw2));
+    ASSERT_TRUE(pw.ScaledIntra(coef2, 1));
+    ASSERT_TRUE(pw.ScaledRun(0, runs, 5));
+    for (int i = 0; i < 4; ++i) ASSERT_TRUE(pw.ScaledLowerHalf());
+    // Row 4: types that draw nothing, then raw to close the row.
+    ASSERT_TRUE(pw.OtherType(10));
+    ASSERT_TRUE(pw.OtherType(11));
+    ASSERT_TRUE(pw.ScaledOther(4));
+    ASSERT_TRUE(pw.Skip());  // with one buffer a skip copies the block onto itself
+    for (int i = 0; i < 3; ++i) ASSERT_TRUE(pw.Fill(9));
+    // Row 5: the last row cannot start a scaled block.
+    EXPECT_FALSE(pw.ScaledFill(3));
+    for (int i = 0; i < 8; ++i) ASSERT_TRUE(pw.Raw(raw));
+    ASSERT_TRUE(pw.complete());
+    EXPECT_FALSE(pw.Fill(1));
+
+    Player player(w, h, true, kVideoGrayscale, 0x20000);
+    const Decoded d = player.Decode(GrayPart(pw), true);
+    EXPECT_EQ(d.faults, 0u);
+    auto block_is = [&](uint32_t bx, uint32_t by, auto expected) {
+        for (uint32_t y = 0; y < 8; ++y)
+            for (uint32_t x = 0; x < 8; ++x)
+                ASSERT_EQ(At(d.y, w, bx * 8 + x, by * 8 + y), expected(x, y))
+                    << bx << "," << by << " " << x << "," << y;
+    };
+    block_is(0, 0, [](uint32_t, uint32_t) { return 17; });
+    block_is(1, 0, [&](uint32_t x, uint32_t y) { return (rows[y] >> x) & 1 ? 250 : 10; });
+    block_is(2, 0, [&](uint32_t x, uint32_t y) { return raw[y * 8 + x]; });
+    block_is(3, 0, [](uint32_t, uint32_t) { return 128; });
+    uint8_t idct[64];
+    uint32_t table[64];
+    for (int i = 0; i < 64; ++i) table[i] = IntraQuantiser(3, i);
+    InverseTransform(coef2, table, idct);
+    block_is(4, 0, [&](uint32_t x, uint32_t y) { return idct[y * 8 + x]; });
+    uint8_t run_block[64];
+    int pos = 0;
+    for (int i = 0; i < 48; ++i) run_block[kRunScan[5][pos++]] = static_cast<uint8_t>(40 + i / 16);
+    for (int i = 0; i < 15; ++i) run_block[kRunScan[5][pos++]] = static_cast<uint8_t>(200 + i);
+    run_block[kRunScan[5][63]] = 99;
+    block_is(5, 0, [&](uint32_t x, uint32_t y) { return run_block[y * 8 + x]; });
+    for (uint32_t y = 0; y < 16; ++y)
+        for (uint32_t x = 48; x < 64; ++x) ASSERT_EQ(At(d.y, w, x, y), 77);
+    block_is(3, 1, [](uint32_t, uint32_t) { return 3; });
+    // Scaled pattern: pattern byte k covers rows 2k and 2k + 1.
+    for (uint32_t y = 0; y < 16; ++y)
+        for (uint32_t x = 0; x < 16; ++x)
+            ASSERT_EQ(At(d.y, w, x, 16 + y), (rows[y / 2] >> (x / 2)) & 1 ? 2 : 1);
+    for (uint32_t y = 0; y < 16; ++y)
+        for (uint32_t x = 0; x < 16; ++x)
+            ASSERT_EQ(At(d.y, w, 16 + x, 16 + y), raw2[(y / 2) * 8 + x / 2]);
+    for (int i = 0; i < 64; ++i) table[i] = IntraQuantiser(1, i);
+    InverseTransform(coef2, table, idct);
+    for (uint32_t y = 0; y < 16; ++y)
+        for (uint32_t x = 0; x < 16; ++x)
+            ASSERT_EQ(At(d.y, w, 32 + x, 16 + y), idct[(y / 2) * 8 + x / 2]);
+    uint8_t run0[64];
+    pos = 0;
+    for (int i = 0; i < 48; ++i) run0[kRunScan[0][pos++]] = static_cast<uint8_t>(40 + i / 16);
+    for (int i = 0; i < 15; ++i) run0[kRunScan[0][pos++]] = static_cast<uint8_t>(200 + i);
+    run0[kRunScan[0][63]] = 5;
+    for (uint32_t y = 0; y < 16; ++y)
+        for (uint32_t x = 0; x < 16; ++x)
+            ASSERT_EQ(At(d.y, w, 48 + x, 16 + y), run0[(y / 2) * 8 + x / 2]);
+    // Types that draw nothing leave the first frame's zeros.
+    block_is(0, 4, [](uint32_t, uint32_t) { return 0; });
+    block_is(1, 4, [](uint32_t, uint32_t) { return 0; });
+    block_is(2, 4, [](uint32_t, uint32_t) { return 0; });
+    block_is(7, 4, [](uint32_t, uint32_t) { return 9; });
+    block_is(7, 5, [&](uint32_t x, uint32_t y) { return raw[y * 8 + x]; });
+}
+
+TEST(PlaneRoundTrip, InterTypesPredictFromTheOtherBuffer) {
+    const uint32_t w = 48, h = 32;
+    std::mt19937 rng(9);
+    // Frame 1: every block raw noise.
+    PlaneWriter first(w, h);
+    std::vector<uint8_t> picture(w * h);
+    for (auto& v : picture) v = static_cast<uint8_t>(rng());
+    for (uint32_t by = 0; by < h / 8; ++by)
+        for (uint32_t bx = 0; bx < w / 8; ++bx) {
+            uint8_t s[64];
+            for (int i = 0; i < 64; ++i) s[i] = picture[(by * 8 + i / 8) * w + bx * 8 + i % 8];
+            ASSERT_TRUE(first.Raw(s));
+        }
+    // Frame 2: skip, motion, residue, inter, then skips.
+    PlaneWriter second(w, h);
+    ASSERT_TRUE(second.Skip());
+    ASSERT_TRUE(second.Motion(3, 2));
+    int8_t res[64] = {};
+    res[0] = 5;
+    res[9] = -128;
+    res[63] = 77;
+    ASSERT_TRUE(second.Residue(-8, 0, res));
+    int16_t coef[64] = {};
+    coef[0] = -300;
+    coef[2] = 50;
+    ASSERT_TRUE(second.Inter(0, 8, coef, 2));
+    ASSERT_TRUE(second.Motion(-15, 0));
+    ASSERT_TRUE(second.Motion(0, 0));
+    for (int i = 0; i < 18; ++i) ASSERT_TRUE(second.Skip());
+
+    Player player(w, h, false, kVideoGrayscale, 0x20000);
+    const Decoded d1 = player.Decode(GrayPart(first), true);
+    ASSERT_EQ(d1.y, picture);
+    const Decoded d2 = player.Decode(GrayPart(second), false);
+    EXPECT_EQ(d2.faults, 0u);
+    auto ref = [&](int x, int y) {
+        return picture[static_cast<size_t>(y) * w + static_cast<size_t>(x)];
+    };
+    uint8_t add[64];
+    uint32_t table[64];
+    for (int i = 0; i < 64; ++i) table[i] = InterQuantiser(2, i);
+    InverseTransform(coef, table, add);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x) {
+            ASSERT_EQ(d2.y[y * w + x], ref(x, y));
+            ASSERT_EQ(d2.y[y * w + 8 + x], ref(8 + x + 3, y + 2));
+            ASSERT_EQ(d2.y[y * w + 16 + x], static_cast<uint8_t>(ref(8 + x, y) + res[y * 8 + x]));
+            ASSERT_EQ(d2.y[y * w + 24 + x],
+                      static_cast<uint8_t>(ref(24 + x, y + 8) + add[y * 8 + x]));
+            ASSERT_EQ(d2.y[y * w + 32 + x], ref(17 + x, y));
+            ASSERT_EQ(d2.y[(y + 8) * w + x], ref(x, y + 8));
+        }
+    // Map: the first 16x16 area holds skip + motion, so it changed; the
+    // lower row is all skip.
+    EXPECT_EQ(d2.map[0], 1);
+    EXPECT_EQ(d2.map[1], 1);
+    EXPECT_EQ(d2.map[2], 1);
+    EXPECT_EQ(d2.map[3], 0);
+}
+
+TEST(PlaneRoundTrip, OldVersionsMapColoursAndDropTheLumaSize) {
+    const uint32_t w = 16, h = 8;
+    PlaneWriter pw(w, h, true);
+    ASSERT_TRUE(pw.Fill(200));
+    ASSERT_TRUE(pw.Fill(30));
+    VideoPartPlanes planes;
+    planes.luma = pw.Finish();
+    const std::vector<uint8_t> part = WriteVideoPart(planes, false, false, true);
+    EXPECT_EQ(part.size(), planes.luma.size());
+    Player player(w, h, true, kVideoGrayscale | kVideoOldVersion, 0x20000);
+    const Decoded d = player.Decode(part, true);
+    EXPECT_EQ(d.faults, 0u);
+    EXPECT_EQ(d.y[0], 200);
+    EXPECT_EQ(d.y[8], 30);
+}
+
+TEST(PlaneRoundTrip, LongRowsSplitIntoSeveralFillsAndTreesShrinkThem) {
+    // 720 samples wide: a row of raw blocks needs 5760 colours, more than
+    // one fill of a plane with fewer columns would hold; many rows share a fill.
+    const uint32_t w = 720, h = 64;
+    std::mt19937 rng(1);
+    std::vector<uint8_t> picture(w * h);
+    for (size_t i = 0; i < picture.size(); ++i)
+        picture[i] = static_cast<uint8_t>(i % 7 == 0 ? rng() : 100);
+    PlaneWriter pw(w, h);
+    for (uint32_t by = 0; by < h / 8; ++by)
+        for (uint32_t bx = 0; bx < w / 8; ++bx) {
+            uint8_t s[64];
+            for (int i = 0; i < 64; ++i) s[i] = picture[(by * 8 + i / 8) * w + bx * 8 + i % 8];
+            if ((bx + by) % 3 == 0) {
+                ASSERT_TRUE(pw.Raw(s));
+            } else if ((bx + by) % 3 == 1) {
+                ASSERT_TRUE(pw.Fill(s[0]));
+                std::memset(&s[0], s[0], 64);
+                for (int i = 0; i < 64; ++i) picture[(by * 8 + i / 8) * w + bx * 8 + i % 8] = s[0];
+            } else {
+                ASSERT_TRUE(pw.Skip());  // one buffer: leaves zeros
+                for (int i = 0; i < 64; ++i) picture[(by * 8 + i / 8) * w + bx * 8 + i % 8] = 0;
+            }
+        }
+    VideoPartPlanes planes;
+    planes.luma = pw.Finish();
+    ASSERT_FALSE(planes.luma.empty()) << pw.error();
+    // Skewed colours code below eight bits each.
+    EXPECT_LT(pw.bits(), 8u * w * h / 3 + 8u * w * h / 64);
+    Player player(w, h, true, kVideoGrayscale, 0x20000);
+    const Decoded d = player.Decode(WriteVideoPart(planes, false, true, true), true);
+    EXPECT_EQ(d.faults, 0u);
+    EXPECT_EQ(d.y, picture);
+}
+
+// A picture with structure: gradients, bars and a moving disc.
+void Scene(uint32_t w, uint32_t h, int t, std::vector<uint8_t>* y, std::vector<uint8_t>* cb,
+           std::vector<uint8_t>* cr) {
+    const uint32_t cw = (w + 1) / 2, ch = (h + 1) / 2;
+    y->assign(w * h, 0);
+    cb->assign(cw * ch, 0);
+    cr->assign(cw * ch, 0);
+    for (uint32_t j = 0; j < h; ++j)
+        for (uint32_t i = 0; i < w; ++i) {
+            int v = static_cast<int>((i * 255) / w);
+            if (j < h / 3) v = (i / 16) % 2 ? 235 : 16;
+            const int dx = static_cast<int>(i) - (20 + 3 * t), dy = static_cast<int>(j) - 30;
+            if (dx * dx + dy * dy < 100) v = 250;
+            (*y)[j * w + i] = static_cast<uint8_t>(v);
+        }
+    for (uint32_t j = 0; j < ch; ++j)
+        for (uint32_t i = 0; i < cw; ++i) {
+            (*cb)[j * cw + i] = static_cast<uint8_t>(64 + (i * 128) / cw);
+            (*cr)[j * cw + i] = static_cast<uint8_t>(200 - (j * 100) / ch);
+        }
+}
+
+TEST(EncoderRoundTrip, DecodedPlanesEqualTheEncodersOwnAndStayClose) {
+    for (uint32_t size : {0u, 1u}) {
+        const uint32_t w = size ? 75 : 64, h = size ? 41 : 48;  // odd sizes pad
+        for (int quality : {100, 75, 30}) {
+            EncoderSettings s;
+            s.quality = quality;
+            s.key_interval = 4;
+            VideoEncoder enc(w, h, s);
+            Player player(w, h, false, 0, 0);
+            for (int t = 0; t < 6; ++t) {
+                std::vector<uint8_t> y, cb, cr;
+                Scene(w, h, t, &y, &cb, &cr);
+                EncoderPicture pic;
+                pic.y = y.data();
+                pic.y_stride = w;
+                pic.cb = cb.data();
+                pic.cb_stride = (w + 1) / 2;
+                pic.cr = cr.data();
+                pic.cr_stride = (w + 1) / 2;
+                std::vector<uint8_t> video;
+                bool key = false;
+                ASSERT_TRUE(enc.EncodeFrame(pic, false, &video, &key)) << enc.error();
+                EXPECT_EQ(key, t % 4 == 0);
+                const Decoded d = player.Decode(video, key);
+                EXPECT_EQ(d.faults, 0u);
+                ASSERT_EQ(d.y, enc.decoded(0)) << "quality " << quality << " frame " << t;
+                ASSERT_EQ(d.cr, enc.decoded(1));
+                ASSERT_EQ(d.cb, enc.decoded(2));
+                std::vector<uint8_t> padded(enc.plane_width(0) * enc.plane_height(0));
+                for (uint32_t j = 0; j < h; ++j)
+                    std::memcpy(&padded[j * enc.plane_width(0)], &y[j * w], w);
+                const double psnr = Psnr(padded, d.y, enc.plane_width(0), w, h);
+                EXPECT_GT(psnr, quality == 100  ? 45.0
+                                : quality == 75 ? 32.0
+                                                : 25.0)
+                    << "quality " << quality << " frame " << t;
+            }
+        }
+    }
+}
+
+TEST(EncoderRoundTrip, AlphaAndGrayscaleMovies) {
+    const uint32_t w = 32, h = 32;
+    std::vector<uint8_t> y(w * h), a(w * h);
+    for (uint32_t i = 0; i < w * h; ++i) {
+        y[i] = static_cast<uint8_t>(i * 3);
+        a[i] = static_cast<uint8_t>(i % 32 < 16 ? 255 : 0);
+    }
+    EncoderSettings s;
+    s.alpha = true;
+    s.grayscale = true;
+    s.quality = 100;
+    VideoEncoder enc(w, h, s);
+    EXPECT_EQ(enc.header_flags(), 0x120000u);
+    EncoderPicture pic;
+    pic.y = y.data();
+    pic.y_stride = w;
+    pic.alpha = a.data();
+    pic.alpha_stride = w;
+    std::vector<uint8_t> video;
+    ASSERT_TRUE(enc.EncodeFrame(pic, true, &video));
+    Player player(w, h, true, kVideoGrayscale | kVideoAlpha, enc.header_flags());
+    const Decoded d = player.Decode(video, true);
+    EXPECT_EQ(d.faults, 0u);
+    EXPECT_EQ(d.y, enc.decoded(0));
+    EXPECT_EQ(d.alpha, a);  // two levels: patterns or fills, exact
+    // Opened without alpha, the alpha plane is skipped by its size.
+    Player no_alpha(w, h, true, kVideoGrayscale, enc.header_flags());
+    EXPECT_EQ(no_alpha.Decode(video, true).y, enc.decoded(0));
+    // A picture without its planes is refused.
+    pic.alpha = nullptr;
+    EXPECT_FALSE(enc.EncodeFrame(pic, true, &video));
+    EXPECT_FALSE(enc.error().empty());
+}
+
+}  // namespace
+}  // namespace vemo
