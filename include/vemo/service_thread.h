@@ -69,12 +69,13 @@ struct ServiceThread {
     uint32_t period = 0;                    // ms between sweeps: 1000 / abs(rate)
     platform::Event* wake_event = nullptr;  // auto-reset; signalled only to stop
     platform::Thread* thread = nullptr;     // created suspended, 32 KB stack
-    uint32_t thread_id = 0;
+    std::atomic<uint32_t> thread_id{0};     // set by the thread when it runs
     platform::Mutex* list_lock = nullptr;
     std::atomic<ServiceClient*> clients{nullptr};  // newest first
     std::atomic<uint32_t> sweep{1};                // 1 at creation, +1 per sweep
     std::atomic<uint32_t> client_count{0};
     int32_t rate = 0;
+    std::atomic<uint32_t> started{0};  // 1 once the thread was resumed
 };
 
 // Creates the record and the suspended thread (below-normal priority when

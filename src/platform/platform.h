@@ -81,6 +81,8 @@ uint32_t MultimediaTime();
 // Raise the system timer resolution to 1 ms and restore it (counted).
 void BeginTimerResolution1ms();
 void EndTimerResolution1ms();
+// How many 1 ms resolution requests are outstanding (begun and not ended).
+uint32_t TimerResolution1msHolds();
 
 struct LocalTime {
     int year, month, day, day_of_week, hour, minute, second, milliseconds;

@@ -8,6 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -103,9 +104,15 @@ void ApplyPriority(Thread* thread) {
     // "time critical" is applied as the highest nice value we may use.
     int nice_value = 0;
     switch (thread->priority) {
-        case ThreadPriority::Normal: nice_value = 0; break;
-        case ThreadPriority::BelowNormal: nice_value = 5; break;
-        case ThreadPriority::TimeCritical: nice_value = -10; break;
+        case ThreadPriority::Normal:
+            nice_value = 0;
+            break;
+        case ThreadPriority::BelowNormal:
+            nice_value = 5;
+            break;
+        case ThreadPriority::TimeCritical:
+            nice_value = -10;
+            break;
     }
     if (thread->tid != 0 && ::setpriority(PRIO_PROCESS, thread->tid, nice_value) != 0 &&
         nice_value < 0) {
@@ -134,7 +141,7 @@ Thread* CreateSuspendedThread(ThreadBody body, void* argument, size_t stack_byte
     pthread_attr_init(&attr);
     size_t stack = stack_bytes;
     if (stack < static_cast<size_t>(PTHREAD_STACK_MIN)) stack = PTHREAD_STACK_MIN;
-    // Sanitizers need far more stack than the thread itself does.
+        // Sanitizers need far more stack than the thread itself does.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     stack = std::max<size_t>(stack, 1 << 20);
 #elif defined(__has_feature)
@@ -178,7 +185,9 @@ void JoinThread(Thread* thread) {
     delete thread;
 }
 
-uint32_t CurrentThreadId() { return static_cast<uint32_t>(::syscall(SYS_gettid)); }
+uint32_t CurrentThreadId() {
+    return static_cast<uint32_t>(::syscall(SYS_gettid));
+}
 
 struct Mutex {
     pthread_mutex_t handle;
@@ -200,9 +209,15 @@ void DestroyMutex(Mutex* mutex) {
     delete mutex;
 }
 
-void LockMutex(Mutex* mutex) { pthread_mutex_lock(&mutex->handle); }
-bool TryLockMutex(Mutex* mutex) { return pthread_mutex_trylock(&mutex->handle) == 0; }
-void UnlockMutex(Mutex* mutex) { pthread_mutex_unlock(&mutex->handle); }
+void LockMutex(Mutex* mutex) {
+    pthread_mutex_lock(&mutex->handle);
+}
+bool TryLockMutex(Mutex* mutex) {
+    return pthread_mutex_trylock(&mutex->handle) == 0;
+}
+void UnlockMutex(Mutex* mutex) {
+    pthread_mutex_unlock(&mutex->handle);
+}
 
 namespace {
 uint64_t MonotonicMicroseconds() {
@@ -275,7 +290,9 @@ bool WaitEvent(Event* event, uint32_t milliseconds) {
     return was;
 }
 
-void YieldThread() { sched_yield(); }
+void YieldThread() {
+    sched_yield();
+}
 
 void SleepMilliseconds(uint32_t milliseconds) {
     if (milliseconds == 0) {
@@ -310,11 +327,26 @@ uint32_t TickCount() {
                                  static_cast<uint64_t>(ts.tv_nsec) / 1000000u);
 }
 
-uint32_t MultimediaTime() { return TickCount(); }
+uint32_t MultimediaTime() {
+    return TickCount();
+}
 
-// Linux timers already have millisecond resolution or better.
-void BeginTimerResolution1ms() {}
-void EndTimerResolution1ms() {}
+// Linux timers already have millisecond resolution or better: the requests
+// are only counted.
+namespace {
+std::atomic<uint32_t> g_timer_holds{0};
+}  // namespace
+void BeginTimerResolution1ms() {
+    g_timer_holds.fetch_add(1);
+}
+void EndTimerResolution1ms() {
+    uint32_t held = g_timer_holds.load();
+    while (held != 0 && !g_timer_holds.compare_exchange_weak(held, held - 1)) {
+    }
+}
+uint32_t TimerResolution1msHolds() {
+    return g_timer_holds.load();
+}
 
 LocalTime GetLocalTime() {
     timespec ts;
@@ -322,21 +354,21 @@ LocalTime GetLocalTime() {
     time_t seconds = ts.tv_sec;
     tm parts;
     localtime_r(&seconds, &parts);
-    return LocalTime{parts.tm_year + 1900,
-                     parts.tm_mon + 1,
-                     parts.tm_mday,
-                     parts.tm_wday,
-                     parts.tm_hour,
-                     parts.tm_min,
-                     parts.tm_sec,
-                     static_cast<int>(ts.tv_nsec / 1000000)};
+    return LocalTime{parts.tm_year + 1900, parts.tm_mon + 1,
+                     parts.tm_mday,        parts.tm_wday,
+                     parts.tm_hour,        parts.tm_min,
+                     parts.tm_sec,         static_cast<int>(ts.tv_nsec / 1000000)};
 }
 
 // ---------------------------------------------------------------- memory
 
 // The C heap is already private to the process and grows on demand.
-void* HeapAllocate(size_t bytes) { return std::malloc(bytes); }
-void HeapFree(void* block) { std::free(block); }
+void* HeapAllocate(size_t bytes) {
+    return std::malloc(bytes);
+}
+void HeapFree(void* block) {
+    std::free(block);
+}
 
 // ---------------------------------------------------------------- settings
 
@@ -398,7 +430,9 @@ std::vector<std::pair<std::string, Section>> ReadIni(const std::string& path) {
     return sections;
 }
 
-bool SameText(const std::string& a, const char* b) { return strcasecmp(a.c_str(), b) == 0; }
+bool SameText(const std::string& a, const char* b) {
+    return strcasecmp(a.c_str(), b) == 0;
+}
 
 }  // namespace
 

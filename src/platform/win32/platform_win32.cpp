@@ -2,9 +2,10 @@
 // calls, as the program was designed for.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
-#include <windows.h>
 #include <mmsystem.h>
+#include <windows.h>
 
+#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -13,7 +14,9 @@
 namespace vemo::platform {
 
 namespace {
-HANDLE ToHandle(File file) { return reinterpret_cast<HANDLE>(file.value); }
+HANDLE ToHandle(File file) {
+    return reinterpret_cast<HANDLE>(file.value);
+}
 }  // namespace
 
 // ---------------------------------------------------------------- files
@@ -55,7 +58,9 @@ uint64_t TellFile(File file) {
     return static_cast<uint64_t>(at.QuadPart);
 }
 
-bool FileExists(const char* name) { return ::GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const char* name) {
+    return ::GetFileAttributesA(name) != INVALID_FILE_ATTRIBUTES;
+}
 
 bool IsDirectory(const char* name) {
     DWORD a = ::GetFileAttributesA(name);
@@ -90,9 +95,9 @@ Thread* CreateSuspendedThread(ThreadBody body, void* argument, size_t stack_byte
     auto* thread = new Thread;
     thread->body = body;
     thread->argument = argument;
-    thread->handle = ::CreateThread(nullptr, stack_bytes, ThreadStart, thread,
-                                    CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION,
-                                    &thread->id);
+    thread->handle =
+        ::CreateThread(nullptr, stack_bytes, ThreadStart, thread,
+                       CREATE_SUSPENDED | STACK_SIZE_PARAM_IS_A_RESERVATION, &thread->id);
     if (!thread->handle) {
         delete thread;
         return nullptr;
@@ -122,7 +127,9 @@ void JoinThread(Thread* thread) {
     delete thread;
 }
 
-uint32_t CurrentThreadId() { return ::GetCurrentThreadId(); }
+uint32_t CurrentThreadId() {
+    return ::GetCurrentThreadId();
+}
 
 struct Mutex {
     HANDLE handle;
@@ -140,9 +147,15 @@ void DestroyMutex(Mutex* mutex) {
     delete mutex;
 }
 
-void LockMutex(Mutex* mutex) { ::WaitForSingleObject(mutex->handle, INFINITE); }
-bool TryLockMutex(Mutex* mutex) { return ::WaitForSingleObject(mutex->handle, 0) == WAIT_OBJECT_0; }
-void UnlockMutex(Mutex* mutex) { ::ReleaseMutex(mutex->handle); }
+void LockMutex(Mutex* mutex) {
+    ::WaitForSingleObject(mutex->handle, INFINITE);
+}
+bool TryLockMutex(Mutex* mutex) {
+    return ::WaitForSingleObject(mutex->handle, 0) == WAIT_OBJECT_0;
+}
+void UnlockMutex(Mutex* mutex) {
+    ::ReleaseMutex(mutex->handle);
+}
 
 int LockAnyMutexWithin1ms(Mutex* const* mutexes, int count) {
     if (count <= 0) return -1;
@@ -172,14 +185,20 @@ void DestroyEvent(Event* event) {
     delete event;
 }
 
-void SignalEvent(Event* event) { ::SetEvent(event->handle); }
+void SignalEvent(Event* event) {
+    ::SetEvent(event->handle);
+}
 
 bool WaitEvent(Event* event, uint32_t milliseconds) {
     return ::WaitForSingleObject(event->handle, milliseconds) == WAIT_OBJECT_0;
 }
 
-void YieldThread() { ::Sleep(0); }
-void SleepMilliseconds(uint32_t milliseconds) { ::Sleep(milliseconds); }
+void YieldThread() {
+    ::Sleep(0);
+}
+void SleepMilliseconds(uint32_t milliseconds) {
+    ::Sleep(milliseconds);
+}
 
 // ---------------------------------------------------------------- time
 
@@ -196,16 +215,34 @@ uint64_t CounterValue() {
     return static_cast<uint64_t>(c.QuadPart);
 }
 
-uint32_t TickCount() { return ::GetTickCount(); }
-uint32_t MultimediaTime() { return ::timeGetTime(); }
-void BeginTimerResolution1ms() { ::timeBeginPeriod(1); }
-void EndTimerResolution1ms() { ::timeEndPeriod(1); }
+uint32_t TickCount() {
+    return ::GetTickCount();
+}
+uint32_t MultimediaTime() {
+    return ::timeGetTime();
+}
+namespace {
+std::atomic<uint32_t> g_timer_holds{0};
+}  // namespace
+void BeginTimerResolution1ms() {
+    ::timeBeginPeriod(1);
+    g_timer_holds.fetch_add(1);
+}
+void EndTimerResolution1ms() {
+    uint32_t held = g_timer_holds.load();
+    while (held != 0 && !g_timer_holds.compare_exchange_weak(held, held - 1)) {
+    }
+    if (held != 0) ::timeEndPeriod(1);
+}
+uint32_t TimerResolution1msHolds() {
+    return g_timer_holds.load();
+}
 
 LocalTime GetLocalTime() {
     SYSTEMTIME st;
     ::GetLocalTime(&st);
-    return LocalTime{st.wYear,   st.wMonth,  st.wDay,    st.wDayOfWeek,
-                     st.wHour,   st.wMinute, st.wSecond, st.wMilliseconds};
+    return LocalTime{st.wYear, st.wMonth,  st.wDay,    st.wDayOfWeek,
+                     st.wHour, st.wMinute, st.wSecond, st.wMilliseconds};
 }
 
 // ---------------------------------------------------------------- memory
