@@ -149,7 +149,13 @@ void OpenTracks(Movie* m, const std::vector<uint32_t>& ids) {
             opener(play_rate, bits, channels, m->open_flags, info);
         if (!driver) continue;
         if (!driver->alignment_mask) driver->alignment_mask = 0xFFFFFFFFu;
-        const uint32_t ring_size = AudioRingSize(format, m->track_buffer_size[t]);
+        // The ring holds one frame's sound on top of what the service leaves
+        // behind (up to one chunk), so that a frame never pushes out sound
+        // that was not played yet.
+        uint32_t ring_size = AudioRingSize(format, m->track_buffer_size[t]);
+        const uint64_t with_chunk =
+            ring_size ? ring_size + ((uint64_t{driver->chunk_bytes} + 255) & ~uint64_t{255}) : 0;
+        ring_size = with_chunk > 0x7FFFFF00u ? 0 : static_cast<uint32_t>(with_chunk);
         AudioDecoder* decoder =
             ring_size ? OpenAudioDecoder(rate, channels, variant == 1) : nullptr;
         if (!decoder || !driver->ring.Allocate(ring_size)) {

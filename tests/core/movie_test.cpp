@@ -448,6 +448,18 @@ TEST_F(MovieTest, SwitchingSoundOffPrimesEveryRingWithSilence) {
     EXPECT_EQ(movie_->clock_start, 0u);  // the clock starts again with the next frame
 }
 
+TEST_F(MovieTest, RingHoldsAFrameOnTopOfAChunk) {
+    Spec s;
+    s.track_ids = {0};
+    ASSERT_NE(Open(s), nullptr);
+    SoundDriver* d = MovieSoundDriver(movie_, 0);
+    ASSERT_NE(d, nullptr);
+    EXPECT_EQ(d->ring.size(), AudioRingSize(kStereo16Dct, 8192) + 4096);
+    EXPECT_EQ(d->alignment_mask, 0xFFFFFFFFu);
+    EXPECT_EQ(d->clock_ratio, 0x10000u);
+    EXPECT_EQ(d->eight_bit_output, 0u);
+}
+
 TEST_F(MovieTest, RanDryCountsASkipOnlyInsideTheMovie) {
     Spec s;
     s.frames = 100;
