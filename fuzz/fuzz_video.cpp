@@ -37,10 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Exact copies, so that any read past a part is caught.
     const size_t first = size ? split % (size + 1) : 0;
     std::vector<uint8_t> a(data, data + first), b(data + first, data + size);
-    vemo::DecodeFrameVideo(planes, map.data(), across, a.data(), static_cast<uint32_t>(a.size()), true, bundles,
-                           open_flags, header_flags);
-    vemo::DecodeFrameVideo(planes, map.data(), across, b.data(), static_cast<uint32_t>(b.size()), false, bundles,
-                           open_flags, header_flags);
+    vemo::DecodeFrameVideo(planes, map.data(), across, a.data(), static_cast<uint32_t>(a.size()),
+                           true, bundles, open_flags, header_flags);
+    vemo::DecodeFrameVideo(planes, map.data(), across, b.data(), static_cast<uint32_t>(b.size()),
+                           false, bundles, open_flags, header_flags);
     for (uint8_t m : map)
         if (m > 1) __builtin_trap();
     vemo::FreeBundleBuffers(&bundles);
