@@ -2,8 +2,9 @@
 // calls, as the program was designed for.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
-#include <mmsystem.h>
 #include <windows.h>
+// (after windows.h, which it needs)
+#include <mmsystem.h>
 
 #include <atomic>
 #include <cstring>
