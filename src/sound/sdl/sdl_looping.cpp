@@ -60,7 +60,13 @@ class SdlLoop : public sound::LoopingDriver {
         *second = *second_bytes != 0 ? loop_.data() : nullptr;
         return true;
     }
-    void DeviceUnlock(uint8_t*, uint32_t, uint8_t*, uint32_t) override {}
+    void DeviceUnlock(uint8_t*, uint32_t, uint8_t*, uint32_t) override {
+        // Written bytes lie ahead of the play cursor; passing through the
+        // device lock publishes them to the callback before it gets there.
+        if (device_ == 0) return;
+        SDL_LockAudioDevice(device_);
+        SDL_UnlockAudioDevice(device_);
+    }
     void DeviceCursors(uint32_t* play, uint32_t* write) override {
         SDL_LockAudioDevice(device_);
         const uint32_t p = play_;
