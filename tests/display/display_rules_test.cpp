@@ -10,6 +10,10 @@
 namespace vemo {
 namespace {
 
+constexpr int32_t F(SurfaceFormat f) {
+    return static_cast<int32_t>(f);
+}
+
 PixelLayoutDescription Rgb(uint32_t bits, uint32_t r, uint32_t g, uint32_t b, uint32_t a = 0) {
     PixelLayoutDescription d;
     d.bits_per_pixel = bits;
@@ -21,39 +25,39 @@ PixelLayoutDescription Rgb(uint32_t bits, uint32_t r, uint32_t g, uint32_t b, ui
 }
 
 TEST(SurfaceFormatOfTest, MapsEveryLayoutOfTheTable) {
-    EXPECT_EQ(SurfaceFormatOf(Rgb(8, 0, 0, 0)), kSurfacePalette8);
-    EXPECT_EQ(SurfaceFormatOf(Rgb(24, 0xFF0000, 0xFF00, 0xFF)), kSurfaceBgr24);
-    EXPECT_EQ(SurfaceFormatOf(Rgb(24, 0xFF, 0xFF00, 0xFF0000)), kSurfaceRgb24);
-    EXPECT_EQ(SurfaceFormatOf(Rgb(32, 0xFF0000, 0xFF00, 0xFF)), kSurfaceXrgb32);
-    EXPECT_EQ(SurfaceFormatOf(Rgb(32, 0xFF, 0xFF00, 0xFF0000)), kSurfaceXbgr32);
-    EXPECT_EQ(SurfaceFormatOf(Rgb(32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000)), kSurfaceArgb32);
-    EXPECT_EQ(SurfaceFormatOf(Rgb(32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000)), kSurfaceAbgr32);
-    EXPECT_EQ(SurfaceFormatOf(Rgb(16, 0x0F00, 0x00F0, 0x000F, 0xF000)), kSurfaceArgb4444);
-    EXPECT_EQ(SurfaceFormatOf(Rgb(16, 0x7C00, 0x03E0, 0x001F, 0x8000)), kSurfaceArgb1555);
-    EXPECT_EQ(SurfaceFormatOf(Rgb(16, 0x7C00, 0x03E0, 0x001F)), kSurfaceRgb555);
-    EXPECT_EQ(SurfaceFormatOf(Rgb(16, 0xF800, 0x07E0, 0x001F)), kSurfaceRgb565);
-    EXPECT_EQ(SurfaceFormatOf(Rgb(16, 0xFC00, 0x03E0, 0x001F)), kSurfaceRgb655);
-    EXPECT_EQ(SurfaceFormatOf(Rgb(16, 0xFC00, 0x03F0, 0x000F)), kSurfaceRgb664);
+    EXPECT_EQ(SurfaceFormatOf(Rgb(8, 0, 0, 0)), F(kSurfacePalette8));
+    EXPECT_EQ(SurfaceFormatOf(Rgb(24, 0xFF0000, 0xFF00, 0xFF)), F(kSurfaceBgr24));
+    EXPECT_EQ(SurfaceFormatOf(Rgb(24, 0xFF, 0xFF00, 0xFF0000)), F(kSurfaceRgb24));
+    EXPECT_EQ(SurfaceFormatOf(Rgb(32, 0xFF0000, 0xFF00, 0xFF)), F(kSurfaceXrgb32));
+    EXPECT_EQ(SurfaceFormatOf(Rgb(32, 0xFF, 0xFF00, 0xFF0000)), F(kSurfaceXbgr32));
+    EXPECT_EQ(SurfaceFormatOf(Rgb(32, 0xFF0000, 0xFF00, 0xFF, 0xFF000000)), F(kSurfaceArgb32));
+    EXPECT_EQ(SurfaceFormatOf(Rgb(32, 0xFF, 0xFF00, 0xFF0000, 0xFF000000)), F(kSurfaceAbgr32));
+    EXPECT_EQ(SurfaceFormatOf(Rgb(16, 0x0F00, 0x00F0, 0x000F, 0xF000)), F(kSurfaceArgb4444));
+    EXPECT_EQ(SurfaceFormatOf(Rgb(16, 0x7C00, 0x03E0, 0x001F, 0x8000)), F(kSurfaceArgb1555));
+    EXPECT_EQ(SurfaceFormatOf(Rgb(16, 0x7C00, 0x03E0, 0x001F)), F(kSurfaceRgb555));
+    EXPECT_EQ(SurfaceFormatOf(Rgb(16, 0xF800, 0x07E0, 0x001F)), F(kSurfaceRgb565));
+    EXPECT_EQ(SurfaceFormatOf(Rgb(16, 0xFC00, 0x03E0, 0x001F)), F(kSurfaceRgb655));
+    EXPECT_EQ(SurfaceFormatOf(Rgb(16, 0xFC00, 0x03F0, 0x000F)), F(kSurfaceRgb664));
     PixelLayoutDescription yuv;
     yuv.fourcc = kFourCcYuy2;
-    EXPECT_EQ(SurfaceFormatOf(yuv), kSurfaceYuy2);
+    EXPECT_EQ(SurfaceFormatOf(yuv), F(kSurfaceYuy2));
     yuv.fourcc = kFourCcUyvy;
-    EXPECT_EQ(SurfaceFormatOf(yuv), kSurfaceUyvy);
+    EXPECT_EQ(SurfaceFormatOf(yuv), F(kSurfaceUyvy));
     yuv.fourcc = kFourCcYv12;
-    EXPECT_EQ(SurfaceFormatOf(yuv), kSurfaceYv12);
+    EXPECT_EQ(SurfaceFormatOf(yuv), F(kSurfaceYv12));
 }
 
 TEST(SurfaceFormatOfTest, FourCcComesFirstAndUnknownLayoutsAreRejected) {
     PixelLayoutDescription d = Rgb(16, 0xF800, 0x07E0, 0x001F);
     d.fourcc = kFourCcYv12;
-    EXPECT_EQ(SurfaceFormatOf(d), kSurfaceYv12);
+    EXPECT_EQ(SurfaceFormatOf(d), F(kSurfaceYv12));
     d.fourcc = MakeFourCc('N', 'V', '1', '2');
     EXPECT_EQ(SurfaceFormatOf(d), -1);
     EXPECT_EQ(SurfaceFormatOf(Rgb(16, 0x001F, 0x07E0, 0xF800)), -1);  // BGR 5-6-5
     EXPECT_EQ(SurfaceFormatOf(Rgb(15, 0x7C00, 0x03E0, 0x001F)), -1);
     EXPECT_EQ(SurfaceFormatOf(Rgb(0, 0, 0, 0)), -1);
     // 24 bits are told apart only by the red mask: a green-first layout is 2.
-    EXPECT_EQ(SurfaceFormatOf(Rgb(24, 0xFF00, 0xFF, 0xFF0000)), kSurfaceRgb24);
+    EXPECT_EQ(SurfaceFormatOf(Rgb(24, 0xFF00, 0xFF, 0xFF0000)), F(kSurfaceRgb24));
 }
 
 TEST(ScaleNeedsTest, WidthAndHeightBits) {

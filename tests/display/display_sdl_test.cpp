@@ -5,11 +5,13 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "../util/test_util.h"
 #include "vemo/display_buffer.h"
 #include "vemo/display_rules.h"
 
@@ -19,6 +21,10 @@ namespace vemo {
 bool GrabX11Window(SDL_Window* window, int* width, int* height, std::vector<uint32_t>* argb);
 #endif
 namespace {
+
+constexpr int32_t F(SurfaceFormat f) {
+    return static_cast<int32_t>(f);
+}
 
 bool UnderX11() {
     return std::getenv("VEMO_DISPLAY_X11") != nullptr;
@@ -235,20 +241,20 @@ class SdlDisplayTest : public ::testing::Test {
 };
 
 TEST(SdlSurfaceFormatTest, MapsSdlPixelFormats) {
-    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_INDEX8), kSurfacePalette8);
-    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_BGR24), kSurfaceBgr24);
-    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_RGB24), kSurfaceRgb24);
-    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_RGB888), kSurfaceXrgb32);
-    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_BGR888), kSurfaceXbgr32);
-    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_ARGB8888), kSurfaceArgb32);
-    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_ABGR8888), kSurfaceAbgr32);
-    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_ARGB4444), kSurfaceArgb4444);
-    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_ARGB1555), kSurfaceArgb1555);
-    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_RGB555), kSurfaceRgb555);
-    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_RGB565), kSurfaceRgb565);
-    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_YUY2), kSurfaceYuy2);
-    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_UYVY), kSurfaceUyvy);
-    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_YV12), kSurfaceYv12);
+    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_INDEX8), F(kSurfacePalette8));
+    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_BGR24), F(kSurfaceBgr24));
+    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_RGB24), F(kSurfaceRgb24));
+    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_RGB888), F(kSurfaceXrgb32));
+    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_BGR888), F(kSurfaceXbgr32));
+    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_ARGB8888), F(kSurfaceArgb32));
+    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_ABGR8888), F(kSurfaceAbgr32));
+    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_ARGB4444), F(kSurfaceArgb4444));
+    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_ARGB1555), F(kSurfaceArgb1555));
+    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_RGB555), F(kSurfaceRgb555));
+    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_RGB565), F(kSurfaceRgb565));
+    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_YUY2), F(kSurfaceYuy2));
+    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_UYVY), F(kSurfaceUyvy));
+    EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_YV12), F(kSurfaceYv12));
     // Layouts no converter writes.
     EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_RGBA8888), -1);
     EXPECT_EQ(SurfaceFormatOfSdl(SDL_PIXELFORMAT_BGR565), -1);
@@ -434,6 +440,99 @@ TEST_F(SdlDisplayTest, ScreenAndModeRequest) {
     EXPECT_EQ(b->scaled_width, static_cast<uint32_t>(current.w));
     CloseDisplayBuffer(b);
     EXPECT_EQ(SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN, 0u);  // restored
+}
+
+// A conformance frame, as the converter writes it, shown through every
+// style: the RGB styles show its bytes exactly, the YUV styles show what the
+// renderer makes of the YV12 frame (or of it repacked into pixel pairs),
+// close to the RGB conversion.
+TEST_F(SdlDisplayTest, ConformanceFrameThroughEveryStyle) {
+    const std::string dir = test::ConformanceDir();
+    std::vector<uint8_t> rgb, yv12;
+    if (dir.empty() || !test::ReadWholeFile(dir + "/big1.f4.s3.table.c0.raw", &rgb) ||
+        !test::ReadWholeFile(dir + "/big1.f4.s15.table.c0.raw", &yv12)) {
+        GTEST_SKIP() << "conformance frames not found";
+    }
+    const uint32_t w = 320, h = 240;
+    ASSERT_EQ(rgb.size(), static_cast<size_t>(w) * h * 4);
+    ASSERT_EQ(yv12.size(), static_cast<size_t>(w) * h * 3 / 2);
+    const uint8_t* y_plane = yv12.data();
+    const uint8_t* v_plane = y_plane + w * h;
+    const uint8_t* u_plane = v_plane + (w / 2) * (h / 2);
+    for (uint32_t style = 1; style <= kBlitStyleCount; ++style) {
+        SCOPED_TRACE("style " + std::to_string(style));
+        SDL_Window* window = NewWindow(static_cast<int>(w), static_cast<int>(h));
+        ASSERT_NE(window, nullptr);
+        DisplayBuffer* b = OpenDisplayBuffer(window, w, h, style);
+        if (!b) {
+            EXPECT_EQ(style, kBlitRgbVideo) << GetLastDisplayError();
+            continue;
+        }
+        ASSERT_EQ(LockDisplayBuffer(b), 1);
+        const int32_t format = static_cast<int32_t>(b->surface_type & kSurfaceTypeFormatMask);
+        const size_t pitch = static_cast<size_t>(b->pitch);
+        uint8_t* out = b->pointer;
+        bool exact = false;
+        if (format == F(kSurfaceXrgb32) || format == F(kSurfaceArgb32)) {
+            for (uint32_t y = 0; y < h; ++y) std::memcpy(out + y * pitch, &rgb[y * w * 4], w * 4);
+            exact = true;
+        } else if (format == F(kSurfaceYv12)) {
+            for (uint32_t y = 0; y < h; ++y) std::memcpy(out + y * pitch, y_plane + y * w, w);
+            uint8_t* v = out + pitch * h;
+            uint8_t* u = v + (pitch / 2) * (h / 2);
+            for (uint32_t y = 0; y < h / 2; ++y) {
+                std::memcpy(v + y * (pitch / 2), v_plane + y * (w / 2), w / 2);
+                std::memcpy(u + y * (pitch / 2), u_plane + y * (w / 2), w / 2);
+            }
+        } else if (format == F(kSurfaceYuy2) || format == F(kSurfaceUyvy)) {
+            const bool yuy2 = format == F(kSurfaceYuy2);
+            for (uint32_t y = 0; y < h; ++y) {
+                for (uint32_t x = 0; x < w; x += 2) {
+                    const uint8_t y0 = y_plane[y * w + x], y1 = y_plane[y * w + x + 1];
+                    const uint8_t u = u_plane[(y / 2) * (w / 2) + x / 2];
+                    const uint8_t v = v_plane[(y / 2) * (w / 2) + x / 2];
+                    uint8_t* p = out + y * pitch + 2 * x;
+                    if (yuy2) {
+                        p[0] = y0, p[1] = u, p[2] = y1, p[3] = v;
+                    } else {
+                        p[0] = u, p[1] = y0, p[2] = v, p[3] = y1;
+                    }
+                }
+            }
+        } else {
+            UnlockDisplayBuffer(b);
+            CloseDisplayBuffer(b);
+            ADD_FAILURE() << "no conformance frame for format " << format;
+            continue;
+        }
+        UnlockDisplayBuffer(b);
+        readback_ = Readback{};
+        ASSERT_EQ(BlitDisplayBuffer(b, nullptr, 0), 1);
+        ASSERT_GE(readback_.width, static_cast<int>(w));
+        ASSERT_GE(readback_.height, static_cast<int>(h));
+        uint64_t total = 0;
+        int worst = 0, mismatches = 0;
+        for (uint32_t y = 0; y < h; ++y) {
+            for (uint32_t x = 0; x < w; ++x) {
+                const Rgb got = readback_.At(static_cast<int>(x), static_cast<int>(y));
+                const uint8_t* want = &rgb[(y * w + x) * 4];  // bytes blue, green, red
+                const int d[3] = {std::abs(got.b - want[0]), std::abs(got.g - want[1]),
+                                  std::abs(got.r - want[2])};
+                for (int c : d) {
+                    total += static_cast<uint64_t>(c);
+                    worst = std::max(worst, c);
+                    if (c != 0) ++mismatches;
+                }
+            }
+        }
+        const double mean = static_cast<double>(total) / (3.0 * w * h);
+        if (exact) {
+            EXPECT_EQ(mismatches, 0) << GetBlitStyleName(b) << " worst " << worst;
+        } else {
+            EXPECT_LT(mean, 3.0) << GetBlitStyleName(b) << " worst " << worst;
+        }
+        CloseDisplayBuffer(b);
+    }
 }
 
 #ifdef VEMO_TEST_X11
