@@ -118,13 +118,17 @@ std::unique_ptr<SoundDriver> OpenFileSound(uint32_t rate, uint32_t bits, uint32_
 
 std::string SoundFileNameForTrack(const std::string& base, unsigned n) {
     if (n <= 1) return base;
-    const std::string number = "." + std::to_string(n) + ".wav";
-    if (base.size() >= 4) {
-        std::string tail = base.substr(base.size() - 4);
+    size_t stem = base.size();
+    if (stem >= 4) {
+        std::string tail = base.substr(stem - 4);
         for (char& c : tail) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
-        if (tail == ".wav") return base.substr(0, base.size() - 4) + number;
+        if (tail == ".wav") stem -= 4;
     }
-    return base + number;
+    std::string name(base, 0, stem);
+    name.push_back('.');
+    name.append(std::to_string(n));
+    name.append(".wav");
+    return name;
 }
 
 SoundOpener GetFileSoundOpener(void* file_name) {
