@@ -149,7 +149,9 @@ int DecodeFrame(Movie* m) {
     m->frame_time_pending = true;
     m->rect_count = -1;
 
-    if ((m->io && m->io->ReadFailed() && !m->preloaded) || !m->packet) {
+    // A frame whose packet could not be read whole ends playback; frames
+    // read before a read error still play.
+    if (!m->packet) {
         m->done = true;
         if (m->io) m->io->SetCoreBusy(false);
         return 1;

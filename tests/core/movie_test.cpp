@@ -9,6 +9,7 @@
 
 #include "../util/test_util.h"
 #include "core/movie_internal.h"
+#include "platform/platform.h"
 #include "vemo/container_writer.h"
 #include "vemo/movie.h"
 #include "vemo/surface_format.h"
@@ -187,6 +188,81 @@ TEST_F(MovieTest, PreloadsFromNinetyPercent) {
         EXPECT_EQ(DecodeFrame(m), 0);
         CloseMovie(m);
     }
+}
+
+TEST_F(MovieTest, OpensFromAHandleAtAnOffset) {
+    std::vector<uint8_t> file(1000, 0xAB);
+    const std::vector<uint8_t> movie = MakeMovie(Spec{});
+    file.insert(file.end(), movie.begin(), movie.end());
+    const std::string path = test::TempPath("embedded.vem");
+    ASSERT_TRUE(test::WriteWholeFile(path, file));
+    platform::File f = platform::OpenFileForReading(path.c_str());
+    ASSERT_TRUE(f.valid());
+    ASSERT_TRUE(platform::SeekFile(f, 1000));
+    intptr_t handle = f.value;
+    Movie* m = OpenMovie(&handle, kOpenHandle | kOpenWithoutThreads);
+    ASSERT_NE(m, nullptr) << GetLastMovieError();
+    for (int i = 0; i < 12; ++i) {
+        ASSERT_EQ(DecodeFrame(m), 0);
+        NextFrame(m);
+    }
+    CloseMovie(m);
+    platform::CloseFile(f);  // the movie leaves a given handle open
+}
+
+TEST_F(MovieTest, FileEndingEarlyEndsPlaybackAtTheMissingFrame) {
+    for (bool preload : {true, false}) {
+        Spec s;
+        s.frames = 4;
+        s.video_bytes = 30000;
+        std::vector<uint8_t> movie = MakeMovie(s);
+        movie.resize(movie.size() - 45000);  // frame 4 and half of frame 3 are gone
+        const std::string path = test::TempPath("cut.vem");
+        ASSERT_TRUE(test::WriteWholeFile(path, movie));
+        SetPendingReadBufferSize(1);
+        Movie* m = OpenMovie(path.c_str(), kOpenWithoutThreads | kOpenUseBufferSize |
+                                               (preload ? kOpenPreloadMovie : 0));
+        ASSERT_NE(m, nullptr) << GetLastMovieError();
+        MovieInfo opened;
+        GetMovieInfo(m, &opened);
+        EXPECT_EQ(opened.preloaded, preload ? 1u : 0u);
+        // Frame 1 plays; the first frame that cannot be read whole ends it
+        // (a read-ahead that met the end already fails the frames after it).
+        EXPECT_EQ(DecodeFrame(m), 0);
+        uint32_t ended = 0;
+        for (uint32_t frame = 2; frame <= 4 && !ended; ++frame) {
+            NextFrame(m);
+            if (DecodeFrame(m)) ended = frame;
+        }
+        if (preload) {
+            EXPECT_EQ(ended, 3u);
+        } else {
+            EXPECT_TRUE(ended == 2 || ended == 3) << ended;
+        }
+        EXPECT_EQ(DecodeFrame(m), 1);
+        MovieInfo info;
+        GetMovieInfo(m, &info);
+        EXPECT_EQ(info.done, 1u);
+        CloseMovie(m);
+    }
+}
+
+TEST_F(MovieTest, ChangedRectsFollowTheFlags) {
+    ASSERT_NE(Open(Spec{}), nullptr);
+    DecodeFrame(movie_);
+    std::memset(movie_->change_map, 0, movie_->block_count);
+    movie_->change_map[0] = 1;
+    movie_->change_map[movie_->block_count - 1] = 1;
+    EXPECT_EQ(GetChangedRects(kRectsNotWanted, movie_), 0);
+    EXPECT_EQ(GetChangedRects(kRectsBoundingOnly, movie_), 1);
+    EXPECT_EQ(MovieChangedRects(movie_)[0].width, 64);
+    // Computed once per frame: the stored list is returned.
+    EXPECT_EQ(GetChangedRects(0, movie_), 1);
+    movie_->rect_count = -1;
+    EXPECT_EQ(GetChangedRects(0, movie_), 2);
+    NextFrame(movie_);
+    DecodeFrame(movie_);
+    EXPECT_EQ(movie_->rect_count, -1);
 }
 
 TEST_F(MovieTest, TracksAreChosenByIdAndMissingOnesGiveSilence) {
