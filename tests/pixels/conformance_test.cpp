@@ -13,7 +13,9 @@ namespace {
 using test::ConformanceDir;
 
 void CheckAll(int kernel_level) {
-    if (ConformanceDir().empty()) GTEST_SKIP() << "no conformance directory";
+    if (ConformanceDir().empty()) {
+        GTEST_SKIP() << "no conformance directory";
+    }
     std::vector<uint8_t> bytes;
     ASSERT_TRUE(test::ReadWholeFile(ConformanceDir() + "/surfaces.json", &bytes));
     const auto entries = test::ParseObjectArray(std::string(bytes.begin(), bytes.end()));
@@ -25,7 +27,9 @@ void CheckAll(int kernel_level) {
     for (const auto& e : entries) {
         std::string name = e.at("movie");
         name = name.substr(0, name.rfind('.'));
-        if (!movies.count(name)) ASSERT_TRUE(test::LoadConformanceMovie(name, &movies[name]));
+        if (!movies.count(name)) {
+            ASSERT_TRUE(test::LoadConformanceMovie(name, &movies[name]));
+        }
         const test::ConformanceMovie& m = movies[name];
         test::OwnedPlanes planes;
         ASSERT_TRUE(test::LoadConformanceFrame(m, std::stoul(e.at("frame")), &planes));
