@@ -183,15 +183,13 @@ void ReadChannel(const AudioGeometry& g, audio::BlockBits& bits, float* a) {
             std::fill(a + j, a + end, 0.0f);
             while (b < bands && 2 * start[b] < end) q = band_q[b++];
         } else {
-            for (uint32_t i = j; i < end; ++i) {
+            uint32_t i = j;
+            while (i < end) {
                 if (b < bands && i == 2 * start[b]) q = band_q[b++];
-                const uint32_t v = bits.Read(w);
-                if (v == 0) {
-                    a[i] = 0.0f;
-                } else {
-                    const float value = static_cast<float>(v) * q;
-                    a[i] = bits.Read(1) ? -value : value;
-                }
+                // Up to the next band start inside the run, no band can begin.
+                const uint32_t next = b < bands ? 2 * start[b] : end;
+                const uint32_t stop = next > i && next < end ? next : end;
+                for (; i < stop; ++i) a[i] = static_cast<float>(bits.ReadSigned(w)) * q;
             }
         }
         j = end;

@@ -26,6 +26,27 @@ class BlockBits {
         return value;
     }
 
+    // A w-bit value (w from 1 to 15) and, when it is not 0, its sign bit:
+    // returns v, or -v when the sign bit is 1.
+    int32_t ReadSigned(unsigned w) {
+        if (have_ < 16) {
+            buffer_ |= static_cast<uint64_t>(LoadWord()) << have_;
+            have_ += 32;
+        }
+        const uint32_t v = static_cast<uint32_t>(buffer_ & ((1u << w) - 1));
+        if (v == 0) {
+            buffer_ >>= w;
+            have_ -= w;
+            consumed_ += w;
+            return 0;
+        }
+        const bool negative = (buffer_ >> w) & 1;
+        buffer_ >>= w + 1;
+        have_ -= w + 1;
+        consumed_ += w + 1;
+        return negative ? -static_cast<int32_t>(v) : static_cast<int32_t>(v);
+    }
+
     uint64_t BitsConsumed() const { return consumed_; }
     // Whole words the bits read so far touch.
     uint64_t WordsTouched() const { return (consumed_ + 31) / 32; }

@@ -52,23 +52,26 @@ void Fft(const TransformTables& t, float* a) {
         }
         len = 8;
     }
+    // Later stages: each has its own run of twiddles (len / 2 pairs of
+    // cos, sin of 2 pi k / len), read in order.
+    const float* w = t.twiddle;
     for (; len <= p; len <<= 1) {
         const uint32_t half = len / 2;
-        const uint32_t step = p / len;
-        for (uint32_t k = 0; k < half; ++k) {
-            const float wr = t.twiddle[2 * k * step];
-            const float wi = kPositive ? t.twiddle[2 * k * step + 1] : -t.twiddle[2 * k * step + 1];
-            for (uint32_t s = k; s < p; s += len) {
-                float* u = a + 2 * s;
-                float* v = u + 2 * half;
-                const float tr = wr * v[0] - wi * v[1];
-                const float ti = wr * v[1] + wi * v[0];
-                v[0] = u[0] - tr;
-                v[1] = u[1] - ti;
-                u[0] += tr;
-                u[1] += ti;
+        for (uint32_t s = 0; s < p; s += len) {
+            float* u = a + 2 * s;
+            float* v = u + 2 * half;
+            for (uint32_t k = 0; k < half; ++k) {
+                const float wr = w[2 * k];
+                const float wi = kPositive ? w[2 * k + 1] : -w[2 * k + 1];
+                const float tr = wr * v[2 * k] - wi * v[2 * k + 1];
+                const float ti = wr * v[2 * k + 1] + wi * v[2 * k];
+                v[2 * k] = u[2 * k] - tr;
+                v[2 * k + 1] = u[2 * k + 1] - ti;
+                u[2 * k] += tr;
+                u[2 * k + 1] += ti;
             }
         }
+        w += 2 * half;
     }
 }
 
@@ -78,10 +81,13 @@ void BuildTransformTables(uint32_t length, bool dct, TransformTables* tables) {
     tables->length = length;
     tables->points = length / 2;
     const uint32_t p = tables->points;
-    for (uint32_t k = 0; k < p / 2; ++k) {
-        const double angle = 2 * kPi * k / p;
-        tables->twiddle[2 * k] = static_cast<float>(std::cos(angle));
-        tables->twiddle[2 * k + 1] = static_cast<float>(std::sin(angle));
+    float* w = tables->twiddle;
+    for (uint32_t len = 8; len <= p; len <<= 1) {
+        for (uint32_t k = 0; k < len / 2; ++k) {
+            const double angle = 2 * kPi * k / len;
+            *w++ = static_cast<float>(std::cos(angle));
+            *w++ = static_cast<float>(std::sin(angle));
+        }
     }
     const unsigned bits = Log2(p);
     for (uint32_t i = 0; i < p; ++i) {

@@ -14,9 +14,11 @@ constexpr uint32_t kMinTransformLength = 512;
 constexpr uint32_t kMaxTransformLength = 4096;
 
 struct TransformTables {
-    uint32_t length = 0;              // N (power of two, 8 .. 4096)
-    uint32_t points = 0;              // N / 2 complex points
-    float* twiddle = nullptr;         // points / 2 pairs: cos, sin of 2 pi k / points
+    uint32_t length = 0;  // N (power of two, 8 .. 4096)
+    uint32_t points = 0;  // N / 2 complex points
+    // For each FFT stage of length len = 8, 16 .. points: len / 2 pairs of
+    // cos, sin of 2 pi k / len.
+    float* twiddle = nullptr;
     uint16_t* bit_reverse = nullptr;  // points entries
     float* cosines = nullptr;         // nc entries (N for the DCT, N / 4 for the real DFT)
     uint32_t cosine_count = 0;        // nc
@@ -24,7 +26,7 @@ struct TransformTables {
 
 // Sizes of the three tables, in elements.
 inline uint32_t TwiddleFloats(uint32_t length) {
-    return length / 2;
+    return length < 16 ? 2 : length;
 }
 inline uint32_t BitReverseEntries(uint32_t length) {
     return length / 2;
