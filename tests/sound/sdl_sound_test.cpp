@@ -110,11 +110,19 @@ TEST_F(SdlSound, LoopingGetterRefusesAnotherDeviceWhileATrackIsOpen) {
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(d->chunk_bytes, 2560u);
     EXPECT_TRUE(d->HasOutputSlots());
-    EXPECT_EQ(GetLoopingSoundOpener(const_cast<char*>("another device")), nullptr);
+    // SDL's disk driver takes a device name as the file to write.
+    const std::string other = test::TempPath("sdl-other-device.raw");
+    char* other_device = const_cast<char*>(other.c_str());
+    EXPECT_EQ(GetLoopingSoundOpener(other_device), nullptr);
     EXPECT_NE(GetLoopingSoundOpener(nullptr), nullptr);  // the same one is fine
     d.reset();
     // With no track open the request is recorded (the probe then decides).
-    GetLoopingSoundOpener(const_cast<char*>("another device"));
+    EXPECT_NE(GetLoopingSoundOpener(other_device), nullptr);
+    std::unique_ptr<SoundDriver> on_other =
+        GetLoopingSoundOpener(other_device)(22050, 8, 1, 0, movie);
+    ASSERT_NE(on_other, nullptr);
+    EXPECT_EQ(GetLoopingSoundOpener(nullptr), nullptr);  // now the default is another one
+    on_other.reset();
     EXPECT_NE(GetLoopingSoundOpener(nullptr), nullptr);
 }
 
