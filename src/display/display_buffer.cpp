@@ -304,6 +304,11 @@ int SetDisplayBufferScale(DisplayBuffer* buffer, uint32_t width, uint32_t height
     if (!buffer) return 0;
     if (width == 0) width = buffer->screen_width;
     if (height == 0) height = buffer->screen_height;
+    // Sizes past what a window can have are refused (they would overflow the
+    // shown rectangles).
+    constexpr uint32_t kLargestShown = 0x7FFF;
+    if (width > kLargestShown) width = 0;
+    if (height > kLargestShown) height = 0;
     int accepted = 1;
     const uint32_t need_w = WidthScaleNeeds(buffer->width, width);
     if (width != 0 && (need_w == 0 || (need_w & buffer->capabilities) != 0)) {

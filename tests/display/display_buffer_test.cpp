@@ -223,6 +223,9 @@ TEST_F(DisplayBufferTest, ScaleFollowsTheCapabilities) {
     EXPECT_EQ(SetDisplayBufferScale(b, 500, 0), 1);
     EXPECT_EQ(b->scaled_width, 500u);
     EXPECT_EQ(b->scaled_height, 768u);
+    EXPECT_EQ(SetDisplayBufferScale(b, 0x80000000u, 480), 0);  // no such window
+    EXPECT_EQ(b->scaled_width, 500u);
+    EXPECT_EQ(b->scaled_height, 480u);
     CloseDisplayBuffer(b);
 }
 
