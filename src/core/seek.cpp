@@ -1,0 +1,59 @@
+// Seeking: moving a playing movie to a key frame elsewhere.
+#include <cstring>
+
+#include "core/movie_internal.h"
+#include "vemo/movie_seek.h"
+
+namespace vemo {
+
+namespace {
+
+bool KeyAt(const Movie* m, uint32_t n) {
+    return IsKeyFrame(m->index[n - 1]);
+}
+
+}  // namespace
+
+uint32_t SeekMovie(Movie* m, uint32_t frame, int direction) {
+    if (!m || m->frames == 0) return 0;
+    if (m->done) return m->current_frame;
+    if (frame < 1) frame = 1;
+    if (frame > m->frames) frame = m->frames;
+    const uint32_t here =
+        m->current_frame >= 1 && m->current_frame <= m->frames ? m->current_frame : 1;
+    // The nearest key frame at or before the wanted one.
+    uint32_t target = frame;
+    while (target > 1 && !KeyAt(m, target)) --target;
+    if (direction > 0 && target <= here) {
+        // Forward but no key frame in between: the first one after here.
+        uint32_t n = here + 1;
+        while (n <= m->frames && !KeyAt(m, n)) ++n;
+        if (n > m->frames) return here;  // nothing ahead to go to
+        target = n;
+    }
+    if (!KeyAt(m, target)) return here;  // a movie whose first frame is not a key frame
+
+    if (m->io) m->io->SetCoreBusy(true);
+    const bool sound = m->sound_on;
+    if (sound) SetSoundOnOff(m, 0);
+    if (!ReadMovieFrame(m, target)) {
+        if (m->io) m->io->SetCoreBusy(false);
+        return here;
+    }
+    m->current_frame = target;
+    m->last_decoded_frame = 0;  // decode the key frame even when it is the frame just shown
+    m->rect_count = -1;
+    m->last_blit_skipped = false;
+    m->skip_this_blit = false;
+    // The clock starts again at the new frame.
+    m->clock_start = 0;
+    m->late_carry = 0;
+    m->late_step = 0;
+    m->pause_offset = 0;
+    m->consecutive_late = 0;
+    if (sound) SetSoundOnOff(m, 1);
+    if (m->io) m->io->SetCoreBusy(false);
+    return target;
+}
+
+}  // namespace vemo
