@@ -183,12 +183,10 @@ class PlaneWriter {
     bool RunsFit(const std::vector<RunSegment>& runs) const;
     Row& row_ref() { return rows_.back(); }
 
-    uint32_t width_, height_, blocks_across_, rows_total_;
+    uint32_t width_, blocks_across_, rows_total_;
     bool old_version_;
     uint32_t column_ = 0;
     std::vector<Row> rows_;
-    std::vector<uint8_t> scaled_above_;  // columns starting a scaled block, previous row
-    std::vector<uint8_t> scaled_here_;
     size_t bits_ = 0;
     std::string error_;
 };

@@ -71,7 +71,6 @@ int BitWidth(uint32_t v) {
 
 PlaneWriter::PlaneWriter(uint32_t width, uint32_t height, bool old_version)
     : width_(width & ~7u),
-      height_(height & ~7u),
       blocks_across_(width / 8),
       rows_total_(height / 8),
       old_version_(old_version) {

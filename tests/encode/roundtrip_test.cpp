@@ -25,7 +25,7 @@ class Player {
   public:
     Player(uint32_t width, uint32_t height, bool all_key, uint32_t open_flags,
            uint32_t header_flags)
-        : width_(width), height_(height), open_(open_flags), header_(header_flags) {
+        : open_(open_flags), header_(header_flags) {
         planes_ = CreateFramePlanes(width, height, all_key, open_flags);
         EXPECT_TRUE(AllocateBundleBuffers(width, &bundles_));
         across_ = (width + 15) / 16;
@@ -56,7 +56,7 @@ class Player {
     }
 
   private:
-    uint32_t width_, height_, open_, header_;
+    uint32_t open_, header_;
     FramePlanes* planes_ = nullptr;
     BundleBuffers bundles_;
     uint32_t across_, down_;
