@@ -221,6 +221,7 @@ DisplayBuffer* OpenDisplayBuffer(DisplayWindow window, uint32_t width, uint32_t 
 
 void CloseDisplayBuffer(DisplayBuffer* buffer) {
     if (!buffer) return;
+    if (buffer->pointer && buffer->surface) buffer->surface->Unlock();
     delete buffer->surface;
     GiveBackUses(buffer->owns_device_use != 0, buffer->owns_mode_use != 0);
     std::memset(buffer, 0, sizeof(DisplayBuffer));
@@ -229,6 +230,7 @@ void CloseDisplayBuffer(DisplayBuffer* buffer) {
 
 int LockDisplayBuffer(DisplayBuffer* buffer) {
     if (!buffer || !buffer->surface) return 0;
+    if (buffer->pointer) return 1;  // already locked: the same pixels
     if (buffer->style != kBlitDibSection && buffer->minimised) return 0;
     uint8_t* pixels = nullptr;
     int32_t pitch = 0;

@@ -22,7 +22,7 @@ class FakeSurface : public DisplaySurface {
     ~FakeSurface() override;
     int32_t format() const override { return format_; }
     LockResult Lock(const BlitTarget& target, uint8_t** pixels, int32_t* pitch) override;
-    void Unlock() override { locked_ = false; }
+    void Unlock() override;
     void Show(const DisplayRect* rects, int count, const BlitTarget& target) override;
 
     FakeSystem* system_;
@@ -42,6 +42,7 @@ struct FakeSystem : DisplaySystem {
     std::set<uint32_t> working_styles{1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
     std::vector<uint32_t> created;
     int live_surfaces = 0;
+    int lock_calls = 0, unlocks = 0;
     WindowGeometry geometry;
     // Lock script: results handed out in order, then kLockKept.
     std::vector<DisplaySurface::LockResult> locks;
@@ -97,8 +98,14 @@ FakeSurface::~FakeSurface() {
     --system_->live_surfaces;
 }
 
+void FakeSurface::Unlock() {
+    locked_ = false;
+    ++system_->unlocks;
+}
+
 DisplaySurface::LockResult FakeSurface::Lock(const BlitTarget&, uint8_t** pixels, int32_t* pitch) {
     LockResult r = kLockKept;
+    ++system_->lock_calls;
     if (!system_->locks.empty()) {
         r = system_->locks.front();
         system_->locks.erase(system_->locks.begin());
@@ -260,6 +267,20 @@ TEST_F(DisplayBufferTest, RewriteBitFollowsOffsetsLocksAndUnlocks) {
     EXPECT_EQ(LockDisplayBuffer(b), 0);
     EXPECT_EQ(BlitDisplayBuffer(b, nullptr, 0), 0);
     CloseDisplayBuffer(b);
+}
+
+TEST_F(DisplayBufferTest, LockingTwiceOrClosingWhileLockedIsSafe) {
+    DisplayBuffer* b = OpenDisplayBuffer(window_, 64, 32, kBlitRgbSystem);
+    ASSERT_NE(b, nullptr);
+    const int locks = system_.lock_calls, unlocks = system_.unlocks;
+    ASSERT_EQ(LockDisplayBuffer(b), 1);
+    uint8_t* first = b->pointer;
+    ASSERT_EQ(LockDisplayBuffer(b), 1);
+    EXPECT_EQ(b->pointer, first);
+    EXPECT_EQ(system_.lock_calls, locks + 1);
+    CloseDisplayBuffer(b);
+    EXPECT_EQ(system_.unlocks, unlocks + 1);
+    EXPECT_EQ(system_.live_surfaces, 0);
 }
 
 TEST_F(DisplayBufferTest, BlitShowsListedRectsClippedOrTheWholeBuffer) {
