@@ -28,10 +28,13 @@ class SdlSound : public ::testing::Test {
     // Plays seconds of pseudo-random 16-bit PCM as a movie of 25 frames per
     // second would: the first frame carries half a second extra, the rest
     // arrive on time; then the rest is drained and played out.
-    std::vector<uint8_t> Play(SoundOpener open, uint32_t rate, uint32_t channels, uint32_t frames) {
+    // A pan other than 32767 is set right after the open.
+    std::vector<uint8_t> Play(SoundOpener open, uint32_t rate, uint32_t channels, uint32_t frames,
+                              uint32_t pan = 32767) {
         const SoundMovieInfo movie{frames, 25, 1};
         std::unique_ptr<SoundDriver> d = open(rate, 16, channels, 0, movie);
         if (d == nullptr) return {};
+        if (pan != 32767) d->SetSoundPan(pan);
         d->alignment_mask = 0xFFFFFFFFu;
         d->end_of_sound_frame = EndOfSoundFrame(frames, 25, 1);
         const uint32_t frame_bytes = rate / 25 * 2 * channels;
@@ -100,6 +103,31 @@ TEST_F(SdlSound, QueuedBackEndPlaysThePcmWhole) {
     ASSERT_TRUE(test::ReadWholeFile(disk_file_, &out));
     size_t at = 0;
     EXPECT_TRUE(Contains(out, pcm, &at)) << out.size() << " bytes written";
+}
+
+// Pan 0 leaves only the left channel: the right samples come out as zeros,
+// the left ones unchanged.
+std::vector<uint8_t> LeftOnly(std::vector<uint8_t> pcm) {
+    for (size_t i = 2; i + 1 < pcm.size(); i += 4) pcm[i] = pcm[i + 1] = 0;
+    return pcm;
+}
+
+TEST_F(SdlSound, LoopingBackEndMixesThePan) {
+    const std::vector<uint8_t> pcm = Play(GetLoopingSoundOpener(nullptr), 22050, 2, 15, 0);
+    ASSERT_FALSE(pcm.empty());
+    std::vector<uint8_t> out;
+    ASSERT_TRUE(test::ReadWholeFile(disk_file_, &out));
+    size_t at = 0;
+    EXPECT_TRUE(Contains(out, LeftOnly(pcm), &at));
+}
+
+TEST_F(SdlSound, QueuedBackEndAppliesThePan) {
+    const std::vector<uint8_t> pcm = Play(GetQueuedSoundOpener(nullptr), 22050, 2, 15, 0);
+    ASSERT_FALSE(pcm.empty());
+    std::vector<uint8_t> out;
+    ASSERT_TRUE(test::ReadWholeFile(disk_file_, &out));
+    size_t at = 0;
+    EXPECT_TRUE(Contains(out, LeftOnly(pcm), &at));
 }
 
 TEST_F(SdlSound, LoopingGetterRefusesAnotherDeviceWhileATrackIsOpen) {
