@@ -11,6 +11,14 @@
 //
 // Both open the SDL audio subsystem on first use (SDL_AUDIODRIVER selects the
 // driver, e.g. "disk" or "dummy" when headless).
+//
+// How the levels map: the looping back end turns volume and pan into
+// hundredths of a decibel (full volume 0, 16384 -> -1003, pan 0 -> left only)
+// and mixes them as gains in its callback; a mono track has no sides, so only
+// the volume applies to it. The device plays at the rate it was opened with.
+// The queued back end computes left and right levels of 0-32767 and scales
+// the samples by level / 32767, so full volume at the centre leaves them
+// unchanged. Each buffer is queued with the bytes it was committed with.
 #pragma once
 
 #include "vemo/sound_driver.h"
