@@ -19,8 +19,8 @@ uint32_t SeekMovie(Movie* m, uint32_t frame, int direction) {
     if (m->done) return m->current_frame;
     if (frame < 1) frame = 1;
     if (frame > m->frames) frame = m->frames;
-    const uint32_t here =
-        m->current_frame >= 1 && m->current_frame <= m->frames ? m->current_frame : 1;
+    const uint32_t now_at = m->current_frame;
+    const uint32_t here = now_at >= 1 && now_at <= m->frames ? now_at : 1u;
     // The nearest key frame at or before the wanted one.
     uint32_t target = frame;
     while (target > 1 && !KeyAt(m, target)) --target;
