@@ -30,10 +30,11 @@ class SdlSound : public ::testing::Test {
     // arrive on time; then the rest is drained and played out.
     // A pan other than 32767 is set right after the open.
     std::vector<uint8_t> Play(SoundOpener open, uint32_t rate, uint32_t channels, uint32_t frames,
-                              uint32_t pan = 32767) {
+                              uint32_t pan = 32767, uint32_t bits = 16) {
         const SoundMovieInfo movie{frames, 25, 1};
-        std::unique_ptr<SoundDriver> d = open(rate, 16, channels, 0, movie);
+        std::unique_ptr<SoundDriver> d = open(rate, bits, channels, 0, movie);
         if (d == nullptr) return {};
+        d->eight_bit_output = bits == 8 ? 1 : 0;
         if (pan != 32767) d->SetSoundPan(pan);
         d->alignment_mask = 0xFFFFFFFFu;
         d->end_of_sound_frame = EndOfSoundFrame(frames, 25, 1);
@@ -128,6 +129,19 @@ TEST_F(SdlSound, QueuedBackEndAppliesThePan) {
     ASSERT_TRUE(test::ReadWholeFile(disk_file_, &out));
     size_t at = 0;
     EXPECT_TRUE(Contains(out, LeftOnly(pcm), &at));
+}
+
+TEST_F(SdlSound, LoopingBackEndPlaysEightBitSamples) {
+    const std::vector<uint8_t> pcm = Play(GetLoopingSoundOpener(nullptr), 11025, 1, 15, 32767, 8);
+    ASSERT_FALSE(pcm.empty());
+    std::vector<uint8_t> expected(pcm.size() / 2);
+    ConvertSamplesTo8Bit(expected.data(), pcm.data(), static_cast<uint32_t>(expected.size()));
+    std::vector<uint8_t> out;
+    ASSERT_TRUE(test::ReadWholeFile(disk_file_, &out));
+    size_t at = 0;
+    EXPECT_TRUE(Contains(out, expected, &at));
+    // The loop's silence before the sound is 0x80 for 8-bit samples.
+    EXPECT_TRUE(std::all_of(out.begin(), out.begin() + at, [](uint8_t b) { return b == 0x80; }));
 }
 
 TEST_F(SdlSound, LoopingGetterRefusesAnotherDeviceWhileATrackIsOpen) {
