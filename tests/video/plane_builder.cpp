@@ -119,29 +119,32 @@ void PutFill(Bits& bits, int kind, int width, const std::vector<int>& values, bo
 std::vector<uint8_t> BuildPlane(uint32_t width, const std::vector<Row>& rows, bool old_version) {
     Bits bits;
     for (int t = 0; t < 23; ++t) bits.Put(0, 4);  // every tree: set 0, identity
-    std::vector<int> all[kBundleCount];
-    for (const Row& row : rows)
-        for (int k = 0; k < kBundleCount; ++k)
-            all[k].insert(all[k].end(), row.values[k].begin(), row.values[k].end());
-    size_t used[kBundleCount] = {};
     bool closed[kBundleCount] = {};
-    bool filled[kBundleCount] = {};
-    for (const Row& row : rows) {
+    size_t left[kBundleCount] = {};  // values of the current fill not yet used
+    for (size_t r = 0; r < rows.size(); ++r) {
         for (int k = 0; k < kBundleCount; ++k) {
-            if (closed[k]) continue;
-            const bool exhausted = !filled[k] || used[k] == all[k].size();
-            if (!exhausted) continue;
+            if (closed[k] || left[k]) continue;
+            // A fill of as many whole rows as the buffer holds, from here on.
+            const bool word = k == kBundleIntraDc || k == kBundleInterDc;
+            const size_t capacity = BundleBufferBytes(width, k) / (word ? 2 : 1);
+            std::vector<int> fill;
+            for (size_t q = r; q < rows.size(); ++q) {
+                const auto& v = rows[q].values[k];
+                if (!fill.empty() && fill.size() + v.size() > capacity) break;
+                fill.insert(fill.end(), v.begin(), v.end());
+            }
             const int w = video::LengthFieldWidth(Basis(width, k));
-            if (!filled[k] && !all[k].empty()) {
-                PutFill(bits, k, w, all[k], old_version);
-                filled[k] = true;
-            } else {
+            if (fill.empty()) {
                 bits.Put(0, w);
                 closed[k] = true;
+            } else {
+                PutFill(bits, k, w, fill, old_version);
+                left[k] = fill.size();
             }
         }
-        for (int k = 0; k < kBundleCount; ++k) used[k] += row.values[k].size();
-        bits.Append(row.bits);
+        for (int k = 0; k < kBundleCount; ++k)
+            left[k] -= std::min(left[k], rows[r].values[k].size());
+        bits.Append(rows[r].bits);
     }
     return bits.Bytes();
 }

@@ -1,7 +1,8 @@
 // Builds small plane bitstreams for the decoder tests: a bit writer (32-bit
 // little-endian words, least-significant bit first) and a plane builder that
-// sends identity code trees, fills every bundle once with all the values the
-// plane uses and closes each bundle when it runs dry.
+// sends identity code trees, fills each bundle at a row start with the
+// values of as many whole rows as its buffer holds, and closes a bundle once
+// no later row uses it.
 #pragma once
 
 #include <cstdint>
