@@ -1,0 +1,7 @@
+// vemoplay: the Vemo movie player.
+#define SDL_MAIN_HANDLED
+#include "player/sdl/player.h"
+
+int main(int argc, char** argv) {
+    return vemo::player::RunPlayer(argc, argv);
+}

@@ -1,0 +1,947 @@
+#include "player/sdl/player.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "player/closing_image.h"
+#include "player/command_line.h"
+#include "player/options.h"
+#include "player/report.h"
+#include "player/saver.h"
+#include "player/sdl/text_band.h"
+#include "vemo/container.h"
+#include "vemo/display_buffer.h"
+#include "vemo/display_sdl.h"
+#include "vemo/movie.h"
+#include "vemo/movie_seek.h"
+#include "vemo/sound_driver.h"
+#include "vemo/sound_sdl.h"
+#include "vemo/timer.h"
+
+namespace vemo::player {
+
+namespace {
+
+constexpr uint32_t kFullCopy = 0x80000000;
+constexpr uint32_t kClosingImageMs = 2250;
+constexpr uint32_t kStartDelayMs = 500;
+
+// Sets every played track's volume (0-65536, linear; 65536 is full).
+void SetMovieVolume(Movie* movie, uint32_t volume) {
+    for (uint32_t i = 0; SoundDriver* driver = MovieSoundDriver(movie, i); ++i) {
+        driver->SetSoundVolume(volume);
+    }
+}
+
+DisplayScreen GetDisplayScreen(SDL_Window* window) {
+    DisplayScreen screen;
+    SDL_DisplayMode mode{};
+    int index = window ? SDL_GetWindowDisplayIndex(window) : 0;
+    if (SDL_GetDesktopDisplayMode(index < 0 ? 0 : index, &mode) == 0) {
+        screen.width = static_cast<uint32_t>(mode.w);
+        screen.height = static_cast<uint32_t>(mode.h);
+        screen.bits_per_pixel = SDL_BITSPERPIXEL(mode.format);
+    }
+    if (screen.width == 0 || screen.height == 0) {
+        screen.width = 640;
+        screen.height = 480;
+    }
+    return screen;
+}
+
+bool IsInterlaced(uint32_t scaling_mode) {
+    return scaling_mode == 2 || scaling_mode == 5 || scaling_mode == 6;
+}
+
+// Message boxes go to the test hook, to the terminal when no box can be
+// shown (no display, or VEMO_MESSAGE_BOXES=0), else to the screen.
+class Boxes {
+  public:
+    explicit Boxes(const PlayerHooks* hooks) : hooks_(hooks) {
+        const char* env = std::getenv("VEMO_MESSAGE_BOXES");
+        print_only_ = env && std::strcmp(env, "0") == 0;
+    }
+    void Show(const std::string& title, const std::string& text, uint32_t kind,
+              SDL_Window* parent) {
+        if (hooks_ && hooks_->message_box) {
+            hooks_->message_box(title, text);
+            return;
+        }
+        if (print_only_ || !HasDisplay() ||
+            SDL_ShowSimpleMessageBox(kind, title.c_str(), text.c_str(), parent) != 0) {
+            std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
+        }
+    }
+    // Yes (true) or No; without a screen the answer is No.
+    bool AskYesNo(const std::string& title, const std::string& text, SDL_Window* parent) {
+        if (hooks_ && hooks_->message_box) {
+            hooks_->message_box(title, text);
+            return false;
+        }
+        if (print_only_ || !HasDisplay()) {
+            std::fprintf(stderr, "%s: %s\n(answered No: no screen to ask on)\n", title.c_str(),
+                         text.c_str());
+            return false;
+        }
+        const SDL_MessageBoxButtonData buttons[] = {
+            {SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, 0, "No"},
+            {SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT, 1, "Yes"},
+        };
+        SDL_MessageBoxData data = {
+            SDL_MESSAGEBOX_INFORMATION, parent, title.c_str(), text.c_str(), 2, buttons, nullptr};
+        int chosen = 0;
+        if (SDL_ShowMessageBox(&data, &chosen) != 0) return false;
+        return chosen == 1;
+    }
+
+    // True when boxes end up as text on the terminal.
+    bool PrintsOnly() const {
+        return !(hooks_ && hooks_->message_box) && (print_only_ || !HasDisplay());
+    }
+
+  private:
+    static bool HasDisplay() {
+        const char* driver = SDL_GetCurrentVideoDriver();
+        return driver && std::strcmp(driver, "offscreen") != 0 && std::strcmp(driver, "dummy") != 0;
+    }
+    const PlayerHooks* hooks_;
+    bool print_only_ = false;
+};
+
+void OpenInBrowser(const std::string& address) {
+    std::string command = "xdg-open '" + address + "' >/dev/null 2>&1 &";
+    if (std::system(command.c_str()) != 0) {
+        std::fprintf(stderr, "vemoplay: could not open %s\n", address.c_str());
+    }
+}
+
+class Player;
+void PresentHook(DisplayWindow window, void* renderer, void* context);
+
+class Player {
+  public:
+    Player(const PlayerHooks* hooks) : hooks_(hooks), boxes_(hooks) {}
+    ~Player() { Shutdown(); }
+    int Run(int argc, char** argv);
+
+  private:
+    // Start-up.
+    bool ParseOptions(int argc, char** argv, int* exit_code);
+    bool CreateWindow();
+    bool OpenMovieNamed(const std::string& name, int* exit_code);
+    bool OpenClosingImage();
+    bool ShowMovie(bool recentre);
+    void PlaceWindow(uint32_t client_width, uint32_t client_height);
+    bool VersionCheck(int* exit_code);
+
+    // The loop.
+    bool LoopPass();
+    void PlaybackStep();
+    void HandleEvent(const SDL_Event& event);
+    void HandleKey(SDL_Keycode key);
+    void EndLikeEscape();
+    void MovieFinished();
+    void Paint();
+    void FillWindowBlack();
+    void DrawStatistics();
+
+  public:
+    void Present(void* renderer);
+
+  private:
+    void UpdateTitle();
+    void Seek(int direction);
+    int ExitPath();
+    void Shutdown();
+
+    const PlayerHooks* hooks_;
+    Boxes boxes_;
+    PlayerOptions options_;
+    MovieList movies_;
+    bool saver_ = false;
+    SaverArgument saver_argument_;
+    SaverMouseWatch mouse_watch_;
+    std::string executable_;
+
+    SDL_Window* window_ = nullptr;
+    bool foreign_window_ = false;
+    Movie* movie_ = nullptr;
+    MovieInfo info_{};
+    DisplayBuffer* display_ = nullptr;
+    platform::File embedded_;
+    intptr_t embedded_handle_ = -1;
+    bool user_paused_ = false;
+    bool focused_ = true;
+    bool finished_ = false;
+    int skip_request_ = 0;  // 1 next movie, 2 quit now
+    bool closing_image_ = false;
+    uint32_t closing_deadline_ = 0;
+    bool window_closing_ = false;
+    bool quit_ = false;
+    int32_t list_loop_count_ = 1;
+    int32_t loop_count_ = 1;
+    int32_t sleep_credit_ = 0;
+    bool start_delay_ = false;
+    uint32_t start_delay_time_ = 0;
+    bool stepped_ = false;
+    bool statistics_ = false;
+    uint32_t copy_flags_ = 0;
+    uint32_t movie_scaling_mode_ = 0;
+    int32_t movie_x_ = 0, movie_y_ = 0;  // the movie's offset in the client area
+    int32_t client_width_ = 0, client_height_ = 0;
+    MovieSummary summary_{};
+    bool have_summary_ = false;
+    uint32_t steps_ = 0;
+    std::vector<uint8_t> closing_bytes_;
+    TextBand band_;
+    std::string current_name_;
+    std::string statistics_line_;
+    int32_t volume_ = 65536;  // full
+    bool fullscreen_ = false;
+    bool timer_raised_ = false;
+    int exit_code_override_ = 0;
+};
+
+// ------------------------------------------------------------------ start-up
+
+bool Player::ParseOptions(int argc, char** argv, int* exit_code) {
+    executable_ = platform::ExecutablePath();
+    saver_ = IsScreenSaverPath(executable_.empty() ? std::string(argv[0]) : executable_);
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+
+    SDL_DisplayMode mode{};
+    int32_t screen_width = 640, screen_height = 480;
+    if (SDL_GetDesktopDisplayMode(0, &mode) == 0 && mode.w > 0 && mode.h > 0) {
+        screen_width = mode.w;
+        screen_height = mode.h;
+    }
+
+    OptionInput input = PlatformOptionInput(PosixCommandLine(arguments), saver_);
+    input.screen_width = screen_width;
+    input.screen_height = screen_height;
+    OptionResult result = BuildPlayerOptions(input);
+
+    if (saver_) {
+        std::string line;
+        for (const std::string& a : arguments) line += " " + a;
+        saver_argument_ = ParseSaverArgument(line);
+        // A saver started by the X screen saver draws into the window it names.
+        const char* xwindow = std::getenv("XSCREENSAVER_WINDOW");
+        if (xwindow && *xwindow &&
+            (saver_argument_.action == SaverAction::kRun ||
+             saver_argument_.action == SaverAction::kExit)) {
+            saver_argument_ = ParseSaverArgument(std::string(" /p ") + xwindow);
+        }
+        if (saver_argument_.action == SaverAction::kConfigure) {
+            boxes_.Show(kPlayerTitle, kSaverNoSettingsText, SDL_MESSAGEBOX_INFORMATION, nullptr);
+            *exit_code = 0;
+            return false;
+        }
+        if (saver_argument_.action == SaverAction::kExit) {
+            *exit_code = 0;
+            return false;
+        }
+    }
+
+    if (result.status == OptionStatus::kHelp) {
+        boxes_.Show(kHelpTitle, HelpText(), SDL_MESSAGEBOX_INFORMATION, nullptr);
+        *exit_code = 1;
+        return false;
+    }
+    if (result.status == OptionStatus::kError) {
+        boxes_.Show(kErrorTitle, result.message, SDL_MESSAGEBOX_ERROR, nullptr);
+        *exit_code = 1;
+        return false;
+    }
+    options_ = result.options;
+    movies_ = RestoreSlashes(result.movies);
+
+    if (saver_) {
+        if (saver_argument_.action == SaverAction::kPreview && saver_argument_.mode > 3) {
+            options_.track_id = -1;  // the preview is silent
+            options_.parent_window = static_cast<int32_t>(saver_argument_.parent);
+            options_.display_flags &= ~kDisplayChangeMode;
+            start_delay_ = true;
+        } else {
+            options_.always_on_top = 1;
+            options_.disabled_controls = kDisablePause | kDisableSkip | kDisableQuit | 8;
+        }
+    }
+    statistics_ = options_.show_statistics;
+    if (movies_.size() > 1) {
+        list_loop_count_ = options_.loop_count;
+        options_.loop_count = 1;
+    }
+    return true;
+}
+
+bool Player::CreateWindow() {
+    const bool preview = saver_ && saver_argument_.action == SaverAction::kPreview;
+    if (preview && saver_argument_.parent >= 17) {
+        window_ = SDL_CreateWindowFrom(reinterpret_cast<void*>(saver_argument_.parent));
+        foreign_window_ = window_ != nullptr;
+    }
+    if (!window_) {
+        uint32_t flags = SDL_WINDOW_HIDDEN;
+        if (options_.window_style != 0) flags |= SDL_WINDOW_BORDERLESS;
+        if (options_.always_on_top) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
+        window_ = SDL_CreateWindow(kPlayerTitle, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, 32,
+                                   32, flags);
+    }
+    if (!window_) {
+        boxes_.Show("Windows", "Error creating window.", SDL_MESSAGEBOX_ERROR, nullptr);
+        return false;
+    }
+    if (options_.hide_cursor) SDL_ShowCursor(SDL_DISABLE);
+    return true;
+}
+
+bool Player::VersionCheck(int* exit_code) {
+    std::string directory = executable_.substr(0, executable_.rfind('/') + 1);
+    if (directory.empty() || !platform::FileExists((directory + kCompanionToolName).c_str())) {
+        return true;
+    }
+    platform::LocalTime now = platform::GetLocalTime();
+    CalendarDate today{now.year, now.month, now.day};
+    std::string last =
+        platform::ReadProfileString(kProfileSection, kLastVersionCheckKey, kBuildDate);
+    if (!VersionCheckDue(today, last)) return true;
+    platform::StoreProfileString(kProfileSection, kLastVersionCheckKey, DateText(today).c_str());
+    if (!boxes_.AskYesNo(kVersionCheckTitle, kVersionCheckText, window_)) return true;
+    OpenInBrowser(VersionCheckAddress());
+    platform::SleepMilliseconds(250);
+    platform::StoreProfileString(kProfileSection, kLastVersionCheckKey, DateText(today).c_str());
+    *exit_code = 1;
+    return false;
+}
+
+bool Player::OpenMovieNamed(const std::string& name, int* exit_code) {
+    PendingOpenSettings pending = PendingSettingsFor(options_);
+    uint32_t flags = options_.open_flags;
+    if (pending.has_frame_rate) {
+        SetPendingFrameRate(pending.frame_rate_num, pending.frame_rate_den);
+        flags |= kOpenUseFrameRate;
+    }
+    if (pending.has_track) {
+        uint32_t id = static_cast<uint32_t>(pending.track_id);
+        SetPendingTrackList(1, &id);
+        flags |= kOpenUseTrackList;
+    }
+    if (pending.has_read_speed) {
+        SetPendingReadSpeed(pending.read_speed);
+        flags |= kOpenUseReadSpeed;
+    }
+    if (pending.has_read_buffer_size) {
+        SetPendingReadBufferSize(pending.read_buffer_size);
+        flags |= kOpenUseBufferSize;
+    }
+
+    MovieSource source;
+    std::string error;
+    if (!ResolveMovieName(name, executable_, &source, &error)) {
+        boxes_.Show(kErrorTitle, error, SDL_MESSAGEBOX_ERROR, window_);
+        *exit_code = 1;
+        return false;
+    }
+    if (source.kind != MovieSourceKind::kExecutable && !VersionCheck(exit_code)) return false;
+
+    Movie* movie = nullptr;
+    if (source.kind == MovieSourceKind::kFile) {
+        movie = OpenMovie(source.path.c_str(), flags);
+    } else {
+        if (embedded_.valid()) platform::CloseFile(embedded_);
+        embedded_ = platform::OpenFileForReading(source.path.c_str());
+        if (!embedded_.valid() || !platform::SeekFile(embedded_, source.offset)) {
+            const char* text = source.kind == MovieSourceKind::kExecutable
+                                   ? kErrorOpeningExe
+                                   : vemo::kErrorOpeningFile;
+            boxes_.Show(kErrorTitle, text, SDL_MESSAGEBOX_ERROR, window_);
+            *exit_code = 1;
+            return false;
+        }
+        embedded_handle_ = embedded_.value;
+        movie = OpenMovie(&embedded_handle_, flags | kOpenHandle);
+    }
+    if (!movie) {
+        boxes_.Show(kErrorTitle, GetLastMovieError(), SDL_MESSAGEBOX_ERROR, window_);
+        *exit_code = 1;
+        return false;
+    }
+    CloseMovie(movie_);
+    movie_ = movie;
+    GetMovieInfo(movie_, &info_);
+    current_name_ = name;
+    loop_count_ = options_.loop_count;
+    if (!ShowMovie(true)) {
+        *exit_code = 1;
+        return false;
+    }
+    return true;
+}
+
+// Opens (or keeps) the display buffer for the open movie and places the
+// window around it.
+bool Player::ShowMovie(bool recentre) {
+    DisplayScreen screen = GetDisplayScreen(window_);
+    int32_t screen_w = options_.screen_width > 0 ? options_.screen_width : screen.width;
+    int32_t screen_h = options_.screen_height > 0 ? options_.screen_height : screen.height;
+    if (foreign_window_) {
+        SDL_GetWindowSize(window_, &screen_w, &screen_h);
+    }
+    OutputSize out = ComputeOutputSize(options_, static_cast<int32_t>(info_.width),
+                                       static_cast<int32_t>(info_.height), info_.scaling_mode,
+                                       screen_w, screen_h);
+    if (foreign_window_) {  // the preview fills its parent
+        out.width = screen_w;
+        out.height = screen_h;
+        out.scaling_flags = kScaleCapabilityMask;
+    }
+    copy_flags_ = options_.copy_flags | kFullCopy;
+    movie_scaling_mode_ = info_.scaling_mode;
+    if (out.scaling_mode != 0) {
+        copy_flags_ = (copy_flags_ & ~kCopyScaleMask) |
+                      (static_cast<uint32_t>(out.scaling_mode) << kCopyScaleShift);
+        movie_scaling_mode_ = static_cast<uint32_t>(out.scaling_mode);
+    }
+    uint32_t buffer_w = static_cast<uint32_t>(out.movie_width > 0 ? out.movie_width : info_.width);
+    uint32_t buffer_h =
+        static_cast<uint32_t>(out.movie_height > 0 ? out.movie_height : info_.height);
+    uint32_t display_flags = options_.display_flags | out.scaling_flags;
+
+    bool keep =
+        display_ && closing_image_ && display_->width >= buffer_w && display_->height >= buffer_h;
+    if (!keep) {
+        DisplayBuffer* fresh = OpenDisplayBuffer(window_, buffer_w, buffer_h, display_flags);
+        if (!fresh && display_) {
+            CloseDisplayBuffer(display_);
+            display_ = nullptr;
+            fresh = OpenDisplayBuffer(window_, buffer_w, buffer_h, display_flags);
+        }
+        if (!fresh) {
+            if (!foreign_window_) SDL_HideWindow(window_);
+            boxes_.Show(kErrorTitle, GetLastDisplayError(), SDL_MESSAGEBOX_ERROR, nullptr);
+            return false;
+        }
+        CloseDisplayBuffer(display_);
+        display_ = fresh;
+        if (out.width > 0 && out.height > 0) {
+            SetDisplayBufferScale(display_, static_cast<uint32_t>(out.width),
+                                  static_cast<uint32_t>(out.height));
+        }
+        recentre = true;
+    }
+    if (recentre) {
+        uint32_t shown_w = display_->scaled_width ? display_->scaled_width : display_->width;
+        uint32_t shown_h = display_->scaled_height ? display_->scaled_height : display_->height;
+        PlaceWindow(shown_w, shown_h);
+    }
+    return true;
+}
+
+void Player::PlaceWindow(uint32_t shown_w, uint32_t shown_h) {
+    DisplayScreen screen = GetDisplayScreen(window_);
+    int32_t screen_w = static_cast<int32_t>(screen.width),
+            screen_h = static_cast<int32_t>(screen.height);
+    movie_x_ = 0;
+    movie_y_ = 0;
+    int32_t client_w = static_cast<int32_t>(shown_w), client_h = static_cast<int32_t>(shown_h);
+    if (statistics_) {
+        band_.Open();
+        int32_t band_w = band_.SampleWidth() + 8, band_h = band_.Height();
+        movie_y_ += band_h;
+        client_h += band_h;
+        if (band_w > client_w) {
+            movie_x_ += ((band_w - client_w) / 2) & ~3;
+            client_w = band_w;
+        }
+    }
+    if (foreign_window_) {
+        SDL_GetWindowSize(window_, &client_width_, &client_height_);
+        movie_x_ = 0;
+        movie_y_ = 0;
+    } else if (options_.black_background) {
+        // The client area covers the screen; the movie sits in its middle.
+        movie_x_ = (screen_w - client_w) / 2 + movie_x_;
+        movie_y_ = (screen_h - client_h) / 2 + movie_y_;
+        client_width_ = screen_w;
+        client_height_ = screen_h;
+        SDL_SetWindowSize(window_, screen_w, screen_h);
+        SDL_SetWindowPosition(window_, 0, 0);
+    } else {
+        client_width_ = client_w;
+        client_height_ = client_h;
+        SDL_SetWindowSize(window_, client_w, client_h);
+        int top = 0, left = 0, bottom = 0, right = 0;
+        SDL_GetWindowBordersSize(window_, &top, &left, &bottom, &right);
+        int32_t outer_w = client_w + left + right, outer_h = client_h + top + bottom;
+        int32_t x = options_.x, y = options_.y;
+        if (x == kCentred) {
+            x = outer_w > screen_w ? -left : ((screen_w - outer_w) / 2) & ~3;
+        }
+        if (y == kCentred) {
+            y = outer_h > screen_h ? -top : (screen_h - outer_h) / 2;
+        }
+        AdjustWindowPosition(display_, &x, &y);
+        // SDL places windows by their client area.
+        SDL_SetWindowPosition(window_, x + left, y + top);
+    }
+    SetDisplayBufferOffset(display_, movie_x_, movie_y_);
+    if (!foreign_window_) SDL_ShowWindow(window_);
+    copy_flags_ |= kFullCopy;
+    if (IsInterlaced(movie_scaling_mode_)) FillWindowBlack();
+    UpdateTitle();
+}
+
+bool Player::OpenClosingImage() {
+    closing_bytes_ = ClosingImageMovie();
+    if (closing_bytes_.empty()) return false;
+    Movie* image = OpenMovie(closing_bytes_.data(), kOpenInMemory);
+    if (!image) return false;
+    CloseMovie(movie_);
+    movie_ = image;
+    GetMovieInfo(movie_, &info_);
+    current_name_.clear();
+    closing_image_ = true;
+    if (!ShowMovie(false)) return false;
+    FillWindowBlack();
+    statistics_ = false;
+    user_paused_ = false;
+    loop_count_ = -1;  // the one frame stays
+    return true;
+}
+
+// ------------------------------------------------------------------ the loop
+
+void Player::MovieFinished() {
+    finished_ = false;
+    if (skip_request_ == 1) skip_request_ = 0;
+    PauseMovie(movie_, 1);
+    if (movies_.HasNext()) {
+        int code = 0;
+        if (!OpenMovieNamed(movies_.TakeNext(), &code)) {
+            quit_ = true;
+            exit_code_override_ = code;
+        }
+        return;
+    }
+    if (--list_loop_count_ != 0) {
+        movies_.Restart();
+        int code = 0;
+        if (!OpenMovieNamed(movies_.TakeNext(), &code)) {
+            quit_ = true;
+            exit_code_override_ = code;
+        }
+        return;
+    }
+    GetSummary(movie_, &summary_);
+    have_summary_ = true;
+    closing_deadline_ = Milliseconds() + kClosingImageMs;
+    if (!OpenClosingImage()) {
+        CloseMovie(movie_);
+        movie_ = nullptr;
+        closing_image_ = true;
+        closing_deadline_ = 0;
+    }
+}
+
+bool Player::LoopPass() {
+    SDL_Event event;
+    if (SDL_PollEvent(&event)) {
+        if (event.type == SDL_QUIT) return false;
+        HandleEvent(event);
+        return !quit_;
+    }
+    if (quit_) return false;
+    if (start_delay_) {
+        if (Milliseconds() - start_delay_time_ > kStartDelayMs) start_delay_ = false;
+        return true;
+    }
+    if (movie_ && !window_closing_) {
+        bool wait = ShouldWait(movie_) != 0 && skip_request_ == 0;
+        if (wait) {
+            sleep_credit_ += 1;
+        } else {
+            if (finished_ || skip_request_ == 1) {
+                MovieFinished();
+                if (quit_) return false;
+            }
+            if (movie_) PlaybackStep();
+        }
+    } else {
+        sleep_credit_ += 1;
+    }
+    if (user_paused_ || (!options_.keep_playing_unfocused && !focused_)) sleep_credit_ += 5;
+    if (sleep_credit_ > 0) {
+        uint32_t before = Milliseconds();
+        platform::SleepMilliseconds(static_cast<uint32_t>(std::min(sleep_credit_, 10)));
+        sleep_credit_ -= static_cast<int32_t>(Milliseconds() - before);
+        sleep_credit_ = std::max(sleep_credit_, -100);
+    }
+    if (closing_image_) {
+        if ((closing_deadline_ != 0 &&
+             static_cast<int32_t>(Milliseconds() - closing_deadline_) >= 0) ||
+            closing_deadline_ == 0 || !movie_ || skip_request_ == 2) {
+            window_closing_ = true;
+            return false;  // the window goes; the exit path follows
+        }
+    }
+    return true;
+}
+
+void Player::PlaybackStep() {
+    if (DecodeFrame(movie_) != 0) finished_ = true;
+    stepped_ = true;
+    ++steps_;
+    GetMovieInfo(movie_, &info_);
+    PlayerProbe probe;
+    probe.step = steps_;
+    probe.frame = info_.current_frame;
+    probe.frames = info_.frames;
+    probe.closing_image = closing_image_;
+    probe.user_paused = user_paused_;
+    if (LockDisplayBuffer(display_)) {
+        CopyFrameToSurface(movie_, display_->pointer, display_->pitch, display_->height, 0, 0, 0, 0,
+                           info_.header_width, info_.header_height,
+                           display_->surface_type | copy_flags_);
+        copy_flags_ &= ~kFullCopy;
+        probe.pixels = display_->pointer;
+        probe.pitch = display_->pitch;
+        probe.width = display_->width;
+        probe.height = display_->height;
+        probe.surface_format = display_->surface_type & kSurfaceTypeFormatMask;
+        if (hooks_ && hooks_->after_step) hooks_->after_step(probe);
+        UnlockDisplayBuffer(display_);
+    } else if (hooks_ && hooks_->after_step) {
+        hooks_->after_step(probe);
+    }
+    int count = GetChangedRects(display_->surface_type, movie_);
+    const ChangedRect* changed = MovieChangedRects(movie_);
+    DisplayRect rects[kMaxBlitRects];
+    for (int i = 0; i < count && i < kMaxBlitRects; ++i) {
+        rects[i] = {changed[i].x, changed[i].y, changed[i].width, changed[i].height};
+    }
+    BlitDisplayBuffer(display_, count > 0 ? rects : nullptr, count > 0 ? count : 0);
+
+    if (info_.current_frame >= info_.frames) {
+        if (loop_count_-- == 1) {
+            finished_ = true;
+        } else {
+            NextFrame(movie_);
+        }
+    } else {
+        NextFrame(movie_);
+    }
+    if (statistics_) DrawStatistics();
+    if (!closing_image_ && (steps_ % 8) == 0) UpdateTitle();
+    if (user_paused_) PauseMovie(movie_, 1);
+}
+
+void Player::EndLikeEscape() {
+    movies_.Clear();
+    list_loop_count_ = 1;
+    skip_request_ = closing_image_ ? 2 : 1;
+    if (!closing_image_ && movie_) {
+        GetSummary(movie_, &summary_);
+        have_summary_ = true;
+    }
+    if (movie_) PauseMovie(movie_, 0);
+}
+
+void Player::HandleKey(SDL_Keycode key) {
+    const int32_t disabled = options_.disabled_controls;
+    switch (key) {
+        case SDLK_SPACE:
+            if (disabled & kDisablePause) break;
+            user_paused_ = !user_paused_;
+            if (movie_) PauseMovie(movie_, user_paused_ ? 1 : 0);
+            break;
+        case SDLK_RETURN:
+        case SDLK_KP_ENTER:
+            if (disabled & kDisablePause) break;
+            if (movie_) PauseMovie(movie_, 0);  // one step, then paused again
+            break;
+        case SDLK_PERIOD:
+        case SDLK_KP_PERIOD:
+            if ((disabled & kDisableSkip) || closing_image_) break;
+            finished_ = true;
+            break;
+        case SDLK_ESCAPE:
+            if (disabled & kDisableQuit) break;
+            EndLikeEscape();
+            break;
+        // Beyond the classic keys: seeking, full screen and volume.
+        case SDLK_LEFT:
+            if (!(disabled & kDisableSkip) && !closing_image_) Seek(-1);
+            break;
+        case SDLK_RIGHT:
+            if (!(disabled & kDisableSkip) && !closing_image_) Seek(1);
+            break;
+        case SDLK_HOME:
+            if (!(disabled & kDisableSkip) && !closing_image_) Seek(0);
+            break;
+        case SDLK_f:
+            if (!foreign_window_ && !saver_) {
+                fullscreen_ = !fullscreen_;
+                SDL_SetWindowFullscreen(window_, fullscreen_ ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+                copy_flags_ |= kFullCopy;
+            }
+            break;
+        case SDLK_UP:
+        case SDLK_DOWN:
+            if (movie_) {
+                volume_ = std::clamp(volume_ + (key == SDLK_UP ? 4096 : -4096), 0, 65536);
+                SetMovieVolume(movie_, static_cast<uint32_t>(volume_));
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+void Player::HandleEvent(const SDL_Event& event) {
+    const bool ends_saver =
+        saver_ && !(saver_argument_.action == SaverAction::kPreview && saver_argument_.mode > 15);
+    switch (event.type) {
+        case SDL_WINDOWEVENT:
+            switch (event.window.event) {
+                case SDL_WINDOWEVENT_CLOSE:
+                    window_closing_ = true;
+                    quit_ = true;
+                    break;
+                case SDL_WINDOWEVENT_FOCUS_GAINED:
+                    if (!options_.keep_playing_unfocused && movie_ && !user_paused_) {
+                        PauseMovie(movie_, 0);
+                    }
+                    focused_ = true;
+                    break;
+                case SDL_WINDOWEVENT_FOCUS_LOST:
+                    if (ends_saver) {
+                        EndLikeEscape();
+                        break;
+                    }
+                    if (!options_.keep_playing_unfocused && movie_) PauseMovie(movie_, 1);
+                    focused_ = false;
+                    break;
+                case SDL_WINDOWEVENT_EXPOSED:
+                case SDL_WINDOWEVENT_SIZE_CHANGED:
+                    Paint();
+                    break;
+                case SDL_WINDOWEVENT_MOVED:
+                    if (display_) SetDisplayBufferOffset(display_, movie_x_, movie_y_);
+                    break;
+                default:
+                    break;
+            }
+            break;
+        case SDL_KEYDOWN:
+            if (event.key.repeat == 0 || event.key.keysym.sym != SDLK_ESCAPE) {
+                if (ends_saver) {
+                    EndLikeEscape();
+                    break;
+                }
+                HandleKey(event.key.keysym.sym);
+                if (movie_) {  // a key press pauses and restores the pause state
+                    MovieInfo now{};
+                    GetMovieInfo(movie_, &now);
+                    PauseMovie(movie_, 1);
+                    PauseMovie(movie_, now.paused ? 1 : 0);
+                }
+            }
+            break;
+        case SDL_MOUSEBUTTONDOWN:
+            if (ends_saver) {
+                EndLikeEscape();
+                break;
+            }
+            if (movie_) {
+                MovieInfo now{};
+                GetMovieInfo(movie_, &now);
+                PauseMovie(movie_, 1);
+                PauseMovie(movie_, now.paused ? 1 : 0);
+            }
+            break;
+        case SDL_MOUSEBUTTONUP:
+            if (event.button.button == SDL_BUTTON_LEFT && closing_image_ && !saver_) {
+                OpenInBrowser(kMakerSite);
+            }
+            break;
+        case SDL_MOUSEMOTION:
+            if (ends_saver && mouse_watch_.Moved(event.motion.x, event.motion.y)) EndLikeEscape();
+            break;
+        case SDL_APP_WILLENTERBACKGROUND:
+            if (ends_saver) EndLikeEscape();
+            break;
+        default:
+            break;
+    }
+}
+
+void Player::FillWindowBlack() {
+    if (!window_) return;
+    if (SDL_Renderer* renderer = SDL_GetRenderer(window_)) {
+        SDL_SetRenderDrawColor(renderer, 0, 0, 0, 255);
+        SDL_RenderClear(renderer);
+        return;
+    }
+    if (SDL_Surface* surface = SDL_GetWindowSurface(window_)) {
+        SDL_FillRect(surface, nullptr, SDL_MapRGB(surface->format, 0, 0, 0));
+        SDL_UpdateWindowSurface(window_);
+    }
+}
+
+void Player::Paint() {
+    if (stepped_ || options_.black_background || statistics_ || IsInterlaced(movie_scaling_mode_)) {
+        FillWindowBlack();
+    }
+    copy_flags_ |= kFullCopy;
+    if (display_) BlitDisplayBuffer(display_, nullptr, 0);
+    if (statistics_) DrawStatistics();
+}
+
+void Player::DrawStatistics() {
+    RealtimeStats stats{};
+    GetRealtimeStats(0, movie_, &stats);
+    statistics_line_ = StatisticsLine(stats);
+    // Shown with the next picture, drawn over it just before the window is
+    // updated.
+}
+
+void Player::Present(void* renderer) {
+    if (statistics_ && !statistics_line_.empty()) {
+        band_.Draw(window_, static_cast<SDL_Renderer*>(renderer), statistics_line_, client_width_,
+                   movie_y_ - band_.Height());
+    }
+}
+
+void PresentHook(DisplayWindow, void* renderer, void* context) {
+    static_cast<Player*>(context)->Present(renderer);
+}
+
+void Player::UpdateTitle() {
+    if (!window_ || foreign_window_) return;
+    std::string title = kPlayerTitle;
+    if (movie_ && !closing_image_ && info_.rate_num != 0) {
+        auto clock = [&](uint64_t frame) {
+            uint64_t seconds = frame * info_.rate_den / info_.rate_num;
+            char text[32];
+            std::snprintf(text, sizeof text, "%u:%02u", static_cast<unsigned>(seconds / 60),
+                          static_cast<unsigned>(seconds % 60));
+            return std::string(text);
+        };
+        uint64_t at = info_.current_frame > 0 ? info_.current_frame - 1 : 0;
+        title += " - " + clock(at) + " / " + clock(info_.frames);
+        if (user_paused_) title += " (paused)";
+    }
+    SDL_SetWindowTitle(window_, title.c_str());
+}
+
+void Player::Seek(int direction) {
+    if (!movie_ || info_.rate_num == 0) return;
+    // About ten seconds away, on a key frame.
+    uint32_t step = static_cast<uint32_t>(10ull * info_.rate_num / std::max(1u, info_.rate_den));
+    uint32_t here = info_.current_frame;
+    uint32_t target = 1;
+    if (direction < 0) target = here > step ? here - step : 1;
+    if (direction > 0) target = std::min(info_.frames, here + step);
+    SeekMovie(movie_, target, direction);
+    GetMovieInfo(movie_, &info_);
+    copy_flags_ |= kFullCopy;
+    UpdateTitle();
+}
+
+int Player::ExitPath() {
+    if (timer_raised_) {
+        platform::EndTimerResolution1ms();
+        timer_raised_ = false;
+    }
+    std::string report;
+    if (options_.show_summary && have_summary_) {
+        DisplayFacts facts;
+        if (display_) {
+            facts.blit_style_name = GetBlitStyleName(display_);
+            facts.width = static_cast<int32_t>(display_->screen_width);
+            facts.height = static_cast<int32_t>(display_->screen_height);
+            facts.bits = static_cast<int32_t>(display_->screen_bits_per_pixel);
+        }
+        report = SummaryReport(summary_, facts);
+    }
+    Shutdown();
+    if (!report.empty()) {
+        std::fputs(report.c_str(), stdout);
+        std::fflush(stdout);
+        SDL_Delay(10);
+        // Printed already when no box can be shown.
+        if (!boxes_.PrintsOnly()) {
+            boxes_.Show(kSummaryTitle, report, SDL_MESSAGEBOX_INFORMATION, nullptr);
+        }
+    }
+    return exit_code_override_;
+}
+
+void Player::Shutdown() {
+    SetSdlPresentHook(nullptr, nullptr);
+    CloseMovie(movie_);
+    movie_ = nullptr;
+    if (embedded_.valid()) {
+        platform::CloseFile(embedded_);
+        embedded_ = platform::File{};
+    }
+    CloseDisplayBuffer(display_);
+    display_ = nullptr;
+    band_.Close();
+    if (window_ && !foreign_window_) SDL_DestroyWindow(window_);
+    window_ = nullptr;
+}
+
+int Player::Run(int argc, char** argv) {
+    int code = 0;
+    if (!ParseOptions(argc, argv, &code)) return code;
+    if (options_.display_depth_code >= 0 || options_.display_depth > 0) {
+        SetDisplayModeRequest(static_cast<uint32_t>(options_.screen_width),
+                              static_cast<uint32_t>(options_.screen_height),
+                              static_cast<uint32_t>(options_.display_depth));
+    }
+    SetDisplaySystem(GetSdlDisplaySystem());
+    SetSdlPresentHook(&PresentHook, this);
+    if (!CreateWindow()) return 1;
+    SetSoundSystem(options_.use_wave_out ? GetQueuedSoundOpener : GetLoopingSoundOpener, nullptr);
+    if (!OpenMovieNamed(movies_.TakeNext(), &code)) {
+        Shutdown();
+        return code;
+    }
+    platform::BeginTimerResolution1ms();
+    timer_raised_ = true;
+    start_delay_time_ = Milliseconds();
+    while (LoopPass()) {
+    }
+    return ExitPath();
+}
+
+}  // namespace
+
+int RunPlayer(int argc, char** argv, const PlayerHooks* hooks) {
+    if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        std::printf("%s\n", HelpText().c_str());
+        return 0;
+    }
+    if (SDL_Init(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) {
+        std::fprintf(stderr, "vemoplay: cannot start SDL: %s\n", SDL_GetError());
+        return 1;
+    }
+    int code;
+    {
+        Player player(hooks);
+        code = player.Run(argc, argv);
+    }
+    SDL_Quit();
+    return code;
+}
+
+}  // namespace vemo::player
