@@ -9,6 +9,28 @@ namespace vemo {
 
 namespace {
 
+// The context's positions in locals, so that stores through the destination
+// do not force them back to memory on every group.
+struct Cursor {
+    uint8_t* destination;
+    const uint8_t *luma, *alpha, *chroma1, *chroma2;
+    explicit Cursor(const ConversionContext& c)
+        : destination(c.destination),
+          luma(c.luma),
+          alpha(c.alpha),
+          chroma1(c.chroma1),
+          chroma2(c.chroma2) {}
+    void Advance(uint32_t bytes, uint32_t groups = 1) {
+        destination += bytes;
+        luma += 8 * groups, alpha += 8 * groups;
+        chroma1 += 4 * groups, chroma2 += 4 * groups;
+    }
+    void Store(ConversionContext& c) const {
+        c.destination = destination;
+        c.luma = luma, c.alpha = alpha, c.chroma1 = chroma1, c.chroma2 = chroma2;
+    }
+};
+
 struct Lanes {
     __m128i r, g, b;  // 0..4095 per lane
 };
@@ -58,25 +80,26 @@ void Rgb32Groups(ConversionContext& c, uint32_t groups) {
     const __m128i br = Bias(s, kRed, row), bg = Bias(s, kGreen, row), bb = Bias(s, kBlue, row);
     // Components at bit 0 and 8 form the low halves, at 16 and 24 the high.
     const bool red_low = s.layout.position[kRed] == 0;
+    Cursor k(c);
     for (; groups; --groups) {
-        const Lanes l = Convert8(c.luma, c.chroma1, c.chroma2, br, bg, bb);
+        const Lanes l = Convert8(k.luma, k.chroma1, k.chroma2, br, bg, bb);
         const __m128i r8 = _mm_srli_epi16(l.r, 4);
         const __m128i g8 = _mm_srli_epi16(l.g, 4);
         const __m128i b8 = _mm_srli_epi16(l.b, 4);
         __m128i top = _mm_setzero_si128();
         if (kWithAlpha)
             top = _mm_slli_epi16(
-                _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(c.alpha)),
+                _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(k.alpha)),
                                   _mm_setzero_si128()),
                 8);
         const __m128i low = _mm_or_si128(red_low ? r8 : b8, _mm_slli_epi16(g8, 8));
         const __m128i high = _mm_or_si128(red_low ? b8 : r8, top);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(c.destination), _mm_unpacklo_epi16(low, high));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(c.destination + 16),
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(k.destination), _mm_unpacklo_epi16(low, high));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(k.destination + 16),
                          _mm_unpackhi_epi16(low, high));
-        c.luma += 8, c.alpha += 8, c.chroma1 += 4, c.chroma2 += 4;
-        c.destination += 32;
+        k.Advance(32);
     }
+    k.Store(c);
 }
 
 template <bool kWithAlpha, bool kByte>
@@ -85,40 +108,52 @@ void Rgb16Groups(ConversionContext& c, uint32_t groups) {
     const PixelLayout& lay = s.layout;
     const uint32_t row = c.current_row & 1;
     const __m128i br = Bias(s, kRed, row), bg = Bias(s, kGreen, row), bb = Bias(s, kBlue, row);
+    Cursor k(c);
     for (; groups; --groups) {
-        const Lanes l = Convert8(c.luma, c.chroma1, c.chroma2, br, bg, bb);
+        const Lanes l = Convert8(k.luma, k.chroma1, k.chroma2, br, bg, bb);
         __m128i v = _mm_or_si128(_mm_or_si128(Place(l.r, lay.shift[kRed], lay.position[kRed]),
                                               Place(l.g, lay.shift[kGreen], lay.position[kGreen])),
                                  Place(l.b, lay.shift[kBlue], lay.position[kBlue]));
         if (kWithAlpha) {
             const __m128i a = _mm_unpacklo_epi8(
-                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(c.alpha)), _mm_setzero_si128());
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(k.alpha)), _mm_setzero_si128());
             v = _mm_or_si128(v, Place(a, lay.shift[kAlpha], lay.position[kAlpha]));
         }
         if (kByte) {
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(c.destination), _mm_packus_epi16(v, v));
-            c.destination += 8;
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(k.destination), _mm_packus_epi16(v, v));
+            k.Advance(8);
         } else {
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(c.destination), v);
-            c.destination += 16;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(k.destination), v);
+            k.Advance(16);
         }
-        c.luma += 8, c.alpha += 8, c.chroma1 += 4, c.chroma2 += 4;
     }
+    k.Store(c);
 }
 
 template <bool kUyvy>
 void YuvGroups(ConversionContext& c, uint32_t groups) {
-    for (; groups; --groups) {
-        int32_t u, v;
-        std::memcpy(&u, c.chroma2, 4);
-        std::memcpy(&v, c.chroma1, 4);
-        const __m128i uv = _mm_unpacklo_epi8(_mm_cvtsi32_si128(u), _mm_cvtsi32_si128(v));
-        const __m128i y = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(c.luma));
-        const __m128i out = kUyvy ? _mm_unpacklo_epi8(uv, y) : _mm_unpacklo_epi8(y, uv);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(c.destination), out);
-        c.luma += 8, c.alpha += 8, c.chroma1 += 4, c.chroma2 += 4;
-        c.destination += 16;
+    Cursor k(c);
+    for (; groups >= 2; groups -= 2) {
+        const __m128i u = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(k.chroma2));
+        const __m128i v = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(k.chroma1));
+        const __m128i uv = _mm_unpacklo_epi8(u, v);
+        const __m128i y = _mm_loadu_si128(reinterpret_cast<const __m128i*>(k.luma));
+        auto* d = reinterpret_cast<__m128i*>(k.destination);
+        _mm_storeu_si128(d, kUyvy ? _mm_unpacklo_epi8(uv, y) : _mm_unpacklo_epi8(y, uv));
+        _mm_storeu_si128(d + 1, kUyvy ? _mm_unpackhi_epi8(uv, y) : _mm_unpackhi_epi8(y, uv));
+        k.Advance(32, 2);
     }
+    if (groups) {
+        int32_t u, v;
+        std::memcpy(&u, k.chroma2, 4);
+        std::memcpy(&v, k.chroma1, 4);
+        const __m128i uv = _mm_unpacklo_epi8(_mm_cvtsi32_si128(u), _mm_cvtsi32_si128(v));
+        const __m128i y = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(k.luma));
+        const __m128i out = kUyvy ? _mm_unpacklo_epi8(uv, y) : _mm_unpacklo_epi8(y, uv);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(k.destination), out);
+        k.Advance(16);
+    }
+    k.Store(c);
 }
 
 }  // namespace

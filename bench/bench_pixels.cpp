@@ -1,0 +1,143 @@
+// Pixel conversion speed: every format on both paths for a 1280x720 frame,
+// the packed path against the system's libyuv I420ToARGB (loaded at run time
+// when it is installed), and the changed-blocks driver at 10 % changed blocks.
+#include <benchmark/benchmark.h>
+
+#include <random>
+#include <vector>
+
+#include "vemo/pixel_convert.h"
+
+#if !defined(_WIN32) && __has_include(<dlfcn.h>)
+#include <dlfcn.h>
+#define VEMO_BENCH_DLOPEN 1
+#endif
+
+namespace {
+
+constexpr uint32_t kWidth = 1280, kHeight = 720;
+
+struct Frame {
+    std::vector<uint8_t> y, cr, cb, alpha, map;
+    vemo::FramePlanes planes{};
+    Frame() {
+        std::mt19937 rng(7);
+        y.resize(size_t{kWidth} * kHeight);
+        cr.resize(size_t{kWidth / 2} * (kHeight / 2));
+        cb.resize(cr.size());
+        alpha.resize(y.size());
+        for (auto* v : {&y, &cr, &cb, &alpha})
+            for (auto& b : *v) b = static_cast<uint8_t>(rng());
+        planes.buffer_count = 1;
+        planes.luma_width = kWidth;
+        planes.luma_height = kHeight;
+        planes.chroma_width = kWidth / 2;
+        planes.chroma_height = kHeight / 2;
+        planes.buffer[0][vemo::kPlaneY] = {1, y.data(), kWidth};
+        planes.buffer[0][vemo::kPlaneCr] = {1, cr.data(), kWidth / 2};
+        planes.buffer[0][vemo::kPlaneCb] = {1, cb.data(), kWidth / 2};
+        planes.buffer[0][vemo::kPlaneAlpha] = {1, alpha.data(), kWidth};
+        // One block in ten changed.
+        map.assign(size_t{kWidth / 16} * (kHeight / 16), 0);
+        for (size_t i = 0; i < map.size(); i += 10) map[i] = 1;
+    }
+};
+
+const Frame& TheFrame() {
+    static const Frame f;
+    return f;
+}
+
+void Convert(benchmark::State& st, uint32_t format, vemo::PixelPath path, uint32_t extra,
+             bool changed_only) {
+    const Frame& f = TheFrame();
+    const uint32_t bpp = vemo::SurfaceBytesPerPixel(format);
+    const uint32_t pitch = kWidth * bpp;
+    std::vector<uint8_t> out(vemo::SurfaceBufferSize(format, pitch, kHeight));
+    vemo::ConverterState state;
+    state.set_path(path);
+    vemo::FrameSource source;
+    source.planes = &f.planes;
+    source.movie_width = source.coded_width = kWidth;
+    source.movie_height = source.coded_height = kHeight;
+    source.change_map = f.map.data();
+    source.change_map_stride = kWidth / 16;
+    source.unchanged_areas = static_cast<uint32_t>(f.map.size() * 9 / 10);
+    source.full_copy_threshold = static_cast<uint32_t>(f.map.size() / 4);
+    vemo::CopyRequest request;
+    request.destination = out.data();
+    request.pitch = static_cast<int32_t>(pitch);
+    request.destination_height = kHeight;
+    request.source_width = kWidth;
+    request.source_height = kHeight;
+    request.flags = format | extra | (changed_only ? 0 : vemo::kCopyAll);
+    for (auto _ : st) {
+        vemo::ConvertFrame(state, source, request);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    st.SetItemsProcessed(static_cast<int64_t>(st.iterations()) * kWidth * kHeight);
+}
+
+void BM_Table(benchmark::State& st) {
+    Convert(st, static_cast<uint32_t>(st.range(0)), vemo::PixelPath::kTable, 0, false);
+}
+void BM_Packed(benchmark::State& st) {
+    Convert(st, static_cast<uint32_t>(st.range(0)), vemo::PixelPath::kPacked, 0, false);
+}
+BENCHMARK(BM_Table)->DenseRange(0, 15)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Packed)->DenseRange(0, 15)->Unit(benchmark::kMicrosecond);
+
+void BM_PackedChangedBlocks10Percent(benchmark::State& st) {
+    Convert(st, vemo::kSurfaceXrgb32, vemo::PixelPath::kPacked, 0, true);
+}
+void BM_PackedFullCopy(benchmark::State& st) {
+    Convert(st, vemo::kSurfaceXrgb32, vemo::PixelPath::kPacked, 0, false);
+}
+BENCHMARK(BM_PackedChangedBlocks10Percent)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PackedFullCopy)->Unit(benchmark::kMicrosecond);
+
+#ifdef VEMO_BENCH_DLOPEN
+using I420ToArgbFn = int (*)(const uint8_t*, int, const uint8_t*, int, const uint8_t*, int,
+                             uint8_t*, int, int, int);
+using I420ToRgb565Fn = I420ToArgbFn;
+using I420ToYuy2Fn = I420ToArgbFn;
+
+void* LibYuv() {
+    static void* handle = dlopen("libyuv.so.0", RTLD_NOW);
+    return handle;
+}
+
+void Reference(benchmark::State& st, const char* symbol, uint32_t bpp) {
+    void* lib = LibYuv();
+    auto fn = lib ? reinterpret_cast<I420ToArgbFn>(dlsym(lib, symbol)) : nullptr;
+    if (!fn) {
+        st.SkipWithError("libyuv is not installed");
+        return;
+    }
+    const Frame& f = TheFrame();
+    std::vector<uint8_t> out(size_t{kWidth} * kHeight * bpp);
+    for (auto _ : st) {
+        fn(f.y.data(), kWidth, f.cb.data(), kWidth / 2, f.cr.data(), kWidth / 2, out.data(),
+           static_cast<int>(kWidth * bpp), kWidth, kHeight);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    st.SetItemsProcessed(static_cast<int64_t>(st.iterations()) * kWidth * kHeight);
+}
+
+void BM_LibyuvI420ToARGB(benchmark::State& st) {
+    Reference(st, "I420ToARGB", 4);
+}
+void BM_LibyuvI420ToRGB565(benchmark::State& st) {
+    Reference(st, "I420ToRGB565", 2);
+}
+void BM_LibyuvI420ToYUY2(benchmark::State& st) {
+    Reference(st, "I420ToYUY2", 2);
+}
+BENCHMARK(BM_LibyuvI420ToARGB)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LibyuvI420ToRGB565)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LibyuvI420ToYUY2)->Unit(benchmark::kMicrosecond);
+#endif
+
+}  // namespace
