@@ -41,6 +41,9 @@ struct Movie {
     uint32_t header_height = 0;
     uint32_t frames = 0;
     uint32_t current_frame = 0;  // 1-based; 0xFFFFFFFF before frame 1 is read
+    // The current frame as the sound-service thread sees it (the caller's
+    // thread refreshes it whenever it runs the service).
+    std::atomic<uint32_t> service_frame{0};
     uint32_t last_decoded_frame = 0;
     uint32_t open_flags = 0;
     uint32_t header_flags = 0;
@@ -164,7 +167,8 @@ uint32_t ClockRatio(const Movie* m);
 uint32_t MovieNow();  // Milliseconds(), never 0 (0 marks an unset time)
 void StartClockIfNeeded(Movie* m);
 platform::Mutex* SoundLock(Movie* m);
-void RunSoundService(Movie* m);
+void RunSoundService(Movie* m);          // on the caller's thread
+void RunSoundServiceOnThread(Movie* m);  // on the sound-service thread
 void BookBlitTime(Movie* m);
 void UpdateSlowestFrames(Movie* m);
 void PushTimingRings(Movie* m, uint32_t now);

@@ -213,7 +213,7 @@ int SetSoundSystem(SoundSystemGetter getter, void* argument) {
 }
 
 void MovieSoundService(ServiceClient* client, uint32_t sweep) {
-    RunSoundService(static_cast<Movie*>(client->owner));
+    RunSoundServiceOnThread(static_cast<Movie*>(client->owner));
     client->last_served_sweep.store(sweep);
 }
 

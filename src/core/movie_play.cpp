@@ -37,7 +37,14 @@ void StartClockIfNeeded(Movie* m) {
 
 void RunSoundService(Movie* m) {
     if (!m->played_count) return;
+    m->service_frame.store(m->current_frame);
     ServiceSound(SoundLock(m), m->drivers, m->played_count, static_cast<int32_t>(m->current_frame));
+}
+
+void RunSoundServiceOnThread(Movie* m) {
+    if (!m->played_count) return;
+    ServiceSound(SoundLock(m), m->drivers, m->played_count,
+                 static_cast<int32_t>(m->service_frame.load()));
 }
 
 void ServiceInputIfLow(Movie* m) {
@@ -253,7 +260,14 @@ int PauseMovie(Movie* m, int pause) {
         resuming = true;
     }
     m->paused = pause != 0;
-    for (uint32_t i = 0; i < m->played_count; ++i) m->drivers[i]->PauseSound(m->paused ? 1 : 0);
+    // The devices are paused under the sound lock, so the sound service
+    // never sees a device change its state under it.
+    if (m->played_count) {
+        platform::Mutex* lock = SoundLock(m);
+        if (lock) platform::LockMutex(lock);
+        for (uint32_t i = 0; i < m->played_count; ++i) m->drivers[i]->PauseSound(m->paused ? 1 : 0);
+        if (lock) platform::UnlockMutex(lock);
+    }
     if (m->frames_decoded && m->played_count) RunSoundService(m);
     if (resuming && m->clock_start) m->clock_start = MovieNow() - m->pause_offset;
     if (resuming && !m->clock_start) m->pause_offset = 0;

@@ -124,7 +124,8 @@ void GetRealtimeStats(uint32_t frames, Movie* m, RealtimeStats* s) {
     const uint32_t w = m->whole_fps;
     uint32_t n = frames;
     if (n == 0 || n >= w) n = w - 1;
-    const uint32_t c = m->current_frame == 0xFFFFFFFFu ? 1 : m->current_frame;
+    const uint32_t current = m->current_frame;
+    const uint32_t c = current == 0xFFFFFFFFu ? 1 : current;
     if (c < n) n = c - 1;
     if (n < 1) n = 1;
     const uint32_t p = m->ring_position;
