@@ -144,6 +144,34 @@ TEST_F(SdlSound, LoopingBackEndPlaysEightBitSamples) {
     EXPECT_TRUE(std::all_of(out.begin(), out.begin() + at, [](uint8_t b) { return b == 0x80; }));
 }
 
+// Nobody feeds the loop: the device goes round it and plays the old data
+// again, and the next readiness check after the stall reports running dry.
+TEST_F(SdlSound, AnUnfedLoopReplaysAndReportsRunningDry) {
+    const SoundMovieInfo no_rate{100, 0, 0};  // starts after one chunk
+    std::unique_ptr<SoundDriver> d = GetLoopingSoundOpener(nullptr)(22050, 16, 1, 0, no_rate);
+    ASSERT_NE(d, nullptr);
+    ASSERT_EQ(d->SoundReady(), 1);
+    uint8_t* chunk = nullptr;
+    uint32_t size = 0;
+    ASSERT_EQ(d->GetSoundChunk(&chunk, &size), 1);
+    ASSERT_EQ(size, 2304u);
+    std::vector<uint8_t> pattern(size);
+    for (uint32_t i = 0; i < size; ++i) pattern[i] = static_cast<uint8_t>(i * 7 + 1);
+    std::copy(pattern.begin(), pattern.end(), chunk);
+    d->CommitSoundChunk(size);
+    platform::SleepMilliseconds(1400);  // the loop (26624 bytes) lasts about 0.6 s
+    d->SoundReady();
+    EXPECT_EQ(d->ran_dry.load(), 1u);
+    d->CloseSound();
+    std::vector<uint8_t> out;
+    ASSERT_TRUE(test::ReadWholeFile(disk_file_, &out));
+    int times = 0;
+    for (auto it = out.begin();
+         (it = std::search(it, out.end(), pattern.begin(), pattern.end())) != out.end(); ++it)
+        ++times;
+    EXPECT_GE(times, 2);
+}
+
 TEST_F(SdlSound, LoopingGetterRefusesAnotherDeviceWhileATrackIsOpen) {
     SoundOpener open = GetLoopingSoundOpener(nullptr);
     ASSERT_NE(open, nullptr);
