@@ -4,6 +4,7 @@
 // fills use, and lays the plane out as the plane reader walks it.
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "vemo/video_writer.h"
 
@@ -532,19 +533,26 @@ std::vector<uint8_t> PlaneWriter::Finish() {
 
 std::vector<uint8_t> WriteVideoPart(const VideoPartPlanes& planes, bool has_alpha, bool version_i,
                                     bool grayscale) {
-    std::vector<uint8_t> part;
+    const size_t size = (has_alpha ? 4 + planes.alpha.size() : 0) + (version_i ? 4 : 0) +
+                        planes.luma.size() + (grayscale ? 0 : planes.cr.size() + planes.cb.size());
+    std::vector<uint8_t> part(size);
+    size_t pos = 0;
     auto put32 = [&](size_t v) {
-        for (int i = 0; i < 4; ++i) part.push_back(static_cast<uint8_t>(v >> (8 * i)));
+        for (int i = 0; i < 4; ++i) part[pos++] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    auto put = [&](const std::vector<uint8_t>& bytes) {
+        if (!bytes.empty()) std::memcpy(&part[pos], bytes.data(), bytes.size());
+        pos += bytes.size();
     };
     if (has_alpha) {
         put32(planes.alpha.size() + 4);
-        part.insert(part.end(), planes.alpha.begin(), planes.alpha.end());
+        put(planes.alpha);
     }
     if (version_i) put32(planes.luma.size() + 4);
-    part.insert(part.end(), planes.luma.begin(), planes.luma.end());
+    put(planes.luma);
     if (!grayscale) {
-        part.insert(part.end(), planes.cr.begin(), planes.cr.end());
-        part.insert(part.end(), planes.cb.begin(), planes.cb.end());
+        put(planes.cr);
+        put(planes.cb);
     }
     return part;
 }
