@@ -140,8 +140,8 @@ Thread* CreateSuspendedThread(ThreadBody body, void* argument, size_t stack_byte
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     size_t stack = stack_bytes;
+    // Sanitizers need far more stack than the thread itself does.
     if (stack < static_cast<size_t>(PTHREAD_STACK_MIN)) stack = PTHREAD_STACK_MIN;
-        // Sanitizers need far more stack than the thread itself does.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     stack = std::max<size_t>(stack, 1 << 20);
 #elif defined(__has_feature)
