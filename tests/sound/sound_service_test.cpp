@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <deque>
 #include <numeric>
 #include <vector>
 
@@ -252,6 +253,65 @@ TEST(SoundDriverCount, CountsLiveDrivers) {
         EXPECT_EQ(OpenSoundDriverCount(), before + 2);
     }
     EXPECT_EQ(OpenSoundDriverCount(), before);
+}
+
+}  // namespace
+}  // namespace vemo
+
+namespace vemo {
+namespace {
+
+// Random appends, takes, 8-bit takes, primes and empties against a plain
+// model of the ring (a byte queue that loses its oldest bytes).
+TEST(SoundRing, AgreesWithAModelOverRandomOperations) {
+    SoundRing ring;
+    const uint32_t size = 1024;
+    ASSERT_TRUE(ring.Allocate(size));
+    std::deque<uint8_t> model;
+    uint32_t seed = 12345;
+    auto next = [&seed](uint32_t bound) {
+        seed = seed * 1664525 + 1013904223;
+        return (seed >> 8) % bound;
+    };
+    uint8_t counter = 0;
+    for (int step = 0; step < 20000; ++step) {
+        const uint32_t op = next(10);
+        if (op < 4) {
+            const uint32_t n = 2 * next(700);
+            std::vector<uint8_t> bytes(n);
+            for (uint8_t& b : bytes) b = ++counter;
+            ring.Append(bytes.data(), n);
+            model.insert(model.end(), bytes.begin(), bytes.end());
+            while (model.size() > size) model.pop_front();
+        } else if (op < 7) {
+            const uint32_t n = 2 * next(400);
+            std::vector<uint8_t> out(n);
+            const uint32_t got = ring.Take(out.data(), n);
+            ASSERT_EQ(got, std::min<size_t>(n, model.size()));
+            for (uint32_t i = 0; i < got; ++i) {
+                ASSERT_EQ(out[i], model.front()) << "step " << step;
+                model.pop_front();
+            }
+        } else if (op < 9) {
+            const uint32_t n = 2 * next(400);
+            std::vector<uint8_t> out(n / 2);
+            const uint32_t got = ring.TakeAs8Bit(out.data(), n);
+            ASSERT_EQ(got, std::min<size_t>(n, model.size()) & ~size_t{1});
+            for (uint32_t i = 0; i < got / 2; ++i) {
+                model.pop_front();
+                ASSERT_EQ(out[i], static_cast<uint8_t>(model.front() + 128)) << "step " << step;
+                model.pop_front();
+            }
+        } else if (next(4) == 0) {
+            ring.Empty();
+            model.clear();
+        } else {
+            const uint32_t n = 2 * next(600);
+            ring.PrimeWithSilence(n);
+            while (model.size() < std::min(n, size)) model.push_front(0);
+        }
+        ASSERT_EQ(ring.filled(), model.size()) << "step " << step;
+    }
 }
 
 }  // namespace
