@@ -11,6 +11,10 @@
 #include "core/movie_internal.h"
 #include "vemo/movie.h"
 #include "vemo/sound_headless.h"
+#include "vemo/surface_format.h"
+#if VEMO_HAVE_PIXELS
+#include "vemo/pixel_convert.h"
+#endif
 
 namespace vemo {
 namespace {
@@ -127,3 +131,43 @@ TEST(MovieThreads, TwoMoviesAtOnceAndAThreadThatCannotStart) {
 
 }  // namespace
 }  // namespace vemo
+
+#if VEMO_HAVE_PIXELS
+namespace vemo {
+namespace {
+
+// CopyFrameToSurface converts the decoded frame as the reference does.
+TEST(MovieCopy, CopyAllMatchesTheConvertedReferenceBothWaysUp) {
+    const std::string dir = test::ConformanceDir();
+    if (dir.empty()) GTEST_SKIP() << "no conformance directory";
+    std::vector<uint8_t> bytes, want;
+    ASSERT_TRUE(test::ReadWholeFile(dir + "/big1.vem", &bytes));
+    ASSERT_TRUE(test::ReadWholeFile(dir + "/big1.f4.s3.table.c0.raw", &want));
+    SetPixelPath(PixelPath::kTable);
+    Movie* m = OpenMovie(bytes.data(), kOpenInMemory | kOpenWithoutThreads);
+    ASSERT_NE(m, nullptr);
+    for (int i = 0; i < 3; ++i) {
+        DecodeFrame(m);
+        NextFrame(m);
+    }
+    ASSERT_EQ(DecodeFrame(m), 0);
+    const uint32_t w = 320, h = 240, pitch = w * 4;
+    ASSERT_EQ(want.size(), static_cast<size_t>(pitch) * h);
+    std::vector<uint8_t> top_down(want.size(), 0), bottom_up(want.size(), 0);
+    EXPECT_EQ(CopyFrameToSurface(m, top_down.data(), static_cast<int32_t>(pitch), h, 0, 0, 0, 0, w,
+                                 h, kSurfaceXrgb32 | kCopyAll),
+              0);
+    EXPECT_TRUE(top_down == want);
+    EXPECT_EQ(CopyFrameToSurface(m, bottom_up.data(), -static_cast<int32_t>(pitch), h, 0, 0, 0, 0,
+                                 w, h, kSurfaceXrgb32 | kCopyAll),
+              0);
+    for (uint32_t y = 0; y < h; ++y)
+        ASSERT_EQ(std::memcmp(&bottom_up[(h - 1 - y) * pitch], &want[y * pitch], pitch), 0)
+            << "row " << y;
+    CloseMovie(m);
+    SetPixelPath(PixelPath::kAuto);
+}
+
+}  // namespace
+}  // namespace vemo
+#endif
