@@ -59,6 +59,9 @@ struct EncoderFrameStats {
     size_t bytes = 0;
 };
 
+// The widest picture the encoder takes.
+constexpr uint32_t kLargestEncodedWidth = 4096;
+
 class VideoEncoder {
   public:
     VideoEncoder(uint32_t width, uint32_t height, const EncoderSettings& settings);

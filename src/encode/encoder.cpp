@@ -79,13 +79,14 @@ class PlaneCoder {
         }
     }
 
-    Block Decide(int x, int y) {
+    // raw_allowed: false when the row's colours would overflow one fill.
+    Block Decide(int x, int y, bool raw_allowed) {
         uint8_t target[64];
         Load(src_, x, y, target);
         Block best;
         best.type = kBlockRaw;
         std::memcpy(best.recon, target, 64);
-        best.cost = lambda_ * (3 + 512);
+        best.cost = raw_allowed ? lambda_ * (3 + 512) : 1e300;
 
         TryFill(target, &best);
         TryPattern(target, &best);
@@ -283,9 +284,25 @@ bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bo
     std::vector<uint8_t> scaled(bw), fill_colour(bw);
     for (uint32_t r = 0; r < bh; r += 2) {
         const bool pair = r + 1 < bh;
+        // One colour fill must hold a row's colours (at most 32767, less
+        // than 4096 samples of raw blocks).
+        const uint32_t colour_limit = std::min<uint32_t>(bw * 64 + 511, 32767);
+        uint32_t colours_a = 0, colours_b = 0;
+        auto colours_of = [](const Block& b) {
+            return b.type == kBlockRaw       ? 64u
+                   : b.type == kBlockPattern ? 2u
+                   : b.type == kBlockFill    ? 1u
+                                             : 0u;
+        };
         for (uint32_t c = 0; c < bw; ++c) {
-            row_a[c] = coder.Decide(static_cast<int>(c * 8), static_cast<int>(r * 8));
-            if (pair) row_b[c] = coder.Decide(static_cast<int>(c * 8), static_cast<int>(r * 8 + 8));
+            row_a[c] = coder.Decide(static_cast<int>(c * 8), static_cast<int>(r * 8),
+                                    colours_a + 64 <= colour_limit);
+            colours_a += colours_of(row_a[c]);
+            if (pair) {
+                row_b[c] = coder.Decide(static_cast<int>(c * 8), static_cast<int>(r * 8 + 8),
+                                        colours_b + 64 <= colour_limit);
+                colours_b += colours_of(row_b[c]);
+            }
         }
         // Flat 16x16 areas as one scaled fill.
         std::fill(scaled.begin(), scaled.end(), 0);
@@ -381,6 +398,10 @@ bool VideoEncoder::EncodeFrame(const EncoderPicture& picture, bool key, std::vec
     if (!picture.y || (!settings_.grayscale && (!picture.cb || !picture.cr)) ||
         (settings_.alpha && !picture.alpha)) {
         error_ = "a plane of the picture is missing";
+        return false;
+    }
+    if (width_ == 0 || height_ == 0 || width_ > kLargestEncodedWidth) {
+        error_ = "the picture must be 1 to 4096 samples wide";
         return false;
     }
     if (frame_ == 0 ||

@@ -13,7 +13,8 @@ namespace vemo::encode {
 
 namespace {
 
-constexpr uint32_t kLargestSide = 8192;
+constexpr uint32_t kLargestWidth = 4096;
+constexpr uint32_t kLargestHeight = 8192;
 
 // Reads one line (without the newline) of at most `limit` bytes.
 bool ReadLine(std::FILE* f, size_t limit, std::string* line, bool* at_end) {
@@ -99,9 +100,9 @@ bool Y4mReader::Open(std::FILE* file, std::string* error) {
                 break;  // interlacing, aspect and extensions do not matter here
         }
     }
-    if (!have_w || !have_h || width == 0 || height == 0 || width > kLargestSide ||
-        height > kLargestSide) {
-        *error = "missing or unsupported picture size (1 to 8192 samples each way)";
+    if (!have_w || !have_h || width == 0 || height == 0 || width > kLargestWidth ||
+        height > kLargestHeight) {
+        *error = "missing or unsupported picture size (1 to 4096 samples wide, 1 to 8192 high)";
         return false;
     }
     return true;

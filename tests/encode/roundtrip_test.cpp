@@ -412,5 +412,31 @@ TEST(EncoderRoundTrip, AlphaAndGrayscaleMovies) {
     EXPECT_FALSE(enc.error().empty());
 }
 
+TEST(EncoderRoundTrip, WidestPicturesKeepEachRowInOneColourFill) {
+    // 4096 samples of noise: raw blocks everywhere would need 32768 colours
+    // in a row, one more than a fill holds.
+    const uint32_t w = 4096, h = 16;
+    std::mt19937 rng(2);
+    std::vector<uint8_t> y(w * h);
+    for (auto& v : y) v = static_cast<uint8_t>(rng());
+    EncoderSettings s;
+    s.quality = 100;
+    s.grayscale = true;
+    VideoEncoder enc(w, h, s);
+    EncoderPicture pic;
+    pic.y = y.data();
+    pic.y_stride = w;
+    std::vector<uint8_t> video;
+    ASSERT_TRUE(enc.EncodeFrame(pic, true, &video)) << enc.error();
+    EXPECT_LT(enc.stats().blocks[kBlockRaw], 2u * 512);
+    Player player(w, h, true, kVideoGrayscale, 0x20000);
+    const Decoded d = player.Decode(video, true);
+    EXPECT_EQ(d.faults, 0u);
+    EXPECT_EQ(d.y, enc.decoded(0));
+    VideoEncoder wider(w + 1, h, s);
+    EXPECT_FALSE(wider.EncodeFrame(pic, true, &video));
+    EXPECT_FALSE(wider.error().empty());
+}
+
 }  // namespace
 }  // namespace vemo
