@@ -81,8 +81,8 @@ int RunSimulate(const DecodeArgs& args) {
     // Every track of the movie is played, in table order.
     vemo::MovieData data;
     if (!data.Load(args.movie)) {
-        std::fprintf(stderr, "vemo-decode: %s: %s %s\n", args.movie.c_str(), data.error().c_str(),
-                     data.detail().c_str());
+        std::fprintf(stderr, "vemo-decode: %s: %s%s%s\n", args.movie.c_str(), data.error().c_str(),
+                     data.detail().empty() ? "" : " ", data.detail().c_str());
         return 1;
     }
     const vemo::TrackTable& tracks = data.tracks();
