@@ -264,6 +264,43 @@ TEST(PlaneRoundTrip, InterTypesPredictFromTheOtherBuffer) {
     EXPECT_EQ(d2.map[3], 0);
 }
 
+TEST(PlaneRoundTrip, WriterRefusesWhatTheReaderCannotTake) {
+    PlaneWriter pw(16, 16);
+    EXPECT_FALSE(pw.Motion(16, 0));
+    EXPECT_FALSE(pw.Motion(0, -16));
+    int16_t coef[64] = {};
+    EXPECT_FALSE(pw.Intra(coef, 16));
+    coef[3] = -32768;
+    EXPECT_FALSE(pw.Intra(coef, 0));
+    std::vector<RunSegment> short_runs{RunSegment{16, true, {1}}};
+    EXPECT_FALSE(pw.Run(0, short_runs));  // 16 positions only
+    std::vector<RunSegment> long_runs(5, RunSegment{16, true, {1}});
+    EXPECT_FALSE(pw.Run(0, long_runs));  // passes 64
+    EXPECT_FALSE(pw.ScaledOther(6));     // a drawing sub-type
+    EXPECT_EQ(pw.column(), 0u);          // nothing was taken
+    ASSERT_TRUE(pw.Skip());
+    EXPECT_TRUE(pw.Finish().empty());  // three blocks missing
+    EXPECT_FALSE(pw.error().empty());
+
+    // An intra DC that starts a fill must fit 11 bits.
+    PlaneWriter dc(8, 8);
+    coef[3] = 0;
+    coef[0] = 2048;
+    ASSERT_TRUE(dc.Intra(coef, 0));
+    EXPECT_TRUE(dc.Finish().empty());
+    EXPECT_NE(dc.error().find("2048"), std::string::npos);
+    // Types 12-15 have no symbol of their own: only a fill of one value
+    // carries them.
+    PlaneWriter alone(16, 8);
+    ASSERT_TRUE(alone.OtherType(13));
+    ASSERT_TRUE(alone.OtherType(13));
+    EXPECT_FALSE(alone.Finish().empty()) << alone.error();
+    PlaneWriter mixed(16, 8);
+    ASSERT_TRUE(mixed.OtherType(13));
+    ASSERT_TRUE(mixed.Fill(1));
+    EXPECT_TRUE(mixed.Finish().empty());
+}
+
 TEST(PlaneRoundTrip, OldVersionsMapColoursAndDropTheLumaSize) {
     const uint32_t w = 16, h = 8;
     PlaneWriter pw(w, h, true);
