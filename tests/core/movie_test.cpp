@@ -152,6 +152,40 @@ TEST_F(MovieTest, OpenErrorsCarryTheirTexts) {
     CloseMovie(nullptr);
 }
 
+TEST_F(MovieTest, FlagsCombineWithTheHeader) {
+    struct Case {
+        char version;
+        uint32_t header_flags, caller_flags;
+        uint32_t width, height, mode;
+        uint32_t set, clear;  // open-flag bits that must be set / clear
+    } cases[] = {
+        {'i', 4u << 28, 0, 128, 96, 4, 0, kOpenVersionBits},
+        {'i', 4u << 28, 7u << 28, 64, 48, 0, 0, 0},
+        {'i', 4u << 28, 3u << 28, 128, 48, 3, 0, 0},
+        {'i', 7u << 28, 0, 64, 48, 0, 0, 0},
+        {'h', 1u << 28, 0, 64, 96, 1, 0x8000, 0x10000},
+        {'f', 0x20000, kOpenDecodeAlpha, 64, 48, 0, 0x18000 | kOpenGrayscaleMovie,
+         kOpenDecodeAlpha},
+        {'g', 0x100000, kOpenDecodeAlpha | (6u << 28), 64, 48, 6, 0x18000 | kOpenDecodeAlpha, 0},
+    };
+    for (const Case& c : cases) {
+        MovieWriter w(c.version, 64, 48, 25, 1, c.header_flags);
+        w.AddFrame(true, {}, std::vector<uint8_t>(64, 0));
+        const std::vector<uint8_t> movie = w.Finish();
+        Movie* m = OpenMovie(movie.data(), c.caller_flags | kOpenInMemory | kOpenWithoutThreads);
+        ASSERT_NE(m, nullptr);
+        MovieInfo info;
+        GetMovieInfo(m, &info);
+        EXPECT_EQ(info.width, c.width) << c.version << " " << c.caller_flags;
+        EXPECT_EQ(info.height, c.height) << c.version << " " << c.caller_flags;
+        EXPECT_EQ(info.scaling_mode, c.mode) << c.version << " " << c.caller_flags;
+        EXPECT_EQ(info.open_flags & c.set, c.set) << c.version;
+        EXPECT_EQ(info.open_flags & c.clear, 0u) << c.version;
+        EXPECT_EQ(DecodeFrame(m), 0);
+        CloseMovie(m);
+    }
+}
+
 TEST_F(MovieTest, AllKeyFramesGiveOneBufferOtherwiseTwo) {
     Spec s;
     s.frames = 1;
