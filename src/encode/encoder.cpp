@@ -72,7 +72,7 @@ class PlaneCoder {
     PlaneCoder(const PlaneView& src, const PlaneView* ref, int q, int range)
         : src_(src), ref_(ref), q_(q), range_(range) {
         const double step = 1.5 * kScaleOf[q];
-        lambda_ = 0.2 * step * step;
+        lambda_ = 0.08 * step * step;
         for (int i = 0; i < 64; ++i) {
             intra_row_[i] = IntraQuantiser(q, i);
             inter_row_[i] = InterQuantiser(q, i);
