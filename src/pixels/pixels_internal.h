@@ -179,11 +179,12 @@ void BuildClampTables(ConverterStateData& s, bool byte_form);
 // The scalar packed group kernels (the model) and the SIMD ones in use.
 const PackedKernels& ScalarPackedKernels();
 const PackedKernels& ActivePackedKernels();
-// Which kernels the packed path uses: 0 scalar, 1 SSE2 (tests force 0).
+// Which kernels the packed path uses: 0 scalar, 1 SSE2, 2 AVX2 (tests force a level).
 void ForcePackedKernels(int level);
 int PackedKernelLevel();
 #if defined(__i386__) || defined(__x86_64__)
 const PackedKernels& Sse2PackedKernels();
+const PackedKernels& Avx2PackedKernels();
 #endif
 
 // Store passes shared by the families.

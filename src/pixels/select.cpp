@@ -68,6 +68,7 @@ std::atomic<int> g_forced_level{-1};
 
 int DetectLevel() {
 #if defined(__i386__) || defined(__x86_64__)
+    if (CpuHasAvx2()) return 2;
     if (CpuFeatures() & kCpuSse2) return 1;
 #endif
     return 0;
@@ -91,6 +92,8 @@ int PackedKernelLevel() {
 const PackedKernels& ActivePackedKernels() {
 #if defined(__i386__) || defined(__x86_64__)
     switch (PackedKernelLevel()) {
+        case 2:
+            return Avx2PackedKernels();
         case 1:
             return Sse2PackedKernels();
         default:

@@ -10,8 +10,8 @@
 namespace vemo {
 namespace {
 
-std::vector<uint8_t> ConvertWith(const test::OwnedPlanes& p, uint32_t flags, uint32_t left, uint32_t top,
-                         uint32_t width, uint32_t height, int level) {
+std::vector<uint8_t> ConvertWith(const test::OwnedPlanes& p, uint32_t flags, uint32_t left,
+                                 uint32_t top, uint32_t width, uint32_t height, int level) {
     ForcePackedKernels(level);
     ConverterState state;
     state.set_path(PixelPath::kPacked);
@@ -37,7 +37,10 @@ std::vector<uint8_t> ConvertWith(const test::OwnedPlanes& p, uint32_t flags, uin
 
 TEST(PixelSimd, KernelsMatchTheLaneModel) {
     ForcePackedKernels(-1);
-    if (PackedKernelLevel() == 0) GTEST_SKIP() << "no SIMD kernels on this processor";
+    const int best = PackedKernelLevel();
+    if (best == 0) {
+        GTEST_SKIP() << "no SIMD kernels on this processor";
+    }
     std::mt19937 rng(12345);
     test::OwnedPlanes p;
     p.Init(64, 6, true, true);
@@ -51,9 +54,12 @@ TEST(PixelSimd, KernelsMatchTheLaneModel) {
                     const uint32_t flags = format | extra;
                     const uint32_t top = left & 1;
                     const auto model = ConvertWith(p, flags, left, top, width, 3, 0);
-                    const auto simd = ConvertWith(p, flags, left, top, width, 3, PackedKernelLevel());
-                    ASSERT_EQ(model, simd) << "format " << format << " flags " << std::hex << flags
-                                           << std::dec << " left " << left << " width " << width;
+                    for (int level = 1; level <= best; ++level) {
+                        const auto simd = ConvertWith(p, flags, left, top, width, 3, level);
+                        ASSERT_EQ(model, simd)
+                            << "level " << level << " format " << format << " flags " << std::hex
+                            << flags << std::dec << " left " << left << " width " << width;
+                    }
                     ++compared;
                 }
             }

@@ -1,0 +1,148 @@
+// Packed-path group kernels with AVX2: sixteen 16-bit lanes (two groups of
+// 8 pixels a step), the same arithmetic as the plain lane model; an odd last
+// group goes to the SSE2 kernel.
+#if defined(__i386__) || defined(__x86_64__)
+#include <immintrin.h>
+
+#include "pixels/pixels_internal.h"
+
+namespace vemo {
+
+namespace {
+
+struct Cursor {
+    uint8_t* destination;
+    const uint8_t *luma, *alpha, *chroma1, *chroma2;
+    explicit Cursor(const ConversionContext& c)
+        : destination(c.destination),
+          luma(c.luma),
+          alpha(c.alpha),
+          chroma1(c.chroma1),
+          chroma2(c.chroma2) {}
+    void Advance(uint32_t bytes) {
+        destination += bytes;
+        luma += 16, alpha += 16;
+        chroma1 += 8, chroma2 += 8;
+    }
+    void Store(ConversionContext& c) const {
+        c.destination = destination;
+        c.luma = luma, c.alpha = alpha, c.chroma1 = chroma1, c.chroma2 = chroma2;
+    }
+};
+
+inline __m256i Bias(const ConverterStateData& s, int comp, uint32_t row) {
+    const int16_t e = s.packed_bias[comp][row][0], o = s.packed_bias[comp][row][1];
+    return _mm256_set_epi16(o, e, o, e, o, e, o, e, o, e, o, e, o, e, o, e);
+}
+
+inline __m256i LoadChroma8(const uint8_t* p) {
+    const __m128i c = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+    return _mm256_cvtepu8_epi16(_mm_unpacklo_epi8(c, c));  // c0 c0 c1 c1 ... c7 c7
+}
+
+inline __m256i Load16(const uint8_t* p) {
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+}
+
+struct Lanes {
+    __m256i r, g, b;
+};
+
+inline Lanes Convert16(const Cursor& k, __m256i br, __m256i bg, __m256i bb) {
+    const __m256i y = _mm256_mulhi_epi16(_mm256_slli_epi16(Load16(k.luma), 6),
+                                         _mm256_set1_epi16(kPackedLumaGain));
+    const __m256i gain = _mm256_set1_epi16(kPackedChromaGain);
+    const __m256i r = _mm256_mulhi_epi16(_mm256_slli_epi16(LoadChroma8(k.chroma1), 5), gain);
+    const __m256i b = _mm256_mulhi_epi16(_mm256_slli_epi16(LoadChroma8(k.chroma2), 4), gain);
+    const __m256i red = _mm256_add_epi16(y, _mm256_add_epi16(r, r));
+    const __m256i green = _mm256_sub_epi16(_mm256_sub_epi16(y, r), b);
+    const __m256i blue = _mm256_add_epi16(y, _mm256_add_epi16(_mm256_slli_epi16(b, 2), b));
+    const __m256i floor = _mm256_set1_epi16(static_cast<int16_t>(kPackedFloor));
+    Lanes l;
+    l.r = _mm256_subs_epu16(_mm256_adds_epi16(red, br), floor);
+    l.g = _mm256_subs_epu16(_mm256_adds_epi16(green, bg), floor);
+    l.b = _mm256_subs_epu16(_mm256_adds_epi16(blue, bb), floor);
+    return l;
+}
+
+inline __m256i Place(__m256i v, uint8_t shift, uint8_t position) {
+    return _mm256_sll_epi16(_mm256_srl_epi16(v, _mm_cvtsi32_si128(shift)),
+                            _mm_cvtsi32_si128(position));
+}
+
+template <bool kWithAlpha>
+void Rgb32Groups(ConversionContext& c, uint32_t groups) {
+    const ConverterStateData& s = *c.state;
+    const uint32_t row = c.current_row & 1;
+    const __m256i br = Bias(s, kRed, row), bg = Bias(s, kGreen, row), bb = Bias(s, kBlue, row);
+    const bool red_low = s.layout.position[kRed] == 0;
+    Cursor k(c);
+    for (; groups >= 2; groups -= 2) {
+        const Lanes l = Convert16(k, br, bg, bb);
+        const __m256i r8 = _mm256_srli_epi16(l.r, 4);
+        const __m256i g8 = _mm256_srli_epi16(l.g, 4);
+        const __m256i b8 = _mm256_srli_epi16(l.b, 4);
+        const __m256i top =
+            kWithAlpha ? _mm256_slli_epi16(Load16(k.alpha), 8) : _mm256_setzero_si256();
+        const __m256i low = _mm256_or_si256(red_low ? r8 : b8, _mm256_slli_epi16(g8, 8));
+        const __m256i high = _mm256_or_si256(red_low ? b8 : r8, top);
+        const __m256i a = _mm256_unpacklo_epi16(low, high);  // pixels 0-3, 8-11
+        const __m256i b = _mm256_unpackhi_epi16(low, high);  // pixels 4-7, 12-15
+        auto* d = reinterpret_cast<__m256i*>(k.destination);
+        _mm256_storeu_si256(d, _mm256_permute2x128_si256(a, b, 0x20));
+        _mm256_storeu_si256(d + 1, _mm256_permute2x128_si256(a, b, 0x31));
+        k.Advance(64);
+    }
+    k.Store(c);
+    if (groups) (kWithAlpha ? Sse2PackedKernels().rgb32_alpha : Sse2PackedKernels().rgb32)(c, 1);
+}
+
+template <bool kWithAlpha, bool kByte>
+void Rgb16Groups(ConversionContext& c, uint32_t groups) {
+    const ConverterStateData& s = *c.state;
+    const PixelLayout& lay = s.layout;
+    const uint32_t row = c.current_row & 1;
+    const __m256i br = Bias(s, kRed, row), bg = Bias(s, kGreen, row), bb = Bias(s, kBlue, row);
+    Cursor k(c);
+    for (; groups >= 2; groups -= 2) {
+        const Lanes l = Convert16(k, br, bg, bb);
+        __m256i v =
+            _mm256_or_si256(_mm256_or_si256(Place(l.r, lay.shift[kRed], lay.position[kRed]),
+                                            Place(l.g, lay.shift[kGreen], lay.position[kGreen])),
+                            Place(l.b, lay.shift[kBlue], lay.position[kBlue]));
+        if (kWithAlpha)
+            v = _mm256_or_si256(v, Place(Load16(k.alpha), lay.shift[kAlpha], lay.position[kAlpha]));
+        if (kByte) {
+            const __m128i bytes =
+                _mm_packus_epi16(_mm256_castsi256_si128(v), _mm256_extracti128_si256(v, 1));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(k.destination), bytes);
+            k.Advance(16);
+        } else {
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(k.destination), v);
+            k.Advance(32);
+        }
+    }
+    k.Store(c);
+    if (groups) {
+        const PackedKernels& sse2 = Sse2PackedKernels();
+        (kByte ? sse2.palette : (kWithAlpha ? sse2.rgb16_alpha : sse2.rgb16))(c, 1);
+    }
+}
+
+}  // namespace
+
+const PackedKernels& Avx2PackedKernels() {
+    static const PackedKernels k = [] {
+        PackedKernels p = Sse2PackedKernels();  // YUY2 and UYVY are bound by memory
+        p.rgb32 = &Rgb32Groups<false>;
+        p.rgb32_alpha = &Rgb32Groups<true>;
+        p.rgb16 = &Rgb16Groups<false, false>;
+        p.rgb16_alpha = &Rgb16Groups<true, false>;
+        p.palette = &Rgb16Groups<false, true>;
+        return p;
+    }();
+    return k;
+}
+
+}  // namespace vemo
+#endif
