@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <random>
 
 #include "pixels/pixels_internal.h"
 #include "pixels_test_util.h"
@@ -391,6 +392,55 @@ TEST(PixelSelection, PathOverride) {
     setenv("VEMO_CPU", "table", 1);
     EXPECT_EQ(ResolvedPixelPath(), PixelPath::kTable);
     unsetenv("VEMO_CPU");
+}
+
+}  // namespace
+}  // namespace vemo
+
+namespace vemo {
+namespace {
+
+// Random requests into destinations exactly as large as they describe: a
+// write outside would be caught by the address checker, and bytes outside
+// the described rows must keep their guard value.
+TEST(PixelDrivers, RandomRequestsStayInsideTheirDestination) {
+    std::mt19937 rng(99);
+    OwnedPlanes p;
+    p.Init(37, 21, true, true);
+    for (auto* v : {&p.y, &p.cr, &p.cb, &p.alpha})
+        for (auto& b : *v) b = static_cast<uint8_t>(rng());
+    std::vector<uint8_t> map(3 * 2);
+    for (int i = 0; i < 2000; ++i) {
+        const uint32_t format = rng() % 16;
+        const uint32_t flags = format | ((rng() % 8) << 28) | (rng() & 1 ? kCopyAll : 0) |
+                               (rng() & 1 ? kCopySwapChroma : 0) |
+                               (rng() % 4 == 0 ? kCopyGrayscale : 0) |
+                               (rng() % 4 == 0 ? kCopyShowAlpha : 0);
+        const uint32_t rows = 1 + rng() % 50;
+        int32_t pitch = static_cast<int32_t>(1 + rng() % 200);
+        if (format != kSurfaceYv12 && rng() % 3 == 0) pitch = -pitch;
+        const size_t size = format == kSurfaceYv12 ? SurfaceBufferSize(format, pitch, rows)
+                                                   : static_cast<size_t>(std::abs(pitch)) * rows;
+        std::vector<uint8_t> d(size + 8, 0xEE);
+        for (auto& b : map) b = rng() & 1;
+        Copy c(p, 37, 21, d.data(), pitch, rows, flags);
+        c.source.change_map = map.data();
+        c.source.change_map_stride = 3;
+        c.source.unchanged_areas = 5;
+        c.source.full_copy_threshold = 1;
+        c.source.movie_width = 37 * (1 + rng() % 2);
+        c.source.movie_height = 21 * (1 + rng() % 2);
+        c.request.destination_x = rng() % 40;
+        c.request.destination_y = rng() % 60;
+        c.request.source_left = rng() % 80;
+        c.request.source_top = rng() % 50;
+        c.request.source_width = rng() % 90;
+        c.request.source_height = rng() % 50;
+        ConverterState state;
+        state.set_path(rng() & 1 ? PixelPath::kTable : PixelPath::kPacked);
+        ConvertFrame(state, c.source, c.request);
+        for (size_t j = size; j < d.size(); ++j) ASSERT_EQ(d[j], 0xEE) << i;
+    }
 }
 
 }  // namespace

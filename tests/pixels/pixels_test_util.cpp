@@ -111,8 +111,14 @@ bool LoadConformanceFrame(const ConformanceMovie& m, uint32_t frame, OwnedPlanes
     const bool alpha = (m.flags & 0x100000u) != 0;
     p->Init(m.width, m.height, !grey, alpha);
     const size_t frame_bytes = p->y.size() + p->cr.size() + p->cb.size() + p->alpha.size();
-    std::vector<uint8_t> all;
-    if (!ReadWholeFile(ConformanceDir() + "/" + m.name + ".planes", &all)) return false;
+    // The planes of the last movie read stay loaded: entries come by movie.
+    static std::string loaded_name;
+    static std::vector<uint8_t> all;
+    if (loaded_name != m.name) {
+        loaded_name.clear();
+        if (!ReadWholeFile(ConformanceDir() + "/" + m.name + ".planes", &all)) return false;
+        loaded_name = m.name;
+    }
     if (frame == 0 || all.size() < frame_bytes * frame) return false;
     const uint8_t* at = all.data() + frame_bytes * (frame - 1);
     for (std::vector<uint8_t>* v : {&p->y, &p->cr, &p->cb, &p->alpha}) {
