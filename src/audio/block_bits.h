@@ -33,18 +33,15 @@ class BlockBits {
             buffer_ |= static_cast<uint64_t>(LoadWord()) << have_;
             have_ += 32;
         }
+        // Without branches: the sign bit is taken only when v is not 0.
         const uint32_t v = static_cast<uint32_t>(buffer_ & ((1u << w) - 1));
-        if (v == 0) {
-            buffer_ >>= w;
-            have_ -= w;
-            consumed_ += w;
-            return 0;
-        }
-        const bool negative = (buffer_ >> w) & 1;
-        buffer_ >>= w + 1;
-        have_ -= w + 1;
-        consumed_ += w + 1;
-        return negative ? -static_cast<int32_t>(v) : static_cast<int32_t>(v);
+        const uint32_t nonzero = v != 0;
+        const uint32_t negative = static_cast<uint32_t>(buffer_ >> w) & nonzero;
+        const unsigned used = w + nonzero;
+        buffer_ >>= used;
+        have_ -= used;
+        consumed_ += used;
+        return static_cast<int32_t>((v ^ (0u - negative)) + negative);
     }
 
     uint64_t BitsConsumed() const { return consumed_; }

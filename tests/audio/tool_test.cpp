@@ -2,6 +2,7 @@
 // --wav read back as a WAV file.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -25,6 +26,30 @@ std::string OutputDir(const std::string& leaf) {
     std::error_code ec;
     std::filesystem::create_directories(dir, ec);
     return dir;
+}
+
+// "rate channels samples" as sox reads the file; "" when sox is missing.
+std::string SoxInfo(const std::string& wav) {
+#if defined(_WIN32)
+    (void)wav;
+    return "";
+#else
+    if (std::system("soxi >/dev/null 2>&1") == 127 << 8) return "";
+    std::string text;
+    for (const char* field : {"-r", "-c", "-s"}) {
+        const std::string command = std::string("soxi ") + field + " \"" + wav + "\" 2>/dev/null";
+        FILE* pipe = popen(command.c_str(), "r");
+        if (!pipe) return "";
+        char line[64] = {};
+        const bool got = std::fgets(line, sizeof line, pipe) != nullptr;
+        pclose(pipe);
+        if (!got) return "unreadable";
+        std::string value(line);
+        while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
+        text += (text.empty() ? "" : " ") + value;
+    }
+    return text;
+#endif
 }
 
 uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
@@ -101,6 +126,13 @@ TEST(AudioTool, WavHasTheTracksRateChannelsAndLength) {
             EXPECT_EQ(Le16(bytes, 34), 16u);
             EXPECT_EQ(Le32(bytes, 40), want.size() / (2 * channels) * (2 * channels));
             EXPECT_EQ(bytes.size(), 44 + Le32(bytes, 40));
+            const std::string sox = SoxInfo(wav);
+            if (!sox.empty()) {
+                EXPECT_EQ(sox, std::to_string(TrackRate(tracks.format[t])) + " " +
+                                   std::to_string(channels) + " " +
+                                   std::to_string(Le32(bytes, 40) / (2 * channels)))
+                    << wav;
+            }
             ++checked;
         }
     }
