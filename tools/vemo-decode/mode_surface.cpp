@@ -2,6 +2,8 @@
 // SurfaceFormat, laid out as a zero-filled surface at x = y = 0 whose pitch
 // is the scaled width times the bytes per pixel (YV12: the width rounded up
 // to even, doubled in the wide modes, followed by the V and U planes).
+#include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -39,9 +41,84 @@ bool ParseHex(const std::string& text, uint32_t* value) {
     return true;
 }
 
+// A PNG of 8-bit RGB rows, compressed with stored deflate blocks (no
+// compression library needed; the files are larger, not different).
+uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc = 0) {
+    static uint32_t table[256];
+    if (!table[1])
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            table[n] = c;
+        }
+    crc = ~crc;
+    for (size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
+void PutBe32(std::vector<uint8_t>* out, uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out->push_back(static_cast<uint8_t>(v >> shift));
+}
+
+void PutChunk(std::vector<uint8_t>* out, const char* type, const std::vector<uint8_t>& body) {
+    PutBe32(out, static_cast<uint32_t>(body.size()));
+    const size_t start = out->size();
+    out->insert(out->end(), type, type + 4);
+    out->insert(out->end(), body.begin(), body.end());
+    PutBe32(out, Crc32(out->data() + start, out->size() - start));
+}
+
+std::vector<uint8_t> EncodePng(const std::vector<uint8_t>& rgb, uint32_t width, uint32_t height) {
+    std::vector<uint8_t> raw;
+    raw.reserve((size_t{width} * 3 + 1) * height);
+    for (uint32_t y = 0; y < height; ++y) {
+        raw.push_back(0);  // no filter
+        const uint8_t* row = rgb.data() + size_t{y} * width * 3;
+        raw.insert(raw.end(), row, row + size_t{width} * 3);
+    }
+    std::vector<uint8_t> z = {0x78, 0x01};
+    uint32_t a = 1, b = 0;
+    for (uint8_t v : raw) {
+        a = (a + v) % 65521;
+        b = (b + a) % 65521;
+    }
+    for (size_t at = 0; at < raw.size() || at == 0; at += 65535) {
+        const size_t n = std::min<size_t>(65535, raw.size() - at);
+        z.push_back(at + n >= raw.size() ? 1 : 0);
+        z.push_back(static_cast<uint8_t>(n));
+        z.push_back(static_cast<uint8_t>(n >> 8));
+        z.push_back(static_cast<uint8_t>(~n));
+        z.push_back(static_cast<uint8_t>(~n >> 8));
+        z.insert(z.end(), raw.begin() + static_cast<std::ptrdiff_t>(at),
+                 raw.begin() + static_cast<std::ptrdiff_t>(at + n));
+        if (raw.empty()) break;
+    }
+    PutBe32(&z, (b << 16) | a);
+    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<uint8_t> ihdr;
+    PutBe32(&ihdr, width);
+    PutBe32(&ihdr, height);
+    ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});  // 8-bit RGB
+    PutChunk(&png, "IHDR", ihdr);
+    PutChunk(&png, "IDAT", z);
+    PutChunk(&png, "IEND", {});
+    return png;
+}
+
+bool WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {
+    FILE* f = std::fopen(name.c_str(), "wb");
+    bool ok = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    if (f && std::fclose(f) != 0) ok = false;
+    if (!ok) std::fprintf(stderr, "vemo-decode: cannot write %s\n", name.c_str());
+    return ok;
+}
+
 int RunSurface(const DecodeArgs& args) {
     unsigned long long format = 0, frame = 1;
-    if (!ParseNumber(args.get("--surface"), &format) || format > 15) {
+    const bool png = args.has("--png");
+    if (png && !args.has("--surface")) {
+        format = vemo::kSurfaceRgb24;
+    } else if (!ParseNumber(args.get("--surface"), &format) || format > 15) {
         std::fprintf(stderr, "vemo-decode: --surface needs a format code 0-15\n");
         return 2;
     }
@@ -66,7 +143,7 @@ int RunSurface(const DecodeArgs& args) {
             return 2;
         }
     }
-    if (!args.has("-o")) {
+    if (args.has("--surface") && !args.has("-o")) {
         std::fprintf(stderr, "vemo-decode: --surface needs -o OUT\n");
         return 2;
     }
@@ -154,13 +231,16 @@ int RunSurface(const DecodeArgs& args) {
             vemo::ConverterState state;
             state.set_path(path);
             vemo::ConvertFrame(state, source, request);
-            const std::string name = args.get("-o");
-            FILE* f = std::fopen(name.c_str(), "wb");
-            if (!f || std::fwrite(out.data(), 1, out.size(), f) != out.size()) {
-                std::fprintf(stderr, "vemo-decode: cannot write %s\n", name.c_str());
-                rc = 1;
+            if (args.has("-o") && !WriteFile(args.get("-o"), out)) rc = 1;
+            if (rc == 0 && png) {
+                // The picture through format 2 (bytes red, green, blue), same flags.
+                std::vector<uint8_t> rgb(size_t{width} * 3 * rows, 0);
+                request.destination = rgb.data();
+                request.pitch = static_cast<int32_t>(width * 3);
+                request.flags = (flags & ~vemo::kCopyFormatMask) | vemo::kSurfaceRgb24;
+                vemo::ConvertFrame(state, source, request);
+                if (!WriteFile(args.get("--png"), EncodePng(rgb, width, rows))) rc = 1;
             }
-            if (f && std::fclose(f) != 0) rc = 1;
         }
     }
     vemo::FreeBundleBuffers(&bundles);
@@ -176,6 +256,7 @@ const vemo::tool::DecodeMode kSurfaceMode = {
         {"--path", true, false, "arithmetic path: table or packed (default: the processor's)"},
         {"--copy-flags", true, false, "copy flags in hex (scale mode, ShowAlpha, ...)"},
         {"-o", true, false, "the surface file to write"},
+        {"--png", true, true, "write the frame as an RGB PNG (through format 2) to ARG"},
     },
     RunSurface,
 };
