@@ -35,7 +35,13 @@ class BitReader {
         Skip(n);
         return v;
     }
-    uint32_t ReadBit() { return Read(1); }
+    uint32_t ReadBit() {
+        if (count_ == 0) Load();
+        const uint32_t bit = static_cast<uint32_t>(cache_) & 1;
+        cache_ >>= 1;
+        --count_;
+        return bit;
+    }
 
     uint64_t ConsumedBits() const { return static_cast<uint64_t>(loaded_) * 8 - count_; }
     // Byte offset (from the data start) of the first word no consumed bit
@@ -45,22 +51,28 @@ class BitReader {
 
   private:
     void Load() {
-        uint32_t word = 0;
+        uint32_t word;
         if (size_ >= 4 && loaded_ <= size_ - 4) {
             uint8_t b[4];
             std::memcpy(b, data_ + loaded_, 4);
             word = static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
                    static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24;
         } else {
-            for (uint32_t i = 0; i < 4; ++i)
-                if (loaded_ < size_ && i < size_ - loaded_)
-                    word |= static_cast<uint32_t>(data_[loaded_ + i]) << (8 * i);
+            word = LoadTail();
         }
         cache_ |= static_cast<uint64_t>(word) << count_;
         count_ += 32;
         // Past the end only zeros follow; the count saturates long before
         // it could wrap (planes end when they run past their data).
         if (loaded_ < 0xFFFFFFF0u) loaded_ += 4;
+    }
+    // The last partial word and what lies past the end (zeros).
+    uint32_t LoadTail() const {
+        uint32_t word = 0;
+        for (uint32_t i = 0; i < 4; ++i)
+            if (loaded_ < size_ && i < size_ - loaded_)
+                word |= static_cast<uint32_t>(data_[loaded_ + i]) << (8 * i);
+        return word;
     }
 
     const uint8_t* data_;
