@@ -494,8 +494,9 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
         m->sound_client.urgency_operation = SoundServiceUrgency;
         m->sound_client.service_operation = MovieSoundService;
         m->sound_client.owner = m;
-        if (!(m->open_flags & kOpenWithoutThreads) &&
-            RegisterServiceClient(&SoundServiceThread(), kSoundServiceRate, &m->sound_client))
+        // The sound service runs on its thread even without a background
+        // reader (kOpenWithoutThreads concerns the input).
+        if (RegisterServiceClient(&SoundServiceThread(), kSoundServiceRate, &m->sound_client))
             m->sound_registered = true;
     }
     if (!m->sound_registered) m->own_sound_lock = platform::NewMutex();
