@@ -219,6 +219,7 @@ void CrossFade(const int16_t* tail, int16_t* values, uint32_t count, unsigned sh
 AudioBlockResult DecodeAudioBlock(AudioDecoder* d, const uint8_t* block, const uint8_t* end) {
     const AudioGeometry& g = d->geometry;
     const uint32_t n = g.transform_length;
+    if (end < block) end = block;  // an empty range: every bit reads as zero
     audio::BlockBits bits(block, end);
     audio::ReadBlockCoefficients(g, bits, d->coefficients);
 
