@@ -9,6 +9,14 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 
+// 32-bit Windows only keeps the stack 4-byte aligned; the kernels keep
+// 16-byte vectors on it, so they realign it on entry there.
+#if defined(__i386__)
+#define VEMO_REALIGN_STACK __attribute__((force_align_arg_pointer))
+#else
+#define VEMO_REALIGN_STACK
+#endif
+
 namespace vemo::video {
 
 namespace {
@@ -80,8 +88,8 @@ inline void Transpose8(__m128i m[8][2]) {
     }
 }
 
-void Sse2InverseTransform(const int16_t coefficients[64], const uint32_t quant[64],
-                          uint8_t out[64]) {
+VEMO_REALIGN_STACK void Sse2InverseTransform(const int16_t coefficients[64],
+                                             const uint32_t quant[64], uint8_t out[64]) {
     __m128i m[8][2];
     for (int r = 0; r < 8; ++r) {
         const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * r));
@@ -116,7 +124,8 @@ void Sse2InverseTransform(const int16_t coefficients[64], const uint32_t quant[6
     }
 }
 
-void Sse2AddBlock(const uint8_t add[64], const uint8_t* src, uint8_t* dst, uint32_t stride) {
+VEMO_REALIGN_STACK void Sse2AddBlock(const uint8_t add[64], const uint8_t* src, uint8_t* dst,
+                                     uint32_t stride) {
     for (int row = 0; row < 8; ++row) {
         const __m128i s = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + row * stride));
         const __m128i a = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(add + row * 8));
