@@ -44,16 +44,33 @@ inline __m256i Load16(const uint8_t* p) {
     return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
 }
 
+// Loads in the order [0-3, 8-11 | 4-7, 12-15], for which the in-lane
+// interleave of the 32-bit kernel yields pixels 0-7 and 8-15 in order.
+inline __m256i Load16Split(const uint8_t* p) {
+    const __m128i order = _mm_setr_epi8(0, 1, 2, 3, 8, 9, 10, 11, 4, 5, 6, 7, 12, 13, 14, 15);
+    return _mm256_cvtepu8_epi16(
+        _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), order));
+}
+inline __m256i LoadChroma8Split(const uint8_t* p) {
+    const __m128i order = _mm_setr_epi8(0, 0, 1, 1, 4, 4, 5, 5, 2, 2, 3, 3, 6, 6, 7, 7);
+    return _mm256_cvtepu8_epi16(
+        _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), order));
+}
+
 struct Lanes {
     __m256i r, g, b;
 };
 
+template <bool kSplit = false>
 inline Lanes Convert16(const Cursor& k, __m256i br, __m256i bg, __m256i bb) {
-    const __m256i y = _mm256_mulhi_epi16(_mm256_slli_epi16(Load16(k.luma), 6),
-                                         _mm256_set1_epi16(kPackedLumaGain));
+    const __m256i y16 = kSplit ? Load16Split(k.luma) : Load16(k.luma);
+    const __m256i cr16 = kSplit ? LoadChroma8Split(k.chroma1) : LoadChroma8(k.chroma1);
+    const __m256i cb16 = kSplit ? LoadChroma8Split(k.chroma2) : LoadChroma8(k.chroma2);
+    const __m256i y =
+        _mm256_mulhi_epi16(_mm256_slli_epi16(y16, 6), _mm256_set1_epi16(kPackedLumaGain));
     const __m256i gain = _mm256_set1_epi16(kPackedChromaGain);
-    const __m256i r = _mm256_mulhi_epi16(_mm256_slli_epi16(LoadChroma8(k.chroma1), 5), gain);
-    const __m256i b = _mm256_mulhi_epi16(_mm256_slli_epi16(LoadChroma8(k.chroma2), 4), gain);
+    const __m256i r = _mm256_mulhi_epi16(_mm256_slli_epi16(cr16, 5), gain);
+    const __m256i b = _mm256_mulhi_epi16(_mm256_slli_epi16(cb16, 4), gain);
     const __m256i red = _mm256_add_epi16(y, _mm256_add_epi16(r, r));
     const __m256i green = _mm256_sub_epi16(_mm256_sub_epi16(y, r), b);
     const __m256i blue = _mm256_add_epi16(y, _mm256_add_epi16(_mm256_slli_epi16(b, 2), b));
@@ -78,19 +95,17 @@ void Rgb32Groups(ConversionContext& c, uint32_t groups) {
     const bool red_low = s.layout.position[kRed] == 0;
     Cursor k(c);
     for (; groups >= 2; groups -= 2) {
-        const Lanes l = Convert16(k, br, bg, bb);
+        const Lanes l = Convert16<true>(k, br, bg, bb);
         const __m256i r8 = _mm256_srli_epi16(l.r, 4);
         const __m256i g8 = _mm256_srli_epi16(l.g, 4);
         const __m256i b8 = _mm256_srli_epi16(l.b, 4);
         const __m256i top =
-            kWithAlpha ? _mm256_slli_epi16(Load16(k.alpha), 8) : _mm256_setzero_si256();
+            kWithAlpha ? _mm256_slli_epi16(Load16Split(k.alpha), 8) : _mm256_setzero_si256();
         const __m256i low = _mm256_or_si256(red_low ? r8 : b8, _mm256_slli_epi16(g8, 8));
         const __m256i high = _mm256_or_si256(red_low ? b8 : r8, top);
-        const __m256i a = _mm256_unpacklo_epi16(low, high);  // pixels 0-3, 8-11
-        const __m256i b = _mm256_unpackhi_epi16(low, high);  // pixels 4-7, 12-15
         auto* d = reinterpret_cast<__m256i*>(k.destination);
-        _mm256_storeu_si256(d, _mm256_permute2x128_si256(a, b, 0x20));
-        _mm256_storeu_si256(d + 1, _mm256_permute2x128_si256(a, b, 0x31));
+        _mm256_storeu_si256(d, _mm256_unpacklo_epi16(low, high));      // pixels 0-7
+        _mm256_storeu_si256(d + 1, _mm256_unpackhi_epi16(low, high));  // pixels 8-15
         k.Advance(64);
     }
     k.Store(c);
