@@ -17,6 +17,7 @@ namespace {
 constexpr uint32_t kMaxTrackListLength = 256;
 constexpr uint32_t kMaxPictureSide = 16384;
 constexpr uint32_t kMaxTableTracks = 1024;
+constexpr uint32_t kMaxWholeFramesPerSecond = 100000;
 
 std::string& LastError() {
     static std::string text;
@@ -289,6 +290,13 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
     }
     if (flags & kOpenUseFrameRate) pending.rate_num = pending.rate_den = -1;
     const uint32_t whole_fps = WholeFramesPerSecond(h.rate_num, h.rate_den);
+    // The timing rings hold one second of frames; a rate beyond any real
+    // movie's would make them absurdly large.
+    if (whole_fps > kMaxWholeFramesPerSecond) {
+        if (io) io->CloseInput();
+        SetError(kErrorReadingHeader);
+        return nullptr;
+    }
 
     // The memory plan: the record and its arrays in one block.
     const uint32_t across = BlocksAcross(h.width), down = BlocksDown(h.height);

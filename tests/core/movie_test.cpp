@@ -144,6 +144,13 @@ TEST_F(MovieTest, OpenErrorsCarryTheirTexts) {
     EXPECT_EQ(OpenMovie(bad.data(), kOpenInMemory), nullptr);
     EXPECT_STREQ(GetLastMovieError(), "Error reading Vemo header.");
 
+    // A frame rate no movie has (the timing rings hold a second of frames).
+    bad = movie;
+    StoreLe32(&bad[28], 0xFFFFFFFFu);
+    StoreLe32(&bad[32], 1);
+    EXPECT_EQ(OpenMovie(bad.data(), kOpenInMemory), nullptr);
+    EXPECT_STREQ(GetLastMovieError(), "Error reading Vemo header.");
+
     // A good open clears the last error.
     Movie* m = OpenMovie(movie.data(), kOpenInMemory | kOpenWithoutThreads);
     ASSERT_NE(m, nullptr);
