@@ -288,6 +288,38 @@ TEST_F(MovieTest, FileEndingEarlyEndsPlaybackAtTheMissingFrame) {
     }
 }
 
+TEST_F(MovieTest, WaitingServicesTheInputWithoutThreads) {
+    Spec s;
+    s.frames = 6;
+    s.video_bytes = 30000;
+    const std::string path = test::TempPath("service.vem");
+    ASSERT_TRUE(test::WriteWholeFile(path, MakeMovie(s)));
+    SetPendingReadBufferSize(1);
+    Movie* m = OpenMovie(path.c_str(), kOpenWithoutThreads | kOpenUseBufferSize | kOpenNoFill);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(m->io->Fill(), 0u);  // not filled at open
+    ASSERT_EQ(DecodeFrame(m), 0);
+    NextFrame(m);
+    // Decoding read one chunk ahead (the ring was empty); frame 2 came out
+    // of it. Waiting for frame 2 reads ahead again once a chunk fits.
+    EXPECT_EQ(m->io->Fill(), 65536u - 30000u);
+    EXPECT_EQ(ShouldWait(m), 1);
+    EXPECT_FALSE(m->io->CoreBusy());
+    for (int i = 0; i < 12; ++i) {
+        AdvanceTestClock(34);
+        ASSERT_EQ(ShouldWait(m), 0);
+        ASSERT_EQ(DecodeFrame(m), 0);
+        NextFrame(m);
+    }
+    MovieSummary sum;
+    GetSummary(m, &sum);
+    EXPECT_EQ(sum.total_input_memory, 65536u);
+    EXPECT_EQ(sum.highest_input_memory, 65536u);
+    EXPECT_EQ(sum.average_frame_size,
+              (ReadLe32(MakeMovie(s).data() + 4) - IndexOffset(m->index[0])) / 6);
+    CloseMovie(m);
+}
+
 TEST_F(MovieTest, ChangedRectsFollowTheFlags) {
     ASSERT_NE(Open(Spec{}), nullptr);
     DecodeFrame(movie_);
