@@ -27,8 +27,12 @@ bool FindOptionString(const std::vector<uint8_t>& player, size_t* at, std::strin
 }
 
 std::string BundleOptionText(uint64_t offset, const std::string& options) {
-    std::string text = ":" + std::to_string(offset);
-    if (!options.empty()) text += " " + options;
+    std::string text(1, ':');
+    text.append(std::to_string(offset));
+    if (!options.empty()) {
+        text.push_back(' ');
+        text.append(options);
+    }
     return text;
 }
 
