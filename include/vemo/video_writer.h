@@ -76,9 +76,9 @@ void WriteSymbol(BitWriter& out, const CodeTree& tree, int symbol);
 // ---- Coefficients and residue ----------------------------------------------
 
 // Scan index k -> natural index (row * 8 + column) of the list codings.
-extern const uint8_t kCoefficientScan[64];
+extern const uint8_t (&kCoefficientScan)[64];
 // The sixteen run orders of run blocks (position = row * 8 + column).
-extern const uint8_t kRunScan[16][64];
+extern const uint8_t (&kRunScan)[16][64];
 
 // Writes coefficients 1-63 of coef (natural order; index 0, the DC, is not
 // written) as the coefficient reader takes them. Values must lie within

@@ -5,7 +5,7 @@
 
 namespace vemo::encode {
 
-extern const uint8_t kCodeLength[16][16];
-extern const uint8_t kCodeValue[16][16];
+extern const uint8_t (&kCodeLength)[16][16];
+extern const uint8_t (&kCodeValue)[16][16];
 
 }  // namespace vemo::encode
