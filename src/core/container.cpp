@@ -160,13 +160,13 @@ bool SplitPacket(const uint8_t* packet, uint32_t size, uint32_t tracks, PacketPa
 
 // ---------------------------------------------------------------- MovieData
 
-bool MovieData::Load(const std::string& spec) {
-    std::string name = spec;
+bool MovieData::Load(const std::string& movie_name) {
+    std::string name = movie_name;
     uint64_t offset = 0;
-    const size_t bar = spec.rfind('|');
+    const size_t bar = movie_name.rfind('|');
     if (bar != std::string::npos) {
-        name = spec.substr(0, bar);
-        const std::string digits = spec.substr(bar + 1);
+        name = movie_name.substr(0, bar);
+        const std::string digits = movie_name.substr(bar + 1);
         if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos ||
             digits.size() > 15) {
             error_ = "Bad byte offset after '|': " + digits;

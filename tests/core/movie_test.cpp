@@ -63,7 +63,7 @@ SoundOpener GetOtherSound(void*) {
 }
 
 // ---------------------------------------------------------------- movies
-struct Spec {
+struct MovieShape {
     uint32_t frames = 10;
     uint32_t width = 64, height = 48;
     uint32_t rate_num = kRate, rate_den = kDen;
@@ -72,7 +72,7 @@ struct Spec {
     uint32_t video_bytes = 64;
 };
 
-std::vector<uint8_t> MakeMovie(const Spec& s) {
+std::vector<uint8_t> MakeMovie(const MovieShape& s) {
     MovieWriter w('i', s.width, s.height, s.rate_num, s.rate_den);
     for (uint32_t id : s.track_ids) w.AddTrack(8192, kStereo16Dct, id);
     for (uint32_t f = 0; f < s.frames; ++f) {
@@ -93,7 +93,7 @@ class MovieTest : public ::testing::Test {
         CloseMovie(movie_);
         UseTestClock(false);
     }
-    Movie* Open(const Spec& s, uint32_t flags = 0) {
+    Movie* Open(const MovieShape& s, uint32_t flags = 0) {
         bytes_ = MakeMovie(s);
         if (!s.track_ids.empty()) {
             SetPendingTrackList(static_cast<uint32_t>(s.track_ids.size()), s.track_ids.data());
@@ -120,7 +120,7 @@ TEST_F(MovieTest, OpenErrorsCarryTheirTexts) {
     EXPECT_EQ(OpenMovie("/nonexistent/movie.vem", 0), nullptr);
     EXPECT_STREQ(GetLastMovieError(), "Error opening file.");
 
-    std::vector<uint8_t> movie = MakeMovie(Spec{});
+    std::vector<uint8_t> movie = MakeMovie(MovieShape{});
     std::vector<uint8_t> bad = movie;
     bad[0] = 'X';
     EXPECT_EQ(OpenMovie(bad.data(), kOpenInMemory), nullptr);
@@ -194,7 +194,7 @@ TEST_F(MovieTest, FlagsCombineWithTheHeader) {
 }
 
 TEST_F(MovieTest, AllKeyFramesGiveOneBufferOtherwiseTwo) {
-    Spec s;
+    MovieShape s;
     s.frames = 1;
     s.all_key = true;
     ASSERT_NE(Open(s), nullptr);
@@ -213,7 +213,7 @@ TEST_F(MovieTest, PreloadsFromNinetyPercent) {
     // One-frame movies whose size field is just at and just below 9/10 of
     // the 65536-byte read buffer the input answers for an offer of 1 byte.
     for (uint32_t size_field : {72816u, 73636u}) {
-        Spec s;
+        MovieShape s;
         s.frames = 1;
         s.video_bytes = size_field + 8 - 44 - 8;
         const std::vector<uint8_t> movie = MakeMovie(s);
@@ -233,7 +233,7 @@ TEST_F(MovieTest, PreloadsFromNinetyPercent) {
 
 TEST_F(MovieTest, OpensFromAHandleAtAnOffset) {
     std::vector<uint8_t> file(1000, 0xAB);
-    const std::vector<uint8_t> movie = MakeMovie(Spec{});
+    const std::vector<uint8_t> movie = MakeMovie(MovieShape{});
     file.insert(file.end(), movie.begin(), movie.end());
     const std::string path = test::TempPath("embedded.vem");
     ASSERT_TRUE(test::WriteWholeFile(path, file));
@@ -253,7 +253,7 @@ TEST_F(MovieTest, OpensFromAHandleAtAnOffset) {
 
 TEST_F(MovieTest, FileEndingEarlyEndsPlaybackAtTheMissingFrame) {
     for (bool preload : {true, false}) {
-        Spec s;
+        MovieShape s;
         s.frames = 4;
         s.video_bytes = 30000;
         std::vector<uint8_t> movie = MakeMovie(s);
@@ -289,7 +289,7 @@ TEST_F(MovieTest, FileEndingEarlyEndsPlaybackAtTheMissingFrame) {
 }
 
 TEST_F(MovieTest, WaitingServicesTheInputWithoutThreads) {
-    Spec s;
+    MovieShape s;
     s.frames = 6;
     s.video_bytes = 30000;
     const std::string path = test::TempPath("service.vem");
@@ -321,7 +321,7 @@ TEST_F(MovieTest, WaitingServicesTheInputWithoutThreads) {
 }
 
 TEST_F(MovieTest, ChangedRectsFollowTheFlags) {
-    ASSERT_NE(Open(Spec{}), nullptr);
+    ASSERT_NE(Open(MovieShape{}), nullptr);
     DecodeFrame(movie_);
     std::memset(movie_->change_map, 0, movie_->block_count);
     movie_->change_map[0] = 1;
@@ -339,7 +339,7 @@ TEST_F(MovieTest, ChangedRectsFollowTheFlags) {
 }
 
 TEST_F(MovieTest, TracksAreChosenByIdAndMissingOnesGiveSilence) {
-    Spec s;
+    MovieShape s;
     s.track_ids = {5, 9};
     const uint32_t want[] = {9, 77};
     bytes_ = MakeMovie(s);
@@ -368,7 +368,7 @@ TEST_F(MovieTest, TracksAreChosenByIdAndMissingOnesGiveSilence) {
 }
 
 TEST_F(MovieTest, FrameRateOverrideChangesTheSoundRate) {
-    Spec s;
+    MovieShape s;
     s.track_ids = {0};
     SetPendingFrameRate(15, 1);
     ASSERT_NE(Open(s, kOpenUseFrameRate), nullptr);
@@ -384,7 +384,7 @@ TEST_F(MovieTest, FrameRateOverrideChangesTheSoundRate) {
 }
 
 TEST_F(MovieTest, SoundSystemCannotChangeWhileTracksAreOpen) {
-    Spec s;
+    MovieShape s;
     s.track_ids = {0};
     ASSERT_NE(Open(s), nullptr);
     EXPECT_EQ(SetSoundSystem(GetOtherSound, nullptr), 0);
@@ -405,7 +405,7 @@ TEST(MovieTiming, DueTimeUsesWideProducts) {
 }
 
 TEST_F(MovieTest, AsFastAsPossibleNeverWaits) {
-    Spec s;
+    MovieShape s;
     SetPendingFrameRate(0, 0);
     ASSERT_NE(Open(s, kOpenUseFrameRate), nullptr);
     for (int i = 0; i < 20; ++i) {
@@ -421,7 +421,7 @@ TEST_F(MovieTest, AsFastAsPossibleNeverWaits) {
 }
 
 TEST_F(MovieTest, WaitsUntilTheFrameIsDue) {
-    ASSERT_NE(Open(Spec{}), nullptr);
+    ASSERT_NE(Open(MovieShape{}), nullptr);
     EXPECT_EQ(ShouldWait(movie_), 0);  // nothing decoded yet
     Step();
     EXPECT_EQ(ShouldWait(movie_), 1);
@@ -432,7 +432,7 @@ TEST_F(MovieTest, WaitsUntilTheFrameIsDue) {
 }
 
 TEST_F(MovieTest, WithoutSoundALateClockIsRebased) {
-    ASSERT_NE(Open(Spec{}), nullptr);
+    ASSERT_NE(Open(MovieShape{}), nullptr);
     Step();
     AdvanceTestClock(1000);  // far beyond the two-frame time
     EXPECT_EQ(ShouldWait(movie_), 0);
@@ -442,7 +442,7 @@ TEST_F(MovieTest, WithoutSoundALateClockIsRebased) {
 }
 
 TEST_F(MovieTest, WithSoundLatenessIsCarriedAndTakenBack) {
-    Spec s;
+    MovieShape s;
     s.track_ids = {0};
     ASSERT_NE(Open(s), nullptr);
     Step();
@@ -455,7 +455,7 @@ TEST_F(MovieTest, WithSoundLatenessIsCarriedAndTakenBack) {
 }
 
 TEST_F(MovieTest, EveryFourthLateBlitIsDrawn) {
-    Spec s;
+    MovieShape s;
     s.frames = 30;
     s.track_ids = {0};
     ASSERT_NE(Open(s), nullptr);
@@ -478,7 +478,7 @@ TEST_F(MovieTest, EveryFourthLateBlitIsDrawn) {
 }
 
 TEST_F(MovieTest, NeverSkipDrawsLateBlitsAndSaysSo) {
-    Spec s;
+    MovieShape s;
     s.frames = 30;
     s.track_ids = {0};
     ASSERT_NE(Open(s, kOpenNeverSkipBlits), nullptr);
@@ -496,7 +496,7 @@ TEST_F(MovieTest, NeverSkipDrawsLateBlitsAndSaysSo) {
 }
 
 TEST_F(MovieTest, SkippedBlitKeepsTheChangeMapAndShowsNoRects) {
-    Spec s;
+    MovieShape s;
     s.frames = 30;
     s.track_ids = {0};
     ASSERT_NE(Open(s), nullptr);
@@ -514,7 +514,7 @@ TEST_F(MovieTest, SkippedBlitKeepsTheChangeMapAndShowsNoRects) {
 }
 
 TEST_F(MovieTest, AfterTheLastFrameComesFrameOne) {
-    Spec s;
+    MovieShape s;
     s.frames = 3;
     ASSERT_NE(Open(s), nullptr);
     for (int i = 0; i < 3; ++i) Step();
@@ -528,7 +528,7 @@ TEST_F(MovieTest, AfterTheLastFrameComesFrameOne) {
 }
 
 TEST_F(MovieTest, RewindRebasesAtMostOncePerFiveMinutes) {
-    Spec s;
+    MovieShape s;
     s.frames = 2;
     ASSERT_NE(Open(s), nullptr);
     Step();
@@ -550,7 +550,7 @@ TEST_F(MovieTest, RewindRebasesAtMostOncePerFiveMinutes) {
 
 // ---------------------------------------------------------------- pause and sound
 TEST_F(MovieTest, PausedMovieWaitsAndTheScheduleContinues) {
-    Spec s;
+    MovieShape s;
     s.track_ids = {0};
     ASSERT_NE(Open(s), nullptr);
     Step();
@@ -570,7 +570,7 @@ TEST_F(MovieTest, PausedMovieWaitsAndTheScheduleContinues) {
 }
 
 TEST_F(MovieTest, SwitchingSoundOffPrimesEveryRingWithSilence) {
-    Spec s;
+    MovieShape s;
     s.track_ids = {0, 1};
     ASSERT_NE(Open(s), nullptr);
     Step();
@@ -598,7 +598,7 @@ TEST_F(MovieTest, SwitchingSoundOffPrimesEveryRingWithSilence) {
 }
 
 TEST_F(MovieTest, RingHoldsAFrameOnTopOfAChunk) {
-    Spec s;
+    MovieShape s;
     s.track_ids = {0};
     ASSERT_NE(Open(s), nullptr);
     SoundDriver* d = MovieSoundDriver(movie_, 0);
@@ -610,7 +610,7 @@ TEST_F(MovieTest, RingHoldsAFrameOnTopOfAChunk) {
 }
 
 TEST_F(MovieTest, RanDryCountsASkipOnlyInsideTheMovie) {
-    Spec s;
+    MovieShape s;
     s.frames = 100;
     s.track_ids = {0};
     ASSERT_NE(Open(s), nullptr);
@@ -635,7 +635,7 @@ TEST_F(MovieTest, RanDryCountsASkipOnlyInsideTheMovie) {
 
 // ---------------------------------------------------------------- statistics
 TEST_F(MovieTest, RealtimeWindowAfterTheFirstFrameIsOnePeriod) {
-    Spec s;
+    MovieShape s;
     s.frames = 100;
     ASSERT_NE(Open(s), nullptr);
     Step();
@@ -665,7 +665,7 @@ TEST_F(MovieTest, RealtimeWindowAfterTheFirstFrameIsOnePeriod) {
 }
 
 TEST_F(MovieTest, SlowestFramesKeepTheEarlierOnTies) {
-    ASSERT_NE(Open(Spec{}), nullptr);
+    ASSERT_NE(Open(MovieShape{}), nullptr);
     for (uint32_t t : {5u, 9u, 9u, 3u}) {
         DecodeFrame(movie_);
         AdvanceTestClock(t);
@@ -686,7 +686,7 @@ TEST_F(MovieTest, SlowestFramesKeepTheEarlierOnTies) {
 }
 
 TEST_F(MovieTest, DamagedPacketEndsPlaybackCleanly) {
-    Spec s;
+    MovieShape s;
     s.frames = 3;
     s.track_ids = {0};
     bytes_ = MakeMovie(s);
