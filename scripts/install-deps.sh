@@ -3,7 +3,7 @@
 # ones). Run as root or with sudo available.
 set -euo pipefail
 
-native=(build-essential cmake python3 googletest libbenchmark-dev clang
+native=(build-essential cmake pkg-config python3 googletest libbenchmark-dev clang
         libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core libpng-dev sox xvfb xauth)
 windows=(g++-mingw-w64-i686 wine wine32:i386)
 

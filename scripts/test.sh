@@ -13,6 +13,15 @@ for preset in release debug-asan; do
   ctest --preset "$preset" -j"$jobs"
 done
 
+# The threaded parts (playback with the background reader and the sound
+# service, the input, the sound devices) under ThreadSanitizer.
+echo "== tsan"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan -j"$jobs" --target core_tests input_tests sound_tests
+for t in core/core_tests input/input_tests sound/sound_tests; do
+  TSAN_OPTIONS=halt_on_error=1 "build/tsan/tests/$t" --gtest_brief=1
+done
+
 if [ "${VEMO_SKIP_WINDOWS:-0}" != 1 ]; then
   echo "== mingw-i686 (under wine)"
   cmake --preset mingw-i686 >/dev/null

@@ -2,6 +2,10 @@
 // SurfaceFormat, laid out as a zero-filled surface at x = y = 0 whose pitch
 // is the scaled width times the bytes per pixel (YV12: the width rounded up
 // to even, doubled in the wide modes, followed by the V and U planes).
+#if defined(VEMO_HAVE_PNG)
+#include <png.h>
+#endif
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdio>
@@ -41,69 +45,27 @@ bool ParseHex(const std::string& text, uint32_t* value) {
     return true;
 }
 
-// A PNG of 8-bit RGB rows, compressed with stored deflate blocks (no
-// compression library needed; the files are larger, not different).
-uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc = 0) {
-    static uint32_t table[256];
-    if (!table[1])
-        for (uint32_t n = 0; n < 256; ++n) {
-            uint32_t c = n;
-            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            table[n] = c;
-        }
-    crc = ~crc;
-    for (size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-    return ~crc;
+#if defined(VEMO_HAVE_PNG)
+// An 8-bit RGB picture as a PNG file, written by libpng.
+bool WritePng(const std::string& name, const std::vector<uint8_t>& rgb, uint32_t width,
+              uint32_t height) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = width;
+    image.height = height;
+    image.format = PNG_FORMAT_RGB;
+    const bool ok = png_image_write_to_file(&image, name.c_str(), 0, rgb.data(),
+                                            static_cast<png_int_32>(width * 3), nullptr) != 0;
+    if (!ok) std::fprintf(stderr, "vemo-decode: %s: %s\n", name.c_str(), image.message);
+    png_image_free(&image);
+    return ok;
 }
-
-void PutBe32(std::vector<uint8_t>* out, uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) out->push_back(static_cast<uint8_t>(v >> shift));
+#else
+bool WritePng(const std::string& name, const std::vector<uint8_t>&, uint32_t, uint32_t) {
+    std::fprintf(stderr, "vemo-decode: %s: this build writes no PNG files\n", name.c_str());
+    return false;
 }
-
-void PutChunk(std::vector<uint8_t>* out, const char* type, const std::vector<uint8_t>& body) {
-    PutBe32(out, static_cast<uint32_t>(body.size()));
-    const size_t start = out->size();
-    out->insert(out->end(), type, type + 4);
-    out->insert(out->end(), body.begin(), body.end());
-    PutBe32(out, Crc32(out->data() + start, out->size() - start));
-}
-
-std::vector<uint8_t> EncodePng(const std::vector<uint8_t>& rgb, uint32_t width, uint32_t height) {
-    std::vector<uint8_t> raw;
-    raw.reserve((size_t{width} * 3 + 1) * height);
-    for (uint32_t y = 0; y < height; ++y) {
-        raw.push_back(0);  // no filter
-        const uint8_t* row = rgb.data() + size_t{y} * width * 3;
-        raw.insert(raw.end(), row, row + size_t{width} * 3);
-    }
-    std::vector<uint8_t> z = {0x78, 0x01};
-    uint32_t a = 1, b = 0;
-    for (uint8_t v : raw) {
-        a = (a + v) % 65521;
-        b = (b + a) % 65521;
-    }
-    for (size_t at = 0; at < raw.size() || at == 0; at += 65535) {
-        const size_t n = std::min<size_t>(65535, raw.size() - at);
-        z.push_back(at + n >= raw.size() ? 1 : 0);
-        z.push_back(static_cast<uint8_t>(n));
-        z.push_back(static_cast<uint8_t>(n >> 8));
-        z.push_back(static_cast<uint8_t>(~n));
-        z.push_back(static_cast<uint8_t>(~n >> 8));
-        z.insert(z.end(), raw.begin() + static_cast<std::ptrdiff_t>(at),
-                 raw.begin() + static_cast<std::ptrdiff_t>(at + n));
-        if (raw.empty()) break;
-    }
-    PutBe32(&z, (b << 16) | a);
-    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    std::vector<uint8_t> ihdr;
-    PutBe32(&ihdr, width);
-    PutBe32(&ihdr, height);
-    ihdr.insert(ihdr.end(), {8, 2, 0, 0, 0});  // 8-bit RGB
-    PutChunk(&png, "IHDR", ihdr);
-    PutChunk(&png, "IDAT", z);
-    PutChunk(&png, "IEND", {});
-    return png;
-}
+#endif
 
 bool WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {
     FILE* f = std::fopen(name.c_str(), "wb");
@@ -239,7 +201,7 @@ int RunSurface(const DecodeArgs& args) {
                 request.pitch = static_cast<int32_t>(width * 3);
                 request.flags = (flags & ~vemo::kCopyFormatMask) | vemo::kSurfaceRgb24;
                 vemo::ConvertFrame(state, source, request);
-                if (!WriteFile(args.get("--png"), EncodePng(rgb, width, rows))) rc = 1;
+                if (!WritePng(args.get("--png"), rgb, width, rows)) rc = 1;
             }
         }
     }
