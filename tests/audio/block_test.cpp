@@ -2,6 +2,8 @@
 // per-part loop with its bounds.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -69,9 +71,9 @@ uint64_t Padded(uint64_t bits) {
 }
 
 std::vector<uint8_t> Part(uint32_t declared, const std::vector<uint8_t>& blocks) {
-    std::vector<uint8_t> part(4);
+    std::vector<uint8_t> part(4 + blocks.size());
     StoreLe32(part.data(), declared);
-    part.insert(part.end(), blocks.begin(), blocks.end());
+    std::copy(blocks.begin(), blocks.end(), part.begin() + 4);
     return part;
 }
 

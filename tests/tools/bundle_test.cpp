@@ -32,7 +32,9 @@ TEST(Bundle, AppendsTheMovieAndPatchesTheOptionString) {
     size_t at = 0;
     ASSERT_TRUE(FindOptionString(out, &at, &error));
     std::string text(reinterpret_cast<const char*>(out.data() + at));
-    EXPECT_EQ(text, ":" + std::to_string(player.size()) + " /L0 /S");
+    std::string expected(1, ':');
+    expected.append(std::to_string(player.size())).append(" /L0 /S");
+    EXPECT_EQ(text, expected);
     // The padding after the terminator is left, so the section keeps its size.
     EXPECT_EQ(out[at + kOptionCapacity - 1], '~');
     EXPECT_EQ(out[at + kOptionCapacity], 0);
