@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "decode_mode.h"
+#include "picture_state.h"
 #include "vemo/container.h"
 #include "vemo/pixel_convert.h"
 #include "vemo/video_decoder.h"
@@ -128,18 +129,12 @@ int RunSurface(const DecodeArgs& args) {
     if (header_mode >= 1 && header_mode <= 6)
         open_flags |= header_mode << vemo::kHeaderScalingShift;
 
-    vemo::FramePlanes* planes = vemo::CreateFramePlanes(
-        header.width, header.height, vemo::AllKeyFrames(movie.index(), header.frames), open_flags);
-    vemo::BundleBuffers bundles;
-    if (!planes || !vemo::AllocateBundleBuffers(header.width, &bundles)) {
-        std::fprintf(stderr, "vemo-decode: %s: cannot hold a %ux%u picture\n", args.movie.c_str(),
-                     header.width, header.height);
-        vemo::FreeFramePlanes(planes);
-        return 1;
-    }
-    const uint32_t across = vemo::BlocksAcross(header.width);
-    const uint32_t down = vemo::BlocksDown(header.height);
-    std::vector<uint8_t> map(static_cast<size_t>(across) * down + 16);
+    PictureState picture;
+    if (!picture.Open(header, movie.index(), open_flags, args.movie)) return 1;
+    vemo::FramePlanes* const planes = picture.planes;
+    vemo::BundleBuffers& bundles = picture.bundles;
+    std::vector<uint8_t>& map = picture.map;
+    const uint32_t across = picture.across;
     int rc = 0;
     for (uint32_t i = 0; i < frame && rc == 0; ++i) {
         const uint8_t* packet = nullptr;
@@ -205,8 +200,6 @@ int RunSurface(const DecodeArgs& args) {
             }
         }
     }
-    vemo::FreeBundleBuffers(&bundles);
-    vemo::FreeFramePlanes(planes);
     return rc;
 }
 

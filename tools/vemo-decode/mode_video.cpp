@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "decode_mode.h"
+#include "picture_state.h"
 #include "vemo/container.h"
 #include "vemo/video_decoder.h"
 
@@ -81,18 +82,13 @@ int RunVideo(const DecodeArgs& args) {
     if (alpha) open_flags |= vemo::kVideoAlpha;  // always decoded here
     const bool gray = (open_flags & vemo::kVideoGrayscale) != 0;
 
-    vemo::FramePlanes* planes = vemo::CreateFramePlanes(
-        header.width, header.height, vemo::AllKeyFrames(movie.index(), header.frames), open_flags);
-    vemo::BundleBuffers bundles;
-    if (!planes || !vemo::AllocateBundleBuffers(header.width, &bundles)) {
-        std::fprintf(stderr, "vemo-decode: %s: cannot hold a %ux%u picture\n", args.movie.c_str(),
-                     header.width, header.height);
-        vemo::FreeFramePlanes(planes);
-        return 1;
-    }
-    const uint32_t across = vemo::BlocksAcross(header.width);
-    const uint32_t down = vemo::BlocksDown(header.height);
-    std::vector<uint8_t> map(static_cast<size_t>(across) * down + 16);
+    PictureState picture;
+    if (!picture.Open(header, movie.index(), open_flags, args.movie)) return 1;
+    vemo::FramePlanes* const planes = picture.planes;
+    vemo::BundleBuffers& bundles = picture.bundles;
+    std::vector<uint8_t>& map = picture.map;
+    const uint32_t across = picture.across;
+    const uint32_t down = picture.down;
 
     Output planes_out, changes_out, y4m_out;
     int rc = 0;
@@ -168,8 +164,6 @@ int RunVideo(const DecodeArgs& args) {
             stderr,
             "vemo-decode: %s: %u frame(s) had damaged picture data (decoded within bounds)\n",
             args.movie.c_str(), damaged);
-    vemo::FreeBundleBuffers(&bundles);
-    vemo::FreeFramePlanes(planes);
     return rc;
 }
 
