@@ -4,31 +4,14 @@
 #if defined(__i386__) || defined(__x86_64__)
 #include <immintrin.h>
 
+#include "pixels/packed_cursor.h"
 #include "pixels/pixels_internal.h"
 
 namespace vemo {
 
 namespace {
 
-struct Cursor {
-    uint8_t* destination;
-    const uint8_t *luma, *alpha, *chroma1, *chroma2;
-    explicit Cursor(const ConversionContext& c)
-        : destination(c.destination),
-          luma(c.luma),
-          alpha(c.alpha),
-          chroma1(c.chroma1),
-          chroma2(c.chroma2) {}
-    void Advance(uint32_t bytes) {
-        destination += bytes;
-        luma += 16, alpha += 16;
-        chroma1 += 8, chroma2 += 8;
-    }
-    void Store(ConversionContext& c) const {
-        c.destination = destination;
-        c.luma = luma, c.alpha = alpha, c.chroma1 = chroma1, c.chroma2 = chroma2;
-    }
-};
+using Cursor = PackedCursor<16>;
 
 inline __m256i Bias(const ConverterStateData& s, int comp, uint32_t row) {
     const int16_t e = s.packed_bias[comp][row][0], o = s.packed_bias[comp][row][1];

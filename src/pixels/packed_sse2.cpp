@@ -3,33 +3,14 @@
 #if defined(__i386__) || defined(__x86_64__)
 #include <emmintrin.h>
 
+#include "pixels/packed_cursor.h"
 #include "pixels/pixels_internal.h"
 
 namespace vemo {
 
 namespace {
 
-// The context's positions in locals, so that stores through the destination
-// do not force them back to memory on every group.
-struct Cursor {
-    uint8_t* destination;
-    const uint8_t *luma, *alpha, *chroma1, *chroma2;
-    explicit Cursor(const ConversionContext& c)
-        : destination(c.destination),
-          luma(c.luma),
-          alpha(c.alpha),
-          chroma1(c.chroma1),
-          chroma2(c.chroma2) {}
-    void Advance(uint32_t bytes, uint32_t groups = 1) {
-        destination += bytes;
-        luma += 8 * groups, alpha += 8 * groups;
-        chroma1 += 4 * groups, chroma2 += 4 * groups;
-    }
-    void Store(ConversionContext& c) const {
-        c.destination = destination;
-        c.luma = luma, c.alpha = alpha, c.chroma1 = chroma1, c.chroma2 = chroma2;
-    }
-};
+using Cursor = PackedCursor<8>;
 
 struct Lanes {
     __m128i r, g, b;  // 0..4095 per lane
