@@ -86,14 +86,17 @@ uint8_t* WidenYuv(ConversionContext&, uint8_t* d, const uint8_t* b, const uint8_
 uint32_t Yv12Span(ConversionContext& c, uint32_t count, uint32_t) {
     const uint32_t chroma = (count + 1) / 2;
     std::memcpy(c.destination, c.luma, count);
-    if (!(c.current_row & 1)) {
+    // No chroma destination: this row's chroma is not written (odd rows,
+    // and rows past the end of the chroma planes).
+    const bool chroma_row = c.chroma_destination1 && !(c.current_row & 1);
+    if (chroma_row) {
         std::memcpy(c.chroma_destination1, c.chroma1, chroma);
         std::memcpy(c.chroma_destination2, c.chroma2, chroma);
     }
     c.destination += count;
     c.luma += count, c.alpha += count;
     c.chroma1 += chroma, c.chroma2 += chroma;
-    c.chroma_destination1 += chroma, c.chroma_destination2 += chroma;
+    if (c.chroma_destination1) c.chroma_destination1 += chroma, c.chroma_destination2 += chroma;
     return 0;
 }
 
@@ -101,7 +104,10 @@ uint32_t Yv12DoubleSpan(ConversionContext& c, uint32_t count, uint32_t) {
     const uint32_t chroma = (count + 1) / 2;
     for (uint32_t i = 0; i < count; ++i)
         c.destination[2 * i] = c.destination[2 * i + 1] = c.luma[i];
-    if (!(c.current_row & 1)) {
+    // No chroma destination: this row's chroma is not written (odd rows,
+    // and rows past the end of the chroma planes).
+    const bool chroma_row = c.chroma_destination1 && !(c.current_row & 1);
+    if (chroma_row) {
         for (uint32_t i = 0; i < chroma; ++i) {
             c.chroma_destination1[2 * i] = c.chroma_destination1[2 * i + 1] = c.chroma1[i];
             c.chroma_destination2[2 * i] = c.chroma_destination2[2 * i + 1] = c.chroma2[i];
@@ -111,7 +117,7 @@ uint32_t Yv12DoubleSpan(ConversionContext& c, uint32_t count, uint32_t) {
     c.luma += count, c.alpha += count;
     c.chroma1 += chroma, c.chroma2 += chroma;
     const uint32_t step = (count + 1) & ~1u;
-    c.chroma_destination1 += step, c.chroma_destination2 += step;
+    if (c.chroma_destination1) c.chroma_destination1 += step, c.chroma_destination2 += step;
     return 0;
 }
 
