@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (clang, ASan+UBSan) and runs each for a while.
-# FUZZ_SECONDS sets the time per target (default 30).
+# FUZZ_SECONDS sets the time per target (default 30), FUZZ_SEED the random
+# seed (default 1, so that a run can be repeated).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${FUZZ_SECONDS:-30}
@@ -16,5 +17,5 @@ for t in "${targets[@]}"; do
   seeds=()
   [ -d "fuzz/seeds/$name" ] && seeds=("fuzz/seeds/$name")
   echo "-- $name for ${seconds}s"
-  "$t" -max_total_time="$seconds" -print_final_stats=1 "$corpus" "${seeds[@]}" 2>&1 | tail -4
+  "$t" -seed="${FUZZ_SEED:-1}" -max_total_time="$seconds" -print_final_stats=1 "$corpus" "${seeds[@]}" 2>&1 | tail -4
 done
