@@ -6,7 +6,7 @@
 #include <cmath>
 #include <vector>
 
-#include "audio/pcm.h"
+#include "pcm.h"
 #include "vemo/audio_decoder.h"
 #include "vemo/audio_writer.h"
 

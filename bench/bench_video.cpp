@@ -9,7 +9,7 @@
 
 #include "vemo/container.h"
 #include "vemo/video_decoder.h"
-#include "video/video_internal.h"
+#include "video_internal.h"
 
 // The test suite's plane writer builds the synthetic movies below.
 #include "../tests/video/plane_builder.cpp"

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <vector>
 
-#if VEMO_CORE_MOVIE
 #include "vemo/container.h"
 #include "vemo/movie.h"
 #include "vemo/sound_headless.h"
@@ -48,8 +47,3 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     vemo::CloseMovie(movie);
     return 0;
 }
-#else
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t*, size_t) {
-    return 0;
-}
-#endif

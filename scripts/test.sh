@@ -17,8 +17,8 @@ done
 # service, the input, the sound devices) under ThreadSanitizer.
 echo "== tsan"
 cmake --preset tsan >/dev/null
-cmake --build --preset tsan -j"$jobs" --target core_tests input_tests sound_tests
-for t in core/core_tests input/input_tests sound/sound_tests; do
+cmake --build --preset tsan -j"$jobs" --target stream_tests input_tests sound_tests
+for t in stream/stream_tests input/input_tests sound/sound_tests; do
   TSAN_OPTIONS=halt_on_error=1 "build/tsan/tests/$t" --gtest_brief=1
 done
 

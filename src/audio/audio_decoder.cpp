@@ -5,10 +5,10 @@
 #include <cstring>
 #include <new>
 
-#include "audio/block_bits.h"
-#include "audio/block_reader.h"
-#include "audio/pcm.h"
-#include "audio/transform.h"
+#include "block_bits.h"
+#include "block_reader.h"
+#include "pcm.h"
+#include "transform.h"
 #include "vemo/container.h"
 #include "vemo/memory.h"
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "audio/transform.h"
+#include "transform.h"
 #include "vemo/container.h"
 
 namespace vemo {

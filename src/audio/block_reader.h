@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "audio/block_bits.h"
+#include "block_bits.h"
 #include "vemo/audio_decoder.h"
 
 namespace vemo::audio {

@@ -1,4 +1,4 @@
-#include "audio/pcm.h"
+#include "pcm.h"
 
 #include <cmath>
 

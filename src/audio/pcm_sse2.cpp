@@ -1,6 +1,6 @@
 // SSE2 float-to-PCM: the conversion rounds halves to even under the default
 // rounding mode and the pack saturates, as the plain version clamps.
-#include "audio/pcm.h"
+#include "pcm.h"
 #include "vemo/cpu.h"
 
 #if defined(__SSE2__)

@@ -1,4 +1,4 @@
-#include "audio/transform.h"
+#include "transform.h"
 
 #include <cmath>
 

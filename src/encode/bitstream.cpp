@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <numeric>
 
-#include "encode/tables.h"
+#include "tables.h"
 #include "vemo/video_writer.h"
 
 namespace vemo {

@@ -7,9 +7,7 @@
 
 #include "vemo/container_writer.h"
 #include "vemo/encoder.h"
-#if VEMO_ENCODE_HAS_AUDIO
 #include "vemo/audio_writer.h"
-#endif
 
 namespace vemo {
 
@@ -181,7 +179,6 @@ std::vector<uint8_t> MakeDemoMovie(const DemoSettings& s) {
     MovieWriter movie('i', w, h, s.fps, 1, 0);
 
     std::vector<std::vector<uint8_t>> sound_parts;
-#if VEMO_ENCODE_HAS_AUDIO
     if (s.sound) {
         // A 440 Hz tone that swells and fades with each second, mono 22050 Hz.
         const uint32_t rate = 22050;
@@ -204,7 +201,6 @@ std::vector<uint8_t> MakeDemoMovie(const DemoSettings& s) {
             }
         }
     }
-#endif
 
     const double pi = std::acos(-1.0);
     for (uint32_t f = 0; f < s.frames; ++f) {

@@ -1,13 +1,11 @@
 // YUV4MPEG2 and WAV input for the encoder tool.
-#include "encode/media_input.h"
+#include "vemo/media_input.h"
 
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
-#if VEMO_ENCODE_HAS_AUDIO
 #include "vemo/audio_writer.h"
-#endif
 
 namespace vemo::encode {
 
@@ -199,7 +197,6 @@ bool ParseWav(const std::vector<uint8_t>& bytes, WavSound* sound, std::string* e
 
 bool EncodeSoundTrack(const WavSound& sound, uint32_t frames, uint32_t rate_num, uint32_t rate_den,
                       SoundTrack* track, std::string* error) {
-#if VEMO_ENCODE_HAS_AUDIO
     AudioBlockEncoder encoder(sound.rate, sound.channels, true);
     if (!encoder.ok()) {
         *error = "the sound encoder does not take this rate and channel count";
@@ -216,15 +213,6 @@ bool EncodeSoundTrack(const WavSound& sound, uint32_t frames, uint32_t rate_num,
     const uint32_t flags = 0x4000u | 0x1000u | (sound.channels == 2 ? 0x2000u : 0u);
     track->format = sound.rate | flags << 16;
     return true;
-#else
-    (void)sound;
-    (void)frames;
-    (void)rate_num;
-    (void)rate_den;
-    (void)track;
-    *error = "this build has no sound encoder";
-    return false;
-#endif
 }
 
 }  // namespace vemo::encode

@@ -1,8 +1,8 @@
 // The constant tables of the video bitstream are the decoder's own: the
 // writer sends exactly the codes and orders the reader takes.
-#include "encode/tables.h"
+#include "tables.h"
 
-#include "video/code_tables.h"
+#include "vemo/video_tables.h"
 #include "vemo/video_writer.h"
 
 namespace vemo {

@@ -5,8 +5,7 @@
 #include <mutex>
 
 #include "vemo/encoder.h"
-#include "video/code_tables.h"
-#include "video/video_internal.h"
+#include "vemo/video_tables.h"
 
 namespace vemo {
 

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <new>
 
-#include "platform/platform.h"
+#include "vemo/platform.h"
 #include "vemo/memory.h"
 #include "vemo/movie_io.h"
 #include "vemo/timer.h"

@@ -4,7 +4,7 @@
 
 #include <new>
 
-#include "platform/platform.h"
+#include "vemo/platform.h"
 #include "vemo/memory.h"
 #include "vemo/movie_io.h"
 

@@ -1,6 +1,6 @@
 // 8-bit palettized output: an index into the 3-3-2 colour cube, with a
 // per-component ordered dither.
-#include "pixels/pixels_internal.h"
+#include "pixels_internal.h"
 
 namespace vemo {
 

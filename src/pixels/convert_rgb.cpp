@@ -2,7 +2,7 @@
 // the packed path, with their store and widen passes.
 #include <algorithm>
 
-#include "pixels/pixels_internal.h"
+#include "pixels_internal.h"
 
 namespace vemo {
 

@@ -1,6 +1,6 @@
 // YUV destinations: YUY2 and UYVY repack the samples into pixel pairs, YV12
 // copies the planes. U is the second chroma source, V the first.
-#include "pixels/pixels_internal.h"
+#include "pixels_internal.h"
 
 namespace vemo {
 

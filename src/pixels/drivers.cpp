@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "pixels/pixels_internal.h"
+#include "pixels_internal.h"
 
 namespace vemo {
 

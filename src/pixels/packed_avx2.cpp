@@ -4,8 +4,8 @@
 #if defined(__i386__) || defined(__x86_64__)
 #include <immintrin.h>
 
-#include "pixels/packed_cursor.h"
-#include "pixels/pixels_internal.h"
+#include "packed_cursor.h"
+#include "pixels_internal.h"
 
 namespace vemo {
 

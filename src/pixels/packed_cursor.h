@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "pixels/pixels_internal.h"
+#include "pixels_internal.h"
 
 namespace vemo {
 

@@ -3,8 +3,8 @@
 #if defined(__i386__) || defined(__x86_64__)
 #include <emmintrin.h>
 
-#include "pixels/packed_cursor.h"
-#include "pixels/pixels_internal.h"
+#include "packed_cursor.h"
+#include "pixels_internal.h"
 
 namespace vemo {
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "pixels/pixels_internal.h"
+#include "pixels_internal.h"
 #include "vemo/cpu.h"
 
 namespace vemo {

@@ -1,8 +1,8 @@
-#include "player/command_line.h"
+#include "command_line.h"
 
 #include <algorithm>
 
-#include "platform/platform.h"
+#include "vemo/platform.h"
 
 namespace vemo::player {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "player/options.h"
+#include "options.h"
 
 namespace vemo::player {
 

@@ -1,10 +1,10 @@
-#include "player/options.h"
+#include "options.h"
 
 #include <algorithm>
 #include <cstring>
 #include <limits>
 
-#include "platform/platform.h"
+#include "vemo/platform.h"
 
 namespace vemo::player {
 

@@ -1,4 +1,4 @@
-#include "player/report.h"
+#include "report.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "sound/headless_driver.h"
+#include "headless_driver.h"
 
 #include <algorithm>
 

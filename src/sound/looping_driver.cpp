@@ -1,4 +1,4 @@
-#include "sound/looping_driver.h"
+#include "looping_driver.h"
 
 #include <algorithm>
 #include <cstring>

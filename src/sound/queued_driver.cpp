@@ -1,4 +1,4 @@
-#include "sound/queued_driver.h"
+#include "queued_driver.h"
 
 #include <algorithm>
 #include <cstring>

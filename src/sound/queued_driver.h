@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "sound/sound_rules.h"
+#include "sound_rules.h"
 #include "vemo/sound_driver.h"
 
 namespace vemo::sound {

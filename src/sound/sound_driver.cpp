@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "platform/platform.h"
+#include "vemo/platform.h"
 #include "vemo/memory.h"
 
 namespace vemo {

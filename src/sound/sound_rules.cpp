@@ -1,4 +1,4 @@
-#include "sound/sound_rules.h"
+#include "sound_rules.h"
 
 #include <algorithm>
 #include <cfenv>

@@ -1,7 +1,7 @@
 // Code trees and the bundle fillers.
 #include <algorithm>
 
-#include "video/video_internal.h"
+#include "video_internal.h"
 
 namespace vemo::video {
 

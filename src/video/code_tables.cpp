@@ -1,5 +1,5 @@
 // Constant tables of the picture bitstream.
-#include "video/code_tables.h"
+#include "vemo/video_tables.h"
 
 #include <cmath>
 

@@ -5,7 +5,7 @@
 // (new groups). Its shape is fixed by the scan layout: at most 15 back
 // entries and one front entry per coefficient, so the buffer below cannot
 // overflow whatever the bits say.
-#include "video/video_internal.h"
+#include "video_internal.h"
 
 namespace vemo::video {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "vemo/container.h"
-#include "video/video_internal.h"
+#include "video_internal.h"
 
 namespace vemo {
 

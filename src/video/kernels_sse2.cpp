@@ -4,7 +4,7 @@
 // column without AC coefficients needs no shortcut here: the butterfly of
 // s0 and seven zeros is s0 in every output.)
 #include "vemo/cpu.h"
-#include "video/video_internal.h"
+#include "video_internal.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>

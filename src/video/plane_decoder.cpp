@@ -2,7 +2,7 @@
 // drawing of every block type.
 #include <algorithm>
 
-#include "video/video_internal.h"
+#include "video_internal.h"
 
 namespace vemo::video {
 

@@ -3,7 +3,7 @@
 // All sums and products wrap modulo 2^32 (they do overflow with large
 // coefficients and high quantisers), so they are done in unsigned
 // arithmetic; only the shifts read the words as signed.
-#include "video/video_internal.h"
+#include "video_internal.h"
 
 namespace vemo::video {
 

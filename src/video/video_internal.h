@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "vemo/video_decoder.h"
-#include "video/code_tables.h"
+#include "vemo/video_tables.h"
 
 namespace vemo::video {
 
@@ -144,8 +144,6 @@ void IdctPutDoubled(const int16_t coefficients[64], const uint32_t quant[64], ui
 void IdctAdd(const int16_t coefficients[64], const uint32_t quant[64], const uint8_t* src,
              uint8_t* dst, uint32_t stride);
 void AddResidue(const uint8_t residue[64], const uint8_t* src, uint8_t* dst, uint32_t stride);
-// The transform alone: 64 output bytes, row-major.
-void InverseTransform(const int16_t coefficients[64], const uint32_t quant[64], uint8_t out[64]);
 
 // Plain C++ kernels, always available, and the selected ones (SSE2 where
 // the processor has it). Tests compare both.

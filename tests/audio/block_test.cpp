@@ -9,8 +9,8 @@
 #include <random>
 #include <vector>
 
-#include "audio/block_reader.h"
-#include "audio/pcm.h"
+#include "block_reader.h"
+#include "pcm.h"
 #include "vemo/audio_decoder.h"
 #include "vemo/audio_writer.h"
 #include "vemo/container.h"

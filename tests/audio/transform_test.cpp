@@ -8,8 +8,8 @@
 #include <random>
 #include <vector>
 
-#include "audio/pcm.h"
-#include "audio/transform.h"
+#include "pcm.h"
+#include "transform.h"
 
 namespace vemo::audio {
 namespace {

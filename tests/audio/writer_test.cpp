@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "audio/block_reader.h"
+#include "block_reader.h"
 #include "vemo/audio_decoder.h"
 #include "vemo/audio_writer.h"
 #include "vemo/container.h"

@@ -1,6 +1,6 @@
 // The SDL2 display system, headless (SDL's offscreen or dummy video driver)
 // and, when VEMO_DISPLAY_X11 is set (the Xvfb run), in a real X window.
-#include "vemo/display_sdl.h"
+#include "display_sdl.h"
 
 #include <SDL.h>
 #include <gtest/gtest.h>
@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "../util/test_util.h"
+#include "test_util.h"
 #include "vemo/display_buffer.h"
 #include "vemo/display_rules.h"
 

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "../util/test_util.h"
-#include "encode/media_input.h"
+#include "test_util.h"
+#include "vemo/media_input.h"
 #include "vemo/container.h"
 
 #ifdef VEMO_ENCODE_TOOL

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "../util/test_util.h"
-#include "platform/platform.h"
+#include "test_util.h"
+#include "vemo/platform.h"
 #include "vemo/movie_io.h"
 #include "vemo/timer.h"
 

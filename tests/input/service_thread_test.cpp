@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/platform.h"
+#include "vemo/platform.h"
 #include "vemo/movie_io.h"
 #include "vemo/service_thread.h"
 

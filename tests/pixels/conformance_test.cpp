@@ -3,8 +3,8 @@
 
 #include <cstdlib>
 
-#include "../util/test_util.h"
-#include "pixels/pixels_internal.h"
+#include "test_util.h"
+#include "pixels_internal.h"
 #include "pixels_test_util.h"
 
 namespace vemo {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <random>
 
-#include "pixels/pixels_internal.h"
+#include "pixels_internal.h"
 #include "pixels_test_util.h"
 
 namespace vemo {

@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "../util/test_util.h"
+#include "test_util.h"
 
 namespace vemo::test {
 

@@ -4,7 +4,7 @@
 
 #include <random>
 
-#include "pixels/pixels_internal.h"
+#include "pixels_internal.h"
 #include "pixels_test_util.h"
 
 namespace vemo {

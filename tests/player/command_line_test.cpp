@@ -1,4 +1,4 @@
-#include "player/command_line.h"
+#include "command_line.h"
 
 #include <gtest/gtest.h>
 

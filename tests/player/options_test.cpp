@@ -1,4 +1,4 @@
-#include "player/options.h"
+#include "options.h"
 
 #include <gtest/gtest.h>
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "../util/test_util.h"
-#include "player/sdl/player.h"
+#include "test_util.h"
+#include "player.h"
 #include "vemo/pixel_convert.h"
 
 namespace vemo::player {

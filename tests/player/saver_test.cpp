@@ -1,4 +1,4 @@
-#include "player/saver.h"
+#include "saver.h"
 
 #include <gtest/gtest.h>
 

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "sound/looping_driver.h"
-#include "sound/queued_driver.h"
+#include "looping_driver.h"
+#include "queued_driver.h"
 #include "vemo/timer.h"
 
 namespace vemo::sound {

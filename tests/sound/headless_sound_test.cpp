@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "../util/test_util.h"
+#include "test_util.h"
 #include "vemo/sound_headless.h"
 #include "vemo/timer.h"
 

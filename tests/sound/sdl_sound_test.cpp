@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "../util/test_util.h"
-#include "platform/platform.h"
-#include "vemo/sound_sdl.h"
+#include "test_util.h"
+#include "vemo/platform.h"
+#include "sound_sdl.h"
 #include "vemo/timer.h"
 
 namespace vemo {

@@ -1,5 +1,5 @@
 // Sizes, thresholds and levels shared by the back ends.
-#include "sound/sound_rules.h"
+#include "sound_rules.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <numeric>
 #include <vector>
 
-#include "platform/platform.h"
+#include "vemo/platform.h"
 #include "vemo/sound_driver.h"
 
 namespace vemo {

@@ -1,4 +1,4 @@
-#include "../../tools/vemo-bundle/bundle.h"
+#include "bundle.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "plane_builder.h"
-#include "video/video_internal.h"
+#include "video_internal.h"
 
 namespace vemo::video {
 namespace {

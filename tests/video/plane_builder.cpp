@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "video/video_internal.h"
+#include "video_internal.h"
 
 namespace vemo::test {
 

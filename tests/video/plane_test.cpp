@@ -7,7 +7,7 @@
 
 #include "plane_builder.h"
 #include "vemo/container.h"
-#include "video/video_internal.h"
+#include "video_internal.h"
 
 namespace vemo::video {
 namespace {

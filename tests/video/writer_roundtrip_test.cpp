@@ -6,7 +6,7 @@
 #include <random>
 
 #include "vemo/video_writer.h"
-#include "video/video_internal.h"
+#include "video_internal.h"
 
 namespace vemo::video {
 namespace {

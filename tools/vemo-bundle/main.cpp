@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "bundle.h"
-#include "platform/platform.h"
+#include "vemo/platform.h"
 #include "vemo/container.h"
 
 namespace {

@@ -1,13 +1,12 @@
 // vemo-decode --simulate: plays the movie through the stream core at its
 // frame rate (or as fast as possible) with a headless sound device, then
 // prints the playback summary.
-#if VEMO_CORE_MOVIE
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "decode_mode.h"
-#include "platform/platform.h"
+#include "vemo/platform.h"
 #include "vemo/container.h"
 #include "vemo/movie.h"
 #include "vemo/sound_headless.h"
@@ -194,4 +193,3 @@ VEMO_DECODE_MODE(kSimulateMode);
 
 }  // namespace
 
-#endif  // VEMO_CORE_MOVIE

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "encode/media_input.h"
+#include "vemo/media_input.h"
 #include "vemo/container.h"
 #include "vemo/container_writer.h"
 #include "vemo/encoder.h"

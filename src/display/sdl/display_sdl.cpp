@@ -14,7 +14,7 @@
 
 #include "vemo/display_buffer.h"
 #include "vemo/display_rules.h"
-#include "vemo/display_sdl.h"
+#include "display_sdl.h"
 
 namespace vemo {
 namespace {

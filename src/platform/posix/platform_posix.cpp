@@ -18,7 +18,7 @@
 #include <sstream>
 #include <vector>
 
-#include "platform/platform.h"
+#include "vemo/platform.h"
 
 namespace vemo::platform {
 

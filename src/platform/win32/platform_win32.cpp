@@ -10,7 +10,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/platform.h"
+#include "vemo/platform.h"
 
 namespace vemo::platform {
 

@@ -1,6 +1,6 @@
 // vemoplay: the Vemo movie player.
 #define SDL_MAIN_HANDLED
-#include "player/sdl/player.h"
+#include "player.h"
 
 int main(int argc, char** argv) {
     return vemo::player::RunPlayer(argc, argv);

@@ -1,4 +1,4 @@
-#include "player/sdl/player.h"
+#include "player.h"
 
 #include <SDL.h>
 
@@ -9,20 +9,20 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
-#include "player/closing_image.h"
-#include "player/command_line.h"
-#include "player/options.h"
-#include "player/report.h"
-#include "player/saver.h"
-#include "player/sdl/text_band.h"
+#include "vemo/platform.h"
+#include "closing_image.h"
+#include "command_line.h"
+#include "options.h"
+#include "report.h"
+#include "saver.h"
+#include "text_band.h"
 #include "vemo/container.h"
 #include "vemo/display_buffer.h"
-#include "vemo/display_sdl.h"
+#include "display_sdl.h"
 #include "vemo/movie.h"
 #include "vemo/movie_seek.h"
 #include "vemo/sound_driver.h"
-#include "vemo/sound_sdl.h"
+#include "sound_sdl.h"
 #include "vemo/timer.h"
 
 namespace vemo::player {

@@ -1,12 +1,12 @@
-#include "player/sdl/text_band.h"
+#include "text_band.h"
 
 #include <SDL_ttf.h>
 
 #include <cstdlib>
 #include <string>
 
-#include "platform/platform.h"
-#include "player/report.h"
+#include "vemo/platform.h"
+#include "report.h"
 
 namespace vemo::player {
 

@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-#include "sound/headless_driver.h"
+#include "headless_driver.h"
 #include "vemo/sound_headless.h"
 
 namespace vemo {

@@ -1,5 +1,5 @@
 // The null device: a headless device that plays into nothing.
-#include "sound/headless_driver.h"
+#include "headless_driver.h"
 #include "vemo/sound_headless.h"
 
 namespace vemo {

@@ -1,4 +1,4 @@
-#include "sound/sdl/sdl_audio.h"
+#include "sdl_audio.h"
 
 namespace vemo::sound::sdl {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "sound/looping_driver.h"
-#include "sound/sdl/sdl_audio.h"
-#include "vemo/sound_sdl.h"
+#include "looping_driver.h"
+#include "sdl_audio.h"
+#include "sound_sdl.h"
 
 namespace vemo {
 

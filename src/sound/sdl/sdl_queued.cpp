@@ -4,9 +4,9 @@
 #include <deque>
 #include <vector>
 
-#include "sound/queued_driver.h"
-#include "sound/sdl/sdl_audio.h"
-#include "vemo/sound_sdl.h"
+#include "queued_driver.h"
+#include "sdl_audio.h"
+#include "sound_sdl.h"
 
 namespace vemo {
 

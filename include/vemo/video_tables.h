@@ -33,4 +33,8 @@ using QuantTable = uint32_t[16][64];
 const QuantTable& IntraQuantTable();
 const QuantTable& InterQuantTable();
 
+// The inverse transform alone (what a block's coefficients draw): 64 output
+// bytes, row-major.
+void InverseTransform(const int16_t coefficients[64], const uint32_t quant[64], uint8_t out[64]);
+
 }  // namespace vemo::video

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <mutex>
 
-#include "platform/platform.h"
+#include "vemo/platform.h"
 
 namespace vemo {
 

@@ -2,7 +2,7 @@
 // realtime window.
 #include <cstring>
 
-#include "core/movie_internal.h"
+#include "movie_internal.h"
 
 namespace vemo {
 

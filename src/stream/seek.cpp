@@ -1,7 +1,7 @@
 // Seeking: moving a playing movie to a key frame elsewhere.
 #include <cstring>
 
-#include "core/movie_internal.h"
+#include "movie_internal.h"
 #include "vemo/movie_seek.h"
 
 namespace vemo {

@@ -7,14 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "../util/test_util.h"
-#include "core/movie_internal.h"
+#include "test_util.h"
+#include "movie_internal.h"
 #include "vemo/movie.h"
 #include "vemo/sound_headless.h"
 #include "vemo/surface_format.h"
-#if VEMO_HAVE_PIXELS
 #include "vemo/pixel_convert.h"
-#endif
 
 namespace vemo {
 namespace {
@@ -132,7 +130,6 @@ TEST(MovieThreads, TwoMoviesAtOnceAndAThreadThatCannotStart) {
 }  // namespace
 }  // namespace vemo
 
-#if VEMO_HAVE_PIXELS
 namespace vemo {
 namespace {
 
@@ -170,4 +167,3 @@ TEST(MovieCopy, CopyAllMatchesTheConvertedReferenceBothWaysUp) {
 
 }  // namespace
 }  // namespace vemo
-#endif

@@ -1,11 +1,9 @@
 // CopyFrameToSurface: the late-blit decision on the movie's clock, the
 // read-buffer service, then the conversion into the destination.
-#include "core/movie_internal.h"
-#include "platform/platform.h"
+#include "movie_internal.h"
+#include "vemo/platform.h"
 #include "vemo/surface_format.h"
-#if VEMO_HAVE_PIXELS
 #include "vemo/pixel_convert.h"
-#endif
 
 namespace vemo {
 
@@ -68,7 +66,6 @@ int CopyFrameToSurface(Movie* m, uint8_t* destination, int32_t pitch, uint32_t d
                        uint32_t flags) {
     if (!m || !destination || !m->planes) return 0;
     flags |= m->open_flags & kMovieCopyFlags;
-#if VEMO_HAVE_PIXELS
     FrameSource source;
     source.planes = m->planes;
     source.movie_width = m->width;
@@ -92,16 +89,6 @@ int CopyFrameToSurface(Movie* m, uint8_t* destination, int32_t pitch, uint32_t d
     request.flags = flags;
     if (ScaleSourceRect(source, request).empty() || m->skip_this_blit)
         return m->skip_this_blit ? 1 : 0;
-#else
-    (void)pitch;
-    (void)destination_height;
-    (void)destination_x;
-    (void)destination_y;
-    (void)source_left;
-    (void)source_top;
-    if (source_width == 0 || source_height == 0 || m->skip_this_blit)
-        return m->skip_this_blit ? 1 : 0;
-#endif
     if (m->io) m->io->SetCoreBusy(true);
     m->copy_in_progress = true;
     const BlitDecision decision = DecideBlit(m, flags);
@@ -112,10 +99,8 @@ int CopyFrameToSurface(Movie* m, uint8_t* destination, int32_t pitch, uint32_t d
     }
     ReadBufferService(m, flags);
     m->last_copy_flags = flags;
-#if VEMO_HAVE_PIXELS
     static ConverterState state;
     ConvertFrame(state, source, request);
-#endif
     // What was skipped has now been drawn: the next frame's changes start afresh.
     m->last_blit_skipped = false;
     m->copy_in_progress = false;

@@ -1,6 +1,6 @@
 #include "vemo/memory.h"
 
-#include "platform/platform.h"
+#include "vemo/platform.h"
 
 namespace vemo {
 

@@ -1,8 +1,8 @@
 // Frame pacing, decoding, advancing, pause and sound switching.
 #include <cstring>
 
-#include "core/movie_internal.h"
-#include "platform/platform.h"
+#include "movie_internal.h"
+#include "vemo/platform.h"
 #include "vemo/timer.h"
 
 namespace vemo {

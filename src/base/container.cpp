@@ -3,7 +3,7 @@
 #include <cstring>
 #include <limits>
 
-#include "platform/platform.h"
+#include "vemo/platform.h"
 
 namespace vemo {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "../util/test_util.h"
-#include "core/movie_internal.h"
-#include "platform/platform.h"
+#include "test_util.h"
+#include "movie_internal.h"
+#include "vemo/platform.h"
 #include "vemo/container_writer.h"
 #include "vemo/movie.h"
 #include "vemo/surface_format.h"

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "core/movie_internal.h"
-#include "platform/platform.h"
+#include "movie_internal.h"
+#include "vemo/platform.h"
 #include "vemo/memory.h"
 #include "vemo/timer.h"
 

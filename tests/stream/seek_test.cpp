@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "../util/test_util.h"
+#include "test_util.h"
 #include "vemo/movie.h"
 #include "vemo/movie_seek.h"
 
