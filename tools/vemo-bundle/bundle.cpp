@@ -38,24 +38,38 @@ std::string BundleOptionText(uint64_t offset, const std::string& options) {
 
 bool MakeBundle(const std::vector<uint8_t>& player, const std::vector<uint8_t>& movie,
                 const std::string& options, std::vector<uint8_t>* out, std::string* error) {
-    size_t at = 0;
-    if (!FindOptionString(player, &at, error)) return false;
+    const bool windows = player.size() >= 2 && player[0] == 'M' && player[1] == 'Z';
+    size_t at = 0, capacity = kOptionCapacity;
+    if (windows ? !FindPeOptionString(player, &at, &capacity, error)
+                : !FindOptionString(player, &at, error)) {
+        return false;
+    }
     if (options.find('~') != std::string::npos) {
         *error = "the options may not hold '~'";
         return false;
     }
+    capacity = std::min(capacity, kOptionCapacity);
     std::string text = BundleOptionText(player.size(), options);
-    if (text.size() > kOptionCapacity) {
+    if (text.size() > capacity) {
         *error = "the options are too long (" + std::to_string(text.size()) + " of at most " +
-                 std::to_string(kOptionCapacity) + " characters)";
+                 std::to_string(capacity) + " characters)";
         return false;
     }
     out->clear();
     out->reserve(player.size() + movie.size());
     out->insert(out->end(), player.begin(), player.end());
-    // The text, its terminator, and the rest of the padding left as it was.
-    std::memcpy(out->data() + at, text.data(), text.size());
-    (*out)[at + text.size()] = 0;
+    if (windows) {
+        // UTF-16 characters; the rest of the padding stays '~', where the
+        // player cuts the text.
+        for (size_t i = 0; i < text.size(); ++i) {
+            (*out)[at + 2 * i] = static_cast<uint8_t>(text[i]);
+            (*out)[at + 2 * i + 1] = 0;
+        }
+    } else {
+        // The text, its terminator, and the rest of the padding left as it was.
+        std::memcpy(out->data() + at, text.data(), text.size());
+        (*out)[at + text.size()] = 0;
+    }
     out->insert(out->end(), movie.begin(), movie.end());
     return true;
 }

@@ -1,17 +1,16 @@
 // vemo-bundle: turns a movie into a self-running player.
-#include <sys/stat.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
 #include <vector>
 
 #include "bundle.h"
-#include "vemo/platform.h"
 #include "vemo/container.h"
+#include "vemo/platform.h"
 
 namespace {
 
@@ -29,6 +28,17 @@ bool ReadAll(const std::string& path, std::vector<uint8_t>* bytes) {
     if (!in) return false;
     bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     return !in.bad();
+}
+
+// The bundle runs as a program (on Windows every file may run).
+void MakeExecutable(const std::string& path) {
+    std::error_code ignored;
+    std::filesystem::permissions(
+        path,
+        std::filesystem::perms::owner_all | std::filesystem::perms::group_read |
+            std::filesystem::perms::group_exec | std::filesystem::perms::others_read |
+            std::filesystem::perms::others_exec,
+        ignored);
 }
 
 }  // namespace
@@ -69,9 +79,12 @@ int main(int argc, char** argv) {
     }
     if (player_path.empty()) {
         std::string self = vemo::platform::ExecutablePath();
-        size_t slash = self.rfind('/');
+        size_t slash = self.find_last_of("/\\");
         player_path =
             (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/vemoplay";
+#ifdef _WIN32
+        player_path += ".exe";
+#endif
     }
 
     std::vector<uint8_t> player, movie;
@@ -105,7 +118,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "vemo-bundle: cannot write %s\n", out_path.c_str());
         return 1;
     }
-    chmod(out_path.c_str(), 0755);
+    MakeExecutable(out_path);
     std::printf("%s: %zu bytes (player %zu + movie %zu)\n", out_path.c_str(), out.size(),
                 player.size(), movie.size());
     return 0;

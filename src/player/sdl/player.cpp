@@ -9,29 +9,26 @@
 #include <string>
 #include <vector>
 
-#include "vemo/platform.h"
 #include "closing_image.h"
 #include "command_line.h"
+#include "display_sdl.h"
 #include "options.h"
+#include "playback.h"
 #include "report.h"
 #include "saver.h"
+#include "sound_sdl.h"
 #include "text_band.h"
 #include "vemo/container.h"
 #include "vemo/display_buffer.h"
-#include "display_sdl.h"
 #include "vemo/movie.h"
 #include "vemo/movie_seek.h"
+#include "vemo/platform.h"
 #include "vemo/sound_driver.h"
-#include "sound_sdl.h"
 #include "vemo/timer.h"
 
 namespace vemo::player {
 
 namespace {
-
-constexpr uint32_t kFullCopy = 0x80000000;
-constexpr uint32_t kClosingImageMs = 2250;
-constexpr uint32_t kStartDelayMs = 500;
 
 // Sets every played track's volume (0-65536, linear; 65536 is full).
 void SetMovieVolume(Movie* movie, uint32_t volume) {
@@ -54,10 +51,6 @@ DisplayScreen GetDisplayScreen(SDL_Window* window) {
         screen.height = 480;
     }
     return screen;
-}
-
-bool IsInterlaced(uint32_t scaling_mode) {
-    return scaling_mode == 2 || scaling_mode == 5 || scaling_mode == 6;
 }
 
 // Message boxes go to the test hook, to the terminal when no box can be
@@ -175,8 +168,7 @@ class Player {
     Movie* movie_ = nullptr;
     MovieInfo info_{};
     DisplayBuffer* display_ = nullptr;
-    platform::File embedded_;
-    intptr_t embedded_handle_ = -1;
+    EmbeddedFile embedded_;
     bool user_paused_ = false;
     bool focused_ = true;
     bool finished_ = false;
@@ -264,15 +256,7 @@ bool Player::ParseOptions(int argc, char** argv, int* exit_code) {
     movies_ = RestoreSlashes(result.movies);
 
     if (saver_) {
-        if (saver_argument_.action == SaverAction::kPreview && saver_argument_.mode > 3) {
-            options_.track_id = -1;  // the preview is silent
-            options_.parent_window = static_cast<int32_t>(saver_argument_.parent);
-            options_.display_flags &= ~kDisplayChangeMode;
-            start_delay_ = true;
-        } else {
-            options_.always_on_top = 1;
-            options_.disabled_controls = kDisablePause | kDisableSkip | kDisableQuit | 8;
-        }
+        start_delay_ = ApplySaverArgument(saver_argument_, &options_);
     }
     statistics_ = options_.show_statistics;
     if (movies_.size() > 1) {
@@ -304,45 +288,18 @@ bool Player::CreateWindow() {
 }
 
 bool Player::VersionCheck(int* exit_code) {
-    std::string directory = executable_.substr(0, executable_.rfind('/') + 1);
-    if (directory.empty() || !platform::FileExists((directory + kCompanionToolName).c_str())) {
+    if (RunVersionCheck(
+            executable_,
+            [&] { return boxes_.AskYesNo(kVersionCheckTitle, kVersionCheckText, window_); },
+            OpenInBrowser)) {
         return true;
     }
-    platform::LocalTime now = platform::GetLocalTime();
-    CalendarDate today{now.year, now.month, now.day};
-    std::string last =
-        platform::ReadProfileString(kProfileSection, kLastVersionCheckKey, kBuildDate);
-    if (!VersionCheckDue(today, last)) return true;
-    platform::StoreProfileString(kProfileSection, kLastVersionCheckKey, DateText(today).c_str());
-    if (!boxes_.AskYesNo(kVersionCheckTitle, kVersionCheckText, window_)) return true;
-    OpenInBrowser(VersionCheckAddress());
-    platform::SleepMilliseconds(250);
-    platform::StoreProfileString(kProfileSection, kLastVersionCheckKey, DateText(today).c_str());
     *exit_code = 1;
     return false;
 }
 
 bool Player::OpenMovieNamed(const std::string& name, int* exit_code) {
-    PendingOpenSettings pending = PendingSettingsFor(options_);
-    uint32_t flags = options_.open_flags;
-    if (pending.has_frame_rate) {
-        SetPendingFrameRate(pending.frame_rate_num, pending.frame_rate_den);
-        flags |= kOpenUseFrameRate;
-    }
-    if (pending.has_track) {
-        uint32_t id = static_cast<uint32_t>(pending.track_id);
-        SetPendingTrackList(1, &id);
-        flags |= kOpenUseTrackList;
-    }
-    if (pending.has_read_speed) {
-        SetPendingReadSpeed(pending.read_speed);
-        flags |= kOpenUseReadSpeed;
-    }
-    if (pending.has_read_buffer_size) {
-        SetPendingReadBufferSize(pending.read_buffer_size);
-        flags |= kOpenUseBufferSize;
-    }
-
+    uint32_t flags = HandOverPendingSettings(options_);
     MovieSource source;
     std::string error;
     if (!ResolveMovieName(name, executable_, &source, &error)) {
@@ -352,25 +309,9 @@ bool Player::OpenMovieNamed(const std::string& name, int* exit_code) {
     }
     if (source.kind != MovieSourceKind::kExecutable && !VersionCheck(exit_code)) return false;
 
-    Movie* movie = nullptr;
-    if (source.kind == MovieSourceKind::kFile) {
-        movie = OpenMovie(source.path.c_str(), flags);
-    } else {
-        if (embedded_.valid()) platform::CloseFile(embedded_);
-        embedded_ = platform::OpenFileForReading(source.path.c_str());
-        if (!embedded_.valid() || !platform::SeekFile(embedded_, source.offset)) {
-            const char* text = source.kind == MovieSourceKind::kExecutable
-                                   ? kErrorOpeningExe
-                                   : vemo::kErrorOpeningFile;
-            boxes_.Show(kErrorTitle, text, SDL_MESSAGEBOX_ERROR, window_);
-            *exit_code = 1;
-            return false;
-        }
-        embedded_handle_ = embedded_.value;
-        movie = OpenMovie(&embedded_handle_, flags | kOpenHandle);
-    }
+    Movie* movie = OpenMovieSource(source, flags, &embedded_, &error);
     if (!movie) {
-        boxes_.Show(kErrorTitle, GetLastMovieError(), SDL_MESSAGEBOX_ERROR, window_);
+        boxes_.Show(kErrorTitle, error, SDL_MESSAGEBOX_ERROR, window_);
         *exit_code = 1;
         return false;
     }
@@ -454,13 +395,11 @@ void Player::PlaceWindow(uint32_t shown_w, uint32_t shown_h) {
     int32_t client_w = static_cast<int32_t>(shown_w), client_h = static_cast<int32_t>(shown_h);
     if (statistics_) {
         band_.Open();
-        int32_t band_w = band_.SampleWidth() + 8, band_h = band_.Height();
-        movie_y_ += band_h;
-        client_h += band_h;
-        if (band_w > client_w) {
-            movie_x_ += ((band_w - client_w) / 2) & ~3;
-            client_w = band_w;
-        }
+        BandLayout band = LayOutBand(client_w, client_h, band_.SampleWidth(), band_.Height());
+        movie_x_ = band.movie_x;
+        movie_y_ = band.movie_y;
+        client_w = band.client_width;
+        client_h = band.client_height;
     }
     if (foreign_window_) {
         SDL_GetWindowSize(window_, &client_width_, &client_height_);
@@ -481,13 +420,8 @@ void Player::PlaceWindow(uint32_t shown_w, uint32_t shown_h) {
         int top = 0, left = 0, bottom = 0, right = 0;
         SDL_GetWindowBordersSize(window_, &top, &left, &bottom, &right);
         int32_t outer_w = client_w + left + right, outer_h = client_h + top + bottom;
-        int32_t x = options_.x, y = options_.y;
-        if (x == kCentred) {
-            x = outer_w > screen_w ? -left : ((screen_w - outer_w) / 2) & ~3;
-        }
-        if (y == kCentred) {
-            y = outer_h > screen_h ? -top : (screen_h - outer_h) / 2;
-        }
+        int32_t x = PlaceWindowCoordinate(options_.x, outer_w, screen_w, left, true);
+        int32_t y = PlaceWindowCoordinate(options_.y, outer_h, screen_h, top, false);
         AdjustWindowPosition(display_, &x, &y);
         // SDL places windows by their client area.
         SDL_SetWindowPosition(window_, x + left, y + top);
@@ -596,47 +530,28 @@ bool Player::LoopPass() {
 }
 
 void Player::PlaybackStep() {
-    if (DecodeFrame(movie_) != 0) finished_ = true;
     stepped_ = true;
     ++steps_;
-    GetMovieInfo(movie_, &info_);
-    PlayerProbe probe;
-    probe.step = steps_;
-    probe.frame = info_.current_frame;
-    probe.frames = info_.frames;
-    probe.closing_image = closing_image_;
-    probe.user_paused = user_paused_;
-    if (LockDisplayBuffer(display_)) {
-        CopyFrameToSurface(movie_, display_->pointer, display_->pitch, display_->height, 0, 0, 0, 0,
-                           info_.header_width, info_.header_height,
-                           display_->surface_type | copy_flags_);
-        copy_flags_ &= ~kFullCopy;
-        probe.pixels = display_->pointer;
-        probe.pitch = display_->pitch;
-        probe.width = display_->width;
-        probe.height = display_->height;
-        probe.surface_format = display_->surface_type & kSurfaceTypeFormatMask;
-        if (hooks_ && hooks_->after_step) hooks_->after_step(probe);
-        UnlockDisplayBuffer(display_);
-    } else if (hooks_ && hooks_->after_step) {
-        hooks_->after_step(probe);
-    }
-    int count = GetChangedRects(display_->surface_type, movie_);
-    const ChangedRect* changed = MovieChangedRects(movie_);
-    DisplayRect rects[kMaxBlitRects];
-    for (int i = 0; i < count && i < kMaxBlitRects; ++i) {
-        rects[i] = {changed[i].x, changed[i].y, changed[i].width, changed[i].height};
-    }
-    BlitDisplayBuffer(display_, count > 0 ? rects : nullptr, count > 0 ? count : 0);
-
-    if (info_.current_frame >= info_.frames) {
-        if (loop_count_-- == 1) {
-            finished_ = true;
-        } else {
-            NextFrame(movie_);
+    auto inspect = [&](const DisplayBuffer* locked) {
+        GetMovieInfo(movie_, &info_);  // the frame just shown
+        if (!hooks_ || !hooks_->after_step) return;
+        PlayerProbe probe;
+        probe.step = steps_;
+        probe.frame = info_.current_frame;
+        probe.frames = info_.frames;
+        probe.closing_image = closing_image_;
+        probe.user_paused = user_paused_;
+        if (locked) {
+            probe.pixels = locked->pointer;
+            probe.pitch = locked->pitch;
+            probe.width = locked->width;
+            probe.height = locked->height;
+            probe.surface_format = locked->surface_type & kSurfaceTypeFormatMask;
         }
-    } else {
-        NextFrame(movie_);
+        hooks_->after_step(probe);
+    };
+    if (RunPlaybackStep(movie_, display_, &copy_flags_, &loop_count_, inspect).finished) {
+        finished_ = true;
     }
     if (statistics_) DrawStatistics();
     if (!closing_image_ && (steps_ % 8) == 0) UpdateTitle();
@@ -826,20 +741,8 @@ void PresentHook(DisplayWindow, void* renderer, void* context) {
 
 void Player::UpdateTitle() {
     if (!window_ || foreign_window_) return;
-    std::string title = kPlayerTitle;
-    if (movie_ && !closing_image_ && info_.rate_num != 0) {
-        auto clock = [&](uint64_t frame) {
-            uint64_t seconds = frame * info_.rate_den / info_.rate_num;
-            char text[32];
-            std::snprintf(text, sizeof text, "%u:%02u", static_cast<unsigned>(seconds / 60),
-                          static_cast<unsigned>(seconds % 60));
-            return std::string(text);
-        };
-        uint64_t at = info_.current_frame > 0 ? info_.current_frame - 1 : 0;
-        title += " - " + clock(at) + " / " + clock(info_.frames);
-        if (user_paused_) title += " (paused)";
-    }
-    SDL_SetWindowTitle(window_, title.c_str());
+    SDL_SetWindowTitle(window_,
+                       PlayerTitle(info_, closing_image_ || !movie_, user_paused_).c_str());
 }
 
 void Player::Seek(int direction) {
@@ -863,14 +766,7 @@ int Player::ExitPath() {
     }
     std::string report;
     if (options_.show_summary && have_summary_) {
-        DisplayFacts facts;
-        if (display_) {
-            facts.blit_style_name = GetBlitStyleName(display_);
-            facts.width = static_cast<int32_t>(display_->screen_width);
-            facts.height = static_cast<int32_t>(display_->screen_height);
-            facts.bits = static_cast<int32_t>(display_->screen_bits_per_pixel);
-        }
-        report = SummaryReport(summary_, facts);
+        report = SummaryReport(summary_, DisplayFactsOf(display_));
     }
     Shutdown();
     if (!report.empty()) {
@@ -889,10 +785,7 @@ void Player::Shutdown() {
     SetSdlPresentHook(nullptr, nullptr);
     CloseMovie(movie_);
     movie_ = nullptr;
-    if (embedded_.valid()) {
-        platform::CloseFile(embedded_);
-        embedded_ = platform::File{};
-    }
+    embedded_.Close();
     CloseDisplayBuffer(display_);
     display_ = nullptr;
     band_.Close();

@@ -1,0 +1,179 @@
+#include "playback.h"
+
+#include <cstdio>
+
+namespace vemo::player {
+
+bool IsInterlaced(uint32_t scaling_mode) {
+    return scaling_mode == 2 || scaling_mode == 5 || scaling_mode == 6;
+}
+
+uint32_t HandOverPendingSettings(const PlayerOptions& options) {
+    PendingOpenSettings pending = PendingSettingsFor(options);
+    uint32_t flags = options.open_flags;
+    if (pending.has_frame_rate) {
+        SetPendingFrameRate(pending.frame_rate_num, pending.frame_rate_den);
+        flags |= kOpenUseFrameRate;
+    }
+    if (pending.has_track) {
+        uint32_t id = static_cast<uint32_t>(pending.track_id);
+        SetPendingTrackList(1, &id);
+        flags |= kOpenUseTrackList;
+    }
+    if (pending.has_read_speed) {
+        SetPendingReadSpeed(pending.read_speed);
+        flags |= kOpenUseReadSpeed;
+    }
+    if (pending.has_read_buffer_size) {
+        SetPendingReadBufferSize(pending.read_buffer_size);
+        flags |= kOpenUseBufferSize;
+    }
+    return flags;
+}
+
+void EmbeddedFile::Close() {
+    if (file.valid()) platform::CloseFile(file);
+    file = platform::File{};
+    handle = -1;
+}
+
+Movie* OpenMovieSource(const MovieSource& source, uint32_t flags, EmbeddedFile* embedded,
+                       std::string* error) {
+    Movie* movie = nullptr;
+    if (source.kind == MovieSourceKind::kFile) {
+        movie = OpenMovie(source.path.c_str(), flags);
+    } else {
+        embedded->Close();
+        embedded->file = platform::OpenFileForReading(source.path.c_str());
+        if (!embedded->file.valid() || !platform::SeekFile(embedded->file, source.offset)) {
+            embedded->Close();
+            *error = source.kind == MovieSourceKind::kExecutable ? kErrorOpeningExe
+                                                                 : vemo::kErrorOpeningFile;
+            return nullptr;
+        }
+        embedded->handle = embedded->file.value;
+        movie = OpenMovie(&embedded->handle, flags | kOpenHandle);
+    }
+    if (!movie) *error = GetLastMovieError();
+    return movie;
+}
+
+bool ApplySaverArgument(const SaverArgument& argument, PlayerOptions* options) {
+    if (argument.action == SaverAction::kPreview && argument.mode > 3) {
+        options->track_id = -1;  // the preview is silent
+        options->parent_window = static_cast<int32_t>(argument.parent);
+        options->display_flags &= ~kDisplayChangeMode;
+        return true;
+    }
+    options->always_on_top = 1;
+    options->disabled_controls = kDisablePause | kDisableSkip | kDisableQuit | 8;
+    return false;
+}
+
+bool InputEndsSaver(const SaverArgument& argument) {
+    return !(argument.action == SaverAction::kPreview && argument.mode > 15);
+}
+
+int32_t PlaceWindowCoordinate(int32_t wanted, int32_t outer, int32_t screen, int32_t frame,
+                              bool horizontal) {
+    if (wanted != kCentred) return wanted;
+    if (outer > screen) return -frame;
+    return horizontal ? ((screen - outer) / 2) & ~3 : (screen - outer) / 2;
+}
+
+BandLayout LayOutBand(int32_t shown_width, int32_t shown_height, int32_t sample_width,
+                      int32_t band_height) {
+    BandLayout band;
+    band.client_width = shown_width;
+    band.client_height = shown_height + band_height;
+    band.movie_y = band_height;
+    int32_t band_width = sample_width + 8;
+    if (band_width > shown_width) {
+        band.movie_x = ((band_width - shown_width) / 2) & ~3;
+        band.client_width = band_width;
+    }
+    return band;
+}
+
+StepOutcome RunPlaybackStep(Movie* movie, DisplayBuffer* display, uint32_t* copy_flags,
+                            int32_t* loop_count,
+                            const std::function<void(const DisplayBuffer*)>& inspect) {
+    StepOutcome outcome;
+    if (DecodeFrame(movie) != 0) outcome.finished = true;
+    MovieInfo info{};
+    GetMovieInfo(movie, &info);
+    if (LockDisplayBuffer(display)) {
+        CopyFrameToSurface(movie, display->pointer, display->pitch, display->height, 0, 0, 0, 0,
+                           info.header_width, info.header_height,
+                           display->surface_type | *copy_flags);
+        *copy_flags &= ~kFullCopy;
+        outcome.copied = true;
+        if (inspect) inspect(display);
+        UnlockDisplayBuffer(display);
+    } else if (inspect) {
+        inspect(nullptr);
+    }
+    int count = GetChangedRects(display->surface_type, movie);
+    const ChangedRect* changed = MovieChangedRects(movie);
+    DisplayRect rects[kMaxBlitRects];
+    for (int i = 0; i < count && i < kMaxBlitRects; ++i) {
+        rects[i] = {changed[i].x, changed[i].y, changed[i].width, changed[i].height};
+    }
+    BlitDisplayBuffer(display, count > 0 ? rects : nullptr, count > 0 ? count : 0);
+
+    if (info.current_frame >= info.frames && (*loop_count)-- == 1) {
+        outcome.finished = true;
+    } else {
+        NextFrame(movie);
+    }
+    return outcome;
+}
+
+bool RunVersionCheck(const std::string& executable, const std::function<bool()>& ask,
+                     const std::function<void(const std::string&)>& open_page) {
+    size_t slash = executable.find_last_of("/\\");
+    if (slash == std::string::npos) return true;
+    std::string companion = executable.substr(0, slash + 1) + kCompanionToolName;
+    if (!platform::FileExists(companion.c_str())) return true;
+    platform::LocalTime now = platform::GetLocalTime();
+    CalendarDate today{now.year, now.month, now.day};
+    std::string last =
+        platform::ReadProfileString(kProfileSection, kLastVersionCheckKey, kBuildDate);
+    if (!VersionCheckDue(today, last)) return true;
+    // Declining postpones the prompt by a week.
+    platform::StoreProfileString(kProfileSection, kLastVersionCheckKey, DateText(today).c_str());
+    if (!ask()) return true;
+    open_page(VersionCheckAddress());
+    platform::SleepMilliseconds(250);
+    platform::StoreProfileString(kProfileSection, kLastVersionCheckKey, DateText(today).c_str());
+    return false;
+}
+
+std::string PlayerTitle(const MovieInfo& info, bool closing_image, bool paused) {
+    std::string title = kPlayerTitle;
+    if (closing_image || info.rate_num == 0) return title;
+    auto clock = [&](uint64_t frame) {
+        uint64_t seconds = frame * info.rate_den / info.rate_num;
+        char text[32];
+        std::snprintf(text, sizeof text, "%u:%02u", static_cast<unsigned>(seconds / 60),
+                      static_cast<unsigned>(seconds % 60));
+        return std::string(text);
+    };
+    uint64_t at = info.current_frame > 0 ? info.current_frame - 1 : 0;
+    title += " - " + clock(at) + " / " + clock(info.frames);
+    if (paused) title += " (paused at frame " + std::to_string(info.current_frame) + ")";
+    return title;
+}
+
+DisplayFacts DisplayFactsOf(const DisplayBuffer* display) {
+    DisplayFacts facts;
+    if (display) {
+        facts.blit_style_name = GetBlitStyleName(display);
+        facts.width = static_cast<int32_t>(display->screen_width);
+        facts.height = static_cast<int32_t>(display->screen_height);
+        facts.bits = static_cast<int32_t>(display->screen_bits_per_pixel);
+    }
+    return facts;
+}
+
+}  // namespace vemo::player

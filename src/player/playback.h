@@ -1,0 +1,96 @@
+// What every player program does with the movie library, apart from its
+// window system: the open with the pending settings, one playback step
+// (decode, copy, blit, advance), the window placement arithmetic, the
+// saver's changes to the options, and the display facts of the summary.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "options.h"
+#include "report.h"
+#include "saver.h"
+#include "vemo/container.h"
+#include "vemo/display_buffer.h"
+#include "vemo/movie.h"
+#include "vemo/platform.h"
+
+namespace vemo::player {
+
+// The copy flag that makes the next copy a full one.
+constexpr uint32_t kFullCopy = 0x80000000;
+constexpr uint32_t kClosingImageMs = 2250;
+constexpr uint32_t kStartDelayMs = 500;
+
+// The interlaced scaling modes leave blank lines the window paints black.
+bool IsInterlaced(uint32_t scaling_mode);
+
+// Hands the library the pending open settings of the options and returns
+// the open flags to use with them.
+uint32_t HandOverPendingSettings(const PlayerOptions& options);
+
+// A movie given by name, opened with the pending settings: a plain file, or
+// a file (or the player itself) read from an offset through `embedded`,
+// whose handle stays open until the movie is closed. Null with the text to
+// show in *error.
+struct EmbeddedFile {
+    platform::File file;
+    intptr_t handle = -1;
+    void Close();
+};
+Movie* OpenMovieSource(const MovieSource& source, uint32_t flags, EmbeddedFile* embedded,
+                       std::string* error);
+
+// The saver's changes to the options once its argument is known: a preview
+// into a parent is silent and keeps the display mode; a run stays on top
+// with every control disabled. True when the start waits (the preview delay).
+bool ApplySaverArgument(const SaverArgument& argument, PlayerOptions* options);
+// True when input ends the saver (the run modes and small preview values).
+bool InputEndsSaver(const SaverArgument& argument);
+
+// One coordinate of the window position for a window of the given outer
+// size: -3000 centres it (x rounded down to a multiple of 4); a window
+// larger than the screen starts its client area at the screen edge (frame:
+// the frame's width on that side).
+int32_t PlaceWindowCoordinate(int32_t wanted, int32_t outer, int32_t screen, int32_t frame,
+                              bool horizontal);
+
+// The statistics band: the movie moves down by the band's height, and right
+// by half the widening (a multiple of 4) when the band is wider.
+struct BandLayout {
+    int32_t movie_x = 0, movie_y = 0;
+    int32_t client_width = 0, client_height = 0;
+};
+BandLayout LayOutBand(int32_t shown_width, int32_t shown_height, int32_t sample_width,
+                      int32_t band_height);
+
+// The loop over one movie: what the step did.
+struct StepOutcome {
+    bool finished = false;  // the movie is done (decoding failed or its loops are used up)
+    bool copied = false;    // the display buffer was locked and written
+};
+// One playback step: DecodeFrame, the copy into the locked display buffer
+// (copy_flags loses kFullCopy after a copy), the blit of the changed areas,
+// and the advance (the loop count counts down on the last frame).
+// `inspect` (may be empty) sees the buffer after the copy while it is still
+// locked (null when it could not be locked).
+StepOutcome RunPlaybackStep(Movie* movie, DisplayBuffer* display, uint32_t* copy_flags,
+                            int32_t* loop_count,
+                            const std::function<void(const DisplayBuffer*)>& inspect = {});
+
+// The version-check prompt before a movie given by name: only beside the
+// companion tool, at most once a week. ask shows the question (true: Yes);
+// open_page hands the version page to the browser. False when the program
+// ends now (with exit code 1).
+bool RunVersionCheck(const std::string& executable, const std::function<bool()>& ask,
+                     const std::function<void(const std::string&)>& open_page);
+
+// The window title: the player's name, and while a movie plays its position
+// and length ("m:ss / m:ss"), and, when paused, the frame it stands at.
+std::string PlayerTitle(const MovieInfo& info, bool closing_image, bool paused);
+
+// The display part of the summary report.
+DisplayFacts DisplayFactsOf(const DisplayBuffer* display);
+
+}  // namespace vemo::player

@@ -1,0 +1,16 @@
+// The display and sound back ends the Windows player plays through.
+#pragma once
+
+#include "vemo/display_device.h"
+
+namespace vemo::player {
+
+// The display system for the player's window.
+DisplaySystem* PlayerDisplaySystem();
+
+// Registers the sound back end with the library: the queued back end with
+// /Z, else the looping one. VEMO_SOUND_FILE names a WAV file that receives
+// the played sound instead of a sound device (for tests).
+void UseSoundBackEnd(bool wave_out);
+
+}  // namespace vemo::player
