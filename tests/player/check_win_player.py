@@ -62,6 +62,11 @@ if "wine64" not in wine:
 boxes_as_text = dict(env, VEMO_MESSAGE_BOXES="0")
 
 
+def win(path):
+    """A file name as the player reads it: a Windows path (a "/" starts a switch)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
 def run(args, environment=boxes_as_text, timeout=60):
     return subprocess.run([wine] + args, env=environment, capture_output=True, text=True,
                           timeout=timeout)
@@ -104,7 +109,7 @@ def frames_played(text):
 try:
     if not os.path.isdir(prefix):
         subprocess.run([wine, "wineboot", "-i"], env=env, capture_output=True, timeout=300)
-    movie = os.path.join(conformance, "s06.vem")
+    movie = win(os.path.join(conformance, "s06.vem"))
     r = run([player, "/S", movie])
     if r.returncode != 0 and not r.stdout:
         print("wine cannot start the player:", r.stderr[-400:])
@@ -122,14 +127,14 @@ try:
         bad = os.path.join(tmp, "bad.vem")
         with open(bad, "wb") as f:
             f.write(b"not a movie at all" * 20)
-        r = run([player, bad])
+        r = run([player, win(bad)])
         check("bad file", r.returncode == 1 and "Vemo Error: Not a Vemo file." in r.stdout,
               r.stdout + r.stderr)
         r = run([player, "/S", "/V", movie])
         check("bad switch", r.returncode == 1 and "Vemo Video Player Help:" in r.stdout,
               r.stdout)
         # A real box: found by its title and closed with Enter.
-        p = start([player, os.path.join(tmp, "missing.vem")], env)
+        p = start([player, win(os.path.join(tmp, "missing.vem"))], env)
         boxes = window_ids("^Vemo Error$")
         check("a real error box", boxes, "no window named Vemo Error")
         for b in boxes[:1]:
@@ -142,7 +147,7 @@ try:
 
         # A self-running movie with its options inside; the saver arguments.
         bundle = os.path.join(tmp, "selfplay.exe")
-        b = subprocess.run([bundler, movie, "-o", bundle, "--options", "/S /L2",
+        b = subprocess.run([bundler, os.path.join(conformance, "s06.vem"), "-o", bundle, "--options", "/S /L2",
                             "--player", player], capture_output=True, text=True)
         check("vemo-bundle", b.returncode == 0, b.stderr)
         if b.returncode == 0:
@@ -171,7 +176,7 @@ try:
 
     # Keys: Space pauses (the title names the frame), Enter steps one frame,
     # "." goes to the next movie, Escape ends.
-    p = start([player, "/S", "/F2", "/L0", movie, os.path.join(conformance, "s11.vem")])
+    p = start([player, "/S", "/F2", "/L0", movie, win(os.path.join(conformance, "s11.vem"))])
     wins = window_ids("^Vemo Video Player")
     check("player window", wins, "no player window")
     if wins:
