@@ -28,6 +28,8 @@ if [ "${VEMO_SKIP_WINDOWS:-0}" != 1 ]; then
   cmake --build --preset mingw-i686 -j"$jobs"
   export WINEPREFIX="$PWD/build/wine-prefix" WINEARCH=win32 WINEDEBUG=-all
   [ -d "$WINEPREFIX" ] || wineboot -i >/dev/null 2>&1 || true
+  # Includes display_win32_screen: the display styles under wine on a virtual
+  # X server of its own (tests/display/win32/run_display_check.sh).
   ctest --preset mingw-i686 -j"$jobs"
   wineserver -k 2>/dev/null || true
 fi
