@@ -45,6 +45,8 @@ if [ "${VEMO_SKIP_WINDOWS:-0}" != 1 ]; then
   fi
   echo "== $windows (under wine)"
   [ -d "$WINEPREFIX" ] || "$wine" wineboot -i >/dev/null 2>&1 || true
+  # Includes display_win32_screen: the display styles under wine on a virtual
+  # X server of its own (tests/display/win32/run_display_check.sh).
   ctest --preset "$windows" -j"$jobs"
   wineserver -k 2>/dev/null || true
 fi
