@@ -6,7 +6,8 @@ sent as window messages, /L2, a self-running movie made by vemo-bundle and
 the screen-saver arguments.
 
 usage: check_win_player.py VEMOPLAY.EXE VEMO-BUNDLE CONFORMANCE_DIR WINE_PREFIX
-Exits 77 (skipped) when wine, Xvfb or xdotool is missing or wine cannot
+(WINEPREFIX in the environment wins over WINE_PREFIX; a VEMO-BUNDLE ending in
+.exe runs under wine too.) Exits 77 (skipped) when wine, Xvfb or xdotool is missing or wine cannot
 start the player at all."""
 import os
 import re
@@ -17,6 +18,7 @@ import tempfile
 import time
 
 player, bundler, conformance, prefix = sys.argv[1:5]
+prefix = os.environ.get("WINEPREFIX") or prefix
 SKIP = 77
 failures = []
 
@@ -94,6 +96,16 @@ def title_of(window):
     return r.stdout.strip()
 
 
+def paused_frame(window):
+    """The frame the title names as paused at (it may take a moment to show)."""
+    for _ in range(15):
+        m = re.search(r"paused at frame (\d+)", title_of(window))
+        if m:
+            return m
+        time.sleep(0.2)
+    return None
+
+
 def key(window, name):
     subprocess.run(["xdotool", "windowactivate", "--sync", window], env=env,
                    capture_output=True, timeout=10)
@@ -147,8 +159,12 @@ try:
 
         # A self-running movie with its options inside; the saver arguments.
         bundle = os.path.join(tmp, "selfplay.exe")
-        b = subprocess.run([bundler, os.path.join(conformance, "s06.vem"), "-o", bundle, "--options", "/S /L2",
-                            "--player", player], capture_output=True, text=True)
+        source, options = os.path.join(conformance, "s06.vem"), "/S /L2"
+        bundling = [bundler, source, "-o", bundle, "--options", options, "--player", player]
+        if bundler.endswith(".exe"):
+            bundling = [wine, bundler, win(source), "-o", win(bundle), "--options", options,
+                        "--player", win(player)]
+        b = subprocess.run(bundling, env=env, capture_output=True, text=True)
         check("vemo-bundle", b.returncode == 0, b.stderr)
         if b.returncode == 0:
             r = run([bundle])
@@ -183,11 +199,10 @@ try:
         w = wins[0]
         time.sleep(1.2)
         key(w, "space")
-        time.sleep(0.6)
-        paused = re.search(r"paused at frame (\d+)", title_of(w))
+        paused = paused_frame(w)
         key(w, "Return")
         time.sleep(0.6)
-        stepped = re.search(r"paused at frame (\d+)", title_of(w))
+        stepped = paused_frame(w)
         check("Space pauses", paused, title_of(w))
         if paused and stepped:
             check("Enter steps one frame", int(stepped.group(1)) == int(paused.group(1)) % 8 + 1,

@@ -2,14 +2,14 @@
 
 #include <cstdlib>
 
-#include "gdi_display.h"
+#include "vemo/display_win32.h"
 #include "vemo/movie.h"
 #include "vemo/sound_headless.h"
 
 namespace vemo::player {
 
 DisplaySystem* PlayerDisplaySystem() {
-    return GetGdiDisplaySystem();
+    return GetWin32DisplaySystem();
 }
 
 void UseSoundBackEnd(bool) {
