@@ -58,6 +58,52 @@ Movie* OpenMovieSource(const MovieSource& source, uint32_t flags, EmbeddedFile* 
     return movie;
 }
 
+bool PrepareDisplay(DisplayWindow window, const PlayerOptions& options, const MovieInfo& info,
+                    int32_t screen_width, int32_t screen_height, bool fill, bool keep_if_large,
+                    DisplayBuffer** display, ShownMovie* shown) {
+    OutputSize out = ComputeOutputSize(options, static_cast<int32_t>(info.width),
+                                       static_cast<int32_t>(info.height), info.scaling_mode,
+                                       screen_width, screen_height);
+    if (fill) {
+        out.width = screen_width;
+        out.height = screen_height;
+        out.scaling_flags = kScaleCapabilityMask;
+    }
+    shown->copy_flags = options.copy_flags | kFullCopy;
+    shown->scaling_mode = info.scaling_mode;
+    if (out.scaling_mode != 0) {
+        shown->copy_flags = (shown->copy_flags & ~kCopyScaleMask) |
+                            (static_cast<uint32_t>(out.scaling_mode) << kCopyScaleShift);
+        shown->scaling_mode = static_cast<uint32_t>(out.scaling_mode);
+    }
+    const uint32_t width =
+        static_cast<uint32_t>(out.movie_width > 0 ? out.movie_width : info.width);
+    const uint32_t height =
+        static_cast<uint32_t>(out.movie_height > 0 ? out.movie_height : info.height);
+    DisplayBuffer* current = *display;
+    shown->reopened =
+        !(keep_if_large && current && current->width >= width && current->height >= height);
+    if (shown->reopened) {
+        const uint32_t flags = options.display_flags | out.scaling_flags;
+        DisplayBuffer* fresh = OpenDisplayBuffer(window, width, height, flags);
+        if (!fresh && current) {
+            CloseDisplayBuffer(current);
+            *display = current = nullptr;
+            fresh = OpenDisplayBuffer(window, width, height, flags);
+        }
+        if (!fresh) return false;
+        CloseDisplayBuffer(current);
+        *display = current = fresh;
+        if (out.width > 0 && out.height > 0) {
+            SetDisplayBufferScale(current, static_cast<uint32_t>(out.width),
+                                  static_cast<uint32_t>(out.height));
+        }
+    }
+    shown->width = current->scaled_width ? current->scaled_width : current->width;
+    shown->height = current->scaled_height ? current->scaled_height : current->height;
+    return true;
+}
+
 bool ApplySaverArgument(const SaverArgument& argument, PlayerOptions* options) {
     if (argument.action == SaverAction::kPreview && argument.mode > 3) {
         options->track_id = -1;  // the preview is silent
@@ -161,7 +207,7 @@ std::string PlayerTitle(const MovieInfo& info, bool closing_image, bool paused) 
     };
     uint64_t at = info.current_frame > 0 ? info.current_frame - 1 : 0;
     title += " - " + clock(at) + " / " + clock(info.frames);
-    if (paused) title += " (paused at frame " + std::to_string(info.current_frame) + ")";
+    if (paused) title += " (paused at frame " + std::to_string(info.last_decoded_frame) + ")";
     return title;
 }
 

@@ -42,6 +42,23 @@ struct EmbeddedFile {
 Movie* OpenMovieSource(const MovieSource& source, uint32_t flags, EmbeddedFile* embedded,
                        std::string* error);
 
+// Opens the display buffer for the open movie at the output size of the
+// options on a screen of screen_width x screen_height (fill: the movie fills
+// that size, as a preview fills its parent). keep_if_large keeps *display
+// when it holds the movie (the closing image). The previous buffer stays
+// open until the new one is, unless only closing it lets the new one open.
+// False when no buffer opens (the reason in GetLastDisplayError(); *display
+// is then null).
+struct ShownMovie {
+    uint32_t copy_flags = 0;         // for the copies (kFullCopy set)
+    uint32_t scaling_mode = 0;       // the movie's scaling mode as played
+    uint32_t width = 0, height = 0;  // the size it is shown at
+    bool reopened = false;           // a new buffer was opened
+};
+bool PrepareDisplay(DisplayWindow window, const PlayerOptions& options, const MovieInfo& info,
+                    int32_t screen_width, int32_t screen_height, bool fill, bool keep_if_large,
+                    DisplayBuffer** display, ShownMovie* shown);
+
 // The saver's changes to the options once its argument is known: a preview
 // into a parent is silent and keeps the display mode; a run stays on top
 // with every control disabled. True when the start waits (the preview delay).
@@ -87,7 +104,7 @@ bool RunVersionCheck(const std::string& executable, const std::function<bool()>&
                      const std::function<void(const std::string&)>& open_page);
 
 // The window title: the player's name, and while a movie plays its position
-// and length ("m:ss / m:ss"), and, when paused, the frame it stands at.
+// and length ("m:ss / m:ss"), and, when paused, the frame on the screen.
 std::string PlayerTitle(const MovieInfo& info, bool closing_image, bool paused);
 
 // The display part of the summary report.

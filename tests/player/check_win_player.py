@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Whole-program checks of vemoplay.exe under wine on a private X server:
-playing to the end with the summary, a screenshot of a frame, the error
+playing to the end with the summary, the error
 box (once as text, once as a real box found and closed with xdotool), keys
 sent as window messages, /L2, a self-running movie made by vemo-bundle and
 the screen-saver arguments.
@@ -204,6 +204,7 @@ try:
         time.sleep(0.6)
         stepped = paused_frame(w)
         check("Space pauses", paused, title_of(w))
+
         if paused and stepped:
             check("Enter steps one frame", int(stepped.group(1)) == int(paused.group(1)) % 8 + 1,
                   f"{paused.group(0)} then {stepped.group(0)}")

@@ -336,53 +336,16 @@ bool Player::ShowMovie(bool recentre) {
     if (foreign_window_) {
         SDL_GetWindowSize(window_, &screen_w, &screen_h);
     }
-    OutputSize out = ComputeOutputSize(options_, static_cast<int32_t>(info_.width),
-                                       static_cast<int32_t>(info_.height), info_.scaling_mode,
-                                       screen_w, screen_h);
-    if (foreign_window_) {  // the preview fills its parent
-        out.width = screen_w;
-        out.height = screen_h;
-        out.scaling_flags = kScaleCapabilityMask;
+    ShownMovie shown;
+    if (!PrepareDisplay(window_, options_, info_, screen_w, screen_h, foreign_window_,
+                        closing_image_, &display_, &shown)) {
+        if (!foreign_window_) SDL_HideWindow(window_);
+        boxes_.Show(kErrorTitle, GetLastDisplayError(), SDL_MESSAGEBOX_ERROR, nullptr);
+        return false;
     }
-    copy_flags_ = options_.copy_flags | kFullCopy;
-    movie_scaling_mode_ = info_.scaling_mode;
-    if (out.scaling_mode != 0) {
-        copy_flags_ = (copy_flags_ & ~kCopyScaleMask) |
-                      (static_cast<uint32_t>(out.scaling_mode) << kCopyScaleShift);
-        movie_scaling_mode_ = static_cast<uint32_t>(out.scaling_mode);
-    }
-    uint32_t buffer_w = static_cast<uint32_t>(out.movie_width > 0 ? out.movie_width : info_.width);
-    uint32_t buffer_h =
-        static_cast<uint32_t>(out.movie_height > 0 ? out.movie_height : info_.height);
-    uint32_t display_flags = options_.display_flags | out.scaling_flags;
-
-    bool keep =
-        display_ && closing_image_ && display_->width >= buffer_w && display_->height >= buffer_h;
-    if (!keep) {
-        DisplayBuffer* fresh = OpenDisplayBuffer(window_, buffer_w, buffer_h, display_flags);
-        if (!fresh && display_) {
-            CloseDisplayBuffer(display_);
-            display_ = nullptr;
-            fresh = OpenDisplayBuffer(window_, buffer_w, buffer_h, display_flags);
-        }
-        if (!fresh) {
-            if (!foreign_window_) SDL_HideWindow(window_);
-            boxes_.Show(kErrorTitle, GetLastDisplayError(), SDL_MESSAGEBOX_ERROR, nullptr);
-            return false;
-        }
-        CloseDisplayBuffer(display_);
-        display_ = fresh;
-        if (out.width > 0 && out.height > 0) {
-            SetDisplayBufferScale(display_, static_cast<uint32_t>(out.width),
-                                  static_cast<uint32_t>(out.height));
-        }
-        recentre = true;
-    }
-    if (recentre) {
-        uint32_t shown_w = display_->scaled_width ? display_->scaled_width : display_->width;
-        uint32_t shown_h = display_->scaled_height ? display_->scaled_height : display_->height;
-        PlaceWindow(shown_w, shown_h);
-    }
+    copy_flags_ = shown.copy_flags;
+    movie_scaling_mode_ = shown.scaling_mode;
+    if (recentre || shown.reopened) PlaceWindow(shown.width, shown.height);
     return true;
 }
 

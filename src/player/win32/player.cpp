@@ -256,57 +256,23 @@ bool Player::ShowMovie(bool recentre) {
     if (options_.screen_width > 0) screen_w = options_.screen_width;
     if (options_.screen_height > 0) screen_h = options_.screen_height;
     const bool preview = (::GetWindowLongA(window_, GWL_STYLE) & WS_CHILD) != 0;
-    RECT parent_area{};
-    if (preview) {
-        ::GetClientRect(::GetParent(window_), &parent_area);
-        screen_w = parent_area.right;
-        screen_h = parent_area.bottom;
-    }
-    OutputSize out = ComputeOutputSize(options_, static_cast<int32_t>(info_.width),
-                                       static_cast<int32_t>(info_.height), info_.scaling_mode,
-                                       screen_w, screen_h);
     if (preview) {  // the preview fills its parent
-        out.width = screen_w;
-        out.height = screen_h;
-        out.scaling_flags = kScaleCapabilityMask;
+        RECT area{};
+        ::GetClientRect(::GetParent(window_), &area);
+        screen_w = area.right;
+        screen_h = area.bottom;
     }
-    copy_flags_ = options_.copy_flags | kFullCopy;
-    movie_scaling_mode_ = info_.scaling_mode;
-    if (out.scaling_mode != 0) {
-        copy_flags_ = (copy_flags_ & ~kCopyScaleMask) |
-                      (static_cast<uint32_t>(out.scaling_mode) << kCopyScaleShift);
-        movie_scaling_mode_ = static_cast<uint32_t>(out.scaling_mode);
+    ShownMovie shown;
+    if (!PrepareDisplay(window_, options_, info_, screen_w, screen_h, preview, closing_image_,
+                        &display_, &shown)) {
+        ::ShowWindow(window_, SW_HIDE);
+        boxes_.Show(nullptr, kErrorTitle, GetLastDisplayError(), MB_OK | MB_ICONERROR);
+        return false;
     }
-    uint32_t buffer_w = static_cast<uint32_t>(out.movie_width > 0 ? out.movie_width : info_.width);
-    uint32_t buffer_h =
-        static_cast<uint32_t>(out.movie_height > 0 ? out.movie_height : info_.height);
-    bool keep =
-        display_ && closing_image_ && display_->width >= buffer_w && display_->height >= buffer_h;
-    if (!keep) {
-        uint32_t flags = options_.display_flags | out.scaling_flags;
-        DisplayBuffer* fresh = OpenDisplayBuffer(window_, buffer_w, buffer_h, flags);
-        if (!fresh && display_) {
-            CloseDisplayBuffer(display_);
-            display_ = nullptr;
-            fresh = OpenDisplayBuffer(window_, buffer_w, buffer_h, flags);
-        }
-        if (!fresh) {
-            ::ShowWindow(window_, SW_HIDE);
-            boxes_.Show(nullptr, kErrorTitle, GetLastDisplayError(), MB_OK | MB_ICONERROR);
-            return false;
-        }
-        CloseDisplayBuffer(display_);
-        display_ = fresh;
-        if (out.width > 0 && out.height > 0) {
-            SetDisplayBufferScale(display_, static_cast<uint32_t>(out.width),
-                                  static_cast<uint32_t>(out.height));
-        }
-        recentre = true;
-    }
-    if (recentre) {
-        uint32_t shown_w = display_->scaled_width ? display_->scaled_width : display_->width;
-        uint32_t shown_h = display_->scaled_height ? display_->scaled_height : display_->height;
-        PlaceWindow(static_cast<int32_t>(shown_w), static_cast<int32_t>(shown_h));
+    copy_flags_ = shown.copy_flags;
+    movie_scaling_mode_ = shown.scaling_mode;
+    if (recentre || shown.reopened) {
+        PlaceWindow(static_cast<int32_t>(shown.width), static_cast<int32_t>(shown.height));
     }
     return true;
 }
