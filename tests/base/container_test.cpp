@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "vemo/container_writer.h"
+#include "vemo/movie_reader.h"
 
 namespace vemo {
 namespace {
@@ -20,8 +21,8 @@ std::vector<uint8_t> SmallMovie(char version = 'i', uint32_t frames = 3) {
 }
 
 TEST(Container, WriterAndReaderAgree) {
-    MovieData m;
-    ASSERT_TRUE(m.LoadFromMemory(SmallMovie())) << m.error();
+    MovieReader m;
+    ASSERT_TRUE(m.OpenMemory(SmallMovie())) << m.error();
     const MovieHeader& h = m.header();
     EXPECT_EQ(h.version, 'i');
     EXPECT_EQ(h.frames, 3u);
@@ -40,7 +41,7 @@ TEST(Container, WriterAndReaderAgree) {
     ASSERT_EQ(parts.tracks.size(), 1u);
     EXPECT_EQ(parts.tracks[0].length, 12u);
     EXPECT_EQ(parts.tracks[0].data[0], 1);
-    EXPECT_EQ(parts.video_size, 22u);  // 21 bytes padded to an even packet
+    EXPECT_EQ(parts.video_size, 22u);            // 21 bytes padded to an even packet
     EXPECT_EQ(h.largest_frame, 4u + 12u + 22u);  // frame 2: 22 video bytes, no pad
 }
 
@@ -49,8 +50,8 @@ TEST(Container, FirstPacketOfALongMovieWithOneTrack) {
     MovieWriter w('i', 720, 480, 10000000, 333667, 0);
     w.AddTrack(7680, 0x7000u << 16 | 48000, 0);
     for (int i = 0; i < 1990; ++i) w.AddFrame(i == 0, {{}}, {});
-    MovieData m;
-    ASSERT_TRUE(m.LoadFromMemory(w.Finish())) << m.error();
+    MovieReader m;
+    ASSERT_TRUE(m.OpenMemory(w.Finish())) << m.error();
     EXPECT_EQ(IndexOffset(m.index()[0]), 8020u);
     EXPECT_EQ(WholeFramesPerSecond(10000000, 333667), 30u);
     EXPECT_EQ(TwoFrameTime(10000000, 333667), 66u);
@@ -83,32 +84,32 @@ TEST(Container, DerivedValues) {
 
 TEST(Container, HeaderChecksInOrder) {
     std::vector<uint8_t> movie = SmallMovie();
-    MovieData m;
+    MovieReader m;
     auto bad = movie;
     bad[3] = 'e';
-    EXPECT_FALSE(m.LoadFromMemory(bad));
+    EXPECT_FALSE(m.OpenMemory(bad));
     EXPECT_EQ(m.error(), "Not a Vemo file.");
     bad = movie;
     bad[0] = 'X';
-    EXPECT_FALSE(m.LoadFromMemory(bad));
+    EXPECT_FALSE(m.OpenMemory(bad));
     EXPECT_EQ(m.error(), "Not a Vemo file.");
     // A "VEMi" header with no frames is refused for that, not as "not Vemo".
     bad = movie;
     StoreLe32(&bad[8], 0);
-    EXPECT_FALSE(m.LoadFromMemory(bad));
+    EXPECT_FALSE(m.OpenMemory(bad));
     EXPECT_EQ(m.error(), "The file doesn't contain any compressed frames yet.");
     // Too short for a header at all.
-    EXPECT_FALSE(m.LoadFromMemory(std::vector<uint8_t>(movie.begin(), movie.begin() + 43)));
+    EXPECT_FALSE(m.OpenMemory(std::vector<uint8_t>(movie.begin(), movie.begin() + 43)));
     EXPECT_EQ(m.error(), "Not a Vemo file.");
     // Tables cut short.
-    EXPECT_FALSE(m.LoadFromMemory(std::vector<uint8_t>(movie.begin(), movie.begin() + 60)));
+    EXPECT_FALSE(m.OpenMemory(std::vector<uint8_t>(movie.begin(), movie.begin() + 60)));
     EXPECT_EQ(m.error(), "Error reading Vemo header.");
 }
 
 TEST(Container, UntrustworthyTablesAreCaught) {
     const std::vector<uint8_t> movie = SmallMovie();
     const size_t index_at = 44 + 12;
-    MovieData m;
+    MovieReader m;
     struct Case {
         const char* what;
         size_t at;
@@ -126,7 +127,7 @@ TEST(Container, UntrustworthyTablesAreCaught) {
     for (const Case& c : cases) {
         auto bad = movie;
         StoreLe32(&bad[c.at], c.value);
-        EXPECT_FALSE(m.LoadFromMemory(bad)) << c.what;
+        EXPECT_FALSE(m.OpenMemory(bad)) << c.what;
         EXPECT_EQ(m.error(), "Error reading Vemo header.") << c.what;
         EXPECT_FALSE(m.detail().empty()) << c.what;
     }
@@ -154,8 +155,8 @@ TEST(Container, PacketPartsRunningPastThePacketAreRefused) {
 TEST(Container, MovieWithoutTracks) {
     MovieWriter w('h', 8, 8, 30, 1, 0);
     w.AddFrame(true, {}, {1, 2, 3, 4});
-    MovieData m;
-    ASSERT_TRUE(m.LoadFromMemory(w.Finish())) << m.error();
+    MovieReader m;
+    ASSERT_TRUE(m.OpenMemory(w.Finish())) << m.error();
     EXPECT_EQ(IndexOffset(m.index()[0]), 44u + 8u);
     PacketParts parts;
     ASSERT_TRUE(m.Parts(0, &parts));

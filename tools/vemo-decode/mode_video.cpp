@@ -5,9 +5,8 @@
 #include <vector>
 
 #include "decode_mode.h"
-#include "picture_state.h"
-#include "vemo/container.h"
-#include "vemo/video_decoder.h"
+#include "vemo/frame_decoder.h"
+#include "vemo/movie_reader.h"
 
 namespace {
 
@@ -70,25 +69,23 @@ bool WriteCropped(Output& out, const vemo::PlaneDescriptor* plane, uint32_t widt
 }
 
 int RunVideo(const DecodeArgs& args) {
-    vemo::MovieData movie;
-    if (!movie.Load(args.movie)) {
+    vemo::MovieReader movie;
+    if (!movie.Open(args.movie)) {
         std::fprintf(stderr, "vemo-decode: %s: %s %s\n", args.movie.c_str(), movie.error().c_str(),
                      movie.detail().c_str());
         return 1;
     }
     const vemo::MovieHeader& header = movie.header();
     const bool alpha = (header.flags & vemo::kHeaderAlpha) != 0;
-    uint32_t open_flags = movie.open_flags();
-    if (alpha) open_flags |= vemo::kVideoAlpha;  // always decoded here
+    vemo::FrameDecoder decoder;  // alpha is always decoded here
+    if (!decoder.Open(vemo::DecoderSettingsFor(movie, true))) {
+        std::fprintf(stderr, "vemo-decode: %s: cannot hold a %ux%u picture\n", args.movie.c_str(),
+                     header.width, header.height);
+        return 1;
+    }
+    const uint32_t open_flags = decoder.settings().open_flags;
     const bool gray = (open_flags & vemo::kVideoGrayscale) != 0;
-
-    PictureState picture;
-    if (!picture.Open(header, movie.index(), open_flags, args.movie)) return 1;
-    vemo::FramePlanes* const planes = picture.planes;
-    vemo::BundleBuffers& bundles = picture.bundles;
-    std::vector<uint8_t>& map = picture.map;
-    const uint32_t across = picture.across;
-    const uint32_t down = picture.down;
+    const vemo::FramePlanes* const planes = decoder.planes();
 
     Output planes_out, changes_out, y4m_out;
     int rc = 0;
@@ -104,29 +101,24 @@ int RunVideo(const DecodeArgs& args) {
     }
     uint32_t damaged = 0;
     for (uint32_t i = 0; i < header.frames && rc == 0; ++i) {
-        const uint8_t* packet = nullptr;
-        uint32_t packet_size = 0;
         const uint8_t* video = nullptr;
         uint32_t video_size = 0;
-        if (!movie.Packet(i, &packet, &packet_size) ||
-            !vemo::FindVideoPart(packet, packet_size, header.audio_tracks, &video, &video_size)) {
+        if (!movie.VideoPart(i, &video, &video_size)) {
             std::fprintf(stderr, "vemo-decode: %s: frame %u cannot be read\n", args.movie.c_str(),
                          i + 1);
             rc = 1;
             break;
         }
-        std::fill(map.begin(), map.end(), 0);
-        vemo::VideoReport report;
-        const uint32_t unchanged = vemo::DecodeFrameVideo(
-            planes, map.data(), across, video, video_size, vemo::IsKeyFrame(movie.index()[i]),
-            bundles, open_flags, header.flags, &report);
-        if (report.faults) ++damaged;
-        const vemo::PlaneDescriptor* buffer = planes->buffer[planes->current];
+        const uint32_t unchanged =
+            decoder.DecodeVideoPart(video, video_size, vemo::IsKeyFrame(movie.index()[i]));
+        if (decoder.report().faults) ++damaged;
+        const vemo::PlaneDescriptor* buffer = decoder.current();
         if (changes_out) {
             uint8_t count[4];
             vemo::StoreLe32(count, unchanged);
             if (!changes_out.Write(count, 4) ||
-                !changes_out.Write(map.data(), static_cast<size_t>(across) * down))
+                !changes_out.Write(decoder.change_map(),
+                                   static_cast<size_t>(decoder.map_stride()) * decoder.map_rows()))
                 rc = 1;
         }
         if (planes_out) {
