@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
+#include "test_util.h"
 #include "vemo/container_writer.h"
 #include "vemo/movie_reader.h"
 
@@ -162,6 +164,76 @@ TEST(Container, MovieWithoutTracks) {
     ASSERT_TRUE(m.Parts(0, &parts));
     EXPECT_EQ(parts.video_size, 4u);
     EXPECT_EQ(m.open_flags(), 0x8000u);
+}
+
+// Packet i of a reader as bytes (empty when it cannot be read).
+std::vector<uint8_t> PacketBytes(MovieReader& m, uint32_t i) {
+    const uint8_t* data;
+    uint32_t size;
+    if (!m.Packet(i, &data, &size)) return {};
+    return std::vector<uint8_t>(data, data + size);
+}
+
+TEST(MovieReader, FileMemoryAndEmbeddedMoviesReadAlike) {
+    const std::vector<uint8_t> movie = SmallMovie();
+    // The movie behind 37 bytes of something else, with 5 more after it.
+    std::vector<uint8_t> wrapped(37 + movie.size() + 5, 0xEE);
+    std::copy(movie.begin(), movie.end(), wrapped.begin() + 37);
+    const std::string alone = test::TempPath("reader-alone.vem"),
+                      inside = test::TempPath("reader-inside.bin");
+    ASSERT_TRUE(test::WriteWholeFile(alone, movie));
+    ASSERT_TRUE(test::WriteWholeFile(inside, wrapped));
+    MovieReader memory, file, embedded;
+    ASSERT_TRUE(memory.OpenMemory(movie)) << memory.message();
+    ASSERT_TRUE(file.Open(alone)) << file.message();
+    ASSERT_TRUE(embedded.Open(inside + "|37")) << embedded.message();
+    for (MovieReader* m : {&file, &embedded}) {
+        EXPECT_EQ(m->tracks().id[0], 7u);
+        for (uint32_t i = 0; i < 3; ++i) {
+            const std::vector<uint8_t> want = PacketBytes(memory, i);
+            ASSERT_FALSE(want.empty());
+            EXPECT_EQ(PacketBytes(*m, i), want) << "frame " << i;
+        }
+        EXPECT_TRUE(PacketBytes(*m, 3).empty());  // no fourth frame
+    }
+    // One byte off in either direction is no movie.
+    MovieReader m;
+    EXPECT_FALSE(m.Open(inside + "|36"));
+    EXPECT_EQ(m.error(), "Not a Vemo file.");
+    EXPECT_FALSE(m.Open(inside + "|38"));
+    EXPECT_EQ(m.error(), "Not a Vemo file.");
+}
+
+TEST(MovieReader, TruncatedFilesAndBadOffsets) {
+    const std::vector<uint8_t> movie = SmallMovie();
+    const std::string path = test::TempPath("reader-cut.vem");
+    MovieReader m;
+    // Cut inside the index: refused. Cut inside the last packet: the earlier
+    // frames read, the last one does not.
+    ASSERT_TRUE(
+        test::WriteWholeFile(path, std::vector<uint8_t>(movie.begin(), movie.begin() + 71)));
+    EXPECT_FALSE(m.Open(path));
+    EXPECT_EQ(m.error(), "Error reading Vemo header.");
+    EXPECT_FALSE(m.detail().empty());
+    ASSERT_TRUE(
+        test::WriteWholeFile(path, std::vector<uint8_t>(movie.begin(), movie.begin() + 72)));
+    ASSERT_TRUE(m.Open(path)) << m.message();
+    ASSERT_TRUE(test::WriteWholeFile(path, std::vector<uint8_t>(movie.begin(), movie.end() - 1)));
+    ASSERT_TRUE(m.Open(path)) << m.message();
+    EXPECT_FALSE(PacketBytes(m, 1).empty());
+    EXPECT_TRUE(PacketBytes(m, 2).empty());
+    ASSERT_TRUE(m.OpenMemory(std::vector<uint8_t>(movie.begin(), movie.end() - 1)));
+    EXPECT_FALSE(PacketBytes(m, 1).empty());
+    EXPECT_TRUE(PacketBytes(m, 2).empty());
+    // Offsets that are no number, past the file, and a file that is not there.
+    for (const char* bad : {"|", "|x1", "|-4", "|1234567890123456"}) {
+        EXPECT_FALSE(m.Open(path + bad)) << bad;
+        EXPECT_NE(m.error().find("Bad byte offset"), std::string::npos) << bad;
+    }
+    EXPECT_FALSE(m.Open(path + "|100000"));
+    EXPECT_EQ(m.error(), "Not a Vemo file.");
+    EXPECT_FALSE(m.Open(test::TempPath("reader-missing.vem")));
+    EXPECT_EQ(m.error(), "Error opening file.");
 }
 
 }  // namespace
