@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "decode_mode.h"
-#include "vemo/platform.h"
-#include "vemo/container.h"
 #include "vemo/movie.h"
+#include "vemo/movie_reader.h"
+#include "vemo/platform.h"
 #include "vemo/sound_headless.h"
 #include "vemo/surface_format.h"
 #include "vemo/timer.h"
@@ -78,8 +78,8 @@ int RunSimulate(const DecodeArgs& args) {
     }
 
     // Every track of the movie is played, in table order.
-    vemo::MovieData data;
-    if (!data.Load(args.movie)) {
+    vemo::MovieReader data;
+    if (!data.Open(args.movie)) {
         std::fprintf(stderr, "vemo-decode: %s: %s%s%s\n", args.movie.c_str(), data.error().c_str(),
                      data.detail().empty() ? "" : " ", data.detail().c_str());
         return 1;
@@ -192,4 +192,3 @@ const vemo::tool::DecodeMode kSimulateMode = {
 VEMO_DECODE_MODE(kSimulateMode);
 
 }  // namespace
-
