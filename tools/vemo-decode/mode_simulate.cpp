@@ -13,6 +13,11 @@
 #include "vemo/surface_format.h"
 #include "vemo/timer.h"
 
+#ifdef _WIN32
+#include "sound_dsound.h"
+#include "sound_waveout.h"
+#endif
+
 namespace {
 
 using vemo::tool::DecodeArgs;
@@ -57,7 +62,11 @@ uint32_t RingBytes(const vemo::Movie* movie) {
     return total;
 }
 
+#ifdef _WIN32
+constexpr const char* kSoundChoices = "null, file:OUT.wav, dsound or waveout";
+#else
 constexpr const char* kSoundChoices = "null or file:OUT.wav";
+#endif
 
 int RunSimulate(const DecodeArgs& args) {
     unsigned long long loops = 1;
@@ -69,6 +78,10 @@ int RunSimulate(const DecodeArgs& args) {
     const std::string sound = args.get("--sound", "null");
     std::string wav;
     vemo::SoundSystemGetter device = nullptr;
+#ifdef _WIN32
+    if (sound == "dsound") device = vemo::GetDirectSoundOpener;
+    if (sound == "waveout") device = vemo::GetWaveOutOpener;
+#endif
     if (sound.rfind("file:", 0) == 0) {
         wav = sound.substr(5);
         if (wav.empty()) {
@@ -195,7 +208,8 @@ const vemo::tool::DecodeMode kSimulateMode = {
     {{"--simulate", false, true, "play the movie through the stream core and print its summary"},
      {"--loops", true, false, "with --simulate: play the movie N times (default 1)"},
      {"--fast", false, false, "with --simulate: as fast as possible instead of at the frame rate"},
-     {"--sound", true, false, "with --simulate: null (default) or file:OUT.wav"},
+     {"--sound", true, false,
+      "with --simulate: null (default), file:OUT.wav, or on Windows dsound or waveout"},
      {"--json", false, false, "with --simulate: print the summary as one JSON object"}},
     RunSimulate};
 VEMO_DECODE_MODE(kSimulateMode);
