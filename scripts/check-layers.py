@@ -44,6 +44,8 @@ PUBLIC = {
 BACK_END = {
     "display_sdl.h": "display",
     "sound_sdl.h": "sound",
+    "sound_waveout.h": "sound",
+    "sound_dsound.h": "sound",
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)

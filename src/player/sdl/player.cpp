@@ -9,20 +9,20 @@
 #include <string>
 #include <vector>
 
-#include "vemo/platform.h"
 #include "closing_image.h"
 #include "command_line.h"
+#include "display_sdl.h"
 #include "options.h"
 #include "report.h"
 #include "saver.h"
+#include "sound_sdl.h"
 #include "text_band.h"
 #include "vemo/container.h"
 #include "vemo/display_buffer.h"
-#include "display_sdl.h"
 #include "vemo/movie.h"
 #include "vemo/movie_seek.h"
+#include "vemo/platform.h"
 #include "vemo/sound_driver.h"
-#include "sound_sdl.h"
 #include "vemo/timer.h"
 
 namespace vemo::player {
@@ -35,9 +35,8 @@ constexpr uint32_t kStartDelayMs = 500;
 
 // Sets every played track's volume (0-65536, linear; 65536 is full).
 void SetMovieVolume(Movie* movie, uint32_t volume) {
-    for (uint32_t i = 0; SoundDriver* driver = MovieSoundDriver(movie, i); ++i) {
-        driver->SetSoundVolume(volume);
-    }
+    for (uint32_t i = 0; SoundTrack* track = MovieSoundTrack(movie, i); ++i)
+        track->back_end->volume(track->device, volume);
 }
 
 DisplayScreen GetDisplayScreen(SDL_Window* window) {
