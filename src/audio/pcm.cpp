@@ -9,8 +9,7 @@ namespace vemo::audio {
 int16_t ConvertSample(float value, float scale) {
     const float y = value * scale;
     if (y >= 32767.0f) return 32767;
-    if (y <= -32768.0f) return -32768;
-    if (std::isnan(y)) return 0;
+    if (!(y > -32768.0f)) return -32768;  // also a value that is not a number
     // The default rounding mode rounds halves to even.
     return static_cast<int16_t>(std::lrint(y));
 }

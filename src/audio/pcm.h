@@ -6,7 +6,7 @@
 namespace vemo::audio {
 
 // out[i] = clamp(round_half_even(in[i] * scale)), i < count; a value that is
-// not a number gives 0.
+// not a number gives -32768.
 void ConvertMonoPlain(const float* in, uint32_t count, float scale, int16_t* out);
 // out[2i] from left[i], out[2i + 1] from right[i], i < count.
 void ConvertStereoPlain(const float* left, const float* right, uint32_t count, float scale,

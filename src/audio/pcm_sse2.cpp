@@ -1,7 +1,7 @@
 // SSE2 float-to-PCM over whole groups of 8 values: the conversion rounds
 // halves to even under the default rounding mode, the pack saturates as the
-// plain version clamps, and values that are not numbers become 0 first as in
-// the plain version.
+// plain version clamps, and a value that is not a number leaves the clamp as
+// -32768, as in the plain version.
 #include "audio/pcm.h"
 #include "vemo/cpu.h"
 
@@ -19,7 +19,6 @@ inline __m128i Round4(const float* in, __m128 scale) {
     const __m128 lo = _mm_set1_ps(-32768.0f);
     const __m128 hi = _mm_set1_ps(32767.0f);
     __m128 y = _mm_mul_ps(_mm_loadu_ps(in), scale);
-    y = _mm_and_ps(y, _mm_cmpord_ps(y, y));
     y = _mm_min_ps(_mm_max_ps(y, lo), hi);
     return _mm_cvtps_epi32(y);
 }

@@ -62,7 +62,7 @@ TEST(AudioPcmTable, AnyCountMatchesPlainAtEveryLevel) {
             }
         }
     }
-    EXPECT_EQ(ConvertSample(std::numeric_limits<float>::quiet_NaN(), 1.0f), 0);
+    EXPECT_EQ(ConvertSample(std::numeric_limits<float>::quiet_NaN(), 1.0f), -32768);
 }
 
 }  // namespace
