@@ -4,8 +4,8 @@
 //
 // Every kernel area (video transform, pixel packing, PCM conversion) keeps a
 // table of kernel pointers filled with the plain versions first and then
-// overwritten rung by rung for each instruction set CpuFlags() allows; the
-// table is rebuilt on its next use after SetCpuMask().
+// overwritten rung by rung for each instruction set CpuFlags() allows
+// (CpuKernelTable); the table is rebuilt on its next use after SetCpuMask().
 #pragma once
 
 #include <atomic>
@@ -45,7 +45,7 @@ uint32_t CpuFlags();
 // decode running at the same time may finish with either table.
 void SetCpuMask(uint32_t mask);
 uint32_t CpuMask();
-// Counts SetCpuMask calls; the kernel tables compare it with their own.
+// Counts SetCpuMask calls.
 uint32_t CpuMaskGeneration();
 
 // Reads a VEMO_CPU value: "c" (plain kernels), "sse2", "avx2" (that level at
@@ -55,33 +55,53 @@ uint32_t CpuMaskGeneration();
 // VEMO_CPU once, before its first kernel lookup or SetCpuMask call.
 bool ParseCpuMask(const char* text, uint32_t* mask);
 
+// Kernel tables register a reset with the mask on their first build;
+// SetCpuMask calls every reset, so that each table is rebuilt on its next use.
+using CpuTableReset = void (*)(void* table);
+void RegisterCpuKernelTable(CpuTableReset reset, void* table);
+
 // A kernel table of one area: Fill(table, CpuFlags()) runs on the first use
-// and again on the first use after each SetCpuMask. Lookups cost two atomic
-// loads; rebuilds write the other of two slots and then switch to it.
+// and again on the first use after each SetCpuMask. A lookup is one atomic
+// load; a rebuild writes the other of two slots and then switches to it.
 template <class Table, void (*Fill)(Table&, uint32_t)>
 class CpuKernelTable {
   public:
     const Table& Get() {
-        const uint32_t generation = CpuMaskGeneration();
-        if (generation != built_.load(std::memory_order_acquire)) Rebuild(generation);
-        return slots_[current_.load(std::memory_order_acquire)];
+        const Table* table = active_.load(std::memory_order_acquire);
+        return table ? *table : Rebuild();
     }
 
   private:
-    void Rebuild(uint32_t generation) {
+    static void Reset(void* self) {
+        static_cast<CpuKernelTable*>(self)->active_.store(nullptr, std::memory_order_release);
+    }
+
+    const Table& Rebuild() {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (generation == built_.load(std::memory_order_relaxed)) return;
-        const int next = 1 - current_.load(std::memory_order_relaxed);
-        slots_[next] = Table{};
-        Fill(slots_[next], CpuFlags());
-        current_.store(next, std::memory_order_release);
-        built_.store(generation, std::memory_order_release);
+        if (!registered_) {
+            RegisterCpuKernelTable(&Reset, this);
+            registered_ = true;
+        }
+        for (;;) {
+            if (const Table* table = active_.load(std::memory_order_acquire)) return *table;
+            const uint32_t generation = CpuMaskGeneration();
+            Table& next = slots_[next_];
+            next_ ^= 1;
+            next = Table{};
+            Fill(next, CpuFlags());
+            active_.store(&next, std::memory_order_release);
+            // A mask set while filling may have reset the table before it
+            // was published: build again.
+            if (generation == CpuMaskGeneration()) return next;
+            active_.store(nullptr, std::memory_order_release);
+        }
     }
 
     std::mutex mutex_;
     Table slots_[2]{};
-    std::atomic<int> current_{0};
-    std::atomic<uint32_t> built_{~0u};  // no generation yet
+    int next_ = 0;
+    bool registered_ = false;
+    std::atomic<const Table*> active_{nullptr};
 };
 
 }  // namespace vemo

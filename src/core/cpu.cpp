@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <utility>
+#include <vector>
 
 #if defined(__i386__) || defined(__x86_64__)
 #include <cpuid.h>
@@ -48,6 +50,15 @@ std::atomic<uint32_t> g_mask{kCpuMaskAll};
 std::atomic<uint32_t> g_generation{0};
 std::once_flag g_environment_read;
 
+struct TableRegistry {
+    std::mutex mutex;
+    std::vector<std::pair<CpuTableReset, void*>> tables;
+};
+TableRegistry& Registry() {
+    static TableRegistry registry;
+    return registry;
+}
+
 void ReadEnvironment() {
     std::call_once(g_environment_read, [] {
         uint32_t mask;
@@ -86,6 +97,15 @@ void SetCpuMask(uint32_t mask) {
     ReadEnvironment();  // a later first lookup must not replace this mask
     g_mask.store(mask | kCpuDetected);
     g_generation.fetch_add(1);
+    TableRegistry& registry = Registry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    for (const auto& [reset, table] : registry.tables) reset(table);
+}
+
+void RegisterCpuKernelTable(CpuTableReset reset, void* table) {
+    TableRegistry& registry = Registry();
+    std::lock_guard<std::mutex> lock(registry.mutex);
+    registry.tables.emplace_back(reset, table);
 }
 
 uint32_t CpuMaskGeneration() {

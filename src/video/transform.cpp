@@ -132,9 +132,10 @@ void IdctPutDoubled(const int16_t coefficients[64], const uint32_t quant[64], ui
 
 void IdctAdd(const int16_t coefficients[64], const uint32_t quant[64], const uint8_t* src,
              uint8_t* dst, uint32_t stride) {
+    const VideoKernels& kernels = ActiveVideoKernels();
     uint8_t out[64];
-    InverseTransform(coefficients, quant, out);
-    ActiveVideoKernels().add_block(out, src, dst, stride);
+    kernels.inverse_transform(coefficients, quant, out);
+    kernels.add_block(out, src, dst, stride);
 }
 
 void AddResidue(const uint8_t residue[64], const uint8_t* src, uint8_t* dst, uint32_t stride) {
