@@ -1,5 +1,6 @@
 // Picture decoding speed on the largest conformance movie, next to a plain
-// copy of the same planes (the least any decoder has to write).
+// copy of the same planes (the least any decoder has to write). VEMO_CPU=c,
+// sse2 or avx2 runs everything at that CPU mask level.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
