@@ -26,9 +26,9 @@ FLOORS = {
 PUBLIC = {
     "platform.h": "platform",
     "memory.h": "base", "cpu.h": "base", "timer.h": "base", "container.h": "base",
-    "container_writer.h": "base", "changed_rects.h": "base", "frame_planes.h": "base",
-    "surface_format.h": "base",
-    "video_decoder.h": "video", "video_tables.h": "video",
+    "movie_reader.h": "base", "container_writer.h": "base", "changed_rects.h": "base",
+    "frame_planes.h": "base", "surface_format.h": "base",
+    "video_decoder.h": "video", "frame_decoder.h": "video", "video_tables.h": "video",
     "audio_decoder.h": "audio", "audio_writer.h": "audio",
     "movie_io.h": "input", "service_thread.h": "input",
     "sound_driver.h": "sound", "sound_headless.h": "sound",
@@ -44,6 +44,8 @@ PUBLIC = {
 BACK_END = {
     "display_sdl.h": "display",
     "sound_sdl.h": "sound",
+    "sound_waveout.h": "sound",
+    "sound_dsound.h": "sound",
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)

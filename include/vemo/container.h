@@ -18,7 +18,7 @@ constexpr uint32_t kHeaderScalingMask = 0x70000000;
 constexpr int kHeaderScalingShift = 28;
 
 // Bits the version letter adds to the open flags.
-constexpr uint32_t kOpenOldVersion = 0x8000;  // versions before "i"
+constexpr uint32_t kOpenOldVersion = 0x8000;   // versions before "i"
 constexpr uint32_t kOpenSwapChroma = 0x10000;  // versions "f" and "g"
 
 // Track flags (high half of a track's format word).
@@ -45,9 +45,9 @@ struct MovieHeader {
 enum class HeaderStatus { kOk, kNotVemo, kNoFrames };
 
 // The stream core's error texts.
-extern const char kErrorOpeningFile[];   // "Error opening file."
-extern const char kErrorNotVemo[];       // "Not a Vemo file."
-extern const char kErrorNoFrames[];      // "The file doesn't contain any compressed frames yet."
+extern const char kErrorOpeningFile[];    // "Error opening file."
+extern const char kErrorNotVemo[];        // "Not a Vemo file."
+extern const char kErrorNoFrames[];       // "The file doesn't contain any compressed frames yet."
 extern const char kErrorReadingHeader[];  // "Error reading Vemo header."
 extern const char kErrorOutOfMemory[];    // "Out of memory."
 
@@ -70,16 +70,28 @@ struct TrackTable {
     const uint32_t* id = nullptr;
     uint32_t count = 0;
 };
-inline uint32_t TrackRate(uint32_t format) { return format & 0xFFFF; }
-inline uint32_t TrackFlags(uint32_t format) { return format >> 16; }
-inline uint32_t TrackChannels(uint32_t format) { return (format & (kTrackStereo << 16)) ? 2 : 1; }
-inline uint32_t TrackBits(uint32_t format) { return (format & (kTrack16Bit << 16)) ? 16 : 8; }
+inline uint32_t TrackRate(uint32_t format) {
+    return format & 0xFFFF;
+}
+inline uint32_t TrackFlags(uint32_t format) {
+    return format >> 16;
+}
+inline uint32_t TrackChannels(uint32_t format) {
+    return (format & (kTrackStereo << 16)) ? 2 : 1;
+}
+inline uint32_t TrackBits(uint32_t format) {
+    return (format & (kTrack16Bit << 16)) ? 16 : 8;
+}
 // 0: never played, 1: DCT variant, 2: real-DFT variant.
 int TrackVariant(uint32_t format);
 
 // Values derived once from the header and the index.
-inline uint32_t BlocksAcross(uint32_t width) { return (width + 15) / 16; }
-inline uint32_t BlocksDown(uint32_t height) { return (height + 15) / 16; }
+inline uint32_t BlocksAcross(uint32_t width) {
+    return (width + 15) / 16;
+}
+inline uint32_t BlocksDown(uint32_t height) {
+    return (height + 15) / 16;
+}
 uint32_t WholeFramesPerSecond(uint32_t rate_num, uint32_t rate_den);
 uint32_t TwoFrameTime(uint32_t rate_num, uint32_t rate_den);
 struct PeakRate {
@@ -89,13 +101,20 @@ struct PeakRate {
 // index holds frames + 1 raw entries (bit 0 included).
 PeakRate PeakDataRate(const uint32_t* index, uint32_t frames, uint32_t whole_fps);
 bool AllKeyFrames(const uint32_t* index, uint32_t frames);
-inline uint32_t IndexOffset(uint32_t entry) { return entry & ~1u; }
-inline bool IsKeyFrame(uint32_t entry) { return (entry & 1) != 0; }
+inline uint32_t IndexOffset(uint32_t entry) {
+    return entry & ~1u;
+}
+inline bool IsKeyFrame(uint32_t entry) {
+    return (entry & 1) != 0;
+}
 
-// Checks what the reader would otherwise trust: the index must rise, stay
-// inside the movie (size + 8) and start behind the tables; the picture size
-// and track count must be sane. Returns null when all is well, else a short
+// Checks what a reader would otherwise trust in the header alone: picture
+// size, track count, frames within the index, a non-zero rate denominator,
+// tables inside the movie (size + 8). Null when all is well, else a short
 // description of the first problem (reported as kErrorReadingHeader).
+const char* CheckMovieHeader(const MovieHeader& header);
+// CheckMovieHeader, then the index: it must rise, stay inside the movie and
+// start behind the tables.
 const char* CheckMovieTables(const MovieHeader& header, const uint32_t* index);
 
 // The parts of one frame packet.
@@ -125,37 +144,5 @@ inline void StoreLe32(uint8_t* p, uint32_t v) {
     p[2] = static_cast<uint8_t>(v >> 16);
     p[3] = static_cast<uint8_t>(v >> 24);
 }
-
-// A whole movie held in memory, checked, for tools and tests. Movies in
-// larger files are read from a byte offset ("name|offset").
-class MovieData {
-public:
-    // Loads the movie; false with error() set on failure (the stream core's
-    // texts where one applies).
-    bool Load(const std::string& name_or_name_offset);
-    bool LoadFromMemory(std::vector<uint8_t> bytes);
-    const std::string& error() const { return error_; }
-    // What exactly was wrong, when the error text alone does not say.
-    const std::string& detail() const { return detail_; }
-
-    const MovieHeader& header() const { return header_; }
-    const TrackTable& tracks() const { return tracks_; }
-    const uint32_t* index() const { return index_; }
-    const std::vector<uint8_t>& bytes() const { return bytes_; }
-    uint32_t open_flags() const;  // the version bits plus the header's grayscale bit
-    // Frame i (0-based); false when the packet lies outside the loaded bytes.
-    bool Packet(uint32_t i, const uint8_t** data, uint32_t* size) const;
-    bool Parts(uint32_t i, PacketParts* parts) const;
-
-private:
-    bool Parse();
-    std::vector<uint8_t> bytes_;
-    MovieHeader header_{};
-    TrackTable tracks_{};
-    std::vector<uint32_t> words_;  // track arrays then index, host order
-    const uint32_t* index_ = nullptr;
-    std::string error_;
-    std::string detail_;
-};
 
 }  // namespace vemo

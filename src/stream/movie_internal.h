@@ -93,9 +93,9 @@ struct Movie {
     bool copy_in_progress = false;
 
     // ---- sound
-    uint32_t requested_tracks = 0;  // room in the arrays below
-    uint32_t* played = nullptr;     // track-table indexes, in pending-list order
-    SoundDriver** drivers = nullptr;
+    uint32_t requested_tracks = 0;        // room in the arrays below
+    uint32_t* played = nullptr;           // track-table indexes, in pending-list order
+    SoundTrack** sound_tracks = nullptr;  // the played tracks, in played order
     uint32_t played_count = 0;
     bool sound_on = false;
     platform::Mutex* own_sound_lock = nullptr;  // when no sound-service client lock exists

@@ -6,8 +6,9 @@
 #include <vector>
 
 #include "movie_internal.h"
-#include "vemo/platform.h"
+#include "sound_track.h"
 #include "vemo/memory.h"
+#include "vemo/platform.h"
 #include "vemo/timer.h"
 
 namespace vemo {
@@ -43,21 +44,12 @@ PendingSettings& Pending() {
 // ---- sound system
 struct SoundSystem {
     SoundSystemGetter getter = nullptr;
-    SoundOpener opener = nullptr;
+    const SoundBackEnd* back_end = nullptr;
 };
 SoundSystem& Sound() {
     static SoundSystem system;
     return system;
 }
-
-class RingSink : public AudioSink {
-  public:
-    explicit RingSink(SoundRing* ring) : ring_(ring) {}
-    void AppendAudio(const uint8_t* bytes, uint32_t count) override { ring_->Append(bytes, count); }
-
-  private:
-    SoundRing* ring_;
-};
 
 uint32_t ReaderTrackedFlags(uint32_t caller_flags, const MovieHeader& h) {
     uint32_t flags = caller_flags | (h.flags & kHeaderGrayscale);
@@ -90,13 +82,8 @@ bool ReadWords(MovieIO* io, uint32_t* words, uint32_t count) {
 void FreeMovie(Movie* m) {
     if (!m) return;
     for (uint32_t i = 0; i < m->played_count; ++i) {
-        SoundDriver* d = m->drivers[i];
-        if (!d) continue;
-        d->CloseSound();
-        CloseAudioDecoder(static_cast<AudioDecoder*>(d->decoder));
-        d->decoder = nullptr;
-        delete d;
-        m->drivers[i] = nullptr;
+        ClosePlayedTrack(m->sound_tracks[i]);
+        m->sound_tracks[i] = nullptr;
     }
     m->played_count = 0;
     if (m->io) m->io->CloseInput();
@@ -124,17 +111,16 @@ void OpenTracks(Movie* m, const std::vector<uint32_t>& ids) {
                 break;
             }
     }
-    const SoundOpener opener = Sound().opener;
-    SoundMovieInfo info;
-    info.frames = m->frames;
-    info.rate_numerator = m->header_rate_num;
-    info.rate_denominator = m->header_rate_den;
+    const SoundBackEnd* back_end = Sound().back_end;
+    PlayedTrackSetup setup;
+    setup.open_flags = m->open_flags;
+    setup.movie.frames = m->frames;
+    setup.movie.rate_numerator = m->header_rate_num;
+    setup.movie.rate_denominator = m->header_rate_den;
     uint32_t kept = 0;
     for (uint32_t k = 0; k < selected; ++k) {
         const uint32_t t = m->played[k];
         const uint32_t format = m->track_format[t];
-        const int variant = TrackVariant(format);
-        if (!variant || !opener) continue;
         const uint32_t rate = TrackRate(format);
         uint32_t play_rate = rate;
         if ((m->open_flags & kOpenUseFrameRate) && m->rate_num && m->rate_den &&
@@ -144,36 +130,14 @@ void OpenTracks(Movie* m, const std::vector<uint32_t>& ids) {
             const uint64_t r = (num + den / 2) / den;
             play_rate = r > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(r);
         }
-        const uint32_t bits = TrackBits(format);
-        const uint32_t channels = TrackChannels(format);
-        std::unique_ptr<SoundDriver> driver =
-            opener(play_rate, bits, channels, m->open_flags, info);
-        if (!driver) continue;
-        if (!driver->alignment_mask) driver->alignment_mask = 0xFFFFFFFFu;
-        // The ring holds one frame's sound on top of what the service leaves
-        // behind (up to one chunk), so that a frame never pushes out sound
-        // that was not played yet.
-        uint32_t ring_size = AudioRingSize(format, m->track_buffer_size[t]);
-        const uint64_t with_chunk =
-            ring_size ? ring_size + ((uint64_t{driver->chunk_bytes} + 255) & ~uint64_t{255}) : 0;
-        ring_size = with_chunk > 0x7FFFFF00u ? 0 : static_cast<uint32_t>(with_chunk);
-        AudioDecoder* decoder =
-            ring_size ? OpenAudioDecoder(rate, channels, variant == 1) : nullptr;
-        if (!decoder || !driver->ring.Allocate(ring_size)) {
-            CloseAudioDecoder(decoder);
-            driver->CloseSound();
-            continue;
-        }
-        driver->decoder = decoder;
-        driver->eight_bit_output = bits == 8 ? 1 : 0;
-        driver->end_of_sound_frame =
-            EndOfSoundFrame(m->frames, m->header_rate_num, m->header_rate_den);
-        driver->silence_prime_size =
-            SilencePrimeSize(rate, channels, driver->output_latency, ring_size);
-        if (!driver->clock_ratio) driver->clock_ratio = 0x10000;
-        m->total_memory += ring_size;
+        setup.format = format;
+        setup.buffer_size = m->track_buffer_size[t];
+        setup.play_rate = play_rate;
+        SoundTrack* track = OpenPlayedTrack(back_end, setup);
+        if (!track) continue;
+        m->total_memory += track->ring.size();
         m->played[kept] = t;
-        m->drivers[kept] = driver.release();
+        m->sound_tracks[kept] = track;
         ++kept;
     }
     m->played_count = kept;
@@ -209,8 +173,8 @@ int SetSoundSystem(SoundSystemGetter getter, void* argument) {
     SoundSystem& s = Sound();
     if (getter != s.getter && OpenSoundDriverCount() != 0) return 0;
     s.getter = getter;
-    if (SoundOpener opener = getter(argument)) s.opener = opener;
-    return s.opener ? 1 : 0;
+    if (const SoundBackEnd* back_end = getter(argument)) s.back_end = back_end;
+    return s.back_end ? 1 : 0;
 }
 
 void MovieSoundService(ServiceClient* client, uint32_t sweep) {
@@ -306,14 +270,14 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
     BlockPool pool;
     uint8_t* change_map = nullptr;
     uint32_t* rings[kTimingRings] = {};
-    SoundDriver** drivers = nullptr;
+    SoundTrack** sound_tracks = nullptr;
     uint32_t* played = nullptr;
     uint32_t* track_arrays = nullptr;
     uint32_t* index_words = nullptr;
     BundleBuffers bundles;
     pool.Request(&change_map, block_count + 16);
     for (auto& ring : rings) pool.Request(&ring, whole_fps * 4u);
-    pool.Request(&drivers, room * sizeof(SoundDriver*));
+    pool.Request(&sound_tracks, room * sizeof(SoundTrack*));
     pool.Request(&played, room * 4u);
     if (!(open_flags & kOpenNoVideo)) RequestBundleBuffers(&pool, width, &bundles);
     if (!memory) {
@@ -336,9 +300,9 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
         m->rings[i] = rings[i];
         std::memset(rings[i], 0, whole_fps * 4u);
     }
-    m->drivers = drivers;
+    m->sound_tracks = sound_tracks;
     m->played = played;
-    std::memset(drivers, 0, room * sizeof(SoundDriver*));
+    std::memset(sound_tracks, 0, room * sizeof(SoundTrack*));
     m->requested_tracks = requested;
     m->bundles = bundles;
     m->width = width;
@@ -498,7 +462,7 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
     OpenTracks(m, ids);
 
     // Threads.
-    if (m->played_count && m->drivers[0]->self_serviced == 0) {
+    if (m->played_count && m->sound_tracks[0]->device_info.self_serviced == 0) {
         m->sound_client.urgency_operation = SoundServiceUrgency;
         m->sound_client.service_operation = MovieSoundService;
         m->sound_client.owner = m;
@@ -558,13 +522,12 @@ void DecodeMovieAudio(Movie* m) {
         at += 4 + length;
         left -= 4 + length;
         if (!length) continue;
-        SoundDriver* driver = nullptr;
+        SoundTrack* track = nullptr;
         for (uint32_t k = 0; k < m->played_count; ++k)
-            if (m->played[k] == t) driver = m->drivers[k];
-        if (!driver) continue;
+            if (m->played[k] == t) track = m->sound_tracks[k];
+        if (!track) continue;
         if (!lock && (lock = SoundLock(m))) platform::LockMutex(lock);
-        RingSink sink(&driver->ring);
-        DecodeAudioPart(static_cast<AudioDecoder*>(driver->decoder), part, length, &sink);
+        DecodeIntoTrack(track, part, length);
     }
     if (lock) platform::UnlockMutex(lock);
 }

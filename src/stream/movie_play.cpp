@@ -26,7 +26,8 @@ uint32_t MovieNow() {
 }
 
 uint32_t ClockRatio(const Movie* m) {
-    return m->played_count && m->drivers[0]->clock_ratio ? m->drivers[0]->clock_ratio : 0x10000;
+    return m->played_count && m->sound_tracks[0]->clock_ratio ? m->sound_tracks[0]->clock_ratio
+                                                              : 0x10000;
 }
 
 void StartClockIfNeeded(Movie* m) {
@@ -38,12 +39,13 @@ void StartClockIfNeeded(Movie* m) {
 void RunSoundService(Movie* m) {
     if (!m->played_count) return;
     m->service_frame.store(m->current_frame);
-    ServiceSound(SoundLock(m), m->drivers, m->played_count, static_cast<int32_t>(m->current_frame));
+    ServiceSound(SoundLock(m), m->sound_tracks, m->played_count,
+                 static_cast<int32_t>(m->current_frame));
 }
 
 void RunSoundServiceOnThread(Movie* m) {
     if (!m->played_count) return;
-    ServiceSound(SoundLock(m), m->drivers, m->played_count,
+    ServiceSound(SoundLock(m), m->sound_tracks, m->played_count,
                  static_cast<int32_t>(m->service_frame.load()));
 }
 
@@ -203,8 +205,8 @@ void NextFrame(Movie* m) {
     m->skip_this_blit = false;
     bool skip = false;
     for (uint32_t i = 0; i < m->played_count; ++i) {
-        SoundDriver* d = m->drivers[i];
-        if (d->ran_dry.exchange(0) && m->current_frame >= 2 &&
+        SoundTrack* d = m->sound_tracks[i];
+        if (d->back_end->take_ran_dry(d->device) && m->current_frame >= 2 &&
             static_cast<int32_t>(m->current_frame) <= d->end_of_sound_frame)
             skip = true;
     }
@@ -265,7 +267,10 @@ int PauseMovie(Movie* m, int pause) {
     if (m->played_count) {
         platform::Mutex* lock = SoundLock(m);
         if (lock) platform::LockMutex(lock);
-        for (uint32_t i = 0; i < m->played_count; ++i) m->drivers[i]->PauseSound(m->paused ? 1 : 0);
+        for (uint32_t i = 0; i < m->played_count; ++i) {
+            SoundTrack* d = m->sound_tracks[i];
+            d->back_end->pause(d->device, m->paused ? 1 : 0);
+        }
         if (lock) platform::UnlockMutex(lock);
     }
     if (m->frames_decoded && m->played_count) RunSoundService(m);
@@ -280,9 +285,9 @@ int SetSoundOnOff(Movie* m, int on) {
     bool any_on = false;
     bool went_off = false;
     for (uint32_t i = 0; i < m->played_count; ++i) {
-        SoundDriver* d = m->drivers[i];
+        SoundTrack* d = m->sound_tracks[i];
         if (!lock && (lock = SoundLock(m))) platform::LockMutex(lock);
-        if (d->SetSoundOn(on ? 1 : 0)) {
+        if (d->back_end->on(d->device, on ? 1 : 0)) {
             any_on = true;
         } else if (m->sound_on) {
             // Every ring that goes quiet is emptied and primed, so the device
@@ -357,8 +362,8 @@ const FramePlanes* MovieFramePlanes(const Movie* m) {
 const uint8_t* MovieChangeMap(const Movie* m) {
     return m ? m->change_map : nullptr;
 }
-SoundDriver* MovieSoundDriver(const Movie* m, uint32_t i) {
-    return m && i < m->played_count ? m->drivers[i] : nullptr;
+SoundTrack* MovieSoundTrack(const Movie* m, uint32_t i) {
+    return m && i < m->played_count ? m->sound_tracks[i] : nullptr;
 }
 
 }  // namespace vemo
