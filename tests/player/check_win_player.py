@@ -131,6 +131,17 @@ try:
     check("summary box text", "Vemo Playback Summary: Video: 33 x 17" in r.stdout, r.stdout)
     r = run([player, "/S", "/Z", movie])
     check("/S /Z", r.returncode == 0 and frames_played(r.stdout) == 8, r.stdout + r.stderr)
+    # The sound reaches the back end as decoded: s06's track is 8-bit, so the
+    # file holds the high bytes of the decoded samples, offset by 128.
+    with tempfile.TemporaryDirectory() as tmp:
+        wav = os.path.join(tmp, "track.wav")
+        r = run([player, movie], dict(boxes_as_text, VEMO_SOUND_FILE=win(wav)))
+        decoded = open(os.path.join(conformance, "s06.track0.pcm"), "rb").read()
+        expected = bytes(((int.from_bytes(decoded[i:i + 2], "little", signed=True) >> 8) + 128)
+                         & 255 for i in range(0, len(decoded), 2))
+        played = open(wav, "rb").read()[44:] if os.path.exists(wav) else b""
+        check("the sound file holds the decoded track", r.returncode == 0 and played == expected,
+              f"{len(played)} bytes played, {len(expected)} expected")
     r = run([player, "/S", "/L2", movie])
     check("/L2 plays twice", r.returncode == 0 and frames_played(r.stdout) == 16, r.stdout)
 

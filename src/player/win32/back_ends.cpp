@@ -2,6 +2,8 @@
 
 #include <cstdlib>
 
+#include "sound_dsound.h"
+#include "sound_waveout.h"
 #include "vemo/display_win32.h"
 #include "vemo/movie.h"
 #include "vemo/sound_headless.h"
@@ -12,13 +14,13 @@ DisplaySystem* PlayerDisplaySystem() {
     return GetWin32DisplaySystem();
 }
 
-void UseSoundBackEnd(bool) {
+void UseSoundBackEnd(bool wave_out) {
     static const char* file = std::getenv("VEMO_SOUND_FILE");
     if (file && *file) {
         SetSoundSystem(GetFileSoundOpener, const_cast<char*>(file));
         return;
     }
-    SetSoundSystem(GetNullSoundOpener, nullptr);
+    SetSoundSystem(wave_out ? GetWaveOutOpener : GetDirectSoundOpener, nullptr);
 }
 
 }  // namespace vemo::player
