@@ -191,7 +191,10 @@ bool Player::CreatePlayerWindow() {
     if (options_.window_style == 0) style |= WS_CAPTION;
     DWORD ex_style = options_.window_style == 2 ? 0 : WS_EX_DLGMODALFRAME;
     if (options_.always_on_top) ex_style |= WS_EX_TOPMOST;
-    if (options_.parent_window != 0) {
+    // A preview handle below 17 names no window: the preview gets its own.
+    const bool small_preview =
+        saver_ && saver_argument_.action == SaverAction::kPreview && saver_argument_.mode < 17;
+    if (options_.parent_window != 0 && !small_preview) {
         parent_ = reinterpret_cast<HWND>(static_cast<intptr_t>(options_.parent_window));
     }
     if (preview) {
