@@ -1,6 +1,9 @@
 #include "playback.h"
 
+#include <algorithm>
 #include <cstdio>
+
+#include "vemo/timer.h"
 
 namespace vemo::player {
 
@@ -139,6 +142,22 @@ BandLayout LayOutBand(int32_t shown_width, int32_t shown_height, int32_t sample_
         band.client_width = band_width;
     }
     return band;
+}
+
+void SleepFromCredit(int32_t* credit) {
+    if (*credit <= 0) return;
+    uint32_t before = Milliseconds();
+    platform::SleepMilliseconds(static_cast<uint32_t>(std::min(*credit, 10)));
+    *credit -= static_cast<int32_t>(Milliseconds() - before);
+    *credit = std::max(*credit, -100);
+}
+
+void TouchPause(Movie* movie) {
+    if (!movie) return;
+    MovieInfo now{};
+    GetMovieInfo(movie, &now);
+    PauseMovie(movie, 1);
+    PauseMovie(movie, now.paused ? 1 : 0);
 }
 
 StepOutcome RunPlaybackStep(Movie* movie, DisplayBuffer* display, uint32_t* copy_flags,

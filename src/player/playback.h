@@ -82,6 +82,14 @@ struct BandLayout {
 BandLayout LayOutBand(int32_t shown_width, int32_t shown_height, int32_t sample_width,
                       int32_t band_height);
 
+// Sleeps min(credit, 10) ms when the credit is positive and takes the time
+// really slept off it; the credit never falls below -100.
+void SleepFromCredit(int32_t* credit);
+
+// A key or a button pauses the movie and restores its pause state (null:
+// nothing).
+void TouchPause(Movie* movie);
+
 // The loop over one movie: what the step did.
 struct StepOutcome {
     bool finished = false;  // the movie is done (decoding failed or its loops are used up)

@@ -474,12 +474,7 @@ bool Player::LoopPass() {
         sleep_credit_ += 1;
     }
     if (user_paused_ || (!options_.keep_playing_unfocused && !focused_)) sleep_credit_ += 5;
-    if (sleep_credit_ > 0) {
-        uint32_t before = Milliseconds();
-        platform::SleepMilliseconds(static_cast<uint32_t>(std::min(sleep_credit_, 10)));
-        sleep_credit_ -= static_cast<int32_t>(Milliseconds() - before);
-        sleep_credit_ = std::max(sleep_credit_, -100);
-    }
+    SleepFromCredit(&sleep_credit_);
     if (closing_image_) {
         if ((closing_deadline_ != 0 &&
              static_cast<int32_t>(Milliseconds() - closing_deadline_) >= 0) ||
@@ -624,12 +619,7 @@ void Player::HandleEvent(const SDL_Event& event) {
                     break;
                 }
                 HandleKey(event.key.keysym.sym);
-                if (movie_) {  // a key press pauses and restores the pause state
-                    MovieInfo now{};
-                    GetMovieInfo(movie_, &now);
-                    PauseMovie(movie_, 1);
-                    PauseMovie(movie_, now.paused ? 1 : 0);
-                }
+                TouchPause(movie_);
             }
             break;
         case SDL_MOUSEBUTTONDOWN:
@@ -637,12 +627,7 @@ void Player::HandleEvent(const SDL_Event& event) {
                 EndLikeEscape();
                 break;
             }
-            if (movie_) {
-                MovieInfo now{};
-                GetMovieInfo(movie_, &now);
-                PauseMovie(movie_, 1);
-                PauseMovie(movie_, now.paused ? 1 : 0);
-            }
+            TouchPause(movie_);
             break;
         case SDL_MOUSEBUTTONUP:
             if (event.button.button == SDL_BUTTON_LEFT && closing_image_ && !saver_) {

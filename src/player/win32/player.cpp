@@ -76,7 +76,6 @@ class Player {
     void PlaybackStep();
     void HandleKey(WPARAM key);
     void EndLikeEscape();
-    void TouchPause();
     void EndSaverOnInput();
     void Paint();
     void FillBlack(HDC dc);
@@ -408,12 +407,7 @@ bool Player::LoopPass() {
         sleep_credit_ += 1;
     }
     if (user_paused_ || (!options_.keep_playing_unfocused && !focused_)) sleep_credit_ += 5;
-    if (sleep_credit_ > 0) {
-        uint32_t before = Milliseconds();
-        ::Sleep(static_cast<DWORD>(std::min(sleep_credit_, 10)));
-        sleep_credit_ -= static_cast<int32_t>(Milliseconds() - before);
-        sleep_credit_ = std::max(sleep_credit_, -100);
-    }
+    SleepFromCredit(&sleep_credit_);
     if (closing_image_ && !window_closing_) {
         if (closing_deadline_ == 0 ||
             static_cast<int32_t>(Milliseconds() - closing_deadline_) >= 0 || !movie_ ||
@@ -453,15 +447,6 @@ void Player::EndLikeEscape() {
     if (movie_) PauseMovie(movie_, 0);
 }
 
-// A key or a button pauses and restores the pause state.
-void Player::TouchPause() {
-    if (!movie_) return;
-    MovieInfo now{};
-    GetMovieInfo(movie_, &now);
-    PauseMovie(movie_, 1);
-    PauseMovie(movie_, now.paused ? 1 : 0);
-}
-
 void Player::HandleKey(WPARAM key) {
     const int32_t disabled = options_.disabled_controls;
     switch (key) {
@@ -491,7 +476,7 @@ void Player::HandleKey(WPARAM key) {
 
 void Player::EndSaverOnInput() {
     if (saver_argument_.action == SaverAction::kRunSystem && !password_.Passes(window_)) {
-        TouchPause();  // the saver keeps running
+        TouchPause(movie_);  // the saver keeps running
         return;
     }
     EndLikeEscape();
@@ -575,7 +560,7 @@ LRESULT Player::Message(HWND window, UINT message, WPARAM w, LPARAM l) {
                 return 0;
             }
             HandleKey(w);
-            TouchPause();
+            TouchPause(movie_);
             return 0;
         case WM_LBUTTONDOWN:
         case WM_RBUTTONDOWN:
@@ -584,7 +569,7 @@ LRESULT Player::Message(HWND window, UINT message, WPARAM w, LPARAM l) {
                 EndSaverOnInput();
                 return 0;
             }
-            TouchPause();
+            TouchPause(movie_);
             return 0;
         case WM_LBUTTONUP:
             if (closing_image_ && !saver_) OpenInBrowser(kMakerSite);
