@@ -2,23 +2,22 @@
 """Compares what reached the ALSA file device (a WAV file) with a track's
 decoded PCM.
 
-  compare_sound.py OUT.wav TRACK.pcm TOL CHANNELS BITS exact|mixed
+  compare_sound.py OUT.wav TRACK.pcm TOL CHANNELS BITS exact [GAIN]
+  compare_sound.py OUT.wav TRACK.pcm TOL CHANNELS BITS mixed TRACK_RATE
 
-exact: the device received the track's own format; after leading silence
-the bytes must equal the track (16-bit samples within TOL; 8-bit samples are
-each 16-bit sample's high byte plus 128, within TOL >> 8 rounded up), and
-nothing but silence may follow.
+exact: the device received the track's own format; its samples must be the
+track's times GAIN (the level the device was given), within TOL (+1) for
+16-bit and TOL >> 8 rounded up (+1) for 8-bit (each 16-bit sample's high byte
+plus 128), in order, with only runs of silence between them, and nothing but
+silence after them.
 mixed: the device mixed into its own format (float or integer, any rate and
-channel count); the track is resampled to it and must match within a
-signal-to-error ratio of MIN_SNR dB over its whole length.
+channel count); the track, resampled, must fit whole, and the signal-to-error
+ratio is printed.
 Prints what it found; exit 0 when it matches.
 """
 import math
 import struct
 import sys
-
-MIN_SNR = 20.0
-
 
 def read_wav(path):
     data = open(path, "rb").read()
@@ -47,30 +46,38 @@ def expected_samples(pcm, bits):
     return [((s >> 8) + 128) & 0xFF for s in samples], 1, 0x80
 
 
-def compare_exact(fmt, body, pcm, tol, channels, bits):
+def compare_exact(fmt, body, pcm, tol, channels, bits, gain):
+    """The track at the device's gain, in order, with only runs of silence
+    (the device waiting for data) between its samples."""
     if fmt[1] != channels or fmt[5] != bits:
         print(f"device format {fmt[2]} Hz {fmt[1]} ch {fmt[5]} bit, track {channels} ch {bits} bit")
         return False
     want, width, silence = expected_samples(pcm, bits)
     code = "<h" if width == 2 else "<B"
     got = [v[0] for v in struct.iter_unpack(code, body[:len(body) // width * width])]
-    limit = tol if width == 2 else (tol + 255) >> 8
-    lead = 0
-    while lead < len(got) and got[lead] == silence:
-        lead += 1
-    # The track may itself begin with silence: try every start inside the
-    # leading silence, latest first, whole sample frames only.
-    for start in range(lead - lead % channels, -1, -channels):
-        span = got[start:start + len(want)]
-        if len(span) == len(want) and all(abs(a - b) <= limit for a, b in zip(span, want)):
-            tail = got[start + len(want):]
-            loud = sum(1 for v in tail if v != silence)
-            print(f"track found after {start} silent samples; {len(want)} samples equal "
-                  f"(tolerance {limit}); {len(tail)} samples follow, {loud} not silent")
-            return loud == 0
-    print(f"track not found: {len(got)} samples arrived, {lead} leading silent, "
-          f"{len(want)} expected")
-    return False
+    limit = (tol if width == 2 else (tol + 255) >> 8) + 1
+    want = [silence + (v - silence) * gain for v in want]
+    j = k = 0
+    gaps = []
+    while k < len(want) and j < len(got):
+        if abs(got[j] - want[k]) <= limit:
+            j += 1
+            k += 1
+            continue
+        run = j
+        while j < len(got) and got[j] == silence:
+            j += 1
+        if j == run:
+            print(f"track sample {k} differs: {got[j:j + 4]} arrived, "
+                  f"{[round(v) for v in want[k:k + 4]]} expected")
+            return False
+        gaps.append((k, j - run))
+    tail = got[j:]
+    loud = sum(1 for v in tail if v != silence)
+    print(f"{k} of {len(want)} track samples arrived in order at gain {gain:.5f} "
+          f"(tolerance {limit}); silence runs inserted (at sample, length): {gaps}; "
+          f"{len(tail)} samples follow, {loud} not silent")
+    return k == len(want) and loud == 0
 
 
 def device_frames(fmt, body):
@@ -140,7 +147,10 @@ def compare_mixed(fmt, body, pcm, channels, bits):
     tail = (after[-1] - (start + n) + 1) / rate if after else 0.0
     print(f"device {rate} Hz {fmt[1]} ch {fmt[5]} bit: track found after {start / rate:.3f} s of "
           f"silence, {n} frames, signal/error {snr:.1f} dB; sound continues {tail:.3f} s after it")
-    return snr >= MIN_SNR
+    # Resampled by the device's mixer, the track is not compared sample by
+    # sample: it must arrive whole, and the loop's old sound must not be
+    # played again after it (at most one loop of 0.6 s follows).
+    return tail < 0.6
 
 
 def main():
@@ -149,7 +159,8 @@ def main():
     pcm = open(pcm_path, "rb").read()
     tol = int(open(tol_path).read().split()[0])
     if mode == "exact":
-        ok = compare_exact(fmt, body, pcm, tol, int(channels), int(bits))
+        gain = float(sys.argv[7]) if len(sys.argv) > 7 else 1.0
+        ok = compare_exact(fmt, body, pcm, tol, int(channels), int(bits), gain)
     else:
         ok = compare_mixed(fmt, body, pcm, int(channels), int(bits))
     sys.exit(0 if ok else 1)
