@@ -175,20 +175,11 @@ int LoopingDriver::SoundReady() {
                 return usable != 0 ? 1 : 0;
             }
         }
-        // Running dry: the device has played (nearly) everything. The rest
-        // of the loop, from the write position to the play cursor, holds
-        // sound of the previous lap: silence it so it is not played again,
-        // keeping what still waits to be played. When the device's write
-        // cursor has already passed the write position, continue two chunks
-        // of silence after the write cursor.
+        // Running dry: the device has played (nearly) everything. Put two
+        // chunks of silence at its write cursor and continue after them.
         ran_dry.store(1, std::memory_order_release);
-        const uint32_t writable = (last_play_cursor_ + b - write_position_) % b;
-        const uint32_t waiting = (write_position_ + b - last_write_cursor_) % b;
-        if (writable != 0) FillSilence(write_position_, writable);
-        if (waiting > b - writable) {
-            FillSilence(last_write_cursor_, 2 * sizes_.chunk_size);
-            write_position_ = (last_write_cursor_ + 2 * sizes_.chunk_size) % b;
-        }
+        FillSilence(last_write_cursor_, 2 * sizes_.chunk_size);
+        write_position_ = (last_write_cursor_ + 2 * sizes_.chunk_size) % b;
         dry = false;
     }
     return 0;
@@ -214,16 +205,11 @@ int LoopingDriver::GetSoundChunk(uint8_t** chunk, uint32_t* size) {
 int LoopingDriver::CommitSoundChunk(uint32_t n) {
     if (first_region_ == nullptr) return 1;
     n = std::min(n, first_bytes_);
-    // Mid-sound the core hands over at least a whole chunk (or all that was
-    // offered); less comes only at the end of the sound, so a track whose
-    // sound is shorter than its movie's frames starts with it.
-    const bool sound_ended = n < std::min(first_bytes_, sizes_.chunk_size);
     write_position_ += n;
     if (write_position_ >= sizes_.buffer_size) write_position_ -= sizes_.buffer_size;
     bytes_to_write_ -= std::min(n, bytes_to_write_);
     DeviceUnlock(first_region_, first_bytes_, second_region_, second_bytes_);
     first_region_ = nullptr;
-    if (sound_ended && !playing_) bytes_to_write_ = 0;
     if (!playing_ && bytes_to_write_ == 0 && !stopped_) StartPlayback();
     return 1;
 }

@@ -126,9 +126,7 @@ int QueuedDriver::CommitSoundChunk(uint32_t n) {
     lengths_[last_index_] = n;
     if (started_) {
         Queue(last_index_, n);
-    } else if (queued_bytes_ >= sizes_.start_threshold || n < sizes_.buffer_size) {
-        // A short chunk comes only at the end of the sound, so a track whose
-        // sound is shorter than its movie's frames starts with it too.
+    } else if (queued_bytes_ >= sizes_.start_threshold) {
         started_ = true;
         // Before the start the buffers were filled in order from 0. Each is
         // sent with the length it was committed with, so a short last one
