@@ -75,121 +75,97 @@ void GiveBackUses(bool device_use, bool mode_use) {
     if (mode_use) RestoreDisplayModeWithoutDevice();
 }
 
-}  // namespace
-
-DisplayBuffer* OpenDisplayBuffer(DisplayWindow window, uint32_t width, uint32_t height,
-                                 uint32_t open_flags) {
-    if (width == 0 || height == 0 || width > 0x7FFF || height > 0x7FFF) {
-        SetLastDisplayError(kDisplayErrorNoStyle);
-        return nullptr;
-    }
-    DisplaySystem* system = GetDisplaySystem();
-    const uint32_t asked = open_flags & kDisplayOpenStyleMask;
-    const bool full_screen = (open_flags & kDisplayOpenChangeMode) != 0;
-    const uint32_t wanted = open_flags & kScaleCapabilityMask;
-
+// What an open has gathered: the uses of the device and the display mode it
+// took, the screen, and the surface of the style being tried.
+struct OpenAttempt {
+    DisplaySystem* system;
+    DisplayWindow window;
+    uint32_t width, height;
+    bool full_screen;
     bool device_use = false, mode_use = false, mode_path_ran = false;
+    DisplayScreen screen;
+    BlitTarget target;
+    DisplaySurface* surface = nullptr;
+};
+
+// Takes the device, or for the DIB-section style the display mode without
+// it. False (the error set) when a style that needs the device cannot have it.
+bool TakeUses(OpenAttempt& a, uint32_t asked) {
     if (asked == kBlitDibSection) {
-        if (ChangeDisplayModeWithoutDevice(window, full_screen)) {
-            mode_use = mode_path_ran = true;
+        if (ChangeDisplayModeWithoutDevice(a.window, a.full_screen)) {
+            a.mode_use = a.mode_path_ran = true;
         } else {
-            device_use = AcquireDisplayDevice(window, full_screen);
+            a.device_use = AcquireDisplayDevice(a.window, a.full_screen);
         }
     } else {
-        device_use = AcquireDisplayDevice(window, full_screen);
-        if (!device_use && asked != kBlitAutomatic) {
+        a.device_use = AcquireDisplayDevice(a.window, a.full_screen);
+        if (!a.device_use && asked != kBlitAutomatic) {
             SetLastDisplayError(kDisplayErrorNoDevice);
-            return nullptr;
+            return false;
         }
     }
+    return true;
+}
 
-    DisplaySurface* surface = nullptr;
-    DisplayScreen screen = GetDisplayScreen();
-    BlitTarget target;
-    target.width = width;
-    target.height = height;
-    target.scaled_width = width;
-    target.scaled_height = height;
-
-    StyleWalkSetup setup;
-    setup.asked_style = asked;
-    setup.wanted_capabilities = wanted;
-    setup.device_available = device_use;
-    setup.overlay_capabilities = system && device_use ? system->OverlayCapabilities() : 0;
-    setup.blit_capabilities = system && device_use ? system->BlitCapabilities() : 0;
-    setup.screen_bits_per_pixel = screen.bits_per_pixel;
-
-    const StyleWalkResult walk = WalkBlitStyles(setup, [&](uint32_t style, std::string* error) {
-        SetLastDisplayError("");
-        if (!system) return false;
+// Makes a surface of one style and keeps it in a.surface when it is usable;
+// else says why in *error and returns false.
+bool TryStyle(OpenAttempt& a, uint32_t style, std::string* error) {
+    SetLastDisplayError("");
+    if (!a.system) return false;
+    if (style == kBlitDibSection) {
+        if (!a.mode_path_ran && (!a.device_use || a.screen.bytes_per_pixel == 0)) {
+            a.mode_path_ran = true;
+            if (ChangeDisplayModeWithoutDevice(a.window, a.full_screen)) a.mode_use = true;
+            a.screen = GetDisplayScreen();
+        }
+        if (a.screen.bytes_per_pixel < 2) {
+            *error = kDisplayError256Colours;
+            return false;
+        }
+    }
+    a.surface = a.system->CreateSurface(a.window, style, a.width, a.height, a.screen);
+    if (!a.surface) {
         if (style == kBlitDibSection) {
-            if (!mode_path_ran && (!device_use || screen.bytes_per_pixel == 0)) {
-                mode_path_ran = true;
-                if (ChangeDisplayModeWithoutDevice(window, full_screen)) mode_use = true;
-                screen = GetDisplayScreen();
-            }
-            if (screen.bytes_per_pixel < 2) {
-                *error = kDisplayError256Colours;
-                return false;
-            }
+            *error = kDisplayErrorDibSection;
+        } else if (*GetLastDisplayError() != '\0') {
+            *error = GetLastDisplayError();
         }
-        surface = system->CreateSurface(window, style, width, height, screen);
-        if (!surface) {
-            if (style == kBlitDibSection) {
-                *error = kDisplayErrorDibSection;
-            } else if (*GetLastDisplayError() != '\0') {
-                *error = GetLastDisplayError();
-            }
-            return false;
-        }
-        const int32_t format = surface->format();
-        bool usable = format >= 0 && format <= static_cast<int32_t>(kSurfaceYv12);
-        if (format < 0) *error = kDisplayErrorVideoMode;
-        // A palette surface only serves the styles that write 8-bit pixels.
-        if (format == kSurfacePalette8 &&
-            (style == kBlitPrimary || style == kBlitRgbVideo || style == kBlitRgbSystem)) {
-            usable = false;
-        }
-        if (usable && (IsOverlayStyle(style) || IsOffScreenStyle(style))) {
-            usable = ClearSurface(surface, target, screen.bytes_per_pixel);
-        }
-        if (!usable) {
-            delete surface;
-            surface = nullptr;
-            return false;
-        }
-        return true;
-    });
-
-    if (walk.style == 0) {
-        SetLastDisplayError(walk.error.c_str());
-        GiveBackUses(device_use, mode_use);
-        return nullptr;
+        return false;
     }
-
-    void* memory = AllocateLibraryMemory(sizeof(DisplayBuffer));
-    if (!memory) {
-        delete surface;
-        GiveBackUses(device_use, mode_use);
-        SetLastDisplayError("Out of memory.");
-        return nullptr;
+    const int32_t format = a.surface->format();
+    bool usable = format >= 0 && format <= static_cast<int32_t>(kSurfaceYv12);
+    if (format < 0) *error = kDisplayErrorVideoMode;
+    // A palette surface only serves the styles that write 8-bit pixels.
+    if (format == kSurfacePalette8 &&
+        (style == kBlitPrimary || style == kBlitRgbVideo || style == kBlitRgbSystem)) {
+        usable = false;
     }
-    std::memset(memory, 0, sizeof(DisplayBuffer));
-    auto* b = static_cast<DisplayBuffer*>(memory);
-    const uint32_t style = walk.style;
-    b->width = width;
-    b->height = height;
-    b->window = window;
+    if (usable && (IsOverlayStyle(style) || IsOffScreenStyle(style))) {
+        usable = ClearSurface(a.surface, a.target, a.screen.bytes_per_pixel);
+    }
+    if (!usable) {
+        delete a.surface;
+        a.surface = nullptr;
+        return false;
+    }
+    return true;
+}
+
+// Fills a zeroed buffer for the style the walk chose.
+void SetUpBuffer(DisplayBuffer* b, const OpenAttempt& a, uint32_t style, uint32_t wanted) {
+    b->width = a.width;
+    b->height = a.height;
+    b->window = a.window;
     b->style = style;
-    b->surface = surface;
-    b->owns_device_use = device_use;
-    b->owns_mode_use = mode_use;
-    screen = GetDisplayScreen();
+    b->surface = a.surface;
+    b->owns_device_use = a.device_use;
+    b->owns_mode_use = a.mode_use;
+    const DisplayScreen screen = GetDisplayScreen();
     b->screen_width = screen.width;
     b->screen_height = screen.height;
     b->screen_bits_per_pixel = screen.bits_per_pixel;
     b->screen_bytes_per_pixel = screen.bytes_per_pixel;
-    b->surface_type = static_cast<uint32_t>(surface->format()) & kSurfaceTypeFormatMask;
+    b->surface_type = static_cast<uint32_t>(a.surface->format()) & kSurfaceTypeFormatMask;
     if (style == kBlitPrimary) {
         b->capabilities = 0;
         b->writes_primary = 1;
@@ -198,21 +174,73 @@ DisplayBuffer* OpenDisplayBuffer(DisplayWindow window, uint32_t width, uint32_t 
         b->capabilities = kScaleCapabilityMask;
         if (wanted) b->surface_type |= kSurfaceTypeBoundingRect;
     } else if (IsOverlayStyle(style)) {
-        b->capabilities = system->OverlayCapabilities();
+        b->capabilities = a.system->OverlayCapabilities();
         b->is_overlay = 1;
         b->surface_type |= kSurfaceTypeNoRects;
     } else {
-        b->capabilities = system->BlitCapabilities();
+        b->capabilities = a.system->BlitCapabilities();
         b->is_off_screen = 1;
         if (wanted) b->surface_type |= kSurfaceTypeBoundingRect;
     }
-    const WindowGeometry g = system->Geometry(window);
+    const WindowGeometry g = a.system->Geometry(a.window);
     if (g.valid) {
         b->client_offset_x = g.client_x - g.window_x;
         b->client_offset_y = g.client_y - g.window_y;
         b->non_client_width = g.window_width - g.client_width;
         b->non_client_height = g.window_height - g.client_height;
     }
+}
+
+}  // namespace
+
+DisplayBuffer* OpenDisplayBuffer(DisplayWindow window, uint32_t width, uint32_t height,
+                                 uint32_t open_flags) {
+    if (width == 0 || height == 0 || width > 0x7FFF || height > 0x7FFF) {
+        SetLastDisplayError(kDisplayErrorNoStyle);
+        return nullptr;
+    }
+    OpenAttempt a;
+    a.system = GetDisplaySystem();
+    a.window = window;
+    a.width = width;
+    a.height = height;
+    a.full_screen = (open_flags & kDisplayOpenChangeMode) != 0;
+    const uint32_t asked = open_flags & kDisplayOpenStyleMask;
+    const uint32_t wanted = open_flags & kScaleCapabilityMask;
+    if (!TakeUses(a, asked)) return nullptr;
+
+    a.screen = GetDisplayScreen();
+    a.target.width = width;
+    a.target.height = height;
+    a.target.scaled_width = width;
+    a.target.scaled_height = height;
+
+    StyleWalkSetup setup;
+    setup.asked_style = asked;
+    setup.wanted_capabilities = wanted;
+    setup.device_available = a.device_use;
+    setup.overlay_capabilities = a.system && a.device_use ? a.system->OverlayCapabilities() : 0;
+    setup.blit_capabilities = a.system && a.device_use ? a.system->BlitCapabilities() : 0;
+    setup.screen_bits_per_pixel = a.screen.bits_per_pixel;
+
+    const StyleWalkResult walk = WalkBlitStyles(
+        setup, [&](uint32_t style, std::string* error) { return TryStyle(a, style, error); });
+    if (walk.style == 0) {
+        SetLastDisplayError(walk.error.c_str());
+        GiveBackUses(a.device_use, a.mode_use);
+        return nullptr;
+    }
+
+    void* memory = AllocateLibraryMemory(sizeof(DisplayBuffer));
+    if (!memory) {
+        delete a.surface;
+        GiveBackUses(a.device_use, a.mode_use);
+        SetLastDisplayError("Out of memory.");
+        return nullptr;
+    }
+    std::memset(memory, 0, sizeof(DisplayBuffer));
+    auto* b = static_cast<DisplayBuffer*>(memory);
+    SetUpBuffer(b, a, walk.style, wanted);
     SetDisplayBufferOffset(b, 0, 0);
     SetDisplayBufferScale(b, width, height);
     SetLastDisplayError("");

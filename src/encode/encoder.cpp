@@ -248,6 +248,124 @@ class PlaneCoder {
     uint32_t intra_row_[64], inter_row_[64];
 };
 
+// The blocks chosen for a pair of block rows (rows[1] unused for a last,
+// unpaired row) and, per column, whether a scaled fill starts there.
+struct RowPair {
+    std::vector<Block> rows[2];
+    std::vector<uint8_t> scaled, fill_colour;
+};
+
+uint32_t ColoursOf(const Block& b) {
+    return b.type == kBlockRaw       ? 64u
+           : b.type == kBlockPattern ? 2u
+           : b.type == kBlockFill    ? 1u
+                                     : 0u;
+}
+
+// Decides the blocks of block row r and, when pair, of row r + 1. One colour
+// fill must hold a row's colours (at most 32767, less than 4096 samples of
+// raw blocks).
+void DecideRows(PlaneCoder& coder, uint32_t r, bool pair, RowPair& rp) {
+    const uint32_t bw = static_cast<uint32_t>(rp.rows[0].size());
+    const uint32_t colour_limit = std::min<uint32_t>(bw * 64 + 511, 32767);
+    uint32_t colours_a = 0, colours_b = 0;
+    for (uint32_t c = 0; c < bw; ++c) {
+        rp.rows[0][c] = coder.Decide(static_cast<int>(c * 8), static_cast<int>(r * 8),
+                                     colours_a + 64 <= colour_limit);
+        colours_a += ColoursOf(rp.rows[0][c]);
+        if (pair) {
+            rp.rows[1][c] = coder.Decide(static_cast<int>(c * 8), static_cast<int>(r * 8 + 8),
+                                         colours_b + 64 <= colour_limit);
+            colours_b += ColoursOf(rp.rows[1][c]);
+        }
+    }
+}
+
+// Marks the flat 16x16 areas of a row pair that cost less as one scaled fill
+// than as their four blocks.
+void FindScaledFills(const PlaneView& src, double lambda, uint32_t r, bool pair, RowPair& rp) {
+    const uint32_t bw = static_cast<uint32_t>(rp.scaled.size());
+    std::fill(rp.scaled.begin(), rp.scaled.end(), 0);
+    for (uint32_t c = 0; pair && c + 1 < bw; c += 2) {
+        const int x0 = static_cast<int>(c * 8), y0 = static_cast<int>(r * 8);
+        int sum = 0;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x) sum += *src.At(x0 + x, y0 + y);
+        const int mean = (sum + 128) / 256;
+        double sse = 0;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x) {
+                const int d = *src.At(x0 + x, y0 + y) - mean;
+                sse += d * d;
+            }
+        const double cost = sse + lambda * 22;
+        const std::vector<Block>& a = rp.rows[0];
+        const std::vector<Block>& b = rp.rows[1];
+        const double split = a[c].cost + a[c + 1].cost + b[c].cost + b[c + 1].cost;
+        if (cost < split) {
+            rp.scaled[c] = 1;
+            rp.fill_colour[c] = static_cast<uint8_t>(mean);
+        }
+    }
+}
+
+bool WriteBlock(PlaneWriter& writer, const Block& b, int q) {
+    switch (b.type) {
+        case kBlockSkip:
+            return writer.Skip();
+        case kBlockMotion:
+            return writer.Motion(b.dx, b.dy);
+        case kBlockFill:
+            return writer.Fill(b.c0);
+        case kBlockPattern:
+            return writer.Pattern(b.c0, b.c1, b.pattern);
+        case kBlockIntra:
+            return writer.Intra(b.coef, q);
+        case kBlockInter:
+            return writer.Inter(b.dx, b.dy, b.coef, q);
+        case kBlockResidue:
+            return writer.Residue(b.dx, b.dy, b.residue);
+        default:
+            return writer.Raw(b.recon);
+    }
+}
+
+// Where the blocks of a plane go: the writer, the plane as the decoder will
+// rebuild it (w samples across), and the block counts.
+struct PlaneOutput {
+    PlaneWriter& writer;
+    std::vector<uint8_t>& next;
+    uint32_t w;
+    EncoderFrameStats& stats;
+};
+
+// Writes one block row of a pair (half 1: the lower row, whose scaled blocks
+// are the lower halves of those above) and draws it into out.next. Returns
+// the reason when the writer refuses a block, else null.
+const char* WriteBlockRow(const RowPair& rp, int half, uint32_t r, int q, PlaneOutput& out) {
+    const std::vector<Block>& row = rp.rows[half];
+    const uint32_t bw = static_cast<uint32_t>(row.size());
+    const uint32_t y = (r + static_cast<uint32_t>(half)) * 8, w = out.w;
+    for (uint32_t c = 0; c < bw; ++c) {
+        if (rp.scaled[c]) {
+            const bool ok =
+                half ? out.writer.ScaledLowerHalf() : out.writer.ScaledFill(rp.fill_colour[c]);
+            if (!ok) return "the plane writer refused a scaled block";
+            for (uint32_t yy = 0; yy < 8; ++yy)
+                std::memset(&out.next[(y + yy) * w + c * 8], rp.fill_colour[c], 16);
+            out.stats.blocks[kBlockScaled] += 2;
+            ++c;
+            continue;
+        }
+        const Block& b = row[c];
+        if (!WriteBlock(out.writer, b, q)) return "the plane writer refused a block";
+        ++out.stats.blocks[b.type];
+        for (int yy = 0; yy < 8; ++yy)
+            std::memcpy(&out.next[(y + yy) * w + c * 8], b.recon + yy * 8, 8);
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 VideoEncoder::VideoEncoder(uint32_t width, uint32_t height, const EncoderSettings& settings)
@@ -279,106 +397,21 @@ bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bo
     const uint32_t bw = w / 8, bh = h / 8;
     std::vector<uint8_t> next(recon_[plane].size());
     PlaneWriter writer(w, h, settings_.old_version);
+    PlaneOutput output{writer, next, w, stats_};
 
-    std::vector<Block> row_a(bw), row_b(bw);
-    std::vector<uint8_t> scaled(bw), fill_colour(bw);
+    RowPair rp;
+    rp.rows[0].resize(bw);
+    rp.rows[1].resize(bw);
+    rp.scaled.resize(bw);
+    rp.fill_colour.resize(bw);
     for (uint32_t r = 0; r < bh; r += 2) {
         const bool pair = r + 1 < bh;
-        // One colour fill must hold a row's colours (at most 32767, less
-        // than 4096 samples of raw blocks).
-        const uint32_t colour_limit = std::min<uint32_t>(bw * 64 + 511, 32767);
-        uint32_t colours_a = 0, colours_b = 0;
-        auto colours_of = [](const Block& b) {
-            return b.type == kBlockRaw       ? 64u
-                   : b.type == kBlockPattern ? 2u
-                   : b.type == kBlockFill    ? 1u
-                                             : 0u;
-        };
-        for (uint32_t c = 0; c < bw; ++c) {
-            row_a[c] = coder.Decide(static_cast<int>(c * 8), static_cast<int>(r * 8),
-                                    colours_a + 64 <= colour_limit);
-            colours_a += colours_of(row_a[c]);
-            if (pair) {
-                row_b[c] = coder.Decide(static_cast<int>(c * 8), static_cast<int>(r * 8 + 8),
-                                        colours_b + 64 <= colour_limit);
-                colours_b += colours_of(row_b[c]);
-            }
-        }
-        // Flat 16x16 areas as one scaled fill.
-        std::fill(scaled.begin(), scaled.end(), 0);
-        for (uint32_t c = 0; pair && c + 1 < bw; c += 2) {
-            int sum = 0;
-            for (int y = 0; y < 16; ++y)
-                for (int x = 0; x < 16; ++x)
-                    sum += *src.At(static_cast<int>(c * 8) + x, static_cast<int>(r * 8) + y);
-            const int mean = (sum + 128) / 256;
-            double sse = 0;
-            for (int y = 0; y < 16; ++y)
-                for (int x = 0; x < 16; ++x) {
-                    const int d =
-                        *src.At(static_cast<int>(c * 8) + x, static_cast<int>(r * 8) + y) - mean;
-                    sse += d * d;
-                }
-            const double cost = sse + coder.lambda() * 22;
-            const double split =
-                row_a[c].cost + row_a[c + 1].cost + row_b[c].cost + row_b[c + 1].cost;
-            if (cost < split) {
-                scaled[c] = 1;
-                fill_colour[c] = static_cast<uint8_t>(mean);
-            }
-        }
+        DecideRows(coder, r, pair, rp);
+        FindScaledFills(src, coder.lambda(), r, pair, rp);
         for (int half = 0; half < (pair ? 2 : 1); ++half) {
-            std::vector<Block>& row = half ? row_b : row_a;
-            const uint32_t y = (r + static_cast<uint32_t>(half)) * 8;
-            for (uint32_t c = 0; c < bw; ++c) {
-                if (scaled[c]) {
-                    const bool ok =
-                        half ? writer.ScaledLowerHalf() : writer.ScaledFill(fill_colour[c]);
-                    if (!ok) {
-                        error_ = "the plane writer refused a scaled block";
-                        return false;
-                    }
-                    for (uint32_t yy = 0; yy < 8; ++yy)
-                        std::memset(&next[(y + yy) * w + c * 8], fill_colour[c], 16);
-                    stats_.blocks[kBlockScaled] += 2;
-                    ++c;
-                    continue;
-                }
-                const Block& b = row[c];
-                bool ok;
-                switch (b.type) {
-                    case kBlockSkip:
-                        ok = writer.Skip();
-                        break;
-                    case kBlockMotion:
-                        ok = writer.Motion(b.dx, b.dy);
-                        break;
-                    case kBlockFill:
-                        ok = writer.Fill(b.c0);
-                        break;
-                    case kBlockPattern:
-                        ok = writer.Pattern(b.c0, b.c1, b.pattern);
-                        break;
-                    case kBlockIntra:
-                        ok = writer.Intra(b.coef, q_);
-                        break;
-                    case kBlockInter:
-                        ok = writer.Inter(b.dx, b.dy, b.coef, q_);
-                        break;
-                    case kBlockResidue:
-                        ok = writer.Residue(b.dx, b.dy, b.residue);
-                        break;
-                    default:
-                        ok = writer.Raw(b.recon);
-                        break;
-                }
-                if (!ok) {
-                    error_ = "the plane writer refused a block";
-                    return false;
-                }
-                ++stats_.blocks[b.type];
-                for (int yy = 0; yy < 8; ++yy)
-                    std::memcpy(&next[(y + yy) * w + c * 8], b.recon + yy * 8, 8);
+            if (const char* error = WriteBlockRow(rp, half, r, q_, output)) {
+                error_ = error;
+                return false;
             }
         }
     }

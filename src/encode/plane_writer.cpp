@@ -316,6 +316,227 @@ bool PlaneWriter::OtherType(uint8_t type) {
     return true;
 }
 
+namespace {
+
+// The values of one bundle, block row by block row.
+using BundleRows = std::vector<const std::vector<uint16_t>*>;
+
+// Block types and sub-types: one value for the whole fill, or a symbol per
+// block with runs of the previous value sent as the repeat symbols 12-15.
+const char* CodeTypes(int tree, const std::vector<uint16_t>& v, bool same, ItemList& items) {
+    if (same) {
+        items.Bits(1, 1);
+        items.Bits(v[0], 4);
+        return nullptr;
+    }
+    items.Bits(0, 1);
+    int last = 0;
+    for (size_t i = 0; i < v.size();) {
+        size_t run = 0;
+        while (i + run < v.size() && v[i + run] == last) ++run;
+        if (run >= 4) {
+            const int rep = run >= 32 ? 32 : run >= 12 ? 12 : run >= 8 ? 8 : 4;
+            items.Symbol(tree, rep == 32 ? 15 : rep == 12 ? 14 : rep == 8 ? 13 : 12);
+            i += static_cast<size_t>(rep);
+            continue;
+        }
+        if (v[i] >= 12) return "block types 12-15 need a fill of their own";
+        items.Symbol(tree, v[i]);
+        last = v[i];
+        ++i;
+    }
+    return nullptr;
+}
+
+// Colours: the high nibble from the tree chosen by the previous high nibble
+// (carried across fills), then the low nibble.
+void CodeColours(const std::vector<uint16_t>& v, bool same, int& previous_high, ItemList& items) {
+    auto colour = [&](int c) {
+        items.Symbol(kTreeColourHigh + previous_high, c >> 4);
+        previous_high = c >> 4;
+        items.Symbol(kTreeColourLow, c & 15);
+    };
+    items.Bits(same ? 1 : 0, 1);
+    if (same) {
+        colour(v[0]);
+    } else {
+        for (uint16_t c : v) colour(c);
+    }
+}
+
+void CodePatterns(const std::vector<uint16_t>& v, ItemList& items) {
+    for (uint16_t p : v) {
+        items.Symbol(kTreePatterns, p & 15);
+        items.Symbol(kTreePatterns, (p >> 4) & 15);
+    }
+}
+
+// Motion: one size in four bits for the whole fill, or a symbol per value;
+// each non-zero value is followed by its sign.
+void CodeMotion(int tree, const std::vector<uint16_t>& v, bool same, ItemList& items) {
+    items.Bits(same ? 1 : 0, 1);
+    for (size_t i = 0; i < (same ? 1 : v.size()); ++i) {
+        const int m = static_cast<int16_t>(v[i]);
+        if (same) {
+            items.Bits(static_cast<uint32_t>(std::abs(m)), 4);
+        } else {
+            items.Symbol(tree, std::abs(m));
+        }
+        if (m != 0) items.Bits(m < 0 ? 1 : 0, 1);
+    }
+}
+
+// One group of up to eight DC values after position g: a bit width, then
+// each difference from the value before it as size and sign.
+const char* CodeDcGroup(const std::vector<uint16_t>& v, size_t g, int16_t& running,
+                        ItemList& items) {
+    const size_t end = std::min(v.size(), g + 8);
+    int16_t deltas[8];
+    int width = 0;
+    int16_t run_value = running;
+    for (size_t i = g; i < end; ++i) {
+        const int16_t d =
+            static_cast<int16_t>(static_cast<uint16_t>(v[i] - static_cast<uint16_t>(run_value)));
+        if (d == -32768) return "two DC values in a row differ by 32768";
+        deltas[i - g] = d;
+        width = std::max(width, BitWidth(static_cast<uint32_t>(std::abs(int{d}))));
+        run_value = static_cast<int16_t>(v[i]);
+    }
+    items.Bits(static_cast<uint32_t>(width), 4);
+    if (width > 0) {
+        for (size_t i = 0; i < end - g; ++i) {
+            items.Bits(static_cast<uint32_t>(std::abs(int{deltas[i]})),
+                       static_cast<unsigned>(width));
+            if (deltas[i] != 0) items.Bits(deltas[i] < 0 ? 1 : 0, 1);
+        }
+    }
+    running = run_value;
+    return nullptr;
+}
+
+// DC values: the first in full (intra: 11 bits, inter: size and sign), the
+// rest as groups of differences.
+const char* CodeDc(bool intra, const std::vector<uint16_t>& v, ItemList& items) {
+    int16_t running = static_cast<int16_t>(v[0]);
+    if (intra) {
+        if (v[0] >= 2048) return "an intra DC value that starts a fill must be below 2048";
+        items.Bits(v[0], 11);
+    } else {
+        if (std::abs(int{running}) > 1023)
+            return "an inter DC value that starts a fill must lie within -1023..1023";
+        items.Bits(static_cast<uint32_t>(std::abs(int{running})), 10);
+        if (running != 0) items.Bits(running < 0 ? 1 : 0, 1);
+    }
+    for (size_t g = 1; g < v.size(); g += 8) {
+        if (const char* error = CodeDcGroup(v, g, running, items)) return error;
+    }
+    return nullptr;
+}
+
+void CodeRuns(const std::vector<uint16_t>& v, bool same, ItemList& items) {
+    items.Bits(same ? 1 : 0, 1);
+    if (same) {
+        items.Bits(v[0], 4);
+    } else {
+        for (uint16_t x : v) items.Symbol(kTreeRuns, x);
+    }
+}
+
+// The items of one fill of bundle b after its length; the reason when the
+// values cannot be coded, else null.
+const char* CodeFill(int b, const std::vector<uint16_t>& v, int& previous_high, ItemList& items) {
+    const bool same = std::all_of(v.begin(), v.end(), [&](uint16_t x) { return x == v[0]; });
+    switch (b) {
+        case kTypes:
+            return CodeTypes(kTreeTypes, v, same, items);
+        case kSubTypes:
+            return CodeTypes(kTreeSubTypes, v, same, items);
+        case kColours:
+            CodeColours(v, same, previous_high, items);
+            break;
+        case kPatterns:
+            CodePatterns(v, items);
+            break;
+        case kMotionX:
+            CodeMotion(kTreeMotionX, v, same, items);
+            break;
+        case kMotionY:
+            CodeMotion(kTreeMotionY, v, same, items);
+            break;
+        case kIntraDc:
+        case kInterDc:
+            return CodeDc(b == kIntraDc, v, items);
+        case kRuns:
+            CodeRuns(v, same, items);
+            break;
+    }
+    return nullptr;
+}
+
+// Plans the fills of bundle b: fills[r] gets the items sent at the start of
+// row r when the bundle is exhausted there. Each fill takes as many whole rows
+// as fit in limit; once no later row needs a value, a zero length closes the
+// bundle.
+const char* PlanBundle(int b, const BundleRows& rows, unsigned length_bits, uint32_t limit,
+                       std::vector<ItemList>& fills, int& previous_high) {
+    const uint32_t count = static_cast<uint32_t>(rows.size());
+    uint32_t remaining = 0;
+    bool closed = false;
+    std::vector<uint32_t> after(count + 1, 0);  // values in rows r.. end
+    for (uint32_t r = count; r-- > 0;)
+        after[r] = after[r + 1] + static_cast<uint32_t>(rows[r]->size());
+    for (uint32_t r = 0; r < count; ++r) {
+        const uint32_t need = static_cast<uint32_t>(rows[r]->size());
+        if (!closed && remaining == 0) {
+            ItemList& items = fills[r];
+            if (after[r] == 0) {
+                items.Bits(0, length_bits);
+                closed = true;
+            } else {
+                std::vector<uint16_t> v;
+                uint32_t s = r;
+                while (s < count && v.size() + rows[s]->size() <= limit) {
+                    v.insert(v.end(), rows[s]->begin(), rows[s]->end());
+                    ++s;
+                }
+                remaining = static_cast<uint32_t>(v.size());
+                items.Bits(remaining, length_bits);
+                if (const char* error = CodeFill(b, v, previous_high, items)) return error;
+            }
+        }
+        remaining -= need;
+    }
+    return nullptr;
+}
+
+// Chooses each tree from the symbol counts of all fills and writes the trees.
+std::vector<CodeTree> WriteTrees(const std::vector<std::vector<ItemList>>& fills, BitWriter& out) {
+    std::array<std::array<uint32_t, 16>, kTreeCount> counts{};
+    for (const auto& per_bundle : fills)
+        for (const ItemList& items : per_bundle)
+            for (const Item& it : items.items)
+                if (it.symbol) ++counts[it.tree_or_bits][it.value & 15];
+    std::vector<CodeTree> trees(kTreeCount);
+    for (int t = 0; t < kTreeCount; ++t) {
+        const ChosenTree chosen = ChooseCodeTree(counts[t]);
+        trees[t] = chosen.tree;
+        WriteCodeTree(out, chosen.tree, chosen.form, chosen.param);
+    }
+    return trees;
+}
+
+void WriteItems(BitWriter& out, const std::vector<CodeTree>& trees, const ItemList& items) {
+    for (const Item& it : items.items) {
+        if (it.symbol) {
+            WriteSymbol(out, trees[it.tree_or_bits], it.value);
+        } else {
+            out.WriteBits(it.value, it.tree_or_bits);
+        }
+    }
+}
+
+}  // namespace
+
 std::vector<uint8_t> PlaneWriter::Finish() {
     error_.clear();
     bits_ = 0;
@@ -328,10 +549,12 @@ std::vector<uint8_t> PlaneWriter::Finish() {
     const uint32_t basis[9] = {bw, width_ / 16, bw * 64, bw * 8, bw, bw, bw, bw, bw * 48};
     unsigned length_bits[9];
     uint32_t limit[9];
+    std::vector<BundleRows> bundle_rows(9, BundleRows(rows));
     for (int b = 0; b < 9; ++b) {
         length_bits[b] = BundleLengthBits(basis[b]);
         limit[b] = std::min<uint32_t>(basis[b] + 511, (1u << length_bits[b]) - 1);
         for (uint32_t r = 0; r < rows; ++r) {
+            bundle_rows[b][r] = &rows_[r].values[b];
             if (rows_[r].values[b].size() > limit[b]) {
                 error_ = "a block row needs more values than one bundle fill holds";
                 return {};
@@ -339,192 +562,22 @@ std::vector<uint8_t> PlaneWriter::Finish() {
         }
     }
 
-    // Plan the fills: fills[b][r] holds the items sent for bundle b at the
-    // start of row r (empty when the bundle is not exhausted there).
+    // fills[b][r] holds the items sent for bundle b at the start of row r.
     std::vector<std::vector<ItemList>> fills(9, std::vector<ItemList>(rows));
     int previous_high = 0;
     for (int b = 0; b < 9; ++b) {
-        uint32_t remaining = 0;
-        bool closed = false;
-        std::vector<uint32_t> after(rows + 1, 0);  // values in rows r.. end
-        for (uint32_t r = rows; r-- > 0;)
-            after[r] = after[r + 1] + static_cast<uint32_t>(rows_[r].values[b].size());
-        for (uint32_t r = 0; r < rows; ++r) {
-            const uint32_t need = static_cast<uint32_t>(rows_[r].values[b].size());
-            if (!closed && remaining == 0) {
-                ItemList& items = fills[b][r];
-                if (after[r] == 0) {
-                    items.Bits(0, length_bits[b]);
-                    closed = true;
-                } else {
-                    std::vector<uint16_t> v;
-                    uint32_t s = r;
-                    while (s < rows && v.size() + rows_[s].values[b].size() <= limit[b]) {
-                        v.insert(v.end(), rows_[s].values[b].begin(), rows_[s].values[b].end());
-                        ++s;
-                    }
-                    remaining = static_cast<uint32_t>(v.size());
-                    items.Bits(remaining, length_bits[b]);
-                    const bool same =
-                        std::all_of(v.begin(), v.end(), [&](uint16_t x) { return x == v[0]; });
-                    switch (b) {
-                        case kTypes:
-                        case kSubTypes: {
-                            const int tree = b == kTypes ? kTreeTypes : kTreeSubTypes;
-                            if (same) {
-                                items.Bits(1, 1);
-                                items.Bits(v[0], 4);
-                                break;
-                            }
-                            items.Bits(0, 1);
-                            int last = 0;
-                            for (size_t i = 0; i < v.size();) {
-                                size_t run = 0;
-                                while (i + run < v.size() && v[i + run] == last) ++run;
-                                if (run >= 4) {
-                                    const int rep = run >= 32   ? 32
-                                                    : run >= 12 ? 12
-                                                    : run >= 8  ? 8
-                                                                : 4;
-                                    items.Symbol(tree, rep == 32   ? 15
-                                                       : rep == 12 ? 14
-                                                       : rep == 8  ? 13
-                                                                   : 12);
-                                    i += static_cast<size_t>(rep);
-                                    continue;
-                                }
-                                if (v[i] >= 12) {
-                                    error_ = "block types 12-15 need a fill of their own";
-                                    return {};
-                                }
-                                items.Symbol(tree, v[i]);
-                                last = v[i];
-                                ++i;
-                            }
-                            break;
-                        }
-                        case kColours: {
-                            auto colour = [&](int c) {
-                                items.Symbol(kTreeColourHigh + previous_high, c >> 4);
-                                previous_high = c >> 4;
-                                items.Symbol(kTreeColourLow, c & 15);
-                            };
-                            items.Bits(same ? 1 : 0, 1);
-                            if (same) {
-                                colour(v[0]);
-                            } else {
-                                for (uint16_t c : v) colour(c);
-                            }
-                            break;
-                        }
-                        case kPatterns:
-                            for (uint16_t p : v) {
-                                items.Symbol(kTreePatterns, p & 15);
-                                items.Symbol(kTreePatterns, (p >> 4) & 15);
-                            }
-                            break;
-                        case kMotionX:
-                        case kMotionY: {
-                            const int tree = b == kMotionX ? kTreeMotionX : kTreeMotionY;
-                            items.Bits(same ? 1 : 0, 1);
-                            for (size_t i = 0; i < (same ? 1 : v.size()); ++i) {
-                                const int m = static_cast<int16_t>(v[i]);
-                                if (same) {
-                                    items.Bits(static_cast<uint32_t>(std::abs(m)), 4);
-                                } else {
-                                    items.Symbol(tree, std::abs(m));
-                                }
-                                if (m != 0) items.Bits(m < 0 ? 1 : 0, 1);
-                            }
-                            break;
-                        }
-                        case kIntraDc:
-                        case kInterDc: {
-                            int16_t running = static_cast<int16_t>(v[0]);
-                            if (b == kIntraDc) {
-                                if (v[0] >= 2048) {
-                                    error_ =
-                                        "an intra DC value that starts a fill must be below 2048";
-                                    return {};
-                                }
-                                items.Bits(v[0], 11);
-                            } else {
-                                if (std::abs(int{running}) > 1023) {
-                                    error_ =
-                                        "an inter DC value that starts a fill must lie within "
-                                        "-1023..1023";
-                                    return {};
-                                }
-                                items.Bits(static_cast<uint32_t>(std::abs(int{running})), 10);
-                                if (running != 0) items.Bits(running < 0 ? 1 : 0, 1);
-                            }
-                            for (size_t g = 1; g < v.size(); g += 8) {
-                                const size_t end = std::min(v.size(), g + 8);
-                                int16_t deltas[8];
-                                int width = 0;
-                                int16_t run_value = running;
-                                for (size_t i = g; i < end; ++i) {
-                                    const int16_t d = static_cast<int16_t>(static_cast<uint16_t>(
-                                        v[i] - static_cast<uint16_t>(run_value)));
-                                    if (d == -32768) {
-                                        error_ = "two DC values in a row differ by 32768";
-                                        return {};
-                                    }
-                                    deltas[i - g] = d;
-                                    width = std::max(
-                                        width, BitWidth(static_cast<uint32_t>(std::abs(int{d}))));
-                                    run_value = static_cast<int16_t>(v[i]);
-                                }
-                                items.Bits(static_cast<uint32_t>(width), 4);
-                                if (width > 0) {
-                                    for (size_t i = 0; i < end - g; ++i) {
-                                        items.Bits(static_cast<uint32_t>(std::abs(int{deltas[i]})),
-                                                   static_cast<unsigned>(width));
-                                        if (deltas[i] != 0) items.Bits(deltas[i] < 0 ? 1 : 0, 1);
-                                    }
-                                }
-                                running = run_value;
-                            }
-                            break;
-                        }
-                        case kRuns:
-                            items.Bits(same ? 1 : 0, 1);
-                            if (same) {
-                                items.Bits(v[0], 4);
-                            } else {
-                                for (uint16_t x : v) items.Symbol(kTreeRuns, x);
-                            }
-                            break;
-                    }
-                }
-            }
-            remaining -= need;
+        const char* error =
+            PlanBundle(b, bundle_rows[b], length_bits[b], limit[b], fills[b], previous_high);
+        if (error) {
+            error_ = error;
+            return {};
         }
     }
 
-    // Trees from the symbol counts.
-    std::array<std::array<uint32_t, 16>, kTreeCount> counts{};
-    for (auto& per_bundle : fills)
-        for (ItemList& items : per_bundle)
-            for (const Item& it : items.items)
-                if (it.symbol) ++counts[it.tree_or_bits][it.value & 15];
     BitWriter out;
-    std::vector<CodeTree> trees(kTreeCount);
-    for (int t = 0; t < kTreeCount; ++t) {
-        const ChosenTree chosen = ChooseCodeTree(counts[t]);
-        trees[t] = chosen.tree;
-        WriteCodeTree(out, chosen.tree, chosen.form, chosen.param);
-    }
+    const std::vector<CodeTree> trees = WriteTrees(fills, out);
     for (uint32_t r = 0; r < rows; ++r) {
-        for (int b = 0; b < 9; ++b) {
-            for (const Item& it : fills[b][r].items) {
-                if (it.symbol) {
-                    WriteSymbol(out, trees[it.tree_or_bits], it.value);
-                } else {
-                    out.WriteBits(it.value, it.tree_or_bits);
-                }
-            }
-        }
+        for (int b = 0; b < 9; ++b) WriteItems(out, trees, fills[b][r]);
         out.Append(rows_[r].bits);
     }
     bits_ = out.BitCount();

@@ -216,6 +216,49 @@ void ExpectPattern(const Readback& rb, const DisplayBuffer* b, int origin_x, int
     }
 }
 
+// The bytes of one row of pixels of a format.
+uint32_t RowBytes(int32_t format, uint32_t w) {
+    return format == kSurfaceYv12                               ? w
+           : format == kSurfaceYuy2 || format == kSurfaceUyvy   ? 2 * w
+           : format == kSurfaceBgr24 || format == kSurfaceRgb24 ? 3 * w
+           : format >= static_cast<int32_t>(kSurfaceArgb4444) &&
+                   format <= static_cast<int32_t>(kSurfaceRgb664)
+               ? 2 * w
+               : 4 * w;
+}
+
+// A locked buffer just cleared: black in the surface's own terms.
+void ExpectClearedToBlack(const DisplayBuffer* b, int32_t format) {
+    if (format == kSurfaceYv12) {
+        EXPECT_EQ(b->pointer[0], 16);
+        EXPECT_EQ(b->pointer[static_cast<size_t>(b->pitch) * b->height], 128);
+    } else if (format == kSurfaceYuy2) {
+        EXPECT_EQ(b->pointer[1], 0x80);
+    } else if (format == kSurfaceUyvy) {
+        EXPECT_EQ(b->pointer[0], 0x80);
+    } else {
+        EXPECT_EQ(b->pointer[0], 0);
+    }
+}
+
+// In a locked buffer showing the test picture, copies rows of the
+// bottom-right quadrant over the top-left 16x16 area.
+void CopyBottomRightToTopLeft(DisplayBuffer* b, int32_t format, uint32_t row) {
+    const uint32_t w = b->width, h = b->height;
+    const size_t pitch = static_cast<size_t>(b->pitch);
+    for (uint32_t y = 0; y < 16; ++y) {
+        std::memcpy(b->pointer + y * pitch, b->pointer + (h - 1 - y) * pitch + row / 2, row / 4);
+    }
+    if (format == kSurfaceYv12) {
+        uint8_t* v = b->pointer + pitch * h;
+        uint8_t* u = v + (pitch / 2) * (h / 2);
+        for (uint32_t y = 0; y < 8; ++y) {
+            std::memcpy(v + y * (pitch / 2), v + (h / 2 - 1) * (pitch / 2) + w / 2 - 8, 8);
+            std::memcpy(u + y * (pitch / 2), u + (h / 2 - 1) * (pitch / 2) + w / 2 - 8, 8);
+        }
+    }
+}
+
 class SdlDisplayTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -235,6 +278,45 @@ class SdlDisplayTest : public ::testing::Test {
                                               UnderX11() ? SDL_WINDOW_SHOWN : SDL_WINDOW_HIDDEN);
         if (window) windows_.push_back(window);
         return window;
+    }
+    // Clears, locks and fills a fresh buffer with the test picture, then
+    // shows it whole.
+    void DrawAndShow(DisplayBuffer* b) {
+        ASSERT_EQ(ClearDisplayBuffer(b), 1);
+        ASSERT_EQ(LockDisplayBuffer(b), 1);
+        ASSERT_NE(b->pointer, nullptr);
+        const int32_t format = static_cast<int32_t>(b->surface_type & kSurfaceTypeFormatMask);
+        EXPECT_GE(b->pitch, static_cast<int32_t>(RowBytes(format, b->width)));
+        ExpectClearedToBlack(b, format);
+        ASSERT_TRUE(DrawPattern(b)) << "format " << format;
+        UnlockDisplayBuffer(b);
+        EXPECT_EQ(b->surface_type & kSurfaceTypeRewrite, 0u);
+
+        readback_ = Readback{};
+        ASSERT_EQ(BlitDisplayBuffer(b, nullptr, 0), 1);
+        EXPECT_EQ(readback_.calls, 1);
+        ExpectPattern(readback_, b, 0, 0, GetBlitStyleName(b));
+    }
+    // A changed area: the top-left quadrant turns into the bottom-right one
+    // and only that area is shown again.
+    void ShowChangedArea(DisplayBuffer* b) {
+        ASSERT_EQ(LockDisplayBuffer(b), 1);
+        const int32_t format = static_cast<int32_t>(b->surface_type & kSurfaceTypeFormatMask);
+        CopyBottomRightToTopLeft(b, format, RowBytes(format, b->width));
+        UnlockDisplayBuffer(b);
+        const DisplayRect area{0, 0, 16, 16};
+        readback_ = Readback{};
+        ASSERT_EQ(BlitDisplayBuffer(b, &area, 1), 1);
+        ASSERT_GT(readback_.width, 0);
+        const Rgb* expected = IsYuv(b) ? kQuadrantYuvRgb : kQuadrantRgb;
+        const int tolerance = IsYuv(b) ? 24 : 8;
+        const Rgb got = readback_.At(8, 8);
+        EXPECT_NEAR(got.r, expected[3].r, tolerance);
+        EXPECT_NEAR(got.g, expected[3].g, tolerance);
+        EXPECT_NEAR(got.b, expected[3].b, tolerance);
+        const Rgb kept = readback_.At(48, 12);  // the top-right quadrant stays
+        EXPECT_NEAR(kept.r, expected[1].r, tolerance);
+        EXPECT_NEAR(kept.g, expected[1].g, tolerance);
     }
     std::vector<SDL_Window*> windows_;
     Readback readback_;
@@ -280,69 +362,8 @@ TEST_F(SdlDisplayTest, EveryStyleOpensLocksClearsAndShowsThePicture) {
         ++opened;
         EXPECT_EQ(b->style, style);
         EXPECT_NE(std::string(GetBlitStyleName(b)).find("SDL"), std::string::npos);
-
-        ASSERT_EQ(ClearDisplayBuffer(b), 1);
-        ASSERT_EQ(LockDisplayBuffer(b), 1);
-        ASSERT_NE(b->pointer, nullptr);
-        const int32_t format = static_cast<int32_t>(b->surface_type & kSurfaceTypeFormatMask);
-        const uint32_t row = format == kSurfaceYv12                               ? w
-                             : format == kSurfaceYuy2 || format == kSurfaceUyvy   ? 2 * w
-                             : format == kSurfaceBgr24 || format == kSurfaceRgb24 ? 3 * w
-                             : format >= static_cast<int32_t>(kSurfaceArgb4444) &&
-                                     format <= static_cast<int32_t>(kSurfaceRgb664)
-                                 ? 2 * w
-                                 : 4 * w;
-        EXPECT_GE(b->pitch, static_cast<int32_t>(row));
-        // Cleared to black in the surface's own terms.
-        if (format == kSurfaceYv12) {
-            EXPECT_EQ(b->pointer[0], 16);
-            EXPECT_EQ(b->pointer[static_cast<size_t>(b->pitch) * h], 128);
-        } else if (format == kSurfaceYuy2) {
-            EXPECT_EQ(b->pointer[1], 0x80);
-        } else if (format == kSurfaceUyvy) {
-            EXPECT_EQ(b->pointer[0], 0x80);
-        } else {
-            EXPECT_EQ(b->pointer[0], 0);
-        }
-        ASSERT_TRUE(DrawPattern(b)) << "format " << format;
-        UnlockDisplayBuffer(b);
-        EXPECT_EQ(b->surface_type & kSurfaceTypeRewrite, 0u);
-
-        readback_ = Readback{};
-        ASSERT_EQ(BlitDisplayBuffer(b, nullptr, 0), 1);
-        EXPECT_EQ(readback_.calls, 1);
-        ExpectPattern(readback_, b, 0, 0, GetBlitStyleName(b));
-
-        // A changed area: the top-left quadrant turns into the bottom-right one.
-        ASSERT_EQ(LockDisplayBuffer(b), 1);
-        const DisplayRect area{0, 0, 16, 16};
-        const size_t pitch = static_cast<size_t>(b->pitch);
-        // Rows of the bottom-right quadrant into the top-left one.
-        for (uint32_t y = 0; y < 16; ++y) {
-            std::memcpy(b->pointer + y * pitch, b->pointer + (h - 1 - y) * pitch + row / 2,
-                        row / 4);
-        }
-        if (format == kSurfaceYv12) {
-            uint8_t* v = b->pointer + pitch * h;
-            uint8_t* u = v + (pitch / 2) * (h / 2);
-            for (uint32_t y = 0; y < 8; ++y) {
-                std::memcpy(v + y * (pitch / 2), v + (h / 2 - 1) * (pitch / 2) + w / 2 - 8, 8);
-                std::memcpy(u + y * (pitch / 2), u + (h / 2 - 1) * (pitch / 2) + w / 2 - 8, 8);
-            }
-        }
-        UnlockDisplayBuffer(b);
-        readback_ = Readback{};
-        ASSERT_EQ(BlitDisplayBuffer(b, &area, 1), 1);
-        ASSERT_GT(readback_.width, 0);
-        const Rgb* expected = IsYuv(b) ? kQuadrantYuvRgb : kQuadrantRgb;
-        const int tolerance = IsYuv(b) ? 24 : 8;
-        const Rgb got = readback_.At(8, 8);
-        EXPECT_NEAR(got.r, expected[3].r, tolerance);
-        EXPECT_NEAR(got.g, expected[3].g, tolerance);
-        EXPECT_NEAR(got.b, expected[3].b, tolerance);
-        const Rgb kept = readback_.At(48, 12);  // the top-right quadrant stays
-        EXPECT_NEAR(kept.r, expected[1].r, tolerance);
-        EXPECT_NEAR(kept.g, expected[1].g, tolerance);
+        ASSERT_NO_FATAL_FAILURE(DrawAndShow(b));
+        ASSERT_NO_FATAL_FAILURE(ShowChangedArea(b));
         CloseDisplayBuffer(b);
     }
     EXPECT_GE(opened, 9);
@@ -442,23 +463,102 @@ TEST_F(SdlDisplayTest, ScreenAndModeRequest) {
     EXPECT_EQ(SDL_GetWindowFlags(window) & SDL_WINDOW_FULLSCREEN, 0u);  // restored
 }
 
+// A conformance frame in two forms: 32-bit pixels (bytes blue, green, red,
+// unused) and YV12 (Y, then V, then U).
+struct ConformanceFrame {
+    uint32_t w = 320, h = 240;
+    std::vector<uint8_t> rgb, yv12;
+    const uint8_t* y_plane() const { return yv12.data(); }
+    const uint8_t* v_plane() const { return y_plane() + w * h; }
+    const uint8_t* u_plane() const { return v_plane() + (w / 2) * (h / 2); }
+};
+
+// The frame repacked into pixel pairs of YUY2 or UYVY.
+void WritePixelPairs(const ConformanceFrame& f, bool yuy2, uint8_t* out, size_t pitch) {
+    const uint32_t w = f.w;
+    for (uint32_t y = 0; y < f.h; ++y) {
+        for (uint32_t x = 0; x < w; x += 2) {
+            const uint8_t y0 = f.y_plane()[y * w + x], y1 = f.y_plane()[y * w + x + 1];
+            const uint8_t u = f.u_plane()[(y / 2) * (w / 2) + x / 2];
+            const uint8_t v = f.v_plane()[(y / 2) * (w / 2) + x / 2];
+            uint8_t* p = out + y * pitch + 2 * x;
+            if (yuy2) {
+                p[0] = y0, p[1] = u, p[2] = y1, p[3] = v;
+            } else {
+                p[0] = u, p[1] = y0, p[2] = v, p[3] = y1;
+            }
+        }
+    }
+}
+
+// Writes the frame into a locked buffer in the buffer's format; *exact when
+// the shown pixels must equal the RGB frame. False for a format without a
+// form of the frame.
+bool WriteConformanceFrame(const ConformanceFrame& f, DisplayBuffer* b, bool* exact) {
+    const int32_t format = static_cast<int32_t>(b->surface_type & kSurfaceTypeFormatMask);
+    const size_t pitch = static_cast<size_t>(b->pitch);
+    const uint32_t w = f.w, h = f.h;
+    uint8_t* out = b->pointer;
+    *exact = false;
+    if (format == F(kSurfaceXrgb32) || format == F(kSurfaceArgb32)) {
+        for (uint32_t y = 0; y < h; ++y) std::memcpy(out + y * pitch, &f.rgb[y * w * 4], w * 4);
+        *exact = true;
+    } else if (format == F(kSurfaceYv12)) {
+        for (uint32_t y = 0; y < h; ++y) std::memcpy(out + y * pitch, f.y_plane() + y * w, w);
+        uint8_t* v = out + pitch * h;
+        uint8_t* u = v + (pitch / 2) * (h / 2);
+        for (uint32_t y = 0; y < h / 2; ++y) {
+            std::memcpy(v + y * (pitch / 2), f.v_plane() + y * (w / 2), w / 2);
+            std::memcpy(u + y * (pitch / 2), f.u_plane() + y * (w / 2), w / 2);
+        }
+    } else if (format == F(kSurfaceYuy2) || format == F(kSurfaceUyvy)) {
+        WritePixelPairs(f, format == F(kSurfaceYuy2), out, pitch);
+    } else {
+        return false;
+    }
+    return true;
+}
+
+// The shown picture against the RGB frame: equal when exact, else close on
+// average.
+void ExpectShownFrame(const Readback& rb, const ConformanceFrame& f, bool exact, const char* what) {
+    uint64_t total = 0;
+    int worst = 0, mismatches = 0;
+    for (uint32_t y = 0; y < f.h; ++y) {
+        for (uint32_t x = 0; x < f.w; ++x) {
+            const Rgb got = rb.At(static_cast<int>(x), static_cast<int>(y));
+            const uint8_t* want = &f.rgb[(y * f.w + x) * 4];  // bytes blue, green, red
+            const int d[3] = {std::abs(got.b - want[0]), std::abs(got.g - want[1]),
+                              std::abs(got.r - want[2])};
+            for (int c : d) {
+                total += static_cast<uint64_t>(c);
+                worst = std::max(worst, c);
+                if (c != 0) ++mismatches;
+            }
+        }
+    }
+    const double mean = static_cast<double>(total) / (3.0 * f.w * f.h);
+    if (exact) {
+        EXPECT_EQ(mismatches, 0) << what << " worst " << worst;
+    } else {
+        EXPECT_LT(mean, 3.0) << what << " worst " << worst;
+    }
+}
+
 // A conformance frame, as the converter writes it, shown through every
 // style: the RGB styles show its bytes exactly, the YUV styles show what the
 // renderer makes of the YV12 frame (or of it repacked into pixel pairs),
 // close to the RGB conversion.
 TEST_F(SdlDisplayTest, ConformanceFrameThroughEveryStyle) {
     const std::string dir = test::ConformanceDir();
-    std::vector<uint8_t> rgb, yv12;
-    if (dir.empty() || !test::ReadWholeFile(dir + "/big1.f4.s3.table.c0.raw", &rgb) ||
-        !test::ReadWholeFile(dir + "/big1.f4.s15.table.c0.raw", &yv12)) {
+    ConformanceFrame f;
+    if (dir.empty() || !test::ReadWholeFile(dir + "/big1.f4.s3.table.c0.raw", &f.rgb) ||
+        !test::ReadWholeFile(dir + "/big1.f4.s15.table.c0.raw", &f.yv12)) {
         GTEST_SKIP() << "conformance frames not found";
     }
-    const uint32_t w = 320, h = 240;
-    ASSERT_EQ(rgb.size(), static_cast<size_t>(w) * h * 4);
-    ASSERT_EQ(yv12.size(), static_cast<size_t>(w) * h * 3 / 2);
-    const uint8_t* y_plane = yv12.data();
-    const uint8_t* v_plane = y_plane + w * h;
-    const uint8_t* u_plane = v_plane + (w / 2) * (h / 2);
+    const uint32_t w = f.w, h = f.h;
+    ASSERT_EQ(f.rgb.size(), static_cast<size_t>(w) * h * 4);
+    ASSERT_EQ(f.yv12.size(), static_cast<size_t>(w) * h * 3 / 2);
     for (uint32_t style = 1; style <= kBlitStyleCount; ++style) {
         SCOPED_TRACE("style " + std::to_string(style));
         SDL_Window* window = NewWindow(static_cast<int>(w), static_cast<int>(h));
@@ -469,37 +569,9 @@ TEST_F(SdlDisplayTest, ConformanceFrameThroughEveryStyle) {
             continue;
         }
         ASSERT_EQ(LockDisplayBuffer(b), 1);
-        const int32_t format = static_cast<int32_t>(b->surface_type & kSurfaceTypeFormatMask);
-        const size_t pitch = static_cast<size_t>(b->pitch);
-        uint8_t* out = b->pointer;
         bool exact = false;
-        if (format == F(kSurfaceXrgb32) || format == F(kSurfaceArgb32)) {
-            for (uint32_t y = 0; y < h; ++y) std::memcpy(out + y * pitch, &rgb[y * w * 4], w * 4);
-            exact = true;
-        } else if (format == F(kSurfaceYv12)) {
-            for (uint32_t y = 0; y < h; ++y) std::memcpy(out + y * pitch, y_plane + y * w, w);
-            uint8_t* v = out + pitch * h;
-            uint8_t* u = v + (pitch / 2) * (h / 2);
-            for (uint32_t y = 0; y < h / 2; ++y) {
-                std::memcpy(v + y * (pitch / 2), v_plane + y * (w / 2), w / 2);
-                std::memcpy(u + y * (pitch / 2), u_plane + y * (w / 2), w / 2);
-            }
-        } else if (format == F(kSurfaceYuy2) || format == F(kSurfaceUyvy)) {
-            const bool yuy2 = format == F(kSurfaceYuy2);
-            for (uint32_t y = 0; y < h; ++y) {
-                for (uint32_t x = 0; x < w; x += 2) {
-                    const uint8_t y0 = y_plane[y * w + x], y1 = y_plane[y * w + x + 1];
-                    const uint8_t u = u_plane[(y / 2) * (w / 2) + x / 2];
-                    const uint8_t v = v_plane[(y / 2) * (w / 2) + x / 2];
-                    uint8_t* p = out + y * pitch + 2 * x;
-                    if (yuy2) {
-                        p[0] = y0, p[1] = u, p[2] = y1, p[3] = v;
-                    } else {
-                        p[0] = u, p[1] = y0, p[2] = v, p[3] = y1;
-                    }
-                }
-            }
-        } else {
+        if (!WriteConformanceFrame(f, b, &exact)) {
+            const uint32_t format = b->surface_type & kSurfaceTypeFormatMask;
             UnlockDisplayBuffer(b);
             CloseDisplayBuffer(b);
             ADD_FAILURE() << "no conformance frame for format " << format;
@@ -510,27 +582,7 @@ TEST_F(SdlDisplayTest, ConformanceFrameThroughEveryStyle) {
         ASSERT_EQ(BlitDisplayBuffer(b, nullptr, 0), 1);
         ASSERT_GE(readback_.width, static_cast<int>(w));
         ASSERT_GE(readback_.height, static_cast<int>(h));
-        uint64_t total = 0;
-        int worst = 0, mismatches = 0;
-        for (uint32_t y = 0; y < h; ++y) {
-            for (uint32_t x = 0; x < w; ++x) {
-                const Rgb got = readback_.At(static_cast<int>(x), static_cast<int>(y));
-                const uint8_t* want = &rgb[(y * w + x) * 4];  // bytes blue, green, red
-                const int d[3] = {std::abs(got.b - want[0]), std::abs(got.g - want[1]),
-                                  std::abs(got.r - want[2])};
-                for (int c : d) {
-                    total += static_cast<uint64_t>(c);
-                    worst = std::max(worst, c);
-                    if (c != 0) ++mismatches;
-                }
-            }
-        }
-        const double mean = static_cast<double>(total) / (3.0 * w * h);
-        if (exact) {
-            EXPECT_EQ(mismatches, 0) << GetBlitStyleName(b) << " worst " << worst;
-        } else {
-            EXPECT_LT(mean, 3.0) << GetBlitStyleName(b) << " worst " << worst;
-        }
+        ExpectShownFrame(readback_, f, exact, GetBlitStyleName(b));
         CloseDisplayBuffer(b);
     }
 }

@@ -2,6 +2,7 @@
 // video decoder.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -96,46 +97,50 @@ TEST(Quantisers, TellingRowsAndTheRaisedEntries) {
     EXPECT_EQ(IntraQuantiser(15, 0), 2883584u);
 }
 
-TEST(PlaneRoundTrip, EveryIntraTypeDrawsWhatWasWritten) {
-    // 64x48 grayscale: 8 columns, 6 block rows.
-    const uint32_t w = 64, h = 48;
-    PlaneWriter pw(w, h);
-    std::mt19937 rng(3);
+// What the intra plane test writes: random raw blocks, a pattern, two
+// coefficient blocks and runs over 63 positions (the last takes last_colour).
+struct IntraInputs {
     uint8_t raw[64], raw2[64];
-    for (auto& v : raw) v = static_cast<uint8_t>(rng());
-    for (auto& v : raw2) v = static_cast<uint8_t>(rng());
-    const uint8_t rows[8] = {0x01, 0x80, 0xFF, 0x00, 0x0F, 0xF0, 0x55, 0xAA};
-    int16_t coef[64] = {};
-    coef[0] = 1024;  // flat 128
-    int16_t coef2[64] = {};
-    coef2[0] = 800;
-    coef2[1] = -40;
-    coef2[9] = 12;
-    coef2[63] = 3;
+    uint8_t rows[8] = {0x01, 0x80, 0xFF, 0x00, 0x0F, 0xF0, 0x55, 0xAA};
+    int16_t coef[64] = {}, coef2[64] = {};
     std::vector<RunSegment> runs;
-    for (int i = 0; i < 3; ++i)
-        runs.push_back(RunSegment{16, true, {static_cast<uint8_t>(40 + i)}});
-    RunSegment each{15, false, {}};
-    for (int i = 0; i < 15; ++i) each.colours[i] = static_cast<uint8_t>(200 + i);
-    runs.push_back(each);  // 63 positions, the last takes last_colour
 
+    IntraInputs() {
+        std::mt19937 rng(3);
+        for (auto& v : raw) v = static_cast<uint8_t>(rng());
+        for (auto& v : raw2) v = static_cast<uint8_t>(rng());
+        coef[0] = 1024;  // flat 128
+        coef2[0] = 800;
+        coef2[1] = -40;
+        coef2[9] = 12;
+        coef2[63] = 3;
+        for (int i = 0; i < 3; ++i)
+            runs.push_back(RunSegment{16, true, {static_cast<uint8_t>(40 + i)}});
+        RunSegment each{15, false, {}};
+        for (int i = 0; i < 15; ++i) each.colours[i] = static_cast<uint8_t>(200 + i);
+        runs.push_back(each);
+    }
+};
+
+// 64x48 grayscale: 8 columns, 6 block rows of every intra type, scaled or not.
+void WriteIntraPlane(PlaneWriter& pw, const IntraInputs& in) {
     // Row 0
     ASSERT_TRUE(pw.Fill(17));
-    ASSERT_TRUE(pw.Pattern(10, 250, rows));
-    ASSERT_TRUE(pw.Raw(raw));
-    ASSERT_TRUE(pw.Intra(coef, 0));
-    ASSERT_TRUE(pw.Intra(coef2, 3));
-    ASSERT_TRUE(pw.Run(5, runs, 99));
+    ASSERT_TRUE(pw.Pattern(10, 250, in.rows));
+    ASSERT_TRUE(pw.Raw(in.raw));
+    ASSERT_TRUE(pw.Intra(in.coef, 0));
+    ASSERT_TRUE(pw.Intra(in.coef2, 3));
+    ASSERT_TRUE(pw.Run(5, in.runs, 99));
     ASSERT_TRUE(pw.ScaledFill(77));
     // Row 1
     for (int i = 0; i < 6; ++i) ASSERT_TRUE(pw.Fill(static_cast<uint8_t>(i)));
     EXPECT_FALSE(pw.ScaledFill(1));  // odd row
     ASSERT_TRUE(pw.ScaledLowerHalf());
     // Rows 2-3: every scaled sub-type.
-    ASSERT_TRUE(pw.ScaledPattern(1, 2, rows));
-    ASSERT_TRUE(pw.ScaledRaw(raw2));
-    ASSERT_TRUE(pw.ScaledIntra(coef2, 1));
-    ASSERT_TRUE(pw.ScaledRun(0, runs, 5));
+    ASSERT_TRUE(pw.ScaledPattern(1, 2, in.rows));
+    ASSERT_TRUE(pw.ScaledRaw(in.raw2));
+    ASSERT_TRUE(pw.ScaledIntra(in.coef2, 1));
+    ASSERT_TRUE(pw.ScaledRun(0, in.runs, 5));
     for (int i = 0; i < 4; ++i) ASSERT_TRUE(pw.ScaledLowerHalf());
     // Row 4: types that draw nothing, then raw to close the row.
     ASSERT_TRUE(pw.OtherType(10));
@@ -145,63 +150,84 @@ TEST(PlaneRoundTrip, EveryIntraTypeDrawsWhatWasWritten) {
     for (int i = 0; i < 3; ++i) ASSERT_TRUE(pw.Fill(9));
     // Row 5: the last row cannot start a scaled block.
     EXPECT_FALSE(pw.ScaledFill(3));
-    for (int i = 0; i < 8; ++i) ASSERT_TRUE(pw.Raw(raw));
+    for (int i = 0; i < 8; ++i) ASSERT_TRUE(pw.Raw(in.raw));
     ASSERT_TRUE(pw.complete());
     EXPECT_FALSE(pw.Fill(1));
+}
+
+// The block the test's runs draw in scan pattern `scan`.
+std::array<uint8_t, 64> RunBlock(int scan, uint8_t last_colour) {
+    std::array<uint8_t, 64> block{};
+    int pos = 0;
+    for (int i = 0; i < 48; ++i) block[kRunScan[scan][pos++]] = static_cast<uint8_t>(40 + i / 16);
+    for (int i = 0; i < 15; ++i) block[kRunScan[scan][pos++]] = static_cast<uint8_t>(200 + i);
+    block[kRunScan[scan][63]] = last_colour;
+    return block;
+}
+
+std::array<uint8_t, 64> IntraBlock(const int16_t coef[64], int quantiser) {
+    uint32_t table[64];
+    for (int i = 0; i < 64; ++i) table[i] = IntraQuantiser(quantiser, i);
+    std::array<uint8_t, 64> out;
+    InverseTransform(coef, table, out.data());
+    return out;
+}
+
+// The size x size samples of plane (stride w) at (x0, y0) equal expected(x, y).
+template <typename F>
+void SamplesAre(const std::vector<uint8_t>& plane, uint32_t w, uint32_t x0, uint32_t y0,
+                uint32_t size, F expected) {
+    for (uint32_t y = 0; y < size; ++y)
+        for (uint32_t x = 0; x < size; ++x)
+            ASSERT_EQ(At(plane, w, x0 + x, y0 + y), expected(x, y))
+                << x0 << "," << y0 << " " << x << "," << y;
+}
+
+template <typename F>
+void BlockIs(const std::vector<uint8_t>& plane, uint32_t w, uint32_t bx, uint32_t by, F expected) {
+    SamplesAre(plane, w, bx * 8, by * 8, 8, expected);
+}
+
+// A scaled block at (x0, y0): sample (x, y) comes from entry (x/2, y/2) of an
+// 8x8 block.
+void ScaledIs(const std::vector<uint8_t>& plane, uint32_t w, uint32_t x0, uint32_t y0,
+              const uint8_t block[64]) {
+    SamplesAre(plane, w, x0, y0, 16,
+               [&](uint32_t x, uint32_t y) { return block[(y / 2) * 8 + x / 2]; });
+}
+
+TEST(PlaneRoundTrip, EveryIntraTypeDrawsWhatWasWritten) {
+    const uint32_t w = 64, h = 48;
+    const IntraInputs in;
+    PlaneWriter pw(w, h);
+    ASSERT_NO_FATAL_FAILURE(WriteIntraPlane(pw, in));
 
     Player player(w, h, true, kVideoGrayscale, 0x20000);
     const Decoded d = player.Decode(GrayPart(pw), true);
     EXPECT_EQ(d.faults, 0u);
-    auto block_is = [&](uint32_t bx, uint32_t by, auto expected) {
-        for (uint32_t y = 0; y < 8; ++y)
-            for (uint32_t x = 0; x < 8; ++x)
-                ASSERT_EQ(At(d.y, w, bx * 8 + x, by * 8 + y), expected(x, y))
-                    << bx << "," << by << " " << x << "," << y;
-    };
-    block_is(0, 0, [](uint32_t, uint32_t) { return 17; });
-    block_is(1, 0, [&](uint32_t x, uint32_t y) { return (rows[y] >> x) & 1 ? 250 : 10; });
-    block_is(2, 0, [&](uint32_t x, uint32_t y) { return raw[y * 8 + x]; });
-    block_is(3, 0, [](uint32_t, uint32_t) { return 128; });
-    uint8_t idct[64];
-    uint32_t table[64];
-    for (int i = 0; i < 64; ++i) table[i] = IntraQuantiser(3, i);
-    InverseTransform(coef2, table, idct);
-    block_is(4, 0, [&](uint32_t x, uint32_t y) { return idct[y * 8 + x]; });
-    uint8_t run_block[64];
-    int pos = 0;
-    for (int i = 0; i < 48; ++i) run_block[kRunScan[5][pos++]] = static_cast<uint8_t>(40 + i / 16);
-    for (int i = 0; i < 15; ++i) run_block[kRunScan[5][pos++]] = static_cast<uint8_t>(200 + i);
-    run_block[kRunScan[5][63]] = 99;
-    block_is(5, 0, [&](uint32_t x, uint32_t y) { return run_block[y * 8 + x]; });
-    for (uint32_t y = 0; y < 16; ++y)
-        for (uint32_t x = 48; x < 64; ++x) ASSERT_EQ(At(d.y, w, x, y), 77);
-    block_is(3, 1, [](uint32_t, uint32_t) { return 3; });
+    auto flat = [](int v) { return [v](uint32_t, uint32_t) { return v; }; };
+    BlockIs(d.y, w, 0, 0, flat(17));
+    BlockIs(d.y, w, 1, 0, [&](uint32_t x, uint32_t y) { return (in.rows[y] >> x) & 1 ? 250 : 10; });
+    BlockIs(d.y, w, 2, 0, [&](uint32_t x, uint32_t y) { return in.raw[y * 8 + x]; });
+    BlockIs(d.y, w, 3, 0, flat(128));
+    const std::array<uint8_t, 64> idct3 = IntraBlock(in.coef2, 3);
+    BlockIs(d.y, w, 4, 0, [&](uint32_t x, uint32_t y) { return idct3[y * 8 + x]; });
+    const std::array<uint8_t, 64> run5 = RunBlock(5, 99);
+    BlockIs(d.y, w, 5, 0, [&](uint32_t x, uint32_t y) { return run5[y * 8 + x]; });
+    SamplesAre(d.y, w, 48, 0, 16, flat(77));
+    BlockIs(d.y, w, 3, 1, flat(3));
     // Scaled pattern: pattern byte k covers rows 2k and 2k + 1.
-    for (uint32_t y = 0; y < 16; ++y)
-        for (uint32_t x = 0; x < 16; ++x)
-            ASSERT_EQ(At(d.y, w, x, 16 + y), (rows[y / 2] >> (x / 2)) & 1 ? 2 : 1);
-    for (uint32_t y = 0; y < 16; ++y)
-        for (uint32_t x = 0; x < 16; ++x)
-            ASSERT_EQ(At(d.y, w, 16 + x, 16 + y), raw2[(y / 2) * 8 + x / 2]);
-    for (int i = 0; i < 64; ++i) table[i] = IntraQuantiser(1, i);
-    InverseTransform(coef2, table, idct);
-    for (uint32_t y = 0; y < 16; ++y)
-        for (uint32_t x = 0; x < 16; ++x)
-            ASSERT_EQ(At(d.y, w, 32 + x, 16 + y), idct[(y / 2) * 8 + x / 2]);
-    uint8_t run0[64];
-    pos = 0;
-    for (int i = 0; i < 48; ++i) run0[kRunScan[0][pos++]] = static_cast<uint8_t>(40 + i / 16);
-    for (int i = 0; i < 15; ++i) run0[kRunScan[0][pos++]] = static_cast<uint8_t>(200 + i);
-    run0[kRunScan[0][63]] = 5;
-    for (uint32_t y = 0; y < 16; ++y)
-        for (uint32_t x = 0; x < 16; ++x)
-            ASSERT_EQ(At(d.y, w, 48 + x, 16 + y), run0[(y / 2) * 8 + x / 2]);
+    SamplesAre(d.y, w, 0, 16, 16,
+               [&](uint32_t x, uint32_t y) { return (in.rows[y / 2] >> (x / 2)) & 1 ? 2 : 1; });
+    ScaledIs(d.y, w, 16, 16, in.raw2);
+    ScaledIs(d.y, w, 32, 16, IntraBlock(in.coef2, 1).data());
+    ScaledIs(d.y, w, 48, 16, RunBlock(0, 5).data());
     // Types that draw nothing leave the first frame's zeros.
-    block_is(0, 4, [](uint32_t, uint32_t) { return 0; });
-    block_is(1, 4, [](uint32_t, uint32_t) { return 0; });
-    block_is(2, 4, [](uint32_t, uint32_t) { return 0; });
-    block_is(7, 4, [](uint32_t, uint32_t) { return 9; });
-    block_is(7, 5, [&](uint32_t x, uint32_t y) { return raw[y * 8 + x]; });
+    BlockIs(d.y, w, 0, 4, flat(0));
+    BlockIs(d.y, w, 1, 4, flat(0));
+    BlockIs(d.y, w, 2, 4, flat(0));
+    BlockIs(d.y, w, 7, 4, flat(9));
+    BlockIs(d.y, w, 7, 5, [&](uint32_t x, uint32_t y) { return in.raw[y * 8 + x]; });
 }
 
 TEST(PlaneRoundTrip, InterTypesPredictFromTheOtherBuffer) {

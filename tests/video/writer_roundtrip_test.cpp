@@ -67,6 +67,153 @@ TEST(VideoWriterRoundTrip, ResidueBlocksComeBackExactly) {
 namespace vemo::video {
 namespace {
 
+// A random plane being built: the reference the moving blocks copy from and
+// the samples the decoder must produce.
+struct RandomPlane {
+    uint32_t w, h;
+    std::vector<uint8_t> ref, want;
+    uint8_t& at(std::vector<uint8_t>& p, uint32_t x, uint32_t y) { return p[y * w + x]; }
+    template <typename F>
+    void Draw(uint32_t x0, uint32_t y0, F sample) {
+        for (uint32_t y = 0; y < 8; ++y)
+            for (uint32_t x = 0; x < 8; ++x) at(want, x0 + x, y0 + y) = sample(x, y);
+    }
+};
+
+// The scaled blocks: two columns on an even row (100) and the same two on the
+// row below (101); -1 elsewhere.
+std::vector<int> PlanScaledBlocks(std::mt19937& rng, uint32_t cols, uint32_t rows) {
+    std::vector<int> plan(cols * rows, -1);
+    for (uint32_t r = 0; r + 1 < rows; r += 2)
+        for (uint32_t c = 0; c + 1 < cols; ++c)
+            if (plan[r * cols + c] < 0 && rng() % 5 == 0) {
+                plan[r * cols + c] = plan[r * cols + c + 1] = 100;
+                plan[(r + 1) * cols + c] = plan[(r + 1) * cols + c + 1] = 101;
+                ++c;
+            }
+    return plan;
+}
+
+// Random runs covering the 64 positions of scan pattern `scan`; block gets
+// the samples they draw (natural order).
+std::vector<RunSegment> RandomRuns(std::mt19937& rng, int scan, uint8_t block[64]) {
+    std::vector<RunSegment> runs;
+    int pos = 0;
+    while (pos < 64) {
+        RunSegment seg{};
+        seg.length = static_cast<uint8_t>(std::min<int>(1 + rng() % 16, 64 - pos));
+        if (pos + seg.length == 63)
+            seg.length = static_cast<uint8_t>(seg.length < 16 ? seg.length + 1 : 15);
+        if (pos + seg.length > 64) seg.length = static_cast<uint8_t>(64 - pos);
+        seg.single = rng() & 1;
+        for (int k = 0; k < seg.length; ++k) {
+            seg.colours[k] = static_cast<uint8_t>(rng());
+            block[kRunScans[scan][pos + k]] = seg.single ? seg.colours[0] : seg.colours[k];
+        }
+        pos += seg.length;
+        runs.push_back(seg);
+    }
+    return runs;
+}
+
+// Writes a random 8x8 block of any unscaled kind at (x0, y0) and records the
+// samples it must decode to.
+void WriteRandomBlock(std::mt19937& rng, PlaneWriter& writer, RandomPlane& p, uint32_t x0,
+                      uint32_t y0) {
+    // Offsets that keep the source inside the plane.
+    const int dx = std::clamp(static_cast<int>(rng() % 31) - 15, -static_cast<int>(x0),
+                              static_cast<int>(p.w - 8 - x0));
+    const int dy = std::clamp(static_cast<int>(rng() % 31) - 15, -static_cast<int>(y0),
+                              static_cast<int>(p.h - 8 - y0));
+    auto src = [&](uint32_t x, uint32_t y) { return p.at(p.ref, x0 + dx + x, y0 + dy + y); };
+    switch (rng() % 8) {
+        case 0:
+            ASSERT_TRUE(writer.Skip());
+            p.Draw(x0, y0, [&](uint32_t x, uint32_t y) { return p.at(p.ref, x0 + x, y0 + y); });
+            break;
+        case 1:
+            ASSERT_TRUE(writer.Motion(dx, dy));
+            p.Draw(x0, y0, src);
+            break;
+        case 2: {
+            const uint8_t colour = static_cast<uint8_t>(rng());
+            ASSERT_TRUE(writer.Fill(colour));
+            p.Draw(x0, y0, [&](uint32_t, uint32_t) { return colour; });
+            break;
+        }
+        case 3: {
+            const uint8_t c0 = static_cast<uint8_t>(rng()), c1 = static_cast<uint8_t>(rng());
+            uint8_t bits[8];
+            for (auto& b : bits) b = static_cast<uint8_t>(rng());
+            ASSERT_TRUE(writer.Pattern(c0, c1, bits));
+            p.Draw(x0, y0, [&](uint32_t x, uint32_t y) { return (bits[y] >> x) & 1 ? c1 : c0; });
+            break;
+        }
+        case 4: {
+            uint8_t samples[64];
+            for (auto& s : samples) s = static_cast<uint8_t>(rng());
+            ASSERT_TRUE(writer.Raw(samples));
+            p.Draw(x0, y0, [&](uint32_t x, uint32_t y) { return samples[y * 8 + x]; });
+            break;
+        }
+        case 5: {
+            const int scan = static_cast<int>(rng() % 16);
+            uint8_t block[64];
+            const std::vector<RunSegment> runs = RandomRuns(rng, scan, block);
+            ASSERT_TRUE(writer.Run(scan, runs));
+            p.Draw(x0, y0, [&](uint32_t x, uint32_t y) { return block[y * 8 + x]; });
+            break;
+        }
+        case 6: {
+            int16_t coef[64] = {};
+            coef[0] = static_cast<int16_t>(rng() % 2048);
+            for (int k = 0; k < 6; ++k)
+                coef[1 + rng() % 63] = static_cast<int16_t>(rng() % 200) - 100;
+            const int q = static_cast<int>(rng() % 16);
+            ASSERT_TRUE(writer.Intra(coef, q));
+            uint8_t out[64];
+            PlainKernels().inverse_transform(coef, IntraQuantTable()[q], out);
+            p.Draw(x0, y0, [&](uint32_t x, uint32_t y) { return out[y * 8 + x]; });
+            break;
+        }
+        default: {
+            int8_t residue[64] = {};
+            for (int k = 0; k < 5; ++k) residue[rng() % 64] = static_cast<int8_t>(rng() % 21) - 10;
+            ASSERT_TRUE(writer.Residue(dx, dy, residue));
+            p.Draw(x0, y0, [&](uint32_t x, uint32_t y) {
+                return static_cast<uint8_t>(src(x, y) + residue[y * 8 + x]);
+            });
+            break;
+        }
+    }
+}
+
+// Writes every block of the plane: the planned scaled blocks, random kinds
+// elsewhere.
+void WriteRandomPlane(std::mt19937& rng, const std::vector<int>& plan, PlaneWriter& writer,
+                      RandomPlane& p) {
+    const uint32_t cols = p.w / 8, rows = p.h / 8;
+    for (uint32_t r = 0; r < rows; ++r) {
+        for (uint32_t c = 0; c < cols; ++c) {
+            const uint32_t x0 = c * 8, y0 = r * 8;
+            if (plan[r * cols + c] == 100) {
+                const uint8_t colour = static_cast<uint8_t>(rng());
+                ASSERT_TRUE(writer.ScaledFill(colour));
+                for (uint32_t y = 0; y < 16; ++y)
+                    for (uint32_t x = 0; x < 16; ++x) p.at(p.want, x0 + x, y0 + y) = colour;
+                ++c;
+                continue;
+            }
+            if (plan[r * cols + c] == 101) {
+                ASSERT_TRUE(writer.ScaledLowerHalf());
+                ++c;
+                continue;
+            }
+            ASSERT_NO_FATAL_FAILURE(WriteRandomBlock(rng, writer, p, x0, y0));
+        }
+    }
+}
+
 // Random planes of every kind of block, written by the encoder's plane
 // writer and decoded here; the expected samples are worked out block by
 // block from the reference plane. Several block rows per fill and refills
@@ -77,143 +224,19 @@ TEST(VideoWriterRoundTrip, RandomPlanesDecodeToTheirBlocks) {
     BundleBuffers bundles;
     ASSERT_TRUE(AllocateBundleBuffers(w, &bundles));
     for (int round = 0; round < 40; ++round) {
-        std::vector<uint8_t> ref(w * h), want(w * h, 0), dst(w * h, 0);
-        for (auto& v : ref) v = static_cast<uint8_t>(rng());
+        RandomPlane p{w, h, std::vector<uint8_t>(w * h), std::vector<uint8_t>(w * h, 0)};
+        std::vector<uint8_t> dst(w * h, 0);
+        for (auto& v : p.ref) v = static_cast<uint8_t>(rng());
         PlaneWriter writer(w, h);
-        // Lay out the scaled blocks first: two columns on an even row and the
-        // same two on the row below.
-        std::vector<int> plan(cols * rows, -1);
-        for (uint32_t r = 0; r + 1 < rows; r += 2)
-            for (uint32_t c = 0; c + 1 < cols; ++c)
-                if (plan[r * cols + c] < 0 && rng() % 5 == 0) {
-                    plan[r * cols + c] = plan[r * cols + c + 1] = 100;
-                    plan[(r + 1) * cols + c] = plan[(r + 1) * cols + c + 1] = 101;
-                    ++c;
-                }
-        auto at = [&](std::vector<uint8_t>& p, uint32_t x, uint32_t y) -> uint8_t& {
-            return p[y * w + x];
-        };
-        for (uint32_t r = 0; r < rows; ++r) {
-            for (uint32_t c = 0; c < cols; ++c) {
-                const uint32_t x0 = c * 8, y0 = r * 8;
-                if (plan[r * cols + c] == 100) {
-                    const uint8_t colour = static_cast<uint8_t>(rng());
-                    ASSERT_TRUE(writer.ScaledFill(colour));
-                    for (uint32_t y = 0; y < 16; ++y)
-                        for (uint32_t x = 0; x < 16; ++x) at(want, x0 + x, y0 + y) = colour;
-                    ++c;
-                    continue;
-                }
-                if (plan[r * cols + c] == 101) {
-                    ASSERT_TRUE(writer.ScaledLowerHalf());
-                    ++c;
-                    continue;
-                }
-                // Offsets that keep the source inside the plane.
-                const int dx = std::clamp(static_cast<int>(rng() % 31) - 15, -static_cast<int>(x0),
-                                          static_cast<int>(w - 8 - x0));
-                const int dy = std::clamp(static_cast<int>(rng() % 31) - 15, -static_cast<int>(y0),
-                                          static_cast<int>(h - 8 - y0));
-                auto src = [&](uint32_t x, uint32_t y) {
-                    return at(ref, x0 + dx + x, y0 + dy + y);
-                };
-                switch (rng() % 8) {
-                    case 0:
-                        ASSERT_TRUE(writer.Skip());
-                        for (uint32_t y = 0; y < 8; ++y)
-                            for (uint32_t x = 0; x < 8; ++x)
-                                at(want, x0 + x, y0 + y) = at(ref, x0 + x, y0 + y);
-                        break;
-                    case 1:
-                        ASSERT_TRUE(writer.Motion(dx, dy));
-                        for (uint32_t y = 0; y < 8; ++y)
-                            for (uint32_t x = 0; x < 8; ++x) at(want, x0 + x, y0 + y) = src(x, y);
-                        break;
-                    case 2: {
-                        const uint8_t colour = static_cast<uint8_t>(rng());
-                        ASSERT_TRUE(writer.Fill(colour));
-                        for (uint32_t y = 0; y < 8; ++y)
-                            for (uint32_t x = 0; x < 8; ++x) at(want, x0 + x, y0 + y) = colour;
-                        break;
-                    }
-                    case 3: {
-                        const uint8_t c0 = static_cast<uint8_t>(rng()),
-                                      c1 = static_cast<uint8_t>(rng());
-                        uint8_t bits[8];
-                        for (auto& b : bits) b = static_cast<uint8_t>(rng());
-                        ASSERT_TRUE(writer.Pattern(c0, c1, bits));
-                        for (uint32_t y = 0; y < 8; ++y)
-                            for (uint32_t x = 0; x < 8; ++x)
-                                at(want, x0 + x, y0 + y) = (bits[y] >> x) & 1 ? c1 : c0;
-                        break;
-                    }
-                    case 4: {
-                        uint8_t samples[64];
-                        for (auto& s : samples) s = static_cast<uint8_t>(rng());
-                        ASSERT_TRUE(writer.Raw(samples));
-                        for (uint32_t i = 0; i < 64; ++i)
-                            at(want, x0 + i % 8, y0 + i / 8) = samples[i];
-                        break;
-                    }
-                    case 5: {
-                        const int scan = static_cast<int>(rng() % 16);
-                        std::vector<RunSegment> runs;
-                        uint8_t block[64];
-                        int pos = 0;
-                        while (pos < 64) {
-                            RunSegment seg{};
-                            seg.length =
-                                static_cast<uint8_t>(std::min<int>(1 + rng() % 16, 64 - pos));
-                            if (pos + seg.length == 63)
-                                seg.length =
-                                    static_cast<uint8_t>(seg.length < 16 ? seg.length + 1 : 15);
-                            if (pos + seg.length > 64) seg.length = static_cast<uint8_t>(64 - pos);
-                            seg.single = rng() & 1;
-                            for (int k = 0; k < seg.length; ++k) {
-                                seg.colours[k] = static_cast<uint8_t>(rng());
-                                block[kRunScans[scan][pos + k]] =
-                                    seg.single ? seg.colours[0] : seg.colours[k];
-                            }
-                            pos += seg.length;
-                            runs.push_back(seg);
-                        }
-                        ASSERT_TRUE(writer.Run(scan, runs));
-                        for (uint32_t i = 0; i < 64; ++i)
-                            at(want, x0 + i % 8, y0 + i / 8) = block[i];
-                        break;
-                    }
-                    case 6: {
-                        int16_t coef[64] = {};
-                        coef[0] = static_cast<int16_t>(rng() % 2048);
-                        for (int k = 0; k < 6; ++k)
-                            coef[1 + rng() % 63] = static_cast<int16_t>(rng() % 200) - 100;
-                        const int q = static_cast<int>(rng() % 16);
-                        ASSERT_TRUE(writer.Intra(coef, q));
-                        uint8_t out[64];
-                        PlainKernels().inverse_transform(coef, IntraQuantTable()[q], out);
-                        for (uint32_t i = 0; i < 64; ++i) at(want, x0 + i % 8, y0 + i / 8) = out[i];
-                        break;
-                    }
-                    default: {
-                        int8_t residue[64] = {};
-                        for (int k = 0; k < 5; ++k)
-                            residue[rng() % 64] = static_cast<int8_t>(rng() % 21) - 10;
-                        ASSERT_TRUE(writer.Residue(dx, dy, residue));
-                        for (uint32_t i = 0; i < 64; ++i)
-                            at(want, x0 + i % 8, y0 + i / 8) =
-                                static_cast<uint8_t>(src(i % 8, i / 8) + residue[i]);
-                        break;
-                    }
-                }
-            }
-        }
+        const std::vector<int> plan = PlanScaledBlocks(rng, cols, rows);
+        ASSERT_NO_FATAL_FAILURE(WriteRandomPlane(rng, plan, writer, p));
         const std::vector<uint8_t> data = writer.Finish();
         ASSERT_FALSE(data.empty()) << writer.error();
         PlaneJob job;
         job.data = data.data();
         job.size = static_cast<uint32_t>(data.size());
         job.dst = dst.data();
-        job.ref = ref.data();
+        job.ref = p.ref.data();
         job.width = w;
         job.height = h;
         job.stride = w;
@@ -223,7 +246,7 @@ TEST(VideoWriterRoundTrip, RandomPlanesDecodeToTheirBlocks) {
         EXPECT_EQ(out.faults, 0u) << "round " << round;
         EXPECT_EQ(out.next_offset, data.size()) << "round " << round;
         for (uint32_t i = 0; i < w * h; ++i)
-            ASSERT_EQ(dst[i], want[i]) << "round " << round << " at " << i % w << "," << i / w;
+            ASSERT_EQ(dst[i], p.want[i]) << "round " << round << " at " << i % w << "," << i / w;
     }
     FreeBundleBuffers(&bundles);
 }

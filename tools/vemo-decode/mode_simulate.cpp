@@ -63,6 +63,10 @@ uint32_t RingBytes(const vemo::Movie* movie) {
     return total;
 }
 
+// Milliseconds a Windows device is given to play what it holds once the
+// rings are empty.
+constexpr uint32_t kDevicePlayOut = 1100;
+
 #ifdef _WIN32
 constexpr const char* kSoundChoices = "null, file:OUT.wav, dsound or waveout";
 #else
@@ -182,6 +186,15 @@ int RunSimulate(const DecodeArgs& args) {
             const uint32_t now = RingBytes(movie);
             if (now != last) since = vemo::Milliseconds();
             last = now;
+        }
+        // A Windows device still holds what it was given: waveOut at most
+        // sixteen 1/16 s buffers, DirectSound one 0.6 s loop.
+        if (device != nullptr && last == 0) {
+            const uint32_t start = vemo::Milliseconds();
+            while (vemo::Milliseconds() - start < kDevicePlayOut) {
+                vemo::ShouldWait(movie);
+                vemo::platform::SleepMilliseconds(5);
+            }
         }
     }
     vemo::CloseMovie(movie);

@@ -75,31 +75,38 @@ bool WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) {
     return ok;
 }
 
-int RunSurface(const DecodeArgs& args) {
+// The choices of a --surface or --png run.
+struct SurfaceChoice {
     unsigned long long format = 0, frame = 1;
-    const bool png = args.has("--png");
-    if (png && !args.has("--surface")) {
-        format = vemo::kSurfaceRgb24;
-    } else if (!ParseNumber(args.get("--surface"), &format) || format > 15) {
+    bool png = false;
+    uint32_t copy_flags = 0;
+    vemo::PixelPath path = vemo::PixelPath::kAuto;
+};
+
+// Reads the mode's options into *c. Returns the exit code when one is bad,
+// else -1.
+int ParseSurfaceChoice(const DecodeArgs& args, SurfaceChoice* c) {
+    c->png = args.has("--png");
+    if (c->png && !args.has("--surface")) {
+        c->format = vemo::kSurfaceRgb24;
+    } else if (!ParseNumber(args.get("--surface"), &c->format) || c->format > 15) {
         std::fprintf(stderr, "vemo-decode: --surface needs a format code 0-15\n");
         return 2;
     }
-    if (args.has("--frame") && (!ParseNumber(args.get("--frame"), &frame) || frame == 0)) {
+    if (args.has("--frame") && (!ParseNumber(args.get("--frame"), &c->frame) || c->frame == 0)) {
         std::fprintf(stderr, "vemo-decode: --frame needs a frame number from 1\n");
         return 2;
     }
-    uint32_t copy_flags = 0;
-    if (args.has("--copy-flags") && !ParseHex(args.get("--copy-flags"), &copy_flags)) {
+    if (args.has("--copy-flags") && !ParseHex(args.get("--copy-flags"), &c->copy_flags)) {
         std::fprintf(stderr, "vemo-decode: --copy-flags needs a hexadecimal word\n");
         return 2;
     }
-    vemo::PixelPath path = vemo::PixelPath::kAuto;
     if (args.has("--path")) {
         const std::string p = args.get("--path");
         if (p == "table")
-            path = vemo::PixelPath::kTable;
+            c->path = vemo::PixelPath::kTable;
         else if (p == "packed")
-            path = vemo::PixelPath::kPacked;
+            c->path = vemo::PixelPath::kPacked;
         else {
             std::fprintf(stderr, "vemo-decode: --path is table or packed\n");
             return 2;
@@ -109,6 +116,76 @@ int RunSurface(const DecodeArgs& args) {
         std::fprintf(stderr, "vemo-decode: --surface needs -o OUT\n");
         return 2;
     }
+    return -1;
+}
+
+// Decodes frames 1..frame. Returns the exit code.
+int DecodeUpTo(const DecodeArgs& args, vemo::MovieReader& movie, vemo::FrameDecoder& decoder,
+               unsigned long long frame) {
+    for (uint32_t i = 0; i < frame; ++i) {
+        const uint8_t* video = nullptr;
+        uint32_t video_size = 0;
+        if (!movie.VideoPart(i, &video, &video_size)) {
+            std::fprintf(stderr, "vemo-decode: %s: frame %u cannot be read\n", args.movie.c_str(),
+                         i + 1);
+            return 1;
+        }
+        decoder.DecodeVideoPart(video, video_size, vemo::IsKeyFrame(movie.index()[i]));
+    }
+    return 0;
+}
+
+// Converts the decoded picture with the given copy flags into a zero-filled
+// surface, writes it to -o and, for --png, writes the picture through format
+// 2 as well. Returns the exit code.
+int WriteSurface(const DecodeArgs& args, const SurfaceChoice& c, const vemo::MovieHeader& header,
+                 const vemo::FrameDecoder& decoder, uint32_t flags) {
+    const uint32_t format = static_cast<uint32_t>(c.format);
+    const uint32_t mode = (flags & vemo::kCopyScaleMask) >> vemo::kCopyScaleShift;
+    const bool wide = mode == 3 || mode == 4 || mode == 5;
+    const bool tall = mode == 1 || mode == 2 || mode == 4 || mode == 5;
+    const uint32_t width = wide ? 2 * header.width : header.width;
+    const uint32_t rows = tall ? 2 * header.height : header.height;
+    const uint64_t pitch64 =
+        format == vemo::kSurfaceYv12
+            ? (static_cast<uint64_t>(header.width + 1) & ~1ull) * (wide ? 2 : 1)
+            : static_cast<uint64_t>(width) * vemo::SurfaceBytesPerPixel(format);
+    if (pitch64 > 0x7FFFFFFF || pitch64 * rows > (1ull << 31)) {
+        std::fprintf(stderr, "vemo-decode: %s: surface too large\n", args.movie.c_str());
+        return 1;
+    }
+    const uint32_t pitch = static_cast<uint32_t>(pitch64);
+    std::vector<uint8_t> out(vemo::SurfaceBufferSize(format, pitch, rows), 0);
+    vemo::FrameSource source;
+    source.planes = decoder.planes();
+    source.movie_width = source.coded_width = header.width;
+    source.movie_height = source.coded_height = header.height;
+    vemo::CopyRequest request;
+    request.destination = out.data();
+    request.pitch = static_cast<int32_t>(pitch);
+    request.destination_height = rows;
+    request.source_width = header.width;
+    request.source_height = header.height;
+    request.flags = flags;
+    vemo::ConverterState state;
+    state.set_path(c.path);
+    vemo::ConvertFrame(state, source, request);
+    if (args.has("-o") && !WriteFile(args.get("-o"), out)) return 1;
+    if (c.png) {
+        // The picture through format 2 (bytes red, green, blue), same flags.
+        std::vector<uint8_t> rgb(size_t{width} * 3 * rows, 0);
+        request.destination = rgb.data();
+        request.pitch = static_cast<int32_t>(width * 3);
+        request.flags = (flags & ~vemo::kCopyFormatMask) | vemo::kSurfaceRgb24;
+        vemo::ConvertFrame(state, source, request);
+        if (!WritePng(args.get("--png"), rgb, width, rows)) return 1;
+    }
+    return 0;
+}
+
+int RunSurface(const DecodeArgs& args) {
+    SurfaceChoice c;
+    if (const int code = ParseSurfaceChoice(args, &c); code >= 0) return code;
 
     vemo::MovieReader movie;
     if (!movie.Open(args.movie)) {
@@ -117,7 +194,7 @@ int RunSurface(const DecodeArgs& args) {
         return 1;
     }
     const vemo::MovieHeader& header = movie.header();
-    if (frame > header.frames) {
+    if (c.frame > header.frames) {
         std::fprintf(stderr, "vemo-decode: %s has %u frames\n", args.movie.c_str(), header.frames);
         return 2;
     }
@@ -132,66 +209,11 @@ int RunSurface(const DecodeArgs& args) {
         (header.flags & vemo::kHeaderScalingMask) >> vemo::kHeaderScalingShift;
     if (header_mode >= 1 && header_mode <= 6)
         open_flags |= header_mode << vemo::kHeaderScalingShift;
-    int rc = 0;
-    for (uint32_t i = 0; i < frame && rc == 0; ++i) {
-        const uint8_t* video = nullptr;
-        uint32_t video_size = 0;
-        if (!movie.VideoPart(i, &video, &video_size)) {
-            std::fprintf(stderr, "vemo-decode: %s: frame %u cannot be read\n", args.movie.c_str(),
-                         i + 1);
-            rc = 1;
-            break;
-        }
-        decoder.DecodeVideoPart(video, video_size, vemo::IsKeyFrame(movie.index()[i]));
-    }
-    if (rc == 0) {
-        const uint32_t flags = (copy_flags & ~vemo::kCopyFormatMask) |
-                               static_cast<uint32_t>(format) |
-                               (open_flags & vemo::kCopyMovieFlagsMask) | vemo::kCopyAll;
-        const uint32_t mode = (flags & vemo::kCopyScaleMask) >> vemo::kCopyScaleShift;
-        const bool wide = mode == 3 || mode == 4 || mode == 5;
-        const bool tall = mode == 1 || mode == 2 || mode == 4 || mode == 5;
-        const uint32_t width = wide ? 2 * header.width : header.width;
-        const uint32_t rows = tall ? 2 * header.height : header.height;
-        const uint64_t pitch64 =
-            format == vemo::kSurfaceYv12
-                ? (static_cast<uint64_t>(header.width + 1) & ~1ull) * (wide ? 2 : 1)
-                : static_cast<uint64_t>(width) *
-                      vemo::SurfaceBytesPerPixel(static_cast<uint32_t>(format));
-        if (pitch64 > 0x7FFFFFFF || pitch64 * rows > (1ull << 31)) {
-            std::fprintf(stderr, "vemo-decode: %s: surface too large\n", args.movie.c_str());
-            rc = 1;
-        } else {
-            const uint32_t pitch = static_cast<uint32_t>(pitch64);
-            std::vector<uint8_t> out(
-                vemo::SurfaceBufferSize(static_cast<uint32_t>(format), pitch, rows), 0);
-            vemo::FrameSource source;
-            source.planes = decoder.planes();
-            source.movie_width = source.coded_width = header.width;
-            source.movie_height = source.coded_height = header.height;
-            vemo::CopyRequest request;
-            request.destination = out.data();
-            request.pitch = static_cast<int32_t>(pitch);
-            request.destination_height = rows;
-            request.source_width = header.width;
-            request.source_height = header.height;
-            request.flags = flags;
-            vemo::ConverterState state;
-            state.set_path(path);
-            vemo::ConvertFrame(state, source, request);
-            if (args.has("-o") && !WriteFile(args.get("-o"), out)) rc = 1;
-            if (rc == 0 && png) {
-                // The picture through format 2 (bytes red, green, blue), same flags.
-                std::vector<uint8_t> rgb(size_t{width} * 3 * rows, 0);
-                request.destination = rgb.data();
-                request.pitch = static_cast<int32_t>(width * 3);
-                request.flags = (flags & ~vemo::kCopyFormatMask) | vemo::kSurfaceRgb24;
-                vemo::ConvertFrame(state, source, request);
-                if (!WritePng(args.get("--png"), rgb, width, rows)) rc = 1;
-            }
-        }
-    }
-    return rc;
+    if (const int rc = DecodeUpTo(args, movie, decoder, c.frame); rc != 0) return rc;
+    const uint32_t flags = (c.copy_flags & ~vemo::kCopyFormatMask) |
+                           static_cast<uint32_t>(c.format) |
+                           (open_flags & vemo::kCopyMovieFlagsMask) | vemo::kCopyAll;
+    return WriteSurface(args, c, header, decoder, flags);
 }
 
 const vemo::tool::DecodeMode kSurfaceMode = {

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "vemo/media_input.h"
 #include "vemo/container.h"
 #include "vemo/container_writer.h"
 #include "vemo/encoder.h"
+#include "vemo/media_input.h"
 
 namespace {
 
@@ -58,12 +58,15 @@ int Fail(const std::string& message) {
     return 1;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+struct Options {
     std::string input, wav, output;
     long quality = 75, keyint = -1, search = 7;
     bool quiet = false;
+};
+
+// Reads the command line into *o. Returns the exit code when the program is
+// to stop (help, a bad command line), else -1.
+int ParseArgs(int argc, char** argv, Options* o) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
@@ -71,7 +74,7 @@ int main(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return 0;
         } else if (a == "--quiet") {
-            quiet = true;
+            o->quiet = true;
         } else if (a == "--wav" || a == "-o" || a == "--quality" || a == "--keyint" ||
                    a == "--search") {
             const char* v = value();
@@ -81,15 +84,15 @@ int main(int argc, char** argv) {
             }
             bool ok = true;
             if (a == "--wav") {
-                wav = v;
+                o->wav = v;
             } else if (a == "-o") {
-                output = v;
+                o->output = v;
             } else if (a == "--quality") {
-                ok = Number(v, 1, 100, &quality);
+                ok = Number(v, 1, 100, &o->quality);
             } else if (a == "--keyint") {
-                ok = Number(v, 1, 1000000, &keyint);
+                ok = Number(v, 1, 1000000, &o->keyint);
             } else {
-                ok = Number(v, 0, 15, &search);
+                ok = Number(v, 0, 15, &o->search);
             }
             if (!ok) {
                 std::fprintf(stderr, "vemo-encode: bad value for %s: %s\n", a.c_str(), v);
@@ -98,46 +101,45 @@ int main(int argc, char** argv) {
         } else if (a.size() > 1 && a[0] == '-') {
             std::fprintf(stderr, "vemo-encode: unknown option %s\n%s", a.c_str(), kUsage);
             return 2;
-        } else if (input.empty()) {
-            input = a;
+        } else if (o->input.empty()) {
+            o->input = a;
         } else {
             std::fprintf(stderr, "vemo-encode: more than one input named\n%s", kUsage);
             return 2;
         }
     }
-    if (input.empty() || output.empty()) {
+    if (o->input.empty() || o->output.empty()) {
         std::fputs(kUsage, stderr);
         return 2;
     }
+    return -1;
+}
 
-    std::FILE* in = input == "-" ? stdin : std::fopen(input.c_str(), "rb");
-    if (!in) return Fail("cannot open " + input);
-    vemo::encode::Y4mReader reader;
-    std::string error;
-    if (!reader.Open(in, &error)) return Fail(input + ": " + error);
-
-    vemo::encode::WavSound sound;
-    if (!wav.empty()) {
-        std::vector<uint8_t> bytes;
-        if (!ReadFile(wav, &bytes, &error) || !vemo::encode::ParseWav(bytes, &sound, &error))
-            return Fail(wav + ": " + error);
-    }
-
+vemo::EncoderSettings SettingsFor(const Options& o, const vemo::encode::Y4mReader& reader) {
     vemo::EncoderSettings settings;
-    settings.quality = static_cast<int>(quality);
-    settings.search_range = static_cast<int>(search);
+    settings.quality = static_cast<int>(o.quality);
+    settings.search_range = static_cast<int>(o.search);
     settings.grayscale = reader.mono;
     const uint32_t whole_fps = vemo::WholeFramesPerSecond(reader.rate_num, reader.rate_den);
-    settings.key_interval = keyint > 0
-                                ? static_cast<int>(keyint)
+    settings.key_interval = o.keyint > 0
+                                ? static_cast<int>(o.keyint)
                                 : static_cast<int>(std::min<uint32_t>(whole_fps * 5, 100000));
-    vemo::VideoEncoder encoder(reader.width, reader.height, settings);
+    return settings;
+}
 
+struct EncodedFrames {
     std::vector<std::vector<uint8_t>> videos;
     std::vector<bool> keys;
+};
+
+// Encodes every picture the reader gives. Returns the failure message when
+// the encoder refuses a frame, else empty; a read error is left in
+// *read_error.
+std::string EncodeFrames(vemo::encode::Y4mReader& reader, vemo::VideoEncoder& encoder, bool quiet,
+                         EncodedFrames* frames, std::string* read_error) {
     std::vector<uint8_t> y, cb, cr;
     size_t total = 0;
-    while (reader.ReadFrame(&y, &cb, &cr, &error)) {
+    while (reader.ReadFrame(&y, &cb, &cr, read_error)) {
         vemo::EncoderPicture picture;
         picture.y = y.data();
         picture.y_stride = reader.width;
@@ -147,40 +149,73 @@ int main(int argc, char** argv) {
         std::vector<uint8_t> video;
         bool key = false;
         if (!encoder.EncodeFrame(picture, false, &video, &key))
-            return Fail("frame " + std::to_string(videos.size() + 1) + ": " + encoder.error());
+            return "frame " + std::to_string(frames->videos.size() + 1) + ": " + encoder.error();
         total += video.size();
-        videos.push_back(std::move(video));
-        keys.push_back(key);
+        frames->videos.push_back(std::move(video));
+        frames->keys.push_back(key);
         if (!quiet)
-            std::fprintf(stderr, "\rvemo-encode: frame %zu%s, %zu bytes", videos.size(),
+            std::fprintf(stderr, "\rvemo-encode: frame %zu%s, %zu bytes", frames->videos.size(),
                          key ? " (key)" : "      ", total);
     }
-    if (!quiet) std::fputc('\n', stderr);
-    if (in != stdin) std::fclose(in);
-    if (!error.empty()) return Fail(input + ": " + error);
-    if (videos.empty()) return Fail(input + ": no frames");
+    return {};
+}
 
+// Joins the frames and the sound (when a WAV was given) into the movie and
+// writes it to o.output. Returns the exit code.
+int WriteMovie(const Options& o, const vemo::encode::Y4mReader& reader, uint32_t header_flags,
+               const EncodedFrames& frames, const vemo::encode::WavSound& sound) {
     vemo::MovieWriter movie('i', reader.width, reader.height, reader.rate_num, reader.rate_den,
-                            encoder.header_flags());
+                            header_flags);
     vemo::encode::SoundTrack track;
-    if (!wav.empty()) {
-        if (!vemo::encode::EncodeSoundTrack(sound, static_cast<uint32_t>(videos.size()),
+    std::string error;
+    if (!o.wav.empty()) {
+        if (!vemo::encode::EncodeSoundTrack(sound, static_cast<uint32_t>(frames.videos.size()),
                                             reader.rate_num, reader.rate_den, &track, &error))
-            return Fail(wav + ": " + error);
+            return Fail(o.wav + ": " + error);
         movie.AddTrack(track.buffer_size, track.format, 1);
     }
-    for (size_t f = 0; f < videos.size(); ++f) {
+    for (size_t f = 0; f < frames.videos.size(); ++f) {
         std::vector<std::vector<uint8_t>> parts;
-        if (!wav.empty()) parts.push_back(track.parts[f]);
-        movie.AddFrame(keys[f], parts, videos[f]);
+        if (!o.wav.empty()) parts.push_back(track.parts[f]);
+        movie.AddFrame(frames.keys[f], parts, frames.videos[f]);
     }
     const std::vector<uint8_t> bytes = movie.Finish();
-    std::FILE* out = std::fopen(output.c_str(), "wb");
-    if (!out) return Fail("cannot write " + output);
+    std::FILE* out = std::fopen(o.output.c_str(), "wb");
+    if (!out) return Fail("cannot write " + o.output);
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-    if (std::fclose(out) != 0 || !written) return Fail("cannot write " + output);
-    if (!quiet)
-        std::fprintf(stderr, "vemo-encode: %zu frames, %zu bytes written to %s\n", videos.size(),
-                     bytes.size(), output.c_str());
+    if (std::fclose(out) != 0 || !written) return Fail("cannot write " + o.output);
+    if (!o.quiet)
+        std::fprintf(stderr, "vemo-encode: %zu frames, %zu bytes written to %s\n",
+                     frames.videos.size(), bytes.size(), o.output.c_str());
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (const int code = ParseArgs(argc, argv, &o); code >= 0) return code;
+
+    std::FILE* in = o.input == "-" ? stdin : std::fopen(o.input.c_str(), "rb");
+    if (!in) return Fail("cannot open " + o.input);
+    vemo::encode::Y4mReader reader;
+    std::string error;
+    if (!reader.Open(in, &error)) return Fail(o.input + ": " + error);
+
+    vemo::encode::WavSound sound;
+    if (!o.wav.empty()) {
+        std::vector<uint8_t> bytes;
+        if (!ReadFile(o.wav, &bytes, &error) || !vemo::encode::ParseWav(bytes, &sound, &error))
+            return Fail(o.wav + ": " + error);
+    }
+
+    vemo::VideoEncoder encoder(reader.width, reader.height, SettingsFor(o, reader));
+    EncodedFrames frames;
+    const std::string failure = EncodeFrames(reader, encoder, o.quiet, &frames, &error);
+    if (!failure.empty()) return Fail(failure);
+    if (!o.quiet) std::fputc('\n', stderr);
+    if (in != stdin) std::fclose(in);
+    if (!error.empty()) return Fail(o.input + ": " + error);
+    if (frames.videos.empty()) return Fail(o.input + ": no frames");
+    return WriteMovie(o, reader, encoder.header_flags(), frames, sound);
 }

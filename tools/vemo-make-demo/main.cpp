@@ -50,15 +50,48 @@ bool ParseNumber(const char* s, uint32_t lo, uint32_t hi, uint32_t* out) {
     return true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (argc < 2) {
-        std::fputs(kUsage, stderr);
-        return 2;
+// Reads the value of one of the demo's settings (--frames, --fps, --quality,
+// --size); says what it takes and returns false when the value is bad.
+bool ParseSetting(const std::string& a, const char* v, vemo::DemoSettings* settings) {
+    if (a == "--frames") {
+        if (!ParseNumber(v, 1, 100000, &settings->frames)) {
+            std::fputs("vemo-make-demo: --frames takes 1 to 100000\n", stderr);
+            return false;
+        }
+    } else if (a == "--fps") {
+        if (!ParseNumber(v, 1, 120, &settings->fps)) {
+            std::fputs("vemo-make-demo: --fps takes 1 to 120\n", stderr);
+            return false;
+        }
+    } else if (a == "--quality") {
+        uint32_t q;
+        if (!ParseNumber(v, 1, 100, &q)) {
+            std::fputs("vemo-make-demo: --quality takes 1 to 100\n", stderr);
+            return false;
+        }
+        settings->quality = static_cast<int>(q);
+    } else {
+        unsigned w = 0, h = 0;
+        char extra;
+        if (std::sscanf(v, "%ux%u%c", &w, &h, &extra) != 2 || w < 16 || h < 16 || w > 4096 ||
+            h > 4096) {
+            std::fputs("vemo-make-demo: --size takes WxH, 16 to 4096 each\n", stderr);
+            return false;
+        }
+        settings->width = w;
+        settings->height = h;
     }
+    return true;
+}
+
+struct Options {
     std::string out, closing, header;
     vemo::DemoSettings settings;
+};
+
+// Reads the command line into *o. Returns the exit code when the program is
+// to stop (help, a bad command line), else -1.
+int ParseArgs(int argc, char** argv, Options* o) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         auto value = [&](const char* name) -> const char* {
@@ -72,77 +105,76 @@ int main(int argc, char** argv) {
             std::fputs(kUsage, stdout);
             return 0;
         } else if (a == "--closing") {
-            closing = value("--closing");
+            o->closing = value("--closing");
         } else if (a == "--closing-header") {
-            header = value("--closing-header");
-        } else if (a == "--frames") {
-            if (!ParseNumber(value("--frames"), 1, 100000, &settings.frames)) {
-                std::fputs("vemo-make-demo: --frames takes 1 to 100000\n", stderr);
-                return 2;
-            }
-        } else if (a == "--fps") {
-            if (!ParseNumber(value("--fps"), 1, 120, &settings.fps)) {
-                std::fputs("vemo-make-demo: --fps takes 1 to 120\n", stderr);
-                return 2;
-            }
-        } else if (a == "--quality") {
-            uint32_t q;
-            if (!ParseNumber(value("--quality"), 1, 100, &q)) {
-                std::fputs("vemo-make-demo: --quality takes 1 to 100\n", stderr);
-                return 2;
-            }
-            settings.quality = static_cast<int>(q);
-        } else if (a == "--size") {
-            unsigned w = 0, h = 0;
-            char extra;
-            if (std::sscanf(value("--size"), "%ux%u%c", &w, &h, &extra) != 2 || w < 16 || h < 16 ||
-                w > 4096 || h > 4096) {
-                std::fputs("vemo-make-demo: --size takes WxH, 16 to 4096 each\n", stderr);
-                return 2;
-            }
-            settings.width = w;
-            settings.height = h;
+            o->header = value("--closing-header");
+        } else if (a == "--frames" || a == "--fps" || a == "--quality" || a == "--size") {
+            if (!ParseSetting(a, value(a.c_str()), &o->settings)) return 2;
         } else if (a == "--silent") {
-            settings.sound = false;
+            o->settings.sound = false;
         } else if (!a.empty() && a[0] == '-') {
             std::fprintf(stderr, "vemo-make-demo: unknown option %s\n%s", a.c_str(), kUsage);
             return 2;
-        } else if (out.empty()) {
-            out = a;
+        } else if (o->out.empty()) {
+            o->out = a;
         } else {
             std::fprintf(stderr, "vemo-make-demo: more than one output named\n%s", kUsage);
             return 2;
         }
     }
-    if (!closing.empty() || !header.empty()) {
-        const std::vector<uint8_t> movie = vemo::MakeClosingImageMovie();
-        if (movie.empty()) {
-            std::fputs("vemo-make-demo: the closing image could not be encoded\n", stderr);
-            return 1;
-        }
-        if (!closing.empty() && !WriteFile(closing, movie.data(), movie.size())) {
-            std::fprintf(stderr, "vemo-make-demo: cannot write %s\n", closing.c_str());
-            return 1;
-        }
-        if (!header.empty()) {
-            const std::string text = HeaderFor(movie);
-            if (!WriteFile(header, text.data(), text.size())) {
-                std::fprintf(stderr, "vemo-make-demo: cannot write %s\n", header.c_str());
-                return 1;
-            }
+    return -1;
+}
+
+// Writes the closing image as a movie (to closing) and as a header (to
+// header), each when named. Returns false after saying what failed.
+bool WriteClosing(const std::string& closing, const std::string& header) {
+    const std::vector<uint8_t> movie = vemo::MakeClosingImageMovie();
+    if (movie.empty()) {
+        std::fputs("vemo-make-demo: the closing image could not be encoded\n", stderr);
+        return false;
+    }
+    if (!closing.empty() && !WriteFile(closing, movie.data(), movie.size())) {
+        std::fprintf(stderr, "vemo-make-demo: cannot write %s\n", closing.c_str());
+        return false;
+    }
+    if (!header.empty()) {
+        const std::string text = HeaderFor(movie);
+        if (!WriteFile(header, text.data(), text.size())) {
+            std::fprintf(stderr, "vemo-make-demo: cannot write %s\n", header.c_str());
+            return false;
         }
     }
-    if (!out.empty()) {
-        const std::vector<uint8_t> movie = vemo::MakeDemoMovie(settings);
-        if (movie.empty()) {
-            std::fputs("vemo-make-demo: the demo movie could not be encoded\n", stderr);
-            return 1;
-        }
-        if (!WriteFile(out, movie.data(), movie.size())) {
-            std::fprintf(stderr, "vemo-make-demo: cannot write %s\n", out.c_str());
-            return 1;
-        }
-    } else if (closing.empty() && header.empty()) {
+    return true;
+}
+
+bool WriteDemo(const std::string& out, const vemo::DemoSettings& settings) {
+    const std::vector<uint8_t> movie = vemo::MakeDemoMovie(settings);
+    if (movie.empty()) {
+        std::fputs("vemo-make-demo: the demo movie could not be encoded\n", stderr);
+        return false;
+    }
+    if (!WriteFile(out, movie.data(), movie.size())) {
+        std::fprintf(stderr, "vemo-make-demo: cannot write %s\n", out.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    Options o;
+    if (const int code = ParseArgs(argc, argv, &o); code >= 0) return code;
+    if (!o.closing.empty() || !o.header.empty()) {
+        if (!WriteClosing(o.closing, o.header)) return 1;
+    }
+    if (!o.out.empty()) {
+        if (!WriteDemo(o.out, o.settings)) return 1;
+    } else if (o.closing.empty() && o.header.empty()) {
         std::fputs(kUsage, stderr);
         return 2;
     }
