@@ -64,8 +64,45 @@ uint32_t RingBytes(const vemo::Movie* movie) {
 }
 
 // Milliseconds a Windows device is given to play what it holds once the
-// rings are empty.
-constexpr uint32_t kDevicePlayOut = 1100;
+// rings are empty (waveOut holds at most sixteen 1/16 s buffers,
+// DirectSound one 0.6 s loop).
+constexpr uint32_t kDevicePlayOut = 1500;
+
+// Runs the sound service until the rings are empty (or stop emptying for
+// 1.5 s). On the last frame the tracks are past their end-of-sound frame,
+// so partial chunks go out too.
+void DrainRings(vemo::Movie* movie) {
+    uint32_t last = RingBytes(movie);
+    uint32_t since = vemo::Milliseconds();
+    while (last && vemo::Milliseconds() - since < 1500) {
+        vemo::ShouldWait(movie);
+        vemo::platform::SleepMilliseconds(5);
+        const uint32_t now = RingBytes(movie);
+        if (now != last) since = vemo::Milliseconds();
+        last = now;
+    }
+}
+
+// With a Windows device, before the last frame moves on (and rewinds the
+// movie to frame 1): hands the whole track to the device and waits until
+// every device reports it has played everything it was given.
+void PlayOutDevices(vemo::Movie* movie) {
+    DrainRings(movie);
+    std::vector<vemo::SoundTrack*> waiting;
+    for (uint32_t i = 0; vemo::SoundTrack* track = vemo::MovieSoundTrack(movie, i); ++i) {
+        // A report from before the last hand-over is stale.
+        track->back_end->take_ran_dry(track->device);
+        waiting.push_back(track);
+    }
+    const uint32_t start = vemo::Milliseconds();
+    while (!waiting.empty() && vemo::Milliseconds() - start < kDevicePlayOut) {
+        vemo::ShouldWait(movie);
+        vemo::platform::SleepMilliseconds(5);
+        std::erase_if(waiting, [](vemo::SoundTrack* track) {
+            return track->back_end->take_ran_dry(track->device) != 0;
+        });
+    }
+}
 
 #ifdef _WIN32
 constexpr const char* kSoundChoices = "null, file:OUT.wav, dsound or waveout";
@@ -170,33 +207,15 @@ int RunSimulate(const DecodeArgs& args) {
                                  info.height, 0, 0, 0, 0, info.width, info.height,
                                  vemo::kSurfaceXrgb32);
         vemo::GetChangedRects(0, movie);
+        if (device != nullptr && played + 1 == total && !args.has("--fast")) PlayOutDevices(movie);
         vemo::NextFrame(movie);
         ++played;
     }
     vemo::MovieSummary summary;
     vemo::GetSummary(movie, &summary);
-    // Let the devices play out what the rings still hold (at most a few
-    // seconds; a device that stops taking bytes ends the wait).
-    if (!args.has("--fast")) {
-        uint32_t last = RingBytes(movie);
-        uint32_t since = vemo::Milliseconds();
-        while (last && vemo::Milliseconds() - since < 1500) {
-            vemo::ShouldWait(movie);
-            vemo::platform::SleepMilliseconds(5);
-            const uint32_t now = RingBytes(movie);
-            if (now != last) since = vemo::Milliseconds();
-            last = now;
-        }
-        // A Windows device still holds what it was given: waveOut at most
-        // sixteen 1/16 s buffers, DirectSound one 0.6 s loop.
-        if (device != nullptr && last == 0) {
-            const uint32_t start = vemo::Milliseconds();
-            while (vemo::Milliseconds() - start < kDevicePlayOut) {
-                vemo::ShouldWait(movie);
-                vemo::platform::SleepMilliseconds(5);
-            }
-        }
-    }
+    // Let the file device write out what the rings still hold (at most a
+    // few seconds; a device that stops taking bytes ends the wait).
+    if (device == nullptr && !args.has("--fast")) DrainRings(movie);
     vemo::CloseMovie(movie);
     if (file.valid()) vemo::platform::CloseFile(file);
 

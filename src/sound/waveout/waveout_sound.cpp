@@ -32,6 +32,7 @@ class WaveOutQueue : public sound::QueuedDriver {
             device_ = nullptr;
             return false;
         }
+        written_ = 0;
         for (int i = 0; i < sound::kQueuedBuffers; ++i) {
             WAVEHDR& h = headers_[i];
             h = WAVEHDR{};
@@ -53,17 +54,32 @@ class WaveOutQueue : public sound::QueuedDriver {
         }
         waveOutClose(device_);
         device_ = nullptr;
+        written_ = 0;
     }
     void DeviceWrite(int index, const uint8_t*, uint32_t length) override {
         if (device_ == nullptr || length == 0) return;
         WAVEHDR& h = headers_[index];
         h.dwBufferLength = length;
         h.dwFlags &= ~static_cast<DWORD>(WHDR_DONE);
-        if (waveOutWrite(device_, &h, sizeof h) != MMSYSERR_NOERROR) h.dwFlags |= WHDR_DONE;
+        if (waveOutWrite(device_, &h, sizeof h) != MMSYSERR_NOERROR) {
+            h.dwFlags |= WHDR_DONE;
+            return;
+        }
+        written_ += length;
+        ends_[index] = written_;
     }
+    // A header the device handed back may only have been copied into its
+    // mixer: it counts as done once the play position has passed its end.
     void DeviceCollectDone(bool* done) override {
-        for (int i = 0; i < sound::kQueuedBuffers; ++i)
+        MMTIME time = {};
+        time.wType = TIME_BYTES;
+        const bool timed = device_ != nullptr &&
+                           waveOutGetPosition(device_, &time, sizeof time) == MMSYSERR_NOERROR &&
+                           time.wType == TIME_BYTES;
+        for (int i = 0; i < sound::kQueuedBuffers; ++i) {
             done[i] = (headers_[i].dwFlags & WHDR_DONE) != 0;
+            if (done[i] && timed) done[i] = static_cast<int32_t>(time.u.cb - ends_[i]) >= 0;
+        }
     }
     void DevicePause() override {
         if (device_ != nullptr) waveOutPause(device_);
@@ -78,6 +94,8 @@ class WaveOutQueue : public sound::QueuedDriver {
   private:
     HWAVEOUT device_ = nullptr;
     WAVEHDR headers_[sound::kQueuedBuffers] = {};
+    uint32_t written_ = 0;                       // bytes handed to the device since it opened
+    uint32_t ends_[sound::kQueuedBuffers] = {};  // written_ after each header's bytes
 };
 
 SoundDevice* OpenWaveOutSound(uint32_t rate, uint32_t bits, uint32_t channels, uint32_t,
