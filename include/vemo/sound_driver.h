@@ -31,6 +31,14 @@ struct Mutex;
 // The ring of decoded 16-bit PCM of one track. The decoder side appends; the
 // sound service takes bytes out. When an append does not fit, the oldest
 // bytes are dropped, never the newest.
+//
+// A device that plays straight from the ring (kSoundCapPulls) is handed bytes
+// instead: they leave filled() but stay in the ring, in extra room reserved
+// for the device, until the device's own thread consumes them. Append,
+// HandOver, Empty and PrimeWithSilence run on the decoder side (under the
+// sound lock); Consume runs on the one device thread. Dropping on overflow
+// never touches handed bytes, so the two sides share only the two atomic
+// positions of the handed span.
 class SoundRing {
   public:
     SoundRing() = default;
@@ -43,8 +51,9 @@ class SoundRing {
     static uint32_t SizeForTrack(uint32_t buffer_size);
 
     // Allocates an empty ring of size bytes from library memory (a size of 0
-    // fails). Any previous ring is freed. False when out of memory.
-    bool Allocate(uint32_t size);
+    // fails), plus device_hold bytes of room for bytes handed to a device and
+    // not played yet. Any previous ring is freed. False when out of memory.
+    bool Allocate(uint32_t size, uint32_t device_hold = 0);
     void Free();
 
     // Appends count bytes; when fewer than count bytes are free, the oldest
@@ -61,7 +70,22 @@ class SoundRing {
     // Returns the ring bytes taken (destination receives half as many).
     uint32_t TakeAs8Bit(uint8_t* destination, uint32_t count);
 
-    // Write and read position back to the ring start, nothing filled.
+    // Decoder side: hands count bytes (at most filled(), and no more than the
+    // device's room has free) at the read position to the device. Returns the
+    // bytes handed over; 0 for a ring without device room.
+    uint32_t HandOver(uint32_t count);
+    // Device side: copies up to count handed bytes into destination, as 8-bit
+    // samples when eight_bit (count in ring bytes, rounded down to even;
+    // destination receives half as many). Returns the ring bytes consumed.
+    uint32_t Consume(uint8_t* destination, uint32_t count, bool eight_bit);
+    // Bytes handed over and not consumed yet.
+    uint32_t handed() const;
+    // Forgets the handed bytes; only while the device does not consume.
+    void DropHanded();
+
+    // Nothing filled: write and read position back to the ring start, or, while
+    // the ring has device room, the write position back to the read position
+    // (handed bytes stay the device's).
     void Empty();
     // When the ring holds fewer than bytes (capped at the ring size, rounded
     // down to even), zeros are placed just ahead of the read position so that
@@ -76,11 +100,19 @@ class SoundRing {
     uint32_t write_offset() const { return write_; }
 
   private:
+    void ResetPositions();
+    void MoveBytes(uint32_t to, uint32_t from, uint32_t count);
+    void Place(uint32_t at, const uint8_t* bytes, uint32_t count);
+
     uint8_t* start_ = nullptr;
     uint32_t size_ = 0;
+    uint32_t hold_ = 0;   // room for handed bytes
+    uint32_t span_ = 0;   // size_ + hold_: where the offsets wrap
     uint32_t write_ = 0;  // offsets from start_
     uint32_t read_ = 0;
     std::atomic<uint32_t> filled_{0};
+    std::atomic<uint32_t> handed_end_{0};  // the handed span is [consumed_, handed_end_)
+    std::atomic<uint32_t> consumed_{0};
 };
 
 // Converts count 16-bit little-endian samples to unsigned 8-bit ones: the
@@ -117,10 +149,15 @@ struct SoundDeviceInfo {
     uint32_t alignment_mask = 0;  // 0: none (the core then uses all ones)
     uint32_t clock_ratio = 0;     // 16.16 on the frame clock; 0: the core uses 0x10000
     uint32_t self_serviced = 0;   // not 0: no sound-service thread is needed
+    uint32_t pull_bytes = 0;      // kSoundCapPulls: most ring bytes it holds unplayed
 };
 
 // Capability flags of a back end.
 constexpr uint32_t kSoundCapOutputs = 1u << 0;  // output lists and volumes are kept
+// The device plays straight from the track's ring: the service hands ring
+// bytes over with pull instead of copying them into chunks (get_chunk then
+// gives a size and no destination).
+constexpr uint32_t kSoundCapPulls = 1u << 1;
 
 // A sound back end: its name, capabilities and one function per operation,
 // in the fixed slot order (ready = slot 0 ... output_volumes = slot 9). Every
@@ -158,6 +195,10 @@ struct SoundBackEnd {
     // The ran-dry report: 1 when the device found it had played everything it
     // was given since the last call. Reading it clears it.
     uint32_t (*take_ran_dry)(SoundDevice* device);
+    // With kSoundCapPulls: takes over ring_bytes bytes at the ring's read
+    // position (SoundRing::HandOver) as the chunk get_chunk sized, in place of
+    // commit; returns the ring bytes taken. Null without it.
+    uint32_t (*pull)(SoundDevice* device, SoundRing* ring, uint32_t ring_bytes) = nullptr;
 };
 
 // Returns a back end, or null when it cannot work.

@@ -107,6 +107,7 @@ void LoopingDriver::ReadCursors(uint32_t* play, uint32_t* write) {
 }
 
 void LoopingDriver::FillSilence(uint32_t offset, uint32_t bytes) {
+    if (pulls_) return;
     uint8_t *first = nullptr, *second = nullptr;
     uint32_t first_bytes = 0, second_bytes = 0;
     if (!DeviceLock(offset, bytes, &first, &first_bytes, &second, &second_bytes)) return;
@@ -187,6 +188,14 @@ int LoopingDriver::SoundReady() {
 
 int LoopingDriver::GetSoundChunk(uint8_t** chunk, uint32_t* size) {
     if (!armed_ || bytes_to_write_ == 0) return 0;
+    if (pulls_) {
+        // The same size a locked loop region would have, up to the loop end.
+        const uint32_t b = sizes_.buffer_size;
+        pull_size_ = std::min(std::min(bytes_to_write_, b), b - write_position_);
+        *chunk = nullptr;
+        *size = pull_size_;
+        return pull_size_ != 0 ? 1 : 0;
+    }
     first_region_ = nullptr;
     first_bytes_ = 0;
     second_region_ = nullptr;
@@ -205,13 +214,27 @@ int LoopingDriver::GetSoundChunk(uint8_t** chunk, uint32_t* size) {
 int LoopingDriver::CommitSoundChunk(uint32_t n) {
     if (first_region_ == nullptr) return 1;
     n = std::min(n, first_bytes_);
+    DeviceUnlock(first_region_, first_bytes_, second_region_, second_bytes_);
+    first_region_ = nullptr;
+    Written(n);
+    return 1;
+}
+
+uint32_t LoopingDriver::PullFromRing(SoundRing* ring, uint32_t ring_bytes) {
+    if (!pulls_ || pull_size_ == 0 || ring == nullptr) return 0;
+    const bool eight = info.bits == 8;
+    const uint32_t n = std::min(eight ? ring_bytes / 2 : ring_bytes, pull_size_);
+    pull_size_ = 0;
+    const uint32_t taken = DevicePull(ring, write_position_, n);
+    Written(taken);
+    return eight ? taken * 2 : taken;
+}
+
+void LoopingDriver::Written(uint32_t n) {
     write_position_ += n;
     if (write_position_ >= sizes_.buffer_size) write_position_ -= sizes_.buffer_size;
     bytes_to_write_ -= std::min(n, bytes_to_write_);
-    DeviceUnlock(first_region_, first_bytes_, second_region_, second_bytes_);
-    first_region_ = nullptr;
     if (!playing_ && bytes_to_write_ == 0 && !stopped_) StartPlayback();
-    return 1;
 }
 
 int LoopingDriver::PauseSound(int pause) {

@@ -33,6 +33,7 @@ class LoopingDriver : public SoundDevice {
     void SetSoundOutputs(const uint32_t* outputs, uint32_t count) override;
     void SetSoundOutputVolumes(const uint32_t* outputs, const uint32_t* volumes,
                                uint32_t count) override;
+    uint32_t PullFromRing(SoundRing* ring, uint32_t ring_bytes) override;
 
     const LoopingSizes& sizes() const { return sizes_; }
     bool playing() const { return playing_; }
@@ -56,6 +57,12 @@ class LoopingDriver : public SoundDevice {
     void Arm();
     // Closes the device once, from the derived destructor.
     void CloseOnce();
+    // A device that plays from the track's ring calls this before Arm: the
+    // loop is then only counted (positions, readiness, start, running dry
+    // stay the same), chunks carry no destination, their bytes come through
+    // PullFromRing and DevicePull, and silence fills are left to the device,
+    // which plays silence wherever it has no data.
+    void PullFromTheRing() { pulls_ = true; }
 
     // ----- device calls
     // Locks bytes at offset of the loop; the second region is the part that
@@ -74,16 +81,23 @@ class LoopingDriver : public SoundDevice {
     virtual void DeviceApply(uint32_t rate, int32_t pan_db, int32_t volume_db) = 0;
     // Releases the loop and the track's use of the device.
     virtual void DeviceRelease() = 0;
+    // Pulling devices: takes over n device bytes from the ring (ring bytes:
+    // twice as many for 8-bit), to be played at loop offset when nothing else
+    // is waiting, else right after what is. Returns the device bytes taken.
+    virtual uint32_t DevicePull(SoundRing*, uint32_t /*offset*/, uint32_t) { return 0; }
 
   private:
     void ReadCursors(uint32_t* play, uint32_t* write);
     void FillSilence(uint32_t offset, uint32_t bytes);
     void StartPlayback();
     void Apply();
+    void Written(uint32_t n);
 
     LoopingSizes sizes_;
     bool armed_ = false;
     bool closed_ = false;
+    bool pulls_ = false;
+    uint32_t pull_size_ = 0;  // device bytes of the chunk sized for a pull
     uint32_t volume_ = 32767;
     uint32_t pan_ = 32767;
     bool playing_ = false;

@@ -32,6 +32,9 @@ struct SoundDevice {
     virtual void CloseSound() = 0;
     virtual void SetSoundOutputs(const uint32_t*, uint32_t) {}
     virtual void SetSoundOutputVolumes(const uint32_t*, const uint32_t*, uint32_t) {}
+    // Devices of a back end with kSoundCapPulls: takes over ring_bytes at the
+    // ring's read position in place of a commit; returns the ring bytes taken.
+    virtual uint32_t PullFromRing(SoundRing*, uint32_t) { return 0; }
 
     // Written by the device, read by the core through the back end's table.
     SoundDeviceInfo info;
@@ -46,7 +49,8 @@ using SoundDeviceOpener = SoundDevice* (*)(uint32_t rate, uint32_t bits, uint32_
                                            SoundDeviceInfo* info);
 
 // The table of a back end whose devices derive from SoundDevice. With
-// kSoundCapOutputs in caps the output slots are filled, else they stay null.
+// kSoundCapOutputs in caps the output slots are filled, with kSoundCapPulls
+// the pull slot; else they stay null.
 SoundBackEnd MakeSoundBackEnd(const char* name, uint32_t caps, SoundDeviceOpener open);
 
 // Hands a device just opened to the core: copies its info out and gives up

@@ -27,21 +27,69 @@ uint32_t SoundRing::SizeForTrack(uint32_t buffer_size) {
     return rounded > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(rounded);
 }
 
-bool SoundRing::Allocate(uint32_t size) {
+bool SoundRing::Allocate(uint32_t size, uint32_t device_hold) {
     Free();
-    if (size == 0) return false;
-    start_ = static_cast<uint8_t*>(AllocateLibraryMemory(size));
+    if (size == 0 || device_hold > 0x7FFFFFFFu - size) return false;
+    start_ = static_cast<uint8_t*>(AllocateLibraryMemory(size + device_hold));
     if (start_ == nullptr) return false;
     size_ = size;
-    Empty();
+    hold_ = device_hold & ~1u;
+    span_ = size_ + hold_;
+    ResetPositions();
     return true;
 }
 
 void SoundRing::Free() {
     FreeLibraryMemory(start_);
     start_ = nullptr;
-    size_ = 0;
-    Empty();
+    size_ = hold_ = span_ = 0;
+    ResetPositions();
+}
+
+void SoundRing::ResetPositions() {
+    write_ = 0;
+    read_ = 0;
+    filled_.store(0, std::memory_order_release);
+    handed_end_.store(0, std::memory_order_release);
+    consumed_.store(0, std::memory_order_release);
+}
+
+// Moves count bytes between offsets (either direction, overlapping allowed),
+// wrapping at the span.
+void SoundRing::MoveBytes(uint32_t to, uint32_t from, uint32_t count) {
+    if (count == 0 || to == from) return;
+    const bool ahead = (to + span_ - from) % span_ < count;  // the target overlaps behind
+    if (!ahead) {
+        while (count > 0) {
+            const uint32_t run = std::min({count, span_ - from, span_ - to});
+            std::memmove(start_ + to, start_ + from, run);
+            count -= run;
+            from = (from + run) % span_;
+            to = (to + run) % span_;
+        }
+        return;
+    }
+    // Moving forward over itself: from the end back.
+    uint32_t from_end = (from + count) % span_, to_end = (to + count) % span_;
+    while (count > 0) {
+        const uint32_t run =
+            std::min({count, from_end ? from_end : span_, to_end ? to_end : span_});
+        from_end = (from_end + span_ - run) % span_;
+        to_end = (to_end + span_ - run) % span_;
+        std::memmove(start_ + to_end, start_ + from_end, run);
+        count -= run;
+    }
+}
+
+void SoundRing::Place(uint32_t at, const uint8_t* bytes, uint32_t count) {
+    const uint32_t first = std::min(count, span_ - at);
+    if (bytes != nullptr) {
+        std::memcpy(start_ + at, bytes, first);
+        std::memcpy(start_, bytes + first, count - first);
+    } else {
+        std::memset(start_ + at, 0, first);
+        std::memset(start_, 0, count - first);
+    }
 }
 
 uint32_t SoundRing::Append(const void* bytes, uint32_t count) {
@@ -59,17 +107,22 @@ uint32_t SoundRing::Append(const void* bytes, uint32_t count) {
     const uint32_t free = size_ - filled();
     if (free < count) {
         const uint32_t drop = count - free;
-        read_ += drop;
-        if (read_ >= size_) read_ -= size_;
+        if (hold_ == 0) {
+            read_ = (read_ + drop) % span_;
+        } else {
+            // The bytes just before the read position may be the device's:
+            // the survivors move down over the dropped ones instead.
+            MoveBytes(read_, (read_ + drop) % span_, filled() - drop);
+            write_ = (write_ + span_ - drop) % span_;
+        }
         filled_.fetch_sub(drop, std::memory_order_acq_rel);
         dropped += drop;
     }
     filled_.fetch_add(count, std::memory_order_acq_rel);
-    const uint32_t first = std::min(count, size_ - write_);
-    std::memcpy(start_ + write_, source, first);
-    std::memcpy(start_, source + first, count - first);
-    write_ += count;
-    if (write_ >= size_) write_ -= size_;
+    // Free room: at most size_ bytes wait and at most hold_ are handed, so
+    // the bytes written here are no device's.
+    Place(write_, source, count);
+    write_ = (write_ + count) % span_;
     return dropped;
 }
 
@@ -78,42 +131,89 @@ uint32_t SoundRing::Take(void* destination, uint32_t count) {
     if (count == 0) return 0;
     uint8_t* out = static_cast<uint8_t*>(destination);
     filled_.fetch_sub(count, std::memory_order_acq_rel);
-    const uint32_t first = std::min(count, size_ - read_);
+    const uint32_t first = std::min(count, span_ - read_);
     std::memcpy(out, start_ + read_, first);
     std::memcpy(out + first, start_, count - first);
-    read_ += count;
-    if (read_ >= size_) read_ -= size_;
+    read_ = (read_ + count) % span_;
     return count;
 }
+
+namespace {
+
+// Converts count ring bytes at offset at (wrapping at span) to 8-bit samples;
+// returns the offset after them. An odd offset (a sample split by the ring
+// end) takes its high byte from the ring start.
+uint32_t CopyAs8Bit(uint8_t* destination, const uint8_t* ring, uint32_t span, uint32_t at,
+                    uint32_t count) {
+    uint32_t done = 0;
+    while (done < count) {
+        const uint32_t run = std::min(count - done, span - at) & ~1u;
+        if (run == 0) {
+            destination[done / 2] = static_cast<uint8_t>(ring[0] + 128);
+            at = 1;
+            done += 2;
+            continue;
+        }
+        ConvertSamplesTo8Bit(destination + done / 2, ring + at, run / 2);
+        done += run;
+        at = (at + run) % span;
+    }
+    return at;
+}
+
+}  // namespace
 
 uint32_t SoundRing::TakeAs8Bit(uint8_t* destination, uint32_t count) {
     count = std::min(count, filled()) & ~1u;
     if (count == 0) return 0;
     filled_.fetch_sub(count, std::memory_order_acq_rel);
-    uint32_t done = 0;
-    while (done < count) {
-        // read_ stays even (every append and take moves it by even amounts
-        // for 16-bit data), so a sample never straddles the ring end; still,
-        // pick bytes one at a time near the end to be safe.
-        const uint32_t run = std::min(count - done, size_ - read_) & ~1u;
-        if (run == 0) {
-            const uint8_t high = start_[0];
-            destination[done / 2] = static_cast<uint8_t>(high + 128);
-            read_ = 1;
-            done += 2;
-            continue;
-        }
-        ConvertSamplesTo8Bit(destination + done / 2, start_ + read_, run / 2);
-        done += run;
-        read_ += run;
-        if (read_ >= size_) read_ -= size_;
-    }
+    read_ = CopyAs8Bit(destination, start_, span_, read_, count);
     return count;
 }
 
+uint32_t SoundRing::handed() const {
+    if (span_ == 0) return 0;
+    const uint32_t end = handed_end_.load(std::memory_order_acquire);
+    const uint32_t at = consumed_.load(std::memory_order_acquire);
+    return (end + span_ - at) % span_;
+}
+
+uint32_t SoundRing::HandOver(uint32_t count) {
+    count = std::min({count, filled(), hold_ - std::min(hold_, handed())});
+    if (count == 0) return 0;
+    filled_.fetch_sub(count, std::memory_order_acq_rel);
+    read_ = (read_ + count) % span_;
+    handed_end_.store(read_, std::memory_order_release);
+    return count;
+}
+
+uint32_t SoundRing::Consume(uint8_t* destination, uint32_t count, bool eight_bit) {
+    count = std::min(count, handed());
+    if (eight_bit) count &= ~1u;
+    if (count == 0) return 0;
+    uint32_t at = consumed_.load(std::memory_order_relaxed);
+    if (eight_bit) {
+        at = CopyAs8Bit(destination, start_, span_, at, count);
+    } else {
+        const uint32_t first = std::min(count, span_ - at);
+        std::memcpy(destination, start_ + at, first);
+        std::memcpy(destination + first, start_, count - first);
+        at = (at + count) % span_;
+    }
+    consumed_.store(at, std::memory_order_release);
+    return count;
+}
+
+void SoundRing::DropHanded() {
+    consumed_.store(handed_end_.load(std::memory_order_acquire), std::memory_order_release);
+}
+
 void SoundRing::Empty() {
-    write_ = 0;
-    read_ = 0;
+    if (hold_ == 0) {
+        ResetPositions();
+        return;
+    }
+    write_ = read_;
     filled_.store(0, std::memory_order_release);
 }
 
@@ -121,15 +221,19 @@ void SoundRing::PrimeWithSilence(uint32_t bytes) {
     bytes = std::min(bytes, size_) & ~1u;
     const uint32_t held = filled();
     if (held >= bytes) return;
-    uint32_t missing = bytes - held;
-    filled_.fetch_add(missing, std::memory_order_acq_rel);
-    while (missing > 0) {
-        if (read_ == 0) read_ = size_;
-        const uint32_t run = std::min(missing, read_);
-        read_ -= run;
-        std::memset(start_ + read_, 0, run);
-        missing -= run;
+    const uint32_t missing = bytes - held;
+    if (hold_ == 0) {
+        // Zeros just behind the read position, which moves back.
+        read_ = (read_ + span_ - missing) % span_;
+        Place(read_, nullptr, missing);
+    } else {
+        // Behind the read position lie the device's bytes: the waiting
+        // bytes move up and the zeros go in front of them.
+        MoveBytes((read_ + missing) % span_, read_, held);
+        Place(read_, nullptr, missing);
+        write_ = (write_ + missing) % span_;
     }
+    filled_.fetch_add(missing, std::memory_order_acq_rel);
 }
 
 void ConvertSamplesTo8Bit(uint8_t* destination, const uint8_t* samples, uint32_t count) {
@@ -178,11 +282,15 @@ void OutputVolumes(SoundDevice* d, const uint32_t* outputs, const uint32_t* volu
 uint32_t TakeRanDry(SoundDevice* d) {
     return d->ran_dry.exchange(0, std::memory_order_acq_rel);
 }
+uint32_t Pull(SoundDevice* d, SoundRing* ring, uint32_t ring_bytes) {
+    return d->PullFromRing(ring, ring_bytes);
+}
 
 }  // namespace
 
 SoundBackEnd MakeSoundBackEnd(const char* name, uint32_t caps, SoundDeviceOpener open) {
     const bool outputs = (caps & kSoundCapOutputs) != 0;
+    const bool pulls = (caps & kSoundCapPulls) != 0;
     return SoundBackEnd{name,
                         caps,
                         open,
@@ -196,7 +304,8 @@ SoundBackEnd MakeSoundBackEnd(const char* name, uint32_t caps, SoundDeviceOpener
                         Close,
                         outputs ? Outputs : nullptr,
                         outputs ? OutputVolumes : nullptr,
-                        TakeRanDry};
+                        TakeRanDry,
+                        pulls ? Pull : nullptr};
 }
 
 SoundDevice* HandOver(std::unique_ptr<SoundDevice> device, SoundDeviceInfo* info) {
@@ -284,6 +393,8 @@ void ServiceSoundTracks(SoundTrack* const* tracks, size_t count, int32_t current
         const bool draining = current_frame > track->end_of_sound_frame;
         const uint32_t mask = eight ? track->alignment_mask << 1 : track->alignment_mask;
         const uint32_t chunk_bytes = track->device_info.chunk_bytes;
+        // A pulling device is handed the ring bytes and plays them in place.
+        const bool pulls = (back_end.caps & kSoundCapPulls) != 0 && back_end.pull != nullptr;
         for (;;) {
             const uint32_t filled = track->ring.filled();
             // Mid-movie only more than one chunk's worth goes out, so the
@@ -291,13 +402,16 @@ void ServiceSoundTracks(SoundTrack* const* tracks, size_t count, int32_t current
             if (filled <= chunk_bytes && !(draining && filled > 0)) break;
             uint8_t* chunk = nullptr;
             uint32_t size = 0;
-            if (!back_end.get_chunk(device, &chunk, &size) || chunk == nullptr || size == 0) break;
+            if (!back_end.get_chunk(device, &chunk, &size) || size == 0) break;
+            if (chunk == nullptr && !pulls) break;
             uint64_t c = eight ? static_cast<uint64_t>(size) * 2 : size;
             c = std::min<uint64_t>(c, filled);
             uint32_t take = static_cast<uint32_t>(c);
             if (!draining) take &= mask;
             if (eight) take &= ~1u;
-            if (eight) {
+            if (pulls) {
+                take = back_end.pull(device, &track->ring, take);
+            } else if (eight) {
                 take = track->ring.TakeAs8Bit(chunk, take);
                 back_end.commit(device, take / 2);
             } else {

@@ -39,7 +39,7 @@ SoundTrack* OpenPlayedTrack(const SoundBackEnd* back_end, const PlayedTrackSetup
         ring_size ? ring_size + ((uint64_t{chunk_bytes} + 255) & ~uint64_t{255}) : 0;
     ring_size = with_chunk > 0x7FFFFF00u ? 0 : static_cast<uint32_t>(with_chunk);
     track->decoder = ring_size ? OpenAudioDecoder(rate, channels, variant == 1) : nullptr;
-    if (!track->decoder || !track->ring.Allocate(ring_size)) {
+    if (!track->decoder || !track->ring.Allocate(ring_size, track->device_info.pull_bytes)) {
         ClosePlayedTrack(track);
         return nullptr;
     }

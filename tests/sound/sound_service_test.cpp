@@ -1,9 +1,13 @@
 // The sound ring, the 8-bit conversion and the sound service's chunk rules.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <deque>
+#include <mutex>
 #include <numeric>
+#include <thread>
 #include <vector>
 
 #include "vemo/platform.h"
@@ -88,6 +92,102 @@ TEST(SoundRing, SilencePrimeFillsUpToTheSizeBehindTheReadPosition) {
     EXPECT_EQ(ring.filled(), 100u);
     ring.PrimeWithSilence(100000);
     EXPECT_EQ(ring.filled(), 512u);
+}
+
+// A ring with room for a device that plays from it: handed bytes stay put
+// until consumed, whatever the decoder side does meanwhile.
+TEST(SoundRingHandOver, OverflowEmptyAndPrimeNeverTouchHandedBytes) {
+    SoundRing ring;
+    ASSERT_TRUE(ring.Allocate(1024, 512));
+    const std::vector<uint8_t> a = Sequence(800, 1);
+    ring.Append(a.data(), 800);
+    EXPECT_EQ(ring.HandOver(300), 300u);
+    EXPECT_EQ(ring.handed(), 300u);
+    EXPECT_EQ(ring.filled(), 500u);
+    // 524 free: the oldest 176 bytes that wait are dropped, not handed ones.
+    const std::vector<uint8_t> b = Sequence(700, 101);
+    EXPECT_EQ(ring.Append(b.data(), 700), 176u);
+    EXPECT_EQ(ring.filled(), 1024u);
+    // The device's room caps a hand-over: 212 of 512 are free.
+    EXPECT_EQ(ring.HandOver(600), 212u);
+    std::vector<uint8_t> out(2000);
+    ASSERT_EQ(ring.Consume(out.data(), 2000, false), 512u);
+    EXPECT_TRUE(std::equal(out.begin(), out.begin() + 300, a.begin()));
+    EXPECT_TRUE(std::equal(out.begin() + 300, out.begin() + 512, a.begin() + 476));
+    EXPECT_EQ(ring.HandOver(2000), 512u);
+    ASSERT_EQ(ring.Consume(out.data(), 2000, false), 512u);
+    EXPECT_TRUE(std::equal(out.begin(), out.begin() + 112, a.begin() + 688));
+    EXPECT_TRUE(std::equal(out.begin() + 112, out.begin() + 512, b.begin()));
+    // Empty and the silence prime keep what the device was handed.
+    EXPECT_EQ(ring.HandOver(100), 100u);
+    ring.Empty();
+    EXPECT_EQ(ring.filled(), 0u);
+    ring.Append(b.data(), 40);
+    ring.PrimeWithSilence(100);
+    EXPECT_EQ(ring.handed(), 100u);
+    EXPECT_EQ(ring.HandOver(1000), 100u);
+    ASSERT_EQ(ring.Consume(out.data(), 2000, false), 200u);
+    EXPECT_TRUE(std::equal(out.begin(), out.begin() + 100, b.begin() + 400));
+    EXPECT_TRUE(
+        std::all_of(out.begin() + 100, out.begin() + 160, [](uint8_t v) { return v == 0; }));
+    EXPECT_TRUE(std::equal(out.begin() + 160, out.begin() + 200, b.begin()));
+    // Dropping the handed bytes leaves nothing to consume.
+    ring.Append(a.data(), 64);
+    ring.HandOver(64);
+    ring.DropHanded();
+    EXPECT_EQ(ring.Consume(out.data(), 64, false), 0u);
+}
+
+TEST(SoundRingHandOver, ConsumesAsEightBitAcrossTheEnd) {
+    SoundRing ring;
+    ASSERT_TRUE(ring.Allocate(256, 256));
+    const std::vector<uint8_t> filler = Sequence(200);
+    std::vector<uint8_t> out(256);
+    for (int i = 0; i < 2; ++i) {
+        ring.Append(filler.data(), 200);
+        ring.HandOver(200);
+        ASSERT_EQ(ring.Consume(out.data(), 200, false), 200u);
+    }
+    const uint8_t samples[] = {0x34, 0x12, 0x00, 0x80, 0xFF, 0x7F};
+    for (int i = 0; i < 42; ++i) ring.Append(samples, 6);  // wraps at 512
+    ASSERT_EQ(ring.HandOver(360), 252u);
+    ASSERT_EQ(ring.Consume(out.data(), 255, true), 252u);
+    const uint8_t expected[] = {0x92, 0x00, 0xFF};
+    for (int i = 0; i < 126; ++i) ASSERT_EQ(out[i], expected[i % 3]) << i;
+}
+
+// One thread appends and hands over under a lock, another consumes: every
+// byte arrives once and in order.
+TEST(SoundRingHandOver, AConsumerThreadGetsEveryByteInOrder) {
+    SoundRing ring;
+    ASSERT_TRUE(ring.Allocate(4096, 2048));
+    constexpr uint32_t kTotal = 1 << 20;
+    std::atomic<bool> stop{false};
+    std::vector<uint8_t> got;
+    std::thread consumer([&] {
+        uint8_t buffer[700];
+        while (!stop.load() || ring.handed() != 0) {
+            const uint32_t n = ring.Consume(buffer, sizeof buffer, false);
+            got.insert(got.end(), buffer, buffer + n);
+        }
+    });
+    std::mutex lock;
+    uint32_t sent = 0;
+    while (sent < kTotal) {
+        std::lock_guard<std::mutex> guard(lock);
+        if (ring.free_bytes() >= 1000) {
+            uint8_t part[1000];
+            for (uint32_t i = 0; i < 1000; ++i) part[i] = static_cast<uint8_t>((sent + i) * 7);
+            EXPECT_EQ(ring.Append(part, 1000), 0u);
+            sent += 1000;
+        }
+        ring.HandOver(ring.filled());
+    }
+    while (ring.filled() != 0) ring.HandOver(ring.filled());
+    stop.store(true);
+    consumer.join();
+    ASSERT_EQ(got.size(), sent);
+    for (uint32_t i = 0; i < sent; ++i) ASSERT_EQ(got[i], static_cast<uint8_t>(i * 7)) << i;
 }
 
 TEST(SoundConversion, HighBytePlus128) {

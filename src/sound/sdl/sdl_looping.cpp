@@ -1,12 +1,16 @@
-// The looping-buffer back end on SDL2: the loop lives in memory and an SDL
-// audio callback plays it at its play cursor, wrapping round, so that a loop
-// nobody feeds replays old data as a hardware loop would. Volume and pan are
-// mixed in the callback.
-#include <atomic>
+// The looping-buffer back end on SDL2: the loop is only counted. The sound
+// service hands ring bytes over in the loop's chunks, and the SDL audio
+// callback copies them straight from the track's ring into SDL's buffer
+// (one copy), moving the play cursor round the loop by what it plays. Where
+// it has no data (before the next chunk's place in the loop, or when nobody
+// feeds it) it plays silence. Volume and pan are mixed in the callback.
+//
+// Locks: the service holds the movie's sound lock and takes SDL's device
+// lock to hand bytes over; the callback runs under the device lock alone and
+// reads the ring's handed span through its atomic positions.
 #include <cstring>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "looping_driver.h"
 #include "sdl_audio.h"
@@ -40,41 +44,40 @@ class SdlLoop : public sound::LoopingDriver {
         if (sizes().buffer_size == 0 || sizes().chunk_size == 0) return false;
         if (!sound::sdl::StartAudio()) return false;
         audio_started_ = true;
-        loop_.assign(sizes().buffer_size, bits_per_sample == 8 ? 0x80 : 0);
+        loop_bytes_ = sizes().buffer_size;
+        // Handed bytes stay in the ring until played: at most one loop.
+        info.pull_bytes = bits_per_sample == 8 ? loop_bytes_ * 2 : loop_bytes_;
         device_ = sound::sdl::OpenOutput(device_name, rate, bits_per_sample, channel_count,
                                          &SdlLoop::Callback, this, &callback_bytes_);
         if (device_ == 0) return false;
+        PullFromTheRing();
         Arm();
         return true;
     }
 
   protected:
-    bool DeviceLock(uint32_t offset, uint32_t bytes, uint8_t** first, uint32_t* first_bytes,
-                    uint8_t** second, uint32_t* second_bytes) override {
-        const uint32_t b = static_cast<uint32_t>(loop_.size());
-        if (b == 0 || offset >= b) return false;
-        bytes = std::min(bytes, b);
-        *first = loop_.data() + offset;
-        *first_bytes = std::min(bytes, b - offset);
-        *second_bytes = bytes - *first_bytes;
-        *second = *second_bytes != 0 ? loop_.data() : nullptr;
-        return true;
+    bool DeviceLock(uint32_t, uint32_t, uint8_t**, uint32_t*, uint8_t**, uint32_t*) override {
+        return false;  // no loop memory: the bytes come through DevicePull
     }
-    void DeviceUnlock(uint8_t*, uint32_t, uint8_t*, uint32_t) override {
-        // Written bytes lie ahead of the play cursor; passing through the
-        // device lock publishes them to the callback before it gets there.
-        if (device_ == 0) return;
+    void DeviceUnlock(uint8_t*, uint32_t, uint8_t*, uint32_t) override {}
+    uint32_t DevicePull(SoundRing* ring, uint32_t offset, uint32_t n) override {
+        if (device_ == 0) return 0;
+        const bool eight = info.bits == 8;
         SDL_LockAudioDevice(device_);
+        ring_ = ring;
+        if (ring->handed() == 0) data_position_ = offset;
+        const uint32_t taken = ring->HandOver(eight ? n * 2 : n);
         SDL_UnlockAudioDevice(device_);
+        return eight ? taken / 2 : taken;
     }
     void DeviceCursors(uint32_t* play, uint32_t* write) override {
         SDL_LockAudioDevice(device_);
         const uint32_t p = play_;
         SDL_UnlockAudioDevice(device_);
-        // The callback has already taken everything before the play
-        // cursor; the next callback's block is as good as taken.
+        // The callback has already played everything before the play
+        // cursor; the next callback's block is as good as played.
         *play = p;
-        *write = (p + callback_bytes_) % static_cast<uint32_t>(loop_.size());
+        *write = (p + callback_bytes_) % loop_bytes_;
     }
     bool DevicePlay() override {
         SDL_PauseAudioDevice(device_, 0);
@@ -88,8 +91,11 @@ class SdlLoop : public sound::LoopingDriver {
         return SDL_GetAudioDeviceStatus(device_) == SDL_AUDIO_PLAYING;
     }
     void DeviceSetPosition(uint32_t offset) override {
+        // Only on a stopped device: what it was handed is not played.
         SDL_LockAudioDevice(device_);
         play_ = offset;
+        data_position_ = offset;
+        if (ring_ != nullptr) ring_->DropHanded();
         SDL_UnlockAudioDevice(device_);
     }
     void DeviceApply(uint32_t, int32_t pan_db, int32_t volume_db) override {
@@ -109,6 +115,7 @@ class SdlLoop : public sound::LoopingDriver {
             SDL_CloseAudioDevice(device_);
             device_ = 0;
         }
+        ring_ = nullptr;
         if (audio_started_) {
             sound::sdl::StopAudio();
             audio_started_ = false;
@@ -135,16 +142,31 @@ class SdlLoop : public sound::LoopingDriver {
         static_cast<SdlLoop*>(user)->Mix(stream, static_cast<uint32_t>(length));
     }
 
-    // Runs on SDL's audio thread with the device locked.
+    // Runs on SDL's audio thread with the device locked: handed ring bytes
+    // at their place in the loop, silence elsewhere.
     void Mix(uint8_t* out, uint32_t length) {
-        const uint32_t b = static_cast<uint32_t>(loop_.size());
+        const bool eight = info.bits == 8;
+        const uint8_t silence = eight ? 0x80 : 0;
+        const uint32_t per_byte = eight ? 2 : 1;  // ring bytes per device byte
         uint32_t done = 0;
         while (done < length) {
-            const uint32_t run = std::min(length - done, b - play_);
-            std::memcpy(out + done, loop_.data() + play_, run);
+            const uint32_t waiting = ring_ == nullptr ? 0 : ring_->handed() / per_byte;
+            uint32_t run = length - done;
+            uint32_t played = 0;
+            if (waiting != 0 && play_ == data_position_) {
+                run = std::min(run, waiting);
+                played = ring_->Consume(out + done, run * per_byte, eight) / per_byte;
+                data_position_ = (data_position_ + played) % loop_bytes_;
+            } else if (waiting != 0) {
+                // Silence up to the place of the waiting bytes.
+                run = std::min(run, (data_position_ + loop_bytes_ - play_) % loop_bytes_);
+            }
+            if (played == 0)
+                std::memset(out + done, silence, run);
+            else
+                run = played;
             done += run;
-            play_ += run;
-            if (play_ >= b) play_ -= b;
+            play_ = (play_ + run) % loop_bytes_;
         }
         if (left_ == 1.0 && right_ == 1.0) return;
         if (info.bits == 16) {
@@ -164,11 +186,15 @@ class SdlLoop : public sound::LoopingDriver {
         }
     }
 
-    std::vector<uint8_t> loop_;
     SDL_AudioDeviceID device_ = 0;
     bool audio_started_ = false;
     uint32_t callback_bytes_ = 0;
-    uint32_t play_ = 0;  // changed by the callback under the device lock
+    uint32_t loop_bytes_ = 0;
+    // Under the device lock: the ring handed from, the play cursor (moved by
+    // the callback) and the loop offset where the next handed byte plays.
+    SoundRing* ring_ = nullptr;
+    uint32_t play_ = 0;
+    uint32_t data_position_ = 0;
     double left_ = 1, right_ = 1;
 };
 
@@ -192,7 +218,7 @@ SoundDevice* OpenLoopingSound(uint32_t rate, uint32_t bits, uint32_t channels, u
 }
 
 const SoundBackEnd kLoopingBackEnd =
-    sound::MakeSoundBackEnd("sdl-looping", kSoundCapOutputs, OpenLoopingSound);
+    sound::MakeSoundBackEnd("sdl-looping", kSoundCapOutputs | kSoundCapPulls, OpenLoopingSound);
 
 }  // namespace
 

@@ -1,9 +1,10 @@
 // Sound back ends on SDL2 (Linux): link vemo_sound_sdl.
 //
-// The looping-buffer back end (the default): one loop of about 0.6 s written
-// in chunks of about 50 ms behind the play cursor, played by an SDL audio
-// callback that reads the loop at its play cursor (an unfed loop replays old
-// data). All ten operations; volume and pan are mixed in the callback.
+// The looping-buffer back end (the default): one loop of about 0.6 s handed
+// over in chunks of about 50 ms behind the play cursor; the SDL audio callback
+// copies the handed bytes straight from the track's ring (kSoundCapPulls) and
+// plays silence where it has none (an unfed loop goes silent). All ten
+// operations; volume and pan are mixed in the callback.
 //
 // The queued back end (player switch /Z): sixteen buffers of 1/16 s queued in
 // order once half a second (or the movie's whole sound) is committed; done
