@@ -32,10 +32,6 @@
 
 namespace vemo {
 
-// Bits of the movie's open flags that every copy ORs into its copy flags
-// (scale mode, SwapChroma, Grayscale).
-constexpr uint32_t kCopyMovieFlagsMask = 0x70030000;
-
 // The two arithmetic paths. kAuto takes VEMO_CPU=table|packed from the
 // environment when set, else the packed path when CpuFeatures() has MMX.
 enum class PixelPath : uint8_t { kAuto = 0, kTable = 1, kPacked = 2 };

@@ -9,10 +9,8 @@ namespace vemo {
 
 namespace {
 
-constexpr uint32_t kMovieCopyFlags = 0x70030000;
-
 // The late-blit decision for the frame just decoded.
-BlitDecision DecideBlit(Movie* m, uint32_t flags) {
+BlitDecision DecideBlit(Movie* m, const CopyOptions& options) {
     if (!m->played_count || m->rate_num == 0 || m->paused) return BlitDecision::kDraw;
     if (!m->clock_start) {
         m->clock_start = MovieNow();
@@ -37,7 +35,7 @@ BlitDecision DecideBlit(Movie* m, uint32_t flags) {
         m->consecutive_late = 0;
         return BlitDecision::kDraw;
     }
-    if ((flags & kCopyNeverSkip) || (m->open_flags & kOpenNeverSkipBlits))
+    if (options.never_skip || (m->open_flags & kOpenNeverSkipBlits))
         return BlitDecision::kDrawLate;
     m->skip_this_blit = true;
     m->last_blit_skipped = true;
@@ -45,8 +43,8 @@ BlitDecision DecideBlit(Movie* m, uint32_t flags) {
     return BlitDecision::kSkip;
 }
 
-void ReadBufferService(Movie* m, uint32_t flags) {
-    if ((flags & kCopyNoReadService) || m->preloaded || !m->io || m->io->ChunkInProgress()) return;
+void ReadBufferService(Movie* m, const CopyOptions& options) {
+    if (options.no_read_service || m->preloaded || !m->io || m->io->ChunkInProgress()) return;
     const uint32_t full = m->io->FullLevel();
     const uint32_t limit = m->peak_rate < full ? m->peak_rate : full;
     if (m->io->Fill() >= static_cast<uint32_t>((3ull * limit) >> 2)) return;
@@ -65,7 +63,8 @@ int CopyFrameToSurface(Movie* m, uint8_t* destination, int32_t pitch, uint32_t d
                        uint32_t source_top, uint32_t source_width, uint32_t source_height,
                        uint32_t flags) {
     if (!m || !destination || !m->planes) return 0;
-    flags |= m->open_flags & kMovieCopyFlags;
+    flags |= m->open_flags & kCopyMovieFlagsMask;
+    const CopyOptions options = CopyOptions::FromFlags(flags);
     FrameSource source;
     source.planes = m->planes;
     source.movie_width = m->width;
@@ -91,13 +90,13 @@ int CopyFrameToSurface(Movie* m, uint8_t* destination, int32_t pitch, uint32_t d
         return m->skip_this_blit ? 1 : 0;
     if (m->io) m->io->SetCoreBusy(true);
     m->copy_in_progress = true;
-    const BlitDecision decision = DecideBlit(m, flags);
+    const BlitDecision decision = DecideBlit(m, options);
     if (decision == BlitDecision::kSkip) {
         m->copy_in_progress = false;
         if (m->io) m->io->SetCoreBusy(false);
         return 1;
     }
-    ReadBufferService(m, flags);
+    ReadBufferService(m, options);
     m->last_copy_flags = flags;
     static ConverterState state;
     ConvertFrame(state, source, request);

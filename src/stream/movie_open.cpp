@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "movie_internal.h"
@@ -28,16 +29,22 @@ void SetError(const char* text) {
 }
 
 // ---- pending open settings (process-wide; one thread opens movies at a time)
-struct PendingSettings {
-    int32_t rate_num = -1;
-    int32_t rate_den = -1;
-    std::vector<uint32_t> tracks{0};
-    int32_t buffer_size = -1;
-    int32_t read_speed = -1;
-};
-PendingSettings& Pending() {
-    static PendingSettings settings;
+OpenSettings& Pending() {
+    static OpenSettings settings;
     return settings;
+}
+
+// What the classic open takes from the pending settings: the parts its flags
+// ask for, each reset once used; the track list is reset by every open.
+OpenSettings TakePendingSettings(uint32_t flags) {
+    OpenSettings& pending = Pending();
+    OpenSettings taken;
+    if (flags & kOpenUseFrameRate) taken.frame_rate = std::exchange(pending.frame_rate, {});
+    if (flags & kOpenUseTrackList) taken.tracks = pending.tracks;
+    pending.tracks.reset();
+    if (flags & kOpenUseBufferSize) taken.read_buffer_size = std::exchange(pending.read_buffer_size, {});
+    if (flags & kOpenUseReadSpeed) taken.read_speed = std::exchange(pending.read_speed, {});
+    return taken;
 }
 
 // ---- sound system
@@ -187,21 +194,27 @@ const char* GetLastMovieError() {
 }
 
 void SetPendingFrameRate(int32_t numerator, int32_t denominator) {
-    Pending().rate_num = numerator;
-    Pending().rate_den = denominator;
+    if (numerator == -1)
+        Pending().frame_rate.reset();
+    else
+        Pending().frame_rate = OpenSettings::FrameRate{numerator, denominator};
 }
 void SetPendingTrackList(uint32_t count, const uint32_t* ids) {
-    auto& list = Pending().tracks;
-    list.clear();
     if (!ids) count = 0;
     if (count > kMaxTrackListLength) count = kMaxTrackListLength;
-    list.assign(ids, ids + count);
+    Pending().tracks = std::vector<uint32_t>(ids, ids + count);
 }
 void SetPendingReadBufferSize(int32_t bytes) {
-    Pending().buffer_size = bytes;
+    if (bytes == -1)
+        Pending().read_buffer_size.reset();
+    else
+        Pending().read_buffer_size = bytes;
 }
 void SetPendingReadSpeed(int32_t bytes_per_second) {
-    Pending().read_speed = bytes_per_second;
+    if (bytes_per_second == -1)
+        Pending().read_speed.reset();
+    else
+        Pending().read_speed = bytes_per_second;
 }
 
 int SetSoundSystem(SoundSystemGetter getter, void* argument) {
@@ -219,8 +232,15 @@ void MovieSoundService(ServiceClient* client, uint32_t sweep) {
 }
 
 Movie* OpenMovie(const void* source, uint32_t flags) {
-    PendingSettings& pending = Pending();
-    if (!(flags & kOpenUseTrackList)) pending.tracks.assign(1, 0);
+    return OpenMovie(source, flags, TakePendingSettings(flags));
+}
+
+Movie* OpenMovie(const void* source, uint32_t flags, const OpenSettings& settings) {
+    if (settings.frame_rate) flags |= kOpenUseFrameRate;
+    if (settings.tracks) flags |= kOpenUseTrackList;
+    if (settings.read_buffer_size) flags |= kOpenUseBufferSize;
+    if (settings.read_speed) flags |= kOpenUseReadSpeed;
+    const std::vector<uint32_t> ids = settings.tracks.value_or(std::vector<uint32_t>{0});
     LastError().clear();
     const uint32_t open_start = Milliseconds();
     if (!source) {
@@ -283,12 +303,11 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
             break;
     }
     uint32_t rate_num = h.rate_num, rate_den = h.rate_den;
-    if ((flags & kOpenUseFrameRate) && pending.rate_num != -1) {
-        rate_num = static_cast<uint32_t>(pending.rate_num);
-        rate_den = static_cast<uint32_t>(pending.rate_den);
+    if (settings.frame_rate) {
+        rate_num = static_cast<uint32_t>(settings.frame_rate->numerator);
+        rate_den = static_cast<uint32_t>(settings.frame_rate->denominator);
         if (rate_num == 0 || rate_den == 0) rate_num = rate_den = 0;  // as fast as possible
     }
-    if (flags & kOpenUseFrameRate) pending.rate_num = pending.rate_den = -1;
     const uint32_t whole_fps = WholeFramesPerSecond(h.rate_num, h.rate_den);
     // The timing rings hold one second of frames; a rate beyond any real
     // movie's would make them absurdly large.
@@ -301,7 +320,7 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
     // The memory plan: the record and its arrays in one block.
     const uint32_t across = BlocksAcross(h.width), down = BlocksDown(h.height);
     const uint32_t block_count = across * down;
-    const uint32_t requested = static_cast<uint32_t>(pending.tracks.size());
+    const uint32_t requested = static_cast<uint32_t>(ids.size());
     const uint32_t room = requested ? requested : 1;
     BlockPool pool;
     uint8_t* change_map = nullptr;
@@ -438,17 +457,14 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
     // Input buffering.
     const uint32_t movie_length =
         static_cast<uint32_t>(movie_end > 0xFFFFFFFFu ? 0xFFFFFFFFu : movie_end);
-    const uint32_t read_speed = (flags & kOpenUseReadSpeed) && pending.read_speed > 0
-                                    ? static_cast<uint32_t>(pending.read_speed)
+    const uint32_t read_speed = settings.read_speed.value_or(0) > 0
+                                    ? static_cast<uint32_t>(*settings.read_speed)
                                     : 0;
-    if (flags & kOpenUseReadSpeed) pending.read_speed = -1;
     if (memory) {
         m->preloaded = true;
     } else {
         uint32_t offer = m->peak_rate;
-        if ((flags & kOpenUseBufferSize) && pending.buffer_size != -1)
-            offer = static_cast<uint32_t>(pending.buffer_size);
-        if (flags & kOpenUseBufferSize) pending.buffer_size = -1;
+        if (settings.read_buffer_size) offer = static_cast<uint32_t>(*settings.read_buffer_size);
         const uint32_t answer = m->io->GetBufferSize(offer);
         if (static_cast<uint64_t>(answer) * 10 >= static_cast<uint64_t>(h.size) * 9)
             m->open_flags |= kOpenPreloadMovie;
@@ -493,8 +509,6 @@ Movie* OpenMovie(const void* source, uint32_t flags) {
     m->open_time = Milliseconds() - open_start;
 
     // Sound.
-    const std::vector<uint32_t> ids = pending.tracks;
-    pending.tracks.assign(1, 0);
     OpenTracks(m, ids);
 
     // Threads.

@@ -181,7 +181,7 @@ int DecodeFrame(Movie* m) {
         const bool key = IsKeyFrame(m->index[m->current_frame - 1]);
         m->unchanged_count =
             DecodeFrameVideo(m->planes, m->change_map, m->blocks_across, video, video_size, key,
-                             m->bundles, m->open_flags, m->header_flags);
+                             m->bundles, VideoDecodeOptions::For(m->open_flags, m->header_flags));
     }
 
     RunSoundService(m);

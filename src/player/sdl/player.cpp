@@ -29,7 +29,6 @@ namespace vemo::player {
 
 namespace {
 
-constexpr uint32_t kFullCopy = 0x80000000;
 constexpr uint32_t kClosingImageMs = 2250;
 constexpr uint32_t kStartDelayMs = 500;
 
@@ -267,7 +266,7 @@ bool Player::ParseOptions(int argc, char** argv, int* exit_code) {
         if (saver_argument_.action == SaverAction::kPreview && saver_argument_.mode > 3) {
             options_.track_id = -1;  // the preview is silent
             options_.parent_window = static_cast<int32_t>(saver_argument_.parent);
-            options_.display_flags &= ~kDisplayChangeMode;
+            options_.display_flags &= ~kDisplayOpenChangeMode;
             start_delay_ = true;
         } else {
             options_.always_on_top = 1;
@@ -323,25 +322,8 @@ bool Player::VersionCheck(int* exit_code) {
 }
 
 bool Player::OpenMovieNamed(const std::string& name, int* exit_code) {
-    PendingOpenSettings pending = PendingSettingsFor(options_);
-    uint32_t flags = options_.open_flags;
-    if (pending.has_frame_rate) {
-        SetPendingFrameRate(pending.frame_rate_num, pending.frame_rate_den);
-        flags |= kOpenUseFrameRate;
-    }
-    if (pending.has_track) {
-        uint32_t id = static_cast<uint32_t>(pending.track_id);
-        SetPendingTrackList(1, &id);
-        flags |= kOpenUseTrackList;
-    }
-    if (pending.has_read_speed) {
-        SetPendingReadSpeed(pending.read_speed);
-        flags |= kOpenUseReadSpeed;
-    }
-    if (pending.has_read_buffer_size) {
-        SetPendingReadBufferSize(pending.read_buffer_size);
-        flags |= kOpenUseBufferSize;
-    }
+    const OpenSettings settings = OpenSettingsFor(options_);
+    const uint32_t flags = options_.open_flags;
 
     MovieSource source;
     std::string error;
@@ -354,7 +336,7 @@ bool Player::OpenMovieNamed(const std::string& name, int* exit_code) {
 
     Movie* movie = nullptr;
     if (source.kind == MovieSourceKind::kFile) {
-        movie = OpenMovie(source.path.c_str(), flags);
+        movie = OpenMovie(source.path.c_str(), flags, settings);
     } else {
         if (embedded_.valid()) platform::CloseFile(embedded_);
         embedded_ = platform::OpenFileForReading(source.path.c_str());
@@ -367,7 +349,7 @@ bool Player::OpenMovieNamed(const std::string& name, int* exit_code) {
             return false;
         }
         embedded_handle_ = embedded_.value;
-        movie = OpenMovie(&embedded_handle_, flags | kOpenHandle);
+        movie = OpenMovie(&embedded_handle_, flags | kOpenHandle, settings);
     }
     if (!movie) {
         boxes_.Show(kErrorTitle, GetLastMovieError(), SDL_MESSAGEBOX_ERROR, window_);
@@ -403,7 +385,7 @@ bool Player::ShowMovie(bool recentre) {
         out.height = screen_h;
         out.scaling_flags = kScaleCapabilityMask;
     }
-    copy_flags_ = options_.copy_flags | kFullCopy;
+    copy_flags_ = options_.copy_flags | kCopyAll;
     movie_scaling_mode_ = info_.scaling_mode;
     if (out.scaling_mode != 0) {
         copy_flags_ = (copy_flags_ & ~kCopyScaleMask) |
@@ -494,7 +476,7 @@ void Player::PlaceWindow(uint32_t shown_w, uint32_t shown_h) {
     }
     SetDisplayBufferOffset(display_, movie_x_, movie_y_);
     if (!foreign_window_) SDL_ShowWindow(window_);
-    copy_flags_ |= kFullCopy;
+    copy_flags_ |= kCopyAll;
     if (IsInterlaced(movie_scaling_mode_)) FillWindowBlack();
     UpdateTitle();
 }
@@ -610,7 +592,7 @@ void Player::PlaybackStep() {
         CopyFrameToSurface(movie_, display_->pointer, display_->pitch, display_->height, 0, 0, 0, 0,
                            info_.header_width, info_.header_height,
                            display_->surface_type | copy_flags_);
-        copy_flags_ &= ~kFullCopy;
+        copy_flags_ &= ~kCopyAll;
         probe.pixels = display_->pointer;
         probe.pitch = display_->pitch;
         probe.width = display_->width;
@@ -690,7 +672,7 @@ void Player::HandleKey(SDL_Keycode key) {
             if (!foreign_window_ && !saver_) {
                 fullscreen_ = !fullscreen_;
                 SDL_SetWindowFullscreen(window_, fullscreen_ ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
-                copy_flags_ |= kFullCopy;
+                copy_flags_ |= kCopyAll;
             }
             break;
         case SDLK_UP:
@@ -800,7 +782,7 @@ void Player::Paint() {
     if (stepped_ || options_.black_background || statistics_ || IsInterlaced(movie_scaling_mode_)) {
         FillWindowBlack();
     }
-    copy_flags_ |= kFullCopy;
+    copy_flags_ |= kCopyAll;
     if (display_) BlitDisplayBuffer(display_, nullptr, 0);
     if (statistics_) DrawStatistics();
 }
@@ -852,7 +834,7 @@ void Player::Seek(int direction) {
     if (direction > 0) target = std::min(info_.frames, here + step);
     SeekMovie(movie_, target, direction);
     GetMovieInfo(movie_, &info_);
-    copy_flags_ |= kFullCopy;
+    copy_flags_ |= kCopyAll;
     UpdateTitle();
 }
 
