@@ -40,9 +40,9 @@ struct MovieHeader {
 enum class HeaderStatus { kOk, kNotVemo, kNoFrames };
 
 // The stream core's error texts.
-extern const char kErrorOpeningFile[];   // "Error opening file."
-extern const char kErrorNotVemo[];       // "Not a Vemo file."
-extern const char kErrorNoFrames[];      // "The file doesn't contain any compressed frames yet."
+extern const char kErrorOpeningFile[];    // "Error opening file."
+extern const char kErrorNotVemo[];        // "Not a Vemo file."
+extern const char kErrorNoFrames[];       // "The file doesn't contain any compressed frames yet."
 extern const char kErrorReadingHeader[];  // "Error reading Vemo header."
 extern const char kErrorOutOfMemory[];    // "Out of memory."
 
@@ -65,16 +65,28 @@ struct TrackTable {
     const uint32_t* id = nullptr;
     uint32_t count = 0;
 };
-inline uint32_t TrackRate(uint32_t format) { return format & 0xFFFF; }
-inline uint32_t TrackFlags(uint32_t format) { return format >> 16; }
-inline uint32_t TrackChannels(uint32_t format) { return (format & (kTrackStereo << 16)) ? 2 : 1; }
-inline uint32_t TrackBits(uint32_t format) { return (format & (kTrack16Bit << 16)) ? 16 : 8; }
+inline uint32_t TrackRate(uint32_t format) {
+    return format & 0xFFFF;
+}
+inline uint32_t TrackFlags(uint32_t format) {
+    return format >> 16;
+}
+inline uint32_t TrackChannels(uint32_t format) {
+    return (format & (kTrackStereo << 16)) ? 2 : 1;
+}
+inline uint32_t TrackBits(uint32_t format) {
+    return (format & (kTrack16Bit << 16)) ? 16 : 8;
+}
 // 0: never played, 1: DCT variant, 2: real-DFT variant.
 int TrackVariant(uint32_t format);
 
 // Values derived once from the header and the index.
-inline uint32_t BlocksAcross(uint32_t width) { return (width + 15) / 16; }
-inline uint32_t BlocksDown(uint32_t height) { return (height + 15) / 16; }
+inline uint32_t BlocksAcross(uint32_t width) {
+    return (width + 15) / 16;
+}
+inline uint32_t BlocksDown(uint32_t height) {
+    return (height + 15) / 16;
+}
 uint32_t WholeFramesPerSecond(uint32_t rate_num, uint32_t rate_den);
 uint32_t TwoFrameTime(uint32_t rate_num, uint32_t rate_den);
 struct PeakRate {
@@ -84,8 +96,12 @@ struct PeakRate {
 // index holds frames + 1 raw entries (bit 0 included).
 PeakRate PeakDataRate(const uint32_t* index, uint32_t frames, uint32_t whole_fps);
 bool AllKeyFrames(const uint32_t* index, uint32_t frames);
-inline uint32_t IndexOffset(uint32_t entry) { return entry & ~1u; }
-inline bool IsKeyFrame(uint32_t entry) { return (entry & 1) != 0; }
+inline uint32_t IndexOffset(uint32_t entry) {
+    return entry & ~1u;
+}
+inline bool IsKeyFrame(uint32_t entry) {
+    return (entry & 1) != 0;
+}
 
 // Checks what the reader would otherwise trust: the index must rise, stay
 // inside the movie (size + 8) and start behind the tables; the picture size
@@ -124,7 +140,7 @@ inline void StoreLe32(uint8_t* p, uint32_t v) {
 // A whole movie held in memory, checked, for tools and tests. Movies in
 // larger files are read from a byte offset ("name|offset").
 class MovieData {
-public:
+  public:
     // Loads the movie; false with error() set on failure (the stream core's
     // texts where one applies).
     bool Load(const std::string& name_or_name_offset);
@@ -142,7 +158,7 @@ public:
     bool Packet(uint32_t i, const uint8_t** data, uint32_t* size) const;
     bool Parts(uint32_t i, PacketParts* parts) const;
 
-private:
+  private:
     bool Parse();
     std::vector<uint8_t> bytes_;
     MovieHeader header_{};

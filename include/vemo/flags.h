@@ -20,8 +20,8 @@
 namespace vemo {
 
 // ---------------------------------------------------------------- movie header flags
-constexpr uint32_t kHeaderGrayscale = 0x20000;     // no chroma planes are coded
-constexpr uint32_t kHeaderAlpha = 0x100000;        // an alpha plane leads each video part
+constexpr uint32_t kHeaderGrayscale = 0x20000;       // no chroma planes are coded
+constexpr uint32_t kHeaderAlpha = 0x100000;          // an alpha plane leads each video part
 constexpr uint32_t kHeaderScalingMask = 0x70000000;  // the movie's own scaling mode (0-7)
 constexpr int kHeaderScalingShift = 28;
 

@@ -419,10 +419,18 @@ std::string MovieList::TakeNext() {
 
 // ---------------------------------------------------------------- switches
 
-void ParseSwitches(OptionText* text, bool screen_saver, PlayerOptions* o, std::string* error) {
-    auto fail = [&](std::string message) {
+namespace {
+
+// The first value error is kept; the parse goes on.
+struct SwitchErrors {
+    std::string* error;
+    void operator()(std::string message) const {
         if (error && error->empty()) *error = std::move(message);
-    };
+    }
+};
+
+// /L, /#, /F, /T, /M and /E: the loop count and the settings of each open.
+void ParseOpenSwitches(OptionText* text, PlayerOptions* o, const SwitchErrors& fail) {
     int32_t v = 0;
 
     if (text->TakeNumber('l', &v)) {
@@ -470,7 +478,11 @@ void ParseSwitches(OptionText* text, bool screen_saver, PlayerOptions* o, std::s
             o->open_flags |= kOpenUseBufferSize;
         }
     }
+}
 
+// /U, /I, the flag switches and /A.
+void ParsePlaybackSwitches(OptionText* text, PlayerOptions* o, const SwitchErrors& fail) {
+    int32_t v = 0;
     if (text->TakeNumber('u', &v)) o->disabled_controls = v;
 
     if (text->TakeNumber('i', &v)) {
@@ -509,7 +521,12 @@ void ParseSwitches(OptionText* text, bool screen_saver, PlayerOptions* o, std::s
             o->open_flags |= static_cast<uint32_t>(std::min(v, 7)) << kOpenScaleShift;
         }
     }
+}
 
+// /X, /Y, /W, /H, /D and /B: where and how the movie is shown.
+void ParseDisplaySwitches(OptionText* text, bool screen_saver, PlayerOptions* o,
+                          const SwitchErrors& fail) {
+    int32_t v = 0, num = 0, den = 0;
     if (text->TakeNumber('x', &v)) o->x = v;
     if (text->TakeNumber('y', &v)) o->y = v;
 
@@ -563,6 +580,15 @@ void ParseSwitches(OptionText* text, bool screen_saver, PlayerOptions* o, std::s
         o->blit_style = 2;
         o->display_flags = (o->display_flags & ~kDisplayOpenStyleMask) | 2;
     }
+}
+
+}  // namespace
+
+void ParseSwitches(OptionText* text, bool screen_saver, PlayerOptions* o, std::string* error) {
+    const SwitchErrors fail{error};
+    ParseOpenSwitches(text, o, fail);
+    ParsePlaybackSwitches(text, o, fail);
+    ParseDisplaySwitches(text, screen_saver, o, fail);
 }
 
 // ---------------------------------------------------------------- building
@@ -741,10 +767,11 @@ OutputSize ComputeOutputSize(const PlayerOptions& o, int32_t movie_width, int32_
             return r;
         }
     }
-    r.scaling_flags = DimensionFlags(r.width, mw, kScaleWidthStretchInteger, kScaleWidthStretchAny,
-                                     kScaleWidthShrinkInteger, kScaleWidthShrinkAny) |
-                      DimensionFlags(r.height, mh, kScaleHeightStretchInteger, kScaleHeightStretchAny,
-                                     kScaleHeightShrinkInteger, kScaleHeightShrinkAny);
+    r.scaling_flags =
+        DimensionFlags(r.width, mw, kScaleWidthStretchInteger, kScaleWidthStretchAny,
+                       kScaleWidthShrinkInteger, kScaleWidthShrinkAny) |
+        DimensionFlags(r.height, mh, kScaleHeightStretchInteger, kScaleHeightStretchAny,
+                       kScaleHeightShrinkInteger, kScaleHeightShrinkAny);
     return r;
 }
 

@@ -9,20 +9,20 @@
 #include <string>
 #include <vector>
 
-#include "vemo/platform.h"
 #include "closing_image.h"
 #include "command_line.h"
+#include "display_sdl.h"
 #include "options.h"
 #include "report.h"
 #include "saver.h"
+#include "sound_sdl.h"
 #include "text_band.h"
 #include "vemo/container.h"
 #include "vemo/display_buffer.h"
-#include "display_sdl.h"
 #include "vemo/movie.h"
 #include "vemo/movie_seek.h"
+#include "vemo/platform.h"
 #include "vemo/sound_driver.h"
-#include "sound_sdl.h"
 #include "vemo/timer.h"
 
 namespace vemo::player {
