@@ -9,50 +9,60 @@
 namespace {
 
 // A device that takes every chunk at once.
-class SinkDriver : public vemo::SoundDriver {
-  public:
-    explicit SinkDriver(uint32_t chunk) : buffer_(chunk) {
-        chunk_bytes = chunk;
-        alignment_mask = 0xFFFFFFFFu;
-        on = 1;
-    }
-    ~SinkDriver() override { CloseSound(); }
-    int SoundReady() override { return 1; }
-    int GetSoundChunk(uint8_t** chunk, uint32_t* size) override {
-        *chunk = buffer_.data();
-        *size = static_cast<uint32_t>(buffer_.size());
-        return 1;
-    }
-    int CommitSoundChunk(uint32_t n) override {
-        committed_ += n;
-        return 1;
-    }
-    void SetSoundVolume(uint32_t) override {}
-    void SetSoundPan(uint32_t) override {}
-    int PauseSound(int pause) override { return pause != 0; }
-    int SetSoundOn(int o) override { return o != 0; }
-    void CloseSound() override {}
-    uint64_t committed_ = 0;
+struct Sink {
+    std::vector<uint8_t> buffer;
+    uint64_t committed = 0;
+};
 
-  private:
-    std::vector<uint8_t> buffer_;
+Sink* AsSink(vemo::SoundDevice* device) {
+    return reinterpret_cast<Sink*>(device);
+}
+
+const vemo::SoundBackEnd kSinkBackEnd = {
+    "sink",
+    0,
+    nullptr,
+    [](vemo::SoundDevice*) { return 1; },
+    [](vemo::SoundDevice* d, uint8_t** chunk, uint32_t* size) {
+        *chunk = AsSink(d)->buffer.data();
+        *size = static_cast<uint32_t>(AsSink(d)->buffer.size());
+        return 1;
+    },
+    [](vemo::SoundDevice* d, uint32_t n) {
+        AsSink(d)->committed += n;
+        return 1;
+    },
+    [](vemo::SoundDevice*, uint32_t) {},
+    [](vemo::SoundDevice*, uint32_t) {},
+    [](vemo::SoundDevice*, int pause) { return pause != 0 ? 1 : 0; },
+    [](vemo::SoundDevice*, int on) { return on != 0 ? 1 : 0; },
+    [](vemo::SoundDevice*) {},
+    nullptr,
+    nullptr,
+    [](vemo::SoundDevice*) { return 0u; },
 };
 
 void ServiceOneSecond(benchmark::State& state, bool eight_bit) {
     const uint32_t second = 48000 * 4;  // 48000 Hz 16-bit stereo
-    SinkDriver driver(eight_bit ? 4864 : 9728);
-    driver.eight_bit_output = eight_bit ? 1 : 0;
-    driver.end_of_sound_frame = 1 << 30;
-    driver.ring.Allocate(vemo::SoundRing::SizeForTrack(second));
+    Sink sink;
+    sink.buffer.resize(eight_bit ? 4864 : 9728);
+    vemo::SoundTrack track;
+    track.back_end = &kSinkBackEnd;
+    track.device = reinterpret_cast<vemo::SoundDevice*>(&sink);
+    track.device_info.chunk_bytes = static_cast<uint32_t>(sink.buffer.size());
+    track.eight_bit_output = eight_bit ? 1 : 0;
+    track.end_of_sound_frame = 1 << 30;
+    track.ring.Allocate(vemo::SoundRing::SizeForTrack(second));
     std::vector<uint8_t> frame(second / 25, 0x5A);
-    vemo::SoundDriver* tracks[] = {&driver};
+    vemo::SoundTrack* tracks[] = {&track};
     for (auto _ : state) {
         for (int f = 0; f < 25; ++f) {
-            driver.ring.Append(frame.data(), static_cast<uint32_t>(frame.size()));
+            track.ring.Append(frame.data(), static_cast<uint32_t>(frame.size()));
             vemo::ServiceSoundTracks(tracks, 1, 2);
         }
-        benchmark::DoNotOptimize(driver.committed_);
+        benchmark::DoNotOptimize(sink.committed);
     }
+    track.device = nullptr;
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * second);
 }
 

@@ -1,5 +1,6 @@
 // Picture decoding speed on the largest conformance movie, next to a plain
-// copy of the same planes (the least any decoder has to write).
+// copy of the same planes (the least any decoder has to write). VEMO_CPU=c,
+// sse2 or avx2 runs everything at that CPU mask level.
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -7,12 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "vemo/container.h"
+#include "vemo/frame_decoder.h"
+#include "vemo/movie_reader.h"
 #include "vemo/video_decoder.h"
+#include "vemo/video_writer.h"
 #include "video_internal.h"
-
-// The test suite's plane writer builds the synthetic movies below.
-#include "../tests/video/plane_builder.cpp"
 
 namespace {
 
@@ -23,22 +23,18 @@ std::string ConformanceMovie(const char* name) {
     return here + "/../../shared/conformance/" + name;
 }
 
+// The video parts of every frame, read once.
 struct Movie {
-    vemo::MovieData data;
-    std::vector<std::pair<const uint8_t*, uint32_t>> video;  // per frame
+    vemo::MovieReader data;
+    std::vector<std::vector<uint8_t>> video;  // per frame
     bool ok = false;
     explicit Movie(const char* name) {
-        if (!data.Load(ConformanceMovie(name))) return;
-        const auto& h = data.header();
-        for (uint32_t i = 0; i < h.frames; ++i) {
-            const uint8_t* packet;
-            uint32_t size;
+        if (!data.Open(ConformanceMovie(name))) return;
+        for (uint32_t i = 0; i < data.header().frames; ++i) {
             const uint8_t* v;
             uint32_t vs;
-            if (!data.Packet(i, &packet, &size) ||
-                !vemo::FindVideoPart(packet, size, h.audio_tracks, &v, &vs))
-                return;
-            video.emplace_back(v, vs);
+            if (!data.VideoPart(i, &v, &vs)) return;
+            video.emplace_back(v, v + vs);
         }
         ok = true;
     }
@@ -50,27 +46,23 @@ void BM_DecodeBig1(benchmark::State& state) {
         state.SkipWithError("big1.vem not found (set VEMO_CONFORMANCE_DIR)");
         return;
     }
-    const auto& h = movie.data.header();
-    const uint32_t flags = movie.data.open_flags();
-    vemo::FramePlanes* planes = vemo::CreateFramePlanes(h.width, h.height, false, flags);
-    vemo::BundleBuffers bundles;
-    vemo::AllocateBundleBuffers(h.width, &bundles);
-    const uint32_t across = vemo::BlocksAcross(h.width);
-    std::vector<uint8_t> map(across * vemo::BlocksDown(h.height) + 16);
+    vemo::FrameDecoderSettings settings = vemo::DecoderSettingsFor(movie.data, false);
+    settings.all_key_frames = false;
+    vemo::FrameDecoder decoder;
+    if (!decoder.Open(settings)) {
+        state.SkipWithError("no memory for the picture");
+        return;
+    }
     uint64_t frames = 0;
     for (auto _ : state) {
-        for (uint32_t i = 0; i < movie.video.size(); ++i) {
-            std::memset(map.data(), 0, map.size());
+        for (const auto& video : movie.video) {
             benchmark::DoNotOptimize(
-                vemo::DecodeFrameVideo(planes, map.data(), across, movie.video[i].first,
-                                       movie.video[i].second, false, bundles, flags, h.flags));
+                decoder.DecodeVideoPart(video.data(), static_cast<uint32_t>(video.size()), false));
             ++frames;
         }
     }
     state.counters["fps"] =
         benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
-    vemo::FreeBundleBuffers(&bundles);
-    vemo::FreeFramePlanes(planes);
 }
 BENCHMARK(BM_DecodeBig1)->Unit(benchmark::kMillisecond);
 
@@ -111,106 +103,79 @@ struct SyntheticMovie {
     std::vector<std::vector<uint8_t>> frames;  // video parts, version "i"
 };
 
-void PutFewCoefficients(vemo::test::Bits& bits, uint32_t q) {
-    bits.Put(2, 4);  // two passes
-    for (int i = 0; i < 3; ++i) bits.PutBit(0);
-    bits.PutBit(1);
-    bits.Put(3, 2);  // scan 1: -3
-    bits.PutBit(0);
-    bits.PutBit(0);
-    for (int i = 0; i < 3; ++i) bits.PutBit(0);
-    bits.PutBit(1);
-    bits.PutBit(0);  // scan 2: +1
-    bits.PutBit(0);
-    bits.Put(q, 4);
+// A transform block with two coefficients: -3 at scan position 1, +1 at 2.
+void FewCoefficients(int dc, int16_t coef[64]) {
+    std::fill(coef, coef + 64, int16_t{0});
+    coef[0] = static_cast<int16_t>(dc);
+    coef[vemo::kCoefficientScan[1]] = -3;
+    coef[vemo::kCoefficientScan[2]] = 1;
+}
+
+struct Lcg {
+    uint32_t state;
+    uint32_t operator()() {
+        state = state * 1664525u + 1013904223u;
+        return state >> 8;
+    }
+};
+
+// One block of the mix; motion sources stay inside the plane.
+bool SyntheticBlock(vemo::PlaneWriter& out, bool key, bool left, bool right, bool top, bool bottom,
+                    Lcg& next) {
+    const uint32_t pick = next() % 100;
+    int type;
+    if (key)
+        type = pick < 60 ? 6 : 5;
+    else
+        type = pick < 55   ? 0
+               : pick < 75 ? 2
+               : pick < 80 ? 6
+               : pick < 85 ? 8
+               : pick < 91 ? 5
+               : pick < 96 ? 7
+                           : 4;
+    int dx = static_cast<int>(next() % 7) - 3, dy = static_cast<int>(next() % 5) - 2;
+    if ((left && dx < 0) || (right && dx > 0)) dx = 0;
+    if ((top && dy < 0) || (bottom && dy > 0)) dy = 0;
+    int16_t coef[64];
+    switch (type) {
+        case 0:
+            return out.Skip();
+        case 2:
+            return out.Motion(dx, dy);
+        case 6:
+            return out.Fill(static_cast<uint8_t>(next()));
+        case 8: {
+            const auto c0 = static_cast<uint8_t>(next()), c1 = static_cast<uint8_t>(next());
+            uint8_t rows[8];
+            for (uint8_t& row : rows) row = static_cast<uint8_t>(next());
+            return out.Pattern(c0, c1, rows);
+        }
+        case 5: {
+            FewCoefficients(static_cast<int>(next() % 2048), coef);
+            return out.Intra(coef, static_cast<int>(next() % 16));
+        }
+        case 7: {
+            FewCoefficients(static_cast<int>(next() % 64) - 32, coef);
+            return out.Inter(dx, dy, coef, static_cast<int>(next() % 16));
+        }
+        default: {
+            int8_t residue[64] = {};
+            for (int i = 0; i < 4; ++i) residue[vemo::kCoefficientScan[i]] = next() & 1 ? 1 : -1;
+            return out.Residue(dx, dy, residue);
+        }
+    }
 }
 
 std::vector<uint8_t> SyntheticPlane(uint32_t width, uint32_t height, bool key, uint32_t seed) {
-    using vemo::test::Row;
-    std::vector<Row> rows(height / 8);
-    uint32_t r = seed;
-    auto next = [&r]() {
-        r = r * 1664525u + 1013904223u;
-        return r >> 8;
-    };
-    for (Row& row : rows) {
-        for (uint32_t x = 0; x < width / 8; ++x) {
-            const uint32_t pick = next() % 100;
-            int type;
-            if (key)
-                type = pick < 60 ? 6 : 5;
-            else
-                type = pick < 55   ? 0
-                       : pick < 75 ? 2
-                       : pick < 80 ? 6
-                       : pick < 85 ? 8
-                       : pick < 91 ? 5
-                       : pick < 96 ? 7
-                                   : 4;
-            row.values[vemo::kBundleBlockTypes].push_back(type);
-            const int dx = static_cast<int>(next() % 7) - 3, dy = static_cast<int>(next() % 5) - 2;
-            switch (type) {
-                case 2:
-                case 4:
-                case 7:
-                    row.values[vemo::kBundleMotionX].push_back(x == 0 && dx < 0 ? 0 : dx);
-                    row.values[vemo::kBundleMotionY].push_back(dy);
-                    break;
-                default:
-                    break;
-            }
-            switch (type) {
-                case 6:
-                    row.values[vemo::kBundleColours].push_back(static_cast<int>(next() % 256));
-                    break;
-                case 8:
-                    row.values[vemo::kBundleColours].push_back(static_cast<int>(next() % 256));
-                    row.values[vemo::kBundleColours].push_back(static_cast<int>(next() % 256));
-                    for (int k = 0; k < 8; ++k)
-                        row.values[vemo::kBundlePatterns].push_back(static_cast<int>(next() % 256));
-                    break;
-                case 5:
-                    row.values[vemo::kBundleIntraDc].push_back(static_cast<int>(next() % 2048));
-                    PutFewCoefficients(row.bits, next() % 16);
-                    break;
-                case 7:
-                    row.values[vemo::kBundleInterDc].push_back(static_cast<int>(next() % 64) - 32);
-                    PutFewCoefficients(row.bits, next() % 16);
-                    break;
-                case 4:
-                    row.bits.Put(10, 7);  // budget
-                    row.bits.Put(1, 3);   // mask 2, then 1
-                    for (int i = 0; i < 3; ++i) row.bits.PutBit(0);
-                    row.bits.PutBit(1);
-                    for (int i = 0; i < 4; ++i) {
-                        row.bits.PutBit(0);
-                        row.bits.PutBit(next() & 1);
-                    }
-                    for (int i = 0; i < 4 + 3; ++i) row.bits.PutBit(0);
-                    break;
-                default:
-                    break;
-            }
-        }
-    }
-    // Motion sources stay inside the plane: clamp offsets of edge blocks.
-    for (size_t y = 0; y < rows.size(); ++y) {
-        auto& dys = rows[y].values[vemo::kBundleMotionY];
-        for (int& dy : dys) {
-            if (y == 0 && dy < 0) dy = 0;
-            if (y + 1 == rows.size() && dy > 0) dy = 0;
-        }
-        auto& dxs = rows[y].values[vemo::kBundleMotionX];
-        const auto& types = rows[y].values[vemo::kBundleBlockTypes];
-        size_t k = 0;
-        for (size_t x = 0; x < types.size(); ++x) {
-            if (types[x] != 2 && types[x] != 4 && types[x] != 7) continue;
-            if (x + 1 == types.size() && dxs[k] > 0) dxs[k] = 0;
-            if (x == 0 && dxs[k] < 0) dxs[k] = 0;
-            ++k;
-        }
-    }
-    return vemo::test::BuildPlane(width, rows);
+    Lcg next{seed};
+    vemo::PlaneWriter out(width, height);
+    const uint32_t across = width / 8, down = height / 8;
+    for (uint32_t y = 0; y < down; ++y)
+        for (uint32_t x = 0; x < across; ++x)
+            if (!SyntheticBlock(out, key, x == 0, x + 1 == across, y == 0, y + 1 == down, next))
+                return {};
+    return out.Finish();
 }
 
 const SyntheticMovie& Synthetic(uint32_t width, uint32_t height) {
@@ -219,16 +184,11 @@ const SyntheticMovie& Synthetic(uint32_t width, uint32_t height) {
         if (m->width == width && m->height == height) return *m;
     auto* movie = new SyntheticMovie{width, height, {}};
     for (uint32_t f = 0; f < 8; ++f) {
-        std::vector<uint8_t> video;
-        const auto luma = SyntheticPlane(width, height, f == 0, 11 + f);
-        uint8_t size[4];
-        vemo::StoreLe32(size, static_cast<uint32_t>(luma.size()) + 4);
-        video.insert(video.end(), size, size + 4);
-        video.insert(video.end(), luma.begin(), luma.end());
-        for (uint32_t c = 0; c < 2; ++c) {
-            const auto chroma = SyntheticPlane(width / 2, height / 2, f == 0, 100 + 2 * f + c);
-            video.insert(video.end(), chroma.begin(), chroma.end());
-        }
+        vemo::VideoPartPlanes planes;
+        planes.luma = SyntheticPlane(width, height, f == 0, 11 + f);
+        planes.cr = SyntheticPlane(width / 2, height / 2, f == 0, 100 + 2 * f);
+        planes.cb = SyntheticPlane(width / 2, height / 2, f == 0, 101 + 2 * f);
+        std::vector<uint8_t> video = vemo::WriteVideoPart(planes, false, true, false);
         movie->frames.push_back(std::move(video));
     }
     made.push_back(movie);
@@ -239,29 +199,27 @@ void BM_DecodeSynthetic(benchmark::State& state) {
     const uint32_t w = static_cast<uint32_t>(state.range(0)),
                    h = static_cast<uint32_t>(state.range(1));
     const SyntheticMovie& movie = Synthetic(w, h);
-    vemo::FramePlanes* planes = vemo::CreateFramePlanes(w, h, false, 0);
-    vemo::BundleBuffers bundles;
-    vemo::AllocateBundleBuffers(w, &bundles);
-    const uint32_t across = vemo::BlocksAcross(w);
-    std::vector<uint8_t> map(across * vemo::BlocksDown(h) + 16);
+    vemo::FrameDecoderSettings settings;
+    settings.width = w;
+    settings.height = h;
+    vemo::FrameDecoder decoder;
+    if (!decoder.Open(settings)) {
+        state.SkipWithError("no memory for the picture");
+        return;
+    }
     uint64_t frames = 0;
     uint32_t faults = 0;
     for (auto _ : state) {
         for (const auto& video : movie.frames) {
-            std::memset(map.data(), 0, map.size());
-            vemo::VideoReport report;
-            benchmark::DoNotOptimize(vemo::DecodeFrameVideo(
-                planes, map.data(), across, video.data(), static_cast<uint32_t>(video.size()),
-                false, bundles, 0, 0, &report));
-            faults |= report.faults;
+            benchmark::DoNotOptimize(
+                decoder.DecodeVideoPart(video.data(), static_cast<uint32_t>(video.size()), false));
+            faults |= decoder.report().faults;
             ++frames;
         }
     }
     if (faults) state.SkipWithError("the synthetic stream is malformed");
     state.counters["fps"] =
         benchmark::Counter(static_cast<double>(frames), benchmark::Counter::kIsRate);
-    vemo::FreeBundleBuffers(&bundles);
-    vemo::FreeFramePlanes(planes);
 }
 BENCHMARK(BM_DecodeSynthetic)->Args({720, 480})->Args({1280, 720})->Unit(benchmark::kMillisecond);
 

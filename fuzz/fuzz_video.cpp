@@ -1,4 +1,4 @@
-// Fuzzes DecodeFrameVideo: the first 6 bytes choose the picture size and the
+// Fuzzes the frame decoder: the first 6 bytes choose the picture size and the
 // flags, the rest is the video part (decoded twice, so that the second frame
 // predicts from the first).
 #include <cstddef>
@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "vemo/container.h"
-#include "vemo/video_decoder.h"
+#include "vemo/frame_decoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 6) return 0;
@@ -25,25 +25,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     data += 6;
     size -= 6;
 
-    vemo::FramePlanes* planes = vemo::CreateFramePlanes(width, height, all_key, open_flags);
-    if (!planes) return 0;
-    vemo::BundleBuffers bundles;
-    if (!vemo::AllocateBundleBuffers(played, &bundles)) {
-        vemo::FreeFramePlanes(planes);
-        return 0;
-    }
-    const uint32_t across = vemo::BlocksAcross(width);
-    std::vector<uint8_t> map(across * vemo::BlocksDown(height));
+    vemo::FrameDecoderSettings settings;
+    settings.width = width;
+    settings.height = height;
+    settings.all_key_frames = all_key;
+    settings.open_flags = open_flags;
+    settings.header_flags = header_flags;
+    settings.played_width = played;
+    vemo::FrameDecoder decoder;
+    if (!decoder.Open(settings)) return 0;
     // Exact copies, so that any read past a part is caught.
     const size_t first = size ? split % (size + 1) : 0;
     std::vector<uint8_t> a(data, data + first), b(data + first, data + size);
-    vemo::DecodeFrameVideo(planes, map.data(), across, a.data(), static_cast<uint32_t>(a.size()),
-                           true, bundles, open_flags, header_flags);
-    vemo::DecodeFrameVideo(planes, map.data(), across, b.data(), static_cast<uint32_t>(b.size()),
-                           false, bundles, open_flags, header_flags);
-    for (uint8_t m : map)
-        if (m > 1) __builtin_trap();
-    vemo::FreeBundleBuffers(&bundles);
-    vemo::FreeFramePlanes(planes);
+    decoder.DecodeVideoPart(a.data(), static_cast<uint32_t>(a.size()), true);
+    decoder.DecodeVideoPart(b.data(), static_cast<uint32_t>(b.size()), false);
+    const size_t map_bytes = size_t{decoder.map_stride()} * decoder.map_rows();
+    for (size_t i = 0; i < map_bytes + 16; ++i)
+        if (decoder.change_map()[i] > (i < map_bytes ? 1 : 0)) __builtin_trap();
     return 0;
 }

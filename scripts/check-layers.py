@@ -26,14 +26,15 @@ FLOORS = {
 PUBLIC = {
     "platform.h": "platform",
     "memory.h": "base", "cpu.h": "base", "timer.h": "base", "container.h": "base",
-    "container_writer.h": "base", "changed_rects.h": "base", "frame_planes.h": "base",
-    "surface_format.h": "base", "flags.h": "base",
-    "video_decoder.h": "video", "video_tables.h": "video",
+    "movie_reader.h": "base", "container_writer.h": "base", "changed_rects.h": "base",
+    "frame_planes.h": "base", "surface_format.h": "base", "flags.h": "base",
+    "video_decoder.h": "video", "frame_decoder.h": "video", "video_tables.h": "video",
     "audio_decoder.h": "audio", "audio_writer.h": "audio",
     "movie_io.h": "input", "service_thread.h": "input",
     "sound_driver.h": "sound", "sound_headless.h": "sound",
     "pixel_convert.h": "pixels",
     "display_device.h": "display", "display_buffer.h": "display", "display_rules.h": "display",
+    "display_win32.h": "display",  # the Windows back end's, in its own folder
     "encoder.h": "encode", "video_writer.h": "encode", "media_input.h": "encode",
     "movie.h": "stream", "movie_seek.h": "stream",
     "closing_image_data.h": "player",  # made while building
@@ -43,6 +44,8 @@ PUBLIC = {
 BACK_END = {
     "display_sdl.h": "display",
     "sound_sdl.h": "sound",
+    "sound_waveout.h": "sound",
+    "sound_dsound.h": "sound",
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)

@@ -5,7 +5,7 @@ set -euo pipefail
 
 native=(build-essential cmake pkg-config python3 googletest libbenchmark-dev clang
         libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core libpng-dev sox xvfb xauth)
-windows=(g++-mingw-w64-i686 wine wine32:i386)
+windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix wine wine32:i386 wine64 x11-apps file)
 
 want=("${native[@]}")
 if [ "${VEMO_SKIP_WINDOWS:-0}" != 1 ]; then want+=("${windows[@]}"); fi

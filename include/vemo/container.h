@@ -103,10 +103,13 @@ inline bool IsKeyFrame(uint32_t entry) {
     return (entry & 1) != 0;
 }
 
-// Checks what the reader would otherwise trust: the index must rise, stay
-// inside the movie (size + 8) and start behind the tables; the picture size
-// and track count must be sane. Returns null when all is well, else a short
+// Checks what a reader would otherwise trust in the header alone: picture
+// size, track count, frames within the index, a non-zero rate denominator,
+// tables inside the movie (size + 8). Null when all is well, else a short
 // description of the first problem (reported as kErrorReadingHeader).
+const char* CheckMovieHeader(const MovieHeader& header);
+// CheckMovieHeader, then the index: it must rise, stay inside the movie and
+// start behind the tables.
 const char* CheckMovieTables(const MovieHeader& header, const uint32_t* index);
 
 // The parts of one frame packet.
@@ -136,37 +139,5 @@ inline void StoreLe32(uint8_t* p, uint32_t v) {
     p[2] = static_cast<uint8_t>(v >> 16);
     p[3] = static_cast<uint8_t>(v >> 24);
 }
-
-// A whole movie held in memory, checked, for tools and tests. Movies in
-// larger files are read from a byte offset ("name|offset").
-class MovieData {
-  public:
-    // Loads the movie; false with error() set on failure (the stream core's
-    // texts where one applies).
-    bool Load(const std::string& name_or_name_offset);
-    bool LoadFromMemory(std::vector<uint8_t> bytes);
-    const std::string& error() const { return error_; }
-    // What exactly was wrong, when the error text alone does not say.
-    const std::string& detail() const { return detail_; }
-
-    const MovieHeader& header() const { return header_; }
-    const TrackTable& tracks() const { return tracks_; }
-    const uint32_t* index() const { return index_; }
-    const std::vector<uint8_t>& bytes() const { return bytes_; }
-    uint32_t open_flags() const;  // the version bits plus the header's grayscale bit
-    // Frame i (0-based); false when the packet lies outside the loaded bytes.
-    bool Packet(uint32_t i, const uint8_t** data, uint32_t* size) const;
-    bool Parts(uint32_t i, PacketParts* parts) const;
-
-  private:
-    bool Parse();
-    std::vector<uint8_t> bytes_;
-    MovieHeader header_{};
-    TrackTable tracks_{};
-    std::vector<uint32_t> words_;  // track arrays then index, host order
-    const uint32_t* index_ = nullptr;
-    std::string error_;
-    std::string detail_;
-};
 
 }  // namespace vemo

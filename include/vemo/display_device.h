@@ -109,6 +109,13 @@ class DisplaySurface {
     virtual void Unlock() = 0;
     // Shows the listed rectangles (buffer pixels), or all when rects is null.
     virtual void Show(const DisplayRect* rects, int count, const BlitTarget& target) = 0;
+    // The buffer's place changed (SetDisplayBufferOffset); shown tells
+    // whether an overlay is to stay visible. Surfaces the device places on
+    // the screen themselves (overlays) follow it here.
+    virtual void Moved(const BlitTarget& target, bool shown) {
+        (void)target;
+        (void)shown;
+    }
 };
 
 // The platform's display system. One is in use per process (SetDisplaySystem).

@@ -96,6 +96,30 @@ StyleWalkResult WalkBlitStyles(const StyleWalkSetup& setup, const StyleAttempt& 
 bool StyleCanScale(uint32_t style, uint32_t wanted, uint32_t overlay_capabilities,
                    uint32_t blit_capabilities);
 
+// The scaling capability bits a device's effect capabilities give overlays
+// and blits to the screen: each stretch or shrink bit for any factor also
+// grants the integer factor of the same direction.
+struct DeviceEffectBits {
+    uint32_t stretch_x, stretch_x_integer, shrink_x, shrink_x_integer;
+    uint32_t stretch_y, stretch_y_integer, shrink_y, shrink_y_integer;
+};
+uint32_t ScaleCapabilitiesFromEffects(uint32_t effect_caps, const DeviceEffectBits& bits);
+
+// Where an overlay is shown: the shown buffer at its screen position, cut to
+// the screen. A destination edge left of or above the screen moves to 0 and
+// the source edge in by the same number of pixels; an edge past the screen's
+// right or bottom is cut back and the source's right or bottom reduced by the
+// same number. Rectangles are edges (left, top, right, bottom).
+struct EdgeRect {
+    int32_t left = 0, top = 0, right = 0, bottom = 0;
+};
+struct OverlayPlacement {
+    EdgeRect source, destination;
+    bool empty = true;  // nothing of the overlay is on the screen
+};
+OverlayPlacement PlaceOverlay(const BlitTarget& target, uint32_t screen_width,
+                              uint32_t screen_height);
+
 // The row length in pixels of a software surface: the smallest count whose
 // row is a multiple of 32 bytes and holds width pixels.
 uint32_t SoftwareRowPixels(uint32_t width, uint32_t bytes_per_pixel);

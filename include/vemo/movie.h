@@ -23,12 +23,9 @@ namespace vemo {
 struct Movie;
 
 // The sound back end's types (vemo/sound_driver.h declares them the same way).
-class SoundDriver;
-struct SoundMovieInfo;
-using SoundOpener = std::unique_ptr<SoundDriver> (*)(uint32_t rate, uint32_t bits,
-                                                     uint32_t channels, uint32_t open_flags,
-                                                     const SoundMovieInfo& movie);
-using SoundSystemGetter = SoundOpener (*)(void* argument);
+struct SoundBackEnd;
+struct SoundTrack;
+using SoundSystemGetter = const SoundBackEnd* (*)(void* argument);
 
 // The open flags and the GetChangedRects flags are in vemo/flags.h.
 
@@ -188,7 +185,7 @@ bool GetMovieInfo(const Movie* movie, MovieInfo* info);
 // The decoded picture (null with kOpenNoVideo) and the change map.
 const FramePlanes* MovieFramePlanes(const Movie* movie);
 const uint8_t* MovieChangeMap(const Movie* movie);
-// The sound output of the i-th played track (null past the end).
-SoundDriver* MovieSoundDriver(const Movie* movie, uint32_t i);
+// The i-th played track: its ring, device and back end (null past the end).
+SoundTrack* MovieSoundTrack(const Movie* movie, uint32_t i);
 
 }  // namespace vemo

@@ -32,8 +32,8 @@
 
 namespace vemo {
 
-// The two arithmetic paths. kAuto takes VEMO_CPU=table|packed from the
-// environment when set, else the packed path when CpuFeatures() has MMX.
+// The two arithmetic paths. kAuto takes the packed path when CpuFeatures()
+// has MMX (the CPU mask can take it away: SetCpuMask, VEMO_CPU=table).
 enum class PixelPath : uint8_t { kAuto = 0, kTable = 1, kPacked = 2 };
 
 // Forces a path for every later copy of every ConverterState whose own path
@@ -116,7 +116,7 @@ class ConverterState {
     ConverterState(const ConverterState&) = delete;
     ConverterState& operator=(const ConverterState&) = delete;
 
-    // kAuto follows SetPixelPath / VEMO_CPU / CpuFeatures.
+    // kAuto follows SetPixelPath, else CpuFeatures() under the CPU mask.
     void set_path(PixelPath path) { path_ = path; }
     PixelPath path() const { return path_; }
 

@@ -1,25 +1,24 @@
-// Sound output: one SoundDriver per played track of a movie. The stream core
+// Sound output: one SoundTrack per played track of a movie. The stream core
 // appends decoded 16-bit PCM to the track's SoundRing and moves it into the
-// device with ServiceSound; a back end owns the device and implements the ten
-// operations below (in their fixed slot order).
+// device with ServiceSound; a back end (a SoundBackEnd table of functions)
+// owns the device and keeps its state to itself.
 //
 // Choosing a back end ("sound system"): a caller registers a SoundSystemGetter
 // once, before opening movies (the core's SetSoundSystem). The getter takes one
-// pointer-sized argument and returns the back end's SoundOpener, or null when
-// the back end cannot work. SetSoundSystem's refusal rule: when the getter
-// differs from the registered one and any track of any movie is open
-// (OpenSoundDriverCount() != 0), nothing changes and the result is 0.
-// Otherwise the getter is registered and called with the argument; a non-null
-// result becomes the track opener (a null result keeps the previous opener).
+// pointer-sized argument and returns the back end, or null when it cannot
+// work. SetSoundSystem's refusal rule: when the getter differs from the
+// registered one and any track of any movie is open (OpenSoundDriverCount()
+// != 0), nothing changes and the result is 0. Otherwise the getter is
+// registered and called with the argument; a non-null result becomes the back
+// end tracks open with (a null result keeps the previous one).
 //
-// Threads: slots 0-2 and SetSoundOn run under the movie's sound lock; the
+// Threads: ready, get_chunk, commit and on run under the movie's sound lock; the
 // decoder side appends under the same lock. ServiceSound only tries the lock.
 #pragma once
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 
 namespace vemo {
 
@@ -88,7 +87,7 @@ class SoundRing {
 // high byte plus 128 (0x1234 -> 0x92, 0x8000 -> 0x00).
 void ConvertSamplesTo8Bit(uint8_t* destination, const uint8_t* samples, uint32_t count);
 
-// ------------------------------------------------------------- the driver
+// ------------------------------------------------------------- back ends
 
 // What an opener reads from the movie: the frame count and the frame rate.
 struct SoundMovieInfo {
@@ -103,74 +102,102 @@ struct SoundMovieInfo {
 uint32_t TotalSoundBytes(const SoundMovieInfo& movie, uint32_t rate, uint32_t bits,
                          uint32_t channels);
 
-// One played track's sound output. Back ends derive from it; the fields after
-// the operations are shared with the stream core (who writes each is noted).
-class SoundDriver {
-  public:
-    SoundDriver();
-    SoundDriver(const SoundDriver&) = delete;
-    SoundDriver& operator=(const SoundDriver&) = delete;
-    // Every back end calls its CloseSound from its destructor, so destroying
-    // a driver that was not closed releases the device too.
-    virtual ~SoundDriver();
+// A back end's private state for one open track; only its own functions see
+// inside.
+struct SoundDevice;
 
-    // Slot 0: not 0 when the device can take data now; also picks the place
-    // GetSoundChunk will return. 0 while paused, off or full.
-    virtual int SoundReady() = 0;
-    // Slot 1: the destination and its size in device bytes; 0 when none.
-    virtual int GetSoundChunk(uint8_t** chunk, uint32_t* size) = 0;
-    // Slot 2: the first n bytes of the last chunk were written; queues them.
-    virtual int CommitSoundChunk(uint32_t n) = 0;
-    // Slot 3: back-end specific scale.
-    virtual void SetSoundVolume(uint32_t volume) = 0;
-    // Slot 4: 0-65536, 32768 centre.
-    virtual void SetSoundPan(uint32_t pan) = 0;
-    // Slot 5: not 0 pauses, 0 resumes; returns the paused state afterwards.
-    virtual int PauseSound(int pause) = 0;
-    // Slot 6: 1 opens or re-arms the device, 0 stops and empties it; returns
-    // the on state afterwards.
-    virtual int SetSoundOn(int on) = 0;
-    // Slot 7: stops the device and releases everything the back end holds.
-    // Calling it twice is harmless.
-    virtual void CloseSound() = 0;
-    // Slots 8 and 9 exist only where HasOutputSlots() is true; elsewhere they
-    // do nothing. At most 8 entries are stored (more are cut to 8).
-    virtual bool HasOutputSlots() const { return false; }
-    virtual void SetSoundOutputs(const uint32_t* outputs, uint32_t count);
-    virtual void SetSoundOutputVolumes(const uint32_t* outputs, const uint32_t* volumes,
-                                       uint32_t count);
+// What a back end reports when it opens a track. The back end fills it once,
+// in its opener; the core only reads it.
+struct SoundDeviceInfo {
+    uint32_t rate = 0;  // the format the device was opened with
+    uint32_t bits = 0;
+    uint32_t channels = 0;
+    uint32_t chunk_bytes = 0;     // ring bytes that fill one device chunk
+    uint32_t output_latency = 0;  // milliseconds
+    uint32_t alignment_mask = 0;  // 0: none (the core then uses all ones)
+    uint32_t clock_ratio = 0;     // 16.16 on the frame clock; 0: the core uses 0x10000
+    uint32_t self_serviced = 0;   // not 0: no sound-service thread is needed
+};
 
-    // ----- written by the core
+// Capability flags of a back end.
+constexpr uint32_t kSoundCapOutputs = 1u << 0;  // output lists and volumes are kept
+
+// A sound back end: its name, capabilities and one function per operation,
+// in the fixed slot order (ready = slot 0 ... output_volumes = slot 9). Every
+// operation takes the device its open returned.
+struct SoundBackEnd {
+    const char* name;
+    uint32_t caps;
+    // Opens a track's output: sample rate, bits per sample (8 or 16),
+    // channels (1 or 2), the movie's open flags and its frame count and
+    // rate. Fills info; null on failure (the track is then not played).
+    SoundDevice* (*open)(uint32_t rate, uint32_t bits, uint32_t channels, uint32_t open_flags,
+                         const SoundMovieInfo& movie, SoundDeviceInfo* info);
+    // Not 0 when the device can take data now; also picks the place get_chunk
+    // will return. 0 while paused, off or full.
+    int (*ready)(SoundDevice* device);
+    // The destination and its size in device bytes; 0 when none.
+    int (*get_chunk)(SoundDevice* device, uint8_t** chunk, uint32_t* size);
+    // The first n bytes of the last chunk were written; queues them.
+    int (*commit)(SoundDevice* device, uint32_t n);
+    void (*volume)(SoundDevice* device, uint32_t volume);  // back-end specific scale
+    void (*pan)(SoundDevice* device, uint32_t pan);        // 0-65536, 32768 centre
+    // Not 0 pauses, 0 resumes; returns the paused state afterwards.
+    int (*pause)(SoundDevice* device, int pause);
+    // 1 opens or re-arms the device, 0 stops and empties it; returns the on
+    // state afterwards.
+    int (*on)(SoundDevice* device, int on);
+    // Stops the device, releases everything the back end holds and frees the
+    // device itself.
+    void (*close)(SoundDevice* device);
+    // With kSoundCapOutputs: at most 8 entries are kept (more are cut to 8).
+    // Null without it.
+    void (*outputs)(SoundDevice* device, const uint32_t* outputs, uint32_t count);
+    void (*output_volumes)(SoundDevice* device, const uint32_t* outputs, const uint32_t* volumes,
+                           uint32_t count);
+    // The ran-dry report: 1 when the device found it had played everything it
+    // was given since the last call. Reading it clears it.
+    uint32_t (*take_ran_dry)(SoundDevice* device);
+};
+
+// Returns a back end, or null when it cannot work.
+using SoundSystemGetter = const SoundBackEnd* (*)(void* argument);
+
+// ------------------------------------------------------------- a played track
+
+struct AudioDecoder;
+
+// One played track, owned by the stream core: its decoder and ring, the open
+// device, and the numbers the sound service works with. The core writes every
+// field; the back end sees only its device.
+struct SoundTrack {
+    SoundTrack() = default;
+    SoundTrack(const SoundTrack&) = delete;
+    SoundTrack& operator=(const SoundTrack&) = delete;
+
     SoundRing ring;
-    void* decoder = nullptr;         // the track's audio decoder (owned by the core)
+    AudioDecoder* decoder = nullptr;  // opened and closed by the core
+    const SoundBackEnd* back_end = nullptr;
+    SoundDevice* device = nullptr;
+    SoundDeviceInfo device_info;     // as the back end reported it
     uint32_t eight_bit_output = 0;   // 1 when the device plays 8-bit samples
     int32_t end_of_sound_frame = 0;  // from the frame after it, partial chunks go out
     uint32_t silence_prime_size = 0;
-    uint32_t alignment_mask = 0;  // the core sets all ones when the back end left 0
-    uint32_t clock_ratio = 0;     // 16.16; the core sets 0x10000 when left 0
-    // ----- written by the back end
-    uint32_t chunk_bytes = 0;          // ring bytes that fill one device chunk
-    std::atomic<uint32_t> ran_dry{0};  // set by the back end, cleared by the core
-    uint32_t self_serviced = 0;
-    uint32_t on = 0;
-    uint32_t output_latency = 0;  // milliseconds
-    uint32_t sample_rate = 0;
-    uint32_t bits = 0;
-    uint32_t channels = 0;
+    uint32_t alignment_mask = 0xFFFFFFFFu;  // ANDed into every hand-over before the end
+    uint32_t clock_ratio = 0x10000;         // 16.16
 };
 
-// Number of SoundDriver objects alive in the process (all back ends).
-uint32_t OpenSoundDriverCount();
+// Opens the track's device through back_end and takes over what it reports
+// (8-bit output, alignment, clock ratio). False when the back end refuses.
+bool OpenSoundTrackDevice(SoundTrack* track, const SoundBackEnd* back_end, uint32_t rate,
+                          uint32_t bits, uint32_t channels, uint32_t open_flags,
+                          const SoundMovieInfo& movie);
+// Closes the track's device (when open) and frees its ring.
+void CloseSoundTrackDevice(SoundTrack* track);
 
-// Opens a track's output: sample rate, bits per sample (8 or 16), channels (1
-// or 2), the movie's open flags and its frame count and rate. Null on failure
-// (the track is then not played). The core calls CloseSound and then destroys
-// the driver at movie close.
-using SoundOpener = std::unique_ptr<SoundDriver> (*)(uint32_t rate, uint32_t bits,
-                                                     uint32_t channels, uint32_t open_flags,
-                                                     const SoundMovieInfo& movie);
-// Returns the opener of a back end, or null when it cannot work.
-using SoundSystemGetter = SoundOpener (*)(void* argument);
+// Number of track devices open in the process through OpenSoundTrackDevice
+// and not yet closed (all back ends).
+uint32_t OpenSoundDriverCount();
 
 // ------------------------------------------------------------- sound service
 
@@ -185,11 +212,11 @@ uint32_t SilencePrimeSize(uint32_t rate, uint32_t channels, uint32_t latency_ms,
 // Moves ring data of each track into its device in whole chunks (partial
 // chunks once current_frame is past the track's end-of-sound frame). The
 // caller holds the movie's sound lock. Null entries are skipped.
-void ServiceSoundTracks(SoundDriver* const* tracks, size_t count, int32_t current_frame);
+void ServiceSoundTracks(SoundTrack* const* tracks, size_t count, int32_t current_frame);
 // The whole service for one movie: does nothing when the last track is null,
 // tries sound_lock without waiting (returns false when it is held elsewhere),
 // runs ServiceSoundTracks and releases the lock.
-bool ServiceSound(platform::Mutex* sound_lock, SoundDriver* const* tracks, size_t count,
+bool ServiceSound(platform::Mutex* sound_lock, SoundTrack* const* tracks, size_t count,
                   int32_t current_frame);
 
 }  // namespace vemo

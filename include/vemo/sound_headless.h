@@ -16,17 +16,17 @@
 
 namespace vemo {
 
-// The null device: plays into nothing. The argument is ignored; never fails.
-SoundOpener GetNullSoundOpener(void* argument);
+// The null device ("null"): plays into nothing. The argument is ignored; never fails.
+const SoundBackEnd* GetNullSoundOpener(void* argument);
 
-// The file device: as the null device, and writes every byte it plays into a
+// The file device ("file"): as the null device, and writes every byte it plays into a
 // 16-bit or 8-bit PCM WAV file. The argument is the file name (const char*),
 // copied; null gives null. The first track opened writes to that name; while
 // it is open, further tracks write to NAME.2.wav, NAME.3.wav, ... (the
 // extension ".wav" is replaced when present). Bytes still queued at close
 // are written too (the device plays out its queue). The WAV header is
 // completed at close.
-SoundOpener GetFileSoundOpener(void* file_name);
+const SoundBackEnd* GetFileSoundOpener(void* file_name);
 
 // The WAV file name of the n-th concurrently open track (n from 1) for a base
 // name as above.

@@ -39,6 +39,10 @@ struct BundleBuffers {
     uint32_t capacity[kBundleCount] = {};
 };
 
+// The count basis of bundle `kind` for a plane (or buffer) `width` samples
+// wide: the width of its fill length fields and the size of its buffer
+// follow from it.
+uint64_t BundleCountBasis(uint64_t width, int kind);
 // Bytes of bundle buffer `kind` for a movie whose played width is
 // played_width (rounded up to 16 inside); a multiple of 4.
 uint32_t BundleBufferBytes(uint32_t played_width, int kind);

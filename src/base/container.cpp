@@ -3,8 +3,6 @@
 #include <cstring>
 #include <limits>
 
-#include "vemo/platform.h"
-
 namespace vemo {
 
 const char kErrorOpeningFile[] = "Error opening file.";
@@ -34,9 +32,12 @@ HeaderStatus ParseMovieHeader(const uint8_t* bytes, MovieHeader* header) {
 
 const char* HeaderStatusText(HeaderStatus status) {
     switch (status) {
-        case HeaderStatus::kOk: return "";
-        case HeaderStatus::kNotVemo: return kErrorNotVemo;
-        case HeaderStatus::kNoFrames: return kErrorNoFrames;
+        case HeaderStatus::kOk:
+            return "";
+        case HeaderStatus::kNotVemo:
+            return kErrorNotVemo;
+        case HeaderStatus::kNoFrames:
+            return kErrorNoFrames;
     }
     return kErrorNotVemo;
 }
@@ -51,9 +52,12 @@ void StoreMovieHeader(const MovieHeader& header, uint8_t* bytes) {
 uint32_t VersionOpenFlags(char version) {
     switch (version) {
         case 'f':
-        case 'g': return kOpenOldVersion | kOpenSwapChroma;
-        case 'h': return kOpenOldVersion;
-        default: return 0;
+        case 'g':
+            return kOpenOldVersion | kOpenSwapChroma;
+        case 'h':
+            return kOpenOldVersion;
+        default:
+            return 0;
     }
 }
 
@@ -106,15 +110,22 @@ bool AllKeyFrames(const uint32_t* index, uint32_t frames) {
     return true;
 }
 
-const char* CheckMovieTables(const MovieHeader& h, const uint32_t* index) {
+const char* CheckMovieHeader(const MovieHeader& h) {
     if (h.width == 0 || h.height == 0 || h.width > kMaxDimension || h.height > kMaxDimension)
         return "the picture size is out of range";
     if (h.audio_tracks > kMaxTracks) return "too many audio tracks";
     if (h.frames > h.index_length) return "the frame index is shorter than the frame count";
     if (h.rate_den == 0) return "the frame rate has a zero denominator";
     const uint64_t movie_end = static_cast<uint64_t>(h.size) + 8;
+    if (kMovieHeaderSize + TablesSize(h) > movie_end)
+        return "the tables run past the end of the movie";
+    return nullptr;
+}
+
+const char* CheckMovieTables(const MovieHeader& h, const uint32_t* index) {
+    if (const char* problem = CheckMovieHeader(h)) return problem;
+    const uint64_t movie_end = static_cast<uint64_t>(h.size) + 8;
     const uint64_t tables_end = kMovieHeaderSize + TablesSize(h);
-    if (tables_end > movie_end) return "the tables run past the end of the movie";
     uint32_t previous = 0;
     for (uint32_t i = 0; i <= h.frames; ++i) {
         const uint32_t offset = IndexOffset(index[i]);
@@ -156,115 +167,6 @@ bool SplitPacket(const uint8_t* packet, uint32_t size, uint32_t tracks, PacketPa
     parts->video = packet + at;
     parts->video_size = size - at;
     return true;
-}
-
-// ---------------------------------------------------------------- MovieData
-
-bool MovieData::Load(const std::string& movie_name) {
-    std::string name = movie_name;
-    uint64_t offset = 0;
-    const size_t bar = movie_name.rfind('|');
-    if (bar != std::string::npos) {
-        name = movie_name.substr(0, bar);
-        const std::string digits = movie_name.substr(bar + 1);
-        if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos ||
-            digits.size() > 15) {
-            error_ = "Bad byte offset after '|': " + digits;
-            return false;
-        }
-        offset = std::stoull(digits);
-    }
-    platform::File file = platform::OpenFileForReading(name.c_str());
-    if (!file.valid()) {
-        error_ = kErrorOpeningFile;
-        return false;
-    }
-    std::vector<uint8_t> bytes;
-    bool ok = platform::SeekFile(file, offset);
-    uint8_t head[kMovieHeaderSize];
-    if (ok && platform::ReadFile(file, head, sizeof head) == sizeof head) {
-        MovieHeader h;
-        if (ParseMovieHeader(head, &h) == HeaderStatus::kOk) {
-            // Read at most the movie's own length; a shorter file is found
-            // out by the checks below.
-            const uint64_t length = static_cast<uint64_t>(h.size) + 8;
-            bytes.assign(head, head + sizeof head);
-            uint8_t chunk[65536];
-            while (bytes.size() < length) {
-                const uint32_t want = static_cast<uint32_t>(
-                    std::min<uint64_t>(sizeof chunk, length - bytes.size()));
-                const uint32_t got = platform::ReadFile(file, chunk, want);
-                bytes.insert(bytes.end(), chunk, chunk + got);
-                if (got < want) break;
-            }
-        } else {
-            bytes.assign(head, head + sizeof head);
-        }
-    } else {
-        bytes.clear();
-    }
-    platform::CloseFile(file);
-    return LoadFromMemory(std::move(bytes));
-}
-
-bool MovieData::LoadFromMemory(std::vector<uint8_t> bytes) {
-    bytes_ = std::move(bytes);
-    return Parse();
-}
-
-bool MovieData::Parse() {
-    error_.clear();
-    detail_.clear();
-    if (bytes_.size() < kMovieHeaderSize) {
-        error_ = kErrorNotVemo;
-        return false;
-    }
-    const HeaderStatus status = ParseMovieHeader(bytes_.data(), &header_);
-    if (status != HeaderStatus::kOk) {
-        error_ = HeaderStatusText(status);
-        return false;
-    }
-    const uint64_t tables = TablesSize(header_);
-    if (header_.audio_tracks > kMaxTracks || kMovieHeaderSize + tables > bytes_.size()) {
-        error_ = kErrorReadingHeader;
-        detail_ = "the file ends inside the track table or the frame index";
-        return false;
-    }
-    words_.resize(static_cast<size_t>(tables / 4));
-    for (size_t i = 0; i < words_.size(); ++i)
-        words_[i] = ReadLe32(bytes_.data() + kMovieHeaderSize + 4 * i);
-    const uint32_t t = header_.audio_tracks;
-    tracks_.count = t;
-    tracks_.buffer_size = words_.data();
-    tracks_.format = words_.data() + t;
-    tracks_.id = words_.data() + 2 * t;
-    index_ = words_.data() + 3 * t;
-    if (const char* problem = CheckMovieTables(header_, index_)) {
-        error_ = kErrorReadingHeader;
-        detail_ = problem;
-        return false;
-    }
-    return true;
-}
-
-uint32_t MovieData::open_flags() const {
-    return VersionOpenFlags(header_.version) | (header_.flags & kHeaderGrayscale);
-}
-
-bool MovieData::Packet(uint32_t i, const uint8_t** data, uint32_t* size) const {
-    if (i >= header_.frames) return false;
-    const uint32_t begin = IndexOffset(index_[i]);
-    const uint32_t end = IndexOffset(index_[i + 1]);
-    if (end < begin || end > bytes_.size()) return false;
-    *data = bytes_.data() + begin;
-    *size = end - begin;
-    return true;
-}
-
-bool MovieData::Parts(uint32_t i, PacketParts* parts) const {
-    const uint8_t* data;
-    uint32_t size;
-    return Packet(i, &data, &size) && SplitPacket(data, size, header_.audio_tracks, parts);
 }
 
 }  // namespace vemo

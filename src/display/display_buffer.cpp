@@ -299,6 +299,7 @@ int SetDisplayBufferOffset(DisplayBuffer* buffer, int32_t x, int32_t y) {
     buffer->destination_client_x = x;
     buffer->destination_client_y = y;
     buffer->surface_type |= kSurfaceTypeRewrite;
+    if (buffer->surface) buffer->surface->Moved(TargetOf(buffer), buffer->overlay_shown != 0);
     return 1;
 }
 

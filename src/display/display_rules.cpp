@@ -265,6 +265,49 @@ StyleWalkResult WalkBlitStyles(const StyleWalkSetup& setup, const StyleAttempt& 
     return result;
 }
 
+uint32_t ScaleCapabilitiesFromEffects(uint32_t effect_caps, const DeviceEffectBits& bits) {
+    uint32_t caps = 0;
+    if (effect_caps & bits.stretch_x) caps |= kScaleWidthStretchAny | kScaleWidthStretchInteger;
+    if (effect_caps & bits.stretch_x_integer) caps |= kScaleWidthStretchInteger;
+    if (effect_caps & bits.shrink_x) caps |= kScaleWidthShrinkAny | kScaleWidthShrinkInteger;
+    if (effect_caps & bits.shrink_x_integer) caps |= kScaleWidthShrinkInteger;
+    if (effect_caps & bits.stretch_y) caps |= kScaleHeightStretchAny | kScaleHeightStretchInteger;
+    if (effect_caps & bits.stretch_y_integer) caps |= kScaleHeightStretchInteger;
+    if (effect_caps & bits.shrink_y) caps |= kScaleHeightShrinkAny | kScaleHeightShrinkInteger;
+    if (effect_caps & bits.shrink_y_integer) caps |= kScaleHeightShrinkInteger;
+    return caps;
+}
+
+OverlayPlacement PlaceOverlay(const BlitTarget& target, uint32_t screen_width,
+                              uint32_t screen_height) {
+    // Edges in 64 bits: a position near the 32-bit limits plus a size stays exact.
+    int64_t src[4] = {0, 0, target.width, target.height};
+    int64_t dst[4] = {target.screen_x, target.screen_y,
+                      static_cast<int64_t>(target.screen_x) + target.scaled_width,
+                      static_cast<int64_t>(target.screen_y) + target.scaled_height};
+    const int64_t screen[2] = {screen_width, screen_height};
+    for (int axis = 0; axis < 2; ++axis) {
+        if (dst[axis] < 0) {
+            src[axis] -= dst[axis];
+            dst[axis] = 0;
+        }
+        if (dst[axis + 2] > screen[axis]) {
+            src[axis + 2] -= dst[axis + 2] - screen[axis];
+            dst[axis + 2] = screen[axis];
+        }
+    }
+    OverlayPlacement p;
+    p.empty = src[2] <= src[0] || src[3] <= src[1] || dst[2] <= dst[0] || dst[3] <= dst[1];
+    if (p.empty) return p;
+    auto edges = [](const int64_t e[4]) {
+        return EdgeRect{static_cast<int32_t>(e[0]), static_cast<int32_t>(e[1]),
+                        static_cast<int32_t>(e[2]), static_cast<int32_t>(e[3])};
+    };
+    p.source = edges(src);
+    p.destination = edges(dst);
+    return p;
+}
+
 uint32_t SoftwareRowPixels(uint32_t width, uint32_t bytes_per_pixel) {
     if (bytes_per_pixel == 0) return width;
     // Rows of n pixels are a multiple of 32 bytes exactly when n is a

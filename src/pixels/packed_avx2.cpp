@@ -1,6 +1,7 @@
 // Packed-path group kernels with AVX2: sixteen 16-bit lanes (two groups of
-// 8 pixels a step), the same arithmetic as the plain lane model; an odd last
-// group goes to the SSE2 kernel.
+// 8 pixels a step), the same arithmetic as the plain lane model. The kernels
+// see whole steps only; an odd last group goes through padded copies of its
+// samples (AnyGroups).
 #if defined(__i386__) || defined(__x86_64__)
 #include <immintrin.h>
 
@@ -71,13 +72,13 @@ inline __m256i Place(__m256i v, uint8_t shift, uint8_t position) {
 }
 
 template <bool kWithAlpha>
-void Rgb32Groups(ConversionContext& c, uint32_t groups) {
+void Rgb32Steps(ConversionContext& c, uint32_t steps) {
     const ConverterStateData& s = *c.state;
     const uint32_t row = c.current_row & 1;
     const __m256i br = Bias(s, kRed, row), bg = Bias(s, kGreen, row), bb = Bias(s, kBlue, row);
     const bool red_low = s.layout.position[kRed] == 0;
     Cursor k(c);
-    for (; groups >= 2; groups -= 2) {
+    for (; steps; --steps) {
         const Lanes l = Convert16<true>(k, br, bg, bb);
         const __m256i r8 = _mm256_srli_epi16(l.r, 4);
         const __m256i g8 = _mm256_srli_epi16(l.g, 4);
@@ -92,17 +93,16 @@ void Rgb32Groups(ConversionContext& c, uint32_t groups) {
         k.Advance(64);
     }
     k.Store(c);
-    if (groups) (kWithAlpha ? Sse2PackedKernels().rgb32_alpha : Sse2PackedKernels().rgb32)(c, 1);
 }
 
 template <bool kWithAlpha, bool kByte>
-void Rgb16Groups(ConversionContext& c, uint32_t groups) {
+void Rgb16Steps(ConversionContext& c, uint32_t steps) {
     const ConverterStateData& s = *c.state;
     const PixelLayout& lay = s.layout;
     const uint32_t row = c.current_row & 1;
     const __m256i br = Bias(s, kRed, row), bg = Bias(s, kGreen, row), bb = Bias(s, kBlue, row);
     Cursor k(c);
-    for (; groups >= 2; groups -= 2) {
+    for (; steps; --steps) {
         const Lanes l = Convert16(k, br, bg, bb);
         __m256i v =
             _mm256_or_si256(_mm256_or_si256(Place(l.r, lay.shift[kRed], lay.position[kRed]),
@@ -121,25 +121,42 @@ void Rgb16Groups(ConversionContext& c, uint32_t groups) {
         }
     }
     k.Store(c);
-    if (groups) {
-        const PackedKernels& sse2 = Sse2PackedKernels();
-        (kByte ? sse2.palette : (kWithAlpha ? sse2.rgb16_alpha : sse2.rgb16))(c, 1);
-    }
+}
+
+// Any number of 8-pixel groups through a kernel of 16-pixel steps: the whole
+// steps in place, an odd last group as one step over padded copies of its
+// samples, of which the first half of the output is kept.
+template <GroupKernel kSteps, uint32_t kBytesPerPixel>
+void AnyGroups(ConversionContext& c, uint32_t groups) {
+    if (groups >= 2) kSteps(c, groups / 2);
+    if (!(groups & 1)) return;
+    alignas(32) uint8_t luma[16]{}, alpha[16]{}, chroma1[8]{}, chroma2[8]{};
+    alignas(32) uint8_t out[16 * kBytesPerPixel];
+    std::memcpy(luma, c.luma, 8);
+    if (c.alpha) std::memcpy(alpha, c.alpha, 8);
+    std::memcpy(chroma1, c.chroma1, 4);
+    std::memcpy(chroma2, c.chroma2, 4);
+    ConversionContext padded = c;
+    padded.destination = out;
+    padded.luma = luma, padded.alpha = alpha;
+    padded.chroma1 = chroma1, padded.chroma2 = chroma2;
+    kSteps(padded, 1);
+    std::memcpy(c.destination, out, 8 * kBytesPerPixel);
+    c.destination += 8 * kBytesPerPixel;
+    c.luma += 8;
+    if (c.alpha) c.alpha += 8;
+    c.chroma1 += 4, c.chroma2 += 4;
 }
 
 }  // namespace
 
-const PackedKernels& Avx2PackedKernels() {
-    static const PackedKernels k = [] {
-        PackedKernels p = Sse2PackedKernels();  // YUY2 and UYVY are bound by memory
-        p.rgb32 = &Rgb32Groups<false>;
-        p.rgb32_alpha = &Rgb32Groups<true>;
-        p.rgb16 = &Rgb16Groups<false, false>;
-        p.rgb16_alpha = &Rgb16Groups<true, false>;
-        p.palette = &Rgb16Groups<false, true>;
-        return p;
-    }();
-    return k;
+void InstallAvx2PackedKernels(PackedKernels& p) {
+    // YUY2 and UYVY are bound by memory: they keep the SSE2 kernels.
+    p.rgb32 = &AnyGroups<&Rgb32Steps<false>, 4>;
+    p.rgb32_alpha = &AnyGroups<&Rgb32Steps<true>, 4>;
+    p.rgb16 = &AnyGroups<&Rgb16Steps<false, false>, 2>;
+    p.rgb16_alpha = &AnyGroups<&Rgb16Steps<true, false>, 2>;
+    p.palette = &AnyGroups<&Rgb16Steps<false, true>, 1>;
 }
 
 }  // namespace vemo

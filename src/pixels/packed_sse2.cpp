@@ -139,19 +139,14 @@ void YuvGroups(ConversionContext& c, uint32_t groups) {
 
 }  // namespace
 
-const PackedKernels& Sse2PackedKernels() {
-    static const PackedKernels k = [] {
-        PackedKernels p;
-        p.rgb32 = &Rgb32Groups<false>;
-        p.rgb32_alpha = &Rgb32Groups<true>;
-        p.rgb16 = &Rgb16Groups<false, false>;
-        p.rgb16_alpha = &Rgb16Groups<true, false>;
-        p.palette = &Rgb16Groups<false, true>;
-        p.yuy2 = &YuvGroups<false>;
-        p.uyvy = &YuvGroups<true>;
-        return p;
-    }();
-    return k;
+void InstallSse2PackedKernels(PackedKernels& p) {
+    p.rgb32 = &Rgb32Groups<false>;
+    p.rgb32_alpha = &Rgb32Groups<true>;
+    p.rgb16 = &Rgb16Groups<false, false>;
+    p.rgb16_alpha = &Rgb16Groups<true, false>;
+    p.palette = &Rgb16Groups<false, true>;
+    p.yuy2 = &YuvGroups<false>;
+    p.uyvy = &YuvGroups<true>;
 }
 
 }  // namespace vemo

@@ -176,15 +176,15 @@ void SetupYv12(ConverterStateData& s);
 // from the last one built.
 void BuildClampTables(ConverterStateData& s, bool byte_form);
 
-// The scalar packed group kernels (the model) and the SIMD ones in use.
+// The packed path's kernel table: the scalar group kernels (the model),
+// overwritten by the SSE2 and then the AVX2 ones as CpuFlags() allows
+// (rebuilt after SetCpuMask). Every entry gives the scalar results.
 const PackedKernels& ScalarPackedKernels();
+void FillPackedKernels(PackedKernels& table, uint32_t flags);
 const PackedKernels& ActivePackedKernels();
-// Which kernels the packed path uses: 0 scalar, 1 SSE2, 2 AVX2 (tests force a level).
-void ForcePackedKernels(int level);
-int PackedKernelLevel();
 #if defined(__i386__) || defined(__x86_64__)
-const PackedKernels& Sse2PackedKernels();
-const PackedKernels& Avx2PackedKernels();
+void InstallSse2PackedKernels(PackedKernels& table);
+void InstallAvx2PackedKernels(PackedKernels& table);
 #endif
 
 // Store passes shared by the families.

@@ -2,7 +2,6 @@
 // path's lookup tables and the choice of arithmetic path.
 #include <array>
 #include <atomic>
-#include <cstdlib>
 #include <cstring>
 
 #include "pixels_internal.h"
@@ -62,45 +61,27 @@ const PackedKernels& ScalarPackedKernels() {
     return k;
 }
 
-namespace {
-
-std::atomic<int> g_forced_level{-1};
-
-int DetectLevel() {
+void FillPackedKernels(PackedKernels& table, uint32_t flags) {
+    table = ScalarPackedKernels();
 #if defined(__i386__) || defined(__x86_64__)
-    if (CpuHasAvx2()) return 2;
-    if (CpuFeatures() & kCpuSse2) return 1;
+    if (!(flags & kCpuSse2)) return;
+    InstallSse2PackedKernels(table);
+    if (!(flags & kCpuAvx2)) return;
+    InstallAvx2PackedKernels(table);
+#else
+    (void)flags;
 #endif
-    return 0;
 }
 
+namespace {
+
+CpuKernelTable<PackedKernels, FillPackedKernels> g_packed_kernels;
 std::atomic<PixelPath> g_path{PixelPath::kAuto};
 
 }  // namespace
 
-void ForcePackedKernels(int level) {
-    g_forced_level.store(level);
-}
-
-int PackedKernelLevel() {
-    const int forced = g_forced_level.load();
-    const int best = DetectLevel();
-    if (forced >= 0) return forced < best ? forced : best;
-    return best;
-}
-
 const PackedKernels& ActivePackedKernels() {
-#if defined(__i386__) || defined(__x86_64__)
-    switch (PackedKernelLevel()) {
-        case 2:
-            return Avx2PackedKernels();
-        case 1:
-            return Sse2PackedKernels();
-        default:
-            break;
-    }
-#endif
-    return ScalarPackedKernels();
+    return g_packed_kernels.Get();
 }
 
 void SetPixelPath(PixelPath path) {
@@ -110,10 +91,6 @@ void SetPixelPath(PixelPath path) {
 PixelPath ResolvedPixelPath() {
     const PixelPath forced = g_path.load();
     if (forced != PixelPath::kAuto) return forced;
-    if (const char* env = std::getenv("VEMO_CPU")) {
-        if (std::strcmp(env, "table") == 0) return PixelPath::kTable;
-        if (std::strcmp(env, "packed") == 0) return PixelPath::kPacked;
-    }
     return (CpuFeatures() & kCpuMmx) ? PixelPath::kPacked : PixelPath::kTable;
 }
 

@@ -10,10 +10,10 @@ HeadlessDriver::HeadlessDriver(uint32_t rate, uint32_t bits, uint32_t channels,
                                const SoundMovieInfo& movie)
     : sizes_(ComputeLoopingSizes(rate, bits, channels, movie)),
       block_align_(std::max<uint32_t>(1, bits / 8 * channels)) {
-    sample_rate = rate;
-    this->bits = bits;
-    this->channels = channels;
-    chunk_bytes = sizes_.core_chunk_bytes;
+    info.rate = rate;
+    info.bits = bits;
+    info.channels = channels;
+    info.chunk_bytes = sizes_.core_chunk_bytes;
     queue_.resize(sizes_.buffer_size);
     // Before the start the device takes the rest of its threshold at once.
     if (sizes_.start_threshold == 0) sizes_.start_threshold = sizes_.chunk_size;

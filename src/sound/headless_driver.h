@@ -6,12 +6,13 @@
 #include <cstdint>
 #include <vector>
 
+#include "sound_device.h"
 #include "sound_rules.h"
 #include "vemo/sound_driver.h"
 
 namespace vemo::sound {
 
-class HeadlessDriver : public SoundDriver {
+class HeadlessDriver : public SoundDevice {
   public:
     HeadlessDriver(uint32_t rate, uint32_t bits, uint32_t channels, const SoundMovieInfo& movie);
     ~HeadlessDriver() override;

@@ -22,13 +22,13 @@ LoopingDriver::~LoopingDriver() = default;
 
 void LoopingDriver::Setup(uint32_t rate, uint32_t bits_per_sample, uint32_t channel_count,
                           const SoundMovieInfo& movie) {
-    sample_rate = rate;
-    bits = bits_per_sample;
-    channels = channel_count;
+    info.rate = rate;
+    info.bits = bits_per_sample;
+    info.channels = channel_count;
     sizes_ = ComputeLoopingSizes(rate, bits_per_sample, channel_count, movie);
     ran_dry = 0;
-    output_latency = 0;
-    chunk_bytes = sizes_.core_chunk_bytes;
+    info.output_latency = 0;
+    info.chunk_bytes = sizes_.core_chunk_bytes;
     volume_ = 32767;
     pan_ = 32767;
 }
@@ -61,7 +61,7 @@ void LoopingDriver::CloseSound() {
 }
 
 void LoopingDriver::Apply() {
-    DeviceApply(sample_rate, PanToHundredthsDb(pan_), VolumeToHundredthsDb(volume_));
+    DeviceApply(info.rate, PanToHundredthsDb(pan_), VolumeToHundredthsDb(volume_));
 }
 
 void LoopingDriver::SetSoundVolume(uint32_t volume) {
@@ -110,7 +110,7 @@ void LoopingDriver::FillSilence(uint32_t offset, uint32_t bytes) {
     uint8_t *first = nullptr, *second = nullptr;
     uint32_t first_bytes = 0, second_bytes = 0;
     if (!DeviceLock(offset, bytes, &first, &first_bytes, &second, &second_bytes)) return;
-    const int value = bits == 8 ? 0x80 : 0;
+    const int value = info.bits == 8 ? 0x80 : 0;
     if (first != nullptr) std::memset(first, value, first_bytes);
     if (second != nullptr) std::memset(second, value, second_bytes);
     DeviceUnlock(first, first_bytes, second, second_bytes);

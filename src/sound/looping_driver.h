@@ -8,12 +8,13 @@
 
 #include <cstdint>
 
+#include "sound_device.h"
 #include "sound_rules.h"
 #include "vemo/sound_driver.h"
 
 namespace vemo::sound {
 
-class LoopingDriver : public SoundDriver {
+class LoopingDriver : public SoundDevice {
   public:
     static constexpr uint32_t kCursorReadingInterval = 12;  // ms
     static constexpr uint32_t kStallLimit = 540;            // ms
@@ -29,7 +30,6 @@ class LoopingDriver : public SoundDriver {
     int PauseSound(int pause) override;
     int SetSoundOn(int on) override;
     void CloseSound() override;
-    bool HasOutputSlots() const override { return true; }
     void SetSoundOutputs(const uint32_t* outputs, uint32_t count) override;
     void SetSoundOutputVolumes(const uint32_t* outputs, const uint32_t* volumes,
                                uint32_t count) override;

@@ -13,9 +13,9 @@ QueuedDriver::~QueuedDriver() {
 
 bool QueuedDriver::Start(uint32_t rate, uint32_t bits_per_sample, uint32_t channel_count,
                          const SoundMovieInfo& movie) {
-    sample_rate = rate;
-    bits = bits_per_sample;
-    channels = channel_count;
+    info.rate = rate;
+    info.bits = bits_per_sample;
+    info.channels = channel_count;
     sizes_ = ComputeQueuedSizes(rate, bits_per_sample, channel_count, movie);
     volume_ = 32767;
     pan_ = 32767;
@@ -25,8 +25,8 @@ bool QueuedDriver::Start(uint32_t rate, uint32_t bits_per_sample, uint32_t chann
         on = 0;
         return false;
     }
-    chunk_bytes = sizes_.core_chunk_bytes;
-    output_latency = 0;
+    info.chunk_bytes = sizes_.core_chunk_bytes;
+    info.output_latency = 0;
     return true;
 }
 
@@ -37,7 +37,7 @@ bool QueuedDriver::OpenDevice() {
     memory_ = static_cast<uint8_t*>(
         AllocateLibraryMemory(static_cast<size_t>(sizes_.buffer_size) * kQueuedBuffers));
     if (memory_ == nullptr) return false;
-    std::memset(memory_, bits == 16 ? 0 : 0x80,
+    std::memset(memory_, info.bits == 16 ? 0 : 0x80,
                 static_cast<size_t>(sizes_.buffer_size) * kQueuedBuffers);
     if (!DeviceOpen()) {
         FreeLibraryMemory(memory_);

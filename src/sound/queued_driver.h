@@ -7,12 +7,13 @@
 
 #include <cstdint>
 
+#include "sound_device.h"
 #include "sound_rules.h"
 #include "vemo/sound_driver.h"
 
 namespace vemo::sound {
 
-class QueuedDriver : public SoundDriver {
+class QueuedDriver : public SoundDevice {
   public:
     ~QueuedDriver() override;
 

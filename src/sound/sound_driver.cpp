@@ -1,11 +1,12 @@
-// The sound ring, the shared driver fields and the sound service.
+// The sound ring, the back-end table, the played track and the sound service.
 #include "vemo/sound_driver.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "vemo/platform.h"
+#include "sound_device.h"
 #include "vemo/memory.h"
+#include "vemo/platform.h"
 
 namespace vemo {
 
@@ -136,19 +137,103 @@ void ConvertSamplesTo8Bit(uint8_t* destination, const uint8_t* samples, uint32_t
         destination[i] = static_cast<uint8_t>(samples[2 * i + 1] + 128);
 }
 
-// ------------------------------------------------------------- the driver
+// ------------------------------------------------------------- back ends
 
-SoundDriver::SoundDriver() {
+namespace sound {
+
+namespace {
+
+int Ready(SoundDevice* d) {
+    return d->SoundReady();
+}
+int GetChunk(SoundDevice* d, uint8_t** chunk, uint32_t* size) {
+    return d->GetSoundChunk(chunk, size);
+}
+int Commit(SoundDevice* d, uint32_t n) {
+    return d->CommitSoundChunk(n);
+}
+void Volume(SoundDevice* d, uint32_t volume) {
+    d->SetSoundVolume(volume);
+}
+void Pan(SoundDevice* d, uint32_t pan) {
+    d->SetSoundPan(pan);
+}
+int Pause(SoundDevice* d, int pause) {
+    return d->PauseSound(pause);
+}
+int On(SoundDevice* d, int on) {
+    return d->SetSoundOn(on);
+}
+void Close(SoundDevice* d) {
+    d->CloseSound();
+    delete d;
+}
+void Outputs(SoundDevice* d, const uint32_t* outputs, uint32_t count) {
+    d->SetSoundOutputs(outputs, count);
+}
+void OutputVolumes(SoundDevice* d, const uint32_t* outputs, const uint32_t* volumes,
+                   uint32_t count) {
+    d->SetSoundOutputVolumes(outputs, volumes, count);
+}
+uint32_t TakeRanDry(SoundDevice* d) {
+    return d->ran_dry.exchange(0, std::memory_order_acq_rel);
+}
+
+}  // namespace
+
+SoundBackEnd MakeSoundBackEnd(const char* name, uint32_t caps, SoundDeviceOpener open) {
+    const bool outputs = (caps & kSoundCapOutputs) != 0;
+    return SoundBackEnd{name,
+                        caps,
+                        open,
+                        Ready,
+                        GetChunk,
+                        Commit,
+                        Volume,
+                        Pan,
+                        Pause,
+                        On,
+                        Close,
+                        outputs ? Outputs : nullptr,
+                        outputs ? OutputVolumes : nullptr,
+                        TakeRanDry};
+}
+
+SoundDevice* HandOver(std::unique_ptr<SoundDevice> device, SoundDeviceInfo* info) {
+    if (device == nullptr) return nullptr;
+    if (info != nullptr) *info = device->info;
+    return device.release();
+}
+
+}  // namespace sound
+
+// ------------------------------------------------------------- a played track
+
+bool OpenSoundTrackDevice(SoundTrack* track, const SoundBackEnd* back_end, uint32_t rate,
+                          uint32_t bits, uint32_t channels, uint32_t open_flags,
+                          const SoundMovieInfo& movie) {
+    if (track->device != nullptr || back_end == nullptr || back_end->open == nullptr) return false;
+    SoundDeviceInfo info;
+    SoundDevice* device = back_end->open(rate, bits, channels, open_flags, movie, &info);
+    if (device == nullptr) return false;
     g_open_drivers.fetch_add(1, std::memory_order_acq_rel);
+    track->back_end = back_end;
+    track->device = device;
+    track->device_info = info;
+    track->eight_bit_output = bits == 8 ? 1 : 0;
+    track->alignment_mask = info.alignment_mask ? info.alignment_mask : 0xFFFFFFFFu;
+    track->clock_ratio = info.clock_ratio ? info.clock_ratio : 0x10000;
+    return true;
 }
 
-SoundDriver::~SoundDriver() {
-    g_open_drivers.fetch_sub(1, std::memory_order_acq_rel);
+void CloseSoundTrackDevice(SoundTrack* track) {
+    if (track->device != nullptr) {
+        track->back_end->close(track->device);
+        track->device = nullptr;
+        g_open_drivers.fetch_sub(1, std::memory_order_acq_rel);
+    }
+    track->ring.Free();
 }
-
-void SoundDriver::SetSoundOutputs(const uint32_t*, uint32_t) {}
-
-void SoundDriver::SetSoundOutputVolumes(const uint32_t*, const uint32_t*, uint32_t) {}
 
 uint32_t OpenSoundDriverCount() {
     return g_open_drivers.load(std::memory_order_acquire);
@@ -188,21 +273,25 @@ uint32_t SilencePrimeSize(uint32_t rate, uint32_t channels, uint32_t latency_ms,
     return static_cast<uint32_t>(capped);
 }
 
-void ServiceSoundTracks(SoundDriver* const* tracks, size_t count, int32_t current_frame) {
+void ServiceSoundTracks(SoundTrack* const* tracks, size_t count, int32_t current_frame) {
     for (size_t i = 0; i < count; ++i) {
-        SoundDriver* track = tracks[i];
-        if (track == nullptr || !track->SoundReady()) continue;
+        SoundTrack* track = tracks[i];
+        if (track == nullptr || track->device == nullptr) continue;
+        const SoundBackEnd& back_end = *track->back_end;
+        SoundDevice* device = track->device;
+        if (!back_end.ready(device)) continue;
         const bool eight = track->eight_bit_output != 0;
         const bool draining = current_frame > track->end_of_sound_frame;
         const uint32_t mask = eight ? track->alignment_mask << 1 : track->alignment_mask;
+        const uint32_t chunk_bytes = track->device_info.chunk_bytes;
         for (;;) {
             const uint32_t filled = track->ring.filled();
             // Mid-movie only more than one chunk's worth goes out, so the
             // device is not fed in trickles.
-            if (filled <= track->chunk_bytes && !(draining && filled > 0)) break;
+            if (filled <= chunk_bytes && !(draining && filled > 0)) break;
             uint8_t* chunk = nullptr;
             uint32_t size = 0;
-            if (!track->GetSoundChunk(&chunk, &size) || chunk == nullptr || size == 0) break;
+            if (!back_end.get_chunk(device, &chunk, &size) || chunk == nullptr || size == 0) break;
             uint64_t c = eight ? static_cast<uint64_t>(size) * 2 : size;
             c = std::min<uint64_t>(c, filled);
             uint32_t take = static_cast<uint32_t>(c);
@@ -210,20 +299,21 @@ void ServiceSoundTracks(SoundDriver* const* tracks, size_t count, int32_t curren
             if (eight) take &= ~1u;
             if (eight) {
                 take = track->ring.TakeAs8Bit(chunk, take);
-                track->CommitSoundChunk(take / 2);
+                back_end.commit(device, take / 2);
             } else {
                 take = track->ring.Take(chunk, take);
-                track->CommitSoundChunk(take);
+                back_end.commit(device, take);
             }
             // A chunk that took nothing would be handed out again at once.
-            if (take == 0 || !track->SoundReady()) break;
+            if (take == 0 || !back_end.ready(device)) break;
         }
     }
 }
 
-bool ServiceSound(platform::Mutex* sound_lock, SoundDriver* const* tracks, size_t count,
+bool ServiceSound(platform::Mutex* sound_lock, SoundTrack* const* tracks, size_t count,
                   int32_t current_frame) {
-    if (count == 0 || tracks[count - 1] == nullptr) return false;
+    if (count == 0 || tracks[count - 1] == nullptr || tracks[count - 1]->device == nullptr)
+        return false;
     if (sound_lock != nullptr && !platform::TryLockMutex(sound_lock)) return false;
     ServiceSoundTracks(tracks, count, current_frame);
     if (sound_lock != nullptr) platform::UnlockMutex(sound_lock);

@@ -99,13 +99,13 @@ struct MoviePicture {
     void ClearChangeMap();
 };
 
-// The played sound tracks: for each its output (which carries the track's
-// ring and decoder), the sound lock and the sound-service registration. Its
-// tear-down closes every output.
+// The played sound tracks: for each its SoundTrack (which owns the track's
+// decoder, ring and device), the sound lock and the sound-service
+// registration. Its tear-down closes every track.
 struct MovieTracks {
-    uint32_t requested = 0;      // room in the arrays below
-    uint32_t* played = nullptr;  // track-table indexes, in requested order
-    SoundDriver** drivers = nullptr;
+    uint32_t requested = 0;               // room in the arrays below
+    uint32_t* played = nullptr;           // track-table indexes, in requested order
+    SoundTrack** sound_tracks = nullptr;  // the played tracks, in played order
     uint32_t count = 0;
     bool sound_on = false;
     bool registered = false;
@@ -118,8 +118,8 @@ struct MovieTracks {
     ~MovieTracks();
     // Stops the sound service of this movie (before tear-down).
     void Unregister();
-    platform::Mutex* Lock() const;                // the client's lock, or the own one
-    SoundDriver* DriverOf(uint32_t track) const;  // the output of a track-table index
+    platform::Mutex* Lock() const;              // the client's lock, or the own one
+    SoundTrack* TrackOf(uint32_t track) const;  // the played track of a track-table index
 };
 
 // What the clock says about the frame decoded next (ShouldWait) or just

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "movie_internal.h"
+#include "sound_track.h"
 #include "vemo/memory.h"
 #include "vemo/platform.h"
 #include "vemo/timer.h"
@@ -51,21 +52,12 @@ OpenSettings TakePendingSettings(uint32_t flags) {
 // ---- sound system
 struct SoundSystem {
     SoundSystemGetter getter = nullptr;
-    SoundOpener opener = nullptr;
+    const SoundBackEnd* back_end = nullptr;
 };
 SoundSystem& Sound() {
     static SoundSystem system;
     return system;
 }
-
-class RingSink : public AudioSink {
-  public:
-    explicit RingSink(SoundRing* ring) : ring_(ring) {}
-    void AppendAudio(const uint8_t* bytes, uint32_t count) override { ring_->Append(bytes, count); }
-
-  private:
-    SoundRing* ring_;
-};
 
 uint32_t ReaderTrackedFlags(uint32_t caller_flags, const MovieHeader& h) {
     uint32_t flags = caller_flags | (h.flags & kHeaderGrayscale);
@@ -190,14 +182,14 @@ MoviePtr AllocateMovie(const OpenPlan& plan, InputGuard* input) {
     BlockPool pool;
     uint8_t* change_map = nullptr;
     uint32_t* rings[kTimingRings] = {};
-    SoundDriver** drivers = nullptr;
+    SoundTrack** sound_tracks = nullptr;
     uint32_t* played = nullptr;
     uint32_t* track_arrays = nullptr;
     uint32_t* index_words = nullptr;
     BundleBuffers bundles;
     pool.Request(&change_map, block_count + 16);
     for (auto& ring : rings) pool.Request(&ring, plan.whole_fps * 4u);
-    pool.Request(&drivers, room * sizeof(SoundDriver*));
+    pool.Request(&sound_tracks, room * sizeof(SoundTrack*));
     pool.Request(&played, room * 4u);
     if (!(plan.open_flags & kOpenNoVideo)) RequestBundleBuffers(&pool, plan.width, &bundles);
     if (!plan.memory) {
@@ -218,8 +210,8 @@ MoviePtr AllocateMovie(const OpenPlan& plan, InputGuard* input) {
         m->stats.rings[i] = rings[i];
         std::memset(rings[i], 0, plan.whole_fps * 4u);
     }
-    std::memset(drivers, 0, room * sizeof(SoundDriver*));
-    m->tracks.drivers = drivers;
+    std::memset(sound_tracks, 0, room * sizeof(SoundTrack*));
+    m->tracks.sound_tracks = sound_tracks;
     m->tracks.played = played;
     m->tracks.requested = plan.requested_tracks;
     MoviePicture& pic = m->picture;
@@ -395,56 +387,27 @@ uint32_t SelectTracks(Movie* m, const std::vector<uint32_t>& ids) {
     return selected;
 }
 
-// Opens one track's output, ring and decoder; null when any of them fails.
-SoundDriver* OpenTrack(Movie* m, uint32_t t, SoundOpener opener, const SoundMovieInfo& info) {
-    const uint32_t format = m->source.track_format[t];
-    const int variant = TrackVariant(format);
-    if (!variant || !opener) return nullptr;
-    const uint32_t rate = TrackRate(format);
-    const uint32_t bits = TrackBits(format);
-    const uint32_t channels = TrackChannels(format);
-    std::unique_ptr<SoundDriver> driver =
-        opener(PlayRate(m, rate), bits, channels, m->open_flags, info);
-    if (!driver) return nullptr;
-    if (!driver->alignment_mask) driver->alignment_mask = 0xFFFFFFFFu;
-    // The ring holds one frame's sound on top of what the service leaves
-    // behind (up to one chunk), so that a frame never pushes out sound
-    // that was not played yet.
-    uint32_t ring_size = AudioRingSize(format, m->source.track_buffer_size[t]);
-    const uint64_t with_chunk =
-        ring_size ? ring_size + ((uint64_t{driver->chunk_bytes} + 255) & ~uint64_t{255}) : 0;
-    ring_size = with_chunk > 0x7FFFFF00u ? 0 : static_cast<uint32_t>(with_chunk);
-    AudioDecoder* decoder = ring_size ? OpenAudioDecoder(rate, channels, variant == 1) : nullptr;
-    if (!decoder || !driver->ring.Allocate(ring_size)) {
-        CloseAudioDecoder(decoder);
-        driver->CloseSound();
-        return nullptr;
-    }
-    driver->decoder = decoder;
-    driver->eight_bit_output = bits == 8 ? 1 : 0;
-    driver->end_of_sound_frame = EndOfSoundFrame(m->frames, m->header_rate_num, m->header_rate_den);
-    driver->silence_prime_size =
-        SilencePrimeSize(rate, channels, driver->output_latency, ring_size);
-    if (!driver->clock_ratio) driver->clock_ratio = 0x10000;
-    m->stats.total_memory += ring_size;
-    return driver.release();
-}
-
 // Opens the played tracks; those that cannot be opened are dropped.
 void OpenTracks(Movie* m, const std::vector<uint32_t>& ids) {
     MovieTracks& t = m->tracks;
     const uint32_t selected = SelectTracks(m, ids);
-    SoundMovieInfo info;
-    info.frames = m->frames;
-    info.rate_numerator = m->header_rate_num;
-    info.rate_denominator = m->header_rate_den;
+    const SoundBackEnd* back_end = Sound().back_end;
+    PlayedTrackSetup setup;
+    setup.open_flags = m->open_flags;
+    setup.movie.frames = m->frames;
+    setup.movie.rate_numerator = m->header_rate_num;
+    setup.movie.rate_denominator = m->header_rate_den;
     uint32_t kept = 0;
     for (uint32_t k = 0; k < selected; ++k) {
-        const uint32_t track = t.played[k];
-        SoundDriver* driver = OpenTrack(m, track, Sound().opener, info);
-        if (!driver) continue;
-        t.played[kept] = track;
-        t.drivers[kept] = driver;
+        const uint32_t index = t.played[k];
+        setup.format = m->source.track_format[index];
+        setup.buffer_size = m->source.track_buffer_size[index];
+        setup.play_rate = PlayRate(m, TrackRate(setup.format));
+        SoundTrack* track = OpenPlayedTrack(back_end, setup);
+        if (!track) continue;
+        m->stats.total_memory += track->ring.size();
+        t.played[kept] = index;
+        t.sound_tracks[kept] = track;
         t.count = ++kept;
     }
     t.sound_on = kept > 0;
@@ -453,7 +416,7 @@ void OpenTracks(Movie* m, const std::vector<uint32_t>& ids) {
 // The sound service and the background reader, each when the movie needs it.
 void RegisterServices(Movie* m) {
     MovieTracks& t = m->tracks;
-    if (t.count && t.drivers[0]->self_serviced == 0) {
+    if (t.count && t.sound_tracks[0]->device_info.self_serviced == 0) {
         t.client.urgency_operation = SoundServiceUrgency;
         t.client.service_operation = MovieSoundService;
         t.client.owner = m;
@@ -511,8 +474,8 @@ int SetSoundSystem(SoundSystemGetter getter, void* argument) {
     SoundSystem& s = Sound();
     if (getter != s.getter && OpenSoundDriverCount() != 0) return 0;
     s.getter = getter;
-    if (SoundOpener opener = getter(argument)) s.opener = opener;
-    return s.opener ? 1 : 0;
+    if (const SoundBackEnd* back_end = getter(argument)) s.back_end = back_end;
+    return s.back_end ? 1 : 0;
 }
 
 void MovieSoundService(ServiceClient* client, uint32_t sweep) {
@@ -583,13 +546,8 @@ void MovieTracks::Unregister() {
 MovieTracks::~MovieTracks() {
     Unregister();
     for (uint32_t i = 0; i < count; ++i) {
-        SoundDriver* d = drivers[i];
-        if (!d) continue;
-        d->CloseSound();
-        CloseAudioDecoder(static_cast<AudioDecoder*>(d->decoder));
-        d->decoder = nullptr;
-        delete d;
-        drivers[i] = nullptr;
+        ClosePlayedTrack(sound_tracks[i]);
+        sound_tracks[i] = nullptr;
     }
     count = 0;
     if (own_lock) platform::DestroyMutex(own_lock);
@@ -599,11 +557,11 @@ platform::Mutex* MovieTracks::Lock() const {
     return registered ? client.lock : own_lock;
 }
 
-SoundDriver* MovieTracks::DriverOf(uint32_t track) const {
-    SoundDriver* driver = nullptr;
+SoundTrack* MovieTracks::TrackOf(uint32_t track) const {
+    SoundTrack* found = nullptr;
     for (uint32_t k = 0; k < count; ++k)
-        if (played[k] == track) driver = drivers[k];
-    return driver;
+        if (played[k] == track) found = sound_tracks[k];
+    return found;
 }
 
 void FrameFeed::Unregister() {
@@ -637,11 +595,10 @@ void DecodeMovieAudio(Movie* m) {
         at += 4 + length;
         left -= 4 + length;
         if (!length) continue;
-        SoundDriver* driver = m->tracks.DriverOf(t);
-        if (!driver) continue;
+        SoundTrack* track = m->tracks.TrackOf(t);
+        if (!track) continue;
         if (!lock && (lock = SoundLock(m))) platform::LockMutex(lock);
-        RingSink sink(&driver->ring);
-        DecodeAudioPart(static_cast<AudioDecoder*>(driver->decoder), part, length, &sink);
+        DecodeIntoTrack(track, part, length);
     }
     if (lock) platform::UnlockMutex(lock);
 }

@@ -26,8 +26,9 @@ uint32_t MovieNow() {
 }
 
 uint32_t ClockRatio(const Movie* m) {
-    return m->tracks.count && m->tracks.drivers[0]->clock_ratio ? m->tracks.drivers[0]->clock_ratio
-                                                                : 0x10000;
+    return m->tracks.count && m->tracks.sound_tracks[0]->clock_ratio
+               ? m->tracks.sound_tracks[0]->clock_ratio
+               : 0x10000;
 }
 
 void StartClockIfNeeded(Movie* m) {
@@ -122,13 +123,13 @@ FrameTiming MovieClock::Decide(TimingQuestion question, uint32_t now, uint32_t r
 void RunSoundService(Movie* m) {
     if (!m->tracks.count) return;
     m->service_frame.store(m->current_frame);
-    ServiceSound(SoundLock(m), m->tracks.drivers, m->tracks.count,
+    ServiceSound(SoundLock(m), m->tracks.sound_tracks, m->tracks.count,
                  static_cast<int32_t>(m->current_frame));
 }
 
 void RunSoundServiceOnThread(Movie* m) {
     if (!m->tracks.count) return;
-    ServiceSound(SoundLock(m), m->tracks.drivers, m->tracks.count,
+    ServiceSound(SoundLock(m), m->tracks.sound_tracks, m->tracks.count,
                  static_cast<int32_t>(m->service_frame.load()));
 }
 
@@ -281,8 +282,8 @@ void NextFrame(Movie* m) {
     m->clock.skip_this_blit = false;
     bool skip = false;
     for (uint32_t i = 0; i < m->tracks.count; ++i) {
-        SoundDriver* d = m->tracks.drivers[i];
-        if (d->ran_dry.exchange(0) && m->current_frame >= 2 &&
+        SoundTrack* d = m->tracks.sound_tracks[i];
+        if (d->back_end->take_ran_dry(d->device) && m->current_frame >= 2 &&
             static_cast<int32_t>(m->current_frame) <= d->end_of_sound_frame)
             skip = true;
     }
@@ -335,8 +336,10 @@ int PauseMovie(Movie* m, int pause) {
     if (m->tracks.count) {
         platform::Mutex* lock = SoundLock(m);
         if (lock) platform::LockMutex(lock);
-        for (uint32_t i = 0; i < m->tracks.count; ++i)
-            m->tracks.drivers[i]->PauseSound(m->clock.paused ? 1 : 0);
+        for (uint32_t i = 0; i < m->tracks.count; ++i) {
+            SoundTrack* d = m->tracks.sound_tracks[i];
+            d->back_end->pause(d->device, m->clock.paused ? 1 : 0);
+        }
         if (lock) platform::UnlockMutex(lock);
     }
     if (m->clock.frames_decoded && m->tracks.count) RunSoundService(m);
@@ -351,9 +354,9 @@ int SetSoundOnOff(Movie* m, int on) {
     bool any_on = false;
     bool went_off = false;
     for (uint32_t i = 0; i < m->tracks.count; ++i) {
-        SoundDriver* d = m->tracks.drivers[i];
+        SoundTrack* d = m->tracks.sound_tracks[i];
         if (!lock && (lock = SoundLock(m))) platform::LockMutex(lock);
-        if (d->SetSoundOn(on ? 1 : 0)) {
+        if (d->back_end->on(d->device, on ? 1 : 0)) {
             any_on = true;
         } else if (m->tracks.sound_on) {
             // Every ring that goes quiet is emptied and primed, so the device
@@ -432,8 +435,8 @@ const FramePlanes* MovieFramePlanes(const Movie* m) {
 const uint8_t* MovieChangeMap(const Movie* m) {
     return m ? m->picture.change_map : nullptr;
 }
-SoundDriver* MovieSoundDriver(const Movie* m, uint32_t i) {
-    return m && i < m->tracks.count ? m->tracks.drivers[i] : nullptr;
+SoundTrack* MovieSoundTrack(const Movie* m, uint32_t i) {
+    return m && i < m->tracks.count ? m->tracks.sound_tracks[i] : nullptr;
 }
 
 }  // namespace vemo

@@ -9,8 +9,13 @@ namespace vemo {
 
 namespace {
 
-// Count basis of each bundle for a plane or buffer `width` samples wide.
-uint64_t BundleBasis(uint64_t width, int kind) {
+bool IsWordBundle(int kind) {
+    return kind == kBundleIntraDc || kind == kBundleInterDc;
+}
+
+}  // namespace
+
+uint64_t BundleCountBasis(uint64_t width, int kind) {
     const uint64_t bw = width / 8;
     switch (kind) {
         case kBundleSubBlockTypes:
@@ -26,16 +31,10 @@ uint64_t BundleBasis(uint64_t width, int kind) {
     }
 }
 
-bool IsWordBundle(int kind) {
-    return kind == kBundleIntraDc || kind == kBundleInterDc;
-}
-
-}  // namespace
-
 uint32_t BundleBufferBytes(uint32_t played_width, int kind) {
     if (kind < 0 || kind >= kBundleCount) return 0;
     const uint64_t width = (static_cast<uint64_t>(played_width) + 15) & ~static_cast<uint64_t>(15);
-    const uint64_t c = BundleBasis(width, kind);
+    const uint64_t c = BundleCountBasis(width, kind);
     uint64_t bytes = IsWordBundle(kind) ? 2 * c + 1024 : c + 512;
     bytes = (bytes + 3) & ~static_cast<uint64_t>(3);
     return bytes > 0x40000000u ? 0 : static_cast<uint32_t>(bytes);  // absurd widths get nothing

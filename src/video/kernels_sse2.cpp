@@ -138,7 +138,7 @@ const VideoKernels kSse2 = {Sse2InverseTransform, Sse2AddBlock};
 }  // namespace
 
 const VideoKernels* Sse2Kernels() {
-    return (CpuFeatures() & kCpuSse2) ? &kSse2 : nullptr;
+    return (CpuFlags() & kCpuSse2) ? &kSse2 : nullptr;
 }
 
 }  // namespace vemo::video

@@ -108,13 +108,11 @@ class PlaneDecoder {
 
 void PlaneDecoder::SetUp() {
     const BundleBuffers& buffers = *job_.bundles;
-    const uint32_t bw = job_.width / 8;
-    const uint32_t basis[kBundleCount] = {bw, job_.width / 16, bw * 64, bw * 8, bw, bw, bw,
-                                          bw, bw * 48};
     for (int i = 0; i < kBundleCount; ++i) {
         bundles_[i].data = buffers.buffer[i];
         bundles_[i].capacity = buffers.buffer[i] ? buffers.capacity[i] : 0;
-        bundles_[i].width = LengthFieldWidth(basis[i]);
+        bundles_[i].width =
+            LengthFieldWidth(static_cast<uint32_t>(BundleCountBasis(job_.width, i)));
     }
     bundles_[kBundleBlockTypes].tree = ReadCodeTree(reader_, &faults_);
     bundles_[kBundleSubBlockTypes].tree = ReadCodeTree(reader_, &faults_);

@@ -3,6 +3,7 @@
 // All sums and products wrap modulo 2^32 (they do overflow with large
 // coefficients and high quantisers), so they are done in unsigned
 // arithmetic; only the shifts read the words as signed.
+#include "vemo/cpu.h"
 #include "video_internal.h"
 
 namespace vemo::video {
@@ -88,22 +89,26 @@ void PlainAddBlock(const uint8_t add[64], const uint8_t* src, uint8_t* dst, uint
 
 const VideoKernels kPlain = {PlainInverseTransform, PlainAddBlock};
 
+CpuKernelTable<VideoKernels, FillVideoKernels> g_kernels;
+
 }  // namespace
 
 const VideoKernels& PlainKernels() {
     return kPlain;
 }
 
-const VideoKernels& SelectedKernels() {
-    static const VideoKernels* selected = [] {
-        const VideoKernels* sse2 = Sse2Kernels();
-        return sse2 ? sse2 : &kPlain;
-    }();
-    return *selected;
+void FillVideoKernels(VideoKernels& table, uint32_t flags) {
+    table = kPlain;
+    if (!(flags & kCpuSse2)) return;
+    if (const VideoKernels* sse2 = Sse2Kernels()) table = *sse2;
+}
+
+const VideoKernels& ActiveVideoKernels() {
+    return g_kernels.Get();
 }
 
 void InverseTransform(const int16_t coefficients[64], const uint32_t quant[64], uint8_t out[64]) {
-    SelectedKernels().inverse_transform(coefficients, quant, out);
+    ActiveVideoKernels().inverse_transform(coefficients, quant, out);
 }
 
 void IdctPut(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* dst,
@@ -127,15 +132,16 @@ void IdctPutDoubled(const int16_t coefficients[64], const uint32_t quant[64], ui
 
 void IdctAdd(const int16_t coefficients[64], const uint32_t quant[64], const uint8_t* src,
              uint8_t* dst, uint32_t stride) {
+    const VideoKernels& kernels = ActiveVideoKernels();
     uint8_t out[64];
-    InverseTransform(coefficients, quant, out);
-    SelectedKernels().add_block(out, src, dst, stride);
+    kernels.inverse_transform(coefficients, quant, out);
+    kernels.add_block(out, src, dst, stride);
 }
 
 void AddResidue(const uint8_t residue[64], const uint8_t* src, uint8_t* dst, uint32_t stride) {
     uint8_t add[64];
     for (int i = 0; i < 64; ++i) add[i] = residue[kCoefficientScanInverse[i]];
-    SelectedKernels().add_block(add, src, dst, stride);
+    ActiveVideoKernels().add_block(add, src, dst, stride);
 }
 
 }  // namespace vemo::video

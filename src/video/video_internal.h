@@ -145,16 +145,22 @@ void IdctAdd(const int16_t coefficients[64], const uint32_t quant[64], const uin
              uint8_t* dst, uint32_t stride);
 void AddResidue(const uint8_t residue[64], const uint8_t* src, uint8_t* dst, uint32_t stride);
 
-// Plain C++ kernels, always available, and the selected ones (SSE2 where
-// the processor has it). Tests compare both.
+// The video kernel table: the plain C++ kernels, overwritten by the SSE2
+// ones when CpuFlags() has SSE2 (rebuilt after SetCpuMask). Every entry gives
+// the plain kernel's results.
 struct VideoKernels {
     void (*inverse_transform)(const int16_t coefficients[64], const uint32_t quant[64],
-                              uint8_t out[64]);
-    void (*add_block)(const uint8_t add[64], const uint8_t* src, uint8_t* dst, uint32_t stride);
+                              uint8_t out[64]) = nullptr;
+    void (*add_block)(const uint8_t add[64], const uint8_t* src, uint8_t* dst,
+                      uint32_t stride) = nullptr;
 };
 const VideoKernels& PlainKernels();
-const VideoKernels* Sse2Kernels();  // null when not built or not supported
-const VideoKernels& SelectedKernels();
+// The SSE2 rung: null when not built or not in CpuFlags().
+const VideoKernels* Sse2Kernels();
+// Fills the table for the given flags (plain first, then each allowed rung).
+void FillVideoKernels(VideoKernels& table, uint32_t flags);
+// The table in use.
+const VideoKernels& ActiveVideoKernels();
 
 // One plane of a frame.
 struct PlaneJob {

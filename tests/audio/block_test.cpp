@@ -297,10 +297,10 @@ TEST(AudioPcm, SimdConversionEqualsPlain) {
     for (float scale : {1.0f, 2.0f / 45.254834f, 0.03125f}) {
         std::vector<int16_t> plain(2 * count), simd(2 * count, 1);
         audio::ConvertStereoPlain(left.data(), right.data(), count, scale, plain.data());
-        audio::ConvertStereoSimd(left.data(), right.data(), count, scale, simd.data());
+        audio::ConvertStereo(left.data(), right.data(), count, scale, simd.data());
         EXPECT_EQ(plain, simd);
         audio::ConvertMonoPlain(right.data(), count, scale, plain.data());
-        audio::ConvertMonoSimd(right.data(), count, scale, simd.data());
+        audio::ConvertMono(right.data(), count, scale, simd.data());
         EXPECT_EQ(plain, simd);
     }
 }

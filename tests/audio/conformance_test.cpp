@@ -9,7 +9,7 @@
 
 #include "test_util.h"
 #include "vemo/audio_decoder.h"
-#include "vemo/container.h"
+#include "vemo/movie_reader.h"
 
 namespace vemo {
 namespace {
@@ -45,8 +45,8 @@ TEST(AudioConformance, EveryTrackMatchesWithinItsTolerance) {
     if (dir.empty()) GTEST_SKIP() << "no conformance directory";
     int tracks_checked = 0;
     for (const std::string& name : test::ConformanceMovies()) {
-        MovieData movie;
-        ASSERT_TRUE(movie.Load(dir + "/" + name + ".vem")) << name << ": " << movie.error();
+        MovieReader movie;
+        ASSERT_TRUE(movie.Open(dir + "/" + name + ".vem")) << name << ": " << movie.error();
         const TrackTable& table = movie.tracks();
         for (uint32_t t = 0; t < table.count; ++t) {
             const uint32_t format = table.format[t];

@@ -10,7 +10,7 @@
 
 #include "test_util.h"
 #include "vemo/audio_decoder.h"
-#include "vemo/container.h"
+#include "vemo/movie_reader.h"
 
 namespace vemo {
 namespace {
@@ -65,8 +65,8 @@ TEST(AudioTool, PcmPrefixMatchesEveryConformanceTrack) {
     const std::string out = OutputDir("audio-tool");
     int checked = 0;
     for (const std::string& name : test::ConformanceMovies()) {
-        MovieData movie;
-        ASSERT_TRUE(movie.Load(dir + "/" + name + ".vem"));
+        MovieReader movie;
+        ASSERT_TRUE(movie.Open(dir + "/" + name + ".vem"));
         const std::string prefix = out + "/" + name;
         ASSERT_EQ(RunDecode("\"" + dir + "/" + name + ".vem\" --pcm-prefix \"" + prefix + "\""), 0)
             << name;
@@ -102,8 +102,8 @@ TEST(AudioTool, WavHasTheTracksRateChannelsAndLength) {
     const std::string out = OutputDir("audio-wav");
     int checked = 0;
     for (const std::string& name : test::ConformanceMovies()) {
-        MovieData movie;
-        ASSERT_TRUE(movie.Load(dir + "/" + name + ".vem"));
+        MovieReader movie;
+        ASSERT_TRUE(movie.Open(dir + "/" + name + ".vem"));
         const TrackTable& tracks = movie.tracks();
         for (uint32_t t = 0; t < tracks.count; ++t) {
             if (AudioTrackVariant(tracks.format[t]) == 0) continue;
@@ -144,8 +144,8 @@ TEST(AudioTool, RefusesUnknownTracksAndSilentMovies) {
     if (dir.empty()) GTEST_SKIP() << "no conformance directory";
     const std::string out = OutputDir("audio-bad");
     for (const std::string& name : test::ConformanceMovies()) {
-        MovieData movie;
-        ASSERT_TRUE(movie.Load(dir + "/" + name + ".vem"));
+        MovieReader movie;
+        ASSERT_TRUE(movie.Open(dir + "/" + name + ".vem"));
         bool playable = false;
         for (uint32_t t = 0; t < movie.tracks().count; ++t)
             playable = playable || AudioTrackVariant(movie.tracks().format[t]) != 0;

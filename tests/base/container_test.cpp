@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
+#include "test_util.h"
 #include "vemo/container_writer.h"
+#include "vemo/movie_reader.h"
 
 namespace vemo {
 namespace {
@@ -20,8 +23,8 @@ std::vector<uint8_t> SmallMovie(char version = 'i', uint32_t frames = 3) {
 }
 
 TEST(Container, WriterAndReaderAgree) {
-    MovieData m;
-    ASSERT_TRUE(m.LoadFromMemory(SmallMovie())) << m.error();
+    MovieReader m;
+    ASSERT_TRUE(m.OpenMemory(SmallMovie())) << m.error();
     const MovieHeader& h = m.header();
     EXPECT_EQ(h.version, 'i');
     EXPECT_EQ(h.frames, 3u);
@@ -40,7 +43,7 @@ TEST(Container, WriterAndReaderAgree) {
     ASSERT_EQ(parts.tracks.size(), 1u);
     EXPECT_EQ(parts.tracks[0].length, 12u);
     EXPECT_EQ(parts.tracks[0].data[0], 1);
-    EXPECT_EQ(parts.video_size, 22u);  // 21 bytes padded to an even packet
+    EXPECT_EQ(parts.video_size, 22u);            // 21 bytes padded to an even packet
     EXPECT_EQ(h.largest_frame, 4u + 12u + 22u);  // frame 2: 22 video bytes, no pad
 }
 
@@ -49,8 +52,8 @@ TEST(Container, FirstPacketOfALongMovieWithOneTrack) {
     MovieWriter w('i', 720, 480, 10000000, 333667, 0);
     w.AddTrack(7680, 0x7000u << 16 | 48000, 0);
     for (int i = 0; i < 1990; ++i) w.AddFrame(i == 0, {{}}, {});
-    MovieData m;
-    ASSERT_TRUE(m.LoadFromMemory(w.Finish())) << m.error();
+    MovieReader m;
+    ASSERT_TRUE(m.OpenMemory(w.Finish())) << m.error();
     EXPECT_EQ(IndexOffset(m.index()[0]), 8020u);
     EXPECT_EQ(WholeFramesPerSecond(10000000, 333667), 30u);
     EXPECT_EQ(TwoFrameTime(10000000, 333667), 66u);
@@ -83,32 +86,32 @@ TEST(Container, DerivedValues) {
 
 TEST(Container, HeaderChecksInOrder) {
     std::vector<uint8_t> movie = SmallMovie();
-    MovieData m;
+    MovieReader m;
     auto bad = movie;
     bad[3] = 'e';
-    EXPECT_FALSE(m.LoadFromMemory(bad));
+    EXPECT_FALSE(m.OpenMemory(bad));
     EXPECT_EQ(m.error(), "Not a Vemo file.");
     bad = movie;
     bad[0] = 'X';
-    EXPECT_FALSE(m.LoadFromMemory(bad));
+    EXPECT_FALSE(m.OpenMemory(bad));
     EXPECT_EQ(m.error(), "Not a Vemo file.");
     // A "VEMi" header with no frames is refused for that, not as "not Vemo".
     bad = movie;
     StoreLe32(&bad[8], 0);
-    EXPECT_FALSE(m.LoadFromMemory(bad));
+    EXPECT_FALSE(m.OpenMemory(bad));
     EXPECT_EQ(m.error(), "The file doesn't contain any compressed frames yet.");
     // Too short for a header at all.
-    EXPECT_FALSE(m.LoadFromMemory(std::vector<uint8_t>(movie.begin(), movie.begin() + 43)));
+    EXPECT_FALSE(m.OpenMemory(std::vector<uint8_t>(movie.begin(), movie.begin() + 43)));
     EXPECT_EQ(m.error(), "Not a Vemo file.");
     // Tables cut short.
-    EXPECT_FALSE(m.LoadFromMemory(std::vector<uint8_t>(movie.begin(), movie.begin() + 60)));
+    EXPECT_FALSE(m.OpenMemory(std::vector<uint8_t>(movie.begin(), movie.begin() + 60)));
     EXPECT_EQ(m.error(), "Error reading Vemo header.");
 }
 
 TEST(Container, UntrustworthyTablesAreCaught) {
     const std::vector<uint8_t> movie = SmallMovie();
     const size_t index_at = 44 + 12;
-    MovieData m;
+    MovieReader m;
     struct Case {
         const char* what;
         size_t at;
@@ -126,7 +129,7 @@ TEST(Container, UntrustworthyTablesAreCaught) {
     for (const Case& c : cases) {
         auto bad = movie;
         StoreLe32(&bad[c.at], c.value);
-        EXPECT_FALSE(m.LoadFromMemory(bad)) << c.what;
+        EXPECT_FALSE(m.OpenMemory(bad)) << c.what;
         EXPECT_EQ(m.error(), "Error reading Vemo header.") << c.what;
         EXPECT_FALSE(m.detail().empty()) << c.what;
     }
@@ -154,13 +157,83 @@ TEST(Container, PacketPartsRunningPastThePacketAreRefused) {
 TEST(Container, MovieWithoutTracks) {
     MovieWriter w('h', 8, 8, 30, 1, 0);
     w.AddFrame(true, {}, {1, 2, 3, 4});
-    MovieData m;
-    ASSERT_TRUE(m.LoadFromMemory(w.Finish())) << m.error();
+    MovieReader m;
+    ASSERT_TRUE(m.OpenMemory(w.Finish())) << m.error();
     EXPECT_EQ(IndexOffset(m.index()[0]), 44u + 8u);
     PacketParts parts;
     ASSERT_TRUE(m.Parts(0, &parts));
     EXPECT_EQ(parts.video_size, 4u);
     EXPECT_EQ(m.open_flags(), 0x8000u);
+}
+
+// Packet i of a reader as bytes (empty when it cannot be read).
+std::vector<uint8_t> PacketBytes(MovieReader& m, uint32_t i) {
+    const uint8_t* data;
+    uint32_t size;
+    if (!m.Packet(i, &data, &size)) return {};
+    return std::vector<uint8_t>(data, data + size);
+}
+
+TEST(MovieReader, FileMemoryAndEmbeddedMoviesReadAlike) {
+    const std::vector<uint8_t> movie = SmallMovie();
+    // The movie behind 37 bytes of something else, with 5 more after it.
+    std::vector<uint8_t> wrapped(37 + movie.size() + 5, 0xEE);
+    std::copy(movie.begin(), movie.end(), wrapped.begin() + 37);
+    const std::string alone = test::TempPath("reader-alone.vem"),
+                      inside = test::TempPath("reader-inside.bin");
+    ASSERT_TRUE(test::WriteWholeFile(alone, movie));
+    ASSERT_TRUE(test::WriteWholeFile(inside, wrapped));
+    MovieReader memory, file, embedded;
+    ASSERT_TRUE(memory.OpenMemory(movie)) << memory.message();
+    ASSERT_TRUE(file.Open(alone)) << file.message();
+    ASSERT_TRUE(embedded.Open(inside + "|37")) << embedded.message();
+    for (MovieReader* m : {&file, &embedded}) {
+        EXPECT_EQ(m->tracks().id[0], 7u);
+        for (uint32_t i = 0; i < 3; ++i) {
+            const std::vector<uint8_t> want = PacketBytes(memory, i);
+            ASSERT_FALSE(want.empty());
+            EXPECT_EQ(PacketBytes(*m, i), want) << "frame " << i;
+        }
+        EXPECT_TRUE(PacketBytes(*m, 3).empty());  // no fourth frame
+    }
+    // One byte off in either direction is no movie.
+    MovieReader m;
+    EXPECT_FALSE(m.Open(inside + "|36"));
+    EXPECT_EQ(m.error(), "Not a Vemo file.");
+    EXPECT_FALSE(m.Open(inside + "|38"));
+    EXPECT_EQ(m.error(), "Not a Vemo file.");
+}
+
+TEST(MovieReader, TruncatedFilesAndBadOffsets) {
+    const std::vector<uint8_t> movie = SmallMovie();
+    const std::string path = test::TempPath("reader-cut.vem");
+    MovieReader m;
+    // Cut inside the index: refused. Cut inside the last packet: the earlier
+    // frames read, the last one does not.
+    ASSERT_TRUE(
+        test::WriteWholeFile(path, std::vector<uint8_t>(movie.begin(), movie.begin() + 71)));
+    EXPECT_FALSE(m.Open(path));
+    EXPECT_EQ(m.error(), "Error reading Vemo header.");
+    EXPECT_FALSE(m.detail().empty());
+    ASSERT_TRUE(
+        test::WriteWholeFile(path, std::vector<uint8_t>(movie.begin(), movie.begin() + 72)));
+    ASSERT_TRUE(m.Open(path)) << m.message();
+    ASSERT_TRUE(test::WriteWholeFile(path, std::vector<uint8_t>(movie.begin(), movie.end() - 1)));
+    ASSERT_TRUE(m.Open(path)) << m.message();
+    EXPECT_FALSE(PacketBytes(m, 1).empty());
+    EXPECT_TRUE(PacketBytes(m, 2).empty());
+    ASSERT_TRUE(m.OpenMemory(std::vector<uint8_t>(movie.begin(), movie.end() - 1)));
+    EXPECT_FALSE(PacketBytes(m, 1).empty());
+    EXPECT_TRUE(PacketBytes(m, 2).empty());
+    // Offsets that are no number, past the file, and a file that is not there.
+    for (const char* bad : {"|", "|x1", "|-4", "|1234567890123456"}) {
+        EXPECT_FALSE(m.Open(path + bad)) << bad;
+        EXPECT_NE(m.error().find("Bad byte offset"), std::string::npos) << bad;
+    }
+    EXPECT_FALSE(m.Open(path + "|100000"));
+    EXPECT_EQ(m.error(), "Not a Vemo file.");
+    EXPECT_FALSE(m.Open(test::TempPath("reader-missing.vem")));
+    EXPECT_EQ(m.error(), "Error opening file.");
 }
 
 }  // namespace

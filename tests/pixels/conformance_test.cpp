@@ -1,10 +1,12 @@
-// Every converted frame of the conformance set, on both arithmetic paths.
+// Every converted frame of the conformance set, on both arithmetic paths,
+// under every CPU mask level.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 
-#include "test_util.h"
+#include "cpu_levels.h"
 #include "pixels_internal.h"
+#include "test_util.h"
 #include "pixels_test_util.h"
 
 namespace vemo {
@@ -12,7 +14,7 @@ namespace {
 
 using test::ConformanceDir;
 
-void CheckAll(int kernel_level) {
+void CheckAll(const test::CpuLevel& level) {
     if (ConformanceDir().empty()) {
         GTEST_SKIP() << "no conformance directory";
     }
@@ -20,7 +22,7 @@ void CheckAll(int kernel_level) {
     ASSERT_TRUE(test::ReadWholeFile(ConformanceDir() + "/surfaces.json", &bytes));
     const auto entries = test::ParseObjectArray(std::string(bytes.begin(), bytes.end()));
     ASSERT_GT(entries.size(), 100u);
-    ForcePackedKernels(kernel_level);
+    test::ScopedCpuMask mask(level.mask);
     ConverterState state;
     std::map<std::string, test::ConformanceMovie> movies;
     int failures = 0, checked = 0;
@@ -52,15 +54,14 @@ void CheckAll(int kernel_level) {
                               << ", first difference at byte " << first;
         }
     }
-    ForcePackedKernels(-1);
-    EXPECT_EQ(failures, 0) << "of " << checked;
+    EXPECT_EQ(failures, 0) << "of " << checked << " at " << level.name;
 }
 
-TEST(PixelConformance, EverySurfaceWithPlainKernels) {
-    CheckAll(0);
-}
-TEST(PixelConformance, EverySurfaceWithBestKernels) {
-    CheckAll(-1);
+TEST(PixelConformance, EverySurfaceAtEveryCpuLevel) {
+    for (const test::CpuLevel& level : test::CpuLevels()) {
+        CheckAll(level);
+        if (HasFatalFailure() || IsSkipped()) return;
+    }
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "pixels_internal.h"
 #include "pixels_test_util.h"
+#include "vemo/cpu.h"
 
 namespace vemo {
 namespace {
@@ -389,15 +390,8 @@ TEST(PixelSelection, PathOverride) {
     SetPixelPath(PixelPath::kPacked);
     EXPECT_EQ(ResolvedPixelPath(), PixelPath::kPacked);
     SetPixelPath(PixelPath::kAuto);
-#if defined(_WIN32)
-    _putenv_s("VEMO_CPU", "table");
-    EXPECT_EQ(ResolvedPixelPath(), PixelPath::kTable);
-    _putenv_s("VEMO_CPU", "");
-#else
-    setenv("VEMO_CPU", "table", 1);
-    EXPECT_EQ(ResolvedPixelPath(), PixelPath::kTable);
-    unsetenv("VEMO_CPU");
-#endif
+    EXPECT_EQ(ResolvedPixelPath(),
+              (CpuFeatures() & kCpuMmx) ? PixelPath::kPacked : PixelPath::kTable);
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
-// The SIMD group kernels of the packed path against the plain lane model:
-// random planes, every format, start column and width.
+// The packed path's kernel table under every CPU mask level against the
+// plain lane model (random planes, every format, start column and width),
+// and the mask itself: its parser and the classic word and path it lowers.
 #include <gtest/gtest.h>
 
 #include <random>
 
+#include "cpu_levels.h"
 #include "pixels_internal.h"
 #include "pixels_test_util.h"
 
@@ -11,8 +13,7 @@ namespace vemo {
 namespace {
 
 std::vector<uint8_t> ConvertWith(const test::OwnedPlanes& p, uint32_t flags, uint32_t left,
-                                 uint32_t top, uint32_t width, uint32_t height, int level) {
-    ForcePackedKernels(level);
+                                 uint32_t top, uint32_t width, uint32_t height) {
     ConverterState state;
     state.set_path(PixelPath::kPacked);
     const uint32_t pitch = 64 * 8 * 2;
@@ -31,14 +32,12 @@ std::vector<uint8_t> ConvertWith(const test::OwnedPlanes& p, uint32_t flags, uin
     request.source_height = height;
     request.flags = flags | kCopyAll;
     ConvertFrame(state, source, request);
-    ForcePackedKernels(-1);
     return out;
 }
 
-TEST(PixelSimd, KernelsMatchTheLaneModel) {
-    ForcePackedKernels(-1);
-    const int best = PackedKernelLevel();
-    if (best == 0) {
+TEST(PixelSimd, EveryMaskLevelMatchesTheLaneModel) {
+    const auto levels = test::CpuLevels();
+    if (levels.size() < 2) {
         GTEST_SKIP() << "no SIMD kernels on this processor";
     }
     std::mt19937 rng(12345);
@@ -50,15 +49,20 @@ TEST(PixelSimd, KernelsMatchTheLaneModel) {
     for (uint32_t format = 0; format <= 14; ++format) {
         for (uint32_t extra : {0u, 0x30000000u, kCopySwapChroma}) {
             for (uint32_t left = 0; left < 16; ++left) {
-                for (uint32_t width = 1; left + width <= 64; width += (width < 24 ? 1 : 7)) {
+                for (uint32_t width = 1; left + width <= 64; width += (width < 40 ? 1 : 7)) {
                     const uint32_t flags = format | extra;
                     const uint32_t top = left & 1;
-                    const auto model = ConvertWith(p, flags, left, top, width, 3, 0);
-                    for (int level = 1; level <= best; ++level) {
-                        const auto simd = ConvertWith(p, flags, left, top, width, 3, level);
-                        ASSERT_EQ(model, simd)
-                            << "level " << level << " format " << format << " flags " << std::hex
-                            << flags << std::dec << " left " << left << " width " << width;
+                    std::vector<uint8_t> model;
+                    for (const test::CpuLevel& level : levels) {
+                        test::ScopedCpuMask mask(level.mask);
+                        const auto got = ConvertWith(p, flags, left, top, width, 3);
+                        if (model.empty()) {
+                            model = got;
+                            continue;
+                        }
+                        ASSERT_EQ(model, got)
+                            << level.name << " format " << format << " flags " << std::hex << flags
+                            << std::dec << " left " << left << " width " << width;
                     }
                     ++compared;
                 }
@@ -66,6 +70,65 @@ TEST(PixelSimd, KernelsMatchTheLaneModel) {
         }
     }
     EXPECT_GT(compared, 1000);
+}
+
+TEST(PixelSimd, TheTableFollowsTheMask) {
+    const PackedKernels& scalar = ScalarPackedKernels();
+    for (const test::CpuLevel& level : test::CpuLevels()) {
+        test::ScopedCpuMask mask(level.mask);
+        const PackedKernels& active = ActivePackedKernels();
+        const bool plain = level.name == "c";
+        EXPECT_EQ(active.rgb32 == scalar.rgb32, plain) << level.name;
+        EXPECT_EQ(active.yuy2 == scalar.yuy2, plain) << level.name;
+        EXPECT_NE(active.palette, nullptr);
+    }
+}
+
+TEST(CpuMask, ParsesLevelsAndHexadecimalMasks) {
+    uint32_t mask = 7;
+    EXPECT_TRUE(ParseCpuMask("c", &mask));
+    EXPECT_EQ(mask & (kCpuSse2 | kCpuAvx2), 0u);
+    EXPECT_NE(mask & kCpuMmx, 0u);
+    EXPECT_TRUE(ParseCpuMask("sse2", &mask));
+    EXPECT_EQ(mask & (kCpuSse2 | kCpuAvx2), kCpuSse2);
+    EXPECT_TRUE(ParseCpuMask("table", &mask));
+    EXPECT_EQ(mask & (kCpuMmx | kCpuSse2 | kCpuAvx2), 0u);
+    EXPECT_TRUE(ParseCpuMask("avx2", &mask));
+    EXPECT_EQ(mask, kCpuMaskAll);
+    EXPECT_TRUE(ParseCpuMask("0x9", &mask));
+    EXPECT_EQ(mask, kCpuMmx | kCpuSse2 | kCpuDetected);  // bit 31 is always kept
+    EXPECT_TRUE(ParseCpuMask("0XfffffffF", &mask));
+    EXPECT_EQ(mask, kCpuMaskAll);
+    mask = 7;
+    for (const char* bad : {"", "SSE2", "sse", "0x", "0x123456789", "0x-1", "0x1g", "9", " c"})
+        EXPECT_FALSE(ParseCpuMask(bad, &mask)) << bad;
+    EXPECT_EQ(mask, 7u);
+}
+
+TEST(CpuMask, LowersTheClassicWordAndThePixelPath) {
+    const uint32_t classic = CpuFeatures();
+    EXPECT_NE(classic & kCpuDetected, 0u);
+    EXPECT_EQ(classic & ~kCpuClassicBits, 0u);
+    if (!(classic & kCpuMmx)) {
+        EXPECT_EQ(classic, kCpuDetected);
+    }
+    const PixelPath automatic = ResolvedPixelPath();
+    EXPECT_EQ(automatic, (classic & kCpuMmx) ? PixelPath::kPacked : PixelPath::kTable);
+    const uint32_t generation = CpuMaskGeneration();
+    {
+        test::ScopedCpuMask mask(~kCpuMmx);
+        EXPECT_NE(CpuMaskGeneration(), generation);
+        EXPECT_EQ(CpuFeatures(), kCpuDetected);  // no SSE bits without MMX
+        EXPECT_EQ(ResolvedPixelPath(), PixelPath::kTable);
+        EXPECT_EQ(CpuFlags() & kCpuSse2, CpuDetectedFeatures() & kCpuSse2);
+    }
+    {
+        test::ScopedCpuMask mask(~kCpuSse);
+        EXPECT_EQ(CpuFeatures(), classic & ~kCpuSse);
+    }
+    EXPECT_EQ(CpuFeatures(), classic);
+    EXPECT_EQ(ResolvedPixelPath(), automatic);
+    EXPECT_EQ(CpuFlags(), CpuDetectedFeatures() & CpuMask());
 }
 
 }  // namespace

@@ -87,14 +87,13 @@ const SoundMovieInfo kLong{3000, 30, 1};
 
 TEST_F(LoopingRules, OpensSilentAtFullVolumeWithTheThresholdArmed) {
     ScriptedLoop d(22050, 8, 1, kLong);
-    EXPECT_EQ(d.chunk_bytes, 2560u);
+    EXPECT_EQ(d.info.chunk_bytes, 2560u);
     EXPECT_EQ(d.on, 1u);
     EXPECT_EQ(d.applied_rate, 22050u);
     EXPECT_EQ(d.applied_volume, 0);
     EXPECT_EQ(d.applied_pan, 0);  // 32767 is -0.3 hundredths: 0
     EXPECT_EQ(d.loop, std::vector<uint8_t>(13312, 0x80));
     EXPECT_EQ(d.bytes_to_write(), 13312u);
-    EXPECT_TRUE(d.HasOutputSlots());
 }
 
 TEST_F(LoopingRules, PrebuffersTheThresholdThenPlays) {
@@ -323,10 +322,9 @@ uint32_t Feed(QueuedDriver* d, uint32_t n, uint8_t value) {
 TEST(QueuedRules, StartsAtTheThresholdWithTheBuffersInOrder) {
     ScriptedQueue d;
     ASSERT_TRUE(d.Open(22050, 8, 1, kLong));
-    EXPECT_EQ(d.chunk_bytes, 2816u);
+    EXPECT_EQ(d.info.chunk_bytes, 2816u);
     EXPECT_EQ(d.left, 32767u);
     EXPECT_EQ(d.right, 32767u);
-    EXPECT_FALSE(d.HasOutputSlots());
     // 11040 bytes: seven full buffers of 1408 (9856) and 1184 more.
     for (int i = 0; i < 7; ++i) ASSERT_EQ(Feed(&d, 1408, static_cast<uint8_t>(10 + i)), 1408u);
     EXPECT_TRUE(d.writes.empty());

@@ -7,9 +7,10 @@
 #include <cstdlib>
 #include <vector>
 
+#include "sound_sdl.h"
+#include "test_track.h"
 #include "test_util.h"
 #include "vemo/platform.h"
-#include "sound_sdl.h"
 #include "vemo/timer.h"
 
 namespace vemo {
@@ -29,23 +30,22 @@ class SdlSound : public ::testing::Test {
     // second would: the first frame carries half a second extra, the rest
     // arrive on time; then the rest is drained and played out.
     // A pan other than 32767 is set right after the open.
-    std::vector<uint8_t> Play(SoundOpener open, uint32_t rate, uint32_t channels, uint32_t frames,
-                              uint32_t pan = 32767, uint32_t bits = 16) {
+    std::vector<uint8_t> Play(const SoundBackEnd* back_end, uint32_t rate, uint32_t channels,
+                              uint32_t frames, uint32_t pan = 32767, uint32_t bits = 16) {
         const SoundMovieInfo movie{frames, 25, 1};
-        std::unique_ptr<SoundDriver> d = open(rate, bits, channels, 0, movie);
-        if (d == nullptr) return {};
-        d->eight_bit_output = bits == 8 ? 1 : 0;
-        if (pan != 32767) d->SetSoundPan(pan);
-        d->alignment_mask = 0xFFFFFFFFu;
-        d->end_of_sound_frame = EndOfSoundFrame(frames, 25, 1);
+        test::OpenTrack d(back_end, rate, bits, channels, movie);
+        if (!d.is_open()) return {};
+        if (pan != 32767) d.Pan(pan);
+        d.track.end_of_sound_frame = EndOfSoundFrame(frames, 25, 1);
         const uint32_t frame_bytes = rate / 25 * 2 * channels;
-        EXPECT_TRUE(d->ring.Allocate(SoundRing::SizeForTrack(rate * 4 * channels)));
+        SoundRing& ring = d.track.ring;
+        EXPECT_TRUE(ring.Allocate(SoundRing::SizeForTrack(rate * 4 * channels)));
         std::vector<uint8_t> pcm;
         uint32_t seed = 7;
-        SoundDriver* tracks[] = {d.get()};
+        SoundTrack* tracks[] = {&d.track};
         const uint32_t start = Milliseconds();
         uint32_t frame = 0;
-        while (frame < frames || d->ring.filled() > 0) {
+        while (frame < frames || ring.filled() > 0) {
             if (frame < frames && Milliseconds() - start >= frame * 40) {
                 ++frame;
                 const uint32_t bytes = frame == 1 ? frame_bytes * 13 : frame_bytes;
@@ -53,19 +53,18 @@ class SdlSound : public ::testing::Test {
                 for (uint8_t& b : part)
                     b = static_cast<uint8_t>((seed = seed * 1103515245 + 12345) >> 16);
                 pcm.insert(pcm.end(), part.begin(), part.end());
-                d->ring.Append(part.data(), bytes);
+                ring.Append(part.data(), bytes);
             }
             ServiceSoundTracks(tracks, 1, static_cast<int32_t>(frame));
             platform::SleepMilliseconds(5);
             if (Milliseconds() - start > 20000) break;
-            if (d->ran_dry.load() != 0 && static_cast<int32_t>(frame) <= d->end_of_sound_frame)
+            if (d.TakeRanDry() != 0 && static_cast<int32_t>(frame) <= d.track.end_of_sound_frame)
                 ran_dry_before_end_ = true;
         }
-        EXPECT_EQ(d->ring.filled(), 0u);
+        EXPECT_EQ(ring.filled(), 0u);
         // Let the device play out what it holds.
         platform::SleepMilliseconds(900);
-        d->CloseSound();
-        d.reset();
+        d.Close();
         return pcm;
     }
 
@@ -81,9 +80,9 @@ class SdlSound : public ::testing::Test {
 };
 
 TEST_F(SdlSound, LoopingBackEndPlaysThePcmWhole) {
-    SoundOpener open = GetLoopingSoundOpener(nullptr);
-    ASSERT_NE(open, nullptr);
-    const std::vector<uint8_t> pcm = Play(open, 22050, 2, 30);
+    const SoundBackEnd* back_end = GetLoopingSoundOpener(nullptr);
+    ASSERT_NE(back_end, nullptr);
+    const std::vector<uint8_t> pcm = Play(back_end, 22050, 2, 30);
     ASSERT_FALSE(pcm.empty());
     EXPECT_FALSE(ran_dry_before_end_);
     std::vector<uint8_t> out;
@@ -95,9 +94,9 @@ TEST_F(SdlSound, LoopingBackEndPlaysThePcmWhole) {
 }
 
 TEST_F(SdlSound, QueuedBackEndPlaysThePcmWhole) {
-    SoundOpener open = GetQueuedSoundOpener(nullptr);
-    ASSERT_NE(open, nullptr);
-    const std::vector<uint8_t> pcm = Play(open, 22050, 1, 30);
+    const SoundBackEnd* back_end = GetQueuedSoundOpener(nullptr);
+    ASSERT_NE(back_end, nullptr);
+    const std::vector<uint8_t> pcm = Play(back_end, 22050, 1, 30);
     ASSERT_FALSE(pcm.empty());
     EXPECT_FALSE(ran_dry_before_end_);
     std::vector<uint8_t> out;
@@ -148,21 +147,21 @@ TEST_F(SdlSound, LoopingBackEndPlaysEightBitSamples) {
 // again, and the next readiness check after the stall reports running dry.
 TEST_F(SdlSound, AnUnfedLoopReplaysAndReportsRunningDry) {
     const SoundMovieInfo no_rate{100, 0, 0};  // starts after one chunk
-    std::unique_ptr<SoundDriver> d = GetLoopingSoundOpener(nullptr)(22050, 16, 1, 0, no_rate);
-    ASSERT_NE(d, nullptr);
-    ASSERT_EQ(d->SoundReady(), 1);
+    test::OpenTrack d(GetLoopingSoundOpener(nullptr), 22050, 16, 1, no_rate);
+    ASSERT_TRUE(d.is_open());
+    ASSERT_EQ(d.Ready(), 1);
     uint8_t* chunk = nullptr;
     uint32_t size = 0;
-    ASSERT_EQ(d->GetSoundChunk(&chunk, &size), 1);
+    ASSERT_EQ(d.GetChunk(&chunk, &size), 1);
     ASSERT_EQ(size, 2304u);
     std::vector<uint8_t> pattern(size);
     for (uint32_t i = 0; i < size; ++i) pattern[i] = static_cast<uint8_t>(i * 7 + 1);
     std::copy(pattern.begin(), pattern.end(), chunk);
-    d->CommitSoundChunk(size);
+    d.Commit(size);
     platform::SleepMilliseconds(1400);  // the loop (26624 bytes) lasts about 0.6 s
-    d->SoundReady();
-    EXPECT_EQ(d->ran_dry.load(), 1u);
-    d->CloseSound();
+    d.Ready();
+    EXPECT_EQ(d.TakeRanDry(), 1u);
+    d.Close();
     std::vector<uint8_t> out;
     ASSERT_TRUE(test::ReadWholeFile(disk_file_, &out));
     int times = 0;
@@ -173,44 +172,46 @@ TEST_F(SdlSound, AnUnfedLoopReplaysAndReportsRunningDry) {
 }
 
 TEST_F(SdlSound, LoopingGetterRefusesAnotherDeviceWhileATrackIsOpen) {
-    SoundOpener open = GetLoopingSoundOpener(nullptr);
-    ASSERT_NE(open, nullptr);
+    const SoundBackEnd* back_end = GetLoopingSoundOpener(nullptr);
+    ASSERT_NE(back_end, nullptr);
     const SoundMovieInfo movie{100, 25, 1};
-    std::unique_ptr<SoundDriver> d = open(22050, 8, 1, 0, movie);
-    ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->chunk_bytes, 2560u);
-    EXPECT_TRUE(d->HasOutputSlots());
+    test::OpenTrack d(back_end, 22050, 8, 1, movie);
+    ASSERT_TRUE(d.is_open());
+    EXPECT_EQ(d.info().chunk_bytes, 2560u);
+    EXPECT_TRUE(back_end->caps & kSoundCapOutputs);
+    EXPECT_NE(back_end->outputs, nullptr);
+    EXPECT_NE(back_end->output_volumes, nullptr);
     // SDL's disk driver takes a device name as the file to write.
     const std::string other = test::TempPath("sdl-other-device.raw");
     char* other_device = const_cast<char*>(other.c_str());
     EXPECT_EQ(GetLoopingSoundOpener(other_device), nullptr);
     EXPECT_NE(GetLoopingSoundOpener(nullptr), nullptr);  // the same one is fine
-    d.reset();
+    d.Close();
     // With no track open the request is recorded (the probe then decides).
     EXPECT_NE(GetLoopingSoundOpener(other_device), nullptr);
-    std::unique_ptr<SoundDriver> on_other =
-        GetLoopingSoundOpener(other_device)(22050, 8, 1, 0, movie);
-    ASSERT_NE(on_other, nullptr);
+    test::OpenTrack on_other(GetLoopingSoundOpener(other_device), 22050, 8, 1, movie);
+    ASSERT_TRUE(on_other.is_open());
     EXPECT_EQ(GetLoopingSoundOpener(nullptr), nullptr);  // now the default is another one
-    on_other.reset();
+    on_other.Close();
     EXPECT_NE(GetLoopingSoundOpener(nullptr), nullptr);
 }
 
 TEST_F(SdlSound, QueuedBackEndOffAndOnReopensTheDevice) {
-    SoundOpener open = GetQueuedSoundOpener(nullptr);
-    ASSERT_NE(open, nullptr);
+    const SoundBackEnd* back_end = GetQueuedSoundOpener(nullptr);
+    ASSERT_NE(back_end, nullptr);
     const SoundMovieInfo movie{100, 25, 1};
-    std::unique_ptr<SoundDriver> d = open(22050, 8, 1, 0, movie);
-    ASSERT_NE(d, nullptr);
-    EXPECT_EQ(d->chunk_bytes, 2816u);
-    EXPECT_FALSE(d->HasOutputSlots());
-    EXPECT_EQ(d->SetSoundOn(0), 0);
-    EXPECT_EQ(d->SoundReady(), 0);
-    EXPECT_EQ(d->SetSoundOn(1), 1);
-    EXPECT_EQ(d->SoundReady(), 1);
-    EXPECT_EQ(d->PauseSound(1), 1);
-    EXPECT_EQ(d->SoundReady(), 0);
-    EXPECT_EQ(d->PauseSound(0), 0);
+    test::OpenTrack d(back_end, 22050, 8, 1, movie);
+    ASSERT_TRUE(d.is_open());
+    EXPECT_EQ(d.info().chunk_bytes, 2816u);
+    EXPECT_FALSE(back_end->caps & kSoundCapOutputs);
+    EXPECT_EQ(back_end->outputs, nullptr);
+    EXPECT_EQ(d.On(0), 0);
+    EXPECT_EQ(d.Ready(), 0);
+    EXPECT_EQ(d.On(1), 1);
+    EXPECT_EQ(d.Ready(), 1);
+    EXPECT_EQ(d.Pause(1), 1);
+    EXPECT_EQ(d.Ready(), 0);
+    EXPECT_EQ(d.Pause(0), 0);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "vemo/platform.h"
 #include "vemo/sound_driver.h"
+#include "vemo/sound_headless.h"
 
 namespace vemo {
 namespace {
@@ -121,52 +122,68 @@ TEST(SoundArithmetic, TotalSoundBytes) {
     EXPECT_EQ(TotalSoundBytes(huge, 48000, 16, 2), 0xFFFFFFFFu);
 }
 
-// A device that takes chunks of a fixed size and records what it got.
-class RecordingDriver : public SoundDriver {
+// A device that takes chunks of a fixed size and records what it got, with
+// its track.
+class RecordingDriver {
   public:
     explicit RecordingDriver(uint32_t device_chunk) : buffer_(device_chunk) {
-        chunk_bytes = device_chunk;
-        alignment_mask = 0xFFFFFFFFu;
-        on = 1;
+        track.back_end = &kTable;
+        track.device = reinterpret_cast<SoundDevice*>(this);
+        track.device_info.chunk_bytes = device_chunk;
     }
-    ~RecordingDriver() override { CloseSound(); }
-    int SoundReady() override { return ready_chunks_ > 0 ? 1 : 0; }
-    int GetSoundChunk(uint8_t** chunk, uint32_t* size) override {
-        *chunk = buffer_.data();
-        *size = static_cast<uint32_t>(buffer_.size());
-        return 1;
-    }
-    int CommitSoundChunk(uint32_t n) override {
-        received.insert(received.end(), buffer_.begin(), buffer_.begin() + n);
-        commits.push_back(n);
-        --ready_chunks_;
-        return 1;
-    }
-    void SetSoundVolume(uint32_t) override {}
-    void SetSoundPan(uint32_t) override {}
-    int PauseSound(int pause) override { return pause != 0; }
-    int SetSoundOn(int o) override { return static_cast<int>(on = o != 0); }
-    void CloseSound() override {}
+    ~RecordingDriver() { track.device = nullptr; }
 
     void MakeReady(int chunks) { ready_chunks_ = chunks; }
+    SoundTrack track;
+    SoundRing& ring = track.ring;
     std::vector<uint8_t> received;
     std::vector<uint32_t> commits;
 
   private:
+    static RecordingDriver* Of(SoundDevice* d) { return reinterpret_cast<RecordingDriver*>(d); }
+    static const SoundBackEnd kTable;
+
     std::vector<uint8_t> buffer_;
     int ready_chunks_ = 0;
 };
 
+const SoundBackEnd RecordingDriver::kTable = {
+    "recording",
+    0,
+    nullptr,
+    [](SoundDevice* d) { return Of(d)->ready_chunks_ > 0 ? 1 : 0; },
+    [](SoundDevice* d, uint8_t** chunk, uint32_t* size) {
+        *chunk = Of(d)->buffer_.data();
+        *size = static_cast<uint32_t>(Of(d)->buffer_.size());
+        return 1;
+    },
+    [](SoundDevice* d, uint32_t n) {
+        RecordingDriver* r = Of(d);
+        r->received.insert(r->received.end(), r->buffer_.begin(), r->buffer_.begin() + n);
+        r->commits.push_back(n);
+        --r->ready_chunks_;
+        return 1;
+    },
+    [](SoundDevice*, uint32_t) {},
+    [](SoundDevice*, uint32_t) {},
+    [](SoundDevice*, int pause) { return pause != 0 ? 1 : 0; },
+    [](SoundDevice*, int on) { return on != 0 ? 1 : 0; },
+    [](SoundDevice*) {},
+    nullptr,
+    nullptr,
+    [](SoundDevice*) { return 0u; },
+};
+
 TEST(SoundService, EightBitOutputHandsOverHighBytesPlus128) {
     RecordingDriver driver(1);
-    driver.chunk_bytes = 2;
-    driver.eight_bit_output = 1;
-    driver.end_of_sound_frame = 10;
+    driver.track.device_info.chunk_bytes = 2;
+    driver.track.eight_bit_output = 1;
+    driver.track.end_of_sound_frame = 10;
     ASSERT_TRUE(driver.ring.Allocate(256));
     const uint8_t samples[] = {0x34, 0x12, 0x00, 0x80};
     driver.ring.Append(samples, 4);
     driver.MakeReady(5);
-    SoundDriver* tracks[] = {&driver};
+    SoundTrack* tracks[] = {&driver.track};
     // Mid-movie: the ring holds 4 bytes, more than one chunk (2), so one
     // chunk goes out; then 2 are left, which is not more than one chunk.
     ServiceSoundTracks(tracks, 1, 3);
@@ -180,12 +197,12 @@ TEST(SoundService, EightBitOutputHandsOverHighBytesPlus128) {
 
 TEST(SoundService, MidMovieNeedsMoreThanOneChunkAfterTheEndEverything) {
     RecordingDriver driver(1000);
-    driver.end_of_sound_frame = 50;
+    driver.track.end_of_sound_frame = 50;
     ASSERT_TRUE(driver.ring.Allocate(8192));
     const std::vector<uint8_t> pcm = Sequence(1000);
     driver.ring.Append(pcm.data(), 1000);
     driver.MakeReady(10);
-    SoundDriver* tracks[] = {&driver};
+    SoundTrack* tracks[] = {&driver.track};
     ServiceSoundTracks(tracks, 1, 50);  // not past the end-of-sound frame
     EXPECT_TRUE(driver.received.empty());
     ServiceSoundTracks(tracks, 1, 51);
@@ -195,13 +212,13 @@ TEST(SoundService, MidMovieNeedsMoreThanOneChunkAfterTheEndEverything) {
 
 TEST(SoundService, WholeChunksAndTheAlignmentMask) {
     RecordingDriver driver(1000);
-    driver.end_of_sound_frame = 50;
-    driver.alignment_mask = ~0xFFu;  // hand over multiples of 256 only
+    driver.track.end_of_sound_frame = 50;
+    driver.track.alignment_mask = ~0xFFu;  // hand over multiples of 256 only
     ASSERT_TRUE(driver.ring.Allocate(8192));
     const std::vector<uint8_t> pcm = Sequence(2500);
     driver.ring.Append(pcm.data(), 2500);
     driver.MakeReady(10);
-    SoundDriver* tracks[] = {&driver};
+    SoundTrack* tracks[] = {&driver.track};
     ServiceSoundTracks(tracks, 1, 5);
     // 1000 & ~255 = 768 twice (2500 -> 1732 -> 964, which is <= one chunk).
     EXPECT_EQ(driver.commits, (std::vector<uint32_t>{768, 768}));
@@ -215,15 +232,16 @@ TEST(SoundService, WholeChunksAndTheAlignmentMask) {
 TEST(SoundService, StopsWhenNotReadyAndSkipsMissingTracks) {
     RecordingDriver first(100), second(100);
     for (RecordingDriver* d : {&first, &second}) {
-        d->end_of_sound_frame = 100;
+        d->track.end_of_sound_frame = 100;
         ASSERT_TRUE(d->ring.Allocate(4096));
         const std::vector<uint8_t> pcm = Sequence(1000);
         d->ring.Append(pcm.data(), 1000);
     }
     first.MakeReady(2);
     second.MakeReady(0);
-    SoundDriver* tracks[] = {&first, nullptr, &second};
-    ServiceSoundTracks(tracks, 3, 1);
+    SoundTrack closed;  // a track whose device is not open is passed over too
+    SoundTrack* tracks[] = {&first.track, nullptr, &closed, &second.track};
+    ServiceSoundTracks(tracks, 4, 1);
     EXPECT_EQ(first.commits.size(), 2u);
     EXPECT_TRUE(second.commits.empty());
     EXPECT_EQ(second.ring.filled(), 1000u);
@@ -231,27 +249,41 @@ TEST(SoundService, StopsWhenNotReadyAndSkipsMissingTracks) {
 
 TEST(SoundService, TriesTheLockAndRefusesWithoutALastTrack) {
     RecordingDriver driver(100);
-    driver.end_of_sound_frame = 100;
+    driver.track.end_of_sound_frame = 100;
     ASSERT_TRUE(driver.ring.Allocate(4096));
     const std::vector<uint8_t> pcm = Sequence(1000);
     driver.ring.Append(pcm.data(), 1000);
     driver.MakeReady(100);
     platform::Mutex* lock = platform::NewMutex();
-    SoundDriver* tracks[] = {&driver};
-    SoundDriver* no_last[] = {&driver, nullptr};
+    SoundTrack closed;
+    SoundTrack* tracks[] = {&driver.track};
+    SoundTrack* no_last[] = {&driver.track, nullptr};
+    SoundTrack* closed_last[] = {&driver.track, &closed};
     EXPECT_FALSE(ServiceSound(lock, no_last, 2, 1));
+    EXPECT_FALSE(ServiceSound(lock, closed_last, 2, 1));
     EXPECT_TRUE(driver.commits.empty());
     EXPECT_TRUE(ServiceSound(lock, tracks, 1, 1));
     EXPECT_EQ(driver.commits.size(), 9u);  // 1000 -> 100 left, not more than a chunk
     platform::DestroyMutex(lock);
 }
 
-TEST(SoundDriverCount, CountsLiveDrivers) {
+TEST(SoundDriverCount, CountsOpenTrackDevicesOnly) {
     const uint32_t before = OpenSoundDriverCount();
-    {
-        RecordingDriver a(10), b(10);
-        EXPECT_EQ(OpenSoundDriverCount(), before + 2);
-    }
+    const SoundMovieInfo movie{300, 30, 1};
+    SoundTrack a, b;
+    ASSERT_TRUE(OpenSoundTrackDevice(&a, GetNullSoundOpener(nullptr), 22050, 16, 1, 0, movie));
+    EXPECT_FALSE(OpenSoundTrackDevice(&a, GetNullSoundOpener(nullptr), 22050, 16, 1, 0, movie));
+    EXPECT_FALSE(OpenSoundTrackDevice(&b, GetNullSoundOpener(nullptr), 22050, 12, 1, 0, movie));
+    EXPECT_EQ(OpenSoundDriverCount(), before + 1);
+    ASSERT_TRUE(OpenSoundTrackDevice(&b, GetNullSoundOpener(nullptr), 22050, 8, 2, 0, movie));
+    EXPECT_EQ(b.eight_bit_output, 1u);
+    EXPECT_EQ(b.clock_ratio, 0x10000u);
+    EXPECT_EQ(OpenSoundDriverCount(), before + 2);
+    CloseSoundTrackDevice(&a);
+    CloseSoundTrackDevice(&a);  // a second close changes nothing
+    EXPECT_EQ(a.device, nullptr);
+    EXPECT_EQ(OpenSoundDriverCount(), before + 1);
+    CloseSoundTrackDevice(&b);
     EXPECT_EQ(OpenSoundDriverCount(), before);
 }
 

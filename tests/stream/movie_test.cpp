@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "movie_internal.h"
@@ -27,39 +28,52 @@ struct Opened {
 };
 Opened g_opened;
 
-class TestDriver : public SoundDriver {
-  public:
-    TestDriver() {
-        on = 1;
-        chunk_bytes = 4096;
-    }
-    ~TestDriver() override { CloseSound(); }
-    int SoundReady() override { return 0; }  // takes nothing: rings keep what they get
-    int GetSoundChunk(uint8_t**, uint32_t*) override { return 0; }
-    int CommitSoundChunk(uint32_t) override { return 1; }
-    void SetSoundVolume(uint32_t) override {}
-    void SetSoundPan(uint32_t) override {}
-    int PauseSound(int pause) override { return paused_ = pause != 0; }
-    int SetSoundOn(int value) override { return static_cast<int>(on = value ? 1 : 0); }
-    void CloseSound() override { on = 0; }
-
-  private:
-    int paused_ = 0;
+// A device that takes nothing (rings keep what they get) and whose ran-dry
+// report the test raises.
+struct TestDevice {
+    uint32_t on = 1;
+    int paused = 0;
+    uint32_t ran_dry = 0;
 };
+TestDevice* AsTest(SoundDevice* d) {
+    return reinterpret_cast<TestDevice*>(d);
+}
 
-std::unique_ptr<SoundDriver> OpenTestDriver(uint32_t rate, uint32_t bits, uint32_t channels,
-                                            uint32_t, const SoundMovieInfo&) {
+SoundDevice* OpenTestDevice(uint32_t rate, uint32_t bits, uint32_t channels, uint32_t,
+                            const SoundMovieInfo&, SoundDeviceInfo* info) {
     g_opened.rate = rate;
     g_opened.bits = bits;
     g_opened.channels = channels;
     g_opened.count++;
-    return std::make_unique<TestDriver>();
+    info->rate = rate;
+    info->bits = bits;
+    info->channels = channels;
+    info->chunk_bytes = 4096;
+    return reinterpret_cast<SoundDevice*>(new TestDevice());
 }
-SoundOpener GetTestSound(void*) {
-    return OpenTestDriver;
+
+const SoundBackEnd kTestBackEnd = {
+    "test",
+    0,
+    OpenTestDevice,
+    [](SoundDevice*) { return 0; },
+    [](SoundDevice*, uint8_t**, uint32_t*) { return 0; },
+    [](SoundDevice*, uint32_t) { return 1; },
+    [](SoundDevice*, uint32_t) {},
+    [](SoundDevice*, uint32_t) {},
+    [](SoundDevice* d, int pause) { return AsTest(d)->paused = pause != 0; },
+    [](SoundDevice* d, int value) { return static_cast<int>(AsTest(d)->on = value ? 1 : 0); },
+    [](SoundDevice* d) { delete AsTest(d); },
+    nullptr,
+    nullptr,
+    [](SoundDevice* d) { return std::exchange(AsTest(d)->ran_dry, 0u); },
+};
+
+const SoundBackEnd* GetTestSound(void*) {
+    return &kTestBackEnd;
 }
-SoundOpener GetOtherSound(void*) {
-    return OpenTestDriver;
+const SoundBackEnd* GetOtherSound(void*) {
+    return &kTestBackEnd;
 }
 
 // ---------------------------------------------------------------- movies
@@ -575,14 +589,14 @@ TEST_F(MovieTest, SwitchingSoundOffPrimesEveryRingWithSilence) {
     ASSERT_NE(Open(s), nullptr);
     Step();
     Step();
-    SoundDriver* a = MovieSoundDriver(movie_, 0);
-    SoundDriver* b = MovieSoundDriver(movie_, 1);
+    SoundTrack* a = MovieSoundTrack(movie_, 0);
+    SoundTrack* b = MovieSoundTrack(movie_, 1);
     ASSERT_NE(a, nullptr);
     ASSERT_NE(b, nullptr);
     const uint8_t noise[1000] = {1, 2, 3};
     a->ring.Append(noise, sizeof(noise));
     EXPECT_EQ(SetSoundOnOff(movie_, 0), 0);
-    for (SoundDriver* d : {a, b}) {
+    for (SoundTrack* d : {a, b}) {
         EXPECT_EQ(d->silence_prime_size, SilencePrimeSize(48000, 2, 0, d->ring.size()));
         EXPECT_EQ(d->ring.filled(), d->silence_prime_size);
         std::vector<uint8_t> out(d->ring.filled(), 0xFF);
@@ -601,9 +615,10 @@ TEST_F(MovieTest, RingHoldsAFrameOnTopOfAChunk) {
     MovieShape s;
     s.track_ids = {0};
     ASSERT_NE(Open(s), nullptr);
-    SoundDriver* d = MovieSoundDriver(movie_, 0);
+    SoundTrack* d = MovieSoundTrack(movie_, 0);
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(d->ring.size(), AudioRingSize(kStereo16Dct, 8192) + 4096);
+    EXPECT_NE(d->decoder, nullptr);
     EXPECT_EQ(d->alignment_mask, 0xFFFFFFFFu);
     EXPECT_EQ(d->clock_ratio, 0x10000u);
     EXPECT_EQ(d->eight_bit_output, 0u);
@@ -614,21 +629,22 @@ TEST_F(MovieTest, RanDryCountsASkipOnlyInsideTheMovie) {
     s.frames = 100;
     s.track_ids = {0};
     ASSERT_NE(Open(s), nullptr);
-    SoundDriver* d = MovieSoundDriver(movie_, 0);
+    SoundTrack* d = MovieSoundTrack(movie_, 0);
+    TestDevice* device = AsTest(d->device);
     EXPECT_EQ(d->end_of_sound_frame, 100 - 22);  // frames - 3 x r / (4 x d)
-    d->ran_dry = 1;
+    device->ran_dry = 1;
     Step();  // reported on frame 1: cleared, not counted
-    EXPECT_EQ(d->ran_dry.load(), 0u);
+    EXPECT_EQ(device->ran_dry, 0u);
     EXPECT_EQ(movie_->stats.sound_skips, 0u);
     Step();
-    d->ran_dry = 1;
+    device->ran_dry = 1;
     movie_->clock.clock_start = 77;
     Step();  // frame 3
     EXPECT_EQ(movie_->stats.sound_skips, 1u);
     EXPECT_EQ(movie_->clock.clock_start, 0u);
-    EXPECT_EQ(d->on, 1u);
+    EXPECT_EQ(device->on, 1u);
     while (movie_->current_frame <= 78) Step();
-    d->ran_dry = 1;
+    device->ran_dry = 1;
     Step();  // past the end-of-sound frame
     EXPECT_EQ(movie_->stats.sound_skips, 1u);
 }

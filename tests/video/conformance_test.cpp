@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "test_util.h"
-#include "vemo/container.h"
-#include "vemo/video_decoder.h"
+#include "vemo/frame_decoder.h"
+#include "vemo/movie_reader.h"
 
 namespace vemo {
 namespace {
@@ -20,44 +20,28 @@ struct DecodedMovie {
     uint32_t damaged_frames = 0;
 };
 
-// Decodes every frame of a loaded movie the way the dumps are made: alpha
-// always decoded when the file has it, the map cleared before each frame.
-bool DecodeMovie(const MovieData& movie, DecodedMovie* out) {
+// Decodes every frame of a movie the way the dumps are made: alpha always
+// decoded when the file has it, the map cleared before each frame.
+bool DecodeMovie(MovieReader& movie, DecodedMovie* out) {
     const MovieHeader& h = movie.header();
+    FrameDecoder decoder;
+    if (!decoder.Open(DecoderSettingsFor(movie, true))) return false;
+    const bool gray = (decoder.settings().open_flags & kVideoGrayscale) != 0;
     const bool alpha = (h.flags & kHeaderAlpha) != 0;
-    uint32_t open_flags = movie.open_flags() | (alpha ? kVideoAlpha : 0);
-    const bool gray = (open_flags & kVideoGrayscale) != 0;
-    FramePlanes* planes =
-        CreateFramePlanes(h.width, h.height, AllKeyFrames(movie.index(), h.frames), open_flags);
-    if (!planes) return false;
-    BundleBuffers bundles;
-    if (!AllocateBundleBuffers(h.width, &bundles)) {
-        FreeFramePlanes(planes);
-        return false;
-    }
-    const uint32_t across = BlocksAcross(h.width), down = BlocksDown(h.height);
-    std::vector<uint8_t> map(across * down + 16);
-    bool ok = true;
+    const FramePlanes* planes = decoder.planes();
+    const size_t map_bytes = size_t{decoder.map_stride()} * decoder.map_rows();
     for (uint32_t i = 0; i < h.frames; ++i) {
-        const uint8_t* packet;
-        uint32_t size;
         const uint8_t* video;
         uint32_t video_size;
-        if (!movie.Packet(i, &packet, &size) ||
-            !FindVideoPart(packet, size, h.audio_tracks, &video, &video_size)) {
-            ok = false;
-            break;
-        }
-        std::fill(map.begin(), map.end(), 0);
-        VideoReport report;
+        if (!movie.VideoPart(i, &video, &video_size)) return false;
         const uint32_t unchanged =
-            DecodeFrameVideo(planes, map.data(), across, video, video_size,
-                             IsKeyFrame(movie.index()[i]), bundles, open_flags, h.flags, &report);
-        if (report.faults) ++out->damaged_frames;
+            decoder.DecodeVideoPart(video, video_size, IsKeyFrame(movie.index()[i]));
+        if (decoder.report().faults) ++out->damaged_frames;
         for (int b = 0; b < 4; ++b)
             out->changes.push_back(static_cast<uint8_t>(unchanged >> (8 * b)));
-        out->changes.insert(out->changes.end(), map.begin(), map.begin() + across * down);
-        const PlaneDescriptor* buffer = planes->buffer[planes->current];
+        const uint8_t* map = decoder.change_map();
+        out->changes.insert(out->changes.end(), map, map + map_bytes);
+        const PlaneDescriptor* buffer = decoder.current();
         auto dump = [&](int plane, uint32_t w, uint32_t hgt) {
             out->planes.insert(out->planes.end(), buffer[plane].samples,
                                buffer[plane].samples + w * hgt);
@@ -69,12 +53,10 @@ bool DecodeMovie(const MovieData& movie, DecodedMovie* out) {
         }
         if (alpha) dump(kPlaneAlpha, planes->luma_width, planes->luma_height);
         // The map's slack bytes are never touched.
-        for (size_t k = across * down; k < map.size(); ++k)
+        for (size_t k = map_bytes; k < map_bytes + 16; ++k)
             EXPECT_EQ(map[k], 0) << "frame " << i + 1;
     }
-    FreeBundleBuffers(&bundles);
-    FreeFramePlanes(planes);
-    return ok;
+    return true;
 }
 
 // Index of the first differing frame, for a readable failure.
@@ -96,8 +78,8 @@ TEST(VideoConformance, EveryMovieDecodesBitExact) {
     for (const std::string& name : movies) {
         SCOPED_TRACE(name);
         const std::string base = test::ConformanceDir() + "/" + name;
-        MovieData movie;
-        ASSERT_TRUE(movie.Load(base + ".vem")) << movie.error();
+        MovieReader movie;
+        ASSERT_TRUE(movie.Open(base + ".vem")) << movie.error();
         DecodedMovie decoded;
         ASSERT_TRUE(DecodeMovie(movie, &decoded));
         EXPECT_EQ(decoded.damaged_frames, 0u);
@@ -126,8 +108,8 @@ TEST(VideoConformance, DamagedMoviesStayInBounds) {
         SCOPED_TRACE(name);
         std::vector<uint8_t> bytes;
         ASSERT_TRUE(test::ReadWholeFile(test::ConformanceDir() + "/" + name + ".vem", &bytes));
-        MovieData original;
-        ASSERT_TRUE(original.LoadFromMemory(bytes));
+        MovieReader original;
+        ASSERT_TRUE(original.OpenMemory(bytes));
         const MovieHeader h = original.header();
         const uint32_t first = IndexOffset(original.index()[0]);
         for (int round = 0; round < 6; ++round) {
@@ -136,43 +118,34 @@ TEST(VideoConformance, DamagedMoviesStayInBounds) {
             const uint32_t flips = round < 3 ? 1 + round * 4 : 40;
             for (uint32_t k = 0; k < flips; ++k)
                 damaged[first + rng() % span] ^= static_cast<uint8_t>(1 + rng() % 255);
-            MovieData movie;
-            if (!movie.LoadFromMemory(damaged)) continue;
+            MovieReader movie;
+            if (!movie.OpenMemory(damaged)) continue;
             DecodedMovie decoded;
             DecodeMovie(movie, &decoded);
             reported += decoded.damaged_frames;
             ++runs;
         }
         // Every frame's video part cut at a few lengths.
-        FramePlanes* planes = CreateFramePlanes(h.width, h.height, false, kVideoAlpha);
-        ASSERT_NE(planes, nullptr);
-        BundleBuffers bundles;
-        ASSERT_TRUE(AllocateBundleBuffers(h.width, &bundles));
-        std::vector<uint8_t> map(BlocksAcross(h.width) * BlocksDown(h.height) + 16);
-        const uint32_t open_flags = original.open_flags() | kVideoAlpha;
+        FrameDecoderSettings settings = DecoderSettingsFor(original, true);
+        settings.all_key_frames = false;
+        settings.open_flags |= kVideoAlpha;
+        FrameDecoder decoder;
+        ASSERT_TRUE(decoder.Open(settings));
         for (uint32_t i = 0; i < h.frames; ++i) {
-            const uint8_t* packet;
-            uint32_t size;
             const uint8_t* video;
             uint32_t video_size;
-            ASSERT_TRUE(original.Packet(i, &packet, &size));
-            ASSERT_TRUE(FindVideoPart(packet, size, h.audio_tracks, &video, &video_size));
+            ASSERT_TRUE(original.VideoPart(i, &video, &video_size));
             for (uint32_t cut :
                  {0u, 1u, 3u, 4u, 7u, video_size / 3, video_size / 2, video_size - 1}) {
                 if (cut >= video_size) continue;
                 // An exactly sized copy, so that the sanitizer sees any read past it.
                 std::vector<uint8_t> part(video, video + cut);
-                VideoReport report;
-                DecodeFrameVideo(planes, map.data(), BlocksAcross(h.width),
-                                 part.empty() ? nullptr : part.data(), cut, false, bundles,
-                                 open_flags, h.flags, &report);
+                decoder.DecodeVideoPart(part.empty() ? nullptr : part.data(), cut, false);
                 if (cut < 8) {
-                    EXPECT_NE(report.faults, 0u) << "cut at " << cut << " went unnoticed";
+                    EXPECT_NE(decoder.report().faults, 0u) << "cut at " << cut << " went unnoticed";
                 }
             }
         }
-        FreeBundleBuffers(&bundles);
-        FreeFramePlanes(planes);
     }
     EXPECT_GT(runs, 0u);
     EXPECT_GT(reported, 0u);

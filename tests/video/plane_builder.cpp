@@ -33,22 +33,6 @@ void PutNoCoefficients(Bits& bits, uint32_t q) {
 
 namespace {
 
-uint32_t Basis(uint32_t width, int kind) {
-    const uint32_t bw = width / 8;
-    switch (kind) {
-        case kBundleSubBlockTypes:
-            return width / 16;
-        case kBundleColours:
-            return bw * 64;
-        case kBundlePatterns:
-            return bw * 8;
-        case kBundleRuns:
-            return bw * 48;
-        default:
-            return bw;
-    }
-}
-
 void PutSigned(Bits& bits, int v, int magnitude_bits) {
     bits.Put(static_cast<uint32_t>(v < 0 ? -v : v), magnitude_bits);
     if (v != 0) bits.PutBit(v < 0 ? 1 : 0);
@@ -133,7 +117,8 @@ std::vector<uint8_t> BuildPlane(uint32_t width, const std::vector<Row>& rows, bo
                 if (!fill.empty() && fill.size() + v.size() > capacity) break;
                 fill.insert(fill.end(), v.begin(), v.end());
             }
-            const int w = video::LengthFieldWidth(Basis(width, k));
+            const int w =
+                video::LengthFieldWidth(static_cast<uint32_t>(BundleCountBasis(width, k)));
             if (fill.empty()) {
                 bits.Put(0, w);
                 closed[k] = true;

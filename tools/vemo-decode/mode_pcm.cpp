@@ -6,7 +6,7 @@
 
 #include "decode_mode.h"
 #include "vemo/audio_decoder.h"
-#include "vemo/container.h"
+#include "vemo/movie_reader.h"
 
 namespace {
 
@@ -21,7 +21,7 @@ class CollectSink : public vemo::AudioSink {
 };
 
 // Decodes track t over every frame; false when a packet is unusable.
-bool DecodeTrack(const vemo::MovieData& movie, uint32_t t, std::vector<uint8_t>* pcm,
+bool DecodeTrack(vemo::MovieReader& movie, uint32_t t, std::vector<uint8_t>* pcm,
                  uint32_t* short_parts) {
     vemo::AudioDecoder* decoder = vemo::OpenAudioDecoderForTrack(movie.tracks().format[t]);
     if (!decoder) {
@@ -91,15 +91,15 @@ std::vector<uint8_t> WavHeader(uint32_t rate, uint32_t channels, uint32_t data_b
     return h;
 }
 
-bool LoadMovie(const DecodeArgs& args, vemo::MovieData* movie) {
-    if (movie->Load(args.movie)) return true;
+bool LoadMovie(const DecodeArgs& args, vemo::MovieReader* movie) {
+    if (movie->Open(args.movie)) return true;
     std::fprintf(stderr, "vemo-decode: %s: %s%s%s\n", args.movie.c_str(), movie->error().c_str(),
                  movie->detail().empty() ? "" : " ", movie->detail().c_str());
     return false;
 }
 
 int RunSound(const DecodeArgs& args) {
-    vemo::MovieData movie;
+    vemo::MovieReader movie;
     if (!LoadMovie(args, &movie)) return 1;
     const vemo::TrackTable& tracks = movie.tracks();
 

@@ -6,12 +6,18 @@
 #include <vector>
 
 #include "decode_mode.h"
-#include "vemo/platform.h"
 #include "vemo/container.h"
 #include "vemo/movie.h"
+#include "vemo/movie_reader.h"
+#include "vemo/platform.h"
 #include "vemo/sound_headless.h"
 #include "vemo/surface_format.h"
 #include "vemo/timer.h"
+
+#ifdef _WIN32
+#include "sound_dsound.h"
+#include "sound_waveout.h"
+#endif
 
 namespace {
 
@@ -52,10 +58,16 @@ const char* const kSummaryKeys[31] = {"width",
 // Bytes still waiting in the played tracks' rings.
 uint32_t RingBytes(const vemo::Movie* movie) {
     uint32_t total = 0;
-    for (uint32_t i = 0; vemo::SoundDriver* d = vemo::MovieSoundDriver(movie, i); ++i)
-        total += d->ring.filled();
+    for (uint32_t i = 0; vemo::SoundTrack* track = vemo::MovieSoundTrack(movie, i); ++i)
+        total += track->ring.filled();
     return total;
 }
+
+#ifdef _WIN32
+constexpr const char* kSoundChoices = "null, file:OUT.wav, dsound or waveout";
+#else
+constexpr const char* kSoundChoices = "null or file:OUT.wav";
+#endif
 
 int RunSimulate(const DecodeArgs& args) {
     unsigned long long loops = 1;
@@ -66,20 +78,25 @@ int RunSimulate(const DecodeArgs& args) {
     }
     const std::string sound = args.get("--sound", "null");
     std::string wav;
+    vemo::SoundSystemGetter device = nullptr;
+#ifdef _WIN32
+    if (sound == "dsound") device = vemo::GetDirectSoundOpener;
+    if (sound == "waveout") device = vemo::GetWaveOutOpener;
+#endif
     if (sound.rfind("file:", 0) == 0) {
         wav = sound.substr(5);
         if (wav.empty()) {
             std::fprintf(stderr, "vemo-decode: --sound file:OUT.wav needs a file name\n");
             return 2;
         }
-    } else if (sound != "null") {
-        std::fprintf(stderr, "vemo-decode: --sound takes null or file:OUT.wav\n");
+    } else if (sound != "null" && device == nullptr) {
+        std::fprintf(stderr, "vemo-decode: --sound takes %s\n", kSoundChoices);
         return 2;
     }
 
     // Every track of the movie is played, in table order.
-    vemo::MovieData data;
-    if (!data.Load(args.movie)) {
+    vemo::MovieReader data;
+    if (!data.Open(args.movie)) {
         std::fprintf(stderr, "vemo-decode: %s: %s%s%s\n", args.movie.c_str(), data.error().c_str(),
                      data.detail().empty() ? "" : " ", data.detail().c_str());
         return 1;
@@ -87,7 +104,13 @@ int RunSimulate(const DecodeArgs& args) {
     const vemo::TrackTable& tracks = data.tracks();
     std::vector<uint32_t> ids(tracks.id, tracks.id + tracks.count);
 
-    if (wav.empty())
+    if (device != nullptr) {
+        if (vemo::SetSoundSystem(device, nullptr) == 0) {
+            std::fprintf(stderr, "vemo-decode: --sound %s: no such sound device here\n",
+                         sound.c_str());
+            return 1;
+        }
+    } else if (wav.empty())
         vemo::SetSoundSystem(vemo::GetNullSoundOpener, nullptr);
     else
         vemo::SetSoundSystem(vemo::GetFileSoundOpener, const_cast<char*>(wav.c_str()));
@@ -186,10 +209,10 @@ const vemo::tool::DecodeMode kSimulateMode = {
     {{"--simulate", false, true, "play the movie through the stream core and print its summary"},
      {"--loops", true, false, "with --simulate: play the movie N times (default 1)"},
      {"--fast", false, false, "with --simulate: as fast as possible instead of at the frame rate"},
-     {"--sound", true, false, "with --simulate: null (default) or file:OUT.wav"},
+     {"--sound", true, false,
+      "with --simulate: null (default), file:OUT.wav, or on Windows dsound or waveout"},
      {"--json", false, false, "with --simulate: print the summary as one JSON object"}},
     RunSimulate};
 VEMO_DECODE_MODE(kSimulateMode);
 
 }  // namespace
-

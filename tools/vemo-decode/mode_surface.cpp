@@ -13,10 +13,9 @@
 #include <vector>
 
 #include "decode_mode.h"
-#include "picture_state.h"
-#include "vemo/container.h"
+#include "vemo/frame_decoder.h"
+#include "vemo/movie_reader.h"
 #include "vemo/pixel_convert.h"
-#include "vemo/video_decoder.h"
 
 namespace {
 
@@ -111,8 +110,8 @@ int RunSurface(const DecodeArgs& args) {
         return 2;
     }
 
-    vemo::MovieData movie;
-    if (!movie.Load(args.movie)) {
+    vemo::MovieReader movie;
+    if (!movie.Open(args.movie)) {
         std::fprintf(stderr, "vemo-decode: %s: %s %s\n", args.movie.c_str(), movie.error().c_str(),
                      movie.detail().c_str());
         return 1;
@@ -122,36 +121,28 @@ int RunSurface(const DecodeArgs& args) {
         std::fprintf(stderr, "vemo-decode: %s has %u frames\n", args.movie.c_str(), header.frames);
         return 2;
     }
-    uint32_t open_flags = movie.open_flags();
-    if (header.flags & vemo::kHeaderAlpha) open_flags |= vemo::kVideoAlpha;
+    vemo::FrameDecoder decoder;
+    if (!decoder.Open(vemo::DecoderSettingsFor(movie, true))) {
+        std::fprintf(stderr, "vemo-decode: %s: cannot hold a %ux%u picture\n", args.movie.c_str(),
+                     header.width, header.height);
+        return 1;
+    }
+    uint32_t open_flags = decoder.settings().open_flags;
     const uint32_t header_mode =
         (header.flags & vemo::kHeaderScalingMask) >> vemo::kHeaderScalingShift;
     if (header_mode >= 1 && header_mode <= 6)
         open_flags |= header_mode << vemo::kHeaderScalingShift;
-
-    PictureState picture;
-    if (!picture.Open(header, movie.index(), open_flags, args.movie)) return 1;
-    vemo::FramePlanes* const planes = picture.planes;
-    vemo::BundleBuffers& bundles = picture.bundles;
-    std::vector<uint8_t>& map = picture.map;
-    const uint32_t across = picture.across;
     int rc = 0;
     for (uint32_t i = 0; i < frame && rc == 0; ++i) {
-        const uint8_t* packet = nullptr;
-        uint32_t packet_size = 0;
         const uint8_t* video = nullptr;
         uint32_t video_size = 0;
-        if (!movie.Packet(i, &packet, &packet_size) ||
-            !vemo::FindVideoPart(packet, packet_size, header.audio_tracks, &video, &video_size)) {
+        if (!movie.VideoPart(i, &video, &video_size)) {
             std::fprintf(stderr, "vemo-decode: %s: frame %u cannot be read\n", args.movie.c_str(),
                          i + 1);
             rc = 1;
             break;
         }
-        vemo::VideoReport report;
-        vemo::DecodeFrameVideo(planes, map.data(), across, video, video_size,
-                               vemo::IsKeyFrame(movie.index()[i]), bundles, open_flags,
-                               header.flags, &report);
+        decoder.DecodeVideoPart(video, video_size, vemo::IsKeyFrame(movie.index()[i]));
     }
     if (rc == 0) {
         const uint32_t flags = (copy_flags & ~vemo::kCopyFormatMask) |
@@ -175,7 +166,7 @@ int RunSurface(const DecodeArgs& args) {
             std::vector<uint8_t> out(
                 vemo::SurfaceBufferSize(static_cast<uint32_t>(format), pitch, rows), 0);
             vemo::FrameSource source;
-            source.planes = planes;
+            source.planes = decoder.planes();
             source.movie_width = source.coded_width = header.width;
             source.movie_height = source.coded_height = header.height;
             vemo::CopyRequest request;

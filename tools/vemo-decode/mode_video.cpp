@@ -5,9 +5,8 @@
 #include <vector>
 
 #include "decode_mode.h"
-#include "picture_state.h"
-#include "vemo/container.h"
-#include "vemo/video_decoder.h"
+#include "vemo/frame_decoder.h"
+#include "vemo/movie_reader.h"
 
 namespace {
 
@@ -69,96 +68,99 @@ bool WriteCropped(Output& out, const vemo::PlaneDescriptor* plane, uint32_t widt
     return true;
 }
 
+struct Outputs {
+    Output planes, changes, y4m;
+};
+
+// One decoded frame into each output that is open.
+bool WriteFrame(Outputs& out, const vemo::FrameDecoder& decoder, const vemo::MovieHeader& header,
+                uint32_t unchanged) {
+    const vemo::FramePlanes* planes = decoder.planes();
+    const uint32_t open_flags = decoder.settings().open_flags;
+    const bool gray = (open_flags & vemo::kVideoGrayscale) != 0;
+    const bool alpha = (header.flags & vemo::kHeaderAlpha) != 0;
+    const vemo::PlaneDescriptor* buffer = decoder.current();
+    if (out.changes) {
+        uint8_t count[4];
+        vemo::StoreLe32(count, unchanged);
+        if (!out.changes.Write(count, 4) ||
+            !out.changes.Write(decoder.change_map(),
+                               static_cast<size_t>(decoder.map_stride()) * decoder.map_rows()))
+            return false;
+    }
+    if (out.planes) {
+        bool ok =
+            WritePlane(out.planes, buffer[vemo::kPlaneY], planes->luma_width, planes->luma_height);
+        if (!gray)
+            ok = ok &&
+                 WritePlane(out.planes, buffer[vemo::kPlaneCr], planes->chroma_width,
+                            planes->chroma_height) &&
+                 WritePlane(out.planes, buffer[vemo::kPlaneCb], planes->chroma_width,
+                            planes->chroma_height);
+        if (alpha)
+            ok = ok && WritePlane(out.planes, buffer[vemo::kPlaneAlpha], planes->luma_width,
+                                  planes->luma_height);
+        if (!ok) return false;
+    }
+    if (out.y4m) {
+        // U is the plane the copy reads as Cb: the second chroma plane,
+        // or the first when the movie's flags exchange the two.
+        const bool swap = (open_flags & vemo::kOpenSwapChroma) != 0;
+        const vemo::PlaneDescriptor* u =
+            gray ? nullptr : &buffer[swap ? vemo::kPlaneCr : vemo::kPlaneCb];
+        const vemo::PlaneDescriptor* v =
+            gray ? nullptr : &buffer[swap ? vemo::kPlaneCb : vemo::kPlaneCr];
+        const uint32_t cw = (header.width + 1) / 2, ch = (header.height + 1) / 2;
+        if (!out.y4m.Write(std::string("FRAME\n")) ||
+            !WriteCropped(out.y4m, &buffer[vemo::kPlaneY], header.width, header.height) ||
+            !WriteCropped(out.y4m, u, cw, ch) || !WriteCropped(out.y4m, v, cw, ch))
+            return false;
+    }
+    return true;
+}
+
 int RunVideo(const DecodeArgs& args) {
-    vemo::MovieData movie;
-    if (!movie.Load(args.movie)) {
+    vemo::MovieReader movie;
+    if (!movie.Open(args.movie)) {
         std::fprintf(stderr, "vemo-decode: %s: %s %s\n", args.movie.c_str(), movie.error().c_str(),
                      movie.detail().c_str());
         return 1;
     }
     const vemo::MovieHeader& header = movie.header();
-    const bool alpha = (header.flags & vemo::kHeaderAlpha) != 0;
-    uint32_t open_flags = movie.open_flags();
-    if (alpha) open_flags |= vemo::kVideoAlpha;  // always decoded here
-    const bool gray = (open_flags & vemo::kVideoGrayscale) != 0;
-
-    PictureState picture;
-    if (!picture.Open(header, movie.index(), open_flags, args.movie)) return 1;
-    vemo::FramePlanes* const planes = picture.planes;
-    vemo::BundleBuffers& bundles = picture.bundles;
-    std::vector<uint8_t>& map = picture.map;
-    const uint32_t across = picture.across;
-    const uint32_t down = picture.down;
-
-    Output planes_out, changes_out, y4m_out;
+    vemo::FrameDecoder decoder;  // alpha is always decoded here
+    if (!decoder.Open(vemo::DecoderSettingsFor(movie, true))) {
+        std::fprintf(stderr, "vemo-decode: %s: cannot hold a %ux%u picture\n", args.movie.c_str(),
+                     header.width, header.height);
+        return 1;
+    }
+    Outputs outputs;
     int rc = 0;
-    if ((args.has("--planes") && !planes_out.Open(args.get("--planes"))) ||
-        (args.has("--changes") && !changes_out.Open(args.get("--changes"))) ||
-        (args.has("--y4m") && !y4m_out.Open(args.get("--y4m"))))
+    if ((args.has("--planes") && !outputs.planes.Open(args.get("--planes"))) ||
+        (args.has("--changes") && !outputs.changes.Open(args.get("--changes"))) ||
+        (args.has("--y4m") && !outputs.y4m.Open(args.get("--y4m"))))
         rc = 1;
-    if (rc == 0 && y4m_out) {
+    if (rc == 0 && outputs.y4m) {
         char line[160];
         std::snprintf(line, sizeof line, "YUV4MPEG2 W%u H%u F%u:%u Ip A1:1 C420jpeg\n",
                       header.width, header.height, header.rate_num, header.rate_den);
-        if (!y4m_out.Write(std::string(line))) rc = 1;
+        if (!outputs.y4m.Write(std::string(line))) rc = 1;
     }
     uint32_t damaged = 0;
     for (uint32_t i = 0; i < header.frames && rc == 0; ++i) {
-        const uint8_t* packet = nullptr;
-        uint32_t packet_size = 0;
         const uint8_t* video = nullptr;
         uint32_t video_size = 0;
-        if (!movie.Packet(i, &packet, &packet_size) ||
-            !vemo::FindVideoPart(packet, packet_size, header.audio_tracks, &video, &video_size)) {
+        if (!movie.VideoPart(i, &video, &video_size)) {
             std::fprintf(stderr, "vemo-decode: %s: frame %u cannot be read\n", args.movie.c_str(),
                          i + 1);
             rc = 1;
             break;
         }
-        std::fill(map.begin(), map.end(), 0);
-        vemo::VideoReport report;
-        const uint32_t unchanged = vemo::DecodeFrameVideo(
-            planes, map.data(), across, video, video_size, vemo::IsKeyFrame(movie.index()[i]),
-            bundles, open_flags, header.flags, &report);
-        if (report.faults) ++damaged;
-        const vemo::PlaneDescriptor* buffer = planes->buffer[planes->current];
-        if (changes_out) {
-            uint8_t count[4];
-            vemo::StoreLe32(count, unchanged);
-            if (!changes_out.Write(count, 4) ||
-                !changes_out.Write(map.data(), static_cast<size_t>(across) * down))
-                rc = 1;
-        }
-        if (planes_out) {
-            bool ok = WritePlane(planes_out, buffer[vemo::kPlaneY], planes->luma_width,
-                                 planes->luma_height);
-            if (!gray)
-                ok = ok &&
-                     WritePlane(planes_out, buffer[vemo::kPlaneCr], planes->chroma_width,
-                                planes->chroma_height) &&
-                     WritePlane(planes_out, buffer[vemo::kPlaneCb], planes->chroma_width,
-                                planes->chroma_height);
-            if (alpha)
-                ok = ok && WritePlane(planes_out, buffer[vemo::kPlaneAlpha], planes->luma_width,
-                                      planes->luma_height);
-            if (!ok) rc = 1;
-        }
-        if (y4m_out) {
-            // U is the plane the copy reads as Cb: the second chroma plane,
-            // or the first when the movie's flags exchange the two.
-            const bool swap = (open_flags & vemo::kOpenSwapChroma) != 0;
-            const vemo::PlaneDescriptor* u =
-                gray ? nullptr : &buffer[swap ? vemo::kPlaneCr : vemo::kPlaneCb];
-            const vemo::PlaneDescriptor* v =
-                gray ? nullptr : &buffer[swap ? vemo::kPlaneCb : vemo::kPlaneCr];
-            const uint32_t cw = (header.width + 1) / 2, ch = (header.height + 1) / 2;
-            if (!y4m_out.Write(std::string("FRAME\n")) ||
-                !WriteCropped(y4m_out, &buffer[vemo::kPlaneY], header.width, header.height) ||
-                !WriteCropped(y4m_out, u, cw, ch) || !WriteCropped(y4m_out, v, cw, ch))
-                rc = 1;
-        }
+        const uint32_t unchanged =
+            decoder.DecodeVideoPart(video, video_size, vemo::IsKeyFrame(movie.index()[i]));
+        if (decoder.report().faults) ++damaged;
+        if (!WriteFrame(outputs, decoder, header, unchanged)) rc = 1;
     }
-    if (!planes_out.Close() || !changes_out.Close() || !y4m_out.Close()) rc = 1;
+    if (!outputs.planes.Close() || !outputs.changes.Close() || !outputs.y4m.Close()) rc = 1;
     if (damaged)
         std::fprintf(
             stderr,

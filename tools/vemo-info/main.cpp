@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "vemo/container.h"
+#include "vemo/movie_reader.h"
 
 namespace {
 
@@ -24,7 +24,7 @@ struct Derived {
     uint32_t key_frames;
 };
 
-Derived Derive(const vemo::MovieData& movie) {
+Derived Derive(const vemo::MovieReader& movie) {
     const vemo::MovieHeader& h = movie.header();
     Derived d{};
     d.across = vemo::BlocksAcross(h.width);
@@ -37,15 +37,14 @@ Derived Derive(const vemo::MovieData& movie) {
     return d;
 }
 
-void PrintJson(const vemo::MovieData& movie) {
+void PrintJson(const vemo::MovieReader& movie) {
     const vemo::MovieHeader& h = movie.header();
     const Derived d = Derive(movie);
-    std::printf("{\n \"version\": \"%c\",\n \"width\": %" PRIu32 ",\n \"height\": %" PRIu32
-                ",\n \"frames\": %" PRIu32 ",\n \"index_length\": %" PRIu32
-                ",\n \"rate_num\": %" PRIu32 ",\n \"rate_den\": %" PRIu32 ",\n \"flags\": %" PRIu32
-                ",\n \"tracks\": [",
-                h.version, h.width, h.height, h.frames, h.index_length, h.rate_num, h.rate_den,
-                h.flags);
+    std::printf(
+        "{\n \"version\": \"%c\",\n \"width\": %" PRIu32 ",\n \"height\": %" PRIu32
+        ",\n \"frames\": %" PRIu32 ",\n \"index_length\": %" PRIu32 ",\n \"rate_num\": %" PRIu32
+        ",\n \"rate_den\": %" PRIu32 ",\n \"flags\": %" PRIu32 ",\n \"tracks\": [",
+        h.version, h.width, h.height, h.frames, h.index_length, h.rate_num, h.rate_den, h.flags);
     const vemo::TrackTable& t = movie.tracks();
     for (uint32_t i = 0; i < t.count; ++i) {
         std::printf("%s\n  {\"buffer_size\": %" PRIu32 ", \"format\": %" PRIu32 ", \"id\": %" PRIu32
@@ -65,13 +64,16 @@ void PrintJson(const vemo::MovieData& movie) {
 
 const char* VariantName(uint32_t format) {
     switch (vemo::TrackVariant(format)) {
-        case 1: return "DCT";
-        case 2: return "real DFT";
-        default: return "none (not played)";
+        case 1:
+            return "DCT";
+        case 2:
+            return "real DFT";
+        default:
+            return "none (not played)";
     }
 }
 
-void PrintReport(const std::string& name, const vemo::MovieData& movie) {
+void PrintReport(const std::string& name, const vemo::MovieReader& movie) {
     const vemo::MovieHeader& h = movie.header();
     const Derived d = Derive(movie);
     const double fps = h.rate_den ? static_cast<double>(h.rate_num) / h.rate_den : 0.0;
@@ -105,7 +107,8 @@ void PrintReport(const std::string& name, const vemo::MovieData& movie) {
     std::printf("  audio tracks %" PRIu32 "\n", t.count);
     for (uint32_t i = 0; i < t.count; ++i) {
         const uint32_t f = t.format[i];
-        std::printf("    #%" PRIu32 "  ID %" PRIu32 ": %" PRIu32 " Hz, %" PRIu32 "-bit, %s, %s, "
+        std::printf("    #%" PRIu32 "  ID %" PRIu32 ": %" PRIu32 " Hz, %" PRIu32
+                    "-bit, %s, %s, "
                     "buffer %" PRIu32 " bytes\n",
                     i, t.id[i], vemo::TrackRate(f), vemo::TrackBits(f),
                     vemo::TrackChannels(f) == 2 ? "stereo" : "mono", VariantName(f),
@@ -138,8 +141,8 @@ int main(int argc, char** argv) {
         PrintHelp();
         return 2;
     }
-    vemo::MovieData movie;
-    if (!movie.Load(name)) {
+    vemo::MovieReader movie;
+    if (!movie.Open(name)) {
         std::fprintf(stderr, "%s\n", movie.error().c_str());
         if (!movie.detail().empty())
             std::fprintf(stderr, "vemo-info: %s: %s\n", name.c_str(), movie.detail().c_str());

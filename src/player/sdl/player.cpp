@@ -34,9 +34,8 @@ constexpr uint32_t kStartDelayMs = 500;
 
 // Sets every played track's volume (0-65536, linear; 65536 is full).
 void SetMovieVolume(Movie* movie, uint32_t volume) {
-    for (uint32_t i = 0; SoundDriver* driver = MovieSoundDriver(movie, i); ++i) {
-        driver->SetSoundVolume(volume);
-    }
+    for (uint32_t i = 0; SoundTrack* track = MovieSoundTrack(movie, i); ++i)
+        track->back_end->volume(track->device, volume);
 }
 
 DisplayScreen GetDisplayScreen(SDL_Window* window) {

@@ -74,17 +74,17 @@ class FileDriver : public sound::HeadlessDriver {
 
   private:
     void FillHeader(uint8_t* h, uint32_t data) const {
-        const uint32_t align = bits / 8 * channels;
+        const uint32_t align = info.bits / 8 * info.channels;
         std::copy_n("RIFF", 4, h);
         PutLe(h + 4, 36 + data, 4);
         std::copy_n("WAVEfmt ", 8, h + 8);
         PutLe(h + 16, 16, 4);
         PutLe(h + 20, 1, 2);  // PCM
-        PutLe(h + 22, channels, 2);
-        PutLe(h + 24, sample_rate, 4);
-        PutLe(h + 28, sample_rate * align, 4);
+        PutLe(h + 22, info.channels, 2);
+        PutLe(h + 24, info.rate, 4);
+        PutLe(h + 28, info.rate * align, 4);
         PutLe(h + 32, align, 2);
-        PutLe(h + 34, bits, 2);
+        PutLe(h + 34, info.bits, 2);
         std::copy_n("data", 4, h + 36);
         PutLe(h + 40, data, 4);
     }
@@ -95,8 +95,8 @@ class FileDriver : public sound::HeadlessDriver {
     bool failed_ = false;
 };
 
-std::unique_ptr<SoundDriver> OpenFileSound(uint32_t rate, uint32_t bits, uint32_t channels,
-                                           uint32_t, const SoundMovieInfo& movie) {
+SoundDevice* OpenFileSound(uint32_t rate, uint32_t bits, uint32_t channels, uint32_t,
+                           const SoundMovieInfo& movie, SoundDeviceInfo* info) {
     if (rate == 0 || (bits != 8 && bits != 16) || (channels != 1 && channels != 2)) return nullptr;
     FileSoundState& state = State();
     std::string name;
@@ -111,8 +111,10 @@ std::unique_ptr<SoundDriver> OpenFileSound(uint32_t rate, uint32_t bits, uint32_
     auto driver = std::make_unique<FileDriver>(rate, bits, channels, movie);
     // On failure the driver's close gives the track number back.
     if (driver->sizes().chunk_size == 0 || !driver->Create(name, number)) return nullptr;
-    return driver;
+    return sound::HandOver(std::move(driver), info);
 }
+
+const SoundBackEnd kFileBackEnd = sound::MakeSoundBackEnd("file", 0, OpenFileSound);
 
 }  // namespace
 
@@ -131,14 +133,14 @@ std::string SoundFileNameForTrack(const std::string& base, unsigned n) {
     return name;
 }
 
-SoundOpener GetFileSoundOpener(void* file_name) {
+const SoundBackEnd* GetFileSoundOpener(void* file_name) {
     if (file_name == nullptr) return nullptr;
     const char* name = static_cast<const char*>(file_name);
     if (*name == '\0') return nullptr;
     FileSoundState& state = State();
     std::lock_guard<std::mutex> guard(state.mutex);
     state.base = name;
-    return OpenFileSound;
+    return &kFileBackEnd;
 }
 
 }  // namespace vemo

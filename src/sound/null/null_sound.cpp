@@ -6,18 +6,20 @@ namespace vemo {
 
 namespace {
 
-std::unique_ptr<SoundDriver> OpenNullSound(uint32_t rate, uint32_t bits, uint32_t channels,
-                                           uint32_t, const SoundMovieInfo& movie) {
+SoundDevice* OpenNullSound(uint32_t rate, uint32_t bits, uint32_t channels, uint32_t,
+                           const SoundMovieInfo& movie, SoundDeviceInfo* info) {
     if (rate == 0 || (bits != 8 && bits != 16) || (channels != 1 && channels != 2)) return nullptr;
     auto driver = std::make_unique<sound::HeadlessDriver>(rate, bits, channels, movie);
     if (driver->sizes().chunk_size == 0) return nullptr;
-    return driver;
+    return sound::HandOver(std::move(driver), info);
 }
+
+const SoundBackEnd kNullBackEnd = sound::MakeSoundBackEnd("null", 0, OpenNullSound);
 
 }  // namespace
 
-SoundOpener GetNullSoundOpener(void*) {
-    return OpenNullSound;
+const SoundBackEnd* GetNullSoundOpener(void*) {
+    return &kNullBackEnd;
 }
 
 }  // namespace vemo

@@ -98,7 +98,7 @@ class SdlLoop : public sound::LoopingDriver {
         double left = 1, right = 1;
         sound::LoopingChannelGains(volume_db, pan_db, &left, &right);
         // A mono device has no sides: only the volume applies.
-        if (channels == 1) left = right = LevelOnly(volume_db);
+        if (info.channels == 1) left = right = LevelOnly(volume_db);
         SDL_LockAudioDevice(device_);
         left_ = left;
         right_ = right;
@@ -147,9 +147,9 @@ class SdlLoop : public sound::LoopingDriver {
             if (play_ >= b) play_ -= b;
         }
         if (left_ == 1.0 && right_ == 1.0) return;
-        if (bits == 16) {
+        if (info.bits == 16) {
             for (uint32_t i = 0; i + 1 < length; i += 2) {
-                const bool is_left = channels == 1 || (i / 2) % 2 == 0;
+                const bool is_left = info.channels == 1 || (i / 2) % 2 == 0;
                 const int16_t s = static_cast<int16_t>(out[i] | (out[i + 1] << 8));
                 const int v = static_cast<int>(s * (is_left ? left_ : right_));
                 out[i] = static_cast<uint8_t>(v & 0xFF);
@@ -157,7 +157,7 @@ class SdlLoop : public sound::LoopingDriver {
             }
         } else {
             for (uint32_t i = 0; i < length; ++i) {
-                const bool is_left = channels == 1 || i % 2 == 0;
+                const bool is_left = info.channels == 1 || i % 2 == 0;
                 const int v = static_cast<int>((out[i] - 128) * (is_left ? left_ : right_));
                 out[i] = static_cast<uint8_t>(v + 128);
             }
@@ -172,8 +172,8 @@ class SdlLoop : public sound::LoopingDriver {
     double left_ = 1, right_ = 1;
 };
 
-std::unique_ptr<SoundDriver> OpenLoopingSound(uint32_t rate, uint32_t bits, uint32_t channels,
-                                              uint32_t, const SoundMovieInfo& movie) {
+SoundDevice* OpenLoopingSound(uint32_t rate, uint32_t bits, uint32_t channels, uint32_t,
+                              const SoundMovieInfo& movie, SoundDeviceInfo* info) {
     std::string name;
     bool named = false;
     {
@@ -188,12 +188,15 @@ std::unique_ptr<SoundDriver> OpenLoopingSound(uint32_t rate, uint32_t bits, uint
     std::lock_guard<std::mutex> guard(state.mutex);
     ++state.open_tracks;
     driver->counted_ = true;
-    return driver;
+    return sound::HandOver(std::move(driver), info);
 }
+
+const SoundBackEnd kLoopingBackEnd =
+    sound::MakeSoundBackEnd("sdl-looping", kSoundCapOutputs, OpenLoopingSound);
 
 }  // namespace
 
-SoundOpener GetLoopingSoundOpener(void* device) {
+const SoundBackEnd* GetLoopingSoundOpener(void* device) {
     const char* wanted = static_cast<const char*>(device);
     LoopingState& state = State();
     std::string name;
@@ -216,7 +219,7 @@ SoundOpener GetLoopingSoundOpener(void* device) {
                                                            16, 1, nullptr, nullptr, nullptr);
     if (probe != 0) SDL_CloseAudioDevice(probe);
     sound::sdl::StopAudio();
-    return probe != 0 ? OpenLoopingSound : nullptr;
+    return probe != 0 ? &kLoopingBackEnd : nullptr;
 }
 
 }  // namespace vemo

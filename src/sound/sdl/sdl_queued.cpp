@@ -24,8 +24,8 @@ class SdlQueue : public sound::QueuedDriver {
   protected:
     bool DeviceOpen() override {
         if (!sound::sdl::StartAudio()) return false;
-        device_ =
-            sound::sdl::OpenOutput(nullptr, sample_rate, bits, channels, nullptr, nullptr, nullptr);
+        device_ = sound::sdl::OpenOutput(nullptr, info.rate, info.bits, info.channels, nullptr,
+                                         nullptr, nullptr);
         if (device_ == 0) {
             sound::sdl::StopAudio();
             return false;
@@ -90,9 +90,9 @@ class SdlQueue : public sound::QueuedDriver {
     // Levels 0-32767 scale the samples (32767 leaves them unchanged).
     void Scale(uint8_t* bytes, uint32_t length) const {
         const double left = left_ / 32767.0, right = right_ / 32767.0;
-        if (bits == 16) {
+        if (info.bits == 16) {
             for (uint32_t i = 0; i + 1 < length; i += 2) {
-                const bool is_left = channels == 1 || (i / 2) % 2 == 0;
+                const bool is_left = info.channels == 1 || (i / 2) % 2 == 0;
                 const int16_t s = static_cast<int16_t>(bytes[i] | (bytes[i + 1] << 8));
                 const int v = static_cast<int>(s * (is_left ? left : right));
                 bytes[i] = static_cast<uint8_t>(v & 0xFF);
@@ -100,7 +100,7 @@ class SdlQueue : public sound::QueuedDriver {
             }
         } else {
             for (uint32_t i = 0; i < length; ++i) {
-                const bool is_left = channels == 1 || i % 2 == 0;
+                const bool is_left = info.channels == 1 || i % 2 == 0;
                 const int v = static_cast<int>((bytes[i] - 128) * (is_left ? left : right));
                 bytes[i] = static_cast<uint8_t>(v + 128);
             }
@@ -114,19 +114,21 @@ class SdlQueue : public sound::QueuedDriver {
     uint32_t left_ = 32767, right_ = 32767;
 };
 
-std::unique_ptr<SoundDriver> OpenQueuedSound(uint32_t rate, uint32_t bits, uint32_t channels,
-                                             uint32_t, const SoundMovieInfo& movie) {
+SoundDevice* OpenQueuedSound(uint32_t rate, uint32_t bits, uint32_t channels, uint32_t,
+                             const SoundMovieInfo& movie, SoundDeviceInfo* info) {
     auto driver = std::make_unique<SdlQueue>();
     if (!driver->Open(rate, bits, channels, movie)) return nullptr;
-    return driver;
+    return sound::HandOver(std::move(driver), info);
 }
+
+const SoundBackEnd kQueuedBackEnd = sound::MakeSoundBackEnd("sdl-queued", 0, OpenQueuedSound);
 
 }  // namespace
 
-SoundOpener GetQueuedSoundOpener(void*) {
+const SoundBackEnd* GetQueuedSoundOpener(void*) {
     if (!sound::sdl::StartAudio()) return nullptr;
     sound::sdl::StopAudio();
-    return OpenQueuedSound;
+    return &kQueuedBackEnd;
 }
 
 }  // namespace vemo

@@ -30,9 +30,9 @@ namespace vemo {
 // given by the caller. Asking for a different device while a track of this
 // back end is open refuses (null). Null also when no audio device can be
 // opened.
-SoundOpener GetLoopingSoundOpener(void* device);
+const SoundBackEnd* GetLoopingSoundOpener(void* device);
 
 // The argument is ignored; null only when SDL audio cannot be initialised.
-SoundOpener GetQueuedSoundOpener(void* argument);
+const SoundBackEnd* GetQueuedSoundOpener(void* argument);
 
 }  // namespace vemo

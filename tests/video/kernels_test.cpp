@@ -1,0 +1,54 @@
+// The video kernel table under every CPU mask level: the entries in use and
+// the block stages that go through them against the plain kernels.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+
+#include "cpu_levels.h"
+#include "video_internal.h"
+
+namespace vemo::video {
+namespace {
+
+TEST(VideoKernelTable, FollowsTheMask) {
+    for (const test::CpuLevel& level : test::CpuLevels()) {
+        test::ScopedCpuMask mask(level.mask);
+        const VideoKernels& active = ActiveVideoKernels();
+        const VideoKernels* sse2 = Sse2Kernels();
+        const VideoKernels& want = sse2 ? *sse2 : PlainKernels();
+        EXPECT_EQ(active.inverse_transform, want.inverse_transform) << level.name;
+        EXPECT_EQ(active.add_block, want.add_block) << level.name;
+        EXPECT_EQ(sse2 != nullptr, level.name != "c" && (CpuFlags() & kCpuSse2)) << level.name;
+    }
+}
+
+TEST(VideoKernelTable, BlockStagesMatchPlainAtEveryLevel) {
+    for (const test::CpuLevel& level : test::CpuLevels()) {
+        test::ScopedCpuMask mask(level.mask);
+        std::mt19937 rng(11);
+        for (int round = 0; round < 1500; ++round) {
+            int16_t c[64] = {};
+            for (int i = 0; i < 64; ++i)
+                if (round % 3 == 0 || !(rng() & 3))
+                    c[i] = static_cast<int16_t>(round & 1 ? rng() : rng() % 600 - 300);
+            const auto& quant = (round & 2 ? IntraQuantTable() : InterQuantTable())[rng() % 16];
+            uint8_t want[64], got[64];
+            PlainKernels().inverse_transform(c, quant, want);
+            InverseTransform(c, quant, got);
+            ASSERT_EQ(0, std::memcmp(want, got, 64)) << level.name << " round " << round;
+            // In place (source and destination the same rows) and shifted.
+            uint8_t picture[10 * 24], expected[10 * 24];
+            for (auto& v : picture) v = static_cast<uint8_t>(rng());
+            std::memcpy(expected, picture, sizeof picture);
+            const int offset = static_cast<int>(rng() % 3) * 8;  // 0: in place
+            PlainKernels().add_block(want, expected + 24 + 5 + offset, expected + 24 + 5, 24);
+            IdctAdd(c, quant, picture + 24 + 5 + offset, picture + 24 + 5, 24);
+            ASSERT_EQ(0, std::memcmp(expected, picture, sizeof picture))
+                << level.name << " round " << round;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vemo::video
