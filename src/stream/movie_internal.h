@@ -102,7 +102,7 @@ struct MoviePicture {
 // The played sound tracks: for each its SoundTrack (which owns the track's
 // decoder, ring and device), the sound lock and the sound-service
 // registration. Its tear-down closes every track.
-struct MovieTracks {
+struct PlayedTracks {
     uint32_t requested = 0;               // room in the arrays below
     uint32_t* played = nullptr;           // track-table indexes, in requested order
     SoundTrack** sound_tracks = nullptr;  // the played tracks, in played order
@@ -112,10 +112,10 @@ struct MovieTracks {
     platform::Mutex* own_lock = nullptr;  // when no sound-service client lock exists
     ServiceClient client;
 
-    MovieTracks() = default;
-    MovieTracks(const MovieTracks&) = delete;
-    MovieTracks& operator=(const MovieTracks&) = delete;
-    ~MovieTracks();
+    PlayedTracks() = default;
+    PlayedTracks(const PlayedTracks&) = delete;
+    PlayedTracks& operator=(const PlayedTracks&) = delete;
+    ~PlayedTracks();
     // Stops the sound service of this movie (before tear-down).
     void Unregister();
     platform::Mutex* Lock() const;              // the client's lock, or the own one
@@ -220,7 +220,7 @@ struct Movie {
 
     MoviePicture picture;
     FrameFeed source;
-    MovieTracks tracks;
+    PlayedTracks tracks;
     MovieClock clock;
     MovieStatistics stats;
 };

@@ -9,6 +9,7 @@
 #include "movie_internal.h"
 #include "sound_track.h"
 #include "vemo/memory.h"
+#include "vemo/movie_reader.h"
 #include "vemo/platform.h"
 #include "vemo/timer.h"
 
@@ -17,8 +18,6 @@ namespace vemo {
 namespace {
 
 constexpr uint32_t kMaxTrackListLength = 256;
-constexpr uint32_t kMaxPictureSide = 16384;
-constexpr uint32_t kMaxTableTracks = 1024;
 constexpr uint32_t kMaxWholeFramesPerSecond = 100000;
 
 std::string& LastError() {
@@ -75,18 +74,6 @@ uint32_t ReaderTrackedFlags(uint32_t caller_flags, const MovieHeader& h) {
     return flags;
 }
 
-bool ReadWords(MovieIO* io, uint32_t* words, uint32_t count) {
-    if (count == 0) return true;
-    const uint32_t bytes = count * 4;
-    if (io->ReadDirect(kCurrentPosition, words, bytes) != bytes || io->ReadFailed()) return false;
-    for (uint32_t i = 0; i < count; ++i) {
-        uint8_t b[4];
-        std::memcpy(b, &words[i], 4);
-        words[i] = ReadLe32(b);
-    }
-    return true;
-}
-
 // The input of an open before the movie owns it.
 struct InputGuard {
     MovieIOPtr io;
@@ -125,20 +112,31 @@ bool Fail(const char* text) {
     return false;
 }
 
-// The header, from memory or through a new file input.
+// The header, from memory or through a new file input, checked for what
+// the open plans from. A file must really hold the tables the header
+// announces before anything is allocated for them.
 bool ReadHeader(const void* source, uint32_t flags, InputGuard* input, MovieHeader* h) {
     uint8_t bytes[kMovieHeaderSize];
+    size_t got = kMovieHeaderSize;
     if (flags & kOpenInMemory) {
         std::memcpy(bytes, source, kMovieHeaderSize);
     } else {
         input->io = OpenFileInput(source, flags & kOpenHandle);
         if (!input->io) return LastError().empty() ? Fail(kErrorOpeningFile) : false;
-        if (input->io->ReadDirect(0, bytes, kMovieHeaderSize) != kMovieHeaderSize ||
-            input->io->ReadFailed())
-            return Fail(kErrorNotVemo);
+        got = input->io->ReadDirect(0, bytes, kMovieHeaderSize);
+        if (input->io->ReadFailed()) got = 0;
     }
-    const HeaderStatus status = ParseMovieHeader(bytes, h);
-    if (status != HeaderStatus::kOk) return Fail(HeaderStatusText(status));
+    const MovieProblem problem = ParseMovieHeaderBytes(bytes, got, h);
+    if (!problem.ok()) return Fail(problem.error);
+    if (flags & kOpenInMemory) return true;
+    // The header check keeps the tables inside the movie (below 4 GB + 8);
+    // the last table word is read back as a probe of the file's length.
+    const uint64_t last_word = kMovieHeaderSize + TablesSize(*h) - 4;
+    uint8_t probe[4];
+    if (last_word >= kCurrentPosition ||
+        input->io->ReadDirect(static_cast<uint32_t>(last_word), probe, 4) != 4 ||
+        input->io->ReadFailed())
+        return Fail(kErrorReadingHeader);
     return true;
 }
 
@@ -149,10 +147,6 @@ bool SettleOpen(const MovieHeader& h, uint32_t flags, const OpenSettings& settin
     plan->h = h;
     plan->memory = (flags & kOpenInMemory) != 0;
     plan->movie_end = static_cast<uint64_t>(h.size) + 8;
-    if (h.width == 0 || h.height == 0 || h.width > kMaxPictureSide || h.height > kMaxPictureSide ||
-        h.audio_tracks > kMaxTableTracks || h.frames > h.index_length ||
-        kMovieHeaderSize + TablesSize(h) > plan->movie_end)
-        return Fail(kErrorReadingHeader);
     plan->open_flags = ReaderTrackedFlags(flags, h);
     plan->width = h.width;
     plan->height = h.height;
@@ -248,42 +242,52 @@ void DescribeMovie(Movie* m, const OpenPlan& plan) {
     m->source.memory_source = plan.memory;
 }
 
-// The track table and the frame index: read into the planned space, or (for
-// a memory source) copied into a block of their own in host order; then the
-// figures taken from the index.
+// The track table and the frame index in host order: for a memory source
+// straight from its bytes into a block of their own; for a file read into a
+// scratch block, checked there and copied into the planned space (the track
+// arrays and the index, apart). Then the figures taken from the index.
 bool LoadTables(Movie* m, const OpenPlan& plan, const void* source) {
     const MovieHeader& h = plan.h;
     FrameFeed& f = m->source;
-    uint32_t* track_arrays = const_cast<uint32_t*>(f.track_buffer_size);
-    uint32_t* index_words = const_cast<uint32_t*>(f.index);
-    if (plan.memory) {
-        const uint8_t* base = static_cast<const uint8_t*>(source);
-        const uint32_t words = 3 * h.audio_tracks + h.index_length + 1;
-        f.table_copy.reset(
-            static_cast<uint32_t*>(AllocateLibraryMemory(static_cast<size_t>(words) * 4)));
-        if (!f.table_copy) return Fail(kErrorOutOfMemory);
-        uint32_t* copy = f.table_copy.get();
-        for (uint32_t i = 0; i < words; ++i) copy[i] = ReadLe32(base + kMovieHeaderSize + 4 * i);
-        m->stats.total_memory += words * 4;
-        track_arrays = copy;
-        index_words = copy + 3 * h.audio_tracks;
-    } else if (!ReadWords(f.io.get(), track_arrays, 3 * h.audio_tracks) ||
-               !ReadWords(f.io.get(), index_words, h.index_length + 1)) {
-        return Fail(kErrorReadingHeader);
+    const auto size = static_cast<uint32_t>(TablesSize(h));  // inside the movie: below 4 GB
+    LibraryPtr<uint32_t> words(static_cast<uint32_t*>(AllocateLibraryMemory(size)));
+    if (!words) return Fail(kErrorOutOfMemory);
+    const uint8_t* bytes = static_cast<const uint8_t*>(source) + kMovieHeaderSize;
+    uint32_t got = size;
+    if (!plan.memory) {
+        got = f.io->ReadDirect(kMovieHeaderSize, words.get(), size);
+        if (f.io->ReadFailed()) got = 0;
+        bytes = reinterpret_cast<const uint8_t*>(words.get());
     }
-    f.track_buffer_size = track_arrays;
-    f.track_format = track_arrays ? track_arrays + h.audio_tracks : nullptr;
-    f.track_id = track_arrays ? track_arrays + 2 * h.audio_tracks : nullptr;
+    const MovieProblem problem = ParseMovieTables(h, bytes, got, words.get());
+    if (!problem.ok()) return Fail(problem.error);
+    const uint32_t* track_arrays = f.track_buffer_size;  // the planned space (file)
+    const uint32_t* index_words = f.index;
+    if (plan.memory) {
+        m->stats.total_memory += size;
+        f.table_copy = std::move(words);
+        track_arrays = f.table_copy.get();
+        index_words = MovieIndex(h, track_arrays);
+    } else {
+        if (h.audio_tracks)
+            std::memcpy(const_cast<uint32_t*>(track_arrays), words.get(), 12u * h.audio_tracks);
+        std::memcpy(const_cast<uint32_t*>(index_words), MovieIndex(h, words.get()),
+                    4u * (size_t{h.index_length} + 1));
+    }
+    const TrackTable tracks = MovieTracks(h, track_arrays);
+    f.track_buffer_size = tracks.buffer_size;
+    f.track_format = tracks.format;
+    f.track_id = tracks.id;
     f.index = index_words;
-    if (CheckMovieTables(h, index_words)) return Fail(kErrorReadingHeader);
     f.first_frame_offset = IndexOffset(index_words[0]);
     if (plan.memory) {
         f.preload_base = static_cast<const uint8_t*>(source) + f.first_frame_offset;
         f.preload_valid = static_cast<uint32_t>(plan.movie_end - f.first_frame_offset);
     }
     for (uint32_t i = 0; i < h.frames; ++i) {
-        const uint32_t size = IndexOffset(index_words[i + 1]) - IndexOffset(index_words[i]);
-        if (size > f.largest_frame) f.largest_frame = size;
+        const uint32_t bytes_of_frame =
+            IndexOffset(index_words[i + 1]) - IndexOffset(index_words[i]);
+        if (bytes_of_frame > f.largest_frame) f.largest_frame = bytes_of_frame;
     }
     const PeakRate peak = PeakDataRate(index_words, h.frames, plan.whole_fps);
     f.peak_rate = peak.rate;
@@ -371,7 +375,7 @@ uint32_t PlayRate(const Movie* m, uint32_t rate) {
 
 // For each ID in list order the first track with it (each track once).
 uint32_t SelectTracks(Movie* m, const std::vector<uint32_t>& ids) {
-    MovieTracks& t = m->tracks;
+    PlayedTracks& t = m->tracks;
     const FrameFeed& f = m->source;
     uint32_t selected = 0;
     for (uint32_t id : ids) {
@@ -389,7 +393,7 @@ uint32_t SelectTracks(Movie* m, const std::vector<uint32_t>& ids) {
 
 // Opens the played tracks; those that cannot be opened are dropped.
 void OpenTracks(Movie* m, const std::vector<uint32_t>& ids) {
-    MovieTracks& t = m->tracks;
+    PlayedTracks& t = m->tracks;
     const uint32_t selected = SelectTracks(m, ids);
     const SoundBackEnd* back_end = Sound().back_end;
     PlayedTrackSetup setup;
@@ -415,7 +419,7 @@ void OpenTracks(Movie* m, const std::vector<uint32_t>& ids) {
 
 // The sound service and the background reader, each when the movie needs it.
 void RegisterServices(Movie* m) {
-    MovieTracks& t = m->tracks;
+    PlayedTracks& t = m->tracks;
     if (t.count && t.sound_tracks[0]->device_info.self_serviced == 0) {
         t.client.urgency_operation = SoundServiceUrgency;
         t.client.service_operation = MovieSoundService;
@@ -538,12 +542,12 @@ void CloseMovie(Movie* m) {
 }
 
 // ---------------------------------------------------------------- the parts' tear-down
-void MovieTracks::Unregister() {
+void PlayedTracks::Unregister() {
     if (registered) RemoveServiceClient(&SoundServiceThread(), &client, true);
     registered = false;
 }
 
-MovieTracks::~MovieTracks() {
+PlayedTracks::~PlayedTracks() {
     Unregister();
     for (uint32_t i = 0; i < count; ++i) {
         ClosePlayedTrack(sound_tracks[i]);
@@ -553,11 +557,11 @@ MovieTracks::~MovieTracks() {
     if (own_lock) platform::DestroyMutex(own_lock);
 }
 
-platform::Mutex* MovieTracks::Lock() const {
+platform::Mutex* PlayedTracks::Lock() const {
     return registered ? client.lock : own_lock;
 }
 
-SoundTrack* MovieTracks::TrackOf(uint32_t track) const {
+SoundTrack* PlayedTracks::TrackOf(uint32_t track) const {
     SoundTrack* found = nullptr;
     for (uint32_t k = 0; k < count; ++k)
         if (played[k] == track) found = sound_tracks[k];

@@ -173,6 +173,34 @@ TEST_F(MovieTest, OpenErrorsCarryTheirTexts) {
     CloseMovie(nullptr);
 }
 
+// A header that announces a long index is checked against the file before
+// anything is allocated for it: the record's allocation is made to fail, so
+// only an open that got that far says "Out of memory.".
+TEST_F(MovieTest, TablesAnnouncedPastTheFileEndAllocateNothing) {
+    MovieShape s;
+    s.track_ids = {0};
+    std::vector<uint8_t> movie = MakeMovie(s);
+    StoreLe32(&movie[16], 1000000);     // index length: a 4 MB index
+    StoreLe32(&movie[4], 0xFFFFFF00u);  // a movie size that leaves room for it
+    const size_t tables_end = 44 + 12 + 4 * (size_t{1000000} + 1);
+    const std::string path = test::TempPath("long-index.vem");
+    ASSERT_TRUE(test::WriteWholeFile(path, movie));
+    FailLibraryAllocationsAfter(1);  // the file input succeeds, the record fails
+    EXPECT_EQ(OpenMovie(path.c_str(), kOpenWithoutThreads), nullptr);
+    FailLibraryAllocationsAfter(-1);
+    EXPECT_STREQ(GetLastMovieError(), "Error reading Vemo header.");
+    // One byte short of the tables' end is refused; at the end the open plans.
+    for (const size_t length : {tables_end - 1, tables_end}) {
+        movie.resize(length, 0);
+        ASSERT_TRUE(test::WriteWholeFile(path, movie));
+        FailLibraryAllocationsAfter(1);
+        EXPECT_EQ(OpenMovie(path.c_str(), kOpenWithoutThreads), nullptr);
+        FailLibraryAllocationsAfter(-1);
+        EXPECT_STREQ(GetLastMovieError(),
+                     length < tables_end ? "Error reading Vemo header." : "Out of memory.");
+    }
+}
+
 TEST_F(MovieTest, FlagsCombineWithTheHeader) {
     struct Case {
         char version;
