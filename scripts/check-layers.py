@@ -27,7 +27,7 @@ PUBLIC = {
     "platform.h": "platform",
     "memory.h": "base", "cpu.h": "base", "timer.h": "base", "container.h": "base",
     "movie_reader.h": "base", "container_writer.h": "base", "changed_rects.h": "base",
-    "frame_planes.h": "base", "surface_format.h": "base",
+    "frame_planes.h": "base", "surface_format.h": "base", "flags.h": "base",
     "video_decoder.h": "video", "frame_decoder.h": "video", "video_tables.h": "video",
     "audio_decoder.h": "audio", "audio_writer.h": "audio",
     "movie_io.h": "input", "service_thread.h": "input",

@@ -7,19 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "vemo/flags.h"
+
 namespace vemo {
 
 constexpr uint32_t kMovieHeaderSize = 44;
 
-// Header flags.
-constexpr uint32_t kHeaderGrayscale = 0x20000;
-constexpr uint32_t kHeaderAlpha = 0x100000;
-constexpr uint32_t kHeaderScalingMask = 0x70000000;
-constexpr int kHeaderScalingShift = 28;
-
-// Bits the version letter adds to the open flags.
-constexpr uint32_t kOpenOldVersion = 0x8000;   // versions before "i"
-constexpr uint32_t kOpenSwapChroma = 0x10000;  // versions "f" and "g"
+// The header flags and the bits the version letter adds to the open flags
+// are in vemo/flags.h.
 
 // Track flags (high half of a track's format word).
 constexpr uint32_t kTrackRealDft = 0x8000;

@@ -25,17 +25,8 @@ enum BlitStyle : uint32_t {
 };
 constexpr uint32_t kBlitStyleCount = 10;
 
-// Open flags: bits 0-4 the style, bit 23 the full-screen mode request, the
-// top byte the scaling capabilities the caller needs (display_device.h).
-constexpr uint32_t kDisplayOpenStyleMask = 0x1F;
-constexpr uint32_t kDisplayOpenChangeMode = 0x800000;
-
-// Surface type word: the low four bits are the SurfaceFormat; it is handed to
-// the copy as its format and flags, and to the changed-area query.
-constexpr uint32_t kSurfaceTypeFormatMask = 0xF;
-constexpr uint32_t kSurfaceTypeNoRects = 0x4000000;       // primary and overlays
-constexpr uint32_t kSurfaceTypeBoundingRect = 0x8000000;  // scaled software/off-screen
-constexpr uint32_t kSurfaceTypeRewrite = 0x80000000;      // the whole buffer must be written
+// The open flags (style, mode change, scaling capabilities) and the surface
+// type word's bits are in vemo/flags.h.
 
 // Error texts.
 extern const char kDisplayErrorNoDevice[];    // "DirectDraw is not available"

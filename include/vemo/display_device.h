@@ -8,22 +8,16 @@
 #include <cstdint>
 #include <functional>
 
+#include "vemo/flags.h"
+
 namespace vemo {
 
 // The window a display buffer shows in: an SDL_Window* on Linux, a window
 // handle on Windows.
 using DisplayWindow = void*;
 
-// Scaling capability bits (also the top byte of the display-buffer open flags).
-constexpr uint32_t kScaleWidthStretchInteger = 0x80000000;
-constexpr uint32_t kScaleWidthStretchAny = 0x40000000;
-constexpr uint32_t kScaleWidthShrinkInteger = 0x20000000;
-constexpr uint32_t kScaleWidthShrinkAny = 0x10000000;
-constexpr uint32_t kScaleHeightStretchInteger = 0x08000000;
-constexpr uint32_t kScaleHeightStretchAny = 0x04000000;
-constexpr uint32_t kScaleHeightShrinkInteger = 0x02000000;
-constexpr uint32_t kScaleHeightShrinkAny = 0x01000000;
-constexpr uint32_t kScaleCapabilityMask = 0xFF000000;
+// The scaling capability bits (also the top byte of the display-buffer open
+// flags) are in vemo/flags.h.
 
 // Requested depth values besides an exact 8, 16, 24 or 32.
 constexpr uint32_t kDepthAtLeastHighColour = 1;  // 16, 32, 24

@@ -17,6 +17,12 @@ void* AllocateLibraryMemory(size_t size);
 // Frees a block from AllocateLibraryMemory (null is ignored).
 void FreeLibraryMemory(void* block);
 
+// Blocks allocated and not yet freed, over the whole process.
+size_t LibraryBlocksInUse();
+// For tests of failure paths: the next `count` allocations succeed and every
+// later one fails, until this is called with a negative count.
+void FailLibraryAllocationsAfter(int64_t count);
+
 struct LibraryMemoryDeleter {
     void operator()(void* block) const { FreeLibraryMemory(block); }
 };
@@ -27,7 +33,7 @@ using LibraryPtr = std::unique_ptr<T, LibraryMemoryDeleter>;
 // where its address is to be stored; successive buffers are staggered so that
 // they start at different offsets modulo 1024.
 class BlockPool {
-public:
+  public:
     BlockPool();
     // Plans size bytes whose address Commit stores into *where.
     void Request(void** where, size_t size);
@@ -48,7 +54,7 @@ public:
     }
     void Reset();
 
-private:
+  private:
     struct Entry {
         void** where;
         size_t offset;

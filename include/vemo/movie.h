@@ -11,8 +11,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <vector>
 
 #include "vemo/changed_rects.h"
+#include "vemo/flags.h"
 #include "vemo/frame_planes.h"
 
 namespace vemo {
@@ -24,29 +27,7 @@ struct SoundBackEnd;
 struct SoundTrack;
 using SoundSystemGetter = const SoundBackEnd* (*)(void* argument);
 
-// ---------------------------------------------------------------- open flags
-// Bits not listed are kept and passed on (to the sound opener and the copy).
-constexpr uint32_t kOpenNoVideo = 0x400;        // no planes; nothing decoded or copied
-constexpr uint32_t kOpenUseFrameRate = 0x1000;  // use the pending frame-rate override
-constexpr uint32_t kOpenPreloadMovie = 0x2000;  // read the whole movie at open
-constexpr uint32_t kOpenUseTrackList = 0x4000;  // use the pending sound-track list
-constexpr uint32_t kOpenVersionBits = 0x18000;  // set from the version letter
-constexpr uint32_t kOpenGrayscaleMovie = 0x20000;
-constexpr uint32_t kOpenNeverSkipBlits = 0x80000;
-constexpr uint32_t kOpenDecodeAlpha = 0x100000;      // kept only when the movie has alpha
-constexpr uint32_t kOpenNoFill = 0x200000;           // do not fill the read buffer at open
-constexpr uint32_t kOpenUseReadSpeed = 0x400000;     // use the pending simulated read speed
-constexpr uint32_t kOpenHandle = 0x800000;           // source: pointer to an intptr_t file handle
-constexpr uint32_t kOpenUseBufferSize = 0x1000000;   // use the pending read-buffer size
-constexpr uint32_t kOpenInMemory = 0x4000000;        // source: the whole movie in memory
-constexpr uint32_t kOpenWithoutThreads = 0x8000000;  // input serviced on the caller's thread
-constexpr uint32_t kOpenScaleMask = 0x70000000;  // scaling mode 1-7 (7 = none); 0 = the header's
-constexpr int kOpenScaleShift = 28;
-
-// GetChangedRects flags (the display buffer's surface type word).
-constexpr uint32_t kRectsNotWanted = 0x4000000;
-constexpr uint32_t kRectsBoundingOnly = 0x8000000;
-constexpr uint32_t kRectsNeverSkip = 0x80000;
+// The open flags and the GetChangedRects flags are in vemo/flags.h.
 
 // ---------------------------------------------------------------- open and close
 // source: a file name (const char*), a pointer to an intptr_t holding an open
@@ -54,6 +35,21 @@ constexpr uint32_t kRectsNeverSkip = 0x80000;
 // movie's first byte in memory (kOpenInMemory; the bytes must stay valid
 // and unchanged until CloseMovie). Null on failure (see GetLastMovieError).
 Movie* OpenMovie(const void* source, uint32_t flags);
+// What concerns one open only; each setting is used when present.
+struct OpenSettings {
+    struct FrameRate {
+        int32_t numerator = 0;  // 0/0 (either part 0): as fast as possible
+        int32_t denominator = 0;
+    };
+    std::optional<FrameRate> frame_rate;          // else the header's rate
+    std::optional<std::vector<uint32_t>> tracks;  // track IDs; else one track with ID 0
+    std::optional<int32_t> read_buffer_size;      // bytes; else the peak data rate
+    std::optional<int32_t> read_speed;            // simulated bytes per second (> 0)
+};
+// OpenMovie with its settings given: the pending settings are neither used
+// nor changed. Each present setting adds its kOpenUse* bit to the movie's
+// open flags (as if it had been pending).
+Movie* OpenMovie(const void* source, uint32_t flags, const OpenSettings& settings);
 // Accepts null.
 void CloseMovie(Movie* movie);
 // The text of the last error ("" after a successful open).
@@ -66,8 +62,9 @@ const char* GetLastMovieError();
 // A null getter: 0.
 int SetSoundSystem(SoundSystemGetter getter, void* argument);
 
-// Pending open settings: consumed (and reset) by the next OpenMovie that asks
-// for them with its flags.
+// Pending open settings: consumed (and reset) by the next OpenMovie(source,
+// flags) that asks for them with its flags (the track list is reset by every
+// such open). Each setter writes one part of the pending OpenSettings.
 void SetPendingFrameRate(int32_t numerator, int32_t denominator);  // numerator -1: not set
 void SetPendingTrackList(uint32_t count, const uint32_t* ids);     // default: one track, ID 0
 void SetPendingReadBufferSize(int32_t bytes);                      // -1: not set

@@ -21,11 +21,13 @@
 #include <memory>
 #include <new>
 
+#include "vemo/flags.h"
+
 namespace vemo {
 
 // Open flag: the source is an already open file handle positioned at the
 // movie's first byte (its current position becomes the base offset).
-constexpr uint32_t kOpenFromHandle = 0x800000;
+constexpr uint32_t kOpenFromHandle = kOpenHandle;
 
 // Offset for ReadDirect and ReadFrame: continue where the last read ended.
 constexpr uint32_t kCurrentPosition = 0xFFFFFFFFu;

@@ -32,10 +32,6 @@
 
 namespace vemo {
 
-// Bits of the movie's open flags that every copy ORs into its copy flags
-// (scale mode, SwapChroma, Grayscale).
-constexpr uint32_t kCopyMovieFlagsMask = 0x70030000;
-
 // The two arithmetic paths. kAuto takes the packed path when CpuFeatures()
 // has MMX (the CPU mask can take it away: SetCpuMask, VEMO_CPU=table).
 enum class PixelPath : uint8_t { kAuto = 0, kTable = 1, kPacked = 2 };

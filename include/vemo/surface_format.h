@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "vemo/flags.h"
+
 namespace vemo {
 
 enum SurfaceFormat : uint32_t {
@@ -24,16 +26,45 @@ enum SurfaceFormat : uint32_t {
     kSurfaceYv12 = 15,
 };
 
-// The copy flags word.
-constexpr uint32_t kCopyFormatMask = 0xF;
-constexpr uint32_t kCopyShowAlpha = 0x800;
-constexpr uint32_t kCopySwapChroma = 0x10000;
-constexpr uint32_t kCopyGrayscale = 0x20000;
-constexpr uint32_t kCopyNeverSkip = 0x80000;
-constexpr uint32_t kCopyNoReadService = 0x200000;
-constexpr uint32_t kCopyScaleMask = 0x70000000;
-constexpr int kCopyScaleShift = 28;
-constexpr uint32_t kCopyAll = 0x80000000;
+// The copy flags word's bits are in vemo/flags.h; CopyOptions is the same
+// word taken apart.
+struct CopyOptions {
+    uint32_t format = 0;  // SurfaceFormat
+    bool show_alpha = false;
+    bool swap_chroma = false;
+    bool grayscale = false;
+    bool never_skip = false;
+    bool no_read_service = false;
+    uint32_t scale_mode = 0;  // 0-7
+    bool copy_all = false;
+    uint32_t other_bits = 0;  // bits the copy ignores (kept for the round trip)
+
+    static constexpr CopyOptions FromFlags(uint32_t flags) {
+        CopyOptions o;
+        o.format = flags & kCopyFormatMask;
+        o.show_alpha = (flags & kCopyShowAlpha) != 0;
+        o.swap_chroma = (flags & kCopySwapChroma) != 0;
+        o.grayscale = (flags & kCopyGrayscale) != 0;
+        o.never_skip = (flags & kCopyNeverSkip) != 0;
+        o.no_read_service = (flags & kCopyNoReadService) != 0;
+        o.scale_mode = (flags & kCopyScaleMask) >> kCopyScaleShift;
+        o.copy_all = (flags & kCopyAll) != 0;
+        o.other_bits = flags & ~kKnownBits;
+        return o;
+    }
+    constexpr uint32_t Flags() const {
+        return (format & kCopyFormatMask) | (show_alpha ? kCopyShowAlpha : 0) |
+               (swap_chroma ? kCopySwapChroma : 0) | (grayscale ? kCopyGrayscale : 0) |
+               (never_skip ? kCopyNeverSkip : 0) | (no_read_service ? kCopyNoReadService : 0) |
+               ((scale_mode << kCopyScaleShift) & kCopyScaleMask) | (copy_all ? kCopyAll : 0) |
+               (other_bits & ~kKnownBits);
+    }
+
+  private:
+    static constexpr uint32_t kKnownBits = kCopyFormatMask | kCopyShowAlpha | kCopySwapChroma |
+                                           kCopyGrayscale | kCopyNeverSkip | kCopyNoReadService |
+                                           kCopyScaleMask | kCopyAll;
+};
 
 // Destination bytes per source pixel at normal width (YV12: the luma byte).
 uint32_t SurfaceBytesPerPixel(uint32_t format);

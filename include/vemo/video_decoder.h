@@ -12,16 +12,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "vemo/flags.h"
 #include "vemo/frame_planes.h"
 #include "vemo/memory.h"
 
 namespace vemo {
-
-// Open-flag bits the video decoder reads (the same values as the stream
-// core's open flags).
-constexpr uint32_t kVideoOldVersion = 0x8000;  // movie version before "i"
-constexpr uint32_t kVideoGrayscale = 0x20000;  // luma plane only
-constexpr uint32_t kVideoAlpha = 0x100000;     // alpha wanted (and in the file)
 
 // The nine per-plane value buffers, in their fixed order.
 enum BundleKind {
@@ -98,5 +93,35 @@ uint32_t DecodeFrameVideo(FramePlanes* planes, uint8_t* change_map, uint32_t map
                           const uint8_t* video, uint32_t size, bool key_frame,
                           const BundleBuffers& bundles, uint32_t open_flags, uint32_t header_flags,
                           VideoReport* report = nullptr);
+
+// What the decoder needs to know about a movie, taken from its open flags and
+// header flags once.
+struct VideoDecodeOptions {
+    bool old_version = false;  // the movie's version is before "i"
+    bool grayscale = false;    // decode the luma plane only
+    bool want_alpha = false;   // decode the alpha plane (when the movie has one)
+    bool movie_has_alpha = false;
+
+    static constexpr VideoDecodeOptions For(uint32_t open_flags, uint32_t header_flags) {
+        VideoDecodeOptions o;
+        o.old_version = (open_flags & kVideoOldVersion) != 0;
+        o.grayscale = (open_flags & kVideoGrayscale) != 0;
+        o.want_alpha = (open_flags & kVideoAlpha) != 0;
+        o.movie_has_alpha = (header_flags & kHeaderAlpha) != 0;
+        return o;
+    }
+    constexpr uint32_t OpenFlags() const {
+        return (old_version ? kVideoOldVersion : 0) | (grayscale ? kVideoGrayscale : 0) |
+               (want_alpha ? kVideoAlpha : 0);
+    }
+    constexpr uint32_t HeaderFlags() const { return movie_has_alpha ? kHeaderAlpha : 0; }
+};
+inline uint32_t DecodeFrameVideo(FramePlanes* planes, uint8_t* change_map, uint32_t map_stride,
+                                 const uint8_t* video, uint32_t size, bool key_frame,
+                                 const BundleBuffers& bundles, const VideoDecodeOptions& options,
+                                 VideoReport* report = nullptr) {
+    return DecodeFrameVideo(planes, change_map, map_stride, video, size, key_frame, bundles,
+                            options.OpenFlags(), options.HeaderFlags(), report);
+}
 
 }  // namespace vemo

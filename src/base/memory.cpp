@@ -1,11 +1,36 @@
 #include "vemo/memory.h"
 
+#include <atomic>
+
 #include "vemo/platform.h"
 
 namespace vemo {
 
+namespace {
+std::atomic<size_t> blocks_in_use{0};
+std::atomic<int64_t> allocations_left{-1};  // negative: no failures
+
+bool AllocationAllowed() {
+    int64_t left = allocations_left.load(std::memory_order_relaxed);
+    while (left >= 0) {
+        if (left == 0) return false;
+        if (allocations_left.compare_exchange_weak(left, left - 1)) return true;
+    }
+    return true;
+}
+}  // namespace
+
+size_t LibraryBlocksInUse() {
+    return blocks_in_use.load();
+}
+
+void FailLibraryAllocationsAfter(int64_t count) {
+    allocations_left.store(count < 0 ? -1 : count);
+}
+
 void* AllocateLibraryMemory(size_t size) {
     if (size == 0 || size == static_cast<size_t>(-1)) return nullptr;
+    if (!AllocationAllowed()) return nullptr;
     // No block of the library needs 2 GB; larger sizes come from bad input.
     if (size > kLargestLibraryBlock) return nullptr;
     auto* raw = static_cast<uint8_t*>(platform::HeapAllocate(size + 64));
@@ -17,16 +42,20 @@ void* AllocateLibraryMemory(size_t size) {
     uint8_t* block = raw + distance;
     block[-1] = static_cast<uint8_t>(distance);
     block[-2] = 0;
+    blocks_in_use.fetch_add(1, std::memory_order_relaxed);
     return block;
 }
 
 void FreeLibraryMemory(void* block) {
     if (!block) return;
     auto* p = static_cast<uint8_t*>(block);
+    blocks_in_use.fetch_sub(1, std::memory_order_relaxed);
     platform::HeapFree(p - p[-1]);
 }
 
-BlockPool::BlockPool() { requests_.reserve(32); }
+BlockPool::BlockPool() {
+    requests_.reserve(32);
+}
 
 void BlockPool::Request(void** where, size_t size) {
     const size_t rounded = (size + 31) & ~static_cast<size_t>(31);

@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "vemo/encoder.h"
+#include "vemo/flags.h"
 #include "vemo/frame_planes.h"
 #include "vemo/video_writer.h"
 
@@ -383,7 +384,7 @@ VideoEncoder::VideoEncoder(uint32_t width, uint32_t height, const EncoderSetting
 }
 
 uint32_t VideoEncoder::header_flags() const {
-    return (settings_.grayscale ? 0x20000u : 0u) | (settings_.alpha ? 0x100000u : 0u);
+    return (settings_.grayscale ? kHeaderGrayscale : 0u) | (settings_.alpha ? kHeaderAlpha : 0u);
 }
 
 bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bool key,

@@ -419,10 +419,18 @@ std::string MovieList::TakeNext() {
 
 // ---------------------------------------------------------------- switches
 
-void ParseSwitches(OptionText* text, bool screen_saver, PlayerOptions* o, std::string* error) {
-    auto fail = [&](std::string message) {
+namespace {
+
+// The first value error is kept; the parse goes on.
+struct SwitchErrors {
+    std::string* error;
+    void operator()(std::string message) const {
         if (error && error->empty()) *error = std::move(message);
-    };
+    }
+};
+
+// /L, /#, /F, /T, /M and /E: the loop count and the settings of each open.
+void ParseOpenSwitches(OptionText* text, PlayerOptions* o, const SwitchErrors& fail) {
     int32_t v = 0;
 
     if (text->TakeNumber('l', &v)) {
@@ -440,17 +448,17 @@ void ParseSwitches(OptionText* text, bool screen_saver, PlayerOptions* o, std::s
         } else {
             o->frame_rate_num = num;
             o->frame_rate_den = den;
-            o->open_flags |= kOpenFrameRateOverride;
+            o->open_flags |= kOpenUseFrameRate;
         }
     } else if (text->TakeFlag('f')) {
         o->frame_rate_num = 0;
         o->frame_rate_den = 0;
-        o->open_flags |= kOpenFrameRateOverride;
+        o->open_flags |= kOpenUseFrameRate;
     }
 
     if (text->TakeNumber('t', &v)) {
         o->track_id = v;
-        if (v != 0) o->open_flags |= kOpenTrackList;
+        if (v != 0) o->open_flags |= kOpenUseTrackList;
     }
 
     if (text->TakeNumber('m', &v)) {
@@ -458,7 +466,7 @@ void ParseSwitches(OptionText* text, bool screen_saver, PlayerOptions* o, std::s
             fail("The read speed given with /M cannot be negative.");
         } else {
             o->read_speed = v;
-            if (v != 0) o->open_flags |= kOpenReadSpeed;
+            if (v != 0) o->open_flags |= kOpenUseReadSpeed;
         }
     }
 
@@ -467,10 +475,14 @@ void ParseSwitches(OptionText* text, bool screen_saver, PlayerOptions* o, std::s
             fail("The read buffer size given with /E cannot be negative.");
         } else {
             o->read_buffer_size = v;
-            o->open_flags |= kOpenReadBufferSize;
+            o->open_flags |= kOpenUseBufferSize;
         }
     }
+}
 
+// /U, /I, the flag switches and /A.
+void ParsePlaybackSwitches(OptionText* text, PlayerOptions* o, const SwitchErrors& fail) {
+    int32_t v = 0;
     if (text->TakeNumber('u', &v)) o->disabled_controls = v;
 
     if (text->TakeNumber('i', &v)) {
@@ -488,28 +500,33 @@ void ParseSwitches(OptionText* text, bool screen_saver, PlayerOptions* o, std::s
     }
     if (text->TakeFlag('c')) o->hide_cursor = true;
 
-    if (text->TakeFlag('n')) o->open_flags |= kOpenNeverSkip;
-    if (text->TakeFlag('g')) o->open_flags |= kOpenNoInitialFill;
-    if (text->TakeFlag('p')) o->open_flags |= kOpenPreload;
-    if (text->TakeFlag('k')) o->open_flags |= kOpenNoThreads;
+    if (text->TakeFlag('n')) o->open_flags |= kOpenNeverSkipBlits;
+    if (text->TakeFlag('g')) o->open_flags |= kOpenNoFill;
+    if (text->TakeFlag('p')) o->open_flags |= kOpenPreloadMovie;
+    if (text->TakeFlag('k')) o->open_flags |= kOpenWithoutThreads;
 
     if (text->TakeNumber('a', &v)) {
         if (v < 0) {
             fail("The display option given with /A cannot be negative.");
         } else {
             if (v / 1000 == 1) {
-                o->open_flags |= kOpenAlpha;
-                o->copy_flags |= kCopyFlagsShowAlpha;
+                o->open_flags |= kOpenDecodeAlpha;
+                o->copy_flags |= (kCopyShowAlpha | kOpenDecodeAlpha);
                 v %= 1000;
             }
             if (v / 100 == 1) {
-                o->open_flags |= kOpenGrayscale;
+                o->open_flags |= kOpenGrayscaleMovie;
                 v %= 100;
             }
-            o->open_flags |= static_cast<uint32_t>(std::min(v, 7)) << kOpenScalingShift;
+            o->open_flags |= static_cast<uint32_t>(std::min(v, 7)) << kOpenScaleShift;
         }
     }
+}
 
+// /X, /Y, /W, /H, /D and /B: where and how the movie is shown.
+void ParseDisplaySwitches(OptionText* text, bool screen_saver, PlayerOptions* o,
+                          const SwitchErrors& fail) {
+    int32_t v = 0, num = 0, den = 0;
     if (text->TakeNumber('x', &v)) o->x = v;
     if (text->TakeNumber('y', &v)) o->y = v;
 
@@ -542,7 +559,7 @@ void ParseSwitches(OptionText* text, bool screen_saver, PlayerOptions* o, std::s
             o->screen_height = mode.height;
             o->display_depth_code = v / 100;
             o->display_depth = depth;
-            o->display_flags |= kDisplayChangeMode;
+            o->display_flags |= kDisplayOpenChangeMode;
         }
     }
 
@@ -561,8 +578,17 @@ void ParseSwitches(OptionText* text, bool screen_saver, PlayerOptions* o, std::s
         o->window_style = 2;
         o->hide_cursor = true;
         o->blit_style = 2;
-        o->display_flags = (o->display_flags & ~kDisplayStyleMask) | 2;
+        o->display_flags = (o->display_flags & ~kDisplayOpenStyleMask) | 2;
     }
+}
+
+}  // namespace
+
+void ParseSwitches(OptionText* text, bool screen_saver, PlayerOptions* o, std::string* error) {
+    const SwitchErrors fail{error};
+    ParseOpenSwitches(text, o, fail);
+    ParsePlaybackSwitches(text, o, fail);
+    ParseDisplaySwitches(text, screen_saver, o, fail);
 }
 
 // ---------------------------------------------------------------- building
@@ -663,25 +689,13 @@ std::string JoinArguments(int argc, const char* const* argv) {
 
 // ---------------------------------------------------------------- open settings
 
-PendingOpenSettings PendingSettingsFor(const PlayerOptions& o) {
-    PendingOpenSettings s;
-    if (o.frame_rate_num != -1 && o.frame_rate_den != -1) {
-        s.has_frame_rate = true;
-        s.frame_rate_num = o.frame_rate_num;
-        s.frame_rate_den = o.frame_rate_den;
-    }
-    if (o.track_id != 0) {
-        s.has_track = true;
-        s.track_id = o.track_id;
-    }
-    if (o.read_speed != 0) {
-        s.has_read_speed = true;
-        s.read_speed = o.read_speed;
-    }
-    if (o.read_buffer_size != -1) {
-        s.has_read_buffer_size = true;
-        s.read_buffer_size = o.read_buffer_size;
-    }
+OpenSettings OpenSettingsFor(const PlayerOptions& o) {
+    OpenSettings s;
+    if (o.frame_rate_num != -1 && o.frame_rate_den != -1)
+        s.frame_rate = OpenSettings::FrameRate{o.frame_rate_num, o.frame_rate_den};
+    if (o.track_id != 0) s.tracks = std::vector<uint32_t>{static_cast<uint32_t>(o.track_id)};
+    if (o.read_speed != 0) s.read_speed = o.read_speed;
+    if (o.read_buffer_size != -1) s.read_buffer_size = o.read_buffer_size;
     return s;
 }
 
@@ -753,10 +767,11 @@ OutputSize ComputeOutputSize(const PlayerOptions& o, int32_t movie_width, int32_
             return r;
         }
     }
-    r.scaling_flags = DimensionFlags(r.width, mw, kScaleWidthUpInteger, kScaleWidthUp,
-                                     kScaleWidthDownInteger, kScaleWidthDown) |
-                      DimensionFlags(r.height, mh, kScaleHeightUpInteger, kScaleHeightUp,
-                                     kScaleHeightDownInteger, kScaleHeightDown);
+    r.scaling_flags =
+        DimensionFlags(r.width, mw, kScaleWidthStretchInteger, kScaleWidthStretchAny,
+                       kScaleWidthShrinkInteger, kScaleWidthShrinkAny) |
+        DimensionFlags(r.height, mh, kScaleHeightStretchInteger, kScaleHeightStretchAny,
+                       kScaleHeightShrinkInteger, kScaleHeightShrinkAny);
     return r;
 }
 

@@ -15,40 +15,14 @@
 #include <string_view>
 #include <vector>
 
+#include "vemo/flags.h"
+#include "vemo/movie.h"
+
 namespace vemo::player {
 
 // ---------------------------------------------------------------- flags
-// Open flags the options pass to OpenMovie.
-constexpr uint32_t kOpenFrameRateOverride = 0x1000;
-constexpr uint32_t kOpenPreload = 0x2000;
-constexpr uint32_t kOpenTrackList = 0x4000;
-constexpr uint32_t kOpenGrayscale = 0x20000;
-constexpr uint32_t kOpenNeverSkip = 0x80000;
-constexpr uint32_t kOpenAlpha = 0x100000;
-constexpr uint32_t kOpenNoInitialFill = 0x200000;
-constexpr uint32_t kOpenReadSpeed = 0x400000;
-constexpr uint32_t kOpenFileHandle = 0x800000;  // set by the player for name|offset and :offset
-constexpr uint32_t kOpenReadBufferSize = 0x1000000;
-constexpr uint32_t kOpenNoThreads = 0x8000000;
-constexpr uint32_t kOpenScalingMask = 0x70000000;
-constexpr int kOpenScalingShift = 28;
-
-// Copy flags set by /A1xxx: show the alpha plane.
-constexpr uint32_t kCopyFlagsShowAlpha = 0x100800;
-
-// Display-buffer open flags.
-constexpr uint32_t kDisplayStyleMask = 0x1F;
-constexpr uint32_t kDisplayChangeMode = 0x800000;
-// Scaling capability bits: width in the top nibble, height in the next.
-constexpr uint32_t kScaleWidthUpInteger = 0x80000000;
-constexpr uint32_t kScaleWidthUp = 0x40000000;
-constexpr uint32_t kScaleWidthDownInteger = 0x20000000;
-constexpr uint32_t kScaleWidthDown = 0x10000000;
-constexpr uint32_t kScaleHeightUpInteger = 0x08000000;
-constexpr uint32_t kScaleHeightUp = 0x04000000;
-constexpr uint32_t kScaleHeightDownInteger = 0x02000000;
-constexpr uint32_t kScaleHeightDown = 0x01000000;
-constexpr uint32_t kScaleCapabilityMask = 0xFF000000;
+// The options fill the library's flags words (vemo/flags.h): the open flags,
+// the copy flags and the display-buffer open flags.
 
 // Disabled-controls bits (/U).
 constexpr int32_t kDisablePause = 1;
@@ -238,20 +212,10 @@ std::string CommandLineTail(std::string_view command_line);
 std::string JoinArguments(int argc, const char* const* argv);
 
 // ---------------------------------------------------------------- open settings
-// What the player hands the library before every open; each part only when
-// its "given" flag is set.
-struct PendingOpenSettings {
-    bool has_frame_rate = false;
-    int32_t frame_rate_num = -1;
-    int32_t frame_rate_den = -1;
-    bool has_track = false;  // one track with this ID
-    int32_t track_id = 0;
-    bool has_read_speed = false;
-    int32_t read_speed = 0;
-    bool has_read_buffer_size = false;
-    int32_t read_buffer_size = -1;
-};
-PendingOpenSettings PendingSettingsFor(const PlayerOptions& options);
+// What the player hands the library with every open: the frame-rate override
+// (when both parts were given), one track (when its ID is non-zero), the
+// simulated read speed (when non-zero) and the read-buffer size (when given).
+OpenSettings OpenSettingsFor(const PlayerOptions& options);
 
 // ---------------------------------------------------------------- output size
 struct OutputSize {

@@ -11,40 +11,19 @@ bool IsInterlaced(uint32_t scaling_mode) {
     return scaling_mode == 2 || scaling_mode == 5 || scaling_mode == 6;
 }
 
-uint32_t HandOverPendingSettings(const PlayerOptions& options) {
-    PendingOpenSettings pending = PendingSettingsFor(options);
-    uint32_t flags = options.open_flags;
-    if (pending.has_frame_rate) {
-        SetPendingFrameRate(pending.frame_rate_num, pending.frame_rate_den);
-        flags |= kOpenUseFrameRate;
-    }
-    if (pending.has_track) {
-        uint32_t id = static_cast<uint32_t>(pending.track_id);
-        SetPendingTrackList(1, &id);
-        flags |= kOpenUseTrackList;
-    }
-    if (pending.has_read_speed) {
-        SetPendingReadSpeed(pending.read_speed);
-        flags |= kOpenUseReadSpeed;
-    }
-    if (pending.has_read_buffer_size) {
-        SetPendingReadBufferSize(pending.read_buffer_size);
-        flags |= kOpenUseBufferSize;
-    }
-    return flags;
-}
-
 void EmbeddedFile::Close() {
     if (file.valid()) platform::CloseFile(file);
     file = platform::File{};
     handle = -1;
 }
 
-Movie* OpenMovieSource(const MovieSource& source, uint32_t flags, EmbeddedFile* embedded,
-                       std::string* error) {
+Movie* OpenMovieSource(const MovieSource& source, const PlayerOptions& options,
+                       EmbeddedFile* embedded, std::string* error) {
+    const uint32_t flags = options.open_flags;
+    const OpenSettings settings = OpenSettingsFor(options);
     Movie* movie = nullptr;
     if (source.kind == MovieSourceKind::kFile) {
-        movie = OpenMovie(source.path.c_str(), flags);
+        movie = OpenMovie(source.path.c_str(), flags, settings);
     } else {
         embedded->Close();
         embedded->file = platform::OpenFileForReading(source.path.c_str());
@@ -55,7 +34,7 @@ Movie* OpenMovieSource(const MovieSource& source, uint32_t flags, EmbeddedFile* 
             return nullptr;
         }
         embedded->handle = embedded->file.value;
-        movie = OpenMovie(&embedded->handle, flags | kOpenHandle);
+        movie = OpenMovie(&embedded->handle, flags | kOpenHandle, settings);
     }
     if (!movie) *error = GetLastMovieError();
     return movie;
@@ -72,7 +51,7 @@ bool PrepareDisplay(DisplayWindow window, const PlayerOptions& options, const Mo
         out.height = screen_height;
         out.scaling_flags = kScaleCapabilityMask;
     }
-    shown->copy_flags = options.copy_flags | kFullCopy;
+    shown->copy_flags = options.copy_flags | kCopyAll;
     shown->scaling_mode = info.scaling_mode;
     if (out.scaling_mode != 0) {
         shown->copy_flags = (shown->copy_flags & ~kCopyScaleMask) |
@@ -111,7 +90,7 @@ bool ApplySaverArgument(const SaverArgument& argument, PlayerOptions* options) {
     if (argument.action == SaverAction::kPreview && argument.mode > 3) {
         options->track_id = -1;  // the preview is silent
         options->parent_window = static_cast<int32_t>(argument.parent);
-        options->display_flags &= ~kDisplayChangeMode;
+        options->display_flags &= ~kDisplayOpenChangeMode;
         return true;
     }
     options->always_on_top = 1;
@@ -171,7 +150,7 @@ StepOutcome RunPlaybackStep(Movie* movie, DisplayBuffer* display, uint32_t* copy
         CopyFrameToSurface(movie, display->pointer, display->pitch, display->height, 0, 0, 0, 0,
                            info.header_width, info.header_height,
                            display->surface_type | *copy_flags);
-        *copy_flags &= ~kFullCopy;
+        *copy_flags &= ~kCopyAll;
         outcome.copied = true;
         if (inspect) inspect(display);
         UnlockDisplayBuffer(display);

@@ -18,19 +18,13 @@
 
 namespace vemo::player {
 
-// The copy flag that makes the next copy a full one.
-constexpr uint32_t kFullCopy = 0x80000000;
 constexpr uint32_t kClosingImageMs = 2250;
 constexpr uint32_t kStartDelayMs = 500;
 
 // The interlaced scaling modes leave blank lines the window paints black.
 bool IsInterlaced(uint32_t scaling_mode);
 
-// Hands the library the pending open settings of the options and returns
-// the open flags to use with them.
-uint32_t HandOverPendingSettings(const PlayerOptions& options);
-
-// A movie given by name, opened with the pending settings: a plain file, or
+// A movie given by name, opened with the options' open flags and settings: a plain file, or
 // a file (or the player itself) read from an offset through `embedded`,
 // whose handle stays open until the movie is closed. Null with the text to
 // show in *error.
@@ -39,8 +33,8 @@ struct EmbeddedFile {
     intptr_t handle = -1;
     void Close();
 };
-Movie* OpenMovieSource(const MovieSource& source, uint32_t flags, EmbeddedFile* embedded,
-                       std::string* error);
+Movie* OpenMovieSource(const MovieSource& source, const PlayerOptions& options,
+                       EmbeddedFile* embedded, std::string* error);
 
 // Opens the display buffer for the open movie at the output size of the
 // options on a screen of screen_width x screen_height (fill: the movie fills
@@ -50,7 +44,7 @@ Movie* OpenMovieSource(const MovieSource& source, uint32_t flags, EmbeddedFile* 
 // False when no buffer opens (the reason in GetLastDisplayError(); *display
 // is then null).
 struct ShownMovie {
-    uint32_t copy_flags = 0;         // for the copies (kFullCopy set)
+    uint32_t copy_flags = 0;         // for the copies (kCopyAll set)
     uint32_t scaling_mode = 0;       // the movie's scaling mode as played
     uint32_t width = 0, height = 0;  // the size it is shown at
     bool reopened = false;           // a new buffer was opened
@@ -96,7 +90,7 @@ struct StepOutcome {
     bool copied = false;    // the display buffer was locked and written
 };
 // One playback step: DecodeFrame, the copy into the locked display buffer
-// (copy_flags loses kFullCopy after a copy), the blit of the changed areas,
+// (copy_flags loses kCopyAll after a copy), the blit of the changed areas,
 // and the advance (the loop count counts down on the last frame).
 // `inspect` (may be empty) sees the buffer after the copy while it is still
 // locked (null when it could not be locked).

@@ -9,6 +9,7 @@
 #include "vemo/changed_rects.h"
 #include "vemo/container.h"
 #include "vemo/frame_planes.h"
+#include "vemo/memory.h"
 #include "vemo/movie.h"
 #include "vemo/movie_io.h"
 #include "vemo/service_thread.h"
@@ -21,7 +22,145 @@ namespace platform {
 struct Mutex;
 }
 
-// The seven timing rings, one entry per frame of the last second.
+// The frame source: the frame index and track tables, the stream input with
+// its read buffer (or the preloaded movie) and the current frame packet. Its
+// tear-down closes the input and frees the buffers it owns.
+struct FrameFeed {
+    const uint32_t* index = nullptr;  // frames + 1 (at least) host-order entries
+    const uint32_t* track_buffer_size = nullptr;
+    const uint32_t* track_format = nullptr;
+    const uint32_t* track_id = nullptr;
+    uint32_t track_count = 0;
+    uint32_t index_length = 0;
+    uint32_t size_field = 0;
+    uint32_t largest_frame = 0;  // the true largest packet of the index
+    uint32_t first_frame_offset = 0;
+    uint32_t peak_rate = 0;
+    uint32_t peak_frame = 0;  // 0-based window start
+
+    const uint8_t* packet = nullptr;  // the current frame's packet
+    uint32_t packet_size = 0;
+    const uint8_t* preload_base = nullptr;  // the first frame's byte when preloaded (or in memory)
+    uint32_t preload_valid = 0;             // bytes from preload_base that hold the movie
+    LibraryPtr<uint8_t> preload_block;      // owned when preloaded from a file
+    LibraryPtr<uint32_t> table_copy;        // tables of a memory source, in host order
+    LibraryPtr<uint8_t> read_block;         // read buffer then frame buffer
+    uint8_t* frame_buffer = nullptr;
+    uint32_t read_buffer_size = 0;
+    bool preloaded = false;
+    bool memory_source = false;
+    bool all_key_frames = false;
+    bool reader_registered = false;
+    bool threads = false;  // a background reader serves the input
+
+    MovieIOPtr io;
+    ServiceClient reader_client;
+
+    FrameFeed() = default;
+    FrameFeed(const FrameFeed&) = delete;
+    FrameFeed& operator=(const FrameFeed&) = delete;
+    ~FrameFeed();
+    // Stops the background reader's service of this input (before tear-down).
+    void Unregister();
+    // Whether there is a read buffer to refill.
+    bool Buffered() const { return !preloaded && io != nullptr; }
+};
+
+// Why the input pump runs; each reason has its own level and manners.
+enum class PumpReason {
+    kAhead,   // before the video step or a conversion: below 3/4 of the level, try the
+              // lock, else yield
+    kWait,    // while the caller waits: with a background reader only below 1/2; never yields
+    kOpen,    // at open: until the input has nothing more to read
+    kRefill,  // after a sound skip, lock held: until 29/32 of the full level
+};
+
+// The picture: the decoder's planes and bundle buffers, the change map and
+// the changed areas last reported. Its tear-down frees the planes.
+struct MoviePicture {
+    FramePlanes* planes = nullptr;  // null with kOpenNoVideo
+    BundleBuffers bundles;
+    uint8_t* change_map = nullptr;  // block count + 16 bytes (in the record's block)
+    uint32_t blocks_across = 0;
+    uint32_t blocks_down = 0;
+    uint32_t block_count = 0;
+    uint32_t full_copy_threshold = 0;
+    uint32_t unchanged_count = 0;
+    uint32_t last_copy_flags = 0;
+    int rect_count = -1;  // -1: not computed for this frame
+    bool video_on = false;
+    bool copy_in_progress = false;
+    ChangedRect rects[kMaxChangedRects] = {};
+
+    MoviePicture() = default;
+    MoviePicture(const MoviePicture&) = delete;
+    MoviePicture& operator=(const MoviePicture&) = delete;
+    ~MoviePicture();
+    void ClearChangeMap();
+};
+
+// The played sound tracks: for each its SoundTrack (which owns the track's
+// decoder, ring and device), the sound lock and the sound-service
+// registration. Its tear-down closes every track.
+struct PlayedTracks {
+    uint32_t requested = 0;               // room in the arrays below
+    uint32_t* played = nullptr;           // track-table indexes, in requested order
+    SoundTrack** sound_tracks = nullptr;  // the played tracks, in played order
+    uint32_t count = 0;
+    bool sound_on = false;
+    bool registered = false;
+    platform::Mutex* own_lock = nullptr;  // when no sound-service client lock exists
+    ServiceClient client;
+
+    PlayedTracks() = default;
+    PlayedTracks(const PlayedTracks&) = delete;
+    PlayedTracks& operator=(const PlayedTracks&) = delete;
+    ~PlayedTracks();
+    // Stops the sound service of this movie (before tear-down).
+    void Unregister();
+    platform::Mutex* Lock() const;              // the client's lock, or the own one
+    SoundTrack* TrackOf(uint32_t track) const;  // the played track of a track-table index
+};
+
+// What the clock says about the frame decoded next (ShouldWait) or just
+// decoded (the copy).
+enum class FrameTiming { kWait, kDraw, kDrawLate, kSkip };
+enum class TimingQuestion {
+    kWait,  // ShouldWait: is the next frame due? (signed comparison, late carry)
+    kBlit,  // the copy: draw, draw late or skip? (unsigned comparison, late count)
+};
+
+// The frame clock with its late bookkeeping and the one timing decision.
+struct MovieClock {
+    uint32_t rate_num = 0;  // as played (override or header); 0: as fast as possible
+    uint32_t rate_den = 0;
+    uint32_t two_frame_time = 2000;
+    uint32_t frames_decoded = 0;
+    uint32_t clock_start = 0;  // 0: not started
+    uint32_t frames_at_clock_start = 0;
+    int32_t late_carry = 0;
+    int32_t late_step = 0;
+    uint32_t pause_offset = 0;
+    uint32_t consecutive_late = 0;
+    uint32_t reset_on_rewind_time = 0;  // 0: not set
+    bool skip_this_blit = false;
+    bool last_blit_skipped = false;
+    bool reset_request = false;
+    bool paused = false;
+
+    // Starts the clock at now when it is not running.
+    void StartIfNeeded(uint32_t now);
+    // Starts the clock again with the next frame.
+    void Restart();
+    // The decision for the question at now. with_sound: tracks play;
+    // sound_on: their devices are on; ratio: the first track's clock ratio.
+    // kWait: kWait or kDraw (the late carry is booked). kBlit: kDraw,
+    // kDrawLate (never_skip) or kSkip (the skip flags are set).
+    FrameTiming Decide(TimingQuestion question, uint32_t now, uint32_t ratio, bool with_sound,
+                       bool sound_on, bool never_skip);
+};
+
+// The timing rings, one entry per frame of the last second.
 enum TimingRing {
     kRingTime = 0,
     kRingVideo,
@@ -33,104 +172,15 @@ enum TimingRing {
     kTimingRings
 };
 
-struct Movie {
-    // ---- picture
-    uint32_t width = 0;  // as played
-    uint32_t height = 0;
-    uint32_t header_width = 0;
-    uint32_t header_height = 0;
-    uint32_t frames = 0;
-    uint32_t current_frame = 0;  // 1-based; 0xFFFFFFFF before frame 1 is read
-    // The current frame as the sound-service thread sees it (the caller's
-    // thread refreshes it whenever it runs the service).
-    std::atomic<uint32_t> service_frame{0};
-    uint32_t last_decoded_frame = 0;
-    uint32_t open_flags = 0;
-    uint32_t header_flags = 0;
-    uint32_t rate_num = 0;  // as played (override or header)
-    uint32_t rate_den = 0;
-    uint32_t header_rate_num = 0;
-    uint32_t header_rate_den = 0;
-    uint32_t whole_fps = 1;
-    uint32_t two_frame_time = 2000;
-    uint32_t largest_frame = 0;  // the true largest packet of the index
-    uint32_t index_length = 0;
-    uint32_t size_field = 0;
-    uint32_t track_count = 0;
-
-    // ---- frame data
-    const uint32_t* index = nullptr;  // frames + 1 (at least) host-order entries
-    const uint32_t* track_buffer_size = nullptr;
-    const uint32_t* track_format = nullptr;
-    const uint32_t* track_id = nullptr;
-    const uint8_t* packet = nullptr;  // the current frame's packet
-    uint32_t packet_size = 0;
-    const uint8_t* preload_base = nullptr;  // the first frame's byte when preloaded (or in memory)
-    uint32_t preload_valid = 0;             // bytes from preload_base that hold the movie
-    uint8_t* preload_block = nullptr;       // owned when preloaded from a file
-    uint32_t* table_copy = nullptr;         // tables of a memory source, in host order
-    uint8_t* read_block = nullptr;          // read buffer then frame buffer
-    uint8_t* frame_buffer = nullptr;
-    uint32_t read_buffer_size = 0;
-    uint32_t first_frame_offset = 0;
-    bool preloaded = false;
-    bool memory_source = false;
-    uint8_t* change_map = nullptr;
-    uint32_t blocks_across = 0;
-    uint32_t blocks_down = 0;
-    uint32_t block_count = 0;
-    uint32_t full_copy_threshold = 0;
-    uint32_t peak_rate = 0;
-    uint32_t peak_frame = 0;  // 0-based window start
-    bool all_key_frames = false;
-
-    // ---- video
-    FramePlanes* planes = nullptr;
-    BundleBuffers bundles;
-    bool video_on = false;
-    uint32_t unchanged_count = 0;
-    uint32_t last_copy_flags = 0;
-    bool copy_in_progress = false;
-
-    // ---- sound
-    uint32_t requested_tracks = 0;        // room in the arrays below
-    uint32_t* played = nullptr;           // track-table indexes, in pending-list order
-    SoundTrack** sound_tracks = nullptr;  // the played tracks, in played order
-    uint32_t played_count = 0;
-    bool sound_on = false;
-    platform::Mutex* own_sound_lock = nullptr;  // when no sound-service client lock exists
-    ServiceClient sound_client;
-    bool sound_registered = false;
-
-    // ---- input
-    MovieIOPtr io;
-    ServiceClient reader_client;
-    bool reader_registered = false;
-    bool threads = false;  // a background reader serves the input
-
-    // ---- timing
-    uint32_t frames_decoded = 0;
-    uint32_t clock_start = 0;  // 0: not started
-    uint32_t frames_at_clock_start = 0;
-    int32_t late_carry = 0;
-    int32_t late_step = 0;
-    uint32_t pause_offset = 0;
-    uint32_t consecutive_late = 0;
-    bool skip_this_blit = false;
-    bool last_blit_skipped = false;
-    uint32_t reset_on_rewind_time = 0;  // 0: not set
-    bool reset_request = false;
-    bool done = false;
-    bool paused = false;
-
-    // ---- statistics
+// Playback statistics: the counters and the timing rings (in the record's block).
+struct MovieStatistics {
     uint32_t video_time = 0;
     uint32_t audio_time = 0;
     uint32_t blit_time = 0;
     uint32_t decode_end_time = 0;
-    bool decode_end_pending = false;
     uint32_t frame_start_time = 0;
     uint32_t frame_start_number = 0;
+    bool decode_end_pending = false;
     bool frame_time_pending = false;
     uint32_t first_decode_time = 0;
     uint32_t open_time = 0;
@@ -143,12 +193,36 @@ struct Movie {
     uint32_t total_memory = 0;
     uint32_t idle_service_base = 0;  // input counters at the first decode
     uint32_t busy_service_base = 0;
-    uint32_t* rings[kTimingRings] = {};
     uint32_t ring_position = 0;
+    uint32_t* rings[kTimingRings] = {};
+};
 
-    // ---- changed areas
-    ChangedRect rects[kMaxChangedRects] = {};
-    int rect_count = -1;  // -1: not computed for this frame
+// The open movie: what it is, where it is, and its parts. Lives at the start
+// of its block pool allocation; destroying it tears the parts down (sound
+// tracks first, then the frame source, then the picture).
+struct Movie {
+    uint32_t width = 0;  // as played
+    uint32_t height = 0;
+    uint32_t header_width = 0;
+    uint32_t header_height = 0;
+    uint32_t frames = 0;
+    uint32_t current_frame = 0;  // 1-based; 0xFFFFFFFF before frame 1 is read
+    // The current frame as the sound-service thread sees it (the caller's
+    // thread refreshes it whenever it runs the service).
+    std::atomic<uint32_t> service_frame{0};
+    uint32_t last_decoded_frame = 0;
+    uint32_t open_flags = 0;
+    uint32_t header_flags = 0;
+    uint32_t header_rate_num = 0;
+    uint32_t header_rate_den = 0;
+    uint32_t whole_fps = 1;
+    bool done = false;
+
+    MoviePicture picture;
+    FrameFeed source;
+    PlayedTracks tracks;
+    MovieClock clock;
+    MovieStatistics stats;
 };
 
 // ---------------------------------------------------------------- timing arithmetic
@@ -158,9 +232,6 @@ struct Movie {
 uint32_t DueTime(uint32_t frames, uint32_t rate_num, uint32_t rate_den, uint32_t clock_ratio);
 // late x d / r, 64-bit product, saturated to the signed 32-bit range.
 int32_t LateStep(uint32_t late, uint32_t rate_num, uint32_t rate_den);
-
-// Blit-skip decision of one copy (the clock values as the copy sees them).
-enum class BlitDecision { kDraw, kDrawLate, kSkip };
 
 // ---------------------------------------------------------------- internal operations
 uint32_t ClockRatio(const Movie* m);
@@ -172,9 +243,9 @@ void RunSoundServiceOnThread(Movie* m);  // on the sound-service thread
 void BookBlitTime(Movie* m);
 void UpdateSlowestFrames(Movie* m);
 void PushTimingRings(Movie* m, uint32_t now);
-// One read-ahead step when the ring is below three quarters of
-// min(peak rate, full level); yields when the lock is busy and threads run.
-void ServiceInputIfLow(Movie* m);
+// The one input pump: refills the read buffer as the reason asks (nothing
+// for a preloaded movie).
+void PumpInput(Movie* m, PumpReason reason);
 // Reads frame n (1-based) into the frame buffer (or points into the
 // preloaded bytes). False (and the movie done) on a read error.
 bool ReadMovieFrame(Movie* m, uint32_t n);

@@ -3,11 +3,13 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "movie_internal.h"
 #include "sound_track.h"
 #include "vemo/memory.h"
+#include "vemo/movie_reader.h"
 #include "vemo/platform.h"
 #include "vemo/timer.h"
 
@@ -16,8 +18,6 @@ namespace vemo {
 namespace {
 
 constexpr uint32_t kMaxTrackListLength = 256;
-constexpr uint32_t kMaxPictureSide = 16384;
-constexpr uint32_t kMaxTableTracks = 1024;
 constexpr uint32_t kMaxWholeFramesPerSecond = 100000;
 
 std::string& LastError() {
@@ -29,16 +29,23 @@ void SetError(const char* text) {
 }
 
 // ---- pending open settings (process-wide; one thread opens movies at a time)
-struct PendingSettings {
-    int32_t rate_num = -1;
-    int32_t rate_den = -1;
-    std::vector<uint32_t> tracks{0};
-    int32_t buffer_size = -1;
-    int32_t read_speed = -1;
-};
-PendingSettings& Pending() {
-    static PendingSettings settings;
+OpenSettings& Pending() {
+    static OpenSettings settings;
     return settings;
+}
+
+// What the classic open takes from the pending settings: the parts its flags
+// ask for, each reset once used; the track list is reset by every open.
+OpenSettings TakePendingSettings(uint32_t flags) {
+    OpenSettings& pending = Pending();
+    OpenSettings taken;
+    if (flags & kOpenUseFrameRate) taken.frame_rate = std::exchange(pending.frame_rate, {});
+    if (flags & kOpenUseTrackList) taken.tracks = pending.tracks;
+    pending.tracks.reset();
+    if (flags & kOpenUseBufferSize)
+        taken.read_buffer_size = std::exchange(pending.read_buffer_size, {});
+    if (flags & kOpenUseReadSpeed) taken.read_speed = std::exchange(pending.read_speed, {});
+    return taken;
 }
 
 // ---- sound system
@@ -67,50 +74,327 @@ uint32_t ReaderTrackedFlags(uint32_t caller_flags, const MovieHeader& h) {
     return flags;
 }
 
-bool ReadWords(MovieIO* io, uint32_t* words, uint32_t count) {
-    if (count == 0) return true;
-    const uint32_t bytes = count * 4;
-    if (io->ReadDirect(kCurrentPosition, words, bytes) != bytes || io->ReadFailed()) return false;
-    for (uint32_t i = 0; i < count; ++i) {
-        uint8_t b[4];
-        std::memcpy(b, &words[i], 4);
-        words[i] = ReadLe32(b);
+// The input of an open before the movie owns it.
+struct InputGuard {
+    MovieIOPtr io;
+    InputGuard() = default;
+    InputGuard(const InputGuard&) = delete;
+    InputGuard& operator=(const InputGuard&) = delete;
+    ~InputGuard() {
+        if (io) io->CloseInput();
     }
+};
+
+void DestroyMovie(Movie* m) {
+    if (!m) return;
+    m->~Movie();  // the parts tear themselves down
+    FreeLibraryMemory(m);
+}
+struct MovieDeleter {
+    void operator()(Movie* m) const { DestroyMovie(m); }
+};
+using MoviePtr = std::unique_ptr<Movie, MovieDeleter>;
+
+// What an open settles from the header and the caller before planning.
+struct OpenPlan {
+    MovieHeader h;
+    bool memory = false;
+    uint64_t movie_end = 0;  // size field + 8
+    uint32_t open_flags = 0;
+    uint32_t width = 0, height = 0;  // as played
+    uint32_t rate_num = 0, rate_den = 0;
+    uint32_t whole_fps = 1;
+    uint32_t requested_tracks = 0;
+};
+
+bool Fail(const char* text) {
+    SetError(text);
+    return false;
+}
+
+// The header, from memory or through a new file input, checked for what
+// the open plans from. A file must really hold the tables the header
+// announces before anything is allocated for them.
+bool ReadHeader(const void* source, uint32_t flags, InputGuard* input, MovieHeader* h) {
+    uint8_t bytes[kMovieHeaderSize];
+    size_t got = kMovieHeaderSize;
+    if (flags & kOpenInMemory) {
+        std::memcpy(bytes, source, kMovieHeaderSize);
+    } else {
+        input->io = OpenFileInput(source, flags & kOpenHandle);
+        if (!input->io) return LastError().empty() ? Fail(kErrorOpeningFile) : false;
+        got = input->io->ReadDirect(0, bytes, kMovieHeaderSize);
+        if (input->io->ReadFailed()) got = 0;
+    }
+    const MovieProblem problem = ParseMovieHeaderBytes(bytes, got, h);
+    if (!problem.ok()) return Fail(problem.error);
+    if (flags & kOpenInMemory) return true;
+    // The header check keeps the tables inside the movie (below 4 GB + 8);
+    // the last table word is read back as a probe of the file's length.
+    const uint64_t last_word = kMovieHeaderSize + TablesSize(*h) - 4;
+    uint8_t probe[4];
+    if (last_word >= kCurrentPosition ||
+        input->io->ReadDirect(static_cast<uint32_t>(last_word), probe, 4) != 4 ||
+        input->io->ReadFailed())
+        return Fail(kErrorReadingHeader);
     return true;
 }
 
-void FreeMovie(Movie* m) {
-    if (!m) return;
-    for (uint32_t i = 0; i < m->played_count; ++i) {
-        ClosePlayedTrack(m->sound_tracks[i]);
-        m->sound_tracks[i] = nullptr;
+// Checks the sizes everything is planned from, then combines the flags and
+// settles the played size and rate.
+bool SettleOpen(const MovieHeader& h, uint32_t flags, const OpenSettings& settings,
+                OpenPlan* plan) {
+    plan->h = h;
+    plan->memory = (flags & kOpenInMemory) != 0;
+    plan->movie_end = static_cast<uint64_t>(h.size) + 8;
+    plan->open_flags = ReaderTrackedFlags(flags, h);
+    plan->width = h.width;
+    plan->height = h.height;
+    const uint32_t mode = (plan->open_flags & kOpenScaleMask) >> kOpenScaleShift;
+    if (mode >= 3 && mode <= 5) plan->width *= 2;
+    if (mode == 1 || mode == 2 || mode == 4 || mode == 5) plan->height *= 2;
+    plan->rate_num = h.rate_num;
+    plan->rate_den = h.rate_den;
+    if (settings.frame_rate) {
+        plan->rate_num = static_cast<uint32_t>(settings.frame_rate->numerator);
+        plan->rate_den = static_cast<uint32_t>(settings.frame_rate->denominator);
+        if (plan->rate_num == 0 || plan->rate_den == 0) plan->rate_num = plan->rate_den = 0;
     }
-    m->played_count = 0;
-    if (m->io) m->io->CloseInput();
-    m->io.reset();
-    FreeLibraryMemory(m->read_block);
-    FreeLibraryMemory(m->preload_block);
-    FreeLibraryMemory(m->table_copy);
-    FreeFramePlanes(m->planes);
-    if (m->own_sound_lock) platform::DestroyMutex(m->own_sound_lock);
-    m->~Movie();
-    FreeLibraryMemory(m);
+    plan->whole_fps = WholeFramesPerSecond(h.rate_num, h.rate_den);
+    // The timing rings hold one second of frames; a rate beyond any real
+    // movie's would make them absurdly large.
+    if (plan->whole_fps > kMaxWholeFramesPerSecond) return Fail(kErrorReadingHeader);
+    return true;
 }
 
-// Opens the played tracks' outputs, rings and decoders.
-void OpenTracks(Movie* m, const std::vector<uint32_t>& ids) {
-    // Track selection: for each ID in list order the first track with it.
+// The memory plan: the record and its arrays in one block, in this order.
+MoviePtr AllocateMovie(const OpenPlan& plan, InputGuard* input) {
+    const MovieHeader& h = plan.h;
+    const uint32_t across = BlocksAcross(h.width), down = BlocksDown(h.height);
+    const uint32_t block_count = across * down;
+    const uint32_t room = plan.requested_tracks ? plan.requested_tracks : 1;
+    BlockPool pool;
+    uint8_t* change_map = nullptr;
+    uint32_t* rings[kTimingRings] = {};
+    SoundTrack** sound_tracks = nullptr;
+    uint32_t* played = nullptr;
+    uint32_t* track_arrays = nullptr;
+    uint32_t* index_words = nullptr;
+    BundleBuffers bundles;
+    pool.Request(&change_map, block_count + 16);
+    for (auto& ring : rings) pool.Request(&ring, plan.whole_fps * 4u);
+    pool.Request(&sound_tracks, room * sizeof(SoundTrack*));
+    pool.Request(&played, room * 4u);
+    if (!(plan.open_flags & kOpenNoVideo)) RequestBundleBuffers(&pool, plan.width, &bundles);
+    if (!plan.memory) {
+        if (h.audio_tracks) pool.Request(&track_arrays, 12u * h.audio_tracks);
+        pool.Request(&index_words, 4u * (static_cast<size_t>(h.index_length) + 1));
+    }
+    const size_t planned = pool.total();
+    void* block = nullptr;
+    if (!pool.Commit(&block, sizeof(Movie))) {
+        Fail(kErrorOutOfMemory);
+        return nullptr;
+    }
+    MoviePtr m(new (block) Movie());
+    m->stats.total_memory = static_cast<uint32_t>(planned + ((sizeof(Movie) + 31) & ~size_t{31}));
+    m->source.io = std::move(input->io);
+    std::memset(change_map, 0, block_count + 16);
+    for (int i = 0; i < kTimingRings; ++i) {
+        m->stats.rings[i] = rings[i];
+        std::memset(rings[i], 0, plan.whole_fps * 4u);
+    }
+    std::memset(sound_tracks, 0, room * sizeof(SoundTrack*));
+    m->tracks.sound_tracks = sound_tracks;
+    m->tracks.played = played;
+    m->tracks.requested = plan.requested_tracks;
+    MoviePicture& pic = m->picture;
+    pic.change_map = change_map;
+    pic.bundles = bundles;
+    pic.blocks_across = across;
+    pic.blocks_down = down;
+    pic.block_count = block_count;
+    pic.full_copy_threshold = block_count / 4;
+    // Planned table space; LoadTables fills it (or points into memory).
+    m->source.track_buffer_size = track_arrays;
+    m->source.index = index_words;
+    return m;
+}
+
+void DescribeMovie(Movie* m, const OpenPlan& plan) {
+    const MovieHeader& h = plan.h;
+    m->width = plan.width;
+    m->height = plan.height;
+    m->header_width = h.width;
+    m->header_height = h.height;
+    m->frames = h.frames;
+    m->open_flags = plan.open_flags;
+    m->header_flags = h.flags;
+    m->header_rate_num = h.rate_num;
+    m->header_rate_den = h.rate_den;
+    m->whole_fps = plan.whole_fps;
+    m->clock.rate_num = plan.rate_num;
+    m->clock.rate_den = plan.rate_den;
+    m->clock.two_frame_time = TwoFrameTime(h.rate_num, h.rate_den);
+    m->source.index_length = h.index_length;
+    m->source.size_field = h.size;
+    m->source.track_count = h.audio_tracks;
+    m->source.memory_source = plan.memory;
+}
+
+// The track table and the frame index in host order: for a memory source
+// straight from its bytes into a block of their own; for a file read into a
+// scratch block, checked there and copied into the planned space (the track
+// arrays and the index, apart). Then the figures taken from the index.
+bool LoadTables(Movie* m, const OpenPlan& plan, const void* source) {
+    const MovieHeader& h = plan.h;
+    FrameFeed& f = m->source;
+    const auto size = static_cast<uint32_t>(TablesSize(h));  // inside the movie: below 4 GB
+    LibraryPtr<uint32_t> words(static_cast<uint32_t*>(AllocateLibraryMemory(size)));
+    if (!words) return Fail(kErrorOutOfMemory);
+    const uint8_t* bytes = static_cast<const uint8_t*>(source) + kMovieHeaderSize;
+    uint32_t got = size;
+    if (!plan.memory) {
+        got = f.io->ReadDirect(kMovieHeaderSize, words.get(), size);
+        if (f.io->ReadFailed()) got = 0;
+        bytes = reinterpret_cast<const uint8_t*>(words.get());
+    }
+    const MovieProblem problem = ParseMovieTables(h, bytes, got, words.get());
+    if (!problem.ok()) return Fail(problem.error);
+    const uint32_t* track_arrays = f.track_buffer_size;  // the planned space (file)
+    const uint32_t* index_words = f.index;
+    if (plan.memory) {
+        m->stats.total_memory += size;
+        f.table_copy = std::move(words);
+        track_arrays = f.table_copy.get();
+        index_words = MovieIndex(h, track_arrays);
+    } else {
+        if (h.audio_tracks)
+            std::memcpy(const_cast<uint32_t*>(track_arrays), words.get(), 12u * h.audio_tracks);
+        std::memcpy(const_cast<uint32_t*>(index_words), MovieIndex(h, words.get()),
+                    4u * (size_t{h.index_length} + 1));
+    }
+    const TrackTable tracks = MovieTracks(h, track_arrays);
+    f.track_buffer_size = tracks.buffer_size;
+    f.track_format = tracks.format;
+    f.track_id = tracks.id;
+    f.index = index_words;
+    f.first_frame_offset = IndexOffset(index_words[0]);
+    if (plan.memory) {
+        f.preload_base = static_cast<const uint8_t*>(source) + f.first_frame_offset;
+        f.preload_valid = static_cast<uint32_t>(plan.movie_end - f.first_frame_offset);
+    }
+    for (uint32_t i = 0; i < h.frames; ++i) {
+        const uint32_t bytes_of_frame =
+            IndexOffset(index_words[i + 1]) - IndexOffset(index_words[i]);
+        if (bytes_of_frame > f.largest_frame) f.largest_frame = bytes_of_frame;
+    }
+    const PeakRate peak = PeakDataRate(index_words, h.frames, plan.whole_fps);
+    f.peak_rate = peak.rate;
+    f.peak_frame = peak.frame;
+    f.all_key_frames = AllKeyFrames(index_words, h.frames);
+    return true;
+}
+
+// The decoder's planes (one buffer of each when every frame is a key frame).
+bool CreatePicture(Movie* m) {
+    if (m->open_flags & kOpenNoVideo) return true;
+    MoviePicture& pic = m->picture;
+    pic.planes = CreateFramePlanes(m->header_width, m->header_height, m->source.all_key_frames,
+                                   m->open_flags);
+    if (!pic.planes) return Fail(kErrorOutOfMemory);
+    const FramePlanes* p = pic.planes;
+    uint64_t plane_bytes = 0;
+    for (uint32_t b = 0; b < p->buffer_count; ++b)
+        for (int k = 0; k < 4; ++k)
+            if (p->buffer[b][k].samples)
+                plane_bytes += static_cast<uint64_t>(p->buffer[b][k].stride) *
+                               (k == kPlaneCr || k == kPlaneCb ? p->chroma_height : p->luma_height);
+    m->stats.total_memory += static_cast<uint32_t>(plane_bytes);
+    pic.video_on = true;
+    return true;
+}
+
+// Reads the whole movie (from the first frame on) into one block.
+bool PreloadMovie(Movie* m, uint32_t movie_length, uint32_t read_speed) {
+    FrameFeed& f = m->source;
+    const uint32_t bytes = movie_length - f.first_frame_offset;
+    f.preload_block.reset(static_cast<uint8_t*>(AllocateLibraryMemory(bytes ? bytes : 1)));
+    if (!f.preload_block) return Fail(kErrorOutOfMemory);
+    m->stats.total_memory += bytes;
+    f.io->SetBuffer(nullptr, 0, movie_length, read_speed);
+    const uint32_t got = f.io->ReadFrame(0, f.first_frame_offset, f.preload_block.get(), bytes);
+    f.io->CloseInput();
+    // A movie that ends early plays up to its last whole frame.
+    f.preload_base = f.preload_block.get();
+    f.preload_valid = got;
+    f.preloaded = true;
+    return true;
+}
+
+// The read buffer (the input's answer to the offered size) followed by the
+// frame buffer, or the whole movie when the answer nears its size.
+bool SetUpInput(Movie* m, const OpenPlan& plan, const OpenSettings& settings) {
+    FrameFeed& f = m->source;
+    if (plan.memory) {
+        f.preloaded = true;
+        return true;
+    }
+    const uint32_t movie_length =
+        static_cast<uint32_t>(plan.movie_end > 0xFFFFFFFFu ? 0xFFFFFFFFu : plan.movie_end);
+    const uint32_t read_speed =
+        settings.read_speed.value_or(0) > 0 ? static_cast<uint32_t>(*settings.read_speed) : 0;
+    uint32_t offer = f.peak_rate;
+    if (settings.read_buffer_size) offer = static_cast<uint32_t>(*settings.read_buffer_size);
+    const uint32_t answer = f.io->GetBufferSize(offer);
+    if (static_cast<uint64_t>(answer) * 10 >= static_cast<uint64_t>(plan.h.size) * 9)
+        m->open_flags |= kOpenPreloadMovie;
+    if (m->open_flags & kOpenPreloadMovie) return PreloadMovie(m, movie_length, read_speed);
+    const uint64_t total = static_cast<uint64_t>(answer) + f.largest_frame;
+    if (total > kLargestLibraryBlock) return Fail(kErrorOutOfMemory);
+    f.read_block.reset(
+        static_cast<uint8_t*>(AllocateLibraryMemory(static_cast<size_t>(total ? total : 1))));
+    if (!f.read_block) return Fail(kErrorOutOfMemory);
+    m->stats.total_memory += static_cast<uint32_t>(total);
+    f.read_buffer_size = answer;
+    f.frame_buffer = f.read_block.get() + answer;
+    f.io->SetBuffer(f.read_block.get(), answer, movie_length, read_speed);
+    return true;
+}
+
+// The playback sample rate of a track: its own, or scaled by the override.
+uint32_t PlayRate(const Movie* m, uint32_t rate) {
+    const MovieClock& c = m->clock;
+    if (!(m->open_flags & kOpenUseFrameRate) || !c.rate_num || !c.rate_den || !m->header_rate_num)
+        return rate;
+    const uint64_t num = static_cast<uint64_t>(rate) * c.rate_num * m->header_rate_den;
+    const uint64_t den = static_cast<uint64_t>(m->header_rate_num) * c.rate_den;
+    const uint64_t r = (num + den / 2) / den;
+    return r > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(r);
+}
+
+// For each ID in list order the first track with it (each track once).
+uint32_t SelectTracks(Movie* m, const std::vector<uint32_t>& ids) {
+    PlayedTracks& t = m->tracks;
+    const FrameFeed& f = m->source;
     uint32_t selected = 0;
     for (uint32_t id : ids) {
-        if (selected >= m->requested_tracks) break;
-        for (uint32_t t = 0; t < m->track_count; ++t)
-            if (m->track_id[t] == id) {
+        if (selected >= t.requested) break;
+        for (uint32_t k = 0; k < f.track_count; ++k)
+            if (f.track_id[k] == id) {
                 bool taken = false;
-                for (uint32_t k = 0; k < selected; ++k) taken = taken || m->played[k] == t;
-                if (!taken) m->played[selected++] = t;
+                for (uint32_t j = 0; j < selected; ++j) taken = taken || t.played[j] == k;
+                if (!taken) t.played[selected++] = k;
                 break;
             }
     }
+    return selected;
+}
+
+// Opens the played tracks; those that cannot be opened are dropped.
+void OpenTracks(Movie* m, const std::vector<uint32_t>& ids) {
+    PlayedTracks& t = m->tracks;
+    const uint32_t selected = SelectTracks(m, ids);
     const SoundBackEnd* back_end = Sound().back_end;
     PlayedTrackSetup setup;
     setup.open_flags = m->open_flags;
@@ -119,29 +403,44 @@ void OpenTracks(Movie* m, const std::vector<uint32_t>& ids) {
     setup.movie.rate_denominator = m->header_rate_den;
     uint32_t kept = 0;
     for (uint32_t k = 0; k < selected; ++k) {
-        const uint32_t t = m->played[k];
-        const uint32_t format = m->track_format[t];
-        const uint32_t rate = TrackRate(format);
-        uint32_t play_rate = rate;
-        if ((m->open_flags & kOpenUseFrameRate) && m->rate_num && m->rate_den &&
-            m->header_rate_num) {
-            const uint64_t num = static_cast<uint64_t>(rate) * m->rate_num * m->header_rate_den;
-            const uint64_t den = static_cast<uint64_t>(m->header_rate_num) * m->rate_den;
-            const uint64_t r = (num + den / 2) / den;
-            play_rate = r > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(r);
-        }
-        setup.format = format;
-        setup.buffer_size = m->track_buffer_size[t];
-        setup.play_rate = play_rate;
+        const uint32_t index = t.played[k];
+        setup.format = m->source.track_format[index];
+        setup.buffer_size = m->source.track_buffer_size[index];
+        setup.play_rate = PlayRate(m, TrackRate(setup.format));
         SoundTrack* track = OpenPlayedTrack(back_end, setup);
         if (!track) continue;
-        m->total_memory += track->ring.size();
-        m->played[kept] = t;
-        m->sound_tracks[kept] = track;
-        ++kept;
+        m->stats.total_memory += track->ring.size();
+        t.played[kept] = index;
+        t.sound_tracks[kept] = track;
+        t.count = ++kept;
     }
-    m->played_count = kept;
-    m->sound_on = kept > 0;
+    t.sound_on = kept > 0;
+}
+
+// The sound service and the background reader, each when the movie needs it.
+void RegisterServices(Movie* m) {
+    PlayedTracks& t = m->tracks;
+    if (t.count && t.sound_tracks[0]->device_info.self_serviced == 0) {
+        t.client.urgency_operation = SoundServiceUrgency;
+        t.client.service_operation = MovieSoundService;
+        t.client.owner = m;
+        // The sound service runs on its thread even without a background
+        // reader (kOpenWithoutThreads concerns the input).
+        if (RegisterServiceClient(&SoundServiceThread(), kSoundServiceRate, &t.client))
+            t.registered = true;
+    }
+    if (!t.registered) t.own_lock = platform::NewMutex();
+    FrameFeed& f = m->source;
+    if (f.preloaded || (m->open_flags & kOpenWithoutThreads)) return;
+    SetupReaderClient(&f.reader_client, f.io.get());
+    f.io->SetInputLock(ClientInputLock(&f.reader_client));
+    if (RegisterServiceClient(&BackgroundReaderThread(), kBackgroundReaderRate, &f.reader_client)) {
+        f.reader_registered = true;
+        f.threads = true;
+    } else {
+        // The reader cannot run: the input is serviced on this thread.
+        f.io->SetInputLock(SingleThreadInputLock());
+    }
 }
 
 }  // namespace
@@ -151,21 +450,27 @@ const char* GetLastMovieError() {
 }
 
 void SetPendingFrameRate(int32_t numerator, int32_t denominator) {
-    Pending().rate_num = numerator;
-    Pending().rate_den = denominator;
+    if (numerator == -1)
+        Pending().frame_rate.reset();
+    else
+        Pending().frame_rate = OpenSettings::FrameRate{numerator, denominator};
 }
 void SetPendingTrackList(uint32_t count, const uint32_t* ids) {
-    auto& list = Pending().tracks;
-    list.clear();
     if (!ids) count = 0;
     if (count > kMaxTrackListLength) count = kMaxTrackListLength;
-    list.assign(ids, ids + count);
+    Pending().tracks = std::vector<uint32_t>(ids, ids + count);
 }
 void SetPendingReadBufferSize(int32_t bytes) {
-    Pending().buffer_size = bytes;
+    if (bytes == -1)
+        Pending().read_buffer_size.reset();
+    else
+        Pending().read_buffer_size = bytes;
 }
 void SetPendingReadSpeed(int32_t bytes_per_second) {
-    Pending().read_speed = bytes_per_second;
+    if (bytes_per_second == -1)
+        Pending().read_speed.reset();
+    else
+        Pending().read_speed = bytes_per_second;
 }
 
 int SetSoundSystem(SoundSystemGetter getter, void* argument) {
@@ -183,338 +488,110 @@ void MovieSoundService(ServiceClient* client, uint32_t sweep) {
 }
 
 Movie* OpenMovie(const void* source, uint32_t flags) {
-    PendingSettings& pending = Pending();
-    if (!(flags & kOpenUseTrackList)) pending.tracks.assign(1, 0);
+    return OpenMovie(source, flags, TakePendingSettings(flags));
+}
+
+Movie* OpenMovie(const void* source, uint32_t flags, const OpenSettings& settings) {
+    if (settings.frame_rate) flags |= kOpenUseFrameRate;
+    if (settings.tracks) flags |= kOpenUseTrackList;
+    if (settings.read_buffer_size) flags |= kOpenUseBufferSize;
+    if (settings.read_speed) flags |= kOpenUseReadSpeed;
+    const std::vector<uint32_t> ids = settings.tracks.value_or(std::vector<uint32_t>{0});
     LastError().clear();
     const uint32_t open_start = Milliseconds();
     if (!source) {
         SetError(kErrorOpeningFile);
         return nullptr;
     }
-    const bool memory = (flags & kOpenInMemory) != 0;
 
-    // Header.
-    uint8_t header_bytes[kMovieHeaderSize];
-    MovieIOPtr io;
-    if (memory) {
-        std::memcpy(header_bytes, source, kMovieHeaderSize);
-    } else {
-        io = OpenFileInput(source, flags & kOpenHandle);
-        if (!io) {
-            if (LastError().empty()) SetError(kErrorOpeningFile);
-            return nullptr;
-        }
-        if (io->ReadDirect(0, header_bytes, kMovieHeaderSize) != kMovieHeaderSize ||
-            io->ReadFailed()) {
-            io->CloseInput();
-            SetError(kErrorNotVemo);
-            return nullptr;
-        }
-    }
+    // Each step sets the last error when it fails; whatever was set up by
+    // then is torn down with the input guard and the movie pointer.
+    InputGuard input;
     MovieHeader h;
-    const HeaderStatus status = ParseMovieHeader(header_bytes, &h);
-    if (status != HeaderStatus::kOk) {
-        if (io) io->CloseInput();
-        SetError(HeaderStatusText(status));
+    OpenPlan plan;
+    plan.requested_tracks = static_cast<uint32_t>(ids.size());
+    if (!ReadHeader(source, flags, &input, &h) || !SettleOpen(h, flags, settings, &plan))
         return nullptr;
-    }
-    // Sizes that must be sane before anything is planned from them.
-    const uint64_t movie_end = static_cast<uint64_t>(h.size) + 8;
-    if (h.width == 0 || h.height == 0 || h.width > kMaxPictureSide || h.height > kMaxPictureSide ||
-        h.audio_tracks > kMaxTableTracks || h.frames > h.index_length ||
-        kMovieHeaderSize + TablesSize(h) > movie_end) {
-        if (io) io->CloseInput();
-        SetError(kErrorReadingHeader);
+    MoviePtr m = AllocateMovie(plan, &input);
+    if (!m) return nullptr;
+    DescribeMovie(m.get(), plan);
+    if (!LoadTables(m.get(), plan, source) || !CreatePicture(m.get()) ||
+        !SetUpInput(m.get(), plan, settings))
         return nullptr;
-    }
-
-    const uint32_t open_flags = ReaderTrackedFlags(flags, h);
-    uint32_t width = h.width, height = h.height;
-    switch ((open_flags & kOpenScaleMask) >> kOpenScaleShift) {
-        case 1:
-        case 2:
-            height *= 2;
-            break;
-        case 3:
-            width *= 2;
-            break;
-        case 4:
-        case 5:
-            width *= 2;
-            height *= 2;
-            break;
-        default:
-            break;
-    }
-    uint32_t rate_num = h.rate_num, rate_den = h.rate_den;
-    if ((flags & kOpenUseFrameRate) && pending.rate_num != -1) {
-        rate_num = static_cast<uint32_t>(pending.rate_num);
-        rate_den = static_cast<uint32_t>(pending.rate_den);
-        if (rate_num == 0 || rate_den == 0) rate_num = rate_den = 0;  // as fast as possible
-    }
-    if (flags & kOpenUseFrameRate) pending.rate_num = pending.rate_den = -1;
-    const uint32_t whole_fps = WholeFramesPerSecond(h.rate_num, h.rate_den);
-    // The timing rings hold one second of frames; a rate beyond any real
-    // movie's would make them absurdly large.
-    if (whole_fps > kMaxWholeFramesPerSecond) {
-        if (io) io->CloseInput();
-        SetError(kErrorReadingHeader);
-        return nullptr;
-    }
-
-    // The memory plan: the record and its arrays in one block.
-    const uint32_t across = BlocksAcross(h.width), down = BlocksDown(h.height);
-    const uint32_t block_count = across * down;
-    const uint32_t requested = static_cast<uint32_t>(pending.tracks.size());
-    const uint32_t room = requested ? requested : 1;
-    BlockPool pool;
-    uint8_t* change_map = nullptr;
-    uint32_t* rings[kTimingRings] = {};
-    SoundTrack** sound_tracks = nullptr;
-    uint32_t* played = nullptr;
-    uint32_t* track_arrays = nullptr;
-    uint32_t* index_words = nullptr;
-    BundleBuffers bundles;
-    pool.Request(&change_map, block_count + 16);
-    for (auto& ring : rings) pool.Request(&ring, whole_fps * 4u);
-    pool.Request(&sound_tracks, room * sizeof(SoundTrack*));
-    pool.Request(&played, room * 4u);
-    if (!(open_flags & kOpenNoVideo)) RequestBundleBuffers(&pool, width, &bundles);
-    if (!memory) {
-        if (h.audio_tracks) pool.Request(&track_arrays, 12u * h.audio_tracks);
-        pool.Request(&index_words, 4u * (static_cast<size_t>(h.index_length) + 1));
-    }
-    const size_t planned = pool.total();
-    void* block = nullptr;
-    if (!pool.Commit(&block, sizeof(Movie))) {
-        if (io) io->CloseInput();
-        SetError(kErrorOutOfMemory);
-        return nullptr;
-    }
-    Movie* m = new (block) Movie();
-    m->total_memory = static_cast<uint32_t>(planned + ((sizeof(Movie) + 31) & ~size_t{31}));
-    m->io = std::move(io);
-    std::memset(change_map, 0, block_count + 16);
-    m->change_map = change_map;
-    for (int i = 0; i < kTimingRings; ++i) {
-        m->rings[i] = rings[i];
-        std::memset(rings[i], 0, whole_fps * 4u);
-    }
-    m->sound_tracks = sound_tracks;
-    m->played = played;
-    std::memset(sound_tracks, 0, room * sizeof(SoundTrack*));
-    m->requested_tracks = requested;
-    m->bundles = bundles;
-    m->width = width;
-    m->height = height;
-    m->header_width = h.width;
-    m->header_height = h.height;
-    m->frames = h.frames;
-    m->open_flags = open_flags;
-    m->header_flags = h.flags;
-    m->rate_num = rate_num;
-    m->rate_den = rate_den;
-    m->header_rate_num = h.rate_num;
-    m->header_rate_den = h.rate_den;
-    m->whole_fps = whole_fps;
-    m->two_frame_time = TwoFrameTime(h.rate_num, h.rate_den);
-    m->index_length = h.index_length;
-    m->size_field = h.size;
-    m->track_count = h.audio_tracks;
-    m->blocks_across = across;
-    m->blocks_down = down;
-    m->block_count = block_count;
-    m->full_copy_threshold = block_count / 4;
-    m->memory_source = memory;
-
-    // Tables.
-    if (memory) {
-        // Used in place when the host is little-endian and the words aligned;
-        // otherwise copied into a block of their own.
-        const uint8_t* base = static_cast<const uint8_t*>(source);
-        m->preload_valid = 0;  // set once the index is known
-        const uint32_t words = 3 * h.audio_tracks + h.index_length + 1;
-        uint32_t* copy =
-            static_cast<uint32_t*>(AllocateLibraryMemory(static_cast<size_t>(words) * 4));
-        if (!copy) {
-            FreeMovie(m);
-            SetError(kErrorOutOfMemory);
-            return nullptr;
-        }
-        for (uint32_t i = 0; i < words; ++i) copy[i] = ReadLe32(base + kMovieHeaderSize + 4 * i);
-        m->table_copy = copy;
-        m->total_memory += words * 4;
-        track_arrays = copy;
-        index_words = copy + 3 * h.audio_tracks;
-    } else {
-        if (!ReadWords(m->io.get(), track_arrays, 3 * h.audio_tracks) ||
-            !ReadWords(m->io.get(), index_words, h.index_length + 1)) {
-            FreeMovie(m);
-            SetError(kErrorReadingHeader);
-            return nullptr;
-        }
-    }
-    m->track_buffer_size = track_arrays;
-    m->track_format = track_arrays ? track_arrays + h.audio_tracks : nullptr;
-    m->track_id = track_arrays ? track_arrays + 2 * h.audio_tracks : nullptr;
-    m->index = index_words;
-    if (CheckMovieTables(h, index_words)) {
-        FreeMovie(m);
-        SetError(kErrorReadingHeader);
-        return nullptr;
-    }
-    m->first_frame_offset = IndexOffset(index_words[0]);
-    if (memory) {
-        m->preload_base = static_cast<const uint8_t*>(source) + m->first_frame_offset;
-        m->preload_valid = static_cast<uint32_t>(movie_end - m->first_frame_offset);
-    }
-    uint32_t largest = 0;
-    for (uint32_t i = 0; i < h.frames; ++i) {
-        const uint32_t size = IndexOffset(index_words[i + 1]) - IndexOffset(index_words[i]);
-        if (size > largest) largest = size;
-    }
-    m->largest_frame = largest;
-    const PeakRate peak = PeakDataRate(index_words, h.frames, whole_fps);
-    m->peak_rate = peak.rate;
-    m->peak_frame = peak.frame;
-    m->all_key_frames = AllKeyFrames(index_words, h.frames);
-
-    // Planes.
-    if (!(open_flags & kOpenNoVideo)) {
-        m->planes = CreateFramePlanes(h.width, h.height, m->all_key_frames, open_flags);
-        if (!m->planes) {
-            FreeMovie(m);
-            SetError(kErrorOutOfMemory);
-            return nullptr;
-        }
-        const FramePlanes* p = m->planes;
-        uint64_t plane_bytes = 0;
-        for (uint32_t b = 0; b < p->buffer_count; ++b)
-            for (int k = 0; k < 4; ++k)
-                if (p->buffer[b][k].samples)
-                    plane_bytes +=
-                        static_cast<uint64_t>(p->buffer[b][k].stride) *
-                        (k == kPlaneCr || k == kPlaneCb ? p->chroma_height : p->luma_height);
-        m->total_memory += static_cast<uint32_t>(plane_bytes);
-        m->video_on = true;
-    }
-
-    // Input buffering.
-    const uint32_t movie_length =
-        static_cast<uint32_t>(movie_end > 0xFFFFFFFFu ? 0xFFFFFFFFu : movie_end);
-    const uint32_t read_speed = (flags & kOpenUseReadSpeed) && pending.read_speed > 0
-                                    ? static_cast<uint32_t>(pending.read_speed)
-                                    : 0;
-    if (flags & kOpenUseReadSpeed) pending.read_speed = -1;
-    if (memory) {
-        m->preloaded = true;
-    } else {
-        uint32_t offer = m->peak_rate;
-        if ((flags & kOpenUseBufferSize) && pending.buffer_size != -1)
-            offer = static_cast<uint32_t>(pending.buffer_size);
-        if (flags & kOpenUseBufferSize) pending.buffer_size = -1;
-        const uint32_t answer = m->io->GetBufferSize(offer);
-        if (static_cast<uint64_t>(answer) * 10 >= static_cast<uint64_t>(h.size) * 9)
-            m->open_flags |= kOpenPreloadMovie;
-        if (m->open_flags & kOpenPreloadMovie) {
-            const uint32_t bytes = movie_length - m->first_frame_offset;
-            m->preload_block = static_cast<uint8_t*>(AllocateLibraryMemory(bytes ? bytes : 1));
-            if (!m->preload_block) {
-                FreeMovie(m);
-                SetError(kErrorOutOfMemory);
-                return nullptr;
-            }
-            m->total_memory += bytes;
-            m->io->SetBuffer(nullptr, 0, movie_length, read_speed);
-            const uint32_t got =
-                m->io->ReadFrame(0, m->first_frame_offset, m->preload_block, bytes);
-            m->io->CloseInput();
-            // A movie that ends early plays up to its last whole frame.
-            m->preload_base = m->preload_block;
-            m->preload_valid = got;
-            m->preloaded = true;
-        } else {
-            const uint64_t total = static_cast<uint64_t>(answer) + largest;
-            if (total > kLargestLibraryBlock ||
-                !(m->read_block = static_cast<uint8_t*>(
-                      AllocateLibraryMemory(static_cast<size_t>(total ? total : 1))))) {
-                FreeMovie(m);
-                SetError(kErrorOutOfMemory);
-                return nullptr;
-            }
-            m->total_memory += static_cast<uint32_t>(total);
-            m->read_buffer_size = answer;
-            m->frame_buffer = m->read_block + answer;
-            m->io->SetBuffer(m->read_block, answer, movie_length, read_speed);
-        }
-    }
 
     // Frame 1.
     m->current_frame = 0xFFFFFFFFu;
-    if (!(m->preloaded)) m->io->SetInputLock(SingleThreadInputLock());
-    ReadMovieFrame(m, 1);
+    if (!m->source.preloaded) m->source.io->SetInputLock(SingleThreadInputLock());
+    ReadMovieFrame(m.get(), 1);
     m->current_frame = 1;
-    m->open_time = Milliseconds() - open_start;
+    m->stats.open_time = Milliseconds() - open_start;
 
-    // Sound.
-    const std::vector<uint32_t> ids = pending.tracks;
-    pending.tracks.assign(1, 0);
-    OpenTracks(m, ids);
-
-    // Threads.
-    if (m->played_count && m->sound_tracks[0]->device_info.self_serviced == 0) {
-        m->sound_client.urgency_operation = SoundServiceUrgency;
-        m->sound_client.service_operation = MovieSoundService;
-        m->sound_client.owner = m;
-        // The sound service runs on its thread even without a background
-        // reader (kOpenWithoutThreads concerns the input).
-        if (RegisterServiceClient(&SoundServiceThread(), kSoundServiceRate, &m->sound_client))
-            m->sound_registered = true;
-    }
-    if (!m->sound_registered) m->own_sound_lock = platform::NewMutex();
-    if (!m->preloaded && !(m->open_flags & kOpenWithoutThreads)) {
-        SetupReaderClient(&m->reader_client, m->io.get());
-        m->io->SetInputLock(ClientInputLock(&m->reader_client));
-        if (RegisterServiceClient(&BackgroundReaderThread(), kBackgroundReaderRate,
-                                  &m->reader_client)) {
-            m->reader_registered = true;
-            m->threads = true;
-        } else {
-            // The reader cannot run: the input is serviced on this thread.
-            m->io->SetInputLock(SingleThreadInputLock());
-        }
-    }
-
-    // Fill the read buffer.
-    if (!m->preloaded && !(m->open_flags & kOpenNoFill)) {
-        for (int guard = 0; guard < 1 << 16; ++guard)
-            if (m->io->ServiceInput() <= 0) break;
-    }
-    return m;
+    OpenTracks(m.get(), ids);
+    RegisterServices(m.get());
+    if (!(m->open_flags & kOpenNoFill)) PumpInput(m.get(), PumpReason::kOpen);
+    return m.release();
 }
 
 void CloseMovie(Movie* m) {
     if (!m) return;
     PauseMovie(m, 1);
-    if (m->sound_registered) RemoveServiceClient(&SoundServiceThread(), &m->sound_client, true);
-    m->sound_registered = false;
-    if (m->reader_registered)
-        RemoveServiceClient(&BackgroundReaderThread(), &m->reader_client, true);
-    m->reader_registered = false;
-    FreeMovie(m);
+    // The services stop before anything they touch goes.
+    m->tracks.Unregister();
+    m->source.Unregister();
+    DestroyMovie(m);
 }
 
-// Sound lock: the sound-service client's lock, or the movie's own.
+// ---------------------------------------------------------------- the parts' tear-down
+void PlayedTracks::Unregister() {
+    if (registered) RemoveServiceClient(&SoundServiceThread(), &client, true);
+    registered = false;
+}
+
+PlayedTracks::~PlayedTracks() {
+    Unregister();
+    for (uint32_t i = 0; i < count; ++i) {
+        ClosePlayedTrack(sound_tracks[i]);
+        sound_tracks[i] = nullptr;
+    }
+    count = 0;
+    if (own_lock) platform::DestroyMutex(own_lock);
+}
+
+platform::Mutex* PlayedTracks::Lock() const {
+    return registered ? client.lock : own_lock;
+}
+
+SoundTrack* PlayedTracks::TrackOf(uint32_t track) const {
+    SoundTrack* found = nullptr;
+    for (uint32_t k = 0; k < count; ++k)
+        if (played[k] == track) found = sound_tracks[k];
+    return found;
+}
+
+void FrameFeed::Unregister() {
+    if (reader_registered) RemoveServiceClient(&BackgroundReaderThread(), &reader_client, true);
+    reader_registered = false;
+}
+
+FrameFeed::~FrameFeed() {
+    Unregister();
+    if (io) io->CloseInput();
+}
+
+MoviePicture::~MoviePicture() {
+    FreeFramePlanes(planes);
+}
+
 platform::Mutex* SoundLock(Movie* m) {
-    return m->sound_registered ? m->sound_client.lock : m->own_sound_lock;
+    return m->tracks.Lock();
 }
 
 void DecodeMovieAudio(Movie* m) {
-    if (!m->played_count || !m->packet) return;
-    const uint8_t* at = m->packet;
-    uint32_t left = m->packet_size;
+    if (!m->tracks.count || !m->source.packet) return;
+    const uint8_t* at = m->source.packet;
+    uint32_t left = m->source.packet_size;
     platform::Mutex* lock = nullptr;
-    for (uint32_t t = 0; t < m->track_count; ++t) {
+    for (uint32_t t = 0; t < m->source.track_count; ++t) {
         if (left < 4) break;
         const uint32_t length = ReadLe32(at);
         if (length > left - 4) break;
@@ -522,9 +599,7 @@ void DecodeMovieAudio(Movie* m) {
         at += 4 + length;
         left -= 4 + length;
         if (!length) continue;
-        SoundTrack* track = nullptr;
-        for (uint32_t k = 0; k < m->played_count; ++k)
-            if (m->played[k] == t) track = m->sound_tracks[k];
+        SoundTrack* track = m->tracks.TrackOf(t);
         if (!track) continue;
         if (!lock && (lock = SoundLock(m))) platform::LockMutex(lock);
         DecodeIntoTrack(track, part, length);

@@ -9,7 +9,7 @@ namespace vemo {
 namespace {
 
 bool KeyAt(const Movie* m, uint32_t n) {
-    return IsKeyFrame(m->index[n - 1]);
+    return IsKeyFrame(m->source.index[n - 1]);
 }
 
 }  // namespace
@@ -33,26 +33,26 @@ uint32_t SeekMovie(Movie* m, uint32_t frame, int direction) {
     }
     if (!KeyAt(m, target)) return here;  // a movie whose first frame is not a key frame
 
-    if (m->io) m->io->SetCoreBusy(true);
-    const bool sound = m->sound_on;
+    if (m->source.io) m->source.io->SetCoreBusy(true);
+    const bool sound = m->tracks.sound_on;
     if (sound) SetSoundOnOff(m, 0);
     if (!ReadMovieFrame(m, target)) {
-        if (m->io) m->io->SetCoreBusy(false);
+        if (m->source.io) m->source.io->SetCoreBusy(false);
         return here;
     }
     m->current_frame = target;
     m->last_decoded_frame = 0;  // decode the key frame even when it is the frame just shown
-    m->rect_count = -1;
-    m->last_blit_skipped = false;
-    m->skip_this_blit = false;
+    m->picture.rect_count = -1;
+    m->clock.last_blit_skipped = false;
+    m->clock.skip_this_blit = false;
     // The clock starts again at the new frame.
-    m->clock_start = 0;
-    m->late_carry = 0;
-    m->late_step = 0;
-    m->pause_offset = 0;
-    m->consecutive_late = 0;
+    m->clock.clock_start = 0;
+    m->clock.late_carry = 0;
+    m->clock.late_step = 0;
+    m->clock.pause_offset = 0;
+    m->clock.consecutive_late = 0;
     if (sound) SetSoundOnOff(m, 1);
-    if (m->io) m->io->SetCoreBusy(false);
+    if (m->source.io) m->source.io->SetCoreBusy(false);
     return target;
 }
 

@@ -181,7 +181,7 @@ TEST(BuildTest, AScreenSaverIgnoresTheCommandLineAndForcesItsSettings) {
     EXPECT_EQ(o.window_style, 2);
     EXPECT_TRUE(o.hide_cursor);
     EXPECT_EQ(o.blit_style, 2);
-    EXPECT_EQ(o.display_flags & kDisplayStyleMask, 2u);
+    EXPECT_EQ(o.display_flags & kDisplayOpenStyleMask, 2u);
     EXPECT_EQ(r.movies.names(), std::vector<std::string>{"movie"});
 }
 
@@ -522,21 +522,22 @@ TEST(CommandLineTest, TailAfterTheProgramNameAndJoinedArguments) {
 
 // ---------------------------------------------------------------- open settings
 
-TEST(PendingSettingsTest, OnlyWhatWasGiven) {
-    PendingOpenSettings none = PendingSettingsFor(Parse(" movie"));
-    EXPECT_FALSE(none.has_frame_rate || none.has_track || none.has_read_speed ||
-                 none.has_read_buffer_size);
+TEST(OpenSettingsTest, OnlyWhatWasGiven) {
+    OpenSettings none = OpenSettingsFor(Parse(" movie"));
+    EXPECT_FALSE(none.frame_rate || none.tracks || none.read_speed || none.read_buffer_size);
+    // /T0 and /M0 are the defaults: nothing to hand over.
+    OpenSettings zero = OpenSettingsFor(Parse(" movie /t0 /m0"));
+    EXPECT_FALSE(zero.tracks || zero.read_speed);
 
-    PendingOpenSettings all = PendingSettingsFor(Parse(" movie /f /t-1 /m5000 /e65536"));
-    EXPECT_TRUE(all.has_frame_rate);
-    EXPECT_EQ(all.frame_rate_num, 0);
-    EXPECT_EQ(all.frame_rate_den, 0);
-    EXPECT_TRUE(all.has_track);
-    EXPECT_EQ(all.track_id, -1);
-    EXPECT_TRUE(all.has_read_speed);
+    OpenSettings all = OpenSettingsFor(Parse(" movie /f /t-1 /m5000 /e65536"));
+    ASSERT_TRUE(all.frame_rate);
+    EXPECT_EQ(all.frame_rate->numerator, 0);
+    EXPECT_EQ(all.frame_rate->denominator, 0);
+    ASSERT_TRUE(all.tracks);
+    EXPECT_EQ(*all.tracks, (std::vector<uint32_t>{0xFFFFFFFFu}));
     EXPECT_EQ(all.read_speed, 5000);
-    EXPECT_TRUE(all.has_read_buffer_size);
     EXPECT_EQ(all.read_buffer_size, 65536);
+    EXPECT_EQ(OpenSettingsFor(Parse(" movie /f29.97")).frame_rate->numerator, 2997);
 }
 
 // ---------------------------------------------------------------- output size

@@ -173,6 +173,34 @@ TEST_F(MovieTest, OpenErrorsCarryTheirTexts) {
     CloseMovie(nullptr);
 }
 
+// A header that announces a long index is checked against the file before
+// anything is allocated for it: the record's allocation is made to fail, so
+// only an open that got that far says "Out of memory.".
+TEST_F(MovieTest, TablesAnnouncedPastTheFileEndAllocateNothing) {
+    MovieShape s;
+    s.track_ids = {0};
+    std::vector<uint8_t> movie = MakeMovie(s);
+    StoreLe32(&movie[16], 1000000);     // index length: a 4 MB index
+    StoreLe32(&movie[4], 0xFFFFFF00u);  // a movie size that leaves room for it
+    const size_t tables_end = 44 + 12 + 4 * (size_t{1000000} + 1);
+    const std::string path = test::TempPath("long-index.vem");
+    ASSERT_TRUE(test::WriteWholeFile(path, movie));
+    FailLibraryAllocationsAfter(1);  // the file input succeeds, the record fails
+    EXPECT_EQ(OpenMovie(path.c_str(), kOpenWithoutThreads), nullptr);
+    FailLibraryAllocationsAfter(-1);
+    EXPECT_STREQ(GetLastMovieError(), "Error reading Vemo header.");
+    // One byte short of the tables' end is refused; at the end the open plans.
+    for (const size_t length : {tables_end - 1, tables_end}) {
+        movie.resize(length, 0);
+        ASSERT_TRUE(test::WriteWholeFile(path, movie));
+        FailLibraryAllocationsAfter(1);
+        EXPECT_EQ(OpenMovie(path.c_str(), kOpenWithoutThreads), nullptr);
+        FailLibraryAllocationsAfter(-1);
+        EXPECT_STREQ(GetLastMovieError(),
+                     length < tables_end ? "Error reading Vemo header." : "Out of memory.");
+    }
+}
+
 TEST_F(MovieTest, FlagsCombineWithTheHeader) {
     struct Case {
         char version;
@@ -311,14 +339,14 @@ TEST_F(MovieTest, WaitingServicesTheInputWithoutThreads) {
     SetPendingReadBufferSize(1);
     Movie* m = OpenMovie(path.c_str(), kOpenWithoutThreads | kOpenUseBufferSize | kOpenNoFill);
     ASSERT_NE(m, nullptr);
-    EXPECT_EQ(m->io->Fill(), 0u);  // not filled at open
+    EXPECT_EQ(m->source.io->Fill(), 0u);  // not filled at open
     ASSERT_EQ(DecodeFrame(m), 0);
     NextFrame(m);
     // Decoding read one chunk ahead (the ring was empty); frame 2 came out
     // of it. Waiting for frame 2 reads ahead again once a chunk fits.
-    EXPECT_EQ(m->io->Fill(), 65536u - 30000u);
+    EXPECT_EQ(m->source.io->Fill(), 65536u - 30000u);
     EXPECT_EQ(ShouldWait(m), 1);
-    EXPECT_FALSE(m->io->CoreBusy());
+    EXPECT_FALSE(m->source.io->CoreBusy());
     for (int i = 0; i < 12; ++i) {
         AdvanceTestClock(34);
         ASSERT_EQ(ShouldWait(m), 0);
@@ -330,26 +358,26 @@ TEST_F(MovieTest, WaitingServicesTheInputWithoutThreads) {
     EXPECT_EQ(sum.total_input_memory, 65536u);
     EXPECT_EQ(sum.highest_input_memory, 65536u);
     EXPECT_EQ(sum.average_frame_size,
-              (ReadLe32(MakeMovie(s).data() + 4) - IndexOffset(m->index[0])) / 6);
+              (ReadLe32(MakeMovie(s).data() + 4) - IndexOffset(m->source.index[0])) / 6);
     CloseMovie(m);
 }
 
 TEST_F(MovieTest, ChangedRectsFollowTheFlags) {
     ASSERT_NE(Open(MovieShape{}), nullptr);
     DecodeFrame(movie_);
-    std::memset(movie_->change_map, 0, movie_->block_count);
-    movie_->change_map[0] = 1;
-    movie_->change_map[movie_->block_count - 1] = 1;
+    std::memset(movie_->picture.change_map, 0, movie_->picture.block_count);
+    movie_->picture.change_map[0] = 1;
+    movie_->picture.change_map[movie_->picture.block_count - 1] = 1;
     EXPECT_EQ(GetChangedRects(kRectsNotWanted, movie_), 0);
     EXPECT_EQ(GetChangedRects(kRectsBoundingOnly, movie_), 1);
     EXPECT_EQ(MovieChangedRects(movie_)[0].width, 64);
     // Computed once per frame: the stored list is returned.
     EXPECT_EQ(GetChangedRects(0, movie_), 1);
-    movie_->rect_count = -1;
+    movie_->picture.rect_count = -1;
     EXPECT_EQ(GetChangedRects(0, movie_), 2);
     NextFrame(movie_);
     DecodeFrame(movie_);
-    EXPECT_EQ(movie_->rect_count, -1);
+    EXPECT_EQ(movie_->picture.rect_count, -1);
 }
 
 TEST_F(MovieTest, TracksAreChosenByIdAndMissingOnesGiveSilence) {
@@ -363,7 +391,7 @@ TEST_F(MovieTest, TracksAreChosenByIdAndMissingOnesGiveSilence) {
     MovieInfo info;
     GetMovieInfo(movie_, &info);
     EXPECT_EQ(info.played_tracks, 1u);
-    EXPECT_EQ(movie_->played[0], 1u);  // the track with ID 9
+    EXPECT_EQ(movie_->tracks.played[0], 1u);  // the track with ID 9
     CloseMovie(movie_);
 
     const uint32_t missing[] = {1234};
@@ -450,7 +478,7 @@ TEST_F(MovieTest, WithoutSoundALateClockIsRebased) {
     Step();
     AdvanceTestClock(1000);  // far beyond the two-frame time
     EXPECT_EQ(ShouldWait(movie_), 0);
-    EXPECT_EQ(movie_->clock_start, 2000u);
+    EXPECT_EQ(movie_->clock.clock_start, 2000u);
     Step();
     EXPECT_EQ(ShouldWait(movie_), 1);  // the next frame is a whole period away again
 }
@@ -462,8 +490,8 @@ TEST_F(MovieTest, WithSoundLatenessIsCarriedAndTakenBack) {
     Step();
     AdvanceTestClock(333);  // 300 ms late for frame 2
     EXPECT_EQ(ShouldWait(movie_), 0);
-    EXPECT_EQ(movie_->late_step, 10);         // 300 x d / r
-    EXPECT_EQ(movie_->late_carry, 300 - 10);  // the first step is taken at once
+    EXPECT_EQ(movie_->clock.late_step, 10);         // 300 x d / r
+    EXPECT_EQ(movie_->clock.late_carry, 300 - 10);  // the first step is taken at once
     Step();
     EXPECT_EQ(ShouldWait(movie_), 1);  // forgiven: frame 3 is due 33 ms on
 }
@@ -480,7 +508,7 @@ TEST_F(MovieTest, EveryFourthLateBlitIsDrawn) {
         AdvanceTestClock(200);  // every copy comes far beyond the two-frame time
         results.push_back(
             CopyFrameToSurface(movie_, surface_, 256, 48, 0, 0, 0, 0, 64, 48, kSurfaceXrgb32));
-        skipped.push_back(movie_->skipped_blits);
+        skipped.push_back(movie_->stats.skipped_blits);
         NextFrame(movie_);
     }
     EXPECT_EQ(results, (std::vector<int>{1, 1, 1, 0, 1, 1, 1, 0, 1}));
@@ -506,7 +534,7 @@ TEST_F(MovieTest, NeverSkipDrawsLateBlitsAndSaysSo) {
         NextFrame(movie_);
     }
     EXPECT_EQ(results, (std::vector<int>{1, 1, 1, 0}));
-    EXPECT_EQ(movie_->skipped_blits, 0u);
+    EXPECT_EQ(movie_->stats.skipped_blits, 0u);
 }
 
 TEST_F(MovieTest, SkippedBlitKeepsTheChangeMapAndShowsNoRects) {
@@ -518,12 +546,12 @@ TEST_F(MovieTest, SkippedBlitKeepsTheChangeMapAndShowsNoRects) {
     AdvanceTestClock(200);
     ASSERT_EQ(CopyFrameToSurface(movie_, surface_, 256, 48, 0, 0, 0, 0, 64, 48, kSurfaceXrgb32), 1);
     EXPECT_EQ(GetChangedRects(0, movie_), 0);
-    EXPECT_TRUE(movie_->last_blit_skipped);
+    EXPECT_TRUE(movie_->clock.last_blit_skipped);
     // A change of the skipped frame is still in the map after the next decode.
-    movie_->change_map[0] = 1;
+    movie_->picture.change_map[0] = 1;
     NextFrame(movie_);
     DecodeFrame(movie_);
-    EXPECT_EQ(movie_->change_map[0], 1);
+    EXPECT_EQ(movie_->picture.change_map[0], 1);
     EXPECT_GE(GetChangedRects(kRectsNeverSkip, movie_), 1);
 }
 
@@ -536,9 +564,9 @@ TEST_F(MovieTest, AfterTheLastFrameComesFrameOne) {
     GetMovieInfo(movie_, &info);
     EXPECT_EQ(info.current_frame, 1u);
     EXPECT_EQ(DecodeFrame(movie_), 0);
-    EXPECT_EQ(movie_->frames_decoded, 4u);
+    EXPECT_EQ(movie_->clock.frames_decoded, 4u);
     EXPECT_EQ(DecodeFrame(movie_), 0);  // the same frame again does nothing
-    EXPECT_EQ(movie_->frames_decoded, 4u);
+    EXPECT_EQ(movie_->clock.frames_decoded, 4u);
 }
 
 TEST_F(MovieTest, RewindRebasesAtMostOncePerFiveMinutes) {
@@ -547,19 +575,19 @@ TEST_F(MovieTest, RewindRebasesAtMostOncePerFiveMinutes) {
     ASSERT_NE(Open(s), nullptr);
     Step();
     Step();  // back to frame 1: the rewind time is set
-    EXPECT_FALSE(movie_->reset_request);
+    EXPECT_FALSE(movie_->clock.reset_request);
     AdvanceTestClock(300000);
     Step();
     Step();
-    EXPECT_FALSE(movie_->reset_request);  // 300000 ms is not enough
+    EXPECT_FALSE(movie_->clock.reset_request);  // 300000 ms is not enough
     AdvanceTestClock(2);
     Step();
     Step();
-    EXPECT_TRUE(movie_->reset_request);
+    EXPECT_TRUE(movie_->clock.reset_request);
     DecodeFrame(movie_);
-    EXPECT_FALSE(movie_->reset_request);
-    EXPECT_EQ(movie_->frames_at_clock_start,
-              movie_->frames_decoded - 1);  // restarted with this frame
+    EXPECT_FALSE(movie_->clock.reset_request);
+    EXPECT_EQ(movie_->clock.frames_at_clock_start,
+              movie_->clock.frames_decoded - 1);  // restarted with this frame
 }
 
 // ---------------------------------------------------------------- pause and sound
@@ -577,9 +605,9 @@ TEST_F(MovieTest, PausedMovieWaitsAndTheScheduleContinues) {
     EXPECT_EQ(ShouldWait(movie_), 1);     // 10 ms into a 33 ms frame
     AdvanceTestClock(24);
     EXPECT_EQ(ShouldWait(movie_), 0);
-    const uint32_t before = movie_->skipped_blits;
+    const uint32_t before = movie_->stats.skipped_blits;
     Step();
-    EXPECT_EQ(movie_->skipped_blits, before);
+    EXPECT_EQ(movie_->stats.skipped_blits, before);
     EXPECT_EQ(PauseMovie(nullptr, 1), 0);
 }
 
@@ -606,9 +634,9 @@ TEST_F(MovieTest, SwitchingSoundOffPrimesEveryRingWithSilence) {
     MovieInfo info;
     GetMovieInfo(movie_, &info);
     EXPECT_EQ(info.sound_on, 0u);
-    movie_->clock_start = 1234;
+    movie_->clock.clock_start = 1234;
     EXPECT_EQ(SetSoundOnOff(movie_, 1), 1);
-    EXPECT_EQ(movie_->clock_start, 0u);  // the clock starts again with the next frame
+    EXPECT_EQ(movie_->clock.clock_start, 0u);  // the clock starts again with the next frame
 }
 
 TEST_F(MovieTest, RingHoldsAFrameOnTopOfAChunk) {
@@ -635,18 +663,18 @@ TEST_F(MovieTest, RanDryCountsASkipOnlyInsideTheMovie) {
     device->ran_dry = 1;
     Step();  // reported on frame 1: cleared, not counted
     EXPECT_EQ(device->ran_dry, 0u);
-    EXPECT_EQ(movie_->sound_skips, 0u);
+    EXPECT_EQ(movie_->stats.sound_skips, 0u);
     Step();
     device->ran_dry = 1;
-    movie_->clock_start = 77;
+    movie_->clock.clock_start = 77;
     Step();  // frame 3
-    EXPECT_EQ(movie_->sound_skips, 1u);
-    EXPECT_EQ(movie_->clock_start, 0u);
+    EXPECT_EQ(movie_->stats.sound_skips, 1u);
+    EXPECT_EQ(movie_->clock.clock_start, 0u);
     EXPECT_EQ(device->on, 1u);
     while (movie_->current_frame <= 78) Step();
     device->ran_dry = 1;
     Step();  // past the end-of-sound frame
-    EXPECT_EQ(movie_->sound_skips, 1u);
+    EXPECT_EQ(movie_->stats.sound_skips, 1u);
 }
 
 // ---------------------------------------------------------------- statistics
@@ -672,7 +700,8 @@ TEST_F(MovieTest, RealtimeWindowAfterTheFirstFrameIsOnePeriod) {
     GetRealtimeStats(5, movie_, &rt);
     EXPECT_EQ(rt.window_frames, 5u);
     EXPECT_EQ(rt.window_time, 5u * 34);
-    const uint32_t frame_bytes = IndexOffset(movie_->index[1]) - IndexOffset(movie_->index[0]);
+    const uint32_t frame_bytes =
+        IndexOffset(movie_->source.index[1]) - IndexOffset(movie_->source.index[0]);
     EXPECT_EQ(rt.data_rate, static_cast<uint32_t>(5ull * frame_bytes * kRate / (5ull * kDen)));
     // Near the start of a loop the window is the frames played so far.
     while (movie_->current_frame != 4) Step();
@@ -698,7 +727,7 @@ TEST_F(MovieTest, SlowestFramesKeepTheEarlierOnTies) {
     EXPECT_EQ(sum.blit_time, 5u + 9 + 9 + 3);
     EXPECT_EQ(sum.frames, 10u);
     EXPECT_EQ(sum.width, 64u);
-    EXPECT_EQ(sum.peak_frame, movie_->peak_frame + 1);
+    EXPECT_EQ(sum.peak_frame, movie_->source.peak_frame + 1);
 }
 
 TEST_F(MovieTest, DamagedPacketEndsPlaybackCleanly) {
@@ -718,6 +747,138 @@ TEST_F(MovieTest, DamagedPacketEndsPlaybackCleanly) {
     EXPECT_EQ(DecodeFrame(movie_), 1);
     EXPECT_EQ(ShouldWait(movie_), 0);
     EXPECT_EQ(DecodeFrame(movie_), 1);
+}
+
+// ---------------------------------------------------------------- the open's assembly
+TEST_F(MovieTest, AnOpenThatRunsOutOfMemoryLeavesNothingBehind) {
+    MovieShape s;
+    s.track_ids = {0};
+    const std::vector<uint8_t> bytes = MakeMovie(s);
+    const std::string path = test::TempPath("memory-steps.vem");
+    ASSERT_TRUE(test::WriteWholeFile(path, bytes));
+    const uint32_t ids[] = {0};
+    // A memory source (table copy) and a file with a read buffer, then a
+    // preloaded file: every allocation of each open fails in turn.
+    const uint32_t sources[] = {kOpenInMemory, 0, kOpenPreloadMovie};
+    for (uint32_t source : sources) {
+        const size_t before = LibraryBlocksInUse();
+        int failures = 0;
+        for (int64_t n = 0; n < 64; ++n) {
+            SetPendingTrackList(1, ids);
+            FailLibraryAllocationsAfter(n);
+            const void* from = source == kOpenInMemory ? static_cast<const void*>(bytes.data())
+                                                       : static_cast<const void*>(path.c_str());
+            Movie* m = OpenMovie(from, source | kOpenUseTrackList | kOpenWithoutThreads);
+            FailLibraryAllocationsAfter(-1);
+            if (!m) {
+                ++failures;
+                // A file input that cannot be created is an error opening the file.
+                const char* text =
+                    source != kOpenInMemory && n == 0 ? "Error opening file." : "Out of memory.";
+                EXPECT_STREQ(GetLastMovieError(), text) << source << " " << n;
+                EXPECT_EQ(LibraryBlocksInUse(), before) << source << " " << n;
+                EXPECT_EQ(OpenSoundDriverCount(), 0u) << source << " " << n;
+                continue;
+            }
+            MovieInfo info;
+            GetMovieInfo(m, &info);
+            CloseMovie(m);
+            EXPECT_EQ(LibraryBlocksInUse(), before) << source << " " << n;
+            if (info.played_tracks == 1) break;  // nothing failed any more
+        }
+        // The record, the planes and the table copy, read buffer or preload block.
+        EXPECT_GE(failures, 3) << source;
+    }
+}
+
+TEST_F(MovieTest, GivenSettingsLeaveThePendingOnesAlone) {
+    bytes_ = MakeMovie(MovieShape{});
+    SetPendingFrameRate(5, 1);
+    OpenSettings settings;
+    settings.frame_rate = OpenSettings::FrameRate{15, 1};
+    Movie* m = OpenMovie(bytes_.data(), kOpenInMemory | kOpenWithoutThreads, settings);
+    ASSERT_NE(m, nullptr);
+    MovieInfo info;
+    GetMovieInfo(m, &info);
+    EXPECT_EQ(info.rate_num, 15u);
+    EXPECT_NE(info.open_flags & kOpenUseFrameRate, 0u);
+    CloseMovie(m);
+    // The pending rate is still there for the next open that asks for it...
+    m = OpenMovie(bytes_.data(), kOpenInMemory | kOpenWithoutThreads | kOpenUseFrameRate);
+    ASSERT_NE(m, nullptr);
+    GetMovieInfo(m, &info);
+    EXPECT_EQ(info.rate_num, 5u);
+    CloseMovie(m);
+    // ...and used up by it.
+    m = OpenMovie(bytes_.data(), kOpenInMemory | kOpenWithoutThreads | kOpenUseFrameRate);
+    ASSERT_NE(m, nullptr);
+    GetMovieInfo(m, &info);
+    EXPECT_EQ(info.rate_num, kRate);
+    CloseMovie(m);
+}
+
+// ---------------------------------------------------------------- the one timing decision
+// A clock at 10 frames per second started at 1000 with two frames decoded:
+// the next frame is due 200 ms after the start; the tolerance is 200 ms.
+MovieClock TestClock() {
+    MovieClock c;
+    c.rate_num = 10;
+    c.rate_den = 1;
+    c.two_frame_time = 200;
+    c.frames_decoded = 2;
+    c.clock_start = 1000;
+    return c;
+}
+FrameTiming Ask(MovieClock& c, TimingQuestion q, uint32_t now, bool sound = true,
+                bool never_skip = false) {
+    return c.Decide(q, now, 0x10000, sound, sound, never_skip);
+}
+
+TEST(MovieClockTest, TheWaitIsOverWhenTheFrameIsDue) {
+    MovieClock c = TestClock();
+    EXPECT_EQ(Ask(c, TimingQuestion::kWait, 1199), FrameTiming::kWait);
+    EXPECT_EQ(Ask(c, TimingQuestion::kWait, 1200), FrameTiming::kDraw);
+    c.paused = true;
+    EXPECT_EQ(Ask(c, TimingQuestion::kWait, 5000), FrameTiming::kWait);
+    c = TestClock();
+    EXPECT_EQ(c.Decide(TimingQuestion::kWait, 5000, 0x10000, true, false, false),
+              FrameTiming::kWait);  // sound switched off
+    c.rate_num = 0;
+    EXPECT_EQ(Ask(c, TimingQuestion::kWait, 0), FrameTiming::kDraw);
+}
+
+TEST(MovieClockTest, LatenessBeyondTheToleranceIsRebasedOrCarried) {
+    MovieClock c = TestClock();
+    EXPECT_EQ(Ask(c, TimingQuestion::kWait, 1400, false), FrameTiming::kDraw);
+    EXPECT_EQ(c.clock_start, 1000u);  // exactly the tolerance: kept
+    EXPECT_EQ(Ask(c, TimingQuestion::kWait, 1401, false), FrameTiming::kDraw);
+    EXPECT_EQ(c.clock_start, 1401u);  // without sound: re-based
+    EXPECT_EQ(c.frames_at_clock_start, 1u);
+    c = TestClock();
+    EXPECT_EQ(Ask(c, TimingQuestion::kWait, 1401), FrameTiming::kDraw);
+    EXPECT_EQ(c.late_step, 20);  // 201 x 1 / 10
+    EXPECT_EQ(c.late_carry, 201 - 20);
+    EXPECT_EQ(c.clock_start, 1000u);
+}
+
+TEST(MovieClockTest, LateBlitsAreSkippedThreeInARow) {
+    MovieClock c = TestClock();
+    EXPECT_EQ(Ask(c, TimingQuestion::kBlit, 1400), FrameTiming::kDraw);  // at the tolerance
+    std::vector<FrameTiming> got;
+    for (int i = 0; i < 5; ++i) got.push_back(Ask(c, TimingQuestion::kBlit, 1401));
+    EXPECT_EQ(got,
+              (std::vector<FrameTiming>{FrameTiming::kSkip, FrameTiming::kSkip, FrameTiming::kSkip,
+                                        FrameTiming::kDraw, FrameTiming::kSkip}));
+    EXPECT_TRUE(c.skip_this_blit && c.last_blit_skipped);
+    c = TestClock();
+    EXPECT_EQ(Ask(c, TimingQuestion::kBlit, 1401, true, true), FrameTiming::kDrawLate);
+    EXPECT_FALSE(c.skip_this_blit);
+    EXPECT_EQ(Ask(c, TimingQuestion::kBlit, 9999, false), FrameTiming::kDraw);  // no sound
+    // The copy compares unsigned: an elapsed time before the start is late
+    // for it, while the wait test takes it as not yet due.
+    c = TestClock();
+    EXPECT_EQ(Ask(c, TimingQuestion::kWait, 900), FrameTiming::kWait);
+    EXPECT_EQ(Ask(c, TimingQuestion::kBlit, 900), FrameTiming::kSkip);
 }
 
 }  // namespace

@@ -298,7 +298,6 @@ bool Player::VersionCheck(int* exit_code) {
 }
 
 bool Player::OpenMovieNamed(const std::string& name, int* exit_code) {
-    uint32_t flags = HandOverPendingSettings(options_);
     MovieSource source;
     std::string error;
     if (!ResolveMovieName(name, executable_, &source, &error)) {
@@ -308,7 +307,7 @@ bool Player::OpenMovieNamed(const std::string& name, int* exit_code) {
     }
     if (source.kind != MovieSourceKind::kExecutable && !VersionCheck(exit_code)) return false;
 
-    Movie* movie = OpenMovieSource(source, flags, &embedded_, &error);
+    Movie* movie = OpenMovieSource(source, options_, &embedded_, &error);
     if (!movie) {
         boxes_.Show(kErrorTitle, error, SDL_MESSAGEBOX_ERROR, window_);
         *exit_code = 1;
@@ -390,7 +389,7 @@ void Player::PlaceWindow(uint32_t shown_w, uint32_t shown_h) {
     }
     SetDisplayBufferOffset(display_, movie_x_, movie_y_);
     if (!foreign_window_) SDL_ShowWindow(window_);
-    copy_flags_ |= kFullCopy;
+    copy_flags_ |= kCopyAll;
     if (IsInterlaced(movie_scaling_mode_)) FillWindowBlack();
     UpdateTitle();
 }
@@ -562,7 +561,7 @@ void Player::HandleKey(SDL_Keycode key) {
             if (!foreign_window_ && !saver_) {
                 fullscreen_ = !fullscreen_;
                 SDL_SetWindowFullscreen(window_, fullscreen_ ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
-                copy_flags_ |= kFullCopy;
+                copy_flags_ |= kCopyAll;
             }
             break;
         case SDLK_UP:
@@ -662,7 +661,7 @@ void Player::Paint() {
     if (stepped_ || options_.black_background || statistics_ || IsInterlaced(movie_scaling_mode_)) {
         FillWindowBlack();
     }
-    copy_flags_ |= kFullCopy;
+    copy_flags_ |= kCopyAll;
     if (display_) BlitDisplayBuffer(display_, nullptr, 0);
     if (statistics_) DrawStatistics();
 }
@@ -702,7 +701,7 @@ void Player::Seek(int direction) {
     if (direction > 0) target = std::min(info_.frames, here + step);
     SeekMovie(movie_, target, direction);
     GetMovieInfo(movie_, &info_);
-    copy_flags_ |= kFullCopy;
+    copy_flags_ |= kCopyAll;
     UpdateTitle();
 }
 

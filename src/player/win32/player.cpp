@@ -215,7 +215,6 @@ void Player::Fail(const std::string& text, int* exit_code) {
 }
 
 bool Player::OpenMovieNamed(const std::string& name, int* exit_code) {
-    uint32_t flags = HandOverPendingSettings(options_);
     MovieSource source;
     std::string error;
     if (!ResolveMovieName(name, executable_, &source, &error)) {
@@ -235,7 +234,7 @@ bool Player::OpenMovieNamed(const std::string& name, int* exit_code) {
             return false;
         }
     }
-    Movie* movie = OpenMovieSource(source, flags, &embedded_, &error);
+    Movie* movie = OpenMovieSource(source, options_, &embedded_, &error);
     if (!movie) {
         Fail(error, exit_code);
         return false;
@@ -329,7 +328,7 @@ void Player::PlaceWindow(int32_t shown_w, int32_t shown_h) {
     }
     SetDisplayBufferOffset(display_, movie_x_, movie_y_);
     ::ShowWindow(window_, SW_SHOW);
-    copy_flags_ |= kFullCopy;
+    copy_flags_ |= kCopyAll;
     if (IsInterlaced(movie_scaling_mode_)) {
         RECT movie{movie_x_, movie_y_, movie_x_ + shown_w, movie_y_ + shown_h};
         ::InvalidateRect(window_, &movie, FALSE);
@@ -495,7 +494,7 @@ void Player::Paint() {
         FillBlack(dc);
     }
     ::EndPaint(window_, &ps);
-    copy_flags_ |= kFullCopy;
+    copy_flags_ |= kCopyAll;
     if (display_) BlitDisplayBuffer(display_, nullptr, 0);
     if (statistics_) {
         dc = ::GetDC(window_);

@@ -11,7 +11,7 @@ DecodedFrame::~DecodedFrame() {
 }
 
 bool DecodedFrame::Load(const std::string& movie, uint32_t frame, std::string* error) {
-    if (!movie_.Load(movie)) {
+    if (!movie_.Open(movie)) {
         *error = movie + ": " + movie_.error() + " " + movie_.detail();
         return false;
     }

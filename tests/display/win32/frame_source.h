@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "vemo/container.h"
+#include "vemo/movie_reader.h"
 #include "vemo/pixel_convert.h"
 #include "vemo/video_decoder.h"
 
@@ -31,7 +32,7 @@ class DecodedFrame {
     std::vector<uint32_t> Rgb();
 
   private:
-    MovieData movie_;
+    MovieReader movie_;
     FramePlanes* planes_ = nullptr;
     BundleBuffers bundles_;
     uint32_t open_flags_ = 0;
