@@ -110,31 +110,124 @@ constexpr const char* kSoundChoices = "null, file:OUT.wav, dsound or waveout";
 constexpr const char* kSoundChoices = "null or file:OUT.wav";
 #endif
 
-int RunSimulate(const DecodeArgs& args) {
+// What the command line asks of the simulation.
+struct SimulateChoice {
     unsigned long long loops = 1;
-    if (args.has("--loops") &&
-        (!vemo::tool::ParseNumber(args.get("--loops"), &loops) || loops == 0 || loops > 1000000)) {
-        std::fprintf(stderr, "vemo-decode: --loops needs a number from 1 to 1000000\n");
-        return 2;
-    }
-    const std::string sound = args.get("--sound", "null");
-    std::string wav;
-    vemo::SoundSystemGetter device = nullptr;
-#ifdef _WIN32
-    if (sound == "dsound") device = vemo::GetDirectSoundOpener;
-    if (sound == "waveout") device = vemo::GetWaveOutOpener;
-#endif
-    if (sound.rfind("file:", 0) == 0) {
-        wav = sound.substr(5);
-        if (wav.empty()) {
-            std::fprintf(stderr, "vemo-decode: --sound file:OUT.wav needs a file name\n");
-            return 2;
-        }
-    } else if (sound != "null" && device == nullptr) {
-        std::fprintf(stderr, "vemo-decode: --sound takes %s\n", kSoundChoices);
-        return 2;
-    }
+    std::string sound;
+    std::string wav;                           // --sound file:OUT.wav
+    vemo::SoundSystemGetter device = nullptr;  // a real device (Windows)
+};
 
+// Reads --loops and --sound; false (after the message) when either is bad.
+bool ParseSimulateChoice(const DecodeArgs& args, SimulateChoice* c) {
+    if (args.has("--loops") && (!vemo::tool::ParseNumber(args.get("--loops"), &c->loops) ||
+                                c->loops == 0 || c->loops > 1000000)) {
+        std::fprintf(stderr, "vemo-decode: --loops needs a number from 1 to 1000000\n");
+        return false;
+    }
+    c->sound = args.get("--sound", "null");
+#ifdef _WIN32
+    if (c->sound == "dsound") c->device = vemo::GetDirectSoundOpener;
+    if (c->sound == "waveout") c->device = vemo::GetWaveOutOpener;
+#endif
+    if (c->sound.rfind("file:", 0) == 0) {
+        c->wav = c->sound.substr(5);
+        if (c->wav.empty()) {
+            std::fprintf(stderr, "vemo-decode: --sound file:OUT.wav needs a file name\n");
+            return false;
+        }
+    } else if (c->sound != "null" && c->device == nullptr) {
+        std::fprintf(stderr, "vemo-decode: --sound takes %s\n", kSoundChoices);
+        return false;
+    }
+    return true;
+}
+
+// Registers the chosen sound system; false when the device is not here.
+bool ChooseSoundSystem(const SimulateChoice& c) {
+    if (c.device != nullptr) {
+        if (vemo::SetSoundSystem(c.device, nullptr) == 0) {
+            std::fprintf(stderr, "vemo-decode: --sound %s: no such sound device here\n",
+                         c.sound.c_str());
+            return false;
+        }
+    } else if (c.wav.empty()) {
+        vemo::SetSoundSystem(vemo::GetNullSoundOpener, nullptr);
+    } else {
+        vemo::SetSoundSystem(vemo::GetFileSoundOpener, const_cast<char*>(c.wav.c_str()));
+    }
+    return true;
+}
+
+// Opens the movie with every track played (NAME|OFFSET through a handle the
+// caller closes after the movie). Null after the message.
+vemo::Movie* OpenSimulatedMovie(const DecodeArgs& args, std::vector<uint32_t>& ids,
+                                vemo::platform::File* file) {
+    uint32_t flags = vemo::kOpenUseTrackList;
+    vemo::SetPendingTrackList(static_cast<uint32_t>(ids.size()), ids.data());
+    if (args.has("--fast")) {
+        vemo::SetPendingFrameRate(0, 0);
+        flags |= vemo::kOpenUseFrameRate;
+    }
+    std::string name = args.movie;
+    unsigned long long offset = 0;
+    const size_t bar = name.rfind('|');
+    vemo::Movie* movie = nullptr;
+    if (bar != std::string::npos && vemo::tool::ParseNumber(name.substr(bar + 1), &offset)) {
+        name = name.substr(0, bar);
+        *file = vemo::platform::OpenFileForReading(name.c_str());
+        if (!file->valid() || !vemo::platform::SeekFile(*file, offset)) {
+            std::fprintf(stderr, "vemo-decode: %s: Error opening file.\n", name.c_str());
+            return nullptr;
+        }
+        intptr_t handle = file->value;
+        movie = vemo::OpenMovie(&handle, flags | vemo::kOpenHandle);
+    } else {
+        movie = vemo::OpenMovie(name.c_str(), flags);
+    }
+    if (!movie)
+        std::fprintf(stderr, "vemo-decode: %s: %s\n", args.movie.c_str(),
+                     vemo::GetLastMovieError());
+    return movie;
+}
+
+// Plays total frames at the movie's pace; false when a frame was damaged.
+bool PlayFrames(vemo::Movie* movie, unsigned long long total, bool play_out) {
+    vemo::MovieInfo info;
+    vemo::GetMovieInfo(movie, &info);
+    std::vector<uint8_t> surface(static_cast<size_t>(info.width) * info.height * 4);
+    for (unsigned long long played = 0; played < total;) {
+        if (vemo::ShouldWait(movie)) {
+            vemo::platform::SleepMilliseconds(1);
+            continue;
+        }
+        if (vemo::DecodeFrame(movie)) return false;
+        vemo::CopyFrameToSurface(movie, surface.data(), static_cast<int32_t>(info.width * 4),
+                                 info.height, 0, 0, 0, 0, info.width, info.height,
+                                 vemo::kSurfaceXrgb32);
+        vemo::GetChangedRects(0, movie);
+        if (play_out && played + 1 == total) PlayOutDevices(movie);
+        vemo::NextFrame(movie);
+        ++played;
+    }
+    return true;
+}
+
+void PrintSummary(const vemo::MovieSummary& summary, bool json) {
+    const uint32_t* fields = &summary.width;
+    if (json) {
+        std::printf("{");
+        for (int i = 0; i < 31; ++i)
+            std::printf("%s\"%s\": %u", i ? ", " : "", kSummaryKeys[i], fields[i]);
+        std::printf("}\n");
+    } else {
+        for (int i = 0; i < 31; ++i) std::printf("%-26s %u\n", kSummaryKeys[i], fields[i]);
+    }
+}
+
+int RunSimulate(const DecodeArgs& args) {
+    SimulateChoice choice;
+    if (!ParseSimulateChoice(args, &choice)) return 2;
     // Every track of the movie is played, in table order.
     vemo::MovieReader data;
     if (!data.Open(args.movie)) {
@@ -144,91 +237,29 @@ int RunSimulate(const DecodeArgs& args) {
     }
     const vemo::TrackTable& tracks = data.tracks();
     std::vector<uint32_t> ids(tracks.id, tracks.id + tracks.count);
+    if (!ChooseSoundSystem(choice)) return 1;
 
-    if (device != nullptr) {
-        if (vemo::SetSoundSystem(device, nullptr) == 0) {
-            std::fprintf(stderr, "vemo-decode: --sound %s: no such sound device here\n",
-                         sound.c_str());
-            return 1;
-        }
-    } else if (wav.empty())
-        vemo::SetSoundSystem(vemo::GetNullSoundOpener, nullptr);
-    else
-        vemo::SetSoundSystem(vemo::GetFileSoundOpener, const_cast<char*>(wav.c_str()));
-
-    uint32_t flags = vemo::kOpenUseTrackList;
-    vemo::SetPendingTrackList(static_cast<uint32_t>(ids.size()), ids.data());
-    if (args.has("--fast")) {
-        vemo::SetPendingFrameRate(0, 0);
-        flags |= vemo::kOpenUseFrameRate;
-    }
-    // NAME|OFFSET: open the file and hand the core a handle at the offset.
-    std::string name = args.movie;
-    unsigned long long offset = 0;
-    const size_t bar = name.rfind('|');
     vemo::platform::File file;
-    vemo::Movie* movie = nullptr;
-    if (bar != std::string::npos && vemo::tool::ParseNumber(name.substr(bar + 1), &offset)) {
-        name = name.substr(0, bar);
-        file = vemo::platform::OpenFileForReading(name.c_str());
-        if (!file.valid() || !vemo::platform::SeekFile(file, offset)) {
-            std::fprintf(stderr, "vemo-decode: %s: Error opening file.\n", name.c_str());
-            if (file.valid()) vemo::platform::CloseFile(file);
-            return 1;
-        }
-        intptr_t handle = file.value;
-        movie = vemo::OpenMovie(&handle, flags | vemo::kOpenHandle);
-    } else {
-        movie = vemo::OpenMovie(name.c_str(), flags);
-    }
+    vemo::Movie* movie = OpenSimulatedMovie(args, ids, &file);
     if (!movie) {
-        std::fprintf(stderr, "vemo-decode: %s: %s\n", args.movie.c_str(),
-                     vemo::GetLastMovieError());
         if (file.valid()) vemo::platform::CloseFile(file);
         return 1;
     }
-
     vemo::MovieInfo info;
     vemo::GetMovieInfo(movie, &info);
-    std::vector<uint8_t> surface(static_cast<size_t>(info.width) * info.height * 4);
-    const unsigned long long total = loops * info.frames;
-    unsigned long long played = 0;
-    bool damaged = false;
-    while (played < total) {
-        if (vemo::ShouldWait(movie)) {
-            vemo::platform::SleepMilliseconds(1);
-            continue;
-        }
-        if (vemo::DecodeFrame(movie)) {
-            damaged = true;
-            break;
-        }
-        vemo::CopyFrameToSurface(movie, surface.data(), static_cast<int32_t>(info.width * 4),
-                                 info.height, 0, 0, 0, 0, info.width, info.height,
-                                 vemo::kSurfaceXrgb32);
-        vemo::GetChangedRects(0, movie);
-        if (device != nullptr && played + 1 == total && !args.has("--fast")) PlayOutDevices(movie);
-        vemo::NextFrame(movie);
-        ++played;
-    }
+    const bool fast = args.has("--fast");
+    const bool whole =
+        PlayFrames(movie, choice.loops * info.frames, choice.device != nullptr && !fast);
     vemo::MovieSummary summary;
     vemo::GetSummary(movie, &summary);
     // Let the file device write out what the rings still hold (at most a
     // few seconds; a device that stops taking bytes ends the wait).
-    if (device == nullptr && !args.has("--fast")) DrainRings(movie);
+    if (choice.device == nullptr && !fast) DrainRings(movie);
     vemo::CloseMovie(movie);
     if (file.valid()) vemo::platform::CloseFile(file);
 
-    const uint32_t* fields = &summary.width;
-    if (args.has("--json")) {
-        std::printf("{");
-        for (int i = 0; i < 31; ++i)
-            std::printf("%s\"%s\": %u", i ? ", " : "", kSummaryKeys[i], fields[i]);
-        std::printf("}\n");
-    } else {
-        for (int i = 0; i < 31; ++i) std::printf("%-26s %u\n", kSummaryKeys[i], fields[i]);
-    }
-    if (damaged) {
+    PrintSummary(summary, args.has("--json"));
+    if (!whole) {
         std::fprintf(stderr, "vemo-decode: %s: playback ended at a damaged frame\n",
                      args.movie.c_str());
         return 1;
