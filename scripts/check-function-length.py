@@ -12,7 +12,7 @@ LIMIT = 80
 
 
 def main():
-    ctags = shutil.which("ctags")
+    ctags = shutil.which("ctags-universal") or shutil.which("ctags")
     if not ctags:
         print("function length: ctags not found, skipped")
         return 77
