@@ -4,7 +4,8 @@
 set -euo pipefail
 
 native=(build-essential cmake pkg-config python3 googletest libbenchmark-dev clang
-        libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core libpng-dev sox xvfb xauth universal-ctags)
+        libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core libpng-dev sox xvfb xauth universal-ctags
+        clang-format)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix wine wine32:i386 wine64 x11-apps file python3 libasound2:amd64
          xdotool)
 

@@ -10,9 +10,9 @@
 namespace vemo {
 
 class MovieWriter {
-public:
-    MovieWriter(char version, uint32_t width, uint32_t height, uint32_t rate_num,
-                uint32_t rate_den, uint32_t header_flags = 0);
+  public:
+    MovieWriter(char version, uint32_t width, uint32_t height, uint32_t rate_num, uint32_t rate_den,
+                uint32_t header_flags = 0);
     // Tracks must be added before the first frame.
     void AddTrack(uint32_t buffer_size, uint32_t format, uint32_t id);
     // One frame packet: for every track its part (the decoded-byte count and
@@ -23,7 +23,7 @@ public:
     std::vector<uint8_t> Finish() const;
     uint32_t frames() const { return static_cast<uint32_t>(packets_.size()); }
 
-private:
+  private:
     MovieHeader header_{};
     std::vector<uint32_t> buffer_sizes_, formats_, ids_;
     std::vector<std::vector<uint8_t>> packets_;

@@ -23,8 +23,14 @@ struct FramePlanes {
     PlaneDescriptor buffer[2][4];
 };
 
-inline uint32_t RoundUp8(uint32_t v) { return (v + 7) & ~7u; }
-inline uint32_t LumaPlaneWidth(uint32_t movie_width) { return RoundUp8(movie_width); }
-inline uint32_t ChromaPlaneWidth(uint32_t movie_width) { return RoundUp8((movie_width + 1) / 2); }
+inline uint32_t RoundUp8(uint32_t v) {
+    return (v + 7) & ~7u;
+}
+inline uint32_t LumaPlaneWidth(uint32_t movie_width) {
+    return RoundUp8(movie_width);
+}
+inline uint32_t ChromaPlaneWidth(uint32_t movie_width) {
+    return RoundUp8((movie_width + 1) / 2);
+}
 
 }  // namespace vemo

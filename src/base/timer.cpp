@@ -59,7 +59,8 @@ uint32_t Milliseconds() {
     // elapsed * 1000 / frequency without overflowing the 64-bit product.
     const uint64_t whole = elapsed / s.frequency;
     const uint64_t part = elapsed % s.frequency;
-    uint32_t result = static_cast<uint32_t>(whole * 1000 + part * 1000 / s.frequency) + s.correction;
+    uint32_t result =
+        static_cast<uint32_t>(whole * 1000 + part * 1000 / s.frequency) + s.correction;
     const uint32_t ticks = s.source->tick_count();
     // The counter may jump (some chipsets do): trust the tick count when the
     // two disagree by more than 200 ms.
@@ -88,10 +89,14 @@ void UseTestClock(bool use, uint32_t start) {
     g_test_now.store(start, std::memory_order_release);
     g_test_clock.store(use, std::memory_order_release);
 }
-void SetTestClock(uint32_t now) { g_test_now.store(now, std::memory_order_release); }
+void SetTestClock(uint32_t now) {
+    g_test_now.store(now, std::memory_order_release);
+}
 void AdvanceTestClock(uint32_t milliseconds) {
     g_test_now.fetch_add(milliseconds, std::memory_order_acq_rel);
 }
-bool TestClockInUse() { return g_test_clock.load(std::memory_order_acquire); }
+bool TestClockInUse() {
+    return g_test_clock.load(std::memory_order_acquire);
+}
 
 }  // namespace vemo

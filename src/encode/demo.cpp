@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "vemo/audio_writer.h"
 #include "vemo/container_writer.h"
 #include "vemo/encoder.h"
-#include "vemo/audio_writer.h"
 
 namespace vemo {
 

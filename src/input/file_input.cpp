@@ -13,9 +13,9 @@
 #include <cstring>
 #include <new>
 
-#include "vemo/platform.h"
 #include "vemo/memory.h"
 #include "vemo/movie_io.h"
+#include "vemo/platform.h"
 #include "vemo/timer.h"
 
 namespace vemo {

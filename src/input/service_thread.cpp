@@ -4,9 +4,9 @@
 
 #include <new>
 
-#include "vemo/platform.h"
 #include "vemo/memory.h"
 #include "vemo/movie_io.h"
+#include "vemo/platform.h"
 
 namespace vemo {
 

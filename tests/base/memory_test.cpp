@@ -52,11 +52,11 @@ TEST(BlockPool, PaddingFollowsTheRunningTotal) {
     void* a = nullptr;
     void* b = nullptr;
     void* c = nullptr;
-    pool.Request(&a, 10);   // rounded 32, pad 32 * ((0 - 1 + 1) % 32) = 0
+    pool.Request(&a, 10);  // rounded 32, pad 32 * ((0 - 1 + 1) % 32) = 0
     EXPECT_EQ(pool.total(), 32u);
-    pool.Request(&b, 64);   // rounded 64, pad 32 * ((1 - 2 + 1) % 32) = 0
+    pool.Request(&b, 64);  // rounded 64, pad 32 * ((1 - 2 + 1) % 32) = 0
     EXPECT_EQ(pool.total(), 96u);
-    pool.Request(&c, 32);   // rounded 32, pad 32 * ((3 - 1 + 1) % 32) = 96
+    pool.Request(&c, 32);  // rounded 32, pad 32 * ((3 - 1 + 1) % 32) = 96
     EXPECT_EQ(pool.total(), 96u + 32u + 96u);
     void* header = nullptr;
     void* block = pool.Commit(&header, 0);

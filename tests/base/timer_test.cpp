@@ -22,7 +22,7 @@ const TimerSource kFake = {
 };
 
 class TimerTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         g_counter = 5000000000ull;
         g_ticks = 123456;

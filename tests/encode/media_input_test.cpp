@@ -7,8 +7,8 @@
 #include <string>
 
 #include "test_util.h"
-#include "vemo/media_input.h"
 #include "vemo/container.h"
+#include "vemo/media_input.h"
 
 #ifdef VEMO_ENCODE_TOOL
 #include <sys/wait.h>

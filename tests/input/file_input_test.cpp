@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "test_util.h"
-#include "vemo/platform.h"
 #include "vemo/movie_io.h"
+#include "vemo/platform.h"
 #include "vemo/timer.h"
 
 namespace vemo {

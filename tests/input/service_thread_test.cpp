@@ -14,8 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include "vemo/platform.h"
 #include "vemo/movie_io.h"
+#include "vemo/platform.h"
 #include "vemo/service_thread.h"
 
 #ifndef _WIN32

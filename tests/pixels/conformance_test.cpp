@@ -6,8 +6,8 @@
 
 #include "cpu_levels.h"
 #include "pixels_internal.h"
-#include "test_util.h"
 #include "pixels_test_util.h"
+#include "test_util.h"
 
 namespace vemo {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "test_util.h"
 #include "player.h"
+#include "test_util.h"
 #include "vemo/pixel_convert.h"
 
 namespace vemo::player {

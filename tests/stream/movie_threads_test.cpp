@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
-#include "test_util.h"
 #include "movie_internal.h"
+#include "test_util.h"
 #include "vemo/movie.h"
+#include "vemo/pixel_convert.h"
 #include "vemo/sound_headless.h"
 #include "vemo/surface_format.h"
-#include "vemo/pixel_convert.h"
 
 namespace vemo {
 namespace {

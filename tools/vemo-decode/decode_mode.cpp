@@ -17,7 +17,9 @@ bool RegisterDecodeMode(const DecodeMode* mode) {
     return true;
 }
 
-const std::vector<const DecodeMode*>& DecodeModes() { return Registry(); }
+const std::vector<const DecodeMode*>& DecodeModes() {
+    return Registry();
+}
 
 bool ParseNumber(const std::string& text, unsigned long long* value) {
     if (text.empty() || text[0] == '-' || text[0] == '+') return false;

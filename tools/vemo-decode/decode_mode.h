@@ -11,10 +11,10 @@
 namespace vemo::tool {
 
 struct DecodeOption {
-    const char* name;   // "--planes"
-    bool takes_value;   // "--planes OUT"
-    bool triggers;      // giving it selects the mode
-    const char* help;   // one line for --help
+    const char* name;  // "--planes"
+    bool takes_value;  // "--planes OUT"
+    bool triggers;     // giving it selects the mode
+    const char* help;  // one line for --help
 };
 
 struct DecodeArgs {

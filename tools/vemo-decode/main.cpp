@@ -17,9 +17,10 @@ const vemo::tool::DecodeOption* FindOption(const std::string& name) {
 }
 
 void PrintHelp() {
-    std::puts("Usage: vemo-decode MOVIE [OPTIONS]\n"
-              "  MOVIE may be NAME|OFFSET for a movie embedded at a byte offset.\n"
-              "  Several outputs may be asked for in one run.\n");
+    std::puts(
+        "Usage: vemo-decode MOVIE [OPTIONS]\n"
+        "  MOVIE may be NAME|OFFSET for a movie embedded at a byte offset.\n"
+        "  Several outputs may be asked for in one run.\n");
     for (const auto* mode : DecodeModes()) {
         std::printf("%s:\n", mode->name);
         for (const auto& option : mode->options)
@@ -68,8 +69,9 @@ int main(int argc, char** argv) {
     }
     int ran = 0;
     for (const auto* mode : DecodeModes()) {
-        const bool selected = std::any_of(mode->options.begin(), mode->options.end(),
-                                          [&](const auto& o) { return o.triggers && args.has(o.name); });
+        const bool selected =
+            std::any_of(mode->options.begin(), mode->options.end(),
+                        [&](const auto& o) { return o.triggers && args.has(o.name); });
         if (!selected) continue;
         ++ran;
         if (int rc = mode->run(args); rc != 0) return rc;

@@ -12,9 +12,9 @@
 #include <map>
 #include <vector>
 
+#include "display_sdl.h"
 #include "vemo/display_buffer.h"
 #include "vemo/display_rules.h"
-#include "display_sdl.h"
 
 namespace vemo {
 namespace {

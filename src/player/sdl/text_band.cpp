@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "vemo/platform.h"
 #include "report.h"
+#include "vemo/platform.h"
 
 namespace vemo::player {
 
