@@ -56,7 +56,12 @@ def free_display():
 display = free_display()
 xvfb = subprocess.Popen(["Xvfb", display, "-screen", "0", "800x600x24", "-nolisten", "tcp"],
                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-time.sleep(1)
+# Wait for the server's socket (a loaded machine can take seconds).
+for _ in range(200):
+    if os.path.exists(f"/tmp/.X11-unix/X{display[1:]}"):
+        break
+    time.sleep(0.05)
+time.sleep(0.5)
 env = dict(os.environ, DISPLAY=display, WINEPREFIX=prefix, WINEDEBUG="-all",
            WINEDLLOVERRIDES="mscoree,mshtml=")
 if "wine64" not in wine:
