@@ -1,6 +1,7 @@
 // Decoding and converting the conformance frame for the screen checks.
 #include "frame_source.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace vemo::check {
@@ -67,6 +68,14 @@ std::vector<uint32_t> DecodedFrame::Rgb() {
             static_cast<int32_t>(width() * 4));
     for (uint32_t& p : rgb) p &= 0xFFFFFF;
     return rgb;
+}
+
+uint8_t DecodedFrame::Sample(PlaneIndex plane, uint32_t x, uint32_t y) const {
+    const bool luma = plane == kPlaneY;
+    const uint32_t w = luma ? width() : (width() + 1) / 2;
+    const uint32_t h = luma ? height() : (height() + 1) / 2;
+    const PlaneDescriptor& d = planes_->buffer[planes_->current][plane];
+    return d.samples[static_cast<size_t>(std::min(y, h - 1)) * d.stride + std::min(x, w - 1)];
 }
 
 }  // namespace vemo::check

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "vemo/container.h"
+#include "vemo/frame_planes.h"
 #include "vemo/movie_reader.h"
 #include "vemo/pixel_convert.h"
 #include "vemo/video_decoder.h"
@@ -30,6 +31,9 @@ class DecodedFrame {
     void Convert(uint32_t format, uint8_t* pixels, int32_t pitch);
     // The frame as 0xRRGGBB words, through format 3.
     std::vector<uint32_t> Rgb();
+    // A decoded sample: luma at (x, y), or chroma (kPlaneCr, kPlaneCb) at
+    // chroma position (x, y); coordinates are clamped to the plane.
+    uint8_t Sample(PlaneIndex plane, uint32_t x, uint32_t y) const;
 
   private:
     MovieReader movie_;
