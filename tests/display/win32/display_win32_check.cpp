@@ -44,6 +44,10 @@ struct Context {
     uint32_t shown = 0;  // styles whose picture matched
 };
 
+// The window's client area is larger than the frame by these margins, so
+// that a buffer shown at an offset still lies inside it.
+constexpr int32_t kMarginX = 24, kMarginY = 16;
+
 HWND MakeWindow(uint32_t width, uint32_t height) {
     WNDCLASSA c;
     std::memset(&c, 0, sizeof c);
@@ -52,7 +56,7 @@ HWND MakeWindow(uint32_t width, uint32_t height) {
     c.hCursor = LoadCursor(nullptr, IDC_ARROW);
     c.lpszClassName = "VemoDisplayCheck";
     RegisterClassA(&c);
-    RECT r{0, 0, static_cast<LONG>(width), static_cast<LONG>(height)};
+    RECT r{0, 0, static_cast<LONG>(width) + kMarginX, static_cast<LONG>(height) + kMarginY};
     AdjustWindowRect(&r, WS_OVERLAPPEDWINDOW, FALSE);
     HWND w =
         CreateWindowA("VemoDisplayCheck", "Vemo display check", WS_OVERLAPPEDWINDOW, 40, 30,
@@ -81,6 +85,15 @@ bool Draw(Context& c, DisplayBuffer* b) {
     c.frame.Convert(b->surface_type & kSurfaceTypeFormatMask, b->pointer, b->pitch);
     UnlockDisplayBuffer(b);
     return true;
+}
+
+// Where the buffer must appear on the screen: its offset in the window's
+// client area, placed by the window system (not by the buffer's own idea of
+// its screen position).
+POINT ShownAt(const DisplayBuffer* b) {
+    POINT p{b->destination_client_x, b->destination_client_y};
+    ClientToScreen(static_cast<HWND>(b->window), &p);
+    return p;
 }
 
 // ------------------------------------------------------------------
@@ -249,7 +262,8 @@ DeviceConversion MeasureDeviceConversion(Context& c, DisplayBuffer* b, const std
     std::string error;
     if (!TakeScreenShot(c.shots, "probe" + std::to_string(++c.shot_number), 15000, &shot, &error))
         return d;
-    const int sx = b->destination_screen_x, sy = b->destination_screen_y;
+    const POINT at = ShownAt(b);
+    const int sx = at.x, sy = at.y;
     std::vector<PatchColour> in;
     std::vector<int> out[3];
     for (int i = 0; i < 45; ++i) {
@@ -335,11 +349,12 @@ struct Difference {
 Difference Compare(const ScreenShot& shot, const DisplayBuffer* b,
                    const std::vector<uint32_t>& want) {
     Difference d;
+    const POINT at = ShownAt(b);
     const int w = static_cast<int>(b->width), h = static_cast<int>(b->height);
     uint64_t total[3] = {};
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
-            const uint32_t got = shot.At(b->destination_screen_x + x, b->destination_screen_y + y);
+            const uint32_t got = shot.At(at.x + x, at.y + y);
             const uint32_t expected = want[static_cast<size_t>(y) * w + x];
             bool off = false;
             for (int ch = 0; ch < 3; ++ch) {
@@ -551,6 +566,31 @@ void CheckLostSurface(Context& c) {
     CloseDisplayBuffer(b);
 }
 
+// As a player opens its buffer: on a hidden window that is then placed, given
+// an offset for a band above the movie, and shown.
+void CheckPlacedWhileHidden(Context& c) {
+    std::printf("buffer opened on a hidden window\n");
+    RECT r;
+    GetWindowRect(c.window, &r);
+    ShowWindow(c.window, SW_HIDE);
+    Pump(100);
+    DisplayBuffer* b = OpenDisplayBuffer(c.window, c.frame.width(), c.frame.height(), 0);
+    Expect(b != nullptr, "automatic opens on a hidden window");
+    if (!b) {
+        ShowWindow(c.window, SW_SHOWNORMAL);
+        return;
+    }
+    SetWindowPos(c.window, nullptr, r.left + 150, r.top + 90, r.right - r.left, r.bottom - r.top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    SetDisplayBufferOffset(b, 0, kMarginY);
+    ShowWindow(c.window, SW_SHOWNORMAL);
+    Pump(200);
+    if (Draw(c, b)) ShowAndCompare(c, b, "it shows frame 4 below the band once the window shows");
+    CloseDisplayBuffer(b);
+    MoveWindow(c.window, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
+    Pump(100);
+}
+
 void CheckMovedWindow(Context& c) {
     std::printf("moved and minimised window\n");
     const uint32_t styles[3] = {kBlitPrimary, kBlitDibSection, kBlitRgbSystem};
@@ -565,9 +605,10 @@ void CheckMovedWindow(Context& c) {
         MoveWindow(c.window, r.left + dx, r.top + 50, r.right - r.left, r.bottom - r.top, TRUE);
         Pump(150);
         UnlockDisplayBuffer(b);  // clears the rewrite bit
-        SetDisplayBufferOffset(b, 0, 0);
-        Expect(b->destination_screen_x == before_x + dx && (b->surface_type & kSurfaceTypeRewrite),
-               name + " follows the window and asks for a rewrite");
+        SetDisplayBufferOffset(b, kMarginX, kMarginY);
+        Expect(b->destination_screen_x == before_x + dx + kMarginX &&
+                   (b->surface_type & kSurfaceTypeRewrite),
+               name + " follows the window and its offset and asks for a rewrite");
         if (Draw(c, b)) ShowAndCompare(c, b, name + " shows frame 4 at the new place");
         ShowWindow(c.window, SW_MINIMIZE);
         Pump(150);
@@ -618,6 +659,7 @@ int main(int argc, char** argv) {
     CheckAutomaticAndForced(c, opened);
     CheckLostSurface(c);
     CheckMovedWindow(c);
+    CheckPlacedWhileHidden(c);
     CheckModeRequest(c);
     DestroyWindow(c.window);
     std::printf("%d passed, %d failed\n", g_passed, g_failed);
