@@ -566,6 +566,16 @@ void CheckLostSurface(Context& c) {
     CloseDisplayBuffer(b);
 }
 
+// The client area's place inside the window, as the window system has it.
+bool HasClientOffsetOf(const DisplayBuffer* b, HWND window) {
+    RECT outer;
+    POINT origin{0, 0};
+    GetWindowRect(window, &outer);
+    ClientToScreen(window, &origin);
+    return b->client_offset_x == origin.x - outer.left &&
+           b->client_offset_y == origin.y - outer.top;
+}
+
 // As a player opens its buffer: on a hidden window that is then placed, given
 // an offset for a band above the movie, and shown.
 void CheckPlacedWhileHidden(Context& c) {
@@ -580,11 +590,21 @@ void CheckPlacedWhileHidden(Context& c) {
         ShowWindow(c.window, SW_SHOWNORMAL);
         return;
     }
-    SetWindowPos(c.window, nullptr, r.left + 150, r.top + 90, r.right - r.left, r.bottom - r.top,
+    int32_t x = r.left + 151, y = r.top + 90;
+    AdjustWindowPosition(b, &x, &y);
+    SetWindowPos(c.window, nullptr, x, y, r.right - r.left, r.bottom - r.top,
                  SWP_NOZORDER | SWP_NOACTIVATE);
     SetDisplayBufferOffset(b, 0, kMarginY);
     ShowWindow(c.window, SW_SHOWNORMAL);
     Pump(200);
+    Expect(HasClientOffsetOf(b, c.window), "the client offset read while hidden holds when shown");
+    POINT origin{0, 0};
+    ClientToScreen(c.window, &origin);
+    const int32_t multiple = b->screen_bytes_per_pixel == 4   ? 2
+                             : b->screen_bytes_per_pixel == 3 ? 8
+                                                              : 4;
+    Expect(origin.x % multiple == 0 && origin.x >= r.left + 151 + b->client_offset_x,
+           "the adjusted window puts the client area on a rounded column");
     if (Draw(c, b)) ShowAndCompare(c, b, "it shows frame 4 below the band once the window shows");
     CloseDisplayBuffer(b);
     MoveWindow(c.window, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
