@@ -44,7 +44,9 @@ bool ParseWav(const std::vector<uint8_t>& bytes, WavSound* sound, std::string* e
 // before the movie ends.
 constexpr uint32_t kSoundLeadMilliseconds = 750;
 // The lead in whole frames at rate_num / rate_den frames per second: the
-// nearest to kSoundLeadMilliseconds, at least 1 (1 as well for a rate of 0).
+// frames within kSoundLeadMilliseconds (as many as the rings drain at the
+// end; the parts' whole blocks add the rest), at least 1 (1 as well for a
+// rate of 0).
 uint32_t SoundLeadFrames(uint32_t rate_num, uint32_t rate_den);
 
 // Cuts the sound into per-frame audio parts of a DCT-variant 16-bit track,

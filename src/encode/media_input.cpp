@@ -198,8 +198,7 @@ bool ParseWav(const std::vector<uint8_t>& bytes, WavSound* sound, std::string* e
 uint32_t SoundLeadFrames(uint32_t rate_num, uint32_t rate_den) {
     if (rate_num == 0 || rate_den == 0) return 1;
     const uint64_t per_second = 1000ull * rate_den;
-    const uint64_t frames =
-        (uint64_t{kSoundLeadMilliseconds} * rate_num + per_second / 2) / per_second;
+    const uint64_t frames = uint64_t{kSoundLeadMilliseconds} * rate_num / per_second;
     return static_cast<uint32_t>(std::max<uint64_t>(frames, 1));  // below 2^32: 750 / 1000
 }
 

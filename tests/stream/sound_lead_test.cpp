@@ -2,7 +2,8 @@
 // without choosing a track: played through the stream engine on the test
 // clock into the null device, the device starts with frame 1, a click and a
 // flash made for the same instant meet within one frame, and the whole sound,
-// its first and last second included, is played before the movie ends.
+// its first and last second included, is played before the movie ends. After
+// a seek far from the one key frame, picture and sound resume together.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -14,6 +15,7 @@
 #include "sound_rules.h"
 #include "test_util.h"
 #include "vemo/movie.h"
+#include "vemo/movie_seek.h"
 #include "vemo/sound_headless.h"
 #include "vemo/surface_format.h"
 #include "vemo/timer.h"
@@ -30,11 +32,13 @@ constexpr uint32_t kWidth = 64, kHeight = 48;
 // The null device, with what reaches it recorded: every committed sample and
 // the clock time at which the device started playing (when the committed
 // bytes first reach its start threshold).
+// A device switched off and on again starts afresh: the recording with it.
 struct Recording {
     std::vector<int16_t> samples;
     uint32_t threshold = 0;
     uint32_t started_at = 0;
     uint32_t ran_dry_reports = 0;
+    bool off = false;
 };
 Recording g_recording;
 
@@ -87,7 +91,14 @@ const SoundBackEnd kRecordedBackEnd = {
     [](SoundDevice* d, uint32_t v) { Null()->volume(Inner(d), v); },
     [](SoundDevice* d, uint32_t p) { Null()->pan(Inner(d), p); },
     [](SoundDevice* d, int pause) { return Null()->pause(Inner(d), pause); },
-    [](SoundDevice* d, int on) { return Null()->on(Inner(d), on); },
+    [](SoundDevice* d, int on) {
+        if (on && g_recording.off) {
+            g_recording.samples.clear();
+            g_recording.started_at = 0;
+        }
+        g_recording.off = !on;
+        return Null()->on(Inner(d), on);
+    },
     [](SoundDevice* d) {
         Null()->close(Inner(d));
         delete AsRecorded(d);
@@ -152,31 +163,39 @@ double Rms(const std::vector<int16_t>& s, size_t from, size_t to) {
 // ---------------------------------------------------------------- playing
 struct Played {
     uint32_t first_frame_at = 0, flash_at = 0, end_at = 0;
-    uint32_t played_tracks = 0;
 };
 
-// Plays every frame as the player does, advancing the test clock while
-// ShouldWait asks to wait; the flash is seen in the copied picture.
-Played Play(Movie* m) {
+// Plays `count` frames as the player does, advancing the test clock while
+// ShouldWait asks to wait; the flash is seen in the copied picture. The end
+// is when the frame after the last one played is due.
+Played Play(Movie* m, uint32_t count) {
     Played p;
-    MovieInfo info{};
-    GetMovieInfo(m, &info);
-    p.played_tracks = info.played_tracks;
     std::vector<uint32_t> surface(kWidth * kHeight);
-    for (uint32_t frame = 1; frame <= kFrames; ++frame) {
+    for (uint32_t i = 0; i < count; ++i) {
         for (int guard = 0; ShouldWait(m) && guard < 10000; ++guard) AdvanceTestClock(1);
         DecodeFrame(m);
         CopyFrameToSurface(m, reinterpret_cast<uint8_t*>(surface.data()), kWidth * 4, kHeight, 0, 0,
                            0, 0, kWidth, kHeight, kSurfaceXrgb32 | kCopyAll | kCopyNeverSkip);
         const uint32_t now = Milliseconds();
-        if (frame == 1) p.first_frame_at = now;
+        if (i == 0) p.first_frame_at = now;
         if (!p.flash_at && (surface[kWidth * kHeight / 2] & 0xFF) > 200) p.flash_at = now;
         NextFrame(m);
     }
-    // The movie ends when the frame after the last one would be due.
     for (int guard = 0; ShouldWait(m) && guard < 10000; ++guard) AdvanceTestClock(1);
     p.end_at = Milliseconds();
     return p;
+}
+
+uint32_t Distance(double a, double b) {
+    return static_cast<uint32_t>(std::lround(std::fabs(a - b)));
+}
+
+// When the device played the first loud sample of the recording (0: none).
+double ClickHeardAt(const Recording& r) {
+    size_t click = 0;
+    while (click < r.samples.size() && std::abs(r.samples[click]) < 12000) ++click;
+    if (click == r.samples.size() || !r.started_at) return 0;
+    return r.started_at + 1000.0 * static_cast<double>(click) / kRate;
 }
 
 int RunEncoder(const std::string& args) {
@@ -184,40 +203,56 @@ int RunEncoder(const std::string& args) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(SoundLead, EncodedMovieStartsDrainsAndMeetsItsPicturesWithinAFrame) {
-    const std::string y4m = test::TempPath("lead.y4m"), wav = test::TempPath("lead.wav");
-    const std::string vem = test::TempPath("lead.vem");
-    const std::string pictures = PicturesWithAFlash();
-    ASSERT_TRUE(test::WriteWholeFile(y4m, std::vector<uint8_t>(pictures.begin(), pictures.end())));
-    ASSERT_TRUE(test::WriteWholeFile(wav, SoundWithAClick()));
-    ASSERT_EQ(RunEncoder(y4m + " --wav " + wav + " -o " + vem + " --quiet"), 0);
+class SoundLead : public ::testing::Test {
+  protected:
+    // One movie for the whole suite: five seconds with a single key frame
+    // (vemo-encode puts one every five seconds).
+    static void SetUpTestSuite() {
+        const std::string y4m = test::TempPath("lead.y4m"), wav = test::TempPath("lead.wav");
+        movie_path_ = test::TempPath("lead.vem");
+        const std::string pictures = PicturesWithAFlash();
+        ASSERT_TRUE(
+            test::WriteWholeFile(y4m, std::vector<uint8_t>(pictures.begin(), pictures.end())));
+        ASSERT_TRUE(test::WriteWholeFile(wav, SoundWithAClick()));
+        ASSERT_EQ(RunEncoder(y4m + " --wav " + wav + " -o " + movie_path_ + " --quiet"), 0);
+    }
+    void SetUp() override {
+        UseTestClock(true, 1000);
+        ASSERT_EQ(SetSoundSystem(GetRecordedSound, nullptr), 1);
+        movie_ = OpenMovie(movie_path_.c_str(), kOpenWithoutThreads);  // no track chosen
+        ASSERT_NE(movie_, nullptr) << GetLastMovieError();
+    }
+    void TearDown() override {
+        CloseMovie(movie_);
+        UseTestClock(false);
+        SetSoundSystem(GetNullSoundOpener, nullptr);
+    }
+    uint32_t SoundSkips() {
+        MovieSummary summary{};
+        GetSummary(movie_, &summary);
+        return summary.sound_skips;
+    }
+    static std::string movie_path_;
+    Movie* movie_ = nullptr;
+};
+std::string SoundLead::movie_path_;
 
-    UseTestClock(true, 1000);
-    ASSERT_EQ(SetSoundSystem(GetRecordedSound, nullptr), 1);
-    Movie* m = OpenMovie(vem.c_str(), kOpenWithoutThreads);  // no track chosen
-    ASSERT_NE(m, nullptr) << GetLastMovieError();
-    const Played p = Play(m);
-    MovieSummary summary{};
-    GetSummary(m, &summary);
-    CloseMovie(m);
-    UseTestClock(false);
+TEST_F(SoundLead, StartsWithFrameOneMeetsItsPicturesAndPlaysOutBeforeTheEnd) {
+    MovieInfo info{};
+    GetMovieInfo(movie_, &info);
+    EXPECT_EQ(info.played_tracks, 1u);
+    const Played p = Play(movie_, kFrames);
+    EXPECT_EQ(SoundSkips(), 0u);
+    CloseMovie(movie_);  // the device plays out what it holds
+    movie_ = nullptr;
     const Recording& r = g_recording;
-
-    EXPECT_EQ(p.played_tracks, 1u);
-    EXPECT_EQ(summary.sound_skips, 0u);
     // The device starts with frame 1 and plays on without a gap.
     ASSERT_NE(r.started_at, 0u);
-    EXPECT_LE(r.started_at > p.first_frame_at ? r.started_at - p.first_frame_at
-                                              : p.first_frame_at - r.started_at,
-              kFrameMs);
+    EXPECT_LE(Distance(r.started_at, p.first_frame_at), kFrameMs);
     EXPECT_EQ(r.ran_dry_reports, 0u);
     // The click is heard within a frame of the flash being shown.
-    size_t click = 0;
-    while (click < r.samples.size() && std::abs(r.samples[click]) < 12000) ++click;
-    ASSERT_LT(click, r.samples.size());
     ASSERT_NE(p.flash_at, 0u);
-    const double click_at = r.started_at + 1000.0 * static_cast<double>(click) / kRate;
-    EXPECT_NEAR(click_at, p.flash_at, kFrameMs);
+    EXPECT_LE(Distance(ClickHeardAt(r), p.flash_at), kFrameMs);
     // All five seconds reach the device, the first and the last with their
     // tone, and are played by the time the movie ends.
     const size_t total = kRate * kFrames / kFps;
@@ -226,7 +261,26 @@ TEST(SoundLead, EncodedMovieStartsDrainsAndMeetsItsPicturesWithinAFrame) {
     EXPECT_GT(Rms(r.samples, total - kRate, total), 700);
     const double played_by = r.started_at + 1000.0 * static_cast<double>(total) / kRate;
     EXPECT_LE(played_by, p.end_at + kFrameMs);
-    ASSERT_EQ(SetSoundSystem(GetNullSoundOpener, nullptr), 1);
+}
+
+TEST_F(SoundLead, SeekInAMovieWithOneKeyFrameResumesPictureAndSoundTogether) {
+    Play(movie_, 1);
+    ASSERT_EQ(SeekMovie(movie_, 51, 1), 51u);  // two seconds in, far from the key frame
+    const Played p = Play(movie_, kFrames - 50);
+    EXPECT_EQ(SoundSkips(), 0u);
+    CloseMovie(movie_);
+    movie_ = nullptr;
+    const Recording& r = g_recording;
+    // The device starts again with the new frame behind the silence the
+    // sound runs ahead by; nothing of the frames passed over is heard.
+    ASSERT_NE(r.started_at, 0u);
+    EXPECT_LE(Distance(r.started_at, p.first_frame_at), kFrameMs);
+    ASSERT_GT(r.samples.size(), size_t{kRate});
+    EXPECT_LT(Rms(r.samples, 0, kRate * 7 / 10), 10);
+    EXPECT_GT(Rms(r.samples, kRate * 8 / 10, kRate), 700);
+    ASSERT_NE(p.flash_at, 0u);
+    EXPECT_EQ(p.flash_at - p.first_frame_at, (kFlashFrame - 51) * kFrameMs);
+    EXPECT_LE(Distance(ClickHeardAt(r), p.flash_at), kFrameMs);
 }
 
 }  // namespace
