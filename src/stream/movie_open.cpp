@@ -499,7 +499,8 @@ Movie* OpenMovie(const void* source, uint32_t flags, const OpenSettings& setting
     if (settings.tracks) flags |= kOpenUseTrackList;
     if (settings.read_buffer_size) flags |= kOpenUseBufferSize;
     if (settings.read_speed) flags |= kOpenUseReadSpeed;
-    const std::vector<uint32_t> ids = settings.tracks.value_or(std::vector<uint32_t>{kDefaultTrackId});
+    const std::vector<uint32_t> ids =
+        settings.tracks.value_or(std::vector<uint32_t>{kDefaultTrackId});
     LastError().clear();
     const uint32_t open_start = Milliseconds();
     if (!source) {
