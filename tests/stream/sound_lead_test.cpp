@@ -133,18 +133,11 @@ std::vector<uint8_t> SoundWithAClick() {
     auto put = [&](size_t at, uint32_t v, int n) {
         for (int i = 0; i < n; ++i) wav[at + i] = static_cast<uint8_t>(v >> (8 * i));
     };
-    std::copy_n("RIFF", 4, wav.begin());
-    put(4, 36 + 2 * count, 4);
-    std::copy_n("WAVEfmt ", 8, wav.begin() + 8);
-    put(16, 16, 4);
-    put(20, 1, 2);
-    put(22, 1, 2);
-    put(24, kRate, 4);
-    put(28, kRate * 2, 4);
-    put(32, 2, 2);
-    put(34, 16, 2);
-    std::copy_n("data", 4, wav.begin() + 36);
-    put(40, 2 * count, 4);
+    // RIFF header of 16-bit mono PCM at kRate.
+    const uint32_t header[] = {0x46464952, 36 + 2 * count, 0x45564157, 0x20746D66,
+                               16,         0x00010001,     kRate,      kRate * 2,
+                               0x00100002, 0x61746164,     2 * count};
+    for (size_t w = 0; w < 11; ++w) put(4 * w, header[w], 4);
     const double pi = std::acos(-1.0);
     for (uint32_t i = 0; i < count; ++i) {
         double v = 1500 * std::sin(2 * pi * 300 * i / kRate);
