@@ -80,6 +80,18 @@ inline uint32_t TrackBits(uint32_t format) {
 // 0: never played, 1: DCT variant, 2: real-DFT variant.
 int TrackVariant(uint32_t format);
 
+// The track ID a player takes when the caller names none. Our writers give
+// their first sound track this ID (and the next ones 1, 2, ...).
+constexpr uint32_t kDefaultTrackId = 0;
+// The table position of the track taken by default: the first with the
+// default ID (count when there is none). It is played when its variant is
+// usable.
+inline uint32_t DefaultTrackIndex(const TrackTable& tracks) {
+    for (uint32_t i = 0; i < tracks.count; ++i)
+        if (tracks.id[i] == kDefaultTrackId) return i;
+    return tracks.count;
+}
+
 // Values derived once from the header and the index.
 inline uint32_t BlocksAcross(uint32_t width) {
     return (width + 15) / 16;

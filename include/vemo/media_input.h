@@ -37,7 +37,20 @@ struct WavSound {
 };
 bool ParseWav(const std::vector<uint8_t>& bytes, WavSound* sound, std::string* error);
 
-// Cuts the sound into per-frame audio parts of a DCT-variant 16-bit track.
+// How far a movie's sound runs ahead of its pictures in the frame packets:
+// the player primes a restarted device with this much silence and drains the
+// rings from this long before the end, so the packets must carry the sound
+// that much early for the device to start with frame 1 and to play out
+// before the movie ends.
+constexpr uint32_t kSoundLeadMilliseconds = 750;
+// The lead in whole frames at rate_num / rate_den frames per second: the
+// frames within kSoundLeadMilliseconds (as many as the rings drain at the
+// end; the parts' whole blocks add the rest), at least 1 (1 as well for a
+// rate of 0).
+uint32_t SoundLeadFrames(uint32_t rate_num, uint32_t rate_den);
+
+// Cuts the sound into per-frame audio parts of a DCT-variant 16-bit track,
+// kSoundLeadMilliseconds ahead of the pictures.
 struct SoundTrack {
     std::vector<std::vector<uint8_t>> parts;
     uint32_t buffer_size = 0;

@@ -7,12 +7,16 @@
 
 namespace vemo {
 
-// Moves to a key frame near `frame` (1-based): the nearest key frame at or
-// before it, or, with direction > 0, the first key frame after the current
-// frame when there is none between. The picture is decoded from that key
-// frame, so no inter frame is ever decoded against a wrong reference. Sound
-// is switched off for the move and back on after it; the clock restarts at
-// the new frame. Returns the frame now current (0 for no movie).
+// Moves to `frame` (1-based, brought into 1 .. frames). The pictures from the
+// key frame at or before it up to the frame before it are decoded silently
+// (nothing is shown, no sound is decoded), so no inter frame is ever decoded
+// against a wrong reference; the next DecodeFrame decodes `frame` itself with
+// its sound and marks the whole picture as changed. The sound is switched off
+// and on, its rings primed with the lead the sound runs ahead by, and the
+// clock restarts at the new frame, so picture and sound resume together.
+// With direction > 0 a frame before the current one, and with direction < 0
+// one after it, is not gone to. Returns the frame now current (0 for no
+// movie); a read error on the way ends the movie (done).
 uint32_t SeekMovie(Movie* movie, uint32_t frame, int direction);
 
 }  // namespace vemo

@@ -8,6 +8,7 @@
 #include "vemo/audio_writer.h"
 #include "vemo/container_writer.h"
 #include "vemo/encoder.h"
+#include "vemo/media_input.h"
 
 namespace vemo {
 
@@ -180,9 +181,10 @@ std::vector<uint8_t> MakeDemoMovie(const DemoSettings& s) {
 
     std::vector<std::vector<uint8_t>> sound_parts;
     if (s.sound) {
-        // A 440 Hz tone that swells and fades with each second, mono 22050 Hz.
+        // A 440 Hz tone that swells and fades with each second, mono 22050 Hz,
+        // as long as the pictures.
         const uint32_t rate = 22050;
-        const size_t count = static_cast<size_t>(rate) * s.frames / s.fps + rate / 2;
+        const size_t count = static_cast<size_t>(rate) * s.frames / s.fps;
         std::vector<int16_t> pcm(count);
         const double pi = std::acos(-1.0);
         for (size_t i = 0; i < count; ++i) {
@@ -193,10 +195,10 @@ std::vector<uint8_t> MakeDemoMovie(const DemoSettings& s) {
         }
         AudioBlockEncoder audio(rate, 1, true);
         if (audio.ok()) {
-            AudioTrackParts track =
-                EncodeAudioTrack(audio, pcm.data(), pcm.size(), s.frames, s.fps, 1, 1);
+            AudioTrackParts track = EncodeAudioTrack(audio, pcm.data(), pcm.size(), s.frames, s.fps,
+                                                     1, encode::SoundLeadFrames(s.fps, 1));
             if (track.parts.size() == s.frames) {
-                movie.AddTrack(track.buffer_size, rate | (0x5000u << 16), 1);
+                movie.AddTrack(track.buffer_size, rate | (0x5000u << 16), kDefaultTrackId);
                 sound_parts = std::move(track.parts);
             }
         }

@@ -195,6 +195,13 @@ bool ParseWav(const std::vector<uint8_t>& bytes, WavSound* sound, std::string* e
     return false;
 }
 
+uint32_t SoundLeadFrames(uint32_t rate_num, uint32_t rate_den) {
+    if (rate_num == 0 || rate_den == 0) return 1;
+    const uint64_t per_second = 1000ull * rate_den;
+    const uint64_t frames = uint64_t{kSoundLeadMilliseconds} * rate_num / per_second;
+    return static_cast<uint32_t>(std::max<uint64_t>(frames, 1));  // below 2^32: 750 / 1000
+}
+
 bool EncodeSoundTrack(const WavSound& sound, uint32_t frames, uint32_t rate_num, uint32_t rate_den,
                       SoundTrack* track, std::string* error) {
     AudioBlockEncoder encoder(sound.rate, sound.channels, true);
@@ -202,8 +209,9 @@ bool EncodeSoundTrack(const WavSound& sound, uint32_t frames, uint32_t rate_num,
         *error = "the sound encoder does not take this rate and channel count";
         return false;
     }
-    AudioTrackParts parts = EncodeAudioTrack(encoder, sound.samples.data(), sound.samples.size(),
-                                             frames, rate_num, rate_den, 1);
+    AudioTrackParts parts =
+        EncodeAudioTrack(encoder, sound.samples.data(), sound.samples.size(), frames, rate_num,
+                         rate_den, SoundLeadFrames(rate_num, rate_den));
     if (parts.parts.size() != frames) {
         *error = "the sound could not be cut into frames";
         return false;

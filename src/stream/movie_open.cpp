@@ -64,11 +64,14 @@ uint32_t ReaderTrackedFlags(uint32_t caller_flags, const MovieHeader& h) {
     const uint32_t caller_mode = (caller_flags & kOpenScaleMask) >> kOpenScaleShift;
     const uint32_t header_mode = (h.flags & kHeaderScalingMask) >> kHeaderScalingShift;
     flags &= ~kOpenScaleMask;
+    // A caller's 7 asks for the movie's own size here and leaves every copy
+    // free to choose; a header's 7 is kept, so that it forces every copy of
+    // this movie unscaled (the copy ORs the open flags' mode into its own).
     uint32_t mode = 0;
     if (caller_mode >= 1 && caller_mode <= 6)
         mode = caller_mode;
     else if (caller_mode == 0)
-        mode = header_mode == 7 ? 0 : header_mode;
+        mode = header_mode;
     flags |= mode << kOpenScaleShift;
     flags |= VersionOpenFlags(h.version);
     return flags;
@@ -496,7 +499,8 @@ Movie* OpenMovie(const void* source, uint32_t flags, const OpenSettings& setting
     if (settings.tracks) flags |= kOpenUseTrackList;
     if (settings.read_buffer_size) flags |= kOpenUseBufferSize;
     if (settings.read_speed) flags |= kOpenUseReadSpeed;
-    const std::vector<uint32_t> ids = settings.tracks.value_or(std::vector<uint32_t>{0});
+    const std::vector<uint32_t> ids =
+        settings.tracks.value_or(std::vector<uint32_t>{kDefaultTrackId});
     LastError().clear();
     const uint32_t open_start = Milliseconds();
     if (!source) {

@@ -188,6 +188,39 @@ TEST(WavInput, SoundIsCutIntoOnePartPerFrame) {
     EXPECT_GT(track.buffer_size, 0u);
 }
 
+TEST(WavInput, LeadIsTheWholeFramesWithinThreeQuartersOfASecond) {
+    EXPECT_EQ(SoundLeadFrames(12, 1), 9u);
+    EXPECT_EQ(SoundLeadFrames(25, 1), 18u);             // 18.75
+    EXPECT_EQ(SoundLeadFrames(10000000, 333667), 22u);  // 22.48
+    EXPECT_EQ(SoundLeadFrames(4, 1), 3u);
+    EXPECT_EQ(SoundLeadFrames(2, 1), 1u);  // 1.5
+    EXPECT_EQ(SoundLeadFrames(1, 1), 1u);  // 0.75, but never less than one frame
+    EXPECT_EQ(SoundLeadFrames(0, 0), 1u);
+}
+
+uint32_t DecodedBytes(const std::vector<uint8_t>& part) {
+    return part.size() >= 4 ? ReadLe32(part.data()) : 0;
+}
+
+TEST(WavInput, SoundRunsTheLeadAheadAndIsAllThereBeforeTheLastThreeQuarters) {
+    // One second at 22050 Hz mono under 10 frames at 10 per second: 4410
+    // bytes a frame, a lead of 7 frames, the rings drain after frame 3.
+    WavSound s;
+    s.rate = 22050;
+    s.channels = 1;
+    s.samples.assign(22050, 1000);
+    SoundTrack track;
+    std::string error;
+    ASSERT_TRUE(EncodeSoundTrack(s, 10, 10, 1, &track, &error)) << error;
+    ASSERT_EQ(track.parts.size(), 10u);
+    EXPECT_GE(DecodedBytes(track.parts[0]), 8u * 4410);
+    EXPECT_LT(DecodedBytes(track.parts[0]), 9u * 4410);
+    EXPECT_EQ(track.buffer_size, DecodedBytes(track.parts[0]));
+    uint32_t by_frame_3 = 0;
+    for (size_t f = 0; f < 3; ++f) by_frame_3 += DecodedBytes(track.parts[f]);
+    EXPECT_EQ(by_frame_3, 44100u);
+}
+
 #ifdef VEMO_ENCODE_TOOL
 int RunTool(const std::string& args) {
     const std::string cmd = std::string(VEMO_ENCODE_TOOL) + " " + args + " >/dev/null 2>&1";

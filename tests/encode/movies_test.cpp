@@ -12,7 +12,8 @@ namespace {
 struct MovieCheck {
     MovieHeader header{};
     std::vector<uint32_t> index;
-    std::vector<uint32_t> formats;
+    std::vector<uint32_t> formats, ids;
+    std::vector<uint32_t> decoded;           // per frame: the first track's decoded bytes
     std::vector<std::vector<uint8_t>> luma;  // per frame, padded
     uint32_t faults = 0;
     uint32_t frames_with_sound = 0;
@@ -26,7 +27,10 @@ MovieCheck DecodeMovie(const std::vector<uint8_t>& movie) {
     const uint32_t t = c.header.audio_tracks;
     const size_t tables = 44 + 12 * size_t{t};
     EXPECT_LE(tables + 4 * (size_t{c.header.index_length} + 1), movie.size());
-    for (uint32_t i = 0; i < t; ++i) c.formats.push_back(ReadLe32(&movie[44 + 4 * t + 4 * i]));
+    for (uint32_t i = 0; i < t; ++i) {
+        c.formats.push_back(ReadLe32(&movie[44 + 4 * t + 4 * i]));
+        c.ids.push_back(ReadLe32(&movie[44 + 8 * t + 4 * i]));
+    }
     for (uint32_t i = 0; i <= c.header.index_length; ++i)
         c.index.push_back(ReadLe32(&movie[tables + 4 * i]));
     EXPECT_EQ(CheckMovieTables(c.header, c.index.data()), nullptr);
@@ -43,6 +47,10 @@ MovieCheck DecodeMovie(const std::vector<uint8_t>& movie) {
         EXPECT_TRUE(SplitPacket(&movie[start], end - start, t, &parts));
         for (const TrackPart& p : parts.tracks)
             if (p.length) ++c.frames_with_sound;
+        if (t) {
+            const TrackPart& p = parts.tracks[0];
+            c.decoded.push_back(p.length >= 4 ? ReadLe32(p.data) : 0);
+        }
         VideoReport report;
         DecodeFrameVideo(planes, map.data(), BlocksAcross(c.header.width), parts.video,
                          parts.video_size, IsKeyFrame(c.index[f]), bundles, open, c.header.flags,
@@ -100,7 +108,18 @@ TEST(BuiltInMovies, DemoMovieMovesAndCarriesATone) {
     ASSERT_EQ(c.formats.size(), 1u);
     EXPECT_EQ(TrackVariant(c.formats[0]), 1);  // DCT variant
     EXPECT_EQ(TrackRate(c.formats[0]), 22050u);
-    EXPECT_EQ(c.frames_with_sound, 12u);
+    ASSERT_EQ(c.ids.size(), 1u);
+    EXPECT_EQ(c.ids[0], kDefaultTrackId);  // played without choosing a track
+    // Two seconds of mono 16-bit sound, 7350 bytes a frame: the first frame
+    // carries its own and the lead of 4 frames; the rest follows frame by
+    // frame and is all there by frame 8, before the last three quarters of
+    // a second (4 frames at 6 per second).
+    ASSERT_EQ(c.decoded.size(), 12u);
+    EXPECT_GE(c.decoded[0], 5u * 7350);
+    EXPECT_LT(c.decoded[0], 6u * 7350);
+    uint32_t by_frame_8 = 0;
+    for (size_t f = 0; f < 8; ++f) by_frame_8 += c.decoded[f];
+    EXPECT_EQ(by_frame_8, 2u * 44100);
     s.sound = false;
     EXPECT_EQ(DecodeMovie(MakeDemoMovie(s)).header.audio_tracks, 0u);
     s.frames = 0;

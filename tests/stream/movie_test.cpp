@@ -211,7 +211,8 @@ TEST_F(MovieTest, FlagsCombineWithTheHeader) {
         {'i', 4u << 28, 0, 128, 96, 4, 0, kOpenVersionBits},
         {'i', 4u << 28, 7u << 28, 64, 48, 0, 0, 0},
         {'i', 4u << 28, 3u << 28, 128, 48, 3, 0, 0},
-        {'i', 7u << 28, 0, 64, 48, 0, 0, 0},
+        {'i', 7u << 28, 0, 64, 48, 7, 0, 0},
+        {'i', 7u << 28, 7u << 28, 64, 48, 0, 0, 0},
         {'h', 1u << 28, 0, 64, 96, 1, 0x8000, 0x10000},
         {'f', 0x20000, kOpenDecodeAlpha, 64, 48, 0, 0x18000 | kOpenGrayscaleMovie,
          kOpenDecodeAlpha},
@@ -233,6 +234,34 @@ TEST_F(MovieTest, FlagsCombineWithTheHeader) {
         EXPECT_EQ(DecodeFrame(m), 0);
         CloseMovie(m);
     }
+}
+
+// Columns and rows of a 128x96 XRGB surface that a copy with the doubling
+// copy mode 4 wrote, for a 64x48 movie with the given header scaling mode.
+std::pair<uint32_t, uint32_t> WrittenByDoublingCopy(uint32_t header_mode) {
+    MovieWriter w('i', 64, 48, 25, 1, header_mode << kHeaderScalingShift);
+    w.AddFrame(true, {}, std::vector<uint8_t>(64, 0));
+    const std::vector<uint8_t> bytes = w.Finish();
+    Movie* m = OpenMovie(bytes.data(), kOpenInMemory | kOpenWithoutThreads);
+    if (!m || DecodeFrame(m) != 0) return {0, 0};
+    std::vector<uint32_t> surface(128 * 96, 0xABABABABu);
+    CopyFrameToSurface(m, reinterpret_cast<uint8_t*>(surface.data()), 128 * 4, 96, 0, 0, 0, 0, 64,
+                       48, kSurfaceXrgb32 | kCopyAll | (4u << kCopyScaleShift));
+    CloseMovie(m);
+    uint32_t columns = 0, rows = 0;
+    for (uint32_t y = 0; y < 96; ++y)
+        for (uint32_t x = 0; x < 128; ++x)
+            if (surface[y * 128 + x] != 0xABABABABu) {
+                columns = std::max(columns, x + 1);
+                rows = std::max(rows, y + 1);
+            }
+    return {columns, rows};
+}
+
+TEST_F(MovieTest, HeaderScalingModeSevenKeepsEveryCopyUnscaled) {
+    EXPECT_EQ(WrittenByDoublingCopy(7), std::make_pair(64u, 48u));
+    // Without the header's 7 the copy's own mode doubles the picture.
+    EXPECT_EQ(WrittenByDoublingCopy(0), std::make_pair(128u, 96u));
 }
 
 TEST_F(MovieTest, AllKeyFramesGiveOneBufferOtherwiseTwo) {

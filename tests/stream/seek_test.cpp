@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -39,6 +40,8 @@ class SeekTest : public ::testing::Test {
         MovieInfo info{};
         GetMovieInfo(movie_, &info);
         ASSERT_EQ(info.frames, 5u);  // key frames 1 and 4
+        s04_width_ = info.header_width;
+        s04_height_ = info.header_height;
         frame_bytes_ = expected_.size() / 5;
     }
     void TearDown() override { CloseMovie(movie_); }
@@ -54,45 +57,50 @@ class SeekTest : public ::testing::Test {
     std::string path_;
     std::vector<uint8_t> expected_;
     size_t frame_bytes_ = 0;
+    uint32_t s04_width_ = 0, s04_height_ = 0;
     Movie* movie_ = nullptr;
 };
 
-TEST_F(SeekTest, LandsOnKeyFramesAndDecodesThemExactly) {
+TEST_F(SeekTest, LandsOnTheAskedFrameDecodedExactly) {
     ASSERT_EQ(DecodeFrame(movie_), 0);
     EXPECT_EQ(CurrentPlanes(movie_), Expected(1));
-    // Forward to frame 5: the key frame before it is 4.
-    EXPECT_EQ(SeekMovie(movie_, 5, 1), 4u);
-    ASSERT_EQ(DecodeFrame(movie_), 0);
-    EXPECT_EQ(CurrentPlanes(movie_), Expected(4));
-    NextFrame(movie_);
-    ASSERT_EQ(DecodeFrame(movie_), 0);
-    EXPECT_EQ(CurrentPlanes(movie_), Expected(5));  // the inter frame after it decodes right
-    // Back to 3: the key frame at or before it is 1.
-    EXPECT_EQ(SeekMovie(movie_, 3, -1), 1u);
-    ASSERT_EQ(DecodeFrame(movie_), 0);
-    EXPECT_EQ(CurrentPlanes(movie_), Expected(1));
+    // Each frame lies behind a key frame (1 or 4) and is decoded from it.
+    const struct {
+        uint32_t asked;
+        int direction;
+    } moves[] = {{3, 1}, {5, 1}, {2, -1}, {4, 1}, {1, -1}, {5, 0}};
+    for (const auto& move : moves) {
+        EXPECT_EQ(SeekMovie(movie_, move.asked, move.direction), move.asked);
+        ASSERT_EQ(DecodeFrame(movie_), 0);
+        EXPECT_EQ(CurrentPlanes(movie_), Expected(move.asked)) << "frame " << move.asked;
+    }
+    // Playing on from a frame reached silently decodes right.
+    EXPECT_EQ(SeekMovie(movie_, 2, 0), 2u);
     for (uint32_t n = 2; n <= 3; ++n) {
-        NextFrame(movie_);
         ASSERT_EQ(DecodeFrame(movie_), 0);
         EXPECT_EQ(CurrentPlanes(movie_), Expected(n)) << "frame " << n;
+        NextFrame(movie_);
     }
 }
 
-TEST_F(SeekTest, ForwardFindsTheNextKeyFrameAndStopsAtTheEnd) {
+TEST_F(SeekTest, MarksTheWholePictureChangedAndKeepsToItsDirection) {
     ASSERT_EQ(DecodeFrame(movie_), 0);
-    // Frame 2 has no key frame of its own: forward goes on to frame 4.
-    EXPECT_EQ(SeekMovie(movie_, 2, 1), 4u);
+    EXPECT_EQ(SeekMovie(movie_, 3, 1), 3u);
     ASSERT_EQ(DecodeFrame(movie_), 0);
-    // Nothing ahead of 4: it stays.
-    EXPECT_EQ(SeekMovie(movie_, 5, 1), 4u);
-    EXPECT_EQ(Current(), 4u);
-    // The same frame again is decoded again (the picture is redrawn).
-    EXPECT_EQ(SeekMovie(movie_, 4, 0), 4u);
+    const uint8_t* map = MovieChangeMap(movie_);
+    const uint32_t blocks = ((s04_width_ + 15) / 16) * ((s04_height_ + 15) / 16);
+    EXPECT_EQ(std::count(map, map + blocks, 1), static_cast<long>(blocks));
+    // Forward never goes back, backward never ahead; the same frame again is
+    // decoded again.
+    EXPECT_EQ(SeekMovie(movie_, 2, 1), 3u);
+    EXPECT_EQ(SeekMovie(movie_, 5, -1), 3u);
+    EXPECT_EQ(SeekMovie(movie_, 3, 1), 3u);
     ASSERT_EQ(DecodeFrame(movie_), 0);
-    EXPECT_EQ(CurrentPlanes(movie_), Expected(4));
+    EXPECT_EQ(CurrentPlanes(movie_), Expected(3));
     // Out-of-range frames are brought into range; no movie gives 0.
+    EXPECT_EQ(SeekMovie(movie_, 99, 0), 5u);
     EXPECT_EQ(SeekMovie(movie_, 0, 0), 1u);
-    EXPECT_EQ(SeekMovie(movie_, 99, -1), 4u);
+    EXPECT_EQ(Current(), 1u);
     EXPECT_EQ(SeekMovie(nullptr, 3, 0), 0u);
 }
 

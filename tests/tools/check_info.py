@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """vemo-info --json must print exactly the metadata of every conformance movie,
-and a damaged movie must be refused with the header error text and exit 1."""
+its report must mark the track played by default, and a damaged movie must be
+refused with the header error text and exit 1."""
 import json
 import os
 import subprocess
@@ -23,6 +24,15 @@ for name in movies:
     if got != want:
         keys = sorted(k for k in set(got) | set(want) if got.get(k) != want.get(k))
         print(f"{name}: differs in {keys}")
+        failures += 1
+    # The text report marks the track the player takes by default: the first with ID 0.
+    text = subprocess.run([tool, os.path.join(conformance, name + ".vem")],
+                          capture_output=True, text=True).stdout.splitlines()
+    marked = [int(l.split()[0][1:]) for l in text if l.lstrip().startswith("#") and "by default" in l]
+    ids = [t["id"] for t in want["tracks"]]
+    silent = any("no track has ID 0" in l for l in text)
+    if marked != ([ids.index(0)] if 0 in ids else []) or silent != (bool(ids) and 0 not in ids):
+        print(f"{name}: default track marked {marked}, silent note {silent}, IDs {ids}")
         failures += 1
 
 # A movie embedded at an offset reads the same.

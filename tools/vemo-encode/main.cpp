@@ -172,7 +172,7 @@ int WriteMovie(const Options& o, const vemo::encode::Y4mReader& reader, uint32_t
         if (!vemo::encode::EncodeSoundTrack(sound, static_cast<uint32_t>(frames.videos.size()),
                                             reader.rate_num, reader.rate_den, &track, &error))
             return Fail(o.wav + ": " + error);
-        movie.AddTrack(track.buffer_size, track.format, 1);
+        movie.AddTrack(track.buffer_size, track.format, vemo::kDefaultTrackId);
     }
     for (size_t f = 0; f < frames.videos.size(); ++f) {
         std::vector<std::vector<uint8_t>> parts;

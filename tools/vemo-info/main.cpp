@@ -73,6 +73,27 @@ const char* VariantName(uint32_t format) {
     }
 }
 
+// The track table, with the track the player takes when none is chosen.
+void PrintTracks(const vemo::TrackTable& t) {
+    std::printf("  audio tracks %" PRIu32 "\n", t.count);
+    const uint32_t taken = vemo::DefaultTrackIndex(t);
+    for (uint32_t i = 0; i < t.count; ++i) {
+        const uint32_t f = t.format[i];
+        const char* mark = "";
+        if (i == taken)
+            mark = vemo::TrackVariant(f) ? ", played by default" : ", taken by default (silent)";
+        std::printf("    #%" PRIu32 "  ID %" PRIu32 ": %" PRIu32 " Hz, %" PRIu32
+                    "-bit, %s, %s, "
+                    "buffer %" PRIu32 " bytes%s\n",
+                    i, t.id[i], vemo::TrackRate(f), vemo::TrackBits(f),
+                    vemo::TrackChannels(f) == 2 ? "stereo" : "mono", VariantName(f),
+                    t.buffer_size[i], mark);
+    }
+    if (t.count && taken == t.count)
+        std::printf("    no track has ID %" PRIu32 ": silent unless a track is chosen\n",
+                    vemo::kDefaultTrackId);
+}
+
 void PrintReport(const std::string& name, const vemo::MovieReader& movie) {
     const vemo::MovieHeader& h = movie.header();
     const Derived d = Derive(movie);
@@ -103,17 +124,7 @@ void PrintReport(const std::string& name, const vemo::MovieReader& movie) {
                     " bytes/s from frame %" PRIu32 "\n",
                     average, d.peak.rate, d.peak.frame + 1);
     }
-    const vemo::TrackTable& t = movie.tracks();
-    std::printf("  audio tracks %" PRIu32 "\n", t.count);
-    for (uint32_t i = 0; i < t.count; ++i) {
-        const uint32_t f = t.format[i];
-        std::printf("    #%" PRIu32 "  ID %" PRIu32 ": %" PRIu32 " Hz, %" PRIu32
-                    "-bit, %s, %s, "
-                    "buffer %" PRIu32 " bytes\n",
-                    i, t.id[i], vemo::TrackRate(f), vemo::TrackBits(f),
-                    vemo::TrackChannels(f) == 2 ? "stereo" : "mono", VariantName(f),
-                    t.buffer_size[i]);
-    }
+    PrintTracks(movie.tracks());
 }
 
 }  // namespace
