@@ -88,6 +88,7 @@ void TouchPause(Movie* movie);
 struct StepOutcome {
     bool finished = false;  // the movie is done (decoding failed or its loops are used up)
     bool copied = false;    // the display buffer was locked and written
+    int blitted = 0;        // rectangles shown; -1: the whole buffer
 };
 // One playback step: DecodeFrame, the copy into the locked display buffer
 // (copy_flags loses kCopyAll after a copy), the blit of the changed areas,
