@@ -141,7 +141,8 @@ void TouchPause(Movie* movie) {
 
 StepOutcome RunPlaybackStep(Movie* movie, DisplayBuffer* display, uint32_t* copy_flags,
                             int32_t* loop_count,
-                            const std::function<void(const DisplayBuffer*)>& inspect) {
+                            const std::function<void(const DisplayBuffer*)>& inspect,
+                            bool list_always) {
     StepOutcome outcome;
     if (DecodeFrame(movie) != 0) outcome.finished = true;
     MovieInfo info{};
@@ -159,7 +160,8 @@ StepOutcome RunPlaybackStep(Movie* movie, DisplayBuffer* display, uint32_t* copy
     } else if (inspect) {
         inspect(nullptr);
     }
-    int count = GetChangedRects(display->surface_type, movie);
+    const uint32_t rect_flags = display->surface_type & ~(list_always ? kRectsNotWanted : 0u);
+    int count = GetChangedRects(rect_flags, movie);
     const ChangedRect* changed = MovieChangedRects(movie);
     DisplayRect rects[kMaxBlitRects];
     for (int i = 0; i < count && i < kMaxBlitRects; ++i) {

@@ -675,8 +675,11 @@ void Player::PlaybackStep() {
             pitch = locked->pitch;
         }
     };
+    // Every SDL style puts the pixels on the screen at the blit.
     const StepOutcome outcome =
-        RunPlaybackStep(movie_, display_, &copy_flags_, &loop_count_, inspect);
+        RunPlaybackStep(movie_, display_, &copy_flags_, &loop_count_, inspect, true);
+    // The statistics line changes even when the picture does not.
+    if (statistics_ && outcome.blitted == 0) BlitDisplayBuffer(display_, nullptr, 0);
     if (outcome.finished) finished_ = true;
     if (hooks_ && hooks_->after_step) {
         PlayerProbe probe;
@@ -702,6 +705,7 @@ void Player::SendProbe(const StepOutcome& outcome, PlayerProbe* probe) {
     if (window_) {
         probe->window_flags = SDL_GetWindowFlags(window_);
         probe->title = SDL_GetWindowTitle(window_);
+        probe->window = window_;
     }
     if (display_) {
         probe->width = display_->width;

@@ -28,11 +28,12 @@ struct PlayerProbe {
     uint32_t window_flags = 0;                     // SDL_WINDOW_*
     uint32_t volume = 0;                           // the level handed to the sound back end
     std::string title;                             // the window's title
+    void* window = nullptr;                        // the SDL_Window*
 };
 
 struct PlayerHooks {
-    // Called after every playback step with the display buffer still locked
-    // for reading (pixels valid during the call).
+    // Called after every playback step (pixels: the display buffer's memory
+    // as the step wrote it, valid during the call).
     std::function<void(const PlayerProbe&)> after_step;
     // Receives every message box instead of showing it (title, text).
     std::function<void(const std::string&, const std::string&)> message_box;
