@@ -29,25 +29,27 @@ struct PlayRun {
     std::vector<uint8_t> closing;  // the first closing-image step's buffer (32-bit styles)
 };
 
-void PushKey(SDL_Keycode key) {
+SDL_Event KeyEvent(SDL_Keycode key) {
     SDL_Event event{};
     event.type = SDL_KEYDOWN;
     event.key.keysym.sym = key;
-    SDL_PushEvent(&event);
+    return event;
 }
 
-void PushWindowEvent(uint8_t what, int32_t data1 = 0, int32_t data2 = 0) {
+SDL_Event WindowEvent(uint8_t what) {
     SDL_Event event{};
     event.type = SDL_WINDOWEVENT;
     event.window.event = what;
-    event.window.data1 = data1;
-    event.window.data2 = data2;
+    return event;
+}
+
+void PushKey(SDL_Keycode key) {
+    SDL_Event event = KeyEvent(key);
     SDL_PushEvent(&event);
 }
 
 // Pushes `event` after `ms` milliseconds.
 void PushLater(uint32_t ms, SDL_Event event) {
-    auto* copy = new SDL_Event(event);
     SDL_AddTimer(
         ms,
         [](uint32_t, void* e) -> uint32_t {
@@ -55,7 +57,7 @@ void PushLater(uint32_t ms, SDL_Event event) {
             delete static_cast<SDL_Event*>(e);
             return 0;
         },
-        copy);
+        new SDL_Event(event));
 }
 
 std::vector<uint8_t> Picture32(const PlayerProbe& probe) {
@@ -442,6 +444,131 @@ TEST(PlayerHeadless, ADroppedMovieReplacesTheList) {
         EXPECT_EQ(run.steps[i].frames, 8u);
         EXPECT_EQ(run.steps[i].frame, i - 2);
     }
+}
+
+// The times of the movie steps of a run; at_two runs after the second.
+std::vector<uint32_t> StepTimes(std::vector<std::string> arguments,
+                                const std::function<void()>& at_two) {
+    std::vector<uint32_t> times;
+    Play(std::move(arguments), [&](const PlayerProbe& p, uint32_t n) {
+        EscapeAtClosing(p);
+        if (p.closing_image) return;
+        times.push_back(SDL_GetTicks());
+        if (n == 2) at_two();
+    });
+    return times;
+}
+
+TEST(PlayerHeadless, EnterStepsOnceWhilePausedAndFocusLossPausesUnlessJ) {
+    REQUIRE_CONFORMANCE();
+    std::vector<uint32_t> t = StepTimes({MoviePath("s02")}, [] {
+        PushKey(SDLK_SPACE);
+        PushLater(200, KeyEvent(SDLK_RETURN));
+        PushLater(500, KeyEvent(SDLK_SPACE));
+    });
+    ASSERT_EQ(t.size(), 6u);
+    EXPECT_GE(t[2] - t[1], 150u);  // paused until Enter
+    EXPECT_GE(t[3] - t[2], 250u);  // one step, then paused again
+    for (const char* keep : {"/J", "/S"}) {
+        t = StepTimes({keep, MoviePath("s02")}, [] {
+            SDL_Event lost = WindowEvent(SDL_WINDOWEVENT_FOCUS_LOST);
+            SDL_PushEvent(&lost);
+            PushLater(300, WindowEvent(SDL_WINDOWEVENT_FOCUS_GAINED));
+        });
+        ASSERT_EQ(t.size(), 6u);
+        if (std::string(keep) == "/J") {
+            EXPECT_LT(t[2] - t[1], 150u);
+        } else {
+            EXPECT_GE(t[2] - t[1], 250u);
+        }
+    }
+}
+
+TEST(PlayerHeadless, AListPlaysEachMovieOncePerLoop) {
+    REQUIRE_CONFORMANCE();
+    PlayRun run = Play({"/L2", MoviePath("s02"), MoviePath("s01")},
+                       [](const PlayerProbe& p, uint32_t) { EscapeAtClosing(p); });
+    std::vector<uint32_t> frames, expected;
+    for (const PlayerProbe& p : run.steps)
+        if (!p.closing_image) frames.push_back(p.frames * 100 + p.frame);
+    for (int pass = 0; pass < 2; ++pass) {
+        for (uint32_t f = 1; f <= 6; ++f) expected.push_back(600 + f);
+        for (uint32_t f = 1; f <= 2; ++f) expected.push_back(200 + f);
+    }
+    EXPECT_EQ(frames, expected);
+    EXPECT_GT(run.closing_steps, 0u);
+}
+
+TEST(PlayerHeadless, StatisticsBandBlackBackgroundSizesAndStyles) {
+    REQUIRE_CONFORMANCE();
+    auto second_step = [](std::vector<std::string> arguments,
+                          std::vector<uint8_t>* band = nullptr) {
+        PlayerProbe seen;
+        PlayRun run = Play(std::move(arguments), [&](const PlayerProbe& p, uint32_t n) {
+            if (n == 2 && !p.closing_image) {
+                seen = p;
+                SDL_Surface* s = SDL_GetWindowSurface(static_cast<SDL_Window*>(p.window));
+                for (int y = 0; band && s && y < p.offset_y; ++y) {
+                    for (int x = 0; x < s->w; ++x) {
+                        uint8_t r, g, b;
+                        SDL_GetRGB(static_cast<uint32_t*>(s->pixels)[y * s->pitch / 4 + x],
+                                   s->format, &r, &g, &b);
+                        if (r > 200 && g > 200 && b < 50) band->push_back(1);
+                    }
+                }
+                PushKey(SDLK_ESCAPE);
+            }
+            EscapeAtClosing(p);
+        });
+        seen.title = run.boxes.empty() ? "" : run.boxes[0].second;  // the summary
+        return seen;
+    };
+    std::vector<uint8_t> yellow;
+    PlayerProbe q = second_step({"/Q", MoviePath("s06")}, &yellow);
+    EXPECT_GT(q.offset_y, 0);
+    EXPECT_EQ(q.window_height, 17 + q.offset_y);
+    EXPECT_EQ(q.offset_x, ((q.window_width - 33) / 2) & ~3);
+    EXPECT_FALSE(yellow.empty()) << "no statistics text in the band";
+
+    SDL_DisplayMode screen{};
+    PlayerProbe r = second_step({"/R", MoviePath("s06")});
+    SDL_Init(SDL_INIT_VIDEO);
+    SDL_GetDesktopDisplayMode(0, &screen);
+    SDL_Quit();
+    EXPECT_EQ(r.window_width, screen.w);
+    EXPECT_EQ(r.offset_x, (screen.w - 33) / 2);
+    EXPECT_EQ(r.offset_y, (screen.h - 17) / 2);
+
+    PlayerProbe stretched = second_step({"/W-2", "/H-3", MoviePath("s06")});
+    EXPECT_EQ(stretched.width, 33u);
+    EXPECT_EQ(stretched.scaled_width, 66u);
+    EXPECT_EQ(stretched.scaled_height, 51u);
+    PlayerProbe doubled = second_step({"/W-2", MoviePath("s06")});
+    EXPECT_EQ(doubled.width, 66u);  // the copy doubles the width
+    EXPECT_EQ(doubled.scaled_width, 66u);
+    PlayerProbe yv12 = second_step({"/B3", "/S", MoviePath("s06")});
+    EXPECT_EQ(yv12.surface_format, 15u);
+    EXPECT_NE(yv12.title.find("Blitting style: SDL YV12 texture\n"), std::string::npos);
+}
+
+TEST(PlayerHeadless, TrackAndSoundBackEndSwitches) {
+    REQUIRE_CONFORMANCE();
+    std::vector<uint8_t> track0;
+    ASSERT_TRUE(test::ReadWholeFile(test::ConformanceDir() + "/s07.track0.pcm", &track0));
+    auto played = [](std::vector<std::string> arguments) {
+        const std::string disk = test::TempPath("tracks.raw");
+        arguments.push_back(MoviePath("s07"));
+        Play(
+            arguments, [](const PlayerProbe& p, uint32_t) { EscapeAtClosing(p); }, disk);
+        std::vector<uint8_t> bytes;
+        test::ReadWholeFile(disk, &bytes);
+        return bytes;
+    };
+    EXPECT_GE(MatchedSamples(played({}), track0), 256u);
+    EXPECT_GE(MatchedSamples(played({"/Z"}), track0), 256u);
+    const std::vector<uint8_t> other = played({"/T1"});
+    EXPECT_LT(MatchedSamples(other, track0), 64u);
+    EXPECT_GT(PeakLevel(other), 0);
 }
 
 }  // namespace
