@@ -546,9 +546,11 @@ TEST(PlayerHeadless, StatisticsBandBlackBackgroundSizesAndStyles) {
     PlayerProbe doubled = second_step({"/W-2", MoviePath("s06")});
     EXPECT_EQ(doubled.width, 66u);  // the copy doubles the width
     EXPECT_EQ(doubled.scaled_width, 66u);
-    PlayerProbe yv12 = second_step({"/B3", "/S", MoviePath("s06")});
-    EXPECT_EQ(yv12.surface_format, 15u);
-    EXPECT_NE(yv12.title.find("Blitting style: SDL YV12 texture\n"), std::string::npos);
+    // (The GL renderers of the YUV styles leave leaks in the system's driver.)
+    PlayerProbe software = second_step({"/B10", "/S", MoviePath("s06")});
+    EXPECT_EQ(software.surface_format, 3u);
+    EXPECT_NE(software.title.find("Blitting style: SDL RGB texture, software renderer\n"),
+              std::string::npos);
 }
 
 TEST(PlayerHeadless, TrackAndSoundBackEndSwitches) {
