@@ -446,40 +446,43 @@ TEST(PlayerHeadless, ADroppedMovieReplacesTheList) {
     }
 }
 
-// The times of the movie steps of a run; at_two runs after the second.
+// The times of the movie steps of a run; at(n) runs after the n-th.
 std::vector<uint32_t> StepTimes(std::vector<std::string> arguments,
-                                const std::function<void()>& at_two) {
+                                const std::function<void(uint32_t)>& at) {
     std::vector<uint32_t> times;
     Play(std::move(arguments), [&](const PlayerProbe& p, uint32_t n) {
         EscapeAtClosing(p);
         if (p.closing_image) return;
         times.push_back(SDL_GetTicks());
-        if (n == 2) at_two();
+        at(n);
     });
     return times;
 }
 
 TEST(PlayerHeadless, EnterStepsOnceWhilePausedAndFocusLossPausesUnlessJ) {
     REQUIRE_CONFORMANCE();
-    std::vector<uint32_t> t = StepTimes({MoviePath("s02")}, [] {
-        PushKey(SDLK_SPACE);
-        PushLater(200, KeyEvent(SDLK_RETURN));
-        PushLater(500, KeyEvent(SDLK_SPACE));
+    std::vector<uint32_t> t = StepTimes({MoviePath("s02")}, [](uint32_t n) {
+        if (n == 2) {
+            PushKey(SDLK_SPACE);
+            PushLater(200, KeyEvent(SDLK_RETURN));
+        }
+        if (n == 3) PushLater(400, KeyEvent(SDLK_SPACE));
     });
     ASSERT_EQ(t.size(), 6u);
     EXPECT_GE(t[2] - t[1], 150u);  // paused until Enter
-    EXPECT_GE(t[3] - t[2], 250u);  // one step, then paused again
+    EXPECT_GE(t[3] - t[2], 350u);  // one step, then paused again
     for (const char* keep : {"/J", "/S"}) {
-        t = StepTimes({keep, MoviePath("s02")}, [] {
+        t = StepTimes({keep, MoviePath("s02")}, [](uint32_t n) {
+            if (n != 2) return;
             SDL_Event lost = WindowEvent(SDL_WINDOWEVENT_FOCUS_LOST);
             SDL_PushEvent(&lost);
-            PushLater(300, WindowEvent(SDL_WINDOWEVENT_FOCUS_GAINED));
+            PushLater(600, WindowEvent(SDL_WINDOWEVENT_FOCUS_GAINED));
         });
         ASSERT_EQ(t.size(), 6u);
         if (std::string(keep) == "/J") {
-            EXPECT_LT(t[2] - t[1], 150u);
+            EXPECT_LT(t[2] - t[1], 300u);
         } else {
-            EXPECT_GE(t[2] - t[1], 250u);
+            EXPECT_GE(t[2] - t[1], 500u);
         }
     }
 }
