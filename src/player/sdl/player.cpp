@@ -458,7 +458,7 @@ void Player::FitToWindow(int32_t width, int32_t height) {
     if (width == layout_width_ && height == layout_height_) {
         movie_x_ = layout_x_;
         movie_y_ = layout_y_;
-        ScaleDisplay(fit_w, fit_h);
+        if (!ScaleDisplay(fit_w, fit_h) && !display_) return;
     } else {
         const int32_t top = statistics_ ? band_.Height() : 0;
         const uint64_t area_w = static_cast<uint32_t>(width);
@@ -473,6 +473,7 @@ void Player::FitToWindow(int32_t width, int32_t height) {
                 static_cast<uint32_t>(std::max<uint64_t>(1, shown_width_ * area_h / shown_height_));
         }
         if (!ScaleDisplay(fit_w, fit_h)) {
+            if (!display_) return;  // no buffer opens any more: the player ends
             // The style cannot scale: centred at the size it has.
             fit_w = display_->scaled_width;
             fit_h = display_->scaled_height;
