@@ -141,29 +141,40 @@ void TouchPause(Movie* movie) {
 
 StepOutcome RunPlaybackStep(Movie* movie, DisplayBuffer* display, uint32_t* copy_flags,
                             int32_t* loop_count,
-                            const std::function<void(const DisplayBuffer*)>& inspect) {
+                            const std::function<void(const DisplayBuffer*)>& inspect,
+                            bool list_always) {
     StepOutcome outcome;
     if (DecodeFrame(movie) != 0) outcome.finished = true;
     MovieInfo info{};
     GetMovieInfo(movie, &info);
+    bool full = false, late = false;
     if (LockDisplayBuffer(display)) {
-        CopyFrameToSurface(movie, display->pointer, display->pitch, display->height, 0, 0, 0, 0,
-                           info.header_width, info.header_height,
-                           display->surface_type | *copy_flags);
-        *copy_flags &= ~kCopyAll;
+        // The source rectangle is in played pixels (after the scaling mode).
+        const uint32_t flags = display->surface_type | *copy_flags;
+        late = CopyFrameToSurface(movie, display->pointer, display->pitch, display->height, 0, 0, 0,
+                                  0, info.width, info.height, flags) != 0;
+        full = (flags & kCopyAll) != 0;
         outcome.copied = true;
         if (inspect) inspect(display);
         UnlockDisplayBuffer(display);
     } else if (inspect) {
         inspect(nullptr);
     }
-    int count = GetChangedRects(display->surface_type, movie);
+    const uint32_t rect_flags = display->surface_type & ~(list_always ? kRectsNotWanted : 0u);
+    int count = GetChangedRects(rect_flags, movie);
     const ChangedRect* changed = MovieChangedRects(movie);
     DisplayRect rects[kMaxBlitRects];
     for (int i = 0; i < count && i < kMaxBlitRects; ++i) {
         rects[i] = {changed[i].x, changed[i].y, changed[i].width, changed[i].height};
     }
-    BlitDisplayBuffer(display, count > 0 ? rects : nullptr, count > 0 ? count : 0);
+    // A late frame without rectangles was skipped: a full copy it owed is
+    // still owed. A full copy shows everything; otherwise only what changed
+    // (nothing when nothing did).
+    const bool skipped = late && count == 0;
+    if (outcome.copied && !skipped) *copy_flags &= ~kCopyAll;
+    const bool whole = full && !skipped;
+    outcome.blitted = whole ? -1 : std::min(count, kMaxBlitRects);
+    BlitDisplayBuffer(display, whole ? nullptr : rects, whole ? 0 : outcome.blitted);
 
     if (info.current_frame >= info.frames && (*loop_count)-- == 1) {
         outcome.finished = true;

@@ -88,15 +88,19 @@ void TouchPause(Movie* movie);
 struct StepOutcome {
     bool finished = false;  // the movie is done (decoding failed or its loops are used up)
     bool copied = false;    // the display buffer was locked and written
+    int blitted = 0;        // rectangles shown; -1: the whole buffer
 };
 // One playback step: DecodeFrame, the copy into the locked display buffer
 // (copy_flags loses kCopyAll after a copy), the blit of the changed areas,
 // and the advance (the loop count counts down on the last frame).
 // `inspect` (may be empty) sees the buffer after the copy while it is still
-// locked (null when it could not be locked).
+// locked (null when it could not be locked). list_always: the display
+// shows nothing by itself, so it gets the changed areas even where its
+// surface type asks for no list.
 StepOutcome RunPlaybackStep(Movie* movie, DisplayBuffer* display, uint32_t* copy_flags,
                             int32_t* loop_count,
-                            const std::function<void(const DisplayBuffer*)>& inspect = {});
+                            const std::function<void(const DisplayBuffer*)>& inspect = {},
+                            bool list_always = false);
 
 // The version-check prompt before a movie given by name: only beside the
 // companion tool, at most once a week. ask shows the question (true: Yes);

@@ -36,6 +36,12 @@ with tempfile.TemporaryDirectory() as tmp:
           "There are no settings for this screensaver." in r.stderr, r.stderr)
     r = run([saver, "/p"])
     check("saver /p without a number", r.returncode == 0 and r.stderr.strip() == "", r.stderr)
+    # A link named as a saver is one: the name the program was started by counts.
+    link = os.path.join(tmp, "x.scr")
+    os.symlink(player, link)
+    r = run([link, "/c"])
+    check("saver link /c", r.returncode == 0 and
+          "There are no settings for this screensaver." in r.stderr, r.stderr)
     # A name with more after .scr is no saver: it wants a movie.
     not_saver = os.path.join(tmp, "movie.scr.exe")
     shutil.copy(player, not_saver)
@@ -71,6 +77,15 @@ with tempfile.TemporaryDirectory() as tmp:
                 timeout=120)
         check("under Xvfb", r.returncode == 0 and "Total frames played: 8" in r.stdout,
               r.stdout + r.stderr)
+        # /# draws into the given window (here the root window).
+        script = ('exec "$0" "/#$(xwininfo -root | sed -n \'s/.*Window id: \\(0x[0-9a-f]*\\).*/\\1/p\' '
+                  '| xargs printf %d)" /S "$1"')
+        r = run(["xvfb-run", "-a", "sh", "-c", script, player, movie],
+                {"SDL_VIDEODRIVER": "x11",
+                 "LSAN_OPTIONS": "suppressions=" + os.path.join(here, "lsan.supp")},
+                timeout=120)
+        check("/# parent window under Xvfb",
+              r.returncode == 0 and "Total frames played: 8" in r.stdout, r.stdout + r.stderr)
     else:
         print("xvfb-run not found: the real-window check is skipped")
 

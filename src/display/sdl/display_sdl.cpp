@@ -21,6 +21,20 @@ namespace {
 
 DisplayPresentHook g_hook = nullptr;
 void* g_hook_context = nullptr;
+uint64_t g_pixels_pushed = 0;
+
+// Pushes the window surface's pixels: the whole surface, or the rectangles.
+void PushWindowSurface(SDL_Window* window, const SDL_Surface* surface,
+                       const std::vector<SDL_Rect>* rects) {
+    if (!rects) {
+        g_pixels_pushed += static_cast<uint64_t>(surface->w) * static_cast<uint64_t>(surface->h);
+        SDL_UpdateWindowSurface(window);
+        return;
+    }
+    if (rects->empty()) return;
+    for (const SDL_Rect& r : *rects) g_pixels_pushed += static_cast<uint64_t>(r.w) * r.h;
+    SDL_UpdateWindowSurfaceRects(window, rects->data(), static_cast<int>(rects->size()));
+}
 
 bool EnsureVideo() {
     // A window's surface comes straight from the video driver, not from a
@@ -170,7 +184,7 @@ class WindowSurfaceStyle : public DisplaySurface {
         if (!s) return;
         CallHook(window_, nullptr);
         if (g_hook) {
-            SDL_UpdateWindowSurface(window_);
+            PushWindowSurface(window_, s, nullptr);
             return;
         }
         BlitTarget unscaled = t;
@@ -178,9 +192,7 @@ class WindowSurfaceStyle : public DisplaySurface {
         unscaled.scaled_height = t.height;
         std::vector<SDL_Rect> shown = ShownRects(rects, count, unscaled);
         ClipToSurface(&shown, s);
-        if (!shown.empty()) {
-            SDL_UpdateWindowSurfaceRects(window_, shown.data(), static_cast<int>(shown.size()));
-        }
+        PushWindowSurface(window_, s, &shown);
     }
 
   private:
@@ -236,13 +248,11 @@ class SoftwareSurfaceStyle : public DisplaySurface {
         }
         CallHook(window_, nullptr);
         if (g_hook) {
-            SDL_UpdateWindowSurface(window_);
+            PushWindowSurface(window_, s, nullptr);
             return;
         }
         ClipToSurface(&shown, s);
-        if (!shown.empty()) {
-            SDL_UpdateWindowSurfaceRects(window_, shown.data(), static_cast<int>(shown.size()));
-        }
+        PushWindowSurface(window_, s, &shown);
     }
 
   private:
@@ -643,6 +653,10 @@ DisplaySystem* GetSdlDisplaySystem() {
 void SetSdlPresentHook(DisplayPresentHook hook, void* context) {
     g_hook = hook;
     g_hook_context = context;
+}
+
+uint64_t SdlWindowPixelsPushed() {
+    return g_pixels_pushed;
 }
 
 }  // namespace vemo

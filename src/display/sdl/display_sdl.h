@@ -24,4 +24,8 @@ int32_t SurfaceFormatOfSdl(uint32_t sdl_format);
 using DisplayPresentHook = void (*)(DisplayWindow window, void* renderer, void* context);
 void SetSdlPresentHook(DisplayPresentHook hook, void* context);
 
+// Pixels the window-surface styles (1, 2) have pushed to their windows so
+// far, all windows together: what was put on the screen, for tests.
+uint64_t SdlWindowPixelsPushed();
+
 }  // namespace vemo

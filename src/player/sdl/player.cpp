@@ -30,7 +30,16 @@ namespace vemo::player {
 
 namespace {
 
-// Sets every played track's volume (0-65536, linear; 65536 is full).
+// The volume keys step the level in sixteenths of the back end's range: the
+// looping back end takes 0-32767, the queued one 0-65535.
+constexpr uint32_t kVolumeSteps = 16;
+constexpr uint32_t kVolumeShownMs = 1500;
+uint32_t VolumeOfLevel(uint32_t level, bool queued) {
+    const uint32_t full = queued ? 65535u : 32767u;
+    return std::min(level, kVolumeSteps) * full / kVolumeSteps;
+}
+
+// Sets every played track's volume (in the back end's range).
 void SetMovieVolume(Movie* movie, uint32_t volume) {
     for (uint32_t i = 0; SoundTrack* track = MovieSoundTrack(movie, i); ++i)
         track->back_end->volume(track->device, volume);
@@ -131,6 +140,11 @@ class Player {
     bool OpenClosingImage();
     bool ShowMovie(bool recentre);
     void PlaceWindow(uint32_t client_width, uint32_t client_height);
+    void FitToWindow(int32_t width, int32_t height);
+    bool ScaleDisplay(uint32_t width, uint32_t height);
+    void ToggleFullScreen();
+    void PlayDropped(const std::string& name);
+    void StepVolume(int direction);
     bool VersionCheck(int* exit_code);
 
     // The loop.
@@ -142,6 +156,7 @@ class Player {
     void MovieFinished();
     void Paint();
     void FillWindowBlack();
+    void SendProbe(const StepOutcome& outcome, PlayerProbe* probe);
     void DrawStatistics();
 
   public:
@@ -194,8 +209,13 @@ class Player {
     TextBand band_;
     std::string current_name_;
     std::string statistics_line_;
-    int32_t volume_ = 65536;  // full
+    uint32_t volume_level_ = kVolumeSteps;  // full; kept across the list
+    uint32_t volume_shown_until_ = 0;       // the title shows the level until then
     bool fullscreen_ = false;
+    // The window as laid out for the movie: its client size, the movie's
+    // place in it and the size the movie is shown at.
+    int32_t layout_width_ = 0, layout_height_ = 0, layout_x_ = 0, layout_y_ = 0;
+    uint32_t shown_width_ = 0, shown_height_ = 0;
     bool timer_raised_ = false;
     int exit_code_override_ = 0;
 };
@@ -204,7 +224,9 @@ class Player {
 
 bool Player::ParseOptions(int argc, char** argv, int* exit_code) {
     executable_ = platform::ExecutablePath();
-    saver_ = IsScreenSaverPath(executable_.empty() ? std::string(argv[0]) : executable_);
+    // The name the program was started by decides, not a link's target.
+    saver_ =
+        IsScreenSaverPath(argc > 0 && argv[0] && *argv[0] ? std::string(argv[0]) : executable_);
     std::vector<std::string> arguments(argv + 1, argv + argc);
 
     SDL_DisplayMode mode{};
@@ -270,10 +292,27 @@ bool Player::CreateWindow() {
     if (preview && saver_argument_.parent >= 17) {
         window_ = SDL_CreateWindowFrom(reinterpret_cast<void*>(saver_argument_.parent));
         foreign_window_ = window_ != nullptr;
+    } else if (!saver_ && options_.parent_window != 0) {
+        // SDL cannot make a child window: the movie fills the parent itself.
+        window_ = SDL_CreateWindowFrom(
+            reinterpret_cast<void*>(static_cast<uintptr_t>(options_.parent_window)));
+        if (!window_) {
+            boxes_.Show(kErrorTitle,
+                        "Cannot play in the parent window " +
+                            std::to_string(options_.parent_window) + ": " + SDL_GetError(),
+                        SDL_MESSAGEBOX_ERROR, nullptr);
+            return false;
+        }
+        foreign_window_ = true;
     }
     if (!window_) {
+        // 0: caption and frame, resizable; 1: no caption, a frame to resize
+        // by; 2: nothing around the movie.
         uint32_t flags = SDL_WINDOW_HIDDEN;
         if (options_.window_style != 0) flags |= SDL_WINDOW_BORDERLESS;
+        if (options_.window_style != 2 && !options_.black_background && !saver_) {
+            flags |= SDL_WINDOW_RESIZABLE;
+        }
         if (options_.always_on_top) flags |= SDL_WINDOW_ALWAYS_ON_TOP;
         window_ = SDL_CreateWindow(kPlayerTitle, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, 32,
                                    32, flags);
@@ -318,6 +357,9 @@ bool Player::OpenMovieNamed(const std::string& name, int* exit_code) {
     GetMovieInfo(movie_, &info_);
     current_name_ = name;
     loop_count_ = options_.loop_count;
+    if (volume_level_ != kVolumeSteps) {
+        SetMovieVolume(movie_, VolumeOfLevel(volume_level_, options_.use_wave_out));
+    }
     if (!ShowMovie(true)) {
         *exit_code = 1;
         return false;
@@ -343,6 +385,8 @@ bool Player::ShowMovie(bool recentre) {
     }
     copy_flags_ = shown.copy_flags;
     movie_scaling_mode_ = shown.scaling_mode;
+    shown_width_ = shown.width;
+    shown_height_ = shown.height;
     if (recentre || shown.reopened) PlaceWindow(shown.width, shown.height);
     return true;
 }
@@ -387,10 +431,138 @@ void Player::PlaceWindow(uint32_t shown_w, uint32_t shown_h) {
         // SDL places windows by their client area.
         SDL_SetWindowPosition(window_, x + left, y + top);
     }
+    layout_width_ = client_width_;
+    layout_height_ = client_height_;
+    layout_x_ = movie_x_;
+    layout_y_ = movie_y_;
     SetDisplayBufferOffset(display_, movie_x_, movie_y_);
     if (!foreign_window_) SDL_ShowWindow(window_);
     copy_flags_ |= kCopyAll;
     if (IsInterlaced(movie_scaling_mode_)) FillWindowBlack();
+    if (fullscreen_) {
+        int w = 0, h = 0;
+        SDL_GetWindowSize(window_, &w, &h);
+        FitToWindow(w, h);
+    }
+    UpdateTitle();
+}
+
+// The movie as large as a client area of width x height allows, its shape
+// kept, centred on black (below the statistics band). The laid-out size
+// gives the layout back.
+void Player::FitToWindow(int32_t width, int32_t height) {
+    if (!display_ || foreign_window_ || width <= 0 || height <= 0) return;
+    client_width_ = width;
+    client_height_ = height;
+    uint32_t fit_w = shown_width_, fit_h = shown_height_;
+    if (width == layout_width_ && height == layout_height_) {
+        movie_x_ = layout_x_;
+        movie_y_ = layout_y_;
+        if (!ScaleDisplay(fit_w, fit_h) && !display_) return;
+    } else {
+        const int32_t top = statistics_ ? band_.Height() : 0;
+        const uint64_t area_w = static_cast<uint32_t>(width);
+        const uint64_t area_h = static_cast<uint32_t>(std::max(height - top, 1));
+        if (area_w * shown_height_ <= area_h * shown_width_) {
+            fit_w = static_cast<uint32_t>(area_w);
+            fit_h =
+                static_cast<uint32_t>(std::max<uint64_t>(1, shown_height_ * area_w / shown_width_));
+        } else {
+            fit_h = static_cast<uint32_t>(area_h);
+            fit_w =
+                static_cast<uint32_t>(std::max<uint64_t>(1, shown_width_ * area_h / shown_height_));
+        }
+        if (!ScaleDisplay(fit_w, fit_h)) {
+            if (!display_) return;  // no buffer opens any more: the player ends
+            // The style cannot scale: centred at the size it has.
+            fit_w = display_->scaled_width;
+            fit_h = display_->scaled_height;
+        }
+        movie_x_ = (width - static_cast<int32_t>(fit_w)) / 2;
+        movie_y_ = top + (static_cast<int32_t>(area_h) - static_cast<int32_t>(fit_h)) / 2;
+    }
+    SetDisplayBufferOffset(display_, movie_x_, movie_y_);
+    FillWindowBlack();
+    copy_flags_ |= kCopyAll;
+    BlitDisplayBuffer(display_, nullptr, 0);
+}
+
+// Shows the buffer at width x height; an automatically chosen style that
+// cannot scale gives way to one that can. False when the size is not taken.
+bool Player::ScaleDisplay(uint32_t width, uint32_t height) {
+    if (display_->scaled_width == width && display_->scaled_height == height) return true;
+    if (SetDisplayBufferScale(display_, width, height)) return true;
+    if ((options_.display_flags & kDisplayOpenStyleMask) != 0) return false;
+    const uint32_t flags = options_.display_flags | kScaleCapabilityMask;
+    const uint32_t buffer_w = display_->width, buffer_h = display_->height;
+    DisplayBuffer* fresh = OpenDisplayBuffer(window_, buffer_w, buffer_h, flags);
+    if (!fresh) {
+        // One window is drawn one way at a time: the old buffer goes first.
+        CloseDisplayBuffer(display_);
+        display_ = nullptr;
+        fresh = OpenDisplayBuffer(window_, buffer_w, buffer_h, flags);
+        if (!fresh) fresh = OpenDisplayBuffer(window_, buffer_w, buffer_h, options_.display_flags);
+        if (!fresh) {
+            boxes_.Show(kErrorTitle, GetLastDisplayError(), SDL_MESSAGEBOX_ERROR, nullptr);
+            quit_ = true;
+            exit_code_override_ = 1;
+            return false;
+        }
+    } else {
+        CloseDisplayBuffer(display_);
+    }
+    display_ = fresh;
+    copy_flags_ |= kCopyAll;
+    return SetDisplayBufferScale(display_, width, height) != 0;
+}
+
+void Player::ToggleFullScreen() {
+    if (foreign_window_ || saver_ || !window_) return;
+    fullscreen_ = !fullscreen_;
+    SDL_SetWindowFullscreen(window_, fullscreen_ ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
+    if (!fullscreen_) SDL_SetWindowSize(window_, layout_width_, layout_height_);
+    int w = 0, h = 0;
+    SDL_GetWindowSize(window_, &w, &h);
+    if (fullscreen_ && (w == layout_width_ && h == layout_height_)) {
+        // The window system keeps its size: the screen's is the one wanted.
+        DisplayScreen screen = GetDisplayScreen(window_);
+        SDL_SetWindowSize(window_, static_cast<int>(screen.width), static_cast<int>(screen.height));
+        SDL_GetWindowSize(window_, &w, &h);
+    }
+    FitToWindow(w, h);
+}
+
+// A movie dropped on the window replaces the list and plays now; one that
+// does not open leaves the current one playing.
+void Player::PlayDropped(const std::string& name) {
+    if (saver_ || name.empty()) return;
+    const bool was_closing = closing_image_;
+    closing_image_ = false;
+    int code = 0;
+    if (!OpenMovieNamed(name, &code)) {
+        closing_image_ = was_closing;
+        if (!display_ || !movie_) {
+            quit_ = true;
+            exit_code_override_ = code;
+        }
+        return;
+    }
+    movies_ = MovieList({name});
+    movies_.TakeNext();
+    list_loop_count_ = 1;
+    finished_ = false;
+    skip_request_ = 0;
+    user_paused_ = false;
+    statistics_ = options_.show_statistics;
+    if (statistics_) SetSdlPresentHook(&PresentHook, this);
+    UpdateTitle();
+}
+
+void Player::StepVolume(int direction) {
+    if (direction > 0 && volume_level_ < kVolumeSteps) ++volume_level_;
+    if (direction < 0 && volume_level_ > 0) --volume_level_;
+    if (movie_) SetMovieVolume(movie_, VolumeOfLevel(volume_level_, options_.use_wave_out));
+    volume_shown_until_ = Milliseconds() + kVolumeShownMs;
     UpdateTitle();
 }
 
@@ -405,8 +577,11 @@ bool Player::OpenClosingImage() {
     current_name_.clear();
     closing_image_ = true;
     if (!ShowMovie(false)) return false;
+    // A kept buffer still holds the last frame around the image.
+    ClearDisplayBuffer(display_);
     FillWindowBlack();
     statistics_ = false;
+    SetSdlPresentHook(nullptr, nullptr);
     user_paused_ = false;
     loop_count_ = -1;  // the one frame stays
     return true;
@@ -472,6 +647,10 @@ bool Player::LoopPass() {
     } else {
         sleep_credit_ += 1;
     }
+    if (volume_shown_until_ != 0 &&
+        static_cast<int32_t>(Milliseconds() - volume_shown_until_) >= 0) {
+        UpdateTitle();
+    }
     if (user_paused_ || (!options_.keep_playing_unfocused && !focused_)) sleep_credit_ += 5;
     SleepFromCredit(&sleep_credit_);
     if (closing_image_) {
@@ -488,30 +667,57 @@ bool Player::LoopPass() {
 void Player::PlaybackStep() {
     stepped_ = true;
     ++steps_;
+    const uint8_t* pixels = nullptr;
+    int32_t pitch = 0;
     auto inspect = [&](const DisplayBuffer* locked) {
         GetMovieInfo(movie_, &info_);  // the frame just shown
-        if (!hooks_ || !hooks_->after_step) return;
-        PlayerProbe probe;
-        probe.step = steps_;
-        probe.frame = info_.current_frame;
-        probe.frames = info_.frames;
-        probe.closing_image = closing_image_;
-        probe.user_paused = user_paused_;
         if (locked) {
-            probe.pixels = locked->pointer;
-            probe.pitch = locked->pitch;
-            probe.width = locked->width;
-            probe.height = locked->height;
-            probe.surface_format = locked->surface_type & kSurfaceTypeFormatMask;
+            pixels = locked->pointer;
+            pitch = locked->pitch;
         }
-        hooks_->after_step(probe);
     };
-    if (RunPlaybackStep(movie_, display_, &copy_flags_, &loop_count_, inspect).finished) {
-        finished_ = true;
+    // Every SDL style puts the pixels on the screen at the blit.
+    const StepOutcome outcome =
+        RunPlaybackStep(movie_, display_, &copy_flags_, &loop_count_, inspect, true);
+    // The statistics line changes even when the picture does not.
+    if (statistics_ && outcome.blitted == 0) BlitDisplayBuffer(display_, nullptr, 0);
+    if (outcome.finished) finished_ = true;
+    if (hooks_ && hooks_->after_step) {
+        PlayerProbe probe;
+        probe.pixels = pixels;
+        probe.pitch = pitch;
+        SendProbe(outcome, &probe);
     }
     if (statistics_) DrawStatistics();
     if (!closing_image_ && (steps_ % 8) == 0) UpdateTitle();
     if (user_paused_) PauseMovie(movie_, 1);
+}
+
+void Player::SendProbe(const StepOutcome& outcome, PlayerProbe* probe) {
+    probe->step = steps_;
+    probe->frame = info_.current_frame;
+    probe->frames = info_.frames;
+    probe->closing_image = closing_image_;
+    probe->user_paused = user_paused_;
+    probe->blitted = outcome.blitted;
+    probe->volume = VolumeOfLevel(volume_level_, options_.use_wave_out);
+    probe->window_width = client_width_;
+    probe->window_height = client_height_;
+    if (window_) {
+        probe->window_flags = SDL_GetWindowFlags(window_);
+        probe->title = SDL_GetWindowTitle(window_);
+        probe->window = window_;
+    }
+    if (display_) {
+        probe->width = display_->width;
+        probe->height = display_->height;
+        probe->surface_format = display_->surface_type & kSurfaceTypeFormatMask;
+        probe->scaled_width = display_->scaled_width;
+        probe->scaled_height = display_->scaled_height;
+        probe->offset_x = display_->destination_client_x;
+        probe->offset_y = display_->destination_client_y;
+    }
+    hooks_->after_step(*probe);
 }
 
 void Player::EndLikeEscape() {
@@ -558,18 +764,11 @@ void Player::HandleKey(SDL_Keycode key) {
             if (!(disabled & kDisableSkip) && !closing_image_) Seek(0);
             break;
         case SDLK_f:
-            if (!foreign_window_ && !saver_) {
-                fullscreen_ = !fullscreen_;
-                SDL_SetWindowFullscreen(window_, fullscreen_ ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
-                copy_flags_ |= kCopyAll;
-            }
+            ToggleFullScreen();
             break;
         case SDLK_UP:
         case SDLK_DOWN:
-            if (movie_) {
-                volume_ = std::clamp(volume_ + (key == SDLK_UP ? 4096 : -4096), 0, 65536);
-                SetMovieVolume(movie_, static_cast<uint32_t>(volume_));
-            }
+            StepVolume(key == SDLK_UP ? 1 : -1);
             break;
         default:
             break;
@@ -601,8 +800,10 @@ void Player::HandleEvent(const SDL_Event& event) {
                     focused_ = false;
                     break;
                 case SDL_WINDOWEVENT_EXPOSED:
-                case SDL_WINDOWEVENT_SIZE_CHANGED:
                     Paint();
+                    break;
+                case SDL_WINDOWEVENT_SIZE_CHANGED:
+                    FitToWindow(event.window.data1, event.window.data2);
                     break;
                 case SDL_WINDOWEVENT_MOVED:
                     if (display_) SetDisplayBufferOffset(display_, movie_x_, movie_y_);
@@ -635,6 +836,13 @@ void Player::HandleEvent(const SDL_Event& event) {
             break;
         case SDL_MOUSEMOTION:
             if (ends_saver && mouse_watch_.Moved(event.motion.x, event.motion.y)) EndLikeEscape();
+            break;
+        case SDL_DROPFILE:
+            if (event.drop.file) {
+                const std::string name = event.drop.file;
+                SDL_free(event.drop.file);
+                PlayDropped(name);
+            }
             break;
         case SDL_APP_WILLENTERBACKGROUND:
             if (ends_saver) EndLikeEscape();
@@ -687,8 +895,14 @@ void PresentHook(DisplayWindow, void* renderer, void* context) {
 
 void Player::UpdateTitle() {
     if (!window_ || foreign_window_) return;
-    SDL_SetWindowTitle(window_,
-                       PlayerTitle(info_, closing_image_ || !movie_, user_paused_).c_str());
+    std::string title = PlayerTitle(info_, closing_image_ || !movie_, user_paused_);
+    if (volume_shown_until_ != 0 &&
+        static_cast<int32_t>(Milliseconds() - volume_shown_until_) < 0) {
+        title += " - Volume " + std::to_string(volume_level_ * 100 / kVolumeSteps) + "%";
+    } else {
+        volume_shown_until_ = 0;
+    }
+    SDL_SetWindowTitle(window_, title.c_str());
 }
 
 void Player::Seek(int direction) {
@@ -748,7 +962,9 @@ int Player::Run(int argc, char** argv) {
                               static_cast<uint32_t>(options_.display_depth));
     }
     SetDisplaySystem(GetSdlDisplaySystem());
-    SetSdlPresentHook(&PresentHook, this);
+    // Drawing over the picture makes the window surface styles push the
+    // whole window: only the statistics line needs it.
+    if (statistics_) SetSdlPresentHook(&PresentHook, this);
     if (!CreateWindow()) return 1;
     SetSoundSystem(options_.use_wave_out ? GetQueuedSoundOpener : GetLoopingSoundOpener, nullptr);
     if (!OpenMovieNamed(movies_.TakeNext(), &code)) {

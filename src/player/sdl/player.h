@@ -21,11 +21,19 @@ struct PlayerProbe {
     int32_t pitch = 0;
     uint32_t width = 0, height = 0;
     uint32_t surface_format = 0;
+    int blitted = 0;                               // rectangles shown; -1: the whole buffer
+    uint32_t scaled_width = 0, scaled_height = 0;  // the size the buffer is shown at
+    int32_t offset_x = 0, offset_y = 0;            // where it is shown in the window
+    int32_t window_width = 0, window_height = 0;   // the window's client area
+    uint32_t window_flags = 0;                     // SDL_WINDOW_*
+    uint32_t volume = 0;                           // the level handed to the sound back end
+    std::string title;                             // the window's title
+    void* window = nullptr;                        // the SDL_Window*
 };
 
 struct PlayerHooks {
-    // Called after every playback step with the display buffer still locked
-    // for reading (pixels valid during the call).
+    // Called after every playback step (pixels: the display buffer's memory
+    // as the step wrote it, valid during the call).
     std::function<void(const PlayerProbe&)> after_step;
     // Receives every message box instead of showing it (title, text).
     std::function<void(const std::string&, const std::string&)> message_box;
