@@ -40,6 +40,7 @@ void LoopingDriver::Arm() {
     playing_ = false;
     stopped_ = false;
     bytes_to_write_ = sizes_.start_threshold;
+    flushing_ = false;
     on = 1;
     armed_ = true;
 }
@@ -230,7 +231,31 @@ uint32_t LoopingDriver::PullFromRing(SoundRing* ring, uint32_t ring_bytes) {
     return eight ? taken * 2 : taken;
 }
 
+void LoopingDriver::FlushSound() {
+    if (!armed_ || stopped_ || on == 0) return;
+    if (!playing_) {
+        // A track shorter than the start threshold starts with all it has.
+        if (bytes_to_write_ >= sizes_.start_threshold) return;
+        bytes_to_write_ = 0;
+        StartPlayback();
+    }
+    const uint32_t b = sizes_.buffer_size;
+    if (!flushing_) {
+        flushing_ = true;
+        silenced_to_ = write_position_;
+    }
+    // Everything behind the play cursor back to where the last flush ended
+    // (the first time: to the end of the data) has been played: silence it.
+    // The unplayed data lies ahead of the cursor and stays untouched.
+    uint32_t play = 0, write = 0;
+    ReadCursors(&play, &write);
+    const uint32_t played = (play + b - silenced_to_) % b;
+    if (played != 0) FillSilence(silenced_to_, played);
+    silenced_to_ = play;
+}
+
 void LoopingDriver::Written(uint32_t n) {
+    if (n != 0) flushing_ = false;
     write_position_ += n;
     if (write_position_ >= sizes_.buffer_size) write_position_ -= sizes_.buffer_size;
     bytes_to_write_ -= std::min(n, bytes_to_write_);
@@ -263,6 +288,7 @@ int LoopingDriver::SetSoundOn(int on_flag) {
             on = 1;
             write_position_ = 0;
             bytes_to_write_ = sizes_.start_threshold;
+            flushing_ = false;
         }
     } else if (on != 0) {
         if (DeviceStop()) {
