@@ -160,11 +160,27 @@ TEST_F(LoopingRules, FlushStartsAShortTrackAndSilencesOnlyWhatWasPlayed) {
     EXPECT_EQ(std::count(e.loop.begin(), e.loop.begin() + 1000, 0x80), 1000);
     EXPECT_EQ(e.loop[1000], 1);
     EXPECT_EQ(e.loop[1279], 1);
+    EXPECT_EQ(e.unplayed(), 280u);
     // The next flush silences what the cursor passed since, and only that.
     e.play = 1200;
+    e.write = 1250;
     e.FlushSound();
     EXPECT_EQ(e.loop[1199], 0x80);
     EXPECT_EQ(e.loop[1200], 1);
+    EXPECT_EQ(e.unplayed(), 80u);
+    // 80 bytes short of the data's end is no running dry while flushed: the
+    // tail is neither silenced nor written over.
+    AdvanceTestClock(13);
+    EXPECT_EQ(e.SoundReady(), 1);
+    EXPECT_EQ(e.write_position(), 1280u);
+    EXPECT_EQ(e.loop[1279], 1);
+    EXPECT_EQ(e.ran_dry.load(), 0u);
+    e.play = 1279;
+    e.FlushSound();
+    EXPECT_EQ(e.ran_dry.load(), 0u);
+    e.play = 1280;  // all played
+    e.FlushSound();
+    EXPECT_EQ(e.ran_dry.load(), 1u);
     EXPECT_TRUE(e.flushing());
 }
 

@@ -68,6 +68,10 @@ uint32_t RingBytes(const vemo::Movie* movie) {
 // rings are empty (waveOut holds at most sixteen 1/16 s buffers,
 // DirectSound one 0.6 s loop).
 constexpr uint32_t kDevicePlayOut = 1500;
+// A device reports what it has played as it mixes; what reaches the output
+// lags behind by the mixer's latency, so the devices stay open this much
+// longer before the movie moves on (and closes them).
+constexpr uint32_t kDeviceLatency = 150;
 
 // Runs the sound service until the rings are empty (or stop emptying for
 // 1.5 s). On the last frame the tracks are past their end-of-sound frame,
@@ -102,6 +106,11 @@ void PlayOutDevices(vemo::Movie* movie) {
         std::erase_if(waiting, [](vemo::SoundTrack* track) {
             return track->back_end->take_ran_dry(track->device) != 0;
         });
+    }
+    const uint32_t played = vemo::Milliseconds();
+    while (vemo::Milliseconds() - played < kDeviceLatency) {
+        vemo::ShouldWait(movie);
+        vemo::platform::SleepMilliseconds(5);
     }
 }
 
