@@ -2,9 +2,11 @@
 # Plays conformance movies through the Windows sound back ends under wine,
 # with ALSA's default device writing into a WAV file, and compares what
 # arrived with the decoded tracks (compare_sound.py).
-#   run_sound_check.sh VEMO_DECODE_EXE WORK_DIR CONFORMANCE_DIR
+# Then sound_device_check drives each back end through pause and resume,
+# sound off and on and a volume and pan (compare_device.py).
+#   run_sound_check.sh VEMO_DECODE_EXE WORK_DIR CONFORMANCE_DIR DEVICE_CHECK_EXE
 set -euo pipefail
-exe=$1 work=$2 conf=$3
+exe=$1 work=$2 conf=$3 check=$4
 here=$(cd "$(dirname "$0")" && pwd)
 for tool in wineserver python3; do
   command -v "$tool" >/dev/null || { echo "sound check: $tool missing"; exit 77; }
@@ -56,4 +58,14 @@ play waveout big1 1292738049 2 8 22050
 play dsound s08 3729428360 2 16 8000 48000
 play dsound big1 1292738049 2 8 22050 48000
 play dsound s08 3729428360 2 16 8000
+# waveOut's off and on reopens the device: each opening writes a file of
+# its own (OUT.wav, OUT.wav.0001, ...) of raw samples.
+cat >"$home/.asoundrc" <<EOF
+pcm.!default { type file slave.pcm "null" file "$out" format "raw" truncate false }
+EOF
+for back_end in waveout dsound; do
+  rm -f "$out" "$out".*
+  facts=$(timeout 40 "$loader" "$check" "$back_end" "Z:${out//\//\\}") || { failed=1; continue; }
+  python3 "$here/compare_device.py" "$out" "$back_end" "$facts" || failed=1
+done
 exit "$failed"
