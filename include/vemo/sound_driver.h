@@ -199,6 +199,11 @@ struct SoundBackEnd {
     // position (SoundRing::HandOver) as the chunk get_chunk sized, in place of
     // commit; returns the ring bytes taken. Null without it.
     uint32_t (*pull)(SoundDevice* device, SoundRing* ring, uint32_t ring_bytes) = nullptr;
+    // No more sound comes for now (the track's data is exhausted): the device
+    // plays what it holds even when that is less than its start threshold,
+    // and keeps what follows it silent. Harmless to call again; new commits
+    // after it are played as usual. Null: nothing to do.
+    void (*flush)(SoundDevice* device) = nullptr;
 };
 
 // Returns a back end, or null when it cannot work.
@@ -226,6 +231,9 @@ struct SoundTrack {
     uint32_t silence_prime_size = 0;
     uint32_t alignment_mask = 0xFFFFFFFFu;  // ANDed into every hand-over before the end
     uint32_t clock_ratio = 0x10000;         // 16.16
+    // The movie's last frame (0: unknown). While the service runs on it and
+    // the ring is empty, the device is flushed: the track has no more data.
+    int32_t last_frame = 0;
 };
 
 // Opens the track's device through back_end and takes over what it reports
@@ -251,7 +259,8 @@ uint32_t SilencePrimeSize(uint32_t rate, uint32_t channels, uint32_t latency_ms,
                           uint32_t ring_size);
 
 // Moves ring data of each track into its device in whole chunks (partial
-// chunks once current_frame is past the track's end-of-sound frame). The
+// chunks once current_frame is past the track's end-of-sound frame). On the
+// track's last frame, once its ring is empty, the device is flushed. The
 // caller holds the movie's sound lock. Null entries are skipped.
 void ServiceSoundTracks(SoundTrack* const* tracks, size_t count, int32_t current_frame);
 // The whole service for one movie: does nothing when the last track is null,

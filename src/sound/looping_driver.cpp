@@ -40,6 +40,7 @@ void LoopingDriver::Arm() {
     playing_ = false;
     stopped_ = false;
     bytes_to_write_ = sizes_.start_threshold;
+    flushing_ = false;
     on = 1;
     armed_ = true;
 }
@@ -164,14 +165,16 @@ int LoopingDriver::SoundReady() {
         last_play_cursor_ = play;
         last_write_cursor_ = write;
         last_reading_time_ = now;
-        if (now - previous >= kStallLimit) dry = true;
+        if (now - previous >= kStallLimit && !flushing_) dry = true;
     }
     for (int pass = 0; pass < 2; ++pass) {
         if (!dry) {
             const uint32_t writable = (last_play_cursor_ + b - write_position_) % b;
             const uint32_t usable = writable < kWriteGap ? 0 : (writable - kWriteGap) & ~3u;
             if (usable < sizes_.chunk_size && (bytes_to_write_ == 0 || usable == 0)) return 0;
-            if (usable < sizes_.ninety_percent || pass == 1) {
+            // Flushed, the cursor nearing the data's end is no sign of a
+            // device gone dry (and its tail must not be silenced).
+            if (usable < sizes_.ninety_percent || pass == 1 || flushing_) {
                 bytes_to_write_ = usable;
                 return usable != 0 ? 1 : 0;
             }
@@ -230,7 +233,37 @@ uint32_t LoopingDriver::PullFromRing(SoundRing* ring, uint32_t ring_bytes) {
     return eight ? taken * 2 : taken;
 }
 
+void LoopingDriver::FlushSound() {
+    if (!armed_ || stopped_ || on == 0) return;
+    if (!playing_) {
+        // A track shorter than the start threshold starts with all it has.
+        if (bytes_to_write_ >= sizes_.start_threshold) return;
+        bytes_to_write_ = 0;
+        StartPlayback();
+    }
+    const uint32_t b = sizes_.buffer_size;
+    uint32_t play = 0, write = 0;
+    ReadCursors(&play, &write);
+    if (!flushing_) {
+        flushing_ = true;
+        silenced_to_ = write_position_;
+        unplayed_ = (write_position_ + b - play) % b;
+        flush_cursor_ = play;
+    }
+    const uint32_t moved = (play + b - flush_cursor_) % b;
+    flush_cursor_ = play;
+    if (unplayed_ != 0 && moved >= unplayed_) ran_dry.store(1, std::memory_order_release);
+    unplayed_ -= std::min(moved, unplayed_);
+    // Everything behind the play cursor back to where the last flush ended
+    // (the first time: to the end of the data) has been played: silence it.
+    // The unplayed data lies ahead of the cursor and stays untouched.
+    const uint32_t played = (play + b - silenced_to_) % b;
+    if (played != 0) FillSilence(silenced_to_, played);
+    silenced_to_ = play;
+}
+
 void LoopingDriver::Written(uint32_t n) {
+    if (n != 0) flushing_ = false;
     write_position_ += n;
     if (write_position_ >= sizes_.buffer_size) write_position_ -= sizes_.buffer_size;
     bytes_to_write_ -= std::min(n, bytes_to_write_);
@@ -263,6 +296,7 @@ int LoopingDriver::SetSoundOn(int on_flag) {
             on = 1;
             write_position_ = 0;
             bytes_to_write_ = sizes_.start_threshold;
+            flushing_ = false;
         }
     } else if (on != 0) {
         if (DeviceStop()) {

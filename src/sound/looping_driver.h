@@ -34,12 +34,22 @@ class LoopingDriver : public SoundDevice {
     void SetSoundOutputVolumes(const uint32_t* outputs, const uint32_t* volumes,
                                uint32_t count) override;
     uint32_t PullFromRing(SoundRing* ring, uint32_t ring_bytes) override;
+    // The track has no more data: before the start, playback starts with what
+    // was written; while playing, the loop from the write position up to the
+    // play cursor (all the device has played and would play again) is
+    // silenced, and on each further call what the cursor passed since. The
+    // unplayed data is counted down by the cursor's movement; the ran-dry
+    // report is raised when it is all played. Until a new write the
+    // running-dry rule stays off, so it never silences unplayed data.
+    void FlushSound() override;
 
     const LoopingSizes& sizes() const { return sizes_; }
     bool playing() const { return playing_; }
     bool stopped() const { return stopped_; }
     uint32_t write_position() const { return write_position_; }
     uint32_t bytes_to_write() const { return bytes_to_write_; }
+    bool flushing() const { return flushing_; }
+    uint32_t unplayed() const { return unplayed_; }
     uint32_t volume() const { return volume_; }
     uint32_t pan() const { return pan_; }
     uint32_t output_count() const { return output_count_; }
@@ -105,6 +115,10 @@ class LoopingDriver : public SoundDevice {
     uint32_t write_position_ = 0;
     uint32_t bytes_to_write_ = 0;
     uint32_t last_write_cursor_ = 0;
+    bool flushing_ = false;      // flushed, and nothing written since
+    uint32_t silenced_to_ = 0;   // loop offset up to which the flush silenced
+    uint32_t unplayed_ = 0;      // flushed data the cursor has not passed yet
+    uint32_t flush_cursor_ = 0;  // the play cursor at the last flush
     uint32_t last_play_cursor_ = 0;
     uint32_t last_reading_time_ = 0;
     uint8_t* first_region_ = nullptr;

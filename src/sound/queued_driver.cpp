@@ -127,13 +127,22 @@ int QueuedDriver::CommitSoundChunk(uint32_t n) {
     if (started_) {
         Queue(last_index_, n);
     } else if (queued_bytes_ >= sizes_.start_threshold) {
-        started_ = true;
-        // Before the start the buffers were filled in order from 0. Each is
-        // sent with the length it was committed with, so a short last one
-        // carries no stale bytes.
-        for (int i = 0; i <= last_index_; ++i) Queue(i, lengths_[i]);
+        QueueCommitted();
     }
     return 1;
+}
+
+void QueuedDriver::QueueCommitted() {
+    started_ = true;
+    // Before the start the buffers were filled in order from 0. Each is
+    // sent with the length it was committed with, so a short last one
+    // carries no stale bytes.
+    for (int i = 0; i <= last_index_; ++i) Queue(i, lengths_[i]);
+}
+
+void QueuedDriver::FlushSound() {
+    if (!open_ || on == 0 || started_ || queued_bytes_ == 0 || last_index_ < 0) return;
+    QueueCommitted();
 }
 
 void QueuedDriver::SetSoundVolume(uint32_t volume) {

@@ -25,6 +25,9 @@ class QueuedDriver : public SoundDevice {
     int PauseSound(int pause) override;
     int SetSoundOn(int on) override;
     void CloseSound() override;
+    // Before the start: queues what was committed although it is less than
+    // the start threshold (the track has no more data).
+    void FlushSound() override;
 
     const QueuedSizes& sizes() const { return sizes_; }
     bool started() const { return started_; }
@@ -63,6 +66,7 @@ class QueuedDriver : public SoundDevice {
     bool OpenDevice();
     void CloseDevice();
     void Queue(int index, uint32_t length);
+    void QueueCommitted();
     void ApplyVolume();
 
     QueuedSizes sizes_;

@@ -35,6 +35,8 @@ struct SoundDevice {
     // Devices of a back end with kSoundCapPulls: takes over ring_bytes at the
     // ring's read position in place of a commit; returns the ring bytes taken.
     virtual uint32_t PullFromRing(SoundRing*, uint32_t) { return 0; }
+    // No more data for now: play what is held, keep what follows silent.
+    virtual void FlushSound() {}
 
     // Written by the device, read by the core through the back end's table.
     SoundDeviceInfo info;

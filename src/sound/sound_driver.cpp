@@ -285,6 +285,9 @@ uint32_t TakeRanDry(SoundDevice* d) {
 uint32_t Pull(SoundDevice* d, SoundRing* ring, uint32_t ring_bytes) {
     return d->PullFromRing(ring, ring_bytes);
 }
+void Flush(SoundDevice* d) {
+    d->FlushSound();
+}
 
 }  // namespace
 
@@ -305,7 +308,8 @@ SoundBackEnd MakeSoundBackEnd(const char* name, uint32_t caps, SoundDeviceOpener
                         outputs ? Outputs : nullptr,
                         outputs ? OutputVolumes : nullptr,
                         TakeRanDry,
-                        pulls ? Pull : nullptr};
+                        pulls ? Pull : nullptr,
+                        Flush};
 }
 
 SoundDevice* HandOver(std::unique_ptr<SoundDevice> device, SoundDeviceInfo* info) {
@@ -382,45 +386,60 @@ uint32_t SilencePrimeSize(uint32_t rate, uint32_t channels, uint32_t latency_ms,
     return static_cast<uint32_t>(capped);
 }
 
+namespace {
+
+// Hands the track's ring data to its device while the device is ready.
+void FeedDevice(SoundTrack* track, int32_t current_frame) {
+    const SoundBackEnd& back_end = *track->back_end;
+    SoundDevice* device = track->device;
+    if (!back_end.ready(device)) return;
+    const bool eight = track->eight_bit_output != 0;
+    const bool draining = current_frame > track->end_of_sound_frame;
+    const uint32_t mask = eight ? track->alignment_mask << 1 : track->alignment_mask;
+    const uint32_t chunk_bytes = track->device_info.chunk_bytes;
+    // A pulling device is handed the ring bytes and plays them in place.
+    const bool pulls = (back_end.caps & kSoundCapPulls) != 0 && back_end.pull != nullptr;
+    for (;;) {
+        const uint32_t filled = track->ring.filled();
+        // Mid-movie only more than one chunk's worth goes out, so the
+        // device is not fed in trickles.
+        if (filled <= chunk_bytes && !(draining && filled > 0)) break;
+        uint8_t* chunk = nullptr;
+        uint32_t size = 0;
+        if (!back_end.get_chunk(device, &chunk, &size) || size == 0) break;
+        if (chunk == nullptr && !pulls) break;
+        uint64_t c = eight ? static_cast<uint64_t>(size) * 2 : size;
+        c = std::min<uint64_t>(c, filled);
+        uint32_t take = static_cast<uint32_t>(c);
+        if (!draining) take &= mask;
+        if (eight) take &= ~1u;
+        if (pulls) {
+            take = back_end.pull(device, &track->ring, take);
+        } else if (eight) {
+            take = track->ring.TakeAs8Bit(chunk, take);
+            back_end.commit(device, take / 2);
+        } else {
+            take = track->ring.Take(chunk, take);
+            back_end.commit(device, take);
+        }
+        // A chunk that took nothing would be handed out again at once.
+        if (take == 0 || !back_end.ready(device)) break;
+    }
+}
+
+}  // namespace
+
 void ServiceSoundTracks(SoundTrack* const* tracks, size_t count, int32_t current_frame) {
     for (size_t i = 0; i < count; ++i) {
         SoundTrack* track = tracks[i];
         if (track == nullptr || track->device == nullptr) continue;
-        const SoundBackEnd& back_end = *track->back_end;
-        SoundDevice* device = track->device;
-        if (!back_end.ready(device)) continue;
-        const bool eight = track->eight_bit_output != 0;
-        const bool draining = current_frame > track->end_of_sound_frame;
-        const uint32_t mask = eight ? track->alignment_mask << 1 : track->alignment_mask;
-        const uint32_t chunk_bytes = track->device_info.chunk_bytes;
-        // A pulling device is handed the ring bytes and plays them in place.
-        const bool pulls = (back_end.caps & kSoundCapPulls) != 0 && back_end.pull != nullptr;
-        for (;;) {
-            const uint32_t filled = track->ring.filled();
-            // Mid-movie only more than one chunk's worth goes out, so the
-            // device is not fed in trickles.
-            if (filled <= chunk_bytes && !(draining && filled > 0)) break;
-            uint8_t* chunk = nullptr;
-            uint32_t size = 0;
-            if (!back_end.get_chunk(device, &chunk, &size) || size == 0) break;
-            if (chunk == nullptr && !pulls) break;
-            uint64_t c = eight ? static_cast<uint64_t>(size) * 2 : size;
-            c = std::min<uint64_t>(c, filled);
-            uint32_t take = static_cast<uint32_t>(c);
-            if (!draining) take &= mask;
-            if (eight) take &= ~1u;
-            if (pulls) {
-                take = back_end.pull(device, &track->ring, take);
-            } else if (eight) {
-                take = track->ring.TakeAs8Bit(chunk, take);
-                back_end.commit(device, take / 2);
-            } else {
-                take = track->ring.Take(chunk, take);
-                back_end.commit(device, take);
-            }
-            // A chunk that took nothing would be handed out again at once.
-            if (take == 0 || !back_end.ready(device)) break;
-        }
+        FeedDevice(track, current_frame);
+        // On the last frame an empty ring means the track's sound is all
+        // with the device: a tail shorter than the start threshold (or a
+        // whole track shorter than it) must still be played.
+        const bool ended = track->last_frame > 0 && current_frame >= track->last_frame;
+        if (ended && track->ring.filled() == 0 && track->back_end->flush != nullptr)
+            track->back_end->flush(track->device);
     }
 }
 

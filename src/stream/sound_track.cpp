@@ -1,5 +1,8 @@
 #include "sound_track.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "vemo/audio_decoder.h"
 #include "vemo/container.h"
 
@@ -46,6 +49,7 @@ SoundTrack* OpenPlayedTrack(const SoundBackEnd* back_end, const PlayedTrackSetup
     const SoundMovieInfo& movie = setup.movie;
     track->end_of_sound_frame =
         EndOfSoundFrame(movie.frames, movie.rate_numerator, movie.rate_denominator);
+    track->last_frame = static_cast<int32_t>(std::min<uint32_t>(movie.frames, INT32_MAX));
     track->silence_prime_size =
         SilencePrimeSize(rate, channels, track->device_info.output_latency, ring_size);
     return track;

@@ -2,6 +2,7 @@
 // the test clock.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -130,6 +131,78 @@ TEST_F(LoopingRules, TwoThousandBytesAheadLeaveNineHundredSeventySixUsable) {
     AdvanceTestClock(13);
     EXPECT_EQ(d.SoundReady(), 1);
     EXPECT_EQ(d.bytes_to_write(), 976u);
+}
+
+TEST_F(LoopingRules, FlushStartsAShortTrackAndSilencesOnlyWhatWasPlayed) {
+    ScriptedLoop d(22050, 8, 1, kLong);  // B = 13312 = threshold, chunk 1280
+    d.FlushSound();                      // nothing written: nothing starts
+    EXPECT_FALSE(d.playing());
+    Write(&d, 1280, 1);
+    Write(&d, 1280, 2);
+    ASSERT_FALSE(d.playing());
+    d.FlushSound();
+    ASSERT_TRUE(d.playing());
+    EXPECT_EQ(d.plays, 1);
+    EXPECT_EQ(d.loop[2559], 2);
+
+    const SoundMovieInfo no_rate{100, 0, 0};
+    ScriptedLoop e(22050, 8, 1, no_rate);
+    Write(&e, 1280, 1);
+    ASSERT_TRUE(e.playing());
+    // An old lap's bytes lie beyond the data; the cursor is 280 bytes short
+    // of the data's end.
+    std::fill(e.loop.begin() + 1280, e.loop.end(), 0x44);
+    e.play = 1000;
+    e.FlushSound();
+    // From the end of the data round to the play cursor: silence; the data
+    // ahead of the cursor is untouched.
+    EXPECT_EQ(std::count(e.loop.begin() + 1280, e.loop.end(), 0x80), 13312 - 1280);
+    EXPECT_EQ(std::count(e.loop.begin(), e.loop.begin() + 1000, 0x80), 1000);
+    EXPECT_EQ(e.loop[1000], 1);
+    EXPECT_EQ(e.loop[1279], 1);
+    EXPECT_EQ(e.unplayed(), 280u);
+    // The next flush silences what the cursor passed since, and only that.
+    e.play = 1200;
+    e.write = 1250;
+    e.FlushSound();
+    EXPECT_EQ(e.loop[1199], 0x80);
+    EXPECT_EQ(e.loop[1200], 1);
+    EXPECT_EQ(e.unplayed(), 80u);
+    // 80 bytes short of the data's end is no running dry while flushed: the
+    // tail is neither silenced nor written over.
+    AdvanceTestClock(13);
+    EXPECT_EQ(e.SoundReady(), 1);
+    EXPECT_EQ(e.write_position(), 1280u);
+    EXPECT_EQ(e.loop[1279], 1);
+    EXPECT_EQ(e.ran_dry.load(), 0u);
+    e.play = 1279;
+    e.FlushSound();
+    EXPECT_EQ(e.ran_dry.load(), 0u);
+    e.play = 1280;  // all played
+    e.FlushSound();
+    EXPECT_EQ(e.ran_dry.load(), 1u);
+    EXPECT_TRUE(e.flushing());
+}
+
+TEST_F(LoopingRules, AWriteAfterAFlushEndsIt) {
+    const SoundMovieInfo no_rate{100, 0, 0};
+    ScriptedLoop d(22050, 8, 1, no_rate);
+    Write(&d, 1280, 1);
+    ASSERT_TRUE(d.playing());
+    d.play = 4000;
+    d.FlushSound();
+    EXPECT_TRUE(d.flushing());
+    AdvanceTestClock(13);
+    ASSERT_EQ(d.SoundReady(), 1);
+    Write(&d, 1000, 3);
+    EXPECT_FALSE(d.flushing());
+    EXPECT_EQ(d.loop[1280], 3);  // straight after the earlier data
+    // Paused, a flush neither starts nor silences anything.
+    d.PauseSound(1);
+    d.play = 6000;
+    d.FlushSound();
+    EXPECT_FALSE(d.flushing());
+    EXPECT_EQ(d.loop[4000], 0x80);
 }
 
 TEST_F(LoopingRules, CursorsAreReadAtMostEvery12Milliseconds) {
@@ -353,6 +426,33 @@ TEST(QueuedRules, AShortMovieStartsWhenAllItsSoundIsCommitted) {
     ASSERT_EQ(Feed(&d, 1000, 2), 1000u);
     EXPECT_TRUE(d.started());
     EXPECT_EQ(d.writes.size(), 2u);
+}
+
+TEST(QueuedRules, FlushQueuesWhatIsHeldBelowTheThreshold) {
+    ScriptedQueue d;
+    ASSERT_TRUE(d.Open(22050, 8, 1, kLong));  // buffer 1408, threshold 11040
+    d.FlushSound();                           // nothing committed: nothing queued
+    EXPECT_FALSE(d.started());
+    ASSERT_EQ(Feed(&d, 1408, 1), 1408u);
+    ASSERT_EQ(Feed(&d, 500, 2), 500u);
+    d.FlushSound();
+    EXPECT_TRUE(d.started());
+    ASSERT_EQ(d.writes.size(), 2u);
+    EXPECT_EQ(d.writes[1].length, 500u);
+    EXPECT_EQ(d.writes[1].first, 2);
+    d.FlushSound();  // once started every commit is queued at once anyway
+    EXPECT_EQ(d.writes.size(), 2u);
+    // After running dry a short tail waits for the threshold, until flushed.
+    d.Play(2);
+    ASSERT_EQ(Feed(&d, 1408, 3), 1408u);
+    EXPECT_EQ(d.ran_dry.load(), 1u);
+    EXPECT_EQ(d.writes.size(), 2u);
+    d.PauseSound(1);
+    d.FlushSound();  // paused: queued, the device stays paused
+    EXPECT_TRUE(d.device_paused);
+    ASSERT_EQ(d.writes.size(), 3u);
+    EXPECT_EQ(d.writes[2].index, 0);
+    EXPECT_EQ(d.writes[2].first, 3);
 }
 
 TEST(QueuedRules, FullWhenNothingIsDoneDryWhenEverythingIs) {

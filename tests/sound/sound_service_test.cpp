@@ -238,6 +238,7 @@ class RecordingDriver {
     SoundRing& ring = track.ring;
     std::vector<uint8_t> received;
     std::vector<uint32_t> commits;
+    int flushes = 0;
 
   private:
     static RecordingDriver* Of(SoundDevice* d) { return reinterpret_cast<RecordingDriver*>(d); }
@@ -272,6 +273,8 @@ const SoundBackEnd RecordingDriver::kTable = {
     nullptr,
     nullptr,
     [](SoundDevice*) { return 0u; },
+    nullptr,
+    [](SoundDevice* d) { ++Of(d)->flushes; },
 };
 
 TEST(SoundService, EightBitOutputHandsOverHighBytesPlus128) {
@@ -308,6 +311,33 @@ TEST(SoundService, MidMovieNeedsMoreThanOneChunkAfterTheEndEverything) {
     ServiceSoundTracks(tracks, 1, 51);
     EXPECT_EQ(driver.received, pcm);
     EXPECT_EQ(driver.ring.filled(), 0u);
+}
+
+TEST(SoundService, TheLastFrameFlushesTheDeviceOnceTheRingIsEmpty) {
+    RecordingDriver driver(1000);
+    driver.track.end_of_sound_frame = 8;
+    driver.track.last_frame = 10;
+    ASSERT_TRUE(driver.ring.Allocate(8192));
+    const std::vector<uint8_t> pcm = Sequence(1500);
+    driver.ring.Append(pcm.data(), 1500);
+    driver.MakeReady(10);
+    SoundTrack* tracks[] = {&driver.track};
+    ServiceSoundTracks(tracks, 1, 9);  // draining, but not the last frame
+    EXPECT_EQ(driver.ring.filled(), 0u);
+    EXPECT_EQ(driver.flushes, 0);
+    driver.ring.Append(pcm.data(), 1500);
+    driver.MakeReady(1);  // the device takes one chunk: 500 bytes stay
+    ServiceSoundTracks(tracks, 1, 10);
+    EXPECT_EQ(driver.ring.filled(), 500u);
+    EXPECT_EQ(driver.flushes, 0);
+    driver.MakeReady(1);
+    ServiceSoundTracks(tracks, 1, 10);
+    EXPECT_EQ(driver.flushes, 1);
+    ServiceSoundTracks(tracks, 1, 10);  // said again while nothing comes
+    EXPECT_EQ(driver.flushes, 2);
+    driver.track.last_frame = 0;  // unknown: never
+    ServiceSoundTracks(tracks, 1, 10);
+    EXPECT_EQ(driver.flushes, 2);
 }
 
 TEST(SoundService, WholeChunksAndTheAlignmentMask) {

@@ -2,6 +2,7 @@
 // frame rate (or as fast as possible) with a headless sound device, then
 // prints the playback summary.
 #include <cstdio>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,10 @@ uint32_t RingBytes(const vemo::Movie* movie) {
 // rings are empty (waveOut holds at most sixteen 1/16 s buffers,
 // DirectSound one 0.6 s loop).
 constexpr uint32_t kDevicePlayOut = 1500;
+// A device reports what it has played as it mixes; what reaches the output
+// lags behind by the mixer's latency, so the devices stay open this much
+// longer before the movie moves on (and closes them).
+constexpr uint32_t kDeviceLatency = 150;
 
 // Runs the sound service until the rings are empty (or stop emptying for
 // 1.5 s). On the last frame the tracks are past their end-of-sound frame,
@@ -102,6 +107,11 @@ void PlayOutDevices(vemo::Movie* movie) {
             return track->back_end->take_ran_dry(track->device) != 0;
         });
     }
+    const uint32_t played = vemo::Milliseconds();
+    while (vemo::Milliseconds() - played < kDeviceLatency) {
+        vemo::ShouldWait(movie);
+        vemo::platform::SleepMilliseconds(5);
+    }
 }
 
 #ifdef _WIN32
@@ -116,6 +126,7 @@ struct SimulateChoice {
     std::string sound;
     std::string wav;                           // --sound file:OUT.wav
     vemo::SoundSystemGetter device = nullptr;  // a real device (Windows)
+    unsigned long long sound_rate = 0;         // --sound-rate: 0 keeps the movie's pace
 };
 
 // Reads --loops and --sound; false (after the message) when either is bad.
@@ -123,6 +134,14 @@ bool ParseSimulateChoice(const DecodeArgs& args, SimulateChoice* c) {
     if (args.has("--loops") && (!vemo::tool::ParseNumber(args.get("--loops"), &c->loops) ||
                                 c->loops == 0 || c->loops > 1000000)) {
         std::fprintf(stderr, "vemo-decode: --loops needs a number from 1 to 1000000\n");
+        return false;
+    }
+    if (args.has("--sound-rate") &&
+        (!vemo::tool::ParseNumber(args.get("--sound-rate"), &c->sound_rate) ||
+         c->sound_rate < 1000 || c->sound_rate > 65535 || args.has("--fast"))) {
+        std::fprintf(stderr,
+                     "vemo-decode: --sound-rate needs a rate from 1000 to 65535 Hz "
+                     "(and no --fast)\n");
         return false;
     }
     c->sound = args.get("--sound", "null");
@@ -159,14 +178,34 @@ bool ChooseSoundSystem(const SimulateChoice& c) {
     return true;
 }
 
+// The frame rate at which the first track plays at sound_rate Hz: the
+// header's rate scaled by sound_rate / track rate, reduced. False when it
+// does not fit the frame-rate override's 31 bits.
+bool FrameRateForSoundRate(const vemo::MovieReader& data, unsigned long long sound_rate,
+                           uint32_t* num, uint32_t* den) {
+    const vemo::MovieHeader& h = data.header();
+    const uint32_t track_rate = data.tracks().count ? vemo::TrackRate(data.tracks().format[0]) : 0;
+    if (track_rate == 0 || h.rate_num == 0 || h.rate_den == 0) return false;
+    unsigned long long n = static_cast<unsigned long long>(h.rate_num) * sound_rate;
+    unsigned long long d = static_cast<unsigned long long>(h.rate_den) * track_rate;
+    const unsigned long long g = std::gcd(n, d);
+    n /= g;
+    d /= g;
+    if (n > 0x7FFFFFFFu || d > 0x7FFFFFFFu) return false;
+    *num = static_cast<uint32_t>(n);
+    *den = static_cast<uint32_t>(d);
+    return true;
+}
+
 // Opens the movie with every track played (NAME|OFFSET through a handle the
-// caller closes after the movie). Null after the message.
+// caller closes after the movie), at the frame rate num/den when num is not
+// 0. Null after the message.
 vemo::Movie* OpenSimulatedMovie(const DecodeArgs& args, std::vector<uint32_t>& ids,
-                                vemo::platform::File* file) {
+                                vemo::platform::File* file, uint32_t num, uint32_t den) {
     uint32_t flags = vemo::kOpenUseTrackList;
     vemo::SetPendingTrackList(static_cast<uint32_t>(ids.size()), ids.data());
-    if (args.has("--fast")) {
-        vemo::SetPendingFrameRate(0, 0);
+    if (args.has("--fast") || num != 0) {
+        vemo::SetPendingFrameRate(static_cast<int32_t>(num), static_cast<int32_t>(den));
         flags |= vemo::kOpenUseFrameRate;
     }
     std::string name = args.movie;
@@ -237,10 +276,16 @@ int RunSimulate(const DecodeArgs& args) {
     }
     const vemo::TrackTable& tracks = data.tracks();
     std::vector<uint32_t> ids(tracks.id, tracks.id + tracks.count);
+    uint32_t num = 0, den = 0;
+    if (choice.sound_rate != 0 && !FrameRateForSoundRate(data, choice.sound_rate, &num, &den)) {
+        std::fprintf(stderr, "vemo-decode: %s: no frame rate plays its first track at %llu Hz\n",
+                     args.movie.c_str(), choice.sound_rate);
+        return 1;
+    }
     if (!ChooseSoundSystem(choice)) return 1;
 
     vemo::platform::File file;
-    vemo::Movie* movie = OpenSimulatedMovie(args, ids, &file);
+    vemo::Movie* movie = OpenSimulatedMovie(args, ids, &file, num, den);
     if (!movie) {
         if (file.valid()) vemo::platform::CloseFile(file);
         return 1;
@@ -272,6 +317,8 @@ const vemo::tool::DecodeMode kSimulateMode = {
     {{"--simulate", false, true, "play the movie through the stream core and print its summary"},
      {"--loops", true, false, "with --simulate: play the movie N times (default 1)"},
      {"--fast", false, false, "with --simulate: as fast as possible instead of at the frame rate"},
+     {"--sound-rate", true, false,
+      "with --simulate: play at the frame rate that gives the first track this sample rate (Hz)"},
      {"--sound", true, false,
       "with --simulate: null (default), file:OUT.wav, or on Windows dsound or waveout"},
      {"--json", false, false, "with --simulate: print the summary as one JSON object"}},

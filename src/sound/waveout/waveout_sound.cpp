@@ -32,7 +32,11 @@ class WaveOutQueue : public sound::QueuedDriver {
             device_ = nullptr;
             return false;
         }
+        // The play position starts again from 0 on a new device: so do the
+        // headers' ends (old ones would keep every header from ever
+        // counting as done, and the track silent after sound off and on).
         written_ = 0;
+        for (uint32_t& end : ends_) end = 0;
         for (int i = 0; i < sound::kQueuedBuffers; ++i) {
             WAVEHDR& h = headers_[i];
             h = WAVEHDR{};

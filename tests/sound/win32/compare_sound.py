@@ -5,7 +5,8 @@ decoded PCM.
   compare_sound.py OUT.wav TRACK.pcm TOL CHANNELS BITS exact [GAIN]
   compare_sound.py OUT.wav TRACK.pcm TOL CHANNELS BITS mixed TRACK_RATE
 
-exact: the device received the track's own format; its samples must be the
+exact: the device received the track's own format, or a mixer's float
+samples at the track's own rate (no resampling); its samples must be the
 track's times GAIN (the level the device was given), within TOL (+1) for
 16-bit and TOL >> 8 rounded up (+1) for 8-bit (each 16-bit sample's high byte
 plus 128), in order, with only runs of silence between them, and nothing but
@@ -46,15 +47,29 @@ def expected_samples(pcm, bits):
     return [((s >> 8) + 128) & 0xFF for s in samples], 1, 0x80
 
 
+def device_samples(fmt, body, bits):
+    """The device's samples in the track's sample domain: as they are when
+    the device took the track's own format, else (a mixer's float output at
+    the same rate) scaled back to 16-bit or offset 8-bit values, rounded."""
+    if fmt[5] == bits:
+        code, width = ("<h", 2) if bits == 16 else ("<B", 1)
+        return [v[0] for v in struct.iter_unpack(code, body[:len(body) // width * width])]
+    floats = struct.unpack(f"<{len(body) // 4}f", body[:len(body) // 4 * 4])
+    if not all(abs(f) < 64 for f in floats[:4096]):  # 32-bit integers, not floats
+        floats = [v / 2147483648.0 for v in struct.unpack(f"<{len(floats)}i", body[:len(floats) * 4])]
+    if bits == 16:
+        return [round(f * 32768) for f in floats]
+    return [round(f * 128) + 128 for f in floats]
+
+
 def compare_exact(fmt, body, pcm, tol, channels, bits, gain):
     """The track at the device's gain, in order, with only runs of silence
     (the device waiting for data) between its samples."""
-    if fmt[1] != channels or fmt[5] != bits:
+    if fmt[1] != channels or fmt[5] not in (bits, 32):
         print(f"device format {fmt[2]} Hz {fmt[1]} ch {fmt[5]} bit, track {channels} ch {bits} bit")
         return False
     want, width, silence = expected_samples(pcm, bits)
-    code = "<h" if width == 2 else "<B"
-    got = [v[0] for v in struct.iter_unpack(code, body[:len(body) // width * width])]
+    got = device_samples(fmt, body, bits)
     limit = (tol if width == 2 else (tol + 255) >> 8) + 1
     want = [silence + (v - silence) * gain for v in want]
     j = k = 0
@@ -166,4 +181,5 @@ def main():
     sys.exit(0 if ok else 1)
 
 
-main()
+if __name__ == "__main__":
+    main()
