@@ -1,23 +1,29 @@
 #!/usr/bin/env python3
 """Whole-program checks of vemoplay.exe under wine on a private X server:
-playing to the end with the summary, the error
+playing to the end with the summary, the sound that reaches ALSA's file
+device through DirectSound and waveOut, a screenshot of a paused frame
+against its conversion, the error
 box (once as text, once as a real box found and closed with xdotool), keys
 sent as window messages, /L2, a self-running movie made by vemo-bundle and
-the screen-saver arguments.
+the screen-saver arguments, with a preview drawn into a real parent window.
 
 usage: check_win_player.py VEMOPLAY.EXE VEMO-BUNDLE CONFORMANCE_DIR WINE_PREFIX
+                           VEMO-DECODE.EXE PREVIEW-PARENT.EXE
 (WINEPREFIX in the environment wins over WINE_PREFIX; a VEMO-BUNDLE ending in
 .exe runs under wine too.) Exits 77 (skipped) when wine, Xvfb or xdotool is missing or wine cannot
 start the player at all."""
+import json
+import math
 import os
 import re
+import struct
 import shutil
 import subprocess
 import sys
 import tempfile
 import time
 
-player, bundler, conformance, prefix = sys.argv[1:5]
+player, bundler, conformance, prefix, decoder, preview_parent = sys.argv[1:7]
 prefix = os.environ.get("WINEPREFIX") or prefix
 SKIP = 77
 failures = []
@@ -123,6 +129,220 @@ def frames_played(text):
     return int(m.group(1)) if m else -1
 
 
+def screen_shot():
+    """The whole screen from xwd as a function (x, y) -> (r, g, b) and the
+    dump's bits per pixel: the dump may hold 24-bit or 32-bit pixels, and only
+    its header says which."""
+    dump = subprocess.run(["xwd", "-root", "-silent"], env=env, capture_output=True).stdout
+    h = struct.unpack(">25I", dump[:100])
+    order, bits, row_bytes = h[7], h[11], h[12]
+    data, size = dump[h[0] + 12 * h[19]:], h[11] // 8
+    masks = h[14:17]
+    shifts = [(m & -m).bit_length() - 1 for m in masks]
+
+    def at(x, y):
+        i = y * row_bytes + x * size
+        v = int.from_bytes(data[i:i + size], "little" if order == 0 else "big")
+        return tuple((v & m) >> sh for m, sh in zip(masks, shifts))
+    return at, bits
+
+
+def wav_body(path):
+    """(format fields, sample bytes) of a WAV file the ALSA file device wrote
+    (it may leave the data size unset)."""
+    data = open(path, "rb").read() if os.path.exists(path) else b""
+    pos, fmt = 12, None
+    while data[:4] == b"RIFF" and pos + 8 <= len(data):
+        tag, size = data[pos:pos + 4], struct.unpack_from("<I", data, pos + 4)[0]
+        if tag == b"fmt ":
+            fmt = struct.unpack_from("<HHIIHH", data, pos + 8)
+        elif tag == b"data":
+            return fmt, data[pos + 8:]
+        pos += 8 + size + (size & 1)
+    return None, b""
+
+
+# The device may lose up to this much of the track's end (the back ends'
+# tail); everything before it must arrive.
+TAIL_SECONDS = 0.25
+
+
+def track_as_played(name):
+    """s06's track plays 8-bit mono at 8000 Hz: each decoded sample's high
+    byte, as a signed value."""
+    pcm = open(os.path.join(conformance, name + ".track0.pcm"), "rb").read()
+    return [v >> 8 for v in struct.unpack(f"<{len(pcm) // 2}h", pcm[:len(pcm) // 2 * 2])]
+
+
+def compare_wave_out(fmt, body, track):
+    """waveOut passes the track's own format: unsigned 8-bit at the level
+    0x7FFF of 0xFFFF, in order, with only silence between the samples."""
+    if not fmt or fmt[1:3] != (1, 8000) or fmt[5] != 8:
+        return f"device format {fmt}"
+    gain = 32767 / 65535
+    got, k, j = body, 0, 0
+    while k < len(track) and j < len(got):
+        if abs(got[j] - (128 + track[k] * gain)) <= 2:
+            j, k = j + 1, k + 1
+        elif got[j] == 128:
+            j += 1
+        else:
+            return f"track sample {k}: {got[j]} arrived, {128 + track[k] * gain:.1f} expected"
+    if len(track) - k > TAIL_SECONDS * 8000:
+        return f"only {k} of {len(track)} samples arrived"
+    return None
+
+
+def compare_direct_sound(fmt, body, track):
+    """DirectSound mixes into the device's format (float or 16-bit at its own
+    rate) through wine's resampler, which reshapes a track this close to its
+    Nyquist rate too much for a sample comparison: after the leading silence
+    the sound must last the track's length (less the tail allowance) and
+    carry its level (RMS within a factor of 1.5)."""
+    if not fmt or fmt[5] not in (16, 32):
+        return f"device format {fmt}"
+    rate, channels = fmt[2], fmt[1]
+    if fmt[5] == 32:
+        flat = struct.unpack(f"<{len(body) // 4}f", body[:len(body) // 4 * 4])
+    else:
+        flat = [v / 32768 for v in struct.unpack(f"<{len(body) // 2}h", body[:len(body) // 2 * 2])]
+    got = flat[0::channels]
+    onset = next((i for i, v in enumerate(got) if abs(v) > 1e-3), None)
+    if onset is None:
+        return f"nothing but silence ({len(got)} frames at {rate} Hz)"
+    length = len(track) * rate // 8000
+    end = next((i for i in range(min(len(got), onset + length + rate // 2) - 1, onset, -1)
+                if abs(got[i]) > 1e-3), onset)
+    if end - onset < length - TAIL_SECONDS * rate:
+        return f"{(end - onset) / rate:.3f} s of sound arrived, {length / rate:.3f} s expected"
+    seg = got[onset:onset + length]
+    level = math.sqrt(sum(v * v for v in seg) / len(seg))
+    want = math.sqrt(sum((v / 128) ** 2 for v in track) / len(track))
+    if not want / 1.5 <= level <= want * 1.5:
+        return f"level {level:.3f}, the track's {want:.3f}"
+    return None
+
+
+def check_sound_reaches_alsa(name, switches, compare, label):
+    """Plays the movie with ALSA's default device writing a WAV file."""
+    with tempfile.TemporaryDirectory() as home:
+        out = os.path.join(home, "OUT.wav")
+        with open(os.path.join(home, ".asoundrc"), "w") as f:
+            f.write(f'pcm.!default {{ type file slave.pcm "null" file "{out}" format "wav" }}\n')
+        r = run([player] + switches + [win(os.path.join(conformance, name + ".vem"))],
+                dict(boxes_as_text, HOME=home))
+        fmt, body = wav_body(out)
+        fault = compare(fmt, body, track_as_played(name))
+        check(f"the ALSA file holds the decoded track ({label})", r.returncode == 0 and not fault,
+              f"exit {r.returncode}: {fault}")
+
+
+def converted_frame(movie_path, frame, width, height):
+    """Frame N converted by vemo-decode into 32-bit pixels (bytes B, G, R, 0)."""
+    with tempfile.TemporaryDirectory() as tmp:
+        out = os.path.join(tmp, "frame.raw")
+        args = [movie_path, "--surface", "3", "--frame", str(frame), "-o", out]
+        if decoder.endswith(".exe"):
+            args = [wine, decoder, win(movie_path), "--surface", "3", "--frame", str(frame), "-o",
+                    win(out)]
+        else:
+            args = [decoder] + args
+        subprocess.run(args, env=env, capture_output=True, timeout=60)
+        raw = open(out, "rb").read() if os.path.exists(out) else b""
+    if len(raw) != width * height * 4:
+        return None
+    return [[(raw[i + 2], raw[i + 1], raw[i]) for i in range((y * width) * 4, (y + 1) * width * 4, 4)]
+            for y in range(height)]
+
+
+def client_origin(window):
+    """Where wine's X window for the client area sits on the screen."""
+    r = subprocess.run(["xdotool", "getwindowgeometry", window], env=env, capture_output=True,
+                       text=True)
+    m = re.search(r"Position: (-?\d+),(-?\d+)", r.stdout)
+    return (int(m.group(1)), int(m.group(2))) if m else None
+
+
+def playing_window(timeout=30):
+    """The player's window once it shows a movie (its title names the time)."""
+    wins = window_ids("^Vemo Video Player - ", timeout)
+    return wins[0] if wins else None
+
+
+def check_paused_frame_on_screen(name, switches):
+    """Plays the movie slowly, pauses it with Space and compares the client
+    area with the frame the title names, converted by vemo-decode."""
+    path = os.path.join(conformance, name + ".vem")
+    info = json.load(open(os.path.join(conformance, name + ".json")))
+    width, height = info["width"], info["height"]
+    p = start([player, "/F2", "/L0", "/J"] + switches + [win(path)])
+    what = f"screenshot of {name} {' '.join(switches)}"
+    try:
+        w = playing_window()
+        check(what, w, "no playing window")
+        if not w:
+            return
+        time.sleep(1.5)
+        key(w, "space")
+        paused = paused_frame(w)
+        check(what, paused, title_of(w))
+        if not paused:
+            return
+        time.sleep(0.5)
+        origin = client_origin(w)
+        at, bits = screen_shot()
+        want = converted_frame(path, max(1, int(paused.group(1))), width, height)
+        check(what, want and origin, "no conversion or no window position")
+        if not (want and origin):
+            return
+        x0, y0 = origin
+        differing = sum(1 for y in range(height) for x in range(width)
+                        if at(x0 + x, y0 + y) != want[y][x])
+        check(what, differing == 0,
+              f"{differing} of {width * height} pixels differ at {origin} ({bits}-bit dump)")
+        key(w, "Escape")
+    finally:
+        try:
+            p.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            p.kill()
+
+
+def check_preview_in_parent(saver):
+    """/p with a real window's handle: the saver's window becomes that window's
+    child filling its client area, stays silent, and ends when the parent
+    closes. (Wine 8 gives a child of another process's window no X window of
+    its own, so what it draws cannot be seen on the screen; the preview's
+    picture is checked through the parent's report of its child instead.)"""
+    with tempfile.TemporaryDirectory() as home:
+        out = os.path.join(home, "OUT.wav")
+        with open(os.path.join(home, ".asoundrc"), "w") as f:
+            f.write(f'pcm.!default {{ type file slave.pcm "null" file "{out}" format "wav" }}\n')
+        quiet = dict(boxes_as_text, HOME=home)
+        parent = start([preview_parent, "10000"], quiet)
+        handle = parent.stdout.readline().strip()
+        check("preview parent", handle.isdigit(), handle)
+        p = start([saver, "/p", handle], quiet) if handle.isdigit() else None
+        try:
+            report, _ = parent.communicate(timeout=40)
+        except subprocess.TimeoutExpired:
+            parent.kill()
+            report = ""
+        children = re.findall(r"^child (\S+) (-?\d+) (-?\d+) (\d+) (\d+)$", report, re.M)
+        check("the preview is a child filling its parent",
+              children == [("VemoWin", "0", "0", "152", "112")], report)
+        if p:
+            try:
+                so, _ = p.communicate(timeout=20)
+                check("the preview ends with its parent", p.returncode == 0,
+                      f"{p.returncode} {so}")
+            except subprocess.TimeoutExpired:
+                p.kill()
+                check("the preview ends with its parent", False, "still running")
+        _, body = wav_body(out)
+        check("the preview is silent", not any(b not in (0, 128) for b in body),
+              f"{len(body)} bytes of sound")
+
 try:
     if not os.path.isdir(prefix):
         subprocess.run([wine, "wineboot", "-i"], env=env, capture_output=True, timeout=300)
@@ -136,17 +356,14 @@ try:
     check("summary box text", "Vemo Playback Summary: Video: 33 x 17" in r.stdout, r.stdout)
     r = run([player, "/S", "/Z", movie])
     check("/S /Z", r.returncode == 0 and frames_played(r.stdout) == 8, r.stdout + r.stderr)
-    # The sound reaches the back end as decoded: s06's track is 8-bit, so the
-    # file holds the high bytes of the decoded samples, offset by 128.
-    with tempfile.TemporaryDirectory() as tmp:
-        wav = os.path.join(tmp, "track.wav")
-        r = run([player, movie], dict(boxes_as_text, VEMO_SOUND_FILE=win(wav)))
-        decoded = open(os.path.join(conformance, "s06.track0.pcm"), "rb").read()
-        expected = bytes(((int.from_bytes(decoded[i:i + 2], "little", signed=True) >> 8) + 128)
-                         & 255 for i in range(0, len(decoded), 2))
-        played = open(wav, "rb").read()[44:] if os.path.exists(wav) else b""
-        check("the sound file holds the decoded track", r.returncode == 0 and played == expected,
-              f"{len(played)} bytes played, {len(expected)} expected")
+    # What reaches ALSA through DirectSound (the default) and waveOut.
+    check_sound_reaches_alsa("s06", ["/S"], compare_direct_sound, "DirectSound")
+    check_sound_reaches_alsa("s06", ["/S", "/Z"], compare_wave_out, "waveOut")
+    # The picture on the screen: the primary surface (automatic) and the
+    # DIB section, on a movie with alpha too.
+    check_paused_frame_on_screen("s06", [])
+    check_paused_frame_on_screen("s06", ["/B2"])
+    check_paused_frame_on_screen("s12", ["/B2"])
     r = run([player, "/S", "/L2", movie])
     check("/L2 plays twice", r.returncode == 0 and frames_played(r.stdout) == 16, r.stdout)
 
@@ -193,6 +410,7 @@ try:
               "There are no settings for this screensaver." in r.stdout, r.stdout)
         r = run([saver, "/p"])
         check("saver /p without a number", r.returncode == 0 and r.stdout == "", r.stdout)
+        check_preview_in_parent(saver)
         # /s full screen, and /p with a handle too small to be a parent (its
         # own window, silent, after the start delay): both end on a key.
         for argument in (["/s"], ["/p", "5"]):
