@@ -7,13 +7,14 @@
 # name and by its magic; the thumbnailer draws a frame; the .deb holds the
 # same tree, runs from it and installs and removes cleanly in a root of its
 # own.
-# usage: check_install.sh BUILD_DIR SOURCE_DIR VERSION MAN_PAGES(0|1) [SANITIZE]
+# usage: check_install.sh BUILD_DIR SOURCE_DIR VERSION LIBDIR MAN_PAGES(0|1) [SANITIZE]
 set -euo pipefail
 build=$(cd "$1" && pwd)
 source=$(cd "$2" && pwd)
 version=$3
-man_pages=$4
-sanitize=${5:-}
+libdir=$4
+man_pages=$5
+sanitize=${6:-}
 programs=(vemoplay vemo-info vemo-decode vemo-encode vemo-bundle vemo-make-demo vemo-thumbnail)
 
 work=$(mktemp -d)
@@ -33,9 +34,9 @@ sed "s|^$root||" "$manifest" | sort >"$work/listed"
 [ -s "$work/listed" ] || fail "install_manifest.txt is empty"
 diff -u "$work/listed" "$work/tree" || fail "the tree and install_manifest.txt differ"
 
-expect=(lib/libvemo.a include/vemo/movie.h include/vemo/version.h lib/pkgconfig/vemo.pc
-        lib/cmake/Vemo/VemoConfig.cmake lib/cmake/Vemo/VemoConfigVersion.cmake
-        lib/cmake/Vemo/VemoTargets.cmake share/applications/vemoplay.desktop
+expect=("$libdir/libvemo.a" include/vemo/movie.h include/vemo/version.h "$libdir/pkgconfig/vemo.pc"
+        "$libdir/cmake/Vemo/VemoConfig.cmake" "$libdir/cmake/Vemo/VemoConfigVersion.cmake"
+        "$libdir/cmake/Vemo/VemoTargets.cmake" share/applications/vemoplay.desktop
         share/mime/packages/vemo.xml share/thumbnailers/vemo.thumbnailer)
 for p in "${programs[@]}"; do
     expect+=("bin/$p")
@@ -70,13 +71,13 @@ cmake -S "$source/tests/install/consumer" -B "$work/consumer" -DCMAKE_PREFIX_PAT
 cmake --build "$work/consumer" >>"$work/consumer.log" || fail "the CMake consumer does not build"
 out=$("$work/consumer/consumer" "$movie")
 [ "$out" = "$version 96x64 20" ] || fail "the CMake consumer says \"$out\""
-pc=$(PKG_CONFIG_PATH=$usr/lib/pkgconfig pkg-config --cflags --libs vemo)
+pc=$(PKG_CONFIG_PATH=$usr/$libdir/pkgconfig pkg-config --cflags --libs vemo)
 # shellcheck disable=SC2086
 c++ "${flags[@]}" "$source/tests/install/consumer/main.cpp" $pc -o "$work/pc-consumer" ||
     fail "the pkg-config consumer does not build"
 out=$("$work/pc-consumer" "$movie")
 [ "$out" = "$version 96x64 20" ] || fail "the pkg-config consumer says \"$out\""
-[ "$(PKG_CONFIG_PATH=$usr/lib/pkgconfig pkg-config --modversion vemo)" = "$version" ] ||
+[ "$(PKG_CONFIG_PATH=$usr/$libdir/pkgconfig pkg-config --modversion vemo)" = "$version" ] ||
     fail "vemo.pc carries another version"
 
 echo "== the movie type"
