@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need (only the missing
-# ones). Run as root or with sudo available.
+# ones). Run as root or with sudo available. help2man makes the manual pages;
+# xdg-utils, shared-mime-info and libglib2.0-bin (gio, which xdg-mime asks)
+# and dpkg-dev (dpkg-shlibdeps, for the .deb) serve the install check.
 set -euo pipefail
 
 native=(build-essential cmake pkg-config python3 googletest libbenchmark-dev clang
         libsdl2-dev libsdl2-ttf-dev fonts-dejavu-core libpng-dev sox xvfb xauth universal-ctags
-        clang-format)
+        clang-format help2man xdg-utils shared-mime-info libglib2.0-bin dpkg-dev)
 windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix wine wine32:i386 wine64 x11-apps file python3 libasound2:amd64
          xdotool)
 

@@ -131,6 +131,28 @@ int32_t DisplayDepthForCode(int32_t code) {
 
 // ---------------------------------------------------------------- help text
 
+// The sound back ends and blitting styles the help names: those of the
+// system the player was built for.
+#ifdef _WIN32
+const char kQueuedSoundLine[] = "Use waveOut instead of DirectSound for audio output.";
+const char* const kBlitLines[] = {
+    "Blitting style: 0=Automatic, 1=DirectDraw primary display (best quality,",
+    "very fast), 2=DIBSection (best quality, most compatible), 3=YV12 overlay,",
+    "4=YUY2 overlay, 5=UYVY overlay, 6=YV12 off-screen, 7=YUY2 off-screen,",
+    "8=UYVY off-screen, 9=DirectDraw RGB video memory off-screen,",
+    "10=DirectDraw RGB system memory off-screen.",
+};
+#else
+const char kQueuedSoundLine[] = "Use SDL queued sound instead of the SDL looping buffer.";
+const char* const kBlitLines[] = {
+    "Blitting style: 0=Automatic, 1=SDL window surface (fastest), 2=SDL software",
+    "surface, scaled (most compatible), 3=YV12 texture, 4=YUY2 texture, 5=UYVY",
+    "texture, 6=YV12 texture through a render target, 7=YUY2 texture through a",
+    "render target, 8=UYVY texture through a render target, 9=SDL RGB texture",
+    "on the accelerated renderer, 10=SDL RGB texture on the software renderer.",
+};
+#endif
+
 const std::string& HelpText() {
     static const std::string text = [] {
         struct Line {
@@ -142,7 +164,7 @@ const std::string& HelpText() {
             {"/L##", "Loop the animation (just/L for infinite)."},
             {"/F#.#", "Use this frame rate (just /F for fast)."},
             {"/T##", "Play the specified sound track."},
-            {"/Z", "Use waveOut instead of DirectSound for audio output."},
+            {"/Z", kQueuedSoundLine},
             {"/S", "Show the playback summary when finished."},
             {"/X##", "Specifies the X coordinate of the playback."},
             {"/Y##", "Specifies the Y coordinate of the playback."},
@@ -173,11 +195,11 @@ const std::string& HelpText() {
             {nullptr, "100 for 24-bit, 200 for 32-bit, 300 for 8-bit, 400 for at least"},
             {nullptr, "high-color (16, 32, then 24), 500 to try true-color (32, 24, then 16),"},
             {nullptr, "and 600 for true-color only (32, then 24)."},
-            {"/B##", "Blitting style: 0=Automatic, 1=DirectDraw primary display (best quality,"},
-            {nullptr, "very fast), 2=DIBSection (best quality, most compatible), 3=YV12 overlay,"},
-            {nullptr, "4=YUY2 overlay, 5=UYVY overlay, 6=YV12 off-screen, 7=YUY2 off-screen,"},
-            {nullptr, "8=UYVY off-screen, 9=DirectDraw RGB video memory off-screen,"},
-            {nullptr, "10=DirectDraw RGB system memory off-screen."},
+            {"/B##", kBlitLines[0]},
+            {nullptr, kBlitLines[1]},
+            {nullptr, kBlitLines[2]},
+            {nullptr, kBlitLines[3]},
+            {nullptr, kBlitLines[4]},
         };
         constexpr size_t kFormWidth = 6;  // the longest form, "/W#.#", and one space
         std::string out = "VemoPlay 1.8c - the Vemo Video Player\n";

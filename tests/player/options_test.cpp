@@ -433,8 +433,29 @@ TEST(HelpTest, TextIsTheFixedBlock) {
               std::string::npos);
     EXPECT_NE(HelpText().find("\t    and 600 for true-color only (32, then 24).\n"),
               std::string::npos);
+#ifdef _WIN32
     EXPECT_EQ(lines.back(),
               std::string(tab_column, ' ') + "\t    10=DirectDraw RGB system memory off-screen.");
+#else
+    EXPECT_EQ(lines.back(), std::string(tab_column, ' ') +
+                                "\t    on the accelerated renderer, 10=SDL RGB texture on the "
+                                "software renderer.");
+#endif
+}
+
+// The help names the styles and sound back ends of the system it runs on.
+TEST(HelpTest, NamesThisSystemsBackEnds) {
+    const std::string& text = HelpText();
+#ifdef _WIN32
+    const char* const ours[] = {"waveOut", "DirectSound", "DirectDraw", "DIBSection"};
+    const char* const theirs[] = {"SDL"};
+#else
+    const char* const ours[] = {"SDL queued sound", "SDL looping buffer", "1=SDL window surface",
+                                "2=SDL software", "6=YV12 texture through a render target"};
+    const char* const theirs[] = {"waveOut", "DirectSound", "DirectDraw", "DIBSection", "overlay"};
+#endif
+    for (const char* word : ours) EXPECT_NE(text.find(word), std::string::npos) << word;
+    for (const char* word : theirs) EXPECT_EQ(text.find(word), std::string::npos) << word;
 }
 
 // ---------------------------------------------------------------- movie names

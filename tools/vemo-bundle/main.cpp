@@ -11,6 +11,7 @@
 #include "bundle.h"
 #include "vemo/container.h"
 #include "vemo/platform.h"
+#include "vemo/version.h"
 
 namespace {
 
@@ -21,7 +22,9 @@ const char kUsage[] =
     "player's option string, so that OUT plays the movie when run.\n"
     "  -o OUT            the self-running movie to write\n"
     "  --options TEXT    player switches the bundle always uses (e.g. \"/L0 /S\")\n"
-    "  --player PLAYER   the player to copy (default: vemoplay beside this tool)\n";
+    "  --player PLAYER   the player to copy (default: vemoplay beside this tool)\n"
+    "  --help            show this text\n"
+    "  --version         show the program's version\n";
 
 bool ReadAll(const std::string& path, std::vector<uint8_t>* bytes) {
     std::ifstream in(path, std::ios::binary);
@@ -41,6 +44,18 @@ void MakeExecutable(const std::string& path) {
         ignored);
 }
 
+// The player beside this tool.
+std::string DefaultPlayerPath() {
+    std::string self = vemo::platform::ExecutablePath();
+    size_t slash = self.find_last_of("/\\");
+    std::string path =
+        (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/vemoplay";
+#ifdef _WIN32
+    path += ".exe";
+#endif
+    return path;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -56,6 +71,9 @@ int main(int argc, char** argv) {
         };
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
+            return 0;
+        } else if (arg == "--version") {
+            std::printf("vemo-bundle %s\n", vemo::kVersion);
             return 0;
         } else if (arg == "-o") {
             out_path = value("-o");
@@ -77,15 +95,7 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stderr);
         return 2;
     }
-    if (player_path.empty()) {
-        std::string self = vemo::platform::ExecutablePath();
-        size_t slash = self.find_last_of("/\\");
-        player_path =
-            (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) + "/vemoplay";
-#ifdef _WIN32
-        player_path += ".exe";
-#endif
-    }
+    if (player_path.empty()) player_path = DefaultPlayerPath();
 
     std::vector<uint8_t> player, movie;
     if (!ReadAll(player_path, &player)) {

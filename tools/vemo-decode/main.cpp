@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "decode_mode.h"
+#include "vemo/version.h"
 
 namespace {
 
@@ -29,6 +30,7 @@ void PrintHelp() {
                         option.help);
     }
     std::puts("  --help                 show this text");
+    std::puts("  --version              show the program's version");
 }
 
 }  // namespace
@@ -39,6 +41,10 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (arg == "--help" || arg == "-h") {
             PrintHelp();
+            return 0;
+        }
+        if (arg == "--version") {
+            std::printf("vemo-decode %s\n", vemo::kVersion);
             return 0;
         }
         if (arg.size() > 1 && arg[0] == '-') {

@@ -10,6 +10,7 @@
 #include "vemo/container_writer.h"
 #include "vemo/encoder.h"
 #include "vemo/media_input.h"
+#include "vemo/version.h"
 
 namespace {
 
@@ -22,7 +23,8 @@ const char kUsage[] =
     "  --keyint N     a key frame every N frames (default: every 5 seconds; 1 = all key frames)\n"
     "  --search R     motion search range in samples, 0 to 15 (default 7)\n"
     "  --quiet        no progress on standard error\n"
-    "  --help         show this text\n";
+    "  --help         show this text\n"
+    "  --version      show the program's version\n";
 
 bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -72,6 +74,9 @@ int ParseArgs(int argc, char** argv, Options* o) {
         auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
         if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
+            return 0;
+        } else if (a == "--version") {
+            std::printf("vemo-encode %s\n", vemo::kVersion);
             return 0;
         } else if (a == "--quiet") {
             o->quiet = true;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "vemo/movie_reader.h"
+#include "vemo/version.h"
 
 namespace {
 
@@ -13,8 +14,9 @@ void PrintHelp() {
     std::puts(
         "Usage: vemo-info MOVIE [--json]\n"
         "  MOVIE may be NAME|OFFSET for a movie embedded at a byte offset.\n"
-        "  --json   print the movie's metadata as one JSON object\n"
-        "  --help   show this text");
+        "  --json     print the movie's metadata as one JSON object\n"
+        "  --help     show this text\n"
+        "  --version  show the program's version");
 }
 
 struct Derived {
@@ -137,6 +139,9 @@ int main(int argc, char** argv) {
             json = true;
         } else if (!std::strcmp(argv[i], "--help") || !std::strcmp(argv[i], "-h")) {
             PrintHelp();
+            return 0;
+        } else if (!std::strcmp(argv[i], "--version")) {
+            std::printf("vemo-info %s\n", vemo::kVersion);
             return 0;
         } else if (argv[i][0] == '-' && argv[i][1] == '-') {
             std::fprintf(stderr, "vemo-info: unknown option %s (see --help)\n", argv[i]);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "vemo/encoder.h"
+#include "vemo/version.h"
 
 namespace {
 
@@ -15,7 +16,9 @@ const char kUsage[] =
     "       vemo-make-demo --closing OUT.vem\n"
     "       vemo-make-demo --closing-header OUT.h\n"
     "  Writes the demo movie (colour bars, a gradient, a bouncing ball and a tone),\n"
-    "  the 224x252 closing image, or the closing image as a C++ array header.\n";
+    "  the 224x252 closing image, or the closing image as a C++ array header.\n"
+    "  --help       show this text\n"
+    "  --version    show the program's version\n";
 
 bool WriteFile(const std::string& path, const void* data, size_t size) {
     FILE* out = std::fopen(path.c_str(), "wb");
@@ -103,6 +106,9 @@ int ParseArgs(int argc, char** argv, Options* o) {
         };
         if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
+            return 0;
+        } else if (a == "--version") {
+            std::printf("vemo-make-demo %s\n", vemo::kVersion);
             return 0;
         } else if (a == "--closing") {
             o->closing = value("--closing");
