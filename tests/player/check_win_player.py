@@ -269,7 +269,7 @@ def playing_window(timeout=30):
     return wins[0] if wins else None
 
 
-def check_paused_frame_on_screen(name, switches):
+def check_paused_frame_on_screen(name, switches, moved=False):
     """Plays the movie slowly, pauses it with Space and compares the client
     area with the frame the title names, converted by vemo-decode."""
     path = os.path.join(conformance, name + ".vem")
@@ -300,6 +300,19 @@ def check_paused_frame_on_screen(name, switches):
                         if at(x0 + x, y0 + y) != want[y][x])
         check(what, differing == 0,
               f"{differing} of {width * height} pixels differ at {origin} ({bits}-bit dump)")
+        if moved:
+            # Still paused: the window moves and repaints; the picture must
+            # follow without a new frame.
+            subprocess.run(["xdotool", "windowmove", "--sync", w, "120", "90"], env=env,
+                           capture_output=True, timeout=20)
+            time.sleep(1.0)
+            origin = client_origin(w)
+            at, bits = screen_shot()
+            x0, y0 = origin
+            differing = sum(1 for y in range(height) for x in range(width)
+                            if at(x0 + x, y0 + y) != want[y][x])
+            check(what + " moved while paused", differing == 0,
+                  f"{differing} of {width * height} pixels differ at {origin}")
         key(w, "Escape")
     finally:
         try:
@@ -361,8 +374,8 @@ try:
     check_sound_reaches_alsa("s06", ["/S", "/Z"], compare_wave_out, "waveOut")
     # The picture on the screen: the primary surface (automatic) and the
     # DIB section, on a movie with alpha too.
-    check_paused_frame_on_screen("s06", [])
-    check_paused_frame_on_screen("s06", ["/B2"])
+    check_paused_frame_on_screen("s06", [], moved=True)
+    check_paused_frame_on_screen("s06", ["/B2"], moved=True)
     check_paused_frame_on_screen("s12", ["/B2"])
     r = run([player, "/S", "/L2", movie])
     check("/L2 plays twice", r.returncode == 0 and frames_played(r.stdout) == 16, r.stdout)

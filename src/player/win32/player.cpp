@@ -78,6 +78,7 @@ class Player {
     void EndLikeEscape();
     void EndSaverOnInput();
     void Paint();
+    void RedrawOnScreen();
     void FillBlack(HDC dc);
     void DrawStatistics(HDC dc);
     void UpdateTitle();
@@ -495,12 +496,25 @@ void Player::Paint() {
     }
     ::EndPaint(window_, &ps);
     copy_flags_ |= kCopyAll;
+    if (display_ && display_->writes_primary) RedrawOnScreen();
     if (display_) BlitDisplayBuffer(display_, nullptr, 0);
     if (statistics_) {
         dc = ::GetDC(window_);
         DrawStatistics(dc);
         ::ReleaseDC(window_, dc);
     }
+}
+
+// A buffer that is the screen itself lost its picture to the paint above;
+// a paused movie would stay black until its next frame, so copy the picture
+// on show once more.
+void Player::RedrawOnScreen() {
+    if (!movie_ || !stepped_ || !LockDisplayBuffer(display_)) return;
+    MovieInfo info{};
+    GetMovieInfo(movie_, &info);
+    CopyFrameToSurface(movie_, display_->pointer, display_->pitch, display_->height, 0, 0, 0, 0,
+                       info.width, info.height, display_->surface_type | kCopyAll);
+    UnlockDisplayBuffer(display_);
 }
 
 void Player::DrawStatistics(HDC dc) {
