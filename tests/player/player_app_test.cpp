@@ -487,6 +487,27 @@ TEST(PlayerHeadless, EnterStepsOnceWhilePausedAndFocusLossPausesUnlessJ) {
     }
 }
 
+// Left goes back to the first frame, Right lands on the last (the movie is
+// shorter than a seek), each showing exactly what plain playback shows.
+TEST(PlayerHeadless, SeekingShowsTheAskedFrames) {
+    REQUIRE_CONFORMANCE();
+    auto escape = [](const PlayerProbe& p, uint32_t) { EscapeAtClosing(p); };
+    PlayRun plain = Play({"/S", MoviePath("s06")}, escape);
+    ASSERT_EQ(plain.rows.size(), 8u);
+    PlayRun run = Play({"/S", MoviePath("s06")}, [&](const PlayerProbe& p, uint32_t steps) {
+        EscapeAtClosing(p);
+        if (!p.closing_image && steps == 5) PushKey(SDLK_LEFT);
+        if (!p.closing_image && steps == 7) PushKey(SDLK_RIGHT);
+    });
+    std::vector<uint32_t> frames;
+    for (const PlayerProbe& p : run.steps)
+        if (!p.closing_image) frames.push_back(p.frame);
+    EXPECT_EQ(frames, (std::vector<uint32_t>{1, 2, 3, 4, 5, 1, 2, 8}));
+    ASSERT_EQ(run.rows.size(), frames.size());
+    for (size_t i = 0; i < frames.size(); ++i)
+        EXPECT_EQ(run.rows[i], plain.rows[frames[i] - 1]) << "step " << i + 1;
+}
+
 TEST(PlayerHeadless, AListPlaysEachMovieOncePerLoop) {
     REQUIRE_CONFORMANCE();
     PlayRun run = Play({"/L2", MoviePath("s02"), MoviePath("s01")},

@@ -907,7 +907,7 @@ void Player::UpdateTitle() {
 
 void Player::Seek(int direction) {
     if (!movie_ || info_.rate_num == 0) return;
-    // About ten seconds away, on a key frame.
+    // About ten seconds away, on the exact frame.
     uint32_t step = static_cast<uint32_t>(10ull * info_.rate_num / std::max(1u, info_.rate_den));
     uint32_t here = info_.current_frame;
     uint32_t target = 1;
