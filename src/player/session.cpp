@@ -116,7 +116,7 @@ bool PlaybackSession::IdlePass() {
     SleepFromCredit(&sleep_credit_);
     if (closing_image_ && !window_closing_ && ClosingImageOver()) {
         window_closing_ = true;
-        return CloseWindow();
+        return RemoveWindow();
     }
     return true;
 }

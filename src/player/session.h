@@ -54,7 +54,7 @@ class PlaybackSession {
     virtual void EndAfterFailedOpen(int code) = 0;
     // The closing image is over: the window goes. True when the loop runs
     // on until the window's quit message.
-    virtual bool CloseWindow() = 0;
+    virtual bool RemoveWindow() = 0;
     // One playback step: RunStep and what the program draws beside it.
     virtual void PlaybackStep() = 0;
     // A movie opened, before it is shown.

@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "closing_image.h"
 #include "command_line.h"
 #include "display_sdl.h"
 #include "options.h"
@@ -143,7 +142,7 @@ class Player : public PlaybackSession {
     void DisplayFailed() override;
     void PlaceWindow(uint32_t shown_w, uint32_t shown_h) override;
     void EndAfterFailedOpen(int code) override;
-    bool CloseWindow() override;
+    bool RemoveWindow() override;
     void PlaybackStep() override;
     void MovieOpened() override;
     void ClosingImageShown() override;
@@ -503,7 +502,7 @@ void Player::EndAfterFailedOpen(int code) {
     exit_code_ = code;
 }
 
-bool Player::CloseWindow() {
+bool Player::RemoveWindow() {
     return false;  // the window goes; the exit path follows
 }
 

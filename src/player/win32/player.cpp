@@ -11,7 +11,6 @@
 #include <string>
 
 #include "back_ends.h"
-#include "closing_image.h"
 #include "options.h"
 #include "playback.h"
 #include "report.h"
@@ -70,7 +69,7 @@ class Player : public PlaybackSession {
     void DisplayFailed() override;
     void PlaceWindow(uint32_t shown_w, uint32_t shown_h) override;
     void EndAfterFailedOpen(int code) override;
-    bool CloseWindow() override;
+    bool RemoveWindow() override;
     void PlaybackStep() override;
     void ClosingImageOpened() override { statistics_ = false; }
     void ClosingImageShown() override;
@@ -214,7 +213,8 @@ void Player::DisplayFailed() {
     boxes_.Show(nullptr, kErrorTitle, GetLastDisplayError(), MB_OK | MB_ICONERROR);
 }
 
-// The statistics band's height; the movie moves below it.
+// Measures the statistics sample text: its width is returned, its height
+// kept as the band's.
 int32_t Player::MeasureBand() {
     if (!font_) font_ = static_cast<HFONT>(::GetStockObject(ANSI_FIXED_FONT));
     HDC dc = ::GetDC(window_);
@@ -294,7 +294,7 @@ void Player::EndAfterFailedOpen(int code) {
     if (window_) ::DestroyWindow(window_);
 }
 
-bool Player::CloseWindow() {
+bool Player::RemoveWindow() {
     ::DestroyWindow(window_);
     return true;  // the quit message ends the loop
 }
