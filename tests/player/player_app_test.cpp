@@ -523,6 +523,54 @@ TEST(PlayerHeadless, AListPlaysEachMovieOncePerLoop) {
     EXPECT_GT(run.closing_steps, 0u);
 }
 
+// The movie frames shown, as frames * 100 + frame (the closing image left out).
+std::vector<uint32_t> ListFrames(const PlayRun& run) {
+    std::vector<uint32_t> frames;
+    for (const PlayerProbe& p : run.steps)
+        if (!p.closing_image) frames.push_back(p.frames * 100 + p.frame);
+    return frames;
+}
+
+TEST(PlayerHeadless, SkipMovesOnInTheListEscapeDropsItABadNameEndsIt) {
+    REQUIRE_CONFORMANCE();
+    // "." goes to the next name, not to the closing image; the second pass
+    // plays the skipped movie whole.
+    bool skipped = false;
+    PlayRun skip =
+        Play({"/L2", MoviePath("s02"), MoviePath("s01")}, [&](const PlayerProbe& p, uint32_t) {
+            if (!skipped && p.frame == 2) {
+                skipped = true;
+                PushKey(SDLK_PERIOD);
+            }
+            EscapeAtClosing(p);
+        });
+    EXPECT_EQ(ListFrames(skip),
+              (std::vector<uint32_t>{601, 602, 201, 202, 601, 602, 603, 604, 605, 606, 201, 202}));
+    EXPECT_GT(skip.closing_steps, 0u);
+
+    // Escape on the first movie drops the rest of the list and both passes;
+    // the summary reports the movie it stopped.
+    PlayRun escape =
+        Play({"/L2", "/S", MoviePath("s02"), MoviePath("s01")}, [](const PlayerProbe& p, uint32_t) {
+            if (p.frame == 3 && !p.closing_image) PushKey(SDLK_ESCAPE);
+            EscapeAtClosing(p);
+        });
+    EXPECT_EQ(escape.code, 0);
+    EXPECT_EQ(ListFrames(escape), (std::vector<uint32_t>{601, 602, 603}));
+    ASSERT_EQ(escape.boxes.size(), 1u);
+    EXPECT_NE(escape.boxes[0].second.find("Total frames: 6\n\nTotal frames played: 3\n"),
+              std::string::npos);
+
+    // A later name that does not open ends the program with its error and
+    // no closing image.
+    PlayRun bad = Play({MoviePath("s01"), test::TempPath("no-such-movie.vem")});
+    EXPECT_EQ(bad.code, 1);
+    EXPECT_EQ(ListFrames(bad), (std::vector<uint32_t>{201, 202}));
+    EXPECT_EQ(bad.closing_steps, 0u);
+    ASSERT_EQ(bad.boxes.size(), 1u);
+    EXPECT_EQ(bad.boxes[0].second, "Error opening file.");
+}
+
 TEST(PlayerHeadless, StatisticsBandBlackBackgroundSizesAndStyles) {
     REQUIRE_CONFORMANCE();
     auto second_step = [](std::vector<std::string> arguments,

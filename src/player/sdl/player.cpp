@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "closing_image.h"
 #include "command_line.h"
 #include "display_sdl.h"
 #include "options.h"
 #include "playback.h"
 #include "report.h"
 #include "saver.h"
+#include "session.h"
 #include "sound_sdl.h"
 #include "text_band.h"
 #include "vemo/container.h"
@@ -126,43 +126,45 @@ void OpenInBrowser(const std::string& address) {
 class Player;
 void PresentHook(DisplayWindow window, void* renderer, void* context);
 
-class Player {
+class Player : public PlaybackSession {
   public:
     Player(const PlayerHooks* hooks) : hooks_(hooks), boxes_(hooks) {}
-    ~Player() { Shutdown(); }
+    ~Player() override { Shutdown(); }
     int Run(int argc, char** argv);
+    void Present(void* renderer);
 
   private:
+    // The session's platform part.
+    DisplayWindow Window() const override { return window_; }
+    void ShowError(const std::string& text) override;
+    bool PassVersionCheck() override;
+    DisplayArea AreaForMovie() override;
+    void DisplayFailed() override;
+    void PlaceWindow(uint32_t shown_w, uint32_t shown_h) override;
+    void EndAfterFailedOpen(int code) override;
+    bool RemoveWindow() override;
+    void PlaybackStep() override;
+    void MovieOpened() override;
+    void ClosingImageShown() override;
+    void PassTick() override;
+
     // Start-up.
     bool ParseOptions(int argc, char** argv, int* exit_code);
     bool CreateWindow();
-    bool OpenMovieNamed(const std::string& name, int* exit_code);
-    bool OpenClosingImage();
-    bool ShowMovie(bool recentre);
-    void PlaceWindow(uint32_t client_width, uint32_t client_height);
     void FitToWindow(int32_t width, int32_t height);
     bool ScaleDisplay(uint32_t width, uint32_t height);
     void ToggleFullScreen();
     void PlayDropped(const std::string& name);
     void StepVolume(int direction);
-    bool VersionCheck(int* exit_code);
 
     // The loop.
     bool LoopPass();
-    void PlaybackStep();
     void HandleEvent(const SDL_Event& event);
     void HandleKey(SDL_Keycode key);
-    void EndLikeEscape();
-    void MovieFinished();
     void Paint();
     void FillWindowBlack();
     void SendProbe(const StepOutcome& outcome, PlayerProbe* probe);
     void DrawStatistics();
-
-  public:
-    void Present(void* renderer);
-
-  private:
     void UpdateTitle();
     void Seek(int direction);
     int ExitPath();
@@ -170,54 +172,17 @@ class Player {
 
     const PlayerHooks* hooks_;
     Boxes boxes_;
-    PlayerOptions options_;
-    MovieList movies_;
-    bool saver_ = false;
-    SaverArgument saver_argument_;
-    SaverMouseWatch mouse_watch_;
-    std::string executable_;
-
     SDL_Window* window_ = nullptr;
     bool foreign_window_ = false;
-    Movie* movie_ = nullptr;
-    MovieInfo info_{};
-    DisplayBuffer* display_ = nullptr;
-    EmbeddedFile embedded_;
-    bool user_paused_ = false;
-    bool focused_ = true;
-    bool finished_ = false;
-    int skip_request_ = 0;  // 1 next movie, 2 quit now
-    bool closing_image_ = false;
-    uint32_t closing_deadline_ = 0;
-    bool window_closing_ = false;
-    bool quit_ = false;
-    int32_t list_loop_count_ = 1;
-    int32_t loop_count_ = 1;
-    int32_t sleep_credit_ = 0;
-    bool start_delay_ = false;
-    uint32_t start_delay_time_ = 0;
-    bool stepped_ = false;
-    bool statistics_ = false;
-    uint32_t copy_flags_ = 0;
-    uint32_t movie_scaling_mode_ = 0;
-    int32_t movie_x_ = 0, movie_y_ = 0;  // the movie's offset in the client area
-    int32_t client_width_ = 0, client_height_ = 0;
-    MovieSummary summary_{};
-    bool have_summary_ = false;
     uint32_t steps_ = 0;
-    std::vector<uint8_t> closing_bytes_;
     TextBand band_;
-    std::string current_name_;
     std::string statistics_line_;
     uint32_t volume_level_ = kVolumeSteps;  // full; kept across the list
     uint32_t volume_shown_until_ = 0;       // the title shows the level until then
     bool fullscreen_ = false;
-    // The window as laid out for the movie: its client size, the movie's
-    // place in it and the size the movie is shown at.
+    // The window as laid out for the movie: its client size and the movie's
+    // place in it.
     int32_t layout_width_ = 0, layout_height_ = 0, layout_x_ = 0, layout_y_ = 0;
-    uint32_t shown_width_ = 0, shown_height_ = 0;
-    bool timer_raised_ = false;
-    int exit_code_override_ = 0;
 };
 
 // ------------------------------------------------------------------ start-up
@@ -273,17 +238,7 @@ bool Player::ParseOptions(int argc, char** argv, int* exit_code) {
         *exit_code = 1;
         return false;
     }
-    options_ = result.options;
-    movies_ = RestoreSlashes(result.movies);
-
-    if (saver_) {
-        start_delay_ = ApplySaverArgument(saver_argument_, &options_);
-    }
-    statistics_ = options_.show_statistics;
-    if (movies_.size() > 1) {
-        list_loop_count_ = options_.loop_count;
-        options_.loop_count = 1;
-    }
+    TakeOptions(result.options, RestoreSlashes(result.movies));
     return true;
 }
 
@@ -325,70 +280,36 @@ bool Player::CreateWindow() {
     return true;
 }
 
-bool Player::VersionCheck(int* exit_code) {
-    if (RunVersionCheck(
-            executable_,
-            [&] { return boxes_.AskYesNo(kVersionCheckTitle, kVersionCheckText, window_); },
-            OpenInBrowser)) {
-        return true;
-    }
-    *exit_code = 1;
-    return false;
+void Player::ShowError(const std::string& text) {
+    boxes_.Show(kErrorTitle, text, SDL_MESSAGEBOX_ERROR, window_);
 }
 
-bool Player::OpenMovieNamed(const std::string& name, int* exit_code) {
-    MovieSource source;
-    std::string error;
-    if (!ResolveMovieName(name, executable_, &source, &error)) {
-        boxes_.Show(kErrorTitle, error, SDL_MESSAGEBOX_ERROR, window_);
-        *exit_code = 1;
-        return false;
-    }
-    if (source.kind != MovieSourceKind::kExecutable && !VersionCheck(exit_code)) return false;
+bool Player::PassVersionCheck() {
+    return RunVersionCheck(
+        executable_,
+        [&] { return boxes_.AskYesNo(kVersionCheckTitle, kVersionCheckText, window_); },
+        OpenInBrowser);
+}
 
-    Movie* movie = OpenMovieSource(source, options_, &embedded_, &error);
-    if (!movie) {
-        boxes_.Show(kErrorTitle, error, SDL_MESSAGEBOX_ERROR, window_);
-        *exit_code = 1;
-        return false;
-    }
-    CloseMovie(movie_);
-    movie_ = movie;
-    GetMovieInfo(movie_, &info_);
-    current_name_ = name;
-    loop_count_ = options_.loop_count;
+void Player::MovieOpened() {
     if (volume_level_ != kVolumeSteps) {
         SetMovieVolume(movie_, VolumeOfLevel(volume_level_, options_.use_wave_out));
     }
-    if (!ShowMovie(true)) {
-        *exit_code = 1;
-        return false;
-    }
-    return true;
 }
 
-// Opens (or keeps) the display buffer for the open movie and places the
-// window around it.
-bool Player::ShowMovie(bool recentre) {
+DisplayArea Player::AreaForMovie() {
     DisplayScreen screen = GetDisplayScreen(window_);
-    int32_t screen_w = options_.screen_width > 0 ? options_.screen_width : screen.width;
-    int32_t screen_h = options_.screen_height > 0 ? options_.screen_height : screen.height;
-    if (foreign_window_) {
-        SDL_GetWindowSize(window_, &screen_w, &screen_h);
-    }
-    ShownMovie shown;
-    if (!PrepareDisplay(window_, options_, info_, screen_w, screen_h, foreign_window_,
-                        closing_image_, &display_, &shown)) {
-        if (!foreign_window_) SDL_HideWindow(window_);
-        boxes_.Show(kErrorTitle, GetLastDisplayError(), SDL_MESSAGEBOX_ERROR, nullptr);
-        return false;
-    }
-    copy_flags_ = shown.copy_flags;
-    movie_scaling_mode_ = shown.scaling_mode;
-    shown_width_ = shown.width;
-    shown_height_ = shown.height;
-    if (recentre || shown.reopened) PlaceWindow(shown.width, shown.height);
-    return true;
+    DisplayArea area;
+    area.width = options_.screen_width > 0 ? options_.screen_width : screen.width;
+    area.height = options_.screen_height > 0 ? options_.screen_height : screen.height;
+    if (foreign_window_) SDL_GetWindowSize(window_, &area.width, &area.height);
+    area.fill = foreign_window_;
+    return area;
+}
+
+void Player::DisplayFailed() {
+    if (!foreign_window_) SDL_HideWindow(window_);
+    boxes_.Show(kErrorTitle, GetLastDisplayError(), SDL_MESSAGEBOX_ERROR, nullptr);
 }
 
 void Player::PlaceWindow(uint32_t shown_w, uint32_t shown_h) {
@@ -505,7 +426,7 @@ bool Player::ScaleDisplay(uint32_t width, uint32_t height) {
         if (!fresh) {
             boxes_.Show(kErrorTitle, GetLastDisplayError(), SDL_MESSAGEBOX_ERROR, nullptr);
             quit_ = true;
-            exit_code_override_ = 1;
+            exit_code_ = 1;
             return false;
         }
     } else {
@@ -543,7 +464,7 @@ void Player::PlayDropped(const std::string& name) {
         closing_image_ = was_closing;
         if (!display_ || !movie_) {
             quit_ = true;
-            exit_code_override_ = code;
+            exit_code_ = code;
         }
         return;
     }
@@ -566,58 +487,29 @@ void Player::StepVolume(int direction) {
     UpdateTitle();
 }
 
-bool Player::OpenClosingImage() {
-    closing_bytes_ = ClosingImageMovie();
-    if (closing_bytes_.empty()) return false;
-    Movie* image = OpenMovie(closing_bytes_.data(), kOpenInMemory);
-    if (!image) return false;
-    CloseMovie(movie_);
-    movie_ = image;
-    GetMovieInfo(movie_, &info_);
-    current_name_.clear();
-    closing_image_ = true;
-    if (!ShowMovie(false)) return false;
+void Player::ClosingImageShown() {
     // A kept buffer still holds the last frame around the image.
     ClearDisplayBuffer(display_);
     FillWindowBlack();
     statistics_ = false;
     SetSdlPresentHook(nullptr, nullptr);
-    user_paused_ = false;
-    loop_count_ = -1;  // the one frame stays
-    return true;
 }
 
 // ------------------------------------------------------------------ the loop
 
-void Player::MovieFinished() {
-    finished_ = false;
-    if (skip_request_ == 1) skip_request_ = 0;
-    PauseMovie(movie_, 1);
-    if (movies_.HasNext()) {
-        int code = 0;
-        if (!OpenMovieNamed(movies_.TakeNext(), &code)) {
-            quit_ = true;
-            exit_code_override_ = code;
-        }
-        return;
-    }
-    if (--list_loop_count_ != 0) {
-        movies_.Restart();
-        int code = 0;
-        if (!OpenMovieNamed(movies_.TakeNext(), &code)) {
-            quit_ = true;
-            exit_code_override_ = code;
-        }
-        return;
-    }
-    GetSummary(movie_, &summary_);
-    have_summary_ = true;
-    closing_deadline_ = Milliseconds() + kClosingImageMs;
-    if (!OpenClosingImage()) {
-        CloseMovie(movie_);
-        movie_ = nullptr;
-        closing_image_ = true;
-        closing_deadline_ = 0;
+void Player::EndAfterFailedOpen(int code) {
+    quit_ = true;
+    exit_code_ = code;
+}
+
+bool Player::RemoveWindow() {
+    return false;  // the window goes; the exit path follows
+}
+
+void Player::PassTick() {
+    if (volume_shown_until_ != 0 &&
+        static_cast<int32_t>(Milliseconds() - volume_shown_until_) >= 0) {
+        UpdateTitle();
     }
 }
 
@@ -628,60 +520,23 @@ bool Player::LoopPass() {
         HandleEvent(event);
         return !quit_;
     }
-    if (quit_) return false;
-    if (start_delay_) {
-        if (Milliseconds() - start_delay_time_ > kStartDelayMs) start_delay_ = false;
-        return true;
-    }
-    if (movie_ && !window_closing_) {
-        bool wait = ShouldWait(movie_) != 0 && skip_request_ == 0;
-        if (wait) {
-            sleep_credit_ += 1;
-        } else {
-            if (finished_ || skip_request_ == 1) {
-                MovieFinished();
-                if (quit_) return false;
-            }
-            if (movie_) PlaybackStep();
-        }
-    } else {
-        sleep_credit_ += 1;
-    }
-    if (volume_shown_until_ != 0 &&
-        static_cast<int32_t>(Milliseconds() - volume_shown_until_) >= 0) {
-        UpdateTitle();
-    }
-    if (user_paused_ || (!options_.keep_playing_unfocused && !focused_)) sleep_credit_ += 5;
-    SleepFromCredit(&sleep_credit_);
-    if (closing_image_) {
-        if ((closing_deadline_ != 0 &&
-             static_cast<int32_t>(Milliseconds() - closing_deadline_) >= 0) ||
-            closing_deadline_ == 0 || !movie_ || skip_request_ == 2) {
-            window_closing_ = true;
-            return false;  // the window goes; the exit path follows
-        }
-    }
-    return true;
+    return IdlePass();
 }
 
 void Player::PlaybackStep() {
-    stepped_ = true;
     ++steps_;
     const uint8_t* pixels = nullptr;
     int32_t pitch = 0;
     auto inspect = [&](const DisplayBuffer* locked) {
-        GetMovieInfo(movie_, &info_);  // the frame just shown
         if (locked) {
             pixels = locked->pointer;
             pitch = locked->pitch;
         }
     };
     // Every SDL style puts the pixels on the screen at the blit.
-    const StepOutcome outcome =
-        RunPlaybackStep(movie_, display_, &copy_flags_, &loop_count_, inspect, true);
+    const StepOutcome outcome = RunStep(inspect, true);
     // The statistics line changes even when the picture does not.
     if (statistics_ && outcome.blitted == 0) BlitDisplayBuffer(display_, nullptr, 0);
-    if (outcome.finished) finished_ = true;
     if (hooks_ && hooks_->after_step) {
         PlayerProbe probe;
         probe.pixels = pixels;
@@ -720,38 +575,22 @@ void Player::SendProbe(const StepOutcome& outcome, PlayerProbe* probe) {
     hooks_->after_step(*probe);
 }
 
-void Player::EndLikeEscape() {
-    movies_.Clear();
-    list_loop_count_ = 1;
-    skip_request_ = closing_image_ ? 2 : 1;
-    if (!closing_image_ && movie_) {
-        GetSummary(movie_, &summary_);
-        have_summary_ = true;
-    }
-    if (movie_) PauseMovie(movie_, 0);
-}
-
 void Player::HandleKey(SDL_Keycode key) {
     const int32_t disabled = options_.disabled_controls;
     switch (key) {
         case SDLK_SPACE:
-            if (disabled & kDisablePause) break;
-            user_paused_ = !user_paused_;
-            if (movie_) PauseMovie(movie_, user_paused_ ? 1 : 0);
+            UseControl(Control::kPause);
             break;
         case SDLK_RETURN:
         case SDLK_KP_ENTER:
-            if (disabled & kDisablePause) break;
-            if (movie_) PauseMovie(movie_, 0);  // one step, then paused again
+            UseControl(Control::kStep);
             break;
         case SDLK_PERIOD:
         case SDLK_KP_PERIOD:
-            if ((disabled & kDisableSkip) || closing_image_) break;
-            finished_ = true;
+            UseControl(Control::kNext);
             break;
         case SDLK_ESCAPE:
-            if (disabled & kDisableQuit) break;
-            EndLikeEscape();
+            UseControl(Control::kQuit);
             break;
         // Beyond the classic keys: seeking, full screen and volume.
         case SDLK_LEFT:
@@ -786,18 +625,14 @@ void Player::HandleEvent(const SDL_Event& event) {
                     quit_ = true;
                     break;
                 case SDL_WINDOWEVENT_FOCUS_GAINED:
-                    if (!options_.keep_playing_unfocused && movie_ && !user_paused_) {
-                        PauseMovie(movie_, 0);
-                    }
-                    focused_ = true;
+                    FocusChanged(true);
                     break;
                 case SDL_WINDOWEVENT_FOCUS_LOST:
                     if (ends_saver) {
                         EndLikeEscape();
                         break;
                     }
-                    if (!options_.keep_playing_unfocused && movie_) PauseMovie(movie_, 1);
-                    focused_ = false;
+                    FocusChanged(false);
                     break;
                 case SDL_WINDOWEVENT_EXPOSED:
                     Paint();
@@ -866,9 +701,7 @@ void Player::FillWindowBlack() {
 }
 
 void Player::Paint() {
-    if (stepped_ || options_.black_background || statistics_ || IsInterlaced(movie_scaling_mode_)) {
-        FillWindowBlack();
-    }
+    if (PaintsBlack()) FillWindowBlack();
     copy_flags_ |= kCopyAll;
     if (display_) BlitDisplayBuffer(display_, nullptr, 0);
     if (statistics_) DrawStatistics();
@@ -920,14 +753,8 @@ void Player::Seek(int direction) {
 }
 
 int Player::ExitPath() {
-    if (timer_raised_) {
-        platform::EndTimerResolution1ms();
-        timer_raised_ = false;
-    }
-    std::string report;
-    if (options_.show_summary && have_summary_) {
-        report = SummaryReport(summary_, DisplayFactsOf(display_));
-    }
+    EndLoopTimer();
+    const std::string report = SummaryText();
     Shutdown();
     if (!report.empty()) {
         std::fputs(report.c_str(), stdout);
@@ -938,16 +765,12 @@ int Player::ExitPath() {
             boxes_.Show(kSummaryTitle, report, SDL_MESSAGEBOX_INFORMATION, nullptr);
         }
     }
-    return exit_code_override_;
+    return exit_code_;
 }
 
 void Player::Shutdown() {
     SetSdlPresentHook(nullptr, nullptr);
-    CloseMovie(movie_);
-    movie_ = nullptr;
-    embedded_.Close();
-    CloseDisplayBuffer(display_);
-    display_ = nullptr;
+    CloseMovieAndDisplay();
     band_.Close();
     if (window_ && !foreign_window_) SDL_DestroyWindow(window_);
     window_ = nullptr;
@@ -956,11 +779,7 @@ void Player::Shutdown() {
 int Player::Run(int argc, char** argv) {
     int code = 0;
     if (!ParseOptions(argc, argv, &code)) return code;
-    if (options_.display_depth_code >= 0 || options_.display_depth > 0) {
-        SetDisplayModeRequest(static_cast<uint32_t>(options_.screen_width),
-                              static_cast<uint32_t>(options_.screen_height),
-                              static_cast<uint32_t>(options_.display_depth));
-    }
+    RequestDisplayMode();
     SetDisplaySystem(GetSdlDisplaySystem());
     // Drawing over the picture makes the window surface styles push the
     // whole window: only the statistics line needs it.
@@ -971,9 +790,7 @@ int Player::Run(int argc, char** argv) {
         Shutdown();
         return code;
     }
-    platform::BeginTimerResolution1ms();
-    timer_raised_ = true;
-    start_delay_time_ = Milliseconds();
+    BeginLoop();
     while (LoopPass()) {
     }
     return ExitPath();

@@ -11,12 +11,12 @@
 #include <string>
 
 #include "back_ends.h"
-#include "closing_image.h"
 #include "options.h"
 #include "playback.h"
 #include "report.h"
 #include "saver.h"
 #include "saver_win32.h"
+#include "session.h"
 #include "vemo/display_buffer.h"
 #include "vemo/movie.h"
 #include "vemo/platform.h"
@@ -55,27 +55,33 @@ void OpenInBrowser(const std::string& address) {
     ::ShellExecuteA(nullptr, "open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-class Player {
+class Player : public PlaybackSession {
   public:
     int Run();
     LRESULT Message(HWND window, UINT message, WPARAM w, LPARAM l);
 
   private:
+    // The session's platform part.
+    DisplayWindow Window() const override { return window_; }
+    void ShowError(const std::string& text) override;
+    bool PassVersionCheck() override;
+    DisplayArea AreaForMovie() override;
+    void DisplayFailed() override;
+    void PlaceWindow(uint32_t shown_w, uint32_t shown_h) override;
+    void EndAfterFailedOpen(int code) override;
+    bool RemoveWindow() override;
+    void PlaybackStep() override;
+    void ClosingImageOpened() override { statistics_ = false; }
+    void ClosingImageShown() override;
+
     // Start-up.
     bool ParseOptions(int* exit_code);
     bool CreatePlayerWindow();
-    bool OpenMovieNamed(const std::string& name, int* exit_code);
-    bool ShowMovie(bool recentre);
-    void PlaceWindow(int32_t shown_w, int32_t shown_h);
-    bool OpenClosingImage();
-    void Fail(const std::string& text, int* exit_code);
+    int32_t MeasureBand();
 
     // The loop.
     bool LoopPass();
-    void MovieFinished();
-    void PlaybackStep();
     void HandleKey(WPARAM key);
-    void EndLikeEscape();
     void EndSaverOnInput();
     void Paint();
     void RedrawOnScreen();
@@ -87,46 +93,13 @@ class Player {
 
     Boxes boxes_;
     HINSTANCE instance_ = ::GetModuleHandleA(nullptr);
-    PlayerOptions options_;
-    MovieList movies_;
-    std::string executable_;
-    bool saver_ = false;
-    SaverArgument saver_argument_;
-    SaverMouseWatch mouse_watch_;
     PasswordCheck password_;
     bool saver_running_announced_ = false;
 
     HWND window_ = nullptr;
     HWND parent_ = nullptr;
     HFONT font_ = nullptr;
-    Movie* movie_ = nullptr;
-    MovieInfo info_{};
-    DisplayBuffer* display_ = nullptr;
-    EmbeddedFile embedded_;
-    bool user_paused_ = false;
-    bool focused_ = true;
-    bool finished_ = false;
-    int skip_request_ = 0;  // 1 next movie, 2 quit now
-    bool closing_image_ = false;
-    uint32_t closing_deadline_ = 0;
-    bool window_closing_ = false;
-    int32_t list_loop_count_ = 1;
-    int32_t loop_count_ = 1;
-    int32_t sleep_credit_ = 0;
-    bool start_delay_ = false;
-    uint32_t start_delay_time_ = 0;
-    bool stepped_ = false;
-    bool statistics_ = false;
-    uint32_t copy_flags_ = 0;
-    uint32_t movie_scaling_mode_ = 0;
-    int32_t movie_x_ = 0, movie_y_ = 0;  // the movie's offset in the client area
-    int32_t client_width_ = 0, client_height_ = 0;
     int32_t band_height_ = 0;
-    MovieSummary summary_{};
-    bool have_summary_ = false;
-    std::vector<uint8_t> closing_bytes_;
-    bool timer_raised_ = false;
-    int exit_code_ = 0;
 };
 
 Player* g_player = nullptr;
@@ -164,14 +137,7 @@ bool Player::ParseOptions(int* exit_code) {
         *exit_code = 1;
         return false;
     }
-    options_ = result.options;
-    movies_ = result.movies;
-    if (saver_) start_delay_ = ApplySaverArgument(saver_argument_, &options_);
-    statistics_ = options_.show_statistics;
-    if (movies_.size() > 1) {
-        list_loop_count_ = options_.loop_count;
-        options_.loop_count = 1;
-    }
+    TakeOptions(result.options, result.movies);
     return true;
 }
 
@@ -210,92 +176,69 @@ bool Player::CreatePlayerWindow() {
     return true;
 }
 
-void Player::Fail(const std::string& text, int* exit_code) {
+void Player::ShowError(const std::string& text) {
     boxes_.Show(window_, kErrorTitle, text, MB_OK | MB_ICONERROR);
-    *exit_code = 1;
 }
 
-bool Player::OpenMovieNamed(const std::string& name, int* exit_code) {
-    MovieSource source;
-    std::string error;
-    if (!ResolveMovieName(name, executable_, &source, &error)) {
-        Fail(error, exit_code);
-        return false;
-    }
-    if (source.kind != MovieSourceKind::kExecutable) {
-        auto ask = [&] {
-            return boxes_.Show(window_, kVersionCheckTitle, kVersionCheckText,
-                               MB_YESNO | MB_ICONQUESTION) == IDYES;
-        };
-        if (!RunVersionCheck(executable_, ask, OpenInBrowser)) {
-            window_closing_ = true;
-            ::DestroyWindow(window_);
-            window_ = nullptr;
-            *exit_code = 1;
-            return false;
-        }
-    }
-    Movie* movie = OpenMovieSource(source, options_, &embedded_, &error);
-    if (!movie) {
-        Fail(error, exit_code);
-        return false;
-    }
-    CloseMovie(movie_);
-    movie_ = movie;
-    GetMovieInfo(movie_, &info_);
-    loop_count_ = options_.loop_count;
-    if (!ShowMovie(true)) {
-        *exit_code = 1;
-        return false;
-    }
-    return true;
+bool Player::PassVersionCheck() {
+    auto ask = [&] {
+        return boxes_.Show(window_, kVersionCheckTitle, kVersionCheckText,
+                           MB_YESNO | MB_ICONQUESTION) == IDYES;
+    };
+    if (RunVersionCheck(executable_, ask, OpenInBrowser)) return true;
+    window_closing_ = true;
+    ::DestroyWindow(window_);
+    window_ = nullptr;
+    return false;
 }
 
-// Opens (or keeps) the display buffer for the open movie and places the
-// window around it.
-bool Player::ShowMovie(bool recentre) {
-    int32_t screen_w = ::GetSystemMetrics(SM_CXSCREEN), screen_h = ::GetSystemMetrics(SM_CYSCREEN);
-    if (options_.screen_width > 0) screen_w = options_.screen_width;
-    if (options_.screen_height > 0) screen_h = options_.screen_height;
-    const bool preview = (::GetWindowLongA(window_, GWL_STYLE) & WS_CHILD) != 0;
-    if (preview) {  // the preview fills its parent
-        RECT area{};
-        ::GetClientRect(::GetParent(window_), &area);
-        screen_w = area.right;
-        screen_h = area.bottom;
+DisplayArea Player::AreaForMovie() {
+    DisplayArea area;
+    area.width = ::GetSystemMetrics(SM_CXSCREEN);
+    area.height = ::GetSystemMetrics(SM_CYSCREEN);
+    if (options_.screen_width > 0) area.width = options_.screen_width;
+    if (options_.screen_height > 0) area.height = options_.screen_height;
+    area.fill = (::GetWindowLongA(window_, GWL_STYLE) & WS_CHILD) != 0;
+    if (area.fill) {  // the preview fills its parent
+        RECT parent{};
+        ::GetClientRect(::GetParent(window_), &parent);
+        area.width = parent.right;
+        area.height = parent.bottom;
     }
-    ShownMovie shown;
-    if (!PrepareDisplay(window_, options_, info_, screen_w, screen_h, preview, closing_image_,
-                        &display_, &shown)) {
-        ::ShowWindow(window_, SW_HIDE);
-        boxes_.Show(nullptr, kErrorTitle, GetLastDisplayError(), MB_OK | MB_ICONERROR);
-        return false;
-    }
-    copy_flags_ = shown.copy_flags;
-    movie_scaling_mode_ = shown.scaling_mode;
-    if (recentre || shown.reopened) {
-        PlaceWindow(static_cast<int32_t>(shown.width), static_cast<int32_t>(shown.height));
-    }
-    return true;
+    return area;
 }
 
-void Player::PlaceWindow(int32_t shown_w, int32_t shown_h) {
+void Player::DisplayFailed() {
+    ::ShowWindow(window_, SW_HIDE);
+    boxes_.Show(nullptr, kErrorTitle, GetLastDisplayError(), MB_OK | MB_ICONERROR);
+}
+
+// Measures the statistics sample text: its width is returned, its height
+// kept as the band's.
+int32_t Player::MeasureBand() {
+    if (!font_) font_ = static_cast<HFONT>(::GetStockObject(ANSI_FIXED_FONT));
+    HDC dc = ::GetDC(window_);
+    HGDIOBJ old = ::SelectObject(dc, font_);
+    SIZE extent{};
+    ::GetTextExtentPoint32A(dc, kStatisticsSample,
+                            static_cast<int>(std::min<size_t>(100, std::strlen(kStatisticsSample))),
+                            &extent);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(window_, dc);
+    band_height_ = extent.cy;
+    return extent.cx;
+}
+
+void Player::PlaceWindow(uint32_t shown_width, uint32_t shown_height) {
     const int32_t screen_w = ::GetSystemMetrics(SM_CXSCREEN);
     const int32_t screen_h = ::GetSystemMetrics(SM_CYSCREEN);
+    const int32_t shown_w = static_cast<int32_t>(shown_width);
+    const int32_t shown_h = static_cast<int32_t>(shown_height);
     movie_x_ = movie_y_ = 0;
     int32_t client_w = shown_w, client_h = shown_h;
     if (statistics_) {
-        if (!font_) font_ = static_cast<HFONT>(::GetStockObject(ANSI_FIXED_FONT));
-        HDC dc = ::GetDC(window_);
-        HGDIOBJ old = ::SelectObject(dc, font_);
-        SIZE extent{};
-        ::GetTextExtentPoint32A(
-            dc, kStatisticsSample,
-            static_cast<int>(std::min<size_t>(100, std::strlen(kStatisticsSample))), &extent);
-        ::SelectObject(dc, old);
-        ::ReleaseDC(window_, dc);
-        band_height_ = extent.cy;
-        BandLayout band = LayOutBand(client_w, client_h, extent.cx, extent.cy);
+        const int32_t sample_width = MeasureBand();
+        BandLayout band = LayOutBand(client_w, client_h, sample_width, band_height_);
         movie_x_ = band.movie_x;
         movie_y_ = band.movie_y;
         client_w = band.client_width;
@@ -337,51 +280,23 @@ void Player::PlaceWindow(int32_t shown_w, int32_t shown_h) {
     UpdateTitle();
 }
 
-bool Player::OpenClosingImage() {
-    closing_bytes_ = ClosingImageMovie();
-    if (closing_bytes_.empty()) return false;
-    Movie* image = OpenMovie(closing_bytes_.data(), kOpenInMemory);
-    if (!image) return false;
-    CloseMovie(movie_);
-    movie_ = image;
-    GetMovieInfo(movie_, &info_);
-    closing_image_ = true;
-    statistics_ = false;
-    if (!ShowMovie(false)) return false;
+void Player::ClosingImageShown() {
     HDC dc = ::GetDC(window_);
     FillBlack(dc);
     ::ReleaseDC(window_, dc);
-    user_paused_ = false;
-    loop_count_ = -1;  // the one frame stays
-    return true;
 }
 
 // ------------------------------------------------------------------ the loop
 
-void Player::MovieFinished() {
-    finished_ = false;
-    if (skip_request_ == 1) skip_request_ = 0;
-    PauseMovie(movie_, 1);
-    const bool more = movies_.HasNext() || --list_loop_count_ != 0;
-    if (more) {
-        if (!movies_.HasNext()) movies_.Restart();
-        int code = 0;
-        if (!OpenMovieNamed(movies_.TakeNext(), &code)) {
-            exit_code_ = code;
-            window_closing_ = true;
-            if (window_) ::DestroyWindow(window_);
-        }
-        return;
-    }
-    GetSummary(movie_, &summary_);
-    have_summary_ = true;
-    closing_deadline_ = Milliseconds() + kClosingImageMs;
-    if (!OpenClosingImage()) {
-        CloseMovie(movie_);
-        movie_ = nullptr;
-        closing_image_ = true;
-        closing_deadline_ = 0;
-    }
+void Player::EndAfterFailedOpen(int code) {
+    exit_code_ = code;
+    window_closing_ = true;
+    if (window_) ::DestroyWindow(window_);
+}
+
+bool Player::RemoveWindow() {
+    ::DestroyWindow(window_);
+    return true;  // the quit message ends the loop
 }
 
 bool Player::LoopPass() {
@@ -392,39 +307,11 @@ bool Player::LoopPass() {
         ::DispatchMessageA(&msg);
         return true;
     }
-    if (start_delay_) {
-        if (Milliseconds() - start_delay_time_ > kStartDelayMs) start_delay_ = false;
-        return true;
-    }
-    if (movie_ && !window_closing_) {
-        if (ShouldWait(movie_) != 0 && skip_request_ == 0) {
-            sleep_credit_ += 1;
-        } else {
-            if (finished_ || skip_request_ == 1) MovieFinished();
-            if (movie_ && !window_closing_) PlaybackStep();
-        }
-    } else {
-        sleep_credit_ += 1;
-    }
-    if (user_paused_ || (!options_.keep_playing_unfocused && !focused_)) sleep_credit_ += 5;
-    SleepFromCredit(&sleep_credit_);
-    if (closing_image_ && !window_closing_) {
-        if (closing_deadline_ == 0 ||
-            static_cast<int32_t>(Milliseconds() - closing_deadline_) >= 0 || !movie_ ||
-            skip_request_ == 2) {
-            window_closing_ = true;
-            ::DestroyWindow(window_);
-        }
-    }
-    return true;
+    return IdlePass();
 }
 
 void Player::PlaybackStep() {
-    stepped_ = true;
-    auto shown = [&](const DisplayBuffer*) { GetMovieInfo(movie_, &info_); };
-    if (RunPlaybackStep(movie_, display_, &copy_flags_, &loop_count_, shown).finished) {
-        finished_ = true;
-    }
+    RunStep({}, false);
     if (statistics_) {
         HDC dc = ::GetDC(window_);
         DrawStatistics(dc);
@@ -436,38 +323,20 @@ void Player::PlaybackStep() {
     }
 }
 
-void Player::EndLikeEscape() {
-    movies_.Clear();
-    list_loop_count_ = 1;
-    skip_request_ = closing_image_ ? 2 : 1;
-    if (!closing_image_ && movie_) {
-        GetSummary(movie_, &summary_);
-        have_summary_ = true;
-    }
-    if (movie_) PauseMovie(movie_, 0);
-}
-
 void Player::HandleKey(WPARAM key) {
-    const int32_t disabled = options_.disabled_controls;
     switch (key) {
         case VK_SPACE:
-            if (disabled & kDisablePause) break;
-            user_paused_ = !user_paused_;
-            if (movie_) PauseMovie(movie_, user_paused_ ? 1 : 0);
-            UpdateTitle();
+            if (UseControl(Control::kPause)) UpdateTitle();
             break;
         case VK_RETURN:
-            if (disabled & kDisablePause) break;
-            if (movie_) PauseMovie(movie_, 0);  // one step, then paused again
+            UseControl(Control::kStep);
             break;
         case VK_OEM_PERIOD:
         case VK_DECIMAL:
-            if ((disabled & kDisableSkip) || closing_image_) break;
-            finished_ = true;
+            UseControl(Control::kNext);
             break;
         case VK_ESCAPE:
-            if (disabled & kDisableQuit) break;
-            EndLikeEscape();
+            UseControl(Control::kQuit);
             break;
         default:
             break;
@@ -491,9 +360,7 @@ void Player::FillBlack(HDC dc) {
 void Player::Paint() {
     PAINTSTRUCT ps;
     HDC dc = ::BeginPaint(window_, &ps);
-    if (stepped_ || options_.black_background || statistics_ || IsInterlaced(movie_scaling_mode_)) {
-        FillBlack(dc);
-    }
+    if (PaintsBlack()) FillBlack(dc);
     ::EndPaint(window_, &ps);
     copy_flags_ |= kCopyAll;
     if (display_ && display_->writes_primary) RedrawOnScreen();
@@ -548,12 +415,10 @@ LRESULT Player::Message(HWND window, UINT message, WPARAM w, LPARAM l) {
             ::PostQuitMessage(0);
             return 0;
         case WM_SETFOCUS:
-            if (!options_.keep_playing_unfocused && movie_ && !user_paused_) PauseMovie(movie_, 0);
-            focused_ = true;
+            FocusChanged(true);
             return 0;
         case WM_KILLFOCUS:
-            if (!options_.keep_playing_unfocused && movie_) PauseMovie(movie_, 1);
-            focused_ = false;
+            FocusChanged(false);
             return 0;
         case WM_ACTIVATEAPP:
             if (ends_saver && !w) EndSaverOnInput();
@@ -621,15 +486,9 @@ LRESULT Player::Message(HWND window, UINT message, WPARAM w, LPARAM l) {
 }
 
 int Player::ExitPath() {
-    if (timer_raised_) {
-        platform::EndTimerResolution1ms();
-        timer_raised_ = false;
-    }
+    EndLoopTimer();
     if (saver_running_announced_) AnnounceSaverRunning(false);
-    std::string report;
-    if (options_.show_summary && have_summary_) {
-        report = SummaryReport(summary_, DisplayFactsOf(display_));
-    }
+    const std::string report = SummaryText();
     Shutdown();
     if (!report.empty()) {
         ::Sleep(10);
@@ -639,11 +498,7 @@ int Player::ExitPath() {
 }
 
 void Player::Shutdown() {
-    CloseMovie(movie_);
-    movie_ = nullptr;
-    embedded_.Close();
-    CloseDisplayBuffer(display_);
-    display_ = nullptr;
+    CloseMovieAndDisplay();
     if (window_ && ::IsWindow(window_)) {
         window_closing_ = true;
         ::DestroyWindow(window_);
@@ -654,11 +509,7 @@ void Player::Shutdown() {
 int Player::Run() {
     int code = 0;
     if (!ParseOptions(&code)) return code;
-    if (options_.display_depth_code >= 0 || options_.display_depth > 0) {
-        SetDisplayModeRequest(static_cast<uint32_t>(options_.screen_width),
-                              static_cast<uint32_t>(options_.screen_height),
-                              static_cast<uint32_t>(options_.display_depth));
-    }
+    RequestDisplayMode();
     SetDisplaySystem(PlayerDisplaySystem());
     if (!CreatePlayerWindow()) return 1;
     UseSoundBackEnd(options_.use_wave_out);
@@ -670,9 +521,7 @@ int Player::Run() {
         AnnounceSaverRunning(true);
         saver_running_announced_ = true;
     }
-    platform::BeginTimerResolution1ms();
-    timer_raised_ = true;
-    start_delay_time_ = Milliseconds();
+    BeginLoop();
     while (LoopPass()) {
     }
     return ExitPath();
