@@ -424,6 +424,11 @@ TEST(PlayerLoop, SleepsFromACreditOfAtMostTenAndOwesAtMostAHundred) {
         EXPECT_EQ(credit, c.after) << c.credit << " " << c.overrun;
     }
     UseTestClock(false);
+    // A pass earns 1 ms by waiting and 5 more while paused or unfocused.
+    EXPECT_EQ(PassSleepCredit(false, false), 0);
+    EXPECT_EQ(PassSleepCredit(true, false), 1);
+    EXPECT_EQ(PassSleepCredit(false, true), 5);
+    EXPECT_EQ(PassSleepCredit(true, true), 6);
 }
 
 TEST(PlayerHeadless, TheClosingImageShowsOnACleanBuffer) {

@@ -633,25 +633,23 @@ bool Player::LoopPass() {
         if (Milliseconds() - start_delay_time_ > kStartDelayMs) start_delay_ = false;
         return true;
     }
+    bool waited = true;
     if (movie_ && !window_closing_) {
-        bool wait = ShouldWait(movie_) != 0 && skip_request_ == 0;
-        if (wait) {
-            sleep_credit_ += 1;
-        } else {
+        waited = ShouldWait(movie_) != 0 && skip_request_ == 0;
+        if (!waited) {
             if (finished_ || skip_request_ == 1) {
                 MovieFinished();
                 if (quit_) return false;
             }
             if (movie_) PlaybackStep();
         }
-    } else {
-        sleep_credit_ += 1;
     }
     if (volume_shown_until_ != 0 &&
         static_cast<int32_t>(Milliseconds() - volume_shown_until_) >= 0) {
         UpdateTitle();
     }
-    if (user_paused_ || (!options_.keep_playing_unfocused && !focused_)) sleep_credit_ += 5;
+    sleep_credit_ +=
+        PassSleepCredit(waited, user_paused_ || (!options_.keep_playing_unfocused && !focused_));
     SleepFromCredit(&sleep_credit_);
     if (closing_image_) {
         if ((closing_deadline_ != 0 &&
