@@ -83,7 +83,8 @@ class MovieIO {
     virtual uint32_t ReadDirect(uint32_t offset, void* destination, uint32_t count) = 0;
     // Delivers count bytes at the movie offset (kCurrentPosition: the very next
     // bytes) from the ring, reading what is missing straight from the file.
-    // Returns the bytes delivered; 0 once read failed is set.
+    // Returns the bytes delivered. Once read failed is set, only bytes read
+    // ahead before the failure are delivered.
     virtual uint32_t ReadFrame(uint32_t frame, uint32_t offset, void* destination,
                                uint32_t count) = 0;
     // wanted raised to the next multiple of 65536 (saturating at 0xFFFF0000).
@@ -173,6 +174,26 @@ MovieIOPtr OpenFileInputOnHandle(intptr_t handle);
 // A file input over size bytes in memory (not copied; they must outlive the
 // input). Reads past the end are short, as at the end of a file.
 MovieIOPtr OpenMemoryInput(const void* data, size_t size);
+
+// Where a file input's bytes come from when they come neither from a plain
+// file nor from memory: a test puts a source with faults (short or failing
+// reads, stalls, a file that shrinks or goes away) between the input and the
+// file. Called with the input lock held (or on the only thread).
+class InputSource {
+  public:
+    virtual ~InputSource() = default;
+    // Up to count bytes at the current position; fewer only in pieces (the
+    // input asks again for the rest), 0 at the end or on error.
+    virtual uint32_t Read(void* destination, uint32_t count) = 0;
+    // To a movie offset; false on failure.
+    virtual bool Seek(uint32_t movie_offset) = 0;
+};
+using InputSourcePtr = std::unique_ptr<InputSource>;
+// A file input over a source (owned; released when the input closes).
+MovieIOPtr OpenSourceInput(InputSourcePtr source);
+// Test hook: while set, a file input opened by name reads through the source
+// this makes for the name (null: the file cannot be opened). Null restores.
+void SetInputSourceForTesting(InputSourcePtr (*make)(const char* name));
 
 // Test hook: while set, the simulated-rate wait calls this instead of giving
 // up the time slice (a test advances its test clock here). Null restores.

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "vemo/memory.h"
 #include "vemo/movie_io.h"
@@ -23,6 +24,7 @@ namespace vemo {
 namespace {
 
 std::atomic<void (*)()> g_rate_wait_yield{nullptr};
+std::atomic<InputSourcePtr (*)(const char*)> g_make_source{nullptr};
 
 void NoLock(void*) {}
 bool NoTryLock(void*) {
@@ -40,6 +42,8 @@ class FileInput final : public MovieIO {
     // A movie in memory.
     FileInput(const uint8_t* data, size_t size) noexcept
         : in_memory_(true), memory_(data), memory_size_(size) {}
+    // A source of the caller's.
+    explicit FileInput(InputSourcePtr source) noexcept : source_(std::move(source)) {}
     ~FileInput() override { CloseSource(); }
 
     uint32_t ReadDirect(uint32_t offset, void* destination, uint32_t count) override;
@@ -76,6 +80,7 @@ class FileInput final : public MovieIO {
     size_t memory_size_ = 0;
     uint64_t memory_position_ = 0;
     uint64_t base_offset_ = 0;
+    InputSourcePtr source_;
 
     uint8_t* ring_start_ = nullptr;
     uint8_t* ring_end_ = nullptr;
@@ -96,7 +101,16 @@ uint32_t FileInput::SourceRead(void* destination, uint32_t count) {
         memory_position_ += n;
         return n;
     }
-    return platform::ReadFile(file_, destination, count);
+    if (!source_) return platform::ReadFile(file_, destination, count);
+    // A source may deliver in pieces; only nothing at all ends the read.
+    auto* out = static_cast<uint8_t*>(destination);
+    uint32_t done = 0;
+    while (done < count) {
+        const uint32_t n = source_->Read(out + done, count - done);
+        if (n == 0 || n > count - done) break;
+        done += n;
+    }
+    return done;
 }
 
 bool FileInput::SourceSeek(uint32_t movie_offset) {
@@ -105,14 +119,16 @@ bool FileInput::SourceSeek(uint32_t movie_offset) {
         memory_position_ = movie_offset;
         return true;
     }
+    if (source_) return source_->Seek(movie_offset);
     return platform::SeekFile(file_, base_offset_ + movie_offset);
 }
 
 void FileInput::CloseSource() {
     if (closed_) return;
     closed_ = true;
-    if (!in_memory_ && !handle_given_) platform::CloseFile(file_);
+    if (!in_memory_ && !handle_given_ && !source_) platform::CloseFile(file_);
     file_ = platform::File{};
+    source_.reset();
 }
 
 void FileInput::EmptyRing() {
@@ -197,7 +213,8 @@ uint32_t FileInput::ReadDirect(uint32_t offset, void* destination, uint32_t coun
 }
 
 uint32_t FileInput::ReadFrame(uint32_t, uint32_t offset, void* destination, uint32_t count) {
-    if (read_failed_.load()) return 0;
+    // After a failed read the bytes read ahead before it are still handed
+    // out; only the file is not touched again.
     if (count != 0 && destination == nullptr) return 0;
     const uint32_t start = Milliseconds();
     auto* out = static_cast<uint8_t*>(destination);
@@ -218,7 +235,7 @@ uint32_t FileInput::ReadFrame(uint32_t, uint32_t offset, void* destination, uint
             const uint32_t to_end = static_cast<uint32_t>(ring_end_ - consumer_pointer_);
             consumer_pointer_ = d < to_end ? consumer_pointer_ + d : ring_start_ + (d - to_end);
         } else {
-            if (!SourceSeek(offset)) read_failed_.store(1);
+            if (!read_failed_.load() && !SourceSeek(offset)) read_failed_.store(1);
             file_position_.store(offset);
             consumer_position_.store(offset);
             EmptyRing();
@@ -424,6 +441,10 @@ MovieIOPtr OpenFileInput(const void* name_or_handle, uint32_t open_flags) {
 
 MovieIOPtr OpenFileInputByName(const char* name) {
     if (name == nullptr || *name == '\0') return nullptr;
+    if (auto* make = g_make_source.load()) {
+        InputSourcePtr source = make(name);
+        return source ? OpenSourceInput(std::move(source)) : nullptr;
+    }
     platform::File file = platform::OpenFileForReading(name);
     if (!file.valid()) return nullptr;
     MovieIOPtr io(new (std::nothrow) FileInput(file, false, 0));
@@ -440,6 +461,15 @@ MovieIOPtr OpenFileInputOnHandle(intptr_t handle) {
 MovieIOPtr OpenMemoryInput(const void* data, size_t size) {
     if (data == nullptr && size != 0) return nullptr;
     return MovieIOPtr(new (std::nothrow) FileInput(static_cast<const uint8_t*>(data), size));
+}
+
+MovieIOPtr OpenSourceInput(InputSourcePtr source) {
+    if (!source) return nullptr;
+    return MovieIOPtr(new (std::nothrow) FileInput(std::move(source)));
+}
+
+void SetInputSourceForTesting(InputSourcePtr (*make)(const char* name)) {
+    g_make_source.store(make);
 }
 
 void SetRateWaitYieldForTesting(void (*yield)()) {

@@ -123,10 +123,14 @@ BandLayout LayOutBand(int32_t shown_width, int32_t shown_height, int32_t sample_
     return band;
 }
 
-void SleepFromCredit(int32_t* credit) {
+int32_t PassSleepCredit(bool waited, bool idle) {
+    return (waited ? 1 : 0) + (idle ? 5 : 0);
+}
+
+void SleepFromCredit(int32_t* credit, void (*sleep)(uint32_t milliseconds)) {
     if (*credit <= 0) return;
     uint32_t before = Milliseconds();
-    platform::SleepMilliseconds(static_cast<uint32_t>(std::min(*credit, 10)));
+    sleep(static_cast<uint32_t>(std::min(*credit, 10)));
     *credit -= static_cast<int32_t>(Milliseconds() - before);
     *credit = std::max(*credit, -100);
 }

@@ -77,8 +77,14 @@ BandLayout LayOutBand(int32_t shown_width, int32_t shown_height, int32_t sample_
                       int32_t band_height);
 
 // Sleeps min(credit, 10) ms when the credit is positive and takes the time
-// really slept off it; the credit never falls below -100.
-void SleepFromCredit(int32_t* credit);
+// really slept off it; the credit never falls below -100. `sleep` sleeps
+// (tests pass their own).
+// The sleep credit one pass of the loop earns: 1 ms when it waited for the
+// next frame (or had none to play), 5 more while paused by the user or
+// without the focus.
+int32_t PassSleepCredit(bool waited, bool idle);
+void SleepFromCredit(int32_t* credit,
+                     void (*sleep)(uint32_t milliseconds) = platform::SleepMilliseconds);
 
 // A key or a button pauses the movie and restores its pause state (null:
 // nothing).

@@ -98,21 +98,20 @@ bool PlaybackSession::IdlePass() {
         if (Milliseconds() - start_delay_time_ > kStartDelayMs) start_delay_ = false;
         return true;
     }
+    bool waited = true;
     if (movie_ && !window_closing_) {
-        if (ShouldWait(movie_) != 0 && skip_request_ == 0) {
-            sleep_credit_ += 1;
-        } else {
+        waited = ShouldWait(movie_) != 0 && skip_request_ == 0;
+        if (!waited) {
             if (finished_ || skip_request_ == 1) {
                 MovieFinished();
                 if (quit_) return false;
             }
             if (movie_ && !window_closing_) PlaybackStep();
         }
-    } else {
-        sleep_credit_ += 1;
     }
     PassTick();
-    if (user_paused_ || (!options_.keep_playing_unfocused && !focused_)) sleep_credit_ += 5;
+    sleep_credit_ +=
+        PassSleepCredit(waited, user_paused_ || (!options_.keep_playing_unfocused && !focused_));
     SleepFromCredit(&sleep_credit_);
     if (closing_image_ && !window_closing_ && ClosingImageOver()) {
         window_closing_ = true;

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -255,6 +256,37 @@ TEST(ServiceThread, ABusyClientLockDoesNotBlockTheOthers) {
     EXPECT_EQ(thread, nullptr);
 }
 
+// A sweep waits only for the locks of its 16 most urgent clients: while
+// those are held elsewhere the 17th is not served; once the 16th's lock is
+// free, it is.
+TEST(ServiceThread, ASweepWaitsForTheSixteenMostUrgentLocksOnly) {
+    ServiceThread* thread = nullptr;
+    std::vector<std::unique_ptr<TestClient>> clients;
+    for (int i = 0; i < 17; ++i) {
+        clients.push_back(std::make_unique<TestClient>(i, 1000u - i, nullptr));
+        ASSERT_TRUE(RegisterServiceClient(&thread, 500, &clients.back()->client));
+    }
+    std::atomic<int> stage{0};  // 1: the first 16 held, 2: the 16th let go, 3: all
+    std::thread core([&] {
+        for (int i = 0; i < 16; ++i) platform::LockMutex(clients[i]->client.lock);
+        stage = 1;
+        while (stage < 2) platform::SleepMilliseconds(1);
+        platform::UnlockMutex(clients[15]->client.lock);
+        while (stage < 3) platform::SleepMilliseconds(1);
+        for (int i = 0; i < 15; ++i) platform::UnlockMutex(clients[i]->client.lock);
+    });
+    ASSERT_TRUE(WaitFor([&] { return stage.load() == 1; }));
+    const uint32_t last = clients[16]->services.load(), sixteenth = clients[15]->services.load();
+    platform::SleepMilliseconds(150);  // many sweeps' worth of lock waits
+    EXPECT_EQ(clients[16]->services.load(), last);
+    stage = 2;
+    EXPECT_TRUE(WaitFor([&] { return clients[15]->services.load() > sixteenth; }));
+    stage = 3;
+    core.join();
+    for (auto& c : clients) RemoveServiceClient(&thread, &c->client, true);
+    EXPECT_EQ(thread, nullptr);
+}
+
 TEST(ServiceThread, RemovalWaitsForALongService) {
     ServiceThread* thread = nullptr;
     TestClient slow(1, 5, nullptr), stays(2, 5, nullptr);
@@ -328,6 +360,11 @@ TEST(ServiceThread, UrgencyRules) {
     older.last_served_sweep = 2;
     EXPECT_GT(ReaderUrgency(&older, 6), ReaderUrgency(&client, 6));
     EXPECT_EQ(ReaderUrgency(&older, 6), 0x80000000u - 2);
+    // Just below half full (p = 49): urgent again, however recently served.
+    std::vector<uint8_t> part(2144);
+    ASSERT_EQ(io->ReadFrame(0, kCurrentPosition, part.data(), 2144), 2144u);
+    ASSERT_EQ(io->FullLevel(), 8 * kInputChunk);
+    EXPECT_EQ(ReaderUrgency(&client, 5), ~49u);
 
     ServiceClient sound;
     sound.last_served_sweep = 9;

@@ -4,17 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "display_sdl.h"
+#include "playback.h"
 #include "player.h"
 #include "test_util.h"
 #include "vemo/container_writer.h"
 #include "vemo/encoder.h"
 #include "vemo/pixel_convert.h"
+#include "vemo/timer.h"
 
 namespace vemo::player {
 namespace {
@@ -354,6 +357,78 @@ TEST(PlayerHeadless, VolumeStepsOverTheBackEndsRangeAndStaysForTheList) {
     EXPECT_LT(peak_after_downs(8, &title), full * 6 / 10);  // half the range: about -10 dB
     EXPECT_NE(title.find("Volume 50%"), std::string::npos) << title;
     EXPECT_LE(peak_after_downs(16, nullptr), 1);  // both movies silent
+}
+
+// The closing image on a test clock: the clock is moved from a timer thread
+// to 1 ms before its end, to its end, then far beyond.
+std::atomic<uint32_t> g_closing_start{0};
+std::atomic<int> g_clock_stage{0};
+uint32_t MoveClosingClock(uint32_t, void* stage) {
+    const auto s = static_cast<int>(reinterpret_cast<intptr_t>(stage));
+    const uint32_t offsets[] = {0, 2249, 2250, 100000};
+    g_clock_stage.store(s);
+    SetTestClock(g_closing_start.load() + offsets[s]);
+    return 0;
+}
+
+TEST(PlayerHeadless, TheClosingImageStaysExactly2250Milliseconds) {
+    UseTestClock(true, 10000);
+    g_clock_stage.store(0);
+    bool closing = false;
+    SDL_TimerID timers[3] = {};
+    PlayRun run = Play({StillMovie()}, [&](const PlayerProbe& p, uint32_t) {
+        if (!p.closing_image) {
+            AdvanceTestClock(1000);  // the next frame is due at once
+            return;
+        }
+        if (closing) return;
+        closing = true;
+        g_closing_start.store(Milliseconds());
+        const uint32_t after[] = {150, 500, 1500};
+        for (intptr_t i = 0; i < 3; ++i)
+            timers[i] = SDL_AddTimer(after[i], MoveClosingClock, reinterpret_cast<void*>(i + 1));
+    });
+    const int stage_at_end = g_clock_stage.load();
+    for (SDL_TimerID t : timers) SDL_RemoveTimer(t);
+    UseTestClock(false);
+    EXPECT_EQ(run.code, 0);
+    EXPECT_TRUE(closing);
+    EXPECT_EQ(stage_at_end, 2);
+}
+
+// The loop sleeps at most 10 ms of its credit, takes the time really slept
+// off it, and never owes more than 100 ms.
+std::atomic<uint32_t> g_slept{0};
+std::atomic<uint32_t> g_overrun{0};
+void TestSleep(uint32_t ms) {
+    g_slept.store(ms);
+    AdvanceTestClock(ms + g_overrun.load());
+}
+
+TEST(PlayerLoop, SleepsFromACreditOfAtMostTenAndOwesAtMostAHundred) {
+    UseTestClock(true, 5000);
+    constexpr uint32_t kNone = 999;
+    const struct {
+        int32_t credit;
+        uint32_t overrun, slept;
+        int32_t after;
+    } cases[] = {{0, 0, kNone, 0},  {-5, 0, kNone, -5},  {1, 0, 1, 0},
+                 {10, 0, 10, 0},    {11, 0, 10, 1},      {25, 3, 10, 12},
+                 {10, 99, 10, -99}, {10, 100, 10, -100}, {10, 101, 10, -100}};
+    for (const auto& c : cases) {
+        g_slept.store(kNone);
+        g_overrun.store(c.overrun);
+        int32_t credit = c.credit;
+        SleepFromCredit(&credit, TestSleep);
+        EXPECT_EQ(g_slept.load(), c.slept) << c.credit << " " << c.overrun;
+        EXPECT_EQ(credit, c.after) << c.credit << " " << c.overrun;
+    }
+    UseTestClock(false);
+    // A pass earns 1 ms by waiting and 5 more while paused or unfocused.
+    EXPECT_EQ(PassSleepCredit(false, false), 0);
+    EXPECT_EQ(PassSleepCredit(true, false), 1);
+    EXPECT_EQ(PassSleepCredit(false, true), 5);
+    EXPECT_EQ(PassSleepCredit(true, true), 6);
 }
 
 TEST(PlayerHeadless, TheClosingImageShowsOnACleanBuffer) {

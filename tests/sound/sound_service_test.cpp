@@ -311,6 +311,14 @@ TEST(SoundService, MidMovieNeedsMoreThanOneChunkAfterTheEndEverything) {
     ServiceSoundTracks(tracks, 1, 51);
     EXPECT_EQ(driver.received, pcm);
     EXPECT_EQ(driver.ring.filled(), 0u);
+    // One byte more than a chunk is enough mid-movie: one chunk goes out.
+    driver.received.clear();
+    driver.ring.Append(pcm.data(), 1000);
+    driver.ring.Append(pcm.data(), 1);
+    driver.MakeReady(10);
+    ServiceSoundTracks(tracks, 1, 50);
+    EXPECT_EQ(driver.received.size(), 1000u);
+    EXPECT_EQ(driver.ring.filled(), 1u);
 }
 
 TEST(SoundService, TheLastFrameFlushesTheDeviceOnceTheRingIsEmpty) {
