@@ -55,5 +55,26 @@ TEST(VideoKernelTable, BlockStagesMatchPlainAtEveryLevel) {
     }
 }
 
+TEST(VideoKernelTable, ExtremeBlocksWrapAsThePlainKernelDoes) {
+    // Full-scale coefficients at the coarsest quantisers overflow the 32-bit
+    // products and sums; every level must wrap them the same way, the
+    // first-row shortcut included.
+    const int16_t extremes[4] = {32767, -32768, -1, 12345};
+    for (const test::CpuLevel& level : test::CpuLevels()) {
+        test::ScopedCpuMask mask(level.mask);
+        for (int pattern = 0; pattern < 8; ++pattern) {
+            int16_t c[64];
+            for (int i = 0; i < 64; ++i) c[i] = extremes[(i * (pattern + 1) + pattern) % 4];
+            if (pattern >= 6) std::fill(c + 8, c + 64, int16_t{0});
+            for (const QuantTable* table : {&IntraQuantTable(), &InterQuantTable()}) {
+                uint8_t want[64], got[64];
+                PlainKernels().inverse_transform(c, (*table)[15], want);
+                InverseTransform(c, (*table)[15], got);
+                EXPECT_EQ(0, std::memcmp(want, got, 64)) << level.name << " pattern " << pattern;
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vemo::video
