@@ -109,6 +109,8 @@ const VideoKernels& ActiveVideoKernels() {
     return g_kernels.Get();
 }
 
+namespace {
+
 // True when rows 1-7 of the block hold no coefficient.
 bool OnlyFirstRow(const int16_t coefficients[64]) {
     uint64_t any = 0;
@@ -133,6 +135,8 @@ void FirstRowTransform(const int16_t coefficients[64], const uint32_t quant[64],
     for (int col = 0; col < 8; ++col) line[col] = static_cast<uint8_t>(Sar(o[col] + 127, 8));
     for (int row = 0; row < 8; ++row) std::memcpy(out + row * 8, line, 8);
 }
+
+}  // namespace
 
 void InverseTransform(const int16_t coefficients[64], const uint32_t quant[64], uint8_t out[64]) {
     if (OnlyFirstRow(coefficients))
