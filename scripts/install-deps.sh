@@ -13,7 +13,11 @@ windows=(g++-mingw-w64-i686 g++-mingw-w64-x86-64-posix wine wine32:i386 wine64 x
 
 want=("${native[@]}")
 if [ "${VEMO_SKIP_WINDOWS:-0}" != 1 ]; then want+=("${windows[@]}"); fi
-if [ "${1:-}" = "--bench" ]; then want+=(libyuv-dev); fi
+# bench/compare.sh: libyuv for the conversion ratios, mjpegtools (mpeg2enc) and
+# mpeg2dec (libmpeg2) for the decode comparison, photographs to make its clip
+# from and djpeg to read them.
+bench=(libyuv-dev mjpegtools mpeg2dec mate-backgrounds libjpeg-turbo-progs)
+if [ "${1:-}" = "--bench" ]; then want+=("${bench[@]}"); fi
 
 sudo_cmd=()
 if [ "$(id -u)" != 0 ]; then sudo_cmd=(sudo); fi

@@ -12,17 +12,19 @@ inline uint32_t Replicate(uint8_t v) {
     return 0x01010101u * v;
 }
 
+// Fills a size x size square (8 or 16) with one value, a word per store.
 inline void Fill(uint8_t* dst, uint32_t stride, int size, uint8_t v) {
+    const uint64_t word = 0x0101010101010101ull * v;
     for (int row = 0; row < size; ++row)
-        std::memset(dst + row * stride, v, static_cast<size_t>(size));
+        for (int col = 0; col < size; col += 8) std::memcpy(dst + row * stride + col, &word, 8);
 }
 
 inline void Copy8x8(const uint8_t* src, uint8_t* dst, uint32_t stride) {
     if (src == dst) return;
     for (int row = 0; row < 8; ++row) {
-        uint8_t line[8];
-        std::memcpy(line, src + row * stride, 8);  // may overlap with one frame buffer
-        std::memcpy(dst + row * stride, line, 8);
+        uint64_t line;
+        std::memcpy(&line, src + row * stride, 8);  // may overlap with one frame buffer
+        std::memcpy(dst + row * stride, &line, 8);
     }
 }
 
@@ -82,6 +84,9 @@ class PlaneDecoder {
     uint8_t NextColour() { return NextByte(kBundleColours); }
 
     void SetUp();
+    // A skip block at column `col` and the skip blocks right after it in the
+    // block-type bundle, copied as one strip; returns the columns used.
+    uint32_t SkipRun(uint32_t col, uint32_t bw, uint32_t kind);
     // Draws the block at (x, y); returns the columns used.
     int DecodeBlock(uint32_t type, uint32_t x, uint32_t y, uint32_t p);
     void DecodeScaled(uint32_t x, uint32_t y);
@@ -166,7 +171,10 @@ PlaneOutcome PlaneDecoder::Run() {
         ref_row_ = job_.ref + y * job_.stride;
         for (uint32_t col = 0; col < bw;) {
             const uint32_t type = NextByte(kBundleBlockTypes);
-            col += static_cast<uint32_t>(DecodeBlock(type, col * 8, y, col * kind));
+            if (type == 0)
+                col += SkipRun(col, bw, kind);
+            else
+                col += static_cast<uint32_t>(DecodeBlock(type, col * 8, y, col * kind));
         }
         if (kind == 2 || (y & 8)) ++map_row_index;
     }
@@ -175,6 +183,28 @@ PlaneOutcome PlaneDecoder::Run() {
     outcome.unchanged = unchanged_;
     outcome.faults = faults_;
     return outcome;
+}
+
+uint32_t PlaneDecoder::SkipRun(uint32_t col, uint32_t bw, uint32_t kind) {
+    Bundle& types = bundles_[kBundleBlockTypes];
+    uint32_t run = 1;
+    while (col + run < bw && types.read < types.end && types.bytes()[types.read] == 0) {
+        ++types.read;
+        ++run;
+    }
+    const uint32_t x = col * 8;
+    if (ref_row_ != dst_row_)
+        for (uint32_t row = 0; row < 8; ++row)
+            std::memmove(dst_row_ + row * job_.stride + x, ref_row_ + row * job_.stride + x,
+                         size_t{run} * 8);
+    // Skip blocks leave the map alone; each one whose area is still
+    // unchanged counts.
+    if (map_row_)
+        for (uint32_t k = 0; k < run; ++k) {
+            const uint32_t area = (col + k) * kind / 2;
+            if (area < job_.map_columns && map_row_[area] == 0) ++unchanged_;
+        }
+    return run;
 }
 
 const uint8_t* PlaneDecoder::MotionSource(uint32_t x, uint32_t y) {
@@ -283,10 +313,8 @@ int PlaneDecoder::DecodeBlock(uint32_t type, uint32_t x, uint32_t y, uint32_t p)
     const uint32_t stride = job_.stride;
     uint8_t* dst = dst_row_ + x;
     switch (type) {
-        case 0:  // skip
-            Copy8x8(ref_row_ + x, dst, stride);
-            if (map_row_ && p / 2 < job_.map_columns && map_row_[p / 2] == 0) ++unchanged_;
-            return 1;
+        case 0:  // skip (the walk takes runs of them through SkipRun itself)
+            return static_cast<int>(SkipRun(x / 8, x / 8 + 1, static_cast<uint32_t>(job_.kind)));
         case 1:  // scaled
             if ((y & 8) == 0) DecodeScaled(x, y);
             Mark(p);

@@ -101,14 +101,48 @@ void FillVideoKernels(VideoKernels& table, uint32_t flags) {
     table = kPlain;
     if (!(flags & kCpuSse2)) return;
     if (const VideoKernels* sse2 = Sse2Kernels()) table = *sse2;
+    if (!(flags & kCpuAvx2)) return;
+    if (InverseTransformKernel avx2 = Avx2InverseTransformKernel()) table.inverse_transform = avx2;
 }
 
 const VideoKernels& ActiveVideoKernels() {
     return g_kernels.Get();
 }
 
+namespace {
+
+// True when rows 1-7 of the block hold no coefficient.
+bool OnlyFirstRow(const int16_t coefficients[64]) {
+    uint64_t any = 0;
+    for (int i = 8; i < 64; i += 4) {
+        uint64_t w;
+        std::memcpy(&w, coefficients + i, 8);
+        any |= w;
+    }
+    return any == 0;
+}
+
+// The transform of a block whose rows 1-7 are zero: every column takes the
+// shortcut (all eight outputs are its dequantised row-0 value), so all eight
+// rows of the intermediate block are equal and one row butterfly serves.
+void FirstRowTransform(const int16_t coefficients[64], const uint32_t quant[64], uint8_t out[64]) {
+    uint32_t s[8], o[8];
+    for (int col = 0; col < 8; ++col)
+        s[col] =
+            Sar(static_cast<uint32_t>(static_cast<int32_t>(coefficients[col])) * quant[col], 11);
+    Butterfly(s, 1, o);
+    uint8_t line[8];
+    for (int col = 0; col < 8; ++col) line[col] = static_cast<uint8_t>(Sar(o[col] + 127, 8));
+    for (int row = 0; row < 8; ++row) std::memcpy(out + row * 8, line, 8);
+}
+
+}  // namespace
+
 void InverseTransform(const int16_t coefficients[64], const uint32_t quant[64], uint8_t out[64]) {
-    ActiveVideoKernels().inverse_transform(coefficients, quant, out);
+    if (OnlyFirstRow(coefficients))
+        FirstRowTransform(coefficients, quant, out);
+    else
+        ActiveVideoKernels().inverse_transform(coefficients, quant, out);
 }
 
 void IdctPut(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* dst,
@@ -132,10 +166,9 @@ void IdctPutDoubled(const int16_t coefficients[64], const uint32_t quant[64], ui
 
 void IdctAdd(const int16_t coefficients[64], const uint32_t quant[64], const uint8_t* src,
              uint8_t* dst, uint32_t stride) {
-    const VideoKernels& kernels = ActiveVideoKernels();
     uint8_t out[64];
-    kernels.inverse_transform(coefficients, quant, out);
-    kernels.add_block(out, src, dst, stride);
+    InverseTransform(coefficients, quant, out);
+    ActiveVideoKernels().add_block(out, src, dst, stride);
 }
 
 void AddResidue(const uint8_t residue[64], const uint8_t* src, uint8_t* dst, uint32_t stride) {

@@ -145,18 +145,23 @@ void IdctAdd(const int16_t coefficients[64], const uint32_t quant[64], const uin
              uint8_t* dst, uint32_t stride);
 void AddResidue(const uint8_t residue[64], const uint8_t* src, uint8_t* dst, uint32_t stride);
 
+using InverseTransformKernel = void (*)(const int16_t coefficients[64], const uint32_t quant[64],
+                                        uint8_t out[64]);
+
 // The video kernel table: the plain C++ kernels, overwritten by the SSE2
-// ones when CpuFlags() has SSE2 (rebuilt after SetCpuMask). Every entry gives
-// the plain kernel's results.
+// ones when CpuFlags() has SSE2, then the transform by the AVX2 one when it
+// has AVX2 (rebuilt after SetCpuMask). Every entry gives the plain kernel's
+// results.
 struct VideoKernels {
-    void (*inverse_transform)(const int16_t coefficients[64], const uint32_t quant[64],
-                              uint8_t out[64]) = nullptr;
+    InverseTransformKernel inverse_transform = nullptr;
     void (*add_block)(const uint8_t add[64], const uint8_t* src, uint8_t* dst,
                       uint32_t stride) = nullptr;
 };
 const VideoKernels& PlainKernels();
 // The SSE2 rung: null when not built or not in CpuFlags().
 const VideoKernels* Sse2Kernels();
+// The AVX2 rung's transform: null when not built or not in CpuFlags().
+InverseTransformKernel Avx2InverseTransformKernel();
 // Fills the table for the given flags (plain first, then each allowed rung).
 void FillVideoKernels(VideoKernels& table, uint32_t flags);
 // The table in use.

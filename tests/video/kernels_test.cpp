@@ -2,6 +2,7 @@
 // the block stages that go through them against the plain kernels.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 
@@ -17,9 +18,16 @@ TEST(VideoKernelTable, FollowsTheMask) {
         const VideoKernels& active = ActiveVideoKernels();
         const VideoKernels* sse2 = Sse2Kernels();
         const VideoKernels& want = sse2 ? *sse2 : PlainKernels();
-        EXPECT_EQ(active.inverse_transform, want.inverse_transform) << level.name;
+        const InverseTransformKernel avx2 = Avx2InverseTransformKernel();
+        EXPECT_EQ(active.inverse_transform, avx2 ? avx2 : want.inverse_transform) << level.name;
         EXPECT_EQ(active.add_block, want.add_block) << level.name;
         EXPECT_EQ(sse2 != nullptr, level.name != "c" && (CpuFlags() & kCpuSse2)) << level.name;
+        EXPECT_TRUE(!avx2 || (level.name == "avx2" && (CpuFlags() & kCpuAvx2))) << level.name;
+#if defined(__x86_64__) && !defined(_WIN32)
+        if (level.name == "avx2") {
+            EXPECT_NE(avx2, nullptr);  // only Windows builds go without
+        }
+#endif
     }
 }
 
@@ -32,6 +40,8 @@ TEST(VideoKernelTable, BlockStagesMatchPlainAtEveryLevel) {
             for (int i = 0; i < 64; ++i)
                 if (round % 3 == 0 || !(rng() & 3))
                     c[i] = static_cast<int16_t>(round & 1 ? rng() : rng() % 600 - 300);
+            // Blocks with coefficients in the first row only take a shortcut.
+            if (round % 5 == 4) std::fill(c + 8, c + 64, int16_t{0});
             const auto& quant = (round & 2 ? IntraQuantTable() : InterQuantTable())[rng() % 16];
             uint8_t want[64], got[64];
             PlainKernels().inverse_transform(c, quant, want);
@@ -46,6 +56,27 @@ TEST(VideoKernelTable, BlockStagesMatchPlainAtEveryLevel) {
             IdctAdd(c, quant, picture + 24 + 5 + offset, picture + 24 + 5, 24);
             ASSERT_EQ(0, std::memcmp(expected, picture, sizeof picture))
                 << level.name << " round " << round;
+        }
+    }
+}
+
+TEST(VideoKernelTable, ExtremeBlocksWrapAsThePlainKernelDoes) {
+    // Full-scale coefficients at the coarsest quantisers overflow the 32-bit
+    // products and sums; every level must wrap them the same way, the
+    // first-row shortcut included.
+    const int16_t extremes[4] = {32767, -32768, -1, 12345};
+    for (const test::CpuLevel& level : test::CpuLevels()) {
+        test::ScopedCpuMask mask(level.mask);
+        for (int pattern = 0; pattern < 8; ++pattern) {
+            int16_t c[64];
+            for (int i = 0; i < 64; ++i) c[i] = extremes[(i * (pattern + 1) + pattern) % 4];
+            if (pattern >= 6) std::fill(c + 8, c + 64, int16_t{0});
+            for (const QuantTable* table : {&IntraQuantTable(), &InterQuantTable()}) {
+                uint8_t want[64], got[64];
+                PlainKernels().inverse_transform(c, (*table)[15], want);
+                InverseTransform(c, (*table)[15], got);
+                EXPECT_EQ(0, std::memcmp(want, got, 64)) << level.name << " pattern " << pattern;
+            }
         }
     }
 }

@@ -87,6 +87,23 @@ TEST(VideoPlane, SkipCountsOnlyWhereTheMapIsStillClear) {
         for (uint32_t x = 24; x < 32; ++x) EXPECT_EQ(f.At(x, y), f.Ref(x, y));
 }
 
+TEST(VideoPlane, SkipRunsStopAtOtherBlocksAndAtTheRowEnd) {
+    // Both rows come in one fill of the block-type bundle, so a run of skips
+    // must not carry on into the next row.
+    PlaneFixture f(64, 16);
+    std::vector<Row> rows = {Blocks({0, 0, 0, 6, 0, 0, 0, 0}), Blocks({0, 0, 0, 0, 0, 0, 0, 0})};
+    rows[0].values[kBundleColours] = {42};
+    const PlaneOutcome out = f.Decode(BuildPlane(64, rows));
+    EXPECT_EQ(out.faults, 0u);
+    for (uint32_t y = 0; y < 16; ++y)
+        for (uint32_t x = 0; x < 64; ++x)
+            EXPECT_EQ(f.At(x, y), y < 8 && x >= 24 && x < 32 ? 42 : f.Ref(x, y)) << x << "," << y;
+    // Map byte 1 (blocks 2 and 3) is set by the fill after block 2 counted:
+    // row 0 counts 2 + 1 + 2 + 2, row 1 counts 2 + 0 + 2 + 2.
+    EXPECT_EQ(out.unchanged, 13u);
+    EXPECT_EQ(f.map, (std::vector<uint8_t>{0, 1, 0, 0}));
+}
+
 TEST(VideoPlane, ChromaBlocksEachHaveTheirOwnMapByte) {
     PlaneFixture f(16, 16, 2);
     std::vector<Row> rows = {Blocks({0, 6}), Blocks({6, 0})};

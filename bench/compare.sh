@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# Side-by-side speed check on real content, in one run on this machine:
+#  - video decode: vemo-decode --planes against mpeg2dec -o null (MPEG-2
+#    made by mpeg2enc without B-frames at the same bit rate), CPU time,
+#    single thread, on 640x480 and 1280x720 clips panned and zoomed over
+#    photographs with hard cuts;
+#  - conversion: format 3 against I420ToARGB and format 13 against
+#    I420ToYUY2 (bench_pixels, 1280x720);
+#  - audio: 48 kHz stereo DCT decode speed as a multiple of real time.
+# Needs `scripts/install-deps.sh --bench`. Usage:
+#   bench/compare.sh [--baseline OLD_VEMO_DECODE] [--frames N] [--rounds N]
+# --baseline also times another vemo-decode build on the same clips.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${VEMO_BENCH_BUILD:-$root/build/bench}
+frames=90
+rounds=3
+baseline=""
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --baseline) baseline=$(realpath "$2"); shift 2 ;;
+    --frames) frames=$2; shift 2 ;;
+    --rounds) rounds=$2; shift 2 ;;
+    *) echo "usage: $0 [--baseline VEMO_DECODE] [--frames N] [--rounds N]" >&2; exit 2 ;;
+  esac
+done
+
+photos_dir=/usr/share/backgrounds/mate/nature
+photos=(Garden LadyBird TwoWings Storm)
+for tool in mpeg2enc mpeg2dec djpeg python3; do
+  command -v "$tool" > /dev/null || { echo "$tool missing: run scripts/install-deps.sh --bench" >&2; exit 1; }
+done
+[ -f "$photos_dir/Garden.jpg" ] || { echo "photographs missing: run scripts/install-deps.sh --bench" >&2; exit 1; }
+
+if [ ! -f "$build/CMakeCache.txt" ]; then
+  (cd "$root" && cmake --preset bench > /dev/null)
+fi
+cmake --build "$build" --target vemo-decode vemo-encode vemo-bench-clip bench_pixels bench_audio -j2 > /dev/null
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+ppms=()
+for p in "${photos[@]}"; do
+  djpeg -ppm -outfile "$work/$p.ppm" "$photos_dir/$p.jpg"
+  ppms+=("$work/$p.ppm")
+done
+
+fps=30
+jobs=()
+for size in 640x480 1280x720; do
+  w=${size%x*} h=${size#*x}
+  clip=$work/clip-$size
+  "$build/bench/vemo-bench-clip" "$w" "$h" "$frames" "$fps" "$clip.y4m" "${ppms[@]}"
+  "$build/tools/vemo-encode/vemo-encode" "$clip.y4m" -o "$clip.vem" --quality 50 --quiet
+  kbps=$(( $(stat -c %s "$clip.vem") * 8 * fps / frames / 1000 ))
+  # mpeg2enc takes multiples of 400 kbit/s; 1280x720 is past MPEG-2's main
+  # level, hence no level constraints.
+  m2target=$(( (kbps + 200) / 400 * 400 ))
+  [ "$m2target" -ge 400 ] || m2target=400
+  mpeg2enc -v 0 -f 3 --no-constraints -a 1 -R 0 -F 5 -b "$m2target" -o "$clip.m2v" < "$clip.y4m"
+  m2kbps=$(( $(stat -c %s "$clip.m2v") * 8 * fps / frames / 1000 ))
+  echo "$size: $frames frames, vemo $kbps kbit/s, mpeg2 $m2kbps kbit/s"
+  jobs+=("$size|$clip.vem|$clip.m2v")
+done
+
+python3 - "$rounds" "$frames" "$build" "$baseline" "${jobs[@]}" <<'EOF'
+import json, os, subprocess, sys
+
+rounds, frames, build, baseline = int(sys.argv[1]), int(sys.argv[2]), sys.argv[3], sys.argv[4]
+jobs = [j.split("|") for j in sys.argv[5:]]
+decode = os.path.join(build, "tools", "vemo-decode", "vemo-decode")
+
+def cpu(cmd):
+    """CPU seconds (user + system) of one run of cmd."""
+    null = subprocess.DEVNULL
+    proc = subprocess.Popen(cmd, stdout=null, stderr=null)
+    _, status, usage = os.wait4(proc.pid, 0)
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit(f"failed: {' '.join(cmd)}")
+    return usage.ru_utime + usage.ru_stime
+
+print("\nVideo decode (CPU time, best of %d, single thread)" % rounds)
+head = f"{'clip':>9} {'mpeg2dec fps':>13} {'vemo fps':>9} {'ratio':>6}"
+if baseline:
+    head += f" {'before fps':>11} {'speed-up':>9}"
+print(head)
+for size, vem, m2v in jobs:
+    cmds = {"mpeg2": ["mpeg2dec", "-o", "null", m2v],
+            "vemo": [decode, vem, "--planes", "/dev/null"]}
+    if baseline:
+        cmds["before"] = [baseline, vem, "--planes", "/dev/null"]
+    best = {k: float("inf") for k in cmds}
+    for _ in range(rounds):  # interleaved so that load changes hit all alike
+        for k, c in cmds.items():
+            best[k] = min(best[k], cpu(c))
+    fps = {k: frames / v for k, v in best.items()}
+    line = f"{size:>9} {fps['mpeg2']:>13.1f} {fps['vemo']:>9.1f} {fps['vemo'] / fps['mpeg2']:>5.2f}x"
+    if baseline:
+        line += f" {fps['before']:>11.1f} {fps['vemo'] / fps['before']:>8.2f}x"
+    print(line)
+
+def bench(program, pattern):
+    out = subprocess.run([os.path.join(build, "bench", program), "--benchmark_format=json",
+                          "--benchmark_filter=" + pattern, "--benchmark_repetitions=3",
+                          "--benchmark_report_aggregates_only=true"],
+                         check=True, capture_output=True, text=True).stdout
+    return {b["run_name"]: b for b in json.loads(out)["benchmarks"]
+            if b.get("aggregate_name") == "median"}
+
+pix = bench("bench_pixels", r"^BM_Packed/(3|13)$|^BM_Libyuv(I420ToARGB|I420ToYUY2)$")
+print("\nConversion, 1280x720 (median of 3; ratio above 1 = ours faster)")
+for ours, theirs in (("BM_Packed/3", "BM_LibyuvI420ToARGB"), ("BM_Packed/13", "BM_LibyuvI420ToYUY2")):
+    if ours in pix and theirs in pix:
+        a, b = pix[ours]["real_time"], pix[theirs]["real_time"]
+        print(f"  format {ours.split('/')[1]:>2} {a:8.1f} us   {theirs[9:]:>11} {b:8.1f} us   {b / a:5.2f}x")
+    else:
+        print(f"  {ours} against {theirs}: not measured (libyuv missing?)")
+
+audio = bench("bench_audio", r"^BM_Decode48kStereoDct$")
+rt = audio["BM_Decode48kStereoDct"]["realtime"]
+print(f"\nAudio: 48 kHz stereo DCT decodes at {rt:.0f}x real time")
+EOF
