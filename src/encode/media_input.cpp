@@ -42,6 +42,20 @@ bool ParseUnsigned(const std::string& s, uint32_t* out) {
     return true;
 }
 
+// Reads `size` bytes into *plane, growing it only as the bytes arrive, so
+// that a short file claiming a large picture costs no more than it holds.
+bool ReadPlane(std::FILE* f, size_t size, std::vector<uint8_t>* plane) {
+    constexpr size_t kStep = size_t{1} << 20;
+    plane->clear();
+    while (plane->size() < size) {
+        const size_t at = plane->size();
+        const size_t part = std::min(kStep, size - at);
+        plane->resize(at + part);
+        if (std::fread(plane->data() + at, 1, part, f) != part) return false;
+    }
+    return true;
+}
+
 uint32_t Le16(const uint8_t* p) {
     return p[0] | static_cast<uint32_t>(p[1]) << 8;
 }
@@ -121,12 +135,8 @@ bool Y4mReader::ReadFrame(std::vector<uint8_t>* y, std::vector<uint8_t>* cb,
     }
     const size_t luma = size_t{width} * height;
     const size_t chroma = mono ? 0 : size_t{(width + 1) / 2} * ((height + 1) / 2);
-    y->resize(luma);
-    cb->resize(chroma);
-    cr->resize(chroma);
-    if (std::fread(y->data(), 1, luma, file_) != luma ||
-        std::fread(cb->data(), 1, chroma, file_) != chroma ||
-        std::fread(cr->data(), 1, chroma, file_) != chroma) {
+    if (!ReadPlane(file_, luma, y) || !ReadPlane(file_, chroma, cb) ||
+        !ReadPlane(file_, chroma, cr)) {
         *error = "frame " + std::to_string(frames_ + 1) + " is cut short";
         return false;
     }
