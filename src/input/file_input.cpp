@@ -235,8 +235,12 @@ uint32_t FileInput::ReadFrame(uint32_t, uint32_t offset, void* destination, uint
             const uint32_t to_end = static_cast<uint32_t>(ring_end_ - consumer_pointer_);
             consumer_pointer_ = d < to_end ? consumer_pointer_ + d : ring_start_ + (d - to_end);
         } else {
-            if (!read_failed_.load() && !SourceSeek(offset)) read_failed_.store(1);
-            file_position_.store(offset);
+            // After a failed read the file stays where it is, and so does
+            // its position: a direct read still reads from there.
+            if (!read_failed_.load()) {
+                if (!SourceSeek(offset)) read_failed_.store(1);
+                file_position_.store(offset);
+            }
             consumer_position_.store(offset);
             EmptyRing();
         }
