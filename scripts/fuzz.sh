@@ -22,6 +22,12 @@ for t in "${targets[@]}"; do
   inputs=()
   for d in "fuzz/corpus/$name" "fuzz/seeds/$name"; do [ -d "$d" ] && inputs+=("$d"); done
   echo "-- $name for ${seconds}s"
-  "$t" -seed="${FUZZ_SEED:-1}" -max_total_time="$seconds" -print_final_stats=1 "$corpus" \
-    "${inputs[@]}" 2>&1 | tail -4
+  log=build/fuzz/$name.log
+  if ! "$t" -seed="${FUZZ_SEED:-1}" -max_total_time="$seconds" -print_final_stats=1 \
+    -artifact_prefix=build/fuzz/ "$corpus" "${inputs[@]}" >"$log" 2>&1; then
+    tail -40 "$log"
+    echo "$name failed: the input that failed it is in build/fuzz/ (crash-*, leak-*, timeout-*)"
+    exit 1
+  fi
+  tail -4 "$log"
 done
