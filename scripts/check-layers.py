@@ -37,6 +37,7 @@ PUBLIC = {
     "display_device.h": "display", "display_buffer.h": "display", "display_rules.h": "display",
     "display_win32.h": "display",  # the Windows back end's, in its own folder
     "encoder.h": "encode", "video_writer.h": "encode", "media_input.h": "encode",
+    "rate_control.h": "encode",
     "movie.h": "stream", "movie_seek.h": "stream",
     "closing_image_data.h": "player",  # made while building
 }

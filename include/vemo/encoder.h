@@ -80,6 +80,9 @@ class VideoEncoder {
         return plane == 1 || plane == 2 ? chroma_h_ : luma_h_;
     }
     int quantiser() const { return q_; }
+    // The quantiser (0-15) for the frames from the next one on, in place of
+    // the one the quality setting gave.
+    void set_quantiser(int q);
     const EncoderFrameStats& stats() const { return stats_; }
     const std::string& error() const { return error_; }
     // The movie header flags these settings imply (grayscale, alpha).

@@ -383,6 +383,10 @@ VideoEncoder::VideoEncoder(uint32_t width, uint32_t height, const EncoderSetting
         recon_[p].assign(static_cast<size_t>(plane_width(p)) * plane_height(p), 0);
 }
 
+void VideoEncoder::set_quantiser(int q) {
+    q_ = std::clamp(q, 0, 15);
+}
+
 uint32_t VideoEncoder::header_flags() const {
     return (settings_.grayscale ? kHeaderGrayscale : 0u) | (settings_.alpha ? kHeaderAlpha : 0u);
 }

@@ -1,30 +1,52 @@
 // vemo-encode: turns a YUV4MPEG2 picture stream (and a WAV sound) into a
 // movie.
 #include <algorithm>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <iterator>
+#include <optional>
 #include <string>
+#include <system_error>
+#include <type_traits>
 #include <vector>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "vemo/container.h"
 #include "vemo/container_writer.h"
 #include "vemo/encoder.h"
 #include "vemo/media_input.h"
+#include "vemo/rate_control.h"
 #include "vemo/version.h"
 
 namespace {
 
 const char kUsage[] =
-    "Usage: vemo-encode IN.y4m [--wav IN.wav] -o OUT.vem [--quality Q] [--keyint N] [--search R]\n"
+    "Usage: vemo-encode IN.y4m [--wav IN.wav] -o OUT.vem [--quality Q | --bitrate KBIT]\n"
+    "                   [--max-rate KBIT] [--keyint N] [--search R] [--progress | --quiet]\n"
     "  Encodes a 4:2:0 or mono YUV4MPEG2 stream (\"-\" reads standard input) into a movie.\n"
-    "  --wav IN.wav   add an 8- or 16-bit PCM sound track (mono or stereo, 1000-65535 Hz)\n"
-    "  -o OUT.vem     the movie to write\n"
-    "  --quality Q    1 (smallest) to 100 (best), default 75\n"
-    "  --keyint N     a key frame every N frames (default: every 5 seconds; 1 = all key frames)\n"
-    "  --search R     motion search range in samples, 0 to 15 (default 7)\n"
-    "  --quiet        no progress on standard error\n"
-    "  --help         show this text\n"
-    "  --version      show the program's version\n";
+    "  --wav IN.wav     add an 8- or 16-bit PCM sound track (mono or stereo, 1000-65535 Hz)\n"
+    "  -o OUT.vem       the movie to write\n"
+    "  --quality Q      1 (smallest) to 100 (best), default 75: one quantiser for every frame\n"
+    "  --bitrate KBIT   aim the picture track at KBIT kbit/s over the movie (16 to 200000)\n"
+    "  --max-rate KBIT  read at most KBIT kbit/s in any one second of playback, sound included\n"
+    "  --keyint N       at most N frames from one key frame to the next (default: 5 seconds;\n"
+    "                   1 = all key frames); scene cuts get key frames as well\n"
+    "  --search R       motion search range in samples, 0 to 15 (default 7)\n"
+    "  --progress       show frames done, frames per second and time left (the default\n"
+    "                   when standard error is a terminal)\n"
+    "  --quiet          nothing on standard error but errors and warnings\n"
+    "  --help           show this text\n"
+    "  --version        show the program's version\n";
 
 bool ReadFile(const std::string& path, std::vector<uint8_t>* bytes, std::string* error) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -62,16 +84,58 @@ int Fail(const std::string& message) {
 
 struct Options {
     std::string input, wav, output;
-    long quality = 75, keyint = -1, search = 7;
-    bool quiet = false;
+    long quality = 75, keyint = -1, search = 7, bitrate = 0, max_rate = 0;
+    bool quality_given = false, quiet = false, progress = false;
 };
+
+constexpr const char* kValueOptions[] = {"--wav",    "-o",        "--quality", "--keyint",
+                                         "--search", "--bitrate", "--max-rate"};
+
+// Stores the value v of option a in *o; false when it is out of range.
+bool SetValue(const std::string& a, const char* v, Options* o) {
+    if (a == "--wav") {
+        o->wav = v;
+    } else if (a == "-o") {
+        o->output = v;
+    } else if (a == "--quality") {
+        o->quality_given = true;
+        return Number(v, 1, 100, &o->quality);
+    } else if (a == "--keyint") {
+        return Number(v, 1, 1000000, &o->keyint);
+    } else if (a == "--bitrate") {
+        return Number(v, 16, 200000, &o->bitrate);
+    } else if (a == "--max-rate") {
+        return Number(v, 16, 2000000, &o->max_rate);
+    } else {
+        return Number(v, 0, 15, &o->search);
+    }
+    return true;
+}
+
+// Options that cannot go together. Returns the exit code, or -1 when all is
+// well.
+int CheckCombination(const Options& o) {
+    const char* problem = nullptr;
+    if (o.input.empty() || o.output.empty()) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    if (o.quality_given && o.bitrate) problem = "--quality and --bitrate exclude each other";
+    if (o.quiet && o.progress) problem = "--progress and --quiet exclude each other";
+    if (o.bitrate && o.max_rate && o.max_rate < o.bitrate)
+        problem = "--max-rate is below --bitrate";
+    if (!problem) return -1;
+    std::fprintf(stderr, "vemo-encode: %s\n", problem);
+    return 2;
+}
 
 // Reads the command line into *o. Returns the exit code when the program is
 // to stop (help, a bad command line), else -1.
 int ParseArgs(int argc, char** argv, Options* o) {
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
+        const bool takes_value = std::find(std::begin(kValueOptions), std::end(kValueOptions), a) !=
+                                 std::end(kValueOptions);
         if (a == "--help" || a == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
@@ -80,26 +144,15 @@ int ParseArgs(int argc, char** argv, Options* o) {
             return 0;
         } else if (a == "--quiet") {
             o->quiet = true;
-        } else if (a == "--wav" || a == "-o" || a == "--quality" || a == "--keyint" ||
-                   a == "--search") {
-            const char* v = value();
-            if (!v) {
+        } else if (a == "--progress") {
+            o->progress = true;
+        } else if (takes_value) {
+            if (i + 1 >= argc) {
                 std::fprintf(stderr, "vemo-encode: %s needs a value\n%s", a.c_str(), kUsage);
                 return 2;
             }
-            bool ok = true;
-            if (a == "--wav") {
-                o->wav = v;
-            } else if (a == "-o") {
-                o->output = v;
-            } else if (a == "--quality") {
-                ok = Number(v, 1, 100, &o->quality);
-            } else if (a == "--keyint") {
-                ok = Number(v, 1, 1000000, &o->keyint);
-            } else {
-                ok = Number(v, 0, 15, &o->search);
-            }
-            if (!ok) {
+            const char* v = argv[++i];
+            if (!SetValue(a, v, o)) {
                 std::fprintf(stderr, "vemo-encode: bad value for %s: %s\n", a.c_str(), v);
                 return 2;
             }
@@ -113,11 +166,7 @@ int ParseArgs(int argc, char** argv, Options* o) {
             return 2;
         }
     }
-    if (o->input.empty() || o->output.empty()) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
-    return -1;
+    return CheckCombination(*o);
 }
 
 vemo::EncoderSettings SettingsFor(const Options& o, const vemo::encode::Y4mReader& reader) {
@@ -125,11 +174,147 @@ vemo::EncoderSettings SettingsFor(const Options& o, const vemo::encode::Y4mReade
     settings.quality = static_cast<int>(o.quality);
     settings.search_range = static_cast<int>(o.search);
     settings.grayscale = reader.mono;
-    const uint32_t whole_fps = vemo::WholeFramesPerSecond(reader.rate_num, reader.rate_den);
-    settings.key_interval = o.keyint > 0
-                                ? static_cast<int>(o.keyint)
-                                : static_cast<int>(std::min<uint32_t>(whole_fps * 5, 100000));
+    settings.key_interval = 0;  // the key frames are chosen here, see KeyInterval
     return settings;
+}
+
+// The longest run from one key frame to the next.
+uint32_t KeyInterval(const Options& o, const vemo::encode::Y4mReader& reader) {
+    const uint32_t whole_fps = vemo::WholeFramesPerSecond(reader.rate_num, reader.rate_den);
+    return o.keyint > 0 ? static_cast<uint32_t>(o.keyint)
+                        : std::min<uint32_t>(whole_fps * 5, 100000);
+}
+
+// The frames of a regular input file, told from its size and the stream
+// header's end (0 when not known, as for standard input).
+uint64_t FramesInFile(const Options& o, std::FILE* in, const vemo::encode::Y4mReader& reader) {
+    if (o.input == "-") return 0;
+    std::error_code ec;
+    const uintmax_t size = std::filesystem::file_size(o.input, ec);
+    const long header = std::ftell(in);
+    if (ec || header < 0 || size < static_cast<uintmax_t>(header)) return 0;
+    const uint64_t luma = uint64_t{reader.width} * reader.height;
+    const uint64_t chroma =
+        reader.mono ? 0 : 2 * uint64_t{(reader.width + 1) / 2} * ((reader.height + 1) / 2);
+    return (size - static_cast<uintmax_t>(header)) / (6 + luma + chroma);  // "FRAME\n"
+}
+
+// What each frame's packet will carry beyond its video part (the sound
+// parts with their length fields, a padding byte), from a trial cut of the
+// sound into the frames expected. Empty without sound.
+std::vector<size_t> ExtraBytes(const Options& o, const vemo::encode::Y4mReader& reader,
+                               const vemo::encode::WavSound& sound, uint64_t frames) {
+    if (o.wav.empty() || !sound.rate || !sound.channels) return {};
+    if (!frames) {  // as many frames as the sound lasts
+        const uint64_t samples = sound.samples.size() / sound.channels;
+        frames = samples * reader.rate_num / (uint64_t{sound.rate} * std::max(reader.rate_den, 1u));
+    }
+    frames = std::min<uint64_t>(frames + 1, 10000000);
+    vemo::encode::SoundTrack track;
+    std::string error;
+    if (!vemo::encode::EncodeSoundTrack(sound, static_cast<uint32_t>(frames), reader.rate_num,
+                                        reader.rate_den, &track, &error))
+        return {};
+    std::vector<size_t> extra;
+    for (const auto& part : track.parts) extra.push_back(4 + part.size() + 1);
+    return extra;
+}
+
+bool IsTerminal(std::FILE* f) {
+#ifdef _WIN32
+    return _isatty(_fileno(f)) != 0;
+#else
+    return isatty(fileno(f)) != 0;
+#endif
+}
+
+// Frames done, frames per second and time left on standard error: on one
+// line rewritten in place on a terminal, else a line each second.
+class Progress {
+  public:
+    Progress(bool on, bool terminal, uint64_t total)
+        : on_(on), terminal_(terminal), total_(total), start_(Clock::now()), shown_(start_) {}
+
+    void Show(uint64_t done, double kbit, bool last) {
+        if (!on_) return;
+        const Clock::time_point now = Clock::now();
+        const double since = std::chrono::duration<double>(now - shown_).count();
+        if (!last && since < (terminal_ ? 0.25 : 1.0)) return;
+        shown_ = now;
+        const double elapsed = std::chrono::duration<double>(now - start_).count();
+        const double fps = elapsed > 0 ? static_cast<double>(done) / elapsed : 0;
+        char line[160];
+        int n = std::snprintf(line, sizeof line, "vemo-encode: frame %llu",
+                              static_cast<unsigned long long>(done));
+        if (total_ >= done && total_)
+            n += std::snprintf(line + n, sizeof line - n, "/%llu",
+                               static_cast<unsigned long long>(total_));
+        n += std::snprintf(line + n, sizeof line - n, ", %.1f frames/s, %.0f kbit/s", fps, kbit);
+        if (total_ > done && fps > 0) {
+            const uint64_t left = static_cast<uint64_t>(static_cast<double>(total_ - done) / fps);
+            std::snprintf(line + n, sizeof line - n, ", %llu:%02llu left",
+                          static_cast<unsigned long long>(left / 60),
+                          static_cast<unsigned long long>(left % 60));
+        }
+        if (terminal_)
+            std::fprintf(stderr, "\r%-79s%s", line, last ? "\n" : "");
+        else
+            std::fprintf(stderr, "%s\n", line);
+        std::fflush(stderr);
+    }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    bool on_, terminal_;
+    uint64_t total_;
+    Clock::time_point start_, shown_;
+};
+
+// Setting the encoder back for another try takes a copy of it; an encoder
+// that cannot be copied keeps its first try.
+template <typename Encoder>
+bool Save(const Encoder& encoder, std::optional<Encoder>* saved) {
+    if constexpr (std::is_copy_constructible_v<Encoder> && std::is_copy_assignable_v<Encoder>) {
+        saved->emplace(encoder);
+        return true;
+    }
+    return false;
+}
+template <typename Encoder>
+void Restore(Encoder& encoder, const std::optional<Encoder>& saved) {
+    if constexpr (std::is_copy_constructible_v<Encoder> && std::is_copy_assignable_v<Encoder>)
+        encoder = *saved;
+}
+
+struct Steering {
+    vemo::RateController rate;
+    vemo::KeyFrameChooser keys;
+    std::vector<size_t> extra;  // by frame, see ExtraBytes
+    bool sound = false;
+    size_t Extra(size_t frame) const {
+        return frame < extra.size() ? extra[frame] : sound ? size_t{5} : size_t{0};
+    }
+};
+
+// Encodes one picture at the quantiser the rate control asks for, and again
+// at coarser ones while it overflows the read-rate cap.
+bool EncodeOne(const vemo::EncoderPicture& picture, bool key, size_t extra, Steering& steering,
+               vemo::VideoEncoder& encoder, std::vector<uint8_t>* video, bool* was_key) {
+    int q = steering.rate.NextQuantiser(key, extra);
+    const size_t allowance = steering.rate.Allowance();
+    for (;;) {
+        encoder.set_quantiser(q);
+        std::optional<vemo::VideoEncoder> saved;
+        const bool can_retry = allowance != SIZE_MAX && q < 15 && Save(encoder, &saved);
+        if (!encoder.EncodeFrame(picture, key, video, was_key)) return false;
+        if (!can_retry || video->size() <= allowance) break;
+        const int coarser = steering.rate.RetryQuantiser(q, video->size());
+        if (coarser == q) break;
+        Restore(encoder, saved);
+        q = coarser;
+    }
+    steering.rate.FrameDone(*was_key, encoder.quantiser(), video->size());
+    return true;
 }
 
 struct EncodedFrames {
@@ -140,10 +325,10 @@ struct EncodedFrames {
 // Encodes every picture the reader gives. Returns the failure message when
 // the encoder refuses a frame, else empty; a read error is left in
 // *read_error.
-std::string EncodeFrames(vemo::encode::Y4mReader& reader, vemo::VideoEncoder& encoder, bool quiet,
-                         EncodedFrames* frames, std::string* read_error) {
+std::string EncodeFrames(vemo::encode::Y4mReader& reader, vemo::VideoEncoder& encoder,
+                         Steering& steering, Progress& progress, EncodedFrames* frames,
+                         std::string* read_error) {
     std::vector<uint8_t> y, cb, cr;
-    size_t total = 0;
     while (reader.ReadFrame(&y, &cb, &cr, read_error)) {
         vemo::EncoderPicture picture;
         picture.y = y.data();
@@ -151,24 +336,43 @@ std::string EncodeFrames(vemo::encode::Y4mReader& reader, vemo::VideoEncoder& en
         picture.cb = cb.data();
         picture.cr = cr.data();
         picture.cb_stride = picture.cr_stride = (reader.width + 1) / 2;
+        const size_t f = frames->videos.size();
+        const bool key = steering.keys.Next(y.data(), reader.width, reader.width, reader.height);
         std::vector<uint8_t> video;
-        bool key = false;
-        if (!encoder.EncodeFrame(picture, false, &video, &key))
-            return "frame " + std::to_string(frames->videos.size() + 1) + ": " + encoder.error();
-        total += video.size();
+        bool was_key = false;
+        if (!EncodeOne(picture, key, steering.Extra(f), steering, encoder, &video, &was_key))
+            return "frame " + std::to_string(f + 1) + ": " + encoder.error();
         frames->videos.push_back(std::move(video));
-        frames->keys.push_back(key);
-        if (!quiet)
-            std::fprintf(stderr, "\rvemo-encode: frame %zu%s, %zu bytes", frames->videos.size(),
-                         key ? " (key)" : "      ", total);
+        frames->keys.push_back(was_key);
+        progress.Show(f + 1, steering.rate.AchievedKbit(), false);
     }
+    progress.Show(frames->videos.size(), steering.rate.AchievedKbit(), true);
     return {};
+}
+
+// Warnings when the movie missed what was asked of it: the bit rate by more
+// than 5 %, or the read-rate cap in its busiest second.
+void CheckRates(const Options& o, const vemo::encode::Y4mReader& reader, double kbit,
+                const std::vector<size_t>& packets) {
+    if (o.bitrate && std::fabs(kbit - static_cast<double>(o.bitrate)) > 0.05 * o.bitrate)
+        std::fprintf(stderr,
+                     "vemo-encode: warning: the picture track came out at %.0f kbit/s, not the "
+                     "%ld kbit/s asked for (the quantisers cannot reach it on these pictures)\n",
+                     kbit, o.bitrate);
+    if (!o.max_rate) return;
+    const uint32_t window = vemo::WholeFramesPerSecond(reader.rate_num, reader.rate_den);
+    const uint64_t peak = vemo::PeakWindowBytes(packets, window);
+    if (peak * 8 > static_cast<uint64_t>(o.max_rate) * 1000)
+        std::fprintf(stderr,
+                     "vemo-encode: warning: the busiest second of the movie reads %llu kbit, "
+                     "above --max-rate %ld\n",
+                     static_cast<unsigned long long>((peak * 8 + 999) / 1000), o.max_rate);
 }
 
 // Joins the frames and the sound (when a WAV was given) into the movie and
 // writes it to o.output. Returns the exit code.
 int WriteMovie(const Options& o, const vemo::encode::Y4mReader& reader, uint32_t header_flags,
-               const EncodedFrames& frames, const vemo::encode::WavSound& sound) {
+               const EncodedFrames& frames, const vemo::encode::WavSound& sound, double kbit) {
     vemo::MovieWriter movie('i', reader.width, reader.height, reader.rate_num, reader.rate_den,
                             header_flags);
     vemo::encode::SoundTrack track;
@@ -179,20 +383,42 @@ int WriteMovie(const Options& o, const vemo::encode::Y4mReader& reader, uint32_t
             return Fail(o.wav + ": " + error);
         movie.AddTrack(track.buffer_size, track.format, vemo::kDefaultTrackId);
     }
+    std::vector<size_t> packets;
+    size_t keys = 0;
     for (size_t f = 0; f < frames.videos.size(); ++f) {
         std::vector<std::vector<uint8_t>> parts;
         if (!o.wav.empty()) parts.push_back(track.parts[f]);
         movie.AddFrame(frames.keys[f], parts, frames.videos[f]);
+        const size_t packet = frames.videos[f].size() + (parts.empty() ? 0 : 4 + parts[0].size());
+        packets.push_back(packet + packet % 2);
+        keys += frames.keys[f] ? 1 : 0;
     }
     const std::vector<uint8_t> bytes = movie.Finish();
     std::FILE* out = std::fopen(o.output.c_str(), "wb");
     if (!out) return Fail("cannot write " + o.output);
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
     if (std::fclose(out) != 0 || !written) return Fail("cannot write " + o.output);
+    CheckRates(o, reader, kbit, packets);
     if (!o.quiet)
-        std::fprintf(stderr, "vemo-encode: %zu frames, %zu bytes written to %s\n",
-                     frames.videos.size(), bytes.size(), o.output.c_str());
+        std::fprintf(stderr,
+                     "vemo-encode: %zu frames (%zu key), %zu bytes written to %s, picture track "
+                     "%.0f kbit/s\n",
+                     frames.videos.size(), keys, bytes.size(), o.output.c_str(), kbit);
     return 0;
+}
+
+vemo::RateSettings RateSettingsFor(const Options& o, const vemo::encode::Y4mReader& reader,
+                                   int quantiser, uint64_t frames) {
+    vemo::RateSettings rs;
+    rs.bitrate_kbit = static_cast<uint32_t>(o.bitrate);
+    rs.max_rate_kbit = static_cast<uint32_t>(o.max_rate);
+    rs.quantiser = quantiser;
+    rs.rate_num = reader.rate_num;
+    rs.rate_den = reader.rate_den;
+    rs.width = reader.width;
+    rs.height = reader.height;
+    rs.frames = frames;
+    return rs;
 }
 
 }  // namespace
@@ -215,12 +441,19 @@ int main(int argc, char** argv) {
     }
 
     vemo::VideoEncoder encoder(reader.width, reader.height, SettingsFor(o, reader));
+    const uint64_t expected = FramesInFile(o, in, reader);
+    Steering steering{
+        vemo::RateController(RateSettingsFor(o, reader, encoder.quantiser(), expected)),
+        vemo::KeyFrameChooser(KeyInterval(o, reader)),
+        o.max_rate ? ExtraBytes(o, reader, sound, expected) : std::vector<size_t>{},
+        !o.wav.empty()};
+    Progress progress(!o.quiet && (o.progress || IsTerminal(stderr)), IsTerminal(stderr), expected);
     EncodedFrames frames;
-    const std::string failure = EncodeFrames(reader, encoder, o.quiet, &frames, &error);
+    const std::string failure = EncodeFrames(reader, encoder, steering, progress, &frames, &error);
     if (!failure.empty()) return Fail(failure);
-    if (!o.quiet) std::fputc('\n', stderr);
     if (in != stdin) std::fclose(in);
     if (!error.empty()) return Fail(o.input + ": " + error);
     if (frames.videos.empty()) return Fail(o.input + ": no frames");
-    return WriteMovie(o, reader, encoder.header_flags(), frames, sound);
+    return WriteMovie(o, reader, encoder.header_flags(), frames, sound,
+                      steering.rate.AchievedKbit());
 }

@@ -1,0 +1,118 @@
+// Steering the encoder: the quantiser of each frame for a bit rate or a cap
+// on the read rate, and where key frames go (scene cuts, a longest interval).
+//
+//   vemo::RateSettings rs;                       // 600 kbit/s at 30 frames/s
+//   rs.bitrate_kbit = 600;
+//   rs.rate_num = 30;
+//   vemo::RateController rate(rs);
+//   vemo::KeyFrameChooser keys(150);
+//   for (each picture) {
+//       const bool key = keys.Next(y, stride, width, height);
+//       encoder.set_quantiser(rate.NextQuantiser(key, 0));
+//       encoder.EncodeFrame(picture, key, &video);
+//       rate.FrameDone(key, encoder.quantiser(), video.size());
+//   }
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+namespace vemo {
+
+// ---- Rate control ----------------------------------------------------------------
+
+struct RateSettings {
+    uint32_t bitrate_kbit = 0;   // the picture track's bit rate over the movie; 0: `quantiser`
+    int quantiser = 8;           // every frame's quantiser without a bit rate (0-15)
+    uint32_t max_rate_kbit = 0;  // most kbit the player reads in any one second; 0: no cap
+    uint32_t rate_num = 25, rate_den = 1;
+    uint32_t width = 320, height = 240;
+    uint64_t frames = 0;  // frames in the movie when known, else 0
+};
+
+// A one-pass controller with a buffer model: the bytes spent beyond the
+// target so far are paid back over the next second (or the frames left),
+// and each frame's size is predicted from the last frames of its kind.
+// The read-rate cap looks at the packets of the last second.
+class RateController {
+  public:
+    explicit RateController(const RateSettings& settings);
+
+    // The quantiser for the next frame; extra_bytes is what its packet
+    // carries beyond the video part (sound parts, their length fields).
+    int NextQuantiser(bool key, size_t extra_bytes);
+    // The most video bytes the next frame may have under the read-rate cap
+    // (SIZE_MAX without one).
+    size_t Allowance() const;
+    // After a frame that came out above Allowance(): a higher quantiser to
+    // try again with, or q itself when there is none.
+    int RetryQuantiser(int q, size_t video_bytes) const;
+    // The frame as it was written.
+    void FrameDone(bool key, int q, size_t video_bytes);
+
+    uint64_t frames_done() const { return done_; }
+    // The picture track's bit rate over the frames so far.
+    double AchievedKbit() const;
+
+  private:
+    int Fit(double complexity, double bytes) const;
+
+    RateSettings settings_;
+    double fps_, target_ = 0;  // video bytes per frame
+    uint32_t window_;          // frames in one second of reading
+    double complexity_[2];     // inter, key: bytes at quantiser 8
+    bool known_[2] = {false, false};
+    uint64_t done_ = 0;
+    double spent_ = 0;
+    std::deque<size_t> recent_;  // the last window_ - 1 packets
+    size_t extra_ = 0;
+};
+
+// A frame's video size at quantiser q relative to quantiser 8 on typical
+// content (larger quantisers give smaller frames).
+double TypicalFrameSize(int q);
+
+// The most bytes in any `window` consecutive packets (all of them when
+// there are fewer).
+uint64_t PeakWindowBytes(const std::vector<size_t>& packet_bytes, uint32_t window);
+
+// ---- Key frames --------------------------------------------------------------------
+
+// Tells a hard cut from motion by comparing small copies of successive luma
+// pictures, block by block, each block at its best offset: a pan or a zoom
+// finds its blocks again nearby, a new scene does not.
+class SceneCutDetector {
+  public:
+    // Whether this picture starts a new scene after the one given before
+    // (never for the first).
+    bool IsCut(const uint8_t* y, ptrdiff_t stride, uint32_t width, uint32_t height);
+    // The mean sample difference the last call found, after motion.
+    double score() const { return score_; }
+
+    static constexpr double kCutScore = 12.0;
+
+  private:
+    std::vector<uint8_t> previous_, current_;
+    uint32_t small_w_ = 0, small_h_ = 0, width_ = 0, height_ = 0;
+    double score_ = 0;
+};
+
+// Key frames for the encoder: the first picture, each scene cut, and any
+// picture key_interval frames after the last key frame (0: no such limit).
+class KeyFrameChooser {
+  public:
+    explicit KeyFrameChooser(uint32_t key_interval) : interval_(key_interval) {}
+    bool Next(const uint8_t* y, ptrdiff_t stride, uint32_t width, uint32_t height);
+    // Key frames chosen for a cut.
+    uint64_t cuts() const { return cuts_; }
+
+  private:
+    SceneCutDetector detector_;
+    uint32_t interval_;
+    uint64_t since_key_ = 0, cuts_ = 0;
+    bool first_ = true;
+};
+
+}  // namespace vemo

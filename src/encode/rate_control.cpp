@@ -1,0 +1,224 @@
+// The encoder's rate control and key-frame choice.
+#include "vemo/rate_control.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+
+#include "vemo/container.h"
+
+namespace vemo {
+
+namespace {
+
+// Frame sizes by quantiser, relative to quantiser 8, measured on camera
+// pans over photographs. Only the ratios between neighbours matter: the
+// controller learns each movie's own level as it goes.
+constexpr double kTypicalSize[16] = {7.52, 4.93,  3.24, 2.46,  1.87,  1.58,  1.34,  1.16,
+                                     1.0,  0.775, 0.6,  0.475, 0.375, 0.315, 0.266, 0.219};
+
+// A first guess of a frame's bytes per luma sample at quantiser 8, before
+// the movie has shown its own.
+constexpr double kFirstKeyBytesPerSample = 0.25;
+constexpr double kFirstInterShare = 0.5;  // of a key frame
+
+// Bytes saved below the target are spent over this many seconds.
+constexpr double kSavingSeconds = 3.0;
+
+// Predictions under the read-rate cap keep this much room for error.
+constexpr double kCapMargin = 1.1;
+// The frames still to come in a second are kept room for at this many times
+// the size of an inter frame at the coarsest quantiser.
+constexpr double kReserveMargin = 1.5;
+
+}  // namespace
+
+double TypicalFrameSize(int q) {
+    return kTypicalSize[std::clamp(q, 0, 15)];
+}
+
+uint64_t PeakWindowBytes(const std::vector<size_t>& packet_bytes, uint32_t window) {
+    window = std::max<uint32_t>(window, 1);
+    uint64_t sum = 0, peak = 0;
+    for (size_t i = 0; i < packet_bytes.size(); ++i) {
+        sum += packet_bytes[i];
+        if (i >= window) sum -= packet_bytes[i - window];
+        peak = std::max(peak, sum);
+    }
+    return peak;
+}
+
+RateController::RateController(const RateSettings& settings)
+    : settings_(settings),
+      fps_(settings.rate_den ? static_cast<double>(settings.rate_num) / settings.rate_den : 0),
+      window_(WholeFramesPerSecond(settings.rate_num, settings.rate_den)) {
+    if (fps_ <= 0) fps_ = 1;
+    settings_.quantiser = std::clamp(settings_.quantiser, 0, 15);
+    target_ = settings_.bitrate_kbit * 1000.0 / 8.0 / fps_;
+    const double samples = static_cast<double>(settings.width) * settings.height;
+    complexity_[1] = std::max(samples * kFirstKeyBytesPerSample, 64.0);
+    complexity_[0] = complexity_[1] * kFirstInterShare;
+}
+
+int RateController::Fit(double complexity, double bytes) const {
+    // The finest quantiser whose predicted size is within bytes.
+    for (int q = 0; q < 15; ++q)
+        if (complexity * kTypicalSize[q] <= bytes) return q;
+    return 15;
+}
+
+size_t RateController::Allowance() const {
+    if (!settings_.max_rate_kbit) return SIZE_MAX;
+    // Every second that this frame falls in must hold the frames before it
+    // in that second, this one, and the frames still to come in it at no
+    // less than an inter frame at the coarsest quantiser.
+    const double cap = settings_.max_rate_kbit * 1000.0 / 8.0;
+    const double least = complexity_[0] * kTypicalSize[15] * kReserveMargin + extra_;
+    const uint32_t later = window_ - 1;
+    double room = cap - static_cast<double>(later) * least;
+    double before = 0;
+    uint32_t k = 0;
+    for (auto it = recent_.rbegin(); it != recent_.rend() && k < later; ++it) {
+        before += static_cast<double>(*it);
+        ++k;
+        room = std::min(room, cap - before - static_cast<double>(later - k) * least);
+    }
+    room -= static_cast<double>(extra_);
+    return room <= 0 ? 0 : static_cast<size_t>(room);
+}
+
+int RateController::NextQuantiser(bool key, size_t extra_bytes) {
+    extra_ = extra_bytes;
+    const int kind = key ? 1 : 0;
+    int q = settings_.quantiser;
+    if (settings_.bitrate_kbit) {
+        // Pay back what was spent beyond the target over the next second, or
+        // over the frames left when the movie ends sooner. Savings are spent
+        // more slowly: they are the reserve for scenes that cost more.
+        const double debt = spent_ - target_ * static_cast<double>(done_);
+        double horizon = std::max(fps_, 1.0) * (debt < 0 ? kSavingSeconds : 1.0);
+        if (settings_.frames > done_)
+            horizon = std::min(horizon, static_cast<double>(settings_.frames - done_));
+        const double wanted = std::max(target_ - debt / horizon, target_ * 0.05);
+        // A key frame takes the quantiser an inter frame would: it costs
+        // more, and the frames after it pay for that.
+        const double inter = key && known_[0] ? complexity_[0]
+                             : key            ? complexity_[1] * kFirstInterShare
+                                              : complexity_[0];
+        // Choose the quantiser whose predicted size is nearest the wish (in
+        // ratio), so that the debt swings both ways around the target.
+        q = 15;
+        double best = 1e300;
+        for (int c = 0; c < 16; ++c) {
+            const double miss = std::fabs(std::log(inter * kTypicalSize[c] / wanted));
+            if (miss < best) {
+                best = miss;
+                q = c;
+            }
+        }
+    }
+    const size_t allowance = Allowance();
+    if (allowance != SIZE_MAX)
+        q = std::max(q, Fit(complexity_[kind] * kCapMargin, static_cast<double>(allowance)));
+    return q;
+}
+
+int RateController::RetryQuantiser(int q, size_t video_bytes) const {
+    if (q >= 15) return q;
+    // The size just seen tells this picture's own complexity.
+    const double seen = static_cast<double>(video_bytes) / kTypicalSize[std::clamp(q, 0, 15)];
+    return std::max(q + 1, Fit(seen * kCapMargin, static_cast<double>(Allowance())));
+}
+
+void RateController::FrameDone(bool key, int q, size_t video_bytes) {
+    const int kind = key ? 1 : 0;
+    const double seen = static_cast<double>(video_bytes) / kTypicalSize[std::clamp(q, 0, 15)];
+    // Key frames mostly come at new scenes: the last one says the most.
+    // Inter frames change less from one to the next: average them a little.
+    complexity_[kind] = !known_[kind] || key ? seen : 0.5 * complexity_[kind] + 0.5 * seen;
+    known_[kind] = true;
+    if (key && !known_[0]) complexity_[0] = seen * kFirstInterShare;
+
+    spent_ += static_cast<double>(video_bytes);
+    ++done_;
+    recent_.push_back(video_bytes + extra_);
+    while (recent_.size() > window_ - 1) recent_.pop_front();
+    extra_ = 0;
+}
+
+double RateController::AchievedKbit() const {
+    if (!done_) return 0;
+    return spent_ * 8.0 / 1000.0 * fps_ / static_cast<double>(done_);
+}
+
+// ---- Key frames ----------------------------------------------------------------------
+
+bool SceneCutDetector::IsCut(const uint8_t* y, ptrdiff_t stride, uint32_t width, uint32_t height) {
+    // A small copy: each sample the mean of an s x s square, s chosen so that
+    // the copy is about 64 samples across.
+    const uint32_t s = std::max<uint32_t>(8, (width + 63) / 64);
+    const uint32_t sw = std::max<uint32_t>(1, width / s), sh = std::max<uint32_t>(1, height / s);
+    const uint32_t bx = std::min(s, width), by = std::min(s, height);
+    current_.assign(static_cast<size_t>(sw) * sh, 0);
+    for (uint32_t r = 0; r < sh; ++r) {
+        for (uint32_t c = 0; c < sw; ++c) {
+            uint32_t sum = 0;
+            for (uint32_t yy = 0; yy < by; ++yy) {
+                const uint8_t* row = y + static_cast<ptrdiff_t>(r * s + yy) * stride + c * s;
+                for (uint32_t xx = 0; xx < bx; ++xx) sum += row[xx];
+            }
+            current_[r * sw + c] = static_cast<uint8_t>((sum + bx * by / 2) / (bx * by));
+        }
+    }
+    const bool comparable = !previous_.empty() && width == width_ && height == height_;
+    width_ = width;
+    height_ = height;
+    small_w_ = sw;
+    small_h_ = sh;
+    score_ = 0;
+    if (!comparable) {
+        previous_.swap(current_);
+        return false;
+    }
+    // Blocks of 4 x 4 small samples, each at its best offset within two
+    // small samples (two squares of the full picture) each way.
+    const int b = static_cast<int>(std::min<uint32_t>({4, sw, sh}));
+    const int w = static_cast<int>(sw), h = static_cast<int>(sh);
+    uint64_t total = 0, counted = 0;
+    for (int y0 = 0; y0 + b <= h; y0 += b) {
+        for (int x0 = 0; x0 + b <= w; x0 += b) {
+            uint32_t best = UINT32_MAX;
+            for (int dy = std::max(-2, -y0); dy <= 2 && y0 + dy + b <= h; ++dy) {
+                for (int dx = std::max(-2, -x0); dx <= 2 && x0 + dx + b <= w; ++dx) {
+                    uint32_t sad = 0;
+                    for (int r = 0; r < b; ++r)
+                        for (int c = 0; c < b; ++c)
+                            sad += static_cast<uint32_t>(
+                                std::abs(current_[(y0 + r) * w + x0 + c] -
+                                         previous_[(y0 + dy + r) * w + x0 + dx + c]));
+                    best = std::min(best, sad);
+                }
+            }
+            total += best;
+            counted += static_cast<uint64_t>(b * b);
+        }
+    }
+    previous_.swap(current_);
+    score_ = counted ? static_cast<double>(total) / static_cast<double>(counted) : 0;
+    return score_ > kCutScore;
+}
+
+bool KeyFrameChooser::Next(const uint8_t* y, ptrdiff_t stride, uint32_t width, uint32_t height) {
+    const bool cut = detector_.IsCut(y, stride, width, height);
+    bool key = first_ || (interval_ && since_key_ + 1 >= interval_);
+    if (cut && !key) {
+        key = true;
+        ++cuts_;
+    }
+    first_ = false;
+    since_key_ = key ? 0 : since_key_ + 1;
+    return key;
+}
+
+}  // namespace vemo
