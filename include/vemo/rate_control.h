@@ -8,9 +8,7 @@
 //   vemo::KeyFrameChooser keys(150);
 //   for (each picture) {
 //       const bool key = keys.Next(y, stride, width, height);
-//       encoder.set_quantiser(rate.NextQuantiser(key, 0));
-//       encoder.EncodeFrame(picture, key, &video);
-//       rate.FrameDone(key, encoder.quantiser(), video.size());
+//       vemo::EncodeWithinRate(encoder, rate, picture, key, 0, &video, &was_key);
 //   }
 #pragma once
 
@@ -18,6 +16,8 @@
 #include <cstdint>
 #include <deque>
 #include <vector>
+
+#include "vemo/encoder.h"
 
 namespace vemo {
 
@@ -64,11 +64,19 @@ class RateController {
     uint32_t window_;          // frames in one second of reading
     double complexity_[2];     // inter, key: bytes at quantiser 8
     bool known_[2] = {false, false};
+    double coarsest_inter_ = 0;  // the last inter frame at quantiser 15
     uint64_t done_ = 0;
     double spent_ = 0;
     std::deque<size_t> recent_;  // the last window_ - 1 packets
     size_t extra_ = 0;
 };
+
+// Encodes one picture at the quantiser `rate` asks for, again at coarser
+// ones while it overflows the read-rate cap, and tells `rate` what came
+// out. extra_bytes as for NextQuantiser. False with encoder.error() set when
+// the encoder refuses the picture.
+bool EncodeWithinRate(VideoEncoder& encoder, RateController& rate, const EncoderPicture& picture,
+                      bool key, size_t extra_bytes, std::vector<uint8_t>* video, bool* was_key);
 
 // A frame's video size at quantiser q relative to quantiser 8 on typical
 // content (larger quantisers give smaller frames).

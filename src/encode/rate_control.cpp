@@ -5,6 +5,8 @@
 #include <climits>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
+#include <type_traits>
 
 #include "vemo/container.h"
 
@@ -29,10 +31,55 @@ constexpr double kSavingSeconds = 3.0;
 // Predictions under the read-rate cap keep this much room for error.
 constexpr double kCapMargin = 1.1;
 // The frames still to come in a second are kept room for at this many times
-// the size of an inter frame at the coarsest quantiser.
+// the size of an inter frame at the coarsest quantiser (as last seen, or
+// as predicted); more before one has been seen, as the prediction is
+// weakest at the ends of the quantiser range.
 constexpr double kReserveMargin = 1.5;
+constexpr double kUnseenReserveMargin = 3.0;
+
+// Setting the encoder back for another try takes a copy of it; an encoder
+// that cannot be copied keeps its first try.
+template <typename Encoder>
+constexpr bool kCopyable =
+    std::is_copy_constructible_v<Encoder>&& std::is_copy_assignable_v<Encoder>;
+
+template <typename Encoder>
+bool Save(const Encoder& encoder, std::optional<Encoder>* saved) {
+    if constexpr (kCopyable<Encoder>) {
+        saved->emplace(encoder);
+        return true;
+    }
+    return false;
+}
+
+template <typename Encoder>
+void Restore(Encoder& encoder, const std::optional<Encoder>& saved) {
+    if constexpr (kCopyable<Encoder>) encoder = *saved;
+}
 
 }  // namespace
+
+bool EncodeWithinRate(VideoEncoder& encoder, RateController& rate, const EncoderPicture& picture,
+                      bool key, size_t extra_bytes, std::vector<uint8_t>* video, bool* was_key) {
+    int q = rate.NextQuantiser(key, extra_bytes);
+    const size_t allowance = rate.Allowance();
+    bool became_key = key;
+    for (;;) {
+        encoder.set_quantiser(q);
+        std::optional<VideoEncoder> saved;
+        const bool can_retry = allowance != SIZE_MAX && q < 15 && Save(encoder, &saved);
+        if (!encoder.EncodeFrame(picture, key, video, &became_key)) return false;
+        if (!can_retry || video->size() <= allowance) break;
+        const int coarser = rate.RetryQuantiser(q, video->size());
+        if (coarser == q) break;
+        Restore(encoder, saved);
+        q = coarser;
+    }
+    rate.FrameDone(became_key, encoder.quantiser(), video->size());
+        fprintf(stderr, "[q%d a%zu s%zu] ", encoder.quantiser(), allowance, video->size());
+    if (was_key) *was_key = became_key;
+    return true;
+}
 
 double TypicalFrameSize(int q) {
     return kTypicalSize[std::clamp(q, 0, 15)];
@@ -74,7 +121,11 @@ size_t RateController::Allowance() const {
     // in that second, this one, and the frames still to come in it at no
     // less than an inter frame at the coarsest quantiser.
     const double cap = settings_.max_rate_kbit * 1000.0 / 8.0;
-    const double least = complexity_[0] * kTypicalSize[15] * kReserveMargin + extra_;
+    const double predicted = complexity_[0] * kTypicalSize[15];
+    const double least =
+        (coarsest_inter_ > 0 ? std::max(predicted, coarsest_inter_) * kReserveMargin
+                             : predicted * kUnseenReserveMargin) +
+        static_cast<double>(extra_);
     const uint32_t later = window_ - 1;
     double room = cap - static_cast<double>(later) * least;
     double before = 0;
@@ -138,6 +189,7 @@ void RateController::FrameDone(bool key, int q, size_t video_bytes) {
     // Inter frames change less from one to the next: average them a little.
     complexity_[kind] = !known_[kind] || key ? seen : 0.5 * complexity_[kind] + 0.5 * seen;
     known_[kind] = true;
+    if (!key && q == 15) coarsest_inter_ = static_cast<double>(video_bytes);
     if (key && !known_[0]) complexity_[0] = seen * kFirstInterShare;
 
     spent_ += static_cast<double>(video_bytes);

@@ -9,10 +9,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <iterator>
-#include <optional>
 #include <string>
 #include <system_error>
-#include <type_traits>
 #include <vector>
 
 #ifdef _WIN32
@@ -270,22 +268,6 @@ class Progress {
     Clock::time_point start_, shown_;
 };
 
-// Setting the encoder back for another try takes a copy of it; an encoder
-// that cannot be copied keeps its first try.
-template <typename Encoder>
-bool Save(const Encoder& encoder, std::optional<Encoder>* saved) {
-    if constexpr (std::is_copy_constructible_v<Encoder> && std::is_copy_assignable_v<Encoder>) {
-        saved->emplace(encoder);
-        return true;
-    }
-    return false;
-}
-template <typename Encoder>
-void Restore(Encoder& encoder, const std::optional<Encoder>& saved) {
-    if constexpr (std::is_copy_constructible_v<Encoder> && std::is_copy_assignable_v<Encoder>)
-        encoder = *saved;
-}
-
 struct Steering {
     vemo::RateController rate;
     vemo::KeyFrameChooser keys;
@@ -295,27 +277,6 @@ struct Steering {
         return frame < extra.size() ? extra[frame] : sound ? size_t{5} : size_t{0};
     }
 };
-
-// Encodes one picture at the quantiser the rate control asks for, and again
-// at coarser ones while it overflows the read-rate cap.
-bool EncodeOne(const vemo::EncoderPicture& picture, bool key, size_t extra, Steering& steering,
-               vemo::VideoEncoder& encoder, std::vector<uint8_t>* video, bool* was_key) {
-    int q = steering.rate.NextQuantiser(key, extra);
-    const size_t allowance = steering.rate.Allowance();
-    for (;;) {
-        encoder.set_quantiser(q);
-        std::optional<vemo::VideoEncoder> saved;
-        const bool can_retry = allowance != SIZE_MAX && q < 15 && Save(encoder, &saved);
-        if (!encoder.EncodeFrame(picture, key, video, was_key)) return false;
-        if (!can_retry || video->size() <= allowance) break;
-        const int coarser = steering.rate.RetryQuantiser(q, video->size());
-        if (coarser == q) break;
-        Restore(encoder, saved);
-        q = coarser;
-    }
-    steering.rate.FrameDone(*was_key, encoder.quantiser(), video->size());
-    return true;
-}
 
 struct EncodedFrames {
     std::vector<std::vector<uint8_t>> videos;
@@ -340,7 +301,8 @@ std::string EncodeFrames(vemo::encode::Y4mReader& reader, vemo::VideoEncoder& en
         const bool key = steering.keys.Next(y.data(), reader.width, reader.width, reader.height);
         std::vector<uint8_t> video;
         bool was_key = false;
-        if (!EncodeOne(picture, key, steering.Extra(f), steering, encoder, &video, &was_key))
+        if (!vemo::EncodeWithinRate(encoder, steering.rate, picture, key, steering.Extra(f), &video,
+                                    &was_key))
             return "frame " + std::to_string(f + 1) + ": " + encoder.error();
         frames->videos.push_back(std::move(video));
         frames->keys.push_back(was_key);

@@ -1,0 +1,154 @@
+// Rate control, read-rate cap and key-frame choice on short synthetic clips.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "vemo/container.h"
+#include "vemo/encoder.h"
+#include "vemo/rate_control.h"
+
+namespace vemo {
+namespace {
+
+constexpr uint32_t kW = 160, kH = 120;
+
+// A textured scene: waves and fine noise, seen from (ox, oy) and scaled by
+// zoom around the picture's centre.
+struct Scene {
+    double fx, fy;
+    uint32_t seed;
+    uint8_t At(double x, double y) const {
+        const int xi = static_cast<int>(std::floor(x)), yi = static_cast<int>(std::floor(y));
+        uint32_t h = static_cast<uint32_t>(xi) * 73856093u ^ static_cast<uint32_t>(yi) * 19349663u;
+        h = (h ^ seed) * 2654435761u;
+        const double v = 128 + 60 * std::sin(x * fx) * std::cos(y * fy) + ((h >> 24) % 32) - 16;
+        return static_cast<uint8_t>(std::clamp(v, 0.0, 255.0));
+    }
+};
+
+struct Picture {
+    std::vector<uint8_t> y, cb, cr;
+    EncoderPicture view() const {
+        EncoderPicture p;
+        p.y = y.data();
+        p.y_stride = kW;
+        p.cb = cb.data();
+        p.cr = cr.data();
+        p.cb_stride = p.cr_stride = kW / 2;
+        return p;
+    }
+};
+
+Picture Draw(const Scene& s, double ox, double oy, double zoom = 1) {
+    Picture p;
+    p.y.resize(kW * kH);
+    for (uint32_t r = 0; r < kH; ++r)
+        for (uint32_t c = 0; c < kW; ++c)
+            p.y[r * kW + c] = s.At(ox + (c - kW / 2.0) / zoom, oy + (r - kH / 2.0) / zoom);
+    p.cb.assign(kW * kH / 4, 110);
+    p.cr.assign(kW * kH / 4, 150);
+    return p;
+}
+
+const Scene kHills{0.11, 0.07, 1}, kWaves{0.31, 0.23, 77};
+
+// A pan over one scene, then (with cut) a cut to another panned the other
+// way.
+Picture ClipFrame(int f, bool cut) {
+    return f < 24 || !cut ? Draw(kHills, 3.0 * f, 1.5 * f) : Draw(kWaves, -2.0 * f, 2.0 * f);
+}
+
+// Encodes a 48-frame clip at 25 frames/s; the packet sizes come back.
+std::vector<size_t> EncodeClip(RateSettings rs, std::vector<bool>* keys = nullptr,
+                               bool cut = true) {
+    rs.rate_num = 25;
+    rs.rate_den = 1;
+    rs.width = kW;
+    rs.height = kH;
+    rs.frames = 48;
+    VideoEncoder encoder(kW, kH, EncoderSettings{});
+    RateController rate(rs);
+    KeyFrameChooser chooser(125);
+    std::vector<size_t> sizes;
+    for (int f = 0; f < 48; ++f) {
+        const Picture p = ClipFrame(f, cut);
+        const bool key = chooser.Next(p.y.data(), kW, kW, kH);
+        std::vector<uint8_t> video;
+        bool was_key = false;
+        EXPECT_TRUE(EncodeWithinRate(encoder, rate, p.view(), key, 0, &video, &was_key))
+            << encoder.error();
+        sizes.push_back(video.size());
+        if (keys) keys->push_back(was_key);
+    }
+    return sizes;
+}
+
+double Kbit(const std::vector<size_t>& sizes) {
+    double bytes = 0;
+    for (size_t s : sizes) bytes += static_cast<double>(s);
+    return bytes * 8 / 1000 * 25 / static_cast<double>(sizes.size());
+}
+
+TEST(RateControl, MeetsTheBitRateOverTheClip) {
+    for (uint32_t target : {150u, 400u}) {
+        RateSettings rs;
+        rs.bitrate_kbit = target;
+        const double got = Kbit(EncodeClip(rs));
+        EXPECT_NEAR(got, target, 0.05 * target) << target;
+    }
+}
+
+TEST(RateControl, KeepsEverySecondUnderTheReadRateCap) {
+    RateSettings rs;
+    rs.quantiser = 0;  // far above the cap left alone
+    rs.max_rate_kbit = 400;
+    // Without a cut: a key frame at a cut may not fit whatever is left of
+    // its second even at the coarsest quantiser (the tool warns then).
+    const std::vector<size_t> sizes = EncodeClip(rs, nullptr, false);
+    EXPECT_LE(PeakWindowBytes(sizes, 25) * 8, 400u * 1000);
+    // The cap is a ceiling, not a target far below it.
+    EXPECT_GT(PeakWindowBytes(sizes, 25) * 8, 300u * 1000);
+}
+
+TEST(RateControl, PeakWindowCountsEveryWindowUpToTheLastFrame) {
+    EXPECT_EQ(PeakWindowBytes({1, 1, 1, 10}, 2), 11u);  // the last window
+    EXPECT_EQ(PeakWindowBytes({10, 1, 1, 1}, 2), 11u);  // the first
+    EXPECT_EQ(PeakWindowBytes({5, 5, 5}, 2), 10u);
+    EXPECT_EQ(PeakWindowBytes({5, 5, 5}, 3), 15u);
+    EXPECT_EQ(PeakWindowBytes({5, 5, 5}, 9), 15u);  // fewer frames than a second
+    EXPECT_EQ(PeakWindowBytes({}, 9), 0u);
+}
+
+TEST(SceneCut, AHardCutPassesAndPansAndZoomsDoNot) {
+    SceneCutDetector detector;
+    int f = 0;
+    auto cut = [&](const Picture& p) { return detector.IsCut(p.y.data(), kW, kW, kH); };
+    for (; f < 10; ++f) EXPECT_FALSE(cut(Draw(kHills, 6.0 * f, -4.0 * f))) << f;  // fast pan
+    for (int z = 0; z < 10; ++z, ++f)
+        EXPECT_FALSE(cut(Draw(kHills, 60, -40, 1 + 0.03 * z))) << z;  // zoom
+    EXPECT_TRUE(cut(Draw(kWaves, 0, 0))) << detector.score();
+    EXPECT_FALSE(cut(Draw(kWaves, 2, 1)));
+    EXPECT_TRUE(cut(Draw(kHills, 2, 1)));  // and straight back
+}
+
+TEST(KeyFrames, ComeAtCutsAndAtMostEveryIntervalFrames) {
+    std::vector<bool> keys;
+    EncodeClip(RateSettings{}, &keys);
+    for (int f = 0; f < 48; ++f) EXPECT_EQ(keys[f], f == 0 || f == 24) << f;
+
+    KeyFrameChooser chooser(10);
+    const Picture still = Draw(kHills, 0, 0), other = Draw(kWaves, 0, 0);
+    std::vector<int> at;
+    for (int f = 0; f < 40; ++f) {
+        const Picture& p = f >= 15 ? other : still;
+        if (chooser.Next(p.y.data(), kW, kW, kH)) at.push_back(f);
+    }
+    // Every 10 frames, counted again from the cut at 15.
+    EXPECT_EQ(at, (std::vector<int>{0, 10, 15, 25, 35}));
+    EXPECT_EQ(chooser.cuts(), 1u);
+}
+
+}  // namespace
+}  // namespace vemo
