@@ -76,7 +76,6 @@ bool EncodeWithinRate(VideoEncoder& encoder, RateController& rate, const Encoder
         q = coarser;
     }
     rate.FrameDone(became_key, encoder.quantiser(), video->size());
-        fprintf(stderr, "[q%d a%zu s%zu] ", encoder.quantiser(), allowance, video->size());
     if (was_key) *was_key = became_key;
     return true;
 }
