@@ -23,7 +23,7 @@ constexpr double kTypicalSize[16] = {7.52, 4.93,  3.24, 2.46,  1.87,  1.58,  1.3
 // A first guess of a frame's bytes per luma sample at quantiser 8, before
 // the movie has shown its own.
 constexpr double kFirstKeyBytesPerSample = 0.25;
-constexpr double kFirstInterShare = 0.5;  // of a key frame
+constexpr double kFirstInterShare = 1.0;  // of a key frame
 
 // Bytes saved below the target are spent over this many seconds.
 constexpr double kSavingSeconds = 3.0;
@@ -145,11 +145,14 @@ int RateController::NextQuantiser(bool key, size_t extra_bytes) {
     if (settings_.bitrate_kbit) {
         // Pay back what was spent beyond the target over the next second, or
         // over the frames left when the movie ends sooner. Savings are spent
-        // more slowly: they are the reserve for scenes that cost more.
+        // more slowly, over no less than a second even near the end: they are
+        // the reserve for scenes that cost more.
         const double debt = spent_ - target_ * static_cast<double>(done_);
-        double horizon = std::max(fps_, 1.0) * (debt < 0 ? kSavingSeconds : 1.0);
-        if (settings_.frames > done_)
-            horizon = std::min(horizon, static_cast<double>(settings_.frames - done_));
+        const double second = std::max(fps_, 1.0);
+        const double left =
+            settings_.frames > done_ ? static_cast<double>(settings_.frames - done_) : 1e300;
+        const double horizon = debt < 0 ? std::max(std::min(second * kSavingSeconds, left), second)
+                                        : std::min(second, left);
         const double wanted = std::max(target_ - debt / horizon, target_ * 0.05);
         // A key frame takes the quantiser an inter frame would: it costs
         // more, and the frames after it pay for that.

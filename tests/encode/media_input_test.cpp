@@ -249,6 +249,19 @@ TEST(EncodeTool, WritesAMovieAndReportsBadInput) {
     const std::string wav = WriteTemp("bad.wav", "RIFF....WAVE");
     EXPECT_EQ(RunTool(in + " --wav " + wav + " -o " + out), 1);
 }
+
+TEST(EncodeTool, TakesRateOptionsAndRefusesBadValues) {
+    const std::string in = WriteTemp("rate.y4m", Y4m("YUV4MPEG2 W32 H16 F5:1", 32, 16, 4));
+    const std::string out = test::TempPath("rate.vem");
+    const std::string run = in + " -o " + out;
+    EXPECT_EQ(RunTool(run + " --bitrate 64 --max-rate 80 --progress"), 0);
+    EXPECT_EQ(RunTool(run + " --max-rate 16 --quality 100 --quiet"), 0);
+    for (const char* bad :
+         {"--bitrate 0", "--bitrate 15", "--bitrate 200001", "--bitrate 1e3", "--bitrate",
+          "--max-rate 15", "--max-rate -5", "--bitrate 500 --max-rate 400",
+          "--bitrate 500 --quality 50", "--progress --quiet", "--keyint 0"})
+        EXPECT_EQ(RunTool(run + " " + bad), 2) << bad;
+}
 #endif
 
 }  // namespace

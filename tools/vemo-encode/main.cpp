@@ -302,8 +302,10 @@ std::string EncodeFrames(vemo::encode::Y4mReader& reader, vemo::VideoEncoder& en
         std::vector<uint8_t> video;
         bool was_key = false;
         if (!vemo::EncodeWithinRate(encoder, steering.rate, picture, key, steering.Extra(f), &video,
-                                    &was_key))
+                                    &was_key)) {
+            progress.Show(f, steering.rate.AchievedKbit(), true);
             return "frame " + std::to_string(f + 1) + ": " + encoder.error();
+        }
         frames->videos.push_back(std::move(video));
         frames->keys.push_back(was_key);
         progress.Show(f + 1, steering.rate.AchievedKbit(), false);
@@ -319,7 +321,7 @@ void CheckRates(const Options& o, const vemo::encode::Y4mReader& reader, double 
     if (o.bitrate && std::fabs(kbit - static_cast<double>(o.bitrate)) > 0.05 * o.bitrate)
         std::fprintf(stderr,
                      "vemo-encode: warning: the picture track came out at %.0f kbit/s, not the "
-                     "%ld kbit/s asked for (the quantisers cannot reach it on these pictures)\n",
+                     "%ld kbit/s asked for\n",
                      kbit, o.bitrate);
     if (!o.max_rate) return;
     const uint32_t window = vemo::WholeFramesPerSecond(reader.rate_num, reader.rate_den);
