@@ -156,9 +156,7 @@ int RateController::NextQuantiser(bool key, size_t extra_bytes) {
         const double wanted = std::max(target_ - debt / horizon, target_ * 0.05);
         // A key frame takes the quantiser an inter frame would: it costs
         // more, and the frames after it pay for that.
-        const double inter = key && known_[0] ? complexity_[0]
-                             : key            ? complexity_[1] * kFirstInterShare
-                                              : complexity_[0];
+        const double inter = complexity_[0];
         // Choose the quantiser whose predicted size is nearest the wish (in
         // ratio), so that the debt swings both ways around the target.
         q = 15;
