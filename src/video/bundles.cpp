@@ -86,7 +86,9 @@ inline void StoreRepeated(uint8_t* p, uint32_t count, uint8_t v) {
 
 }  // namespace
 
-FillResult FillBlockTypes(Bundle& bundle, BitReader& reader, uint32_t* faults) {
+FillResult FillBlockTypes(Bundle& bundle, BitReader& stream, uint32_t* faults) {
+    LocalReader local(stream);
+    BitReader& reader = *local;
     FillResult result;
     const uint32_t n = StartFill(bundle, reader, &result);
     if (!n) return result;
@@ -117,15 +119,18 @@ FillResult FillBlockTypes(Bundle& bundle, BitReader& reader, uint32_t* faults) {
 }
 
 FillResult FillColours(Bundle& bundle, const CodeTree high_trees[16], uint32_t* previous_high,
-                       bool old_version, BitReader& reader) {
+                       bool old_version, BitReader& stream) {
+    LocalReader local(stream);
+    BitReader& reader = *local;
     FillResult result;
     const uint32_t n = StartFill(bundle, reader, &result);
     if (!n) return result;
     uint8_t* out = bundle.bytes();
+    const CodeTree low_tree = bundle.tree;
+    uint32_t high = *previous_high;
     auto colour = [&]() -> uint8_t {
-        const uint32_t h = DecodeSymbol(reader, high_trees[*previous_high]);
-        *previous_high = h;
-        const uint32_t v = h * 16 + DecodeSymbol(reader, bundle.tree);
+        high = DecodeSymbol(reader, high_trees[high]);
+        const uint32_t v = high * 16 + DecodeSymbol(reader, low_tree);
         if (!old_version) return static_cast<uint8_t>(v);
         return static_cast<uint8_t>((v & 0x80) ? 128 - (v & 0x7F) : 128 + (v & 0x7F));
     };
@@ -134,10 +139,13 @@ FillResult FillColours(Bundle& bundle, const CodeTree high_trees[16], uint32_t* 
     } else {
         for (uint32_t i = 0; i < n; ++i) out[i] = colour();
     }
+    *previous_high = high;
     return result;
 }
 
-FillResult FillPatterns(Bundle& bundle, BitReader& reader) {
+FillResult FillPatterns(Bundle& bundle, BitReader& stream) {
+    LocalReader local(stream);
+    BitReader& reader = *local;
     FillResult result;
     const uint32_t n = StartFill(bundle, reader, &result);
     if (!n) return result;
@@ -149,7 +157,9 @@ FillResult FillPatterns(Bundle& bundle, BitReader& reader) {
     return result;
 }
 
-FillResult FillMotion(Bundle& bundle, BitReader& reader) {
+FillResult FillMotion(Bundle& bundle, BitReader& stream) {
+    LocalReader local(stream);
+    BitReader& reader = *local;
     FillResult result;
     const uint32_t n = StartFill(bundle, reader, &result);
     if (!n) return result;
@@ -168,7 +178,9 @@ FillResult FillMotion(Bundle& bundle, BitReader& reader) {
     return result;
 }
 
-FillResult FillRuns(Bundle& bundle, BitReader& reader) {
+FillResult FillRuns(Bundle& bundle, BitReader& stream) {
+    LocalReader local(stream);
+    BitReader& reader = *local;
     FillResult result;
     const uint32_t n = StartFill(bundle, reader, &result);
     if (!n) return result;
@@ -182,7 +194,9 @@ FillResult FillRuns(Bundle& bundle, BitReader& reader) {
     return result;
 }
 
-FillResult FillDc(Bundle& bundle, bool is_signed, BitReader& reader) {
+FillResult FillDc(Bundle& bundle, bool is_signed, BitReader& stream) {
+    LocalReader local(stream);
+    BitReader& reader = *local;
     FillResult result;
     const uint32_t n = StartFill(bundle, reader, &result);
     if (!n) return result;

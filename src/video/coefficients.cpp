@@ -68,7 +68,9 @@ bool WalkList(BitReader& reader, EntryList& list, OnValue&& on_value) {
 
 }  // namespace
 
-void ReadCoefficients(BitReader& reader, int16_t coefficients[64]) {
+void ReadCoefficients(BitReader& stream, int16_t coefficients[64]) {
+    LocalReader local(stream);
+    BitReader& reader = *local;
     for (int i = 1; i < 64; ++i) coefficients[i] = 0;
     EntryList list;
     list.PushBack(4, 0);
@@ -95,7 +97,9 @@ void ReadCoefficients(BitReader& reader, int16_t coefficients[64]) {
     }
 }
 
-void ReadResidue(BitReader& reader, uint32_t budget, uint8_t residue[64]) {
+void ReadResidue(BitReader& stream, uint32_t budget, uint8_t residue[64]) {
+    LocalReader local(stream);
+    BitReader& reader = *local;
     std::memset(residue, 0, 64);
     uint8_t nonzero[64];
     int nonzero_count = 0;
