@@ -68,6 +68,8 @@ class BitReader {
         }
     }
     uint32_t Available() const { return count_; }
+    // The cached bits, next bit in bit 0; only the low Available() count.
+    uint64_t Cache() const { return cache_; }
 
     uint64_t ConsumedBits() const { return loaded_ * 8 - count_; }
     // Byte offset (from the data start) of the first word no consumed bit
