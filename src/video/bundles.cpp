@@ -5,7 +5,9 @@
 
 namespace vemo::video {
 
-CodeTree ReadCodeTree(BitReader& reader, uint32_t* faults) {
+namespace {
+
+CodeTree ReadTreeMap(BitReader& reader, uint32_t* faults) {
     CodeTree tree;
     tree.set = static_cast<uint8_t>(reader.Read(4));
     if (tree.set == 0) return tree;
@@ -44,6 +46,14 @@ CodeTree ReadCodeTree(BitReader& reader, uint32_t* faults) {
         std::copy(merged, merged + 16, list);
     }
     std::copy(list, list + 16, tree.map);
+    return tree;
+}
+
+}  // namespace
+
+CodeTree ReadCodeTree(BitReader& reader, uint32_t* faults) {
+    CodeTree tree = ReadTreeMap(reader, faults);
+    tree.BuildDecode();
     return tree;
 }
 
@@ -126,7 +136,7 @@ FillResult FillColours(Bundle& bundle, const CodeTree high_trees[16], uint32_t* 
     const uint32_t n = StartFill(bundle, reader, &result);
     if (!n) return result;
     uint8_t* out = bundle.bytes();
-    const CodeTree low_tree = bundle.tree;
+    const CodeTree& low_tree = bundle.tree;
     uint32_t high = *previous_high;
     auto colour = [&]() -> uint8_t {
         high = DecodeSymbol(reader, high_trees[high]);

@@ -25,18 +25,25 @@ inline void Fill(uint8_t* dst, uint32_t stride, int size, uint8_t v) {
 }
 
 // Copies 8 rows of `bytes` bytes (a multiple of 8) between the two frame
-// buffers (which never overlap).
+// buffers (which never overlap). Up to 64 bytes a row are moved as 16-byte
+// pieces, the last ones overlapping where the width is not a multiple of 16.
 inline void CopyStrip(const uint8_t* src, uint8_t* dst, uint32_t stride, uint32_t bytes) {
-    if (bytes > 64) {
+    auto copy16 = [&](uint32_t at) {
+        for (int row = 0; row < 8; ++row)
+            std::memcpy(dst + row * stride + at, src + row * stride + at, 16);
+    };
+    if (bytes == 8) {
+        for (int row = 0; row < 8; ++row) std::memcpy(dst + row * stride, src + row * stride, 8);
+    } else if (bytes <= 32) {
+        copy16(0);
+        copy16(bytes - 16);
+    } else if (bytes <= 64) {
+        copy16(0);
+        copy16(16);
+        copy16(bytes - 32);
+        copy16(bytes - 16);
+    } else {
         for (int row = 0; row < 8; ++row) std::memcpy(dst + row * stride, src + row * stride, bytes);
-        return;
-    }
-    for (int row = 0; row < 8; ++row) {
-        const uint8_t* s = src + row * stride;
-        uint8_t* d = dst + row * stride;
-        uint32_t i = 0;
-        for (; i + 16 <= bytes; i += 16) std::memcpy(d + i, s + i, 16);
-        if (i < bytes) std::memcpy(d + i, s + i, 8);
     }
 }
 

@@ -113,6 +113,25 @@ class LocalReader {
 struct CodeTree {
     uint8_t set = 0;
     uint8_t map[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    // The set's lookup with the map applied: code length in the high
+    // nibble, the symbol (not the code number) in the low one. Filled by
+    // ReadCodeTree; DecodeSymbol needs it.
+    uint8_t decode[kCodeLookupSize];
+
+    void BuildDecode() {
+        static constexpr uint8_t kIdentity[16] = {0, 1, 2,  3,  4,  5,  6,  7,
+                                                  8, 9, 10, 11, 12, 13, 14, 15};
+        if (std::memcmp(map, kIdentity, 16) == 0) {
+            std::memcpy(decode, kCodeLookup[set], kCodeLookupSize);
+            return;
+        }
+        for (int code = 0; code < 16; ++code) {
+            const int length = kCodeLengths[set][code];
+            const uint8_t entry = static_cast<uint8_t>(length << 4 | map[code]);
+            for (int i = kCodeValues[set][code]; i < kCodeLookupSize; i += 1 << length)
+                decode[i] = entry;
+        }
+    }
 };
 
 // Reads a tree (identity, explicit list or merge shuffle). An explicit list
@@ -121,9 +140,9 @@ struct CodeTree {
 CodeTree ReadCodeTree(BitReader& reader, uint32_t* faults);
 
 inline uint32_t DecodeSymbol(BitReader& reader, const CodeTree& tree) {
-    const uint32_t code = kCodeLookup[tree.set][reader.Peek(kLongestCode)];
-    reader.Skip(static_cast<int>(code >> 4));
-    return tree.map[code & 15];
+    const uint32_t entry = tree.decode[reader.Peek(kLongestCode)];
+    reader.Skip(static_cast<int>(entry >> 4));
+    return entry & 15;
 }
 
 // One value buffer of a plane decode.
