@@ -114,10 +114,11 @@ struct CodeTree {
     uint8_t set = 0;
     uint8_t map[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
     // The set's lookup with the map applied: code length in the high
-    // nibble, the symbol (not the code number) in the low one. Filled by
-    // ReadCodeTree; DecodeSymbol needs it.
+    // nibble, the symbol (not the code number) in the low one. Rebuild it
+    // (BuildDecode) after changing the set or the map.
     uint8_t decode[kCodeLookupSize];
 
+    CodeTree() { BuildDecode(); }
     void BuildDecode() {
         static constexpr uint8_t kIdentity[16] = {0, 1, 2,  3,  4,  5,  6,  7,
                                                   8, 9, 10, 11, 12, 13, 14, 15};

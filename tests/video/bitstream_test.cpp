@@ -86,6 +86,7 @@ TEST(VideoCodeSets, DecodeSymbolConsumesOnlyTheCodeLength) {
     CodeTree tree;
     tree.set = 7;
     for (int i = 0; i < 16; ++i) tree.map[i] = static_cast<uint8_t>(15 - i);
+    tree.BuildDecode();
     Bits bits;
     bits.Put(0x03, 5);
     bits.Put(0, 1);  // code 0 (1 bit)
@@ -308,6 +309,7 @@ TEST(VideoFillers, MalformedFillsStayInsideTheBuffer) {
 TEST(VideoFillers, ColoursCarryThePreviousHighNibble) {
     CodeTree high[16];
     high[3].set = 1;  // after a high nibble of 3 the next one uses set 1
+    high[3].BuildDecode();
     Bits bits;
     bits.Put(2, 10);
     bits.PutBit(0);
