@@ -43,7 +43,8 @@ inline void CopyStrip(const uint8_t* src, uint8_t* dst, uint32_t stride, uint32_
         copy16(bytes - 32);
         copy16(bytes - 16);
     } else {
-        for (int row = 0; row < 8; ++row) std::memcpy(dst + row * stride, src + row * stride, bytes);
+        for (int row = 0; row < 8; ++row)
+            std::memcpy(dst + row * stride, src + row * stride, bytes);
     }
 }
 
@@ -138,6 +139,8 @@ class PlaneDecoder {
     uint8_t* dst_row_ = nullptr;
     const uint8_t* ref_row_ = nullptr;
     int16_t coefficients_[64];
+    const QuantTable& intra_quant_ = IntraQuantTable();
+    const QuantTable& inter_quant_ = InterQuantTable();
 };
 
 void PlaneDecoder::SetUp() {
@@ -234,7 +237,8 @@ uint32_t PlaneDecoder::SkipRun(uint32_t col, uint32_t bw, uint32_t kind) {
         while (more < limit && next[more] == 0) ++more;
     types.read += more;
     const uint32_t run = more + 1;
-    if (ref_row_ != dst_row_) CopyStrip(ref_row_ + col * 8, dst_row_ + col * 8, job_.stride, run * 8);
+    if (ref_row_ != dst_row_)
+        CopyStrip(ref_row_ + col * 8, dst_row_ + col * 8, job_.stride, run * 8);
     // Skip blocks leave the map alone; each one whose area is still
     // unchanged counts. A luma area holds two blocks of the row, a chroma
     // area one.
@@ -323,7 +327,7 @@ void PlaneDecoder::DrawScaled(uint32_t sub_type, uint8_t* dst, uint32_t stride) 
             coefficients_[0] = static_cast<int16_t>(NextWord(kBundleIntraDc));
             ReadCoefficients(reader_, coefficients_);
             const uint32_t q = reader_.Read(4);
-            IdctPutDoubled(coefficients_, IntraQuantTable()[q], dst, stride);
+            IdctPutDoubled(coefficients_, intra_quant_[q], dst, stride);
             break;
         }
         case 6:
@@ -390,7 +394,7 @@ int PlaneDecoder::DecodeBlock(uint32_t type, uint32_t x, uint32_t y, uint32_t p)
             coefficients_[0] = static_cast<int16_t>(NextWord(kBundleIntraDc));
             ReadCoefficients(reader_, coefficients_);
             const uint32_t q = reader_.Read(4);
-            IdctPut(coefficients_, IntraQuantTable()[q], dst, stride);
+            IdctPut(coefficients_, intra_quant_[q], dst, stride);
             break;
         }
         case 6:  // fill
@@ -401,7 +405,7 @@ int PlaneDecoder::DecodeBlock(uint32_t type, uint32_t x, uint32_t y, uint32_t p)
             coefficients_[0] = static_cast<int16_t>(NextWord(kBundleInterDc));
             ReadCoefficients(reader_, coefficients_);
             const uint32_t q = reader_.Read(4);
-            IdctAdd(coefficients_, InterQuantTable()[q], src, dst, stride);
+            IdctAdd(coefficients_, inter_quant_[q], src, dst, stride);
             break;
         }
         case 8:  // pattern
