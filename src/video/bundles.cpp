@@ -5,7 +5,9 @@
 
 namespace vemo::video {
 
-CodeTree ReadCodeTree(BitReader& reader, uint32_t* faults) {
+namespace {
+
+CodeTree ReadTreeMap(BitReader& reader, uint32_t* faults) {
     CodeTree tree;
     tree.set = static_cast<uint8_t>(reader.Read(4));
     if (tree.set == 0) return tree;
@@ -44,6 +46,14 @@ CodeTree ReadCodeTree(BitReader& reader, uint32_t* faults) {
         std::copy(merged, merged + 16, list);
     }
     std::copy(list, list + 16, tree.map);
+    return tree;
+}
+
+}  // namespace
+
+CodeTree ReadCodeTree(BitReader& reader, uint32_t* faults) {
+    CodeTree tree = ReadTreeMap(reader, faults);
+    tree.BuildDecode();
     return tree;
 }
 
@@ -86,7 +96,9 @@ inline void StoreRepeated(uint8_t* p, uint32_t count, uint8_t v) {
 
 }  // namespace
 
-FillResult FillBlockTypes(Bundle& bundle, BitReader& reader, uint32_t* faults) {
+FillResult FillBlockTypes(Bundle& bundle, BitReader& stream, uint32_t* faults) {
+    LocalReader local(stream);
+    BitReader& reader = *local;
     FillResult result;
     const uint32_t n = StartFill(bundle, reader, &result);
     if (!n) return result;
@@ -117,15 +129,18 @@ FillResult FillBlockTypes(Bundle& bundle, BitReader& reader, uint32_t* faults) {
 }
 
 FillResult FillColours(Bundle& bundle, const CodeTree high_trees[16], uint32_t* previous_high,
-                       bool old_version, BitReader& reader) {
+                       bool old_version, BitReader& stream) {
+    LocalReader local(stream);
+    BitReader& reader = *local;
     FillResult result;
     const uint32_t n = StartFill(bundle, reader, &result);
     if (!n) return result;
     uint8_t* out = bundle.bytes();
+    const CodeTree& low_tree = bundle.tree;
+    uint32_t high = *previous_high;
     auto colour = [&]() -> uint8_t {
-        const uint32_t h = DecodeSymbol(reader, high_trees[*previous_high]);
-        *previous_high = h;
-        const uint32_t v = h * 16 + DecodeSymbol(reader, bundle.tree);
+        high = DecodeSymbol(reader, high_trees[high]);
+        const uint32_t v = high * 16 + DecodeSymbol(reader, low_tree);
         if (!old_version) return static_cast<uint8_t>(v);
         return static_cast<uint8_t>((v & 0x80) ? 128 - (v & 0x7F) : 128 + (v & 0x7F));
     };
@@ -134,10 +149,13 @@ FillResult FillColours(Bundle& bundle, const CodeTree high_trees[16], uint32_t* 
     } else {
         for (uint32_t i = 0; i < n; ++i) out[i] = colour();
     }
+    *previous_high = high;
     return result;
 }
 
-FillResult FillPatterns(Bundle& bundle, BitReader& reader) {
+FillResult FillPatterns(Bundle& bundle, BitReader& stream) {
+    LocalReader local(stream);
+    BitReader& reader = *local;
     FillResult result;
     const uint32_t n = StartFill(bundle, reader, &result);
     if (!n) return result;
@@ -149,7 +167,9 @@ FillResult FillPatterns(Bundle& bundle, BitReader& reader) {
     return result;
 }
 
-FillResult FillMotion(Bundle& bundle, BitReader& reader) {
+FillResult FillMotion(Bundle& bundle, BitReader& stream) {
+    LocalReader local(stream);
+    BitReader& reader = *local;
     FillResult result;
     const uint32_t n = StartFill(bundle, reader, &result);
     if (!n) return result;
@@ -168,7 +188,9 @@ FillResult FillMotion(Bundle& bundle, BitReader& reader) {
     return result;
 }
 
-FillResult FillRuns(Bundle& bundle, BitReader& reader) {
+FillResult FillRuns(Bundle& bundle, BitReader& stream) {
+    LocalReader local(stream);
+    BitReader& reader = *local;
     FillResult result;
     const uint32_t n = StartFill(bundle, reader, &result);
     if (!n) return result;
@@ -182,7 +204,9 @@ FillResult FillRuns(Bundle& bundle, BitReader& reader) {
     return result;
 }
 
-FillResult FillDc(Bundle& bundle, bool is_signed, BitReader& reader) {
+FillResult FillDc(Bundle& bundle, bool is_signed, BitReader& stream) {
+    LocalReader local(stream);
+    BitReader& reader = *local;
     FillResult result;
     const uint32_t n = StartFill(bundle, reader, &result);
     if (!n) return result;

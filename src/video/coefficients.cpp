@@ -5,6 +5,9 @@
 // (new groups). Its shape is fixed by the scan layout: at most 15 back
 // entries and one front entry per coefficient, so the buffer below cannot
 // overflow whatever the bits say.
+#include <algorithm>
+#include <bit>
+
 #include "video_internal.h"
 
 namespace vemo::video {
@@ -24,6 +27,10 @@ struct EntryList {
 
 // Walks the list once for one pass. OnValue(index) reads a value for scan
 // index `index` and returns false when the walk must stop at once.
+//
+// Emptied entries are dropped as the walk passes (the list stays in order
+// and only empty entries read no bit, so dropping them changes nothing), and
+// a run of entries that each read a 0 bit is passed in one step.
 template <typename OnValue>
 bool WalkList(BitReader& reader, EntryList& list, OnValue&& on_value) {
     auto read_group = [&](int c) {
@@ -36,40 +43,53 @@ bool WalkList(BitReader& reader, EntryList& list, OnValue&& on_value) {
         }
         return true;
     };
-    for (int i = list.front; i < list.back; ++i) {
-        for (;;) {
-            const uint8_t e = list.entry[i];
-            if (e == 0 || !reader.ReadBit()) break;
-            const int c = e >> 2;
-            const int mode = e & 3;
-            if (mode == 0) {
+    int kept = list.front;  // entries before this one stay for the next pass
+    int i = list.front;
+    while (i < list.back) {
+        if (reader.Available() < 56) reader.Refill();
+        const uint32_t zeros =
+            std::min(static_cast<uint32_t>(std::countr_zero(reader.Cache() | 1ull << 56)),
+                     static_cast<uint32_t>(list.back - i));
+        reader.Skip(static_cast<int>(zeros));
+        if (kept != i)
+            for (uint32_t k = 0; k < zeros; ++k) list.entry[kept + k] = list.entry[i + k];
+        kept += static_cast<int>(zeros);
+        i += static_cast<int>(zeros);
+        if (i == list.back) break;
+        reader.Skip(1);  // the entry at i reads a 1
+        const uint8_t e = list.entry[i];
+        const int c = e >> 2;
+        switch (e & 3) {
+            case 0:  // examined again with a new bit
                 list.entry[i] = static_cast<uint8_t>((c + 4) * 4 + 1);
                 if (!read_group(c)) return false;
-                continue;  // examined again with a new bit
-            }
-            if (mode == 1) {
+                break;
+            case 1:  // examined again with a new bit
                 list.entry[i] = static_cast<uint8_t>(c * 4 + 2);
                 list.PushBack(c + 4, 2);
                 list.PushBack(c + 8, 2);
                 list.PushBack(c + 12, 2);
-                continue;
-            }
-            list.entry[i] = 0;
-            if (mode == 2) {
+                break;
+            case 2:
+                ++i;  // emptied
                 if (!read_group(c)) return false;
-            } else if (!on_value(c)) {
-                return false;
-            }
-            break;
+                break;
+            default:
+                ++i;  // emptied
+                if (!on_value(c)) return false;
+                break;
         }
     }
+    list.back = kept;
     return true;
 }
 
 }  // namespace
 
-void ReadCoefficients(BitReader& reader, int16_t coefficients[64]) {
-    for (int i = 1; i < 64; ++i) coefficients[i] = 0;
+void ReadCoefficients(BitReader& stream, int16_t coefficients[64]) {
+    LocalReader local(stream);
+    BitReader& reader = *local;
+    std::memset(coefficients + 1, 0, 63 * sizeof(int16_t));
     EntryList list;
     list.PushBack(4, 0);
     list.PushBack(24, 0);
@@ -95,7 +115,9 @@ void ReadCoefficients(BitReader& reader, int16_t coefficients[64]) {
     }
 }
 
-void ReadResidue(BitReader& reader, uint32_t budget, uint8_t residue[64]) {
+void ReadResidue(BitReader& stream, uint32_t budget, uint8_t residue[64]) {
+    LocalReader local(stream);
+    BitReader& reader = *local;
     std::memset(residue, 0, 64);
     uint8_t nonzero[64];
     int nonzero_count = 0;

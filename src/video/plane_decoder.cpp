@@ -1,6 +1,7 @@
 // The plane decoder: bundle set-up, the walk over the 8x8 blocks and the
 // drawing of every block type.
 #include <algorithm>
+#include <bit>
 
 #include "video_internal.h"
 
@@ -14,9 +15,37 @@ inline uint32_t Replicate(uint8_t v) {
 
 // Fills a size x size square (8 or 16) with one value, a word per store.
 inline void Fill(uint8_t* dst, uint32_t stride, int size, uint8_t v) {
-    const uint64_t word = 0x0101010101010101ull * v;
-    for (int row = 0; row < size; ++row)
-        for (int col = 0; col < size; col += 8) std::memcpy(dst + row * stride + col, &word, 8);
+    uint8_t line[16];
+    std::memset(line, v, 16);
+    if (size == 8) {
+        for (int row = 0; row < 8; ++row) std::memcpy(dst + row * stride, line, 8);
+        return;
+    }
+    for (int row = 0; row < 16; ++row) std::memcpy(dst + row * stride, line, 16);
+}
+
+// Copies 8 rows of `bytes` bytes (a multiple of 8) between the two frame
+// buffers (which never overlap). Up to 64 bytes a row are moved as 16-byte
+// pieces, the last ones overlapping where the width is not a multiple of 16.
+inline void CopyStrip(const uint8_t* src, uint8_t* dst, uint32_t stride, uint32_t bytes) {
+    auto copy16 = [&](uint32_t at) {
+        for (int row = 0; row < 8; ++row)
+            std::memcpy(dst + row * stride + at, src + row * stride + at, 16);
+    };
+    if (bytes == 8) {
+        for (int row = 0; row < 8; ++row) std::memcpy(dst + row * stride, src + row * stride, 8);
+    } else if (bytes <= 32) {
+        copy16(0);
+        copy16(bytes - 16);
+    } else if (bytes <= 64) {
+        copy16(0);
+        copy16(16);
+        copy16(bytes - 32);
+        copy16(bytes - 16);
+    } else {
+        for (int row = 0; row < 8; ++row)
+            std::memcpy(dst + row * stride, src + row * stride, bytes);
+    }
 }
 
 inline void Copy8x8(const uint8_t* src, uint8_t* dst, uint32_t stride) {
@@ -95,10 +124,10 @@ class PlaneDecoder {
     void PatternBlock(uint8_t* dst, uint32_t stride, bool doubled);
     const uint8_t* MotionSource(uint32_t x, uint32_t y);
     void Mark(uint32_t p) {
-        if (map_row_ && p / 2 < job_.map_columns) map_row_[p / 2] = 1;
+        if (p / 2 < map_limit_) map_row_[p / 2] = 1;
     }
 
-    const PlaneJob& job_;
+    const PlaneJob job_;  // a copy: one load per field in the walk
     BitReader reader_;
     Bundle bundles_[kBundleCount];
     CodeTree high_trees_[16];
@@ -106,9 +135,12 @@ class PlaneDecoder {
     uint32_t faults_ = 0;
     uint32_t unchanged_ = 0;
     uint8_t* map_row_ = nullptr;
+    uint32_t map_limit_ = 0;  // bytes of map_row_ that may be marked (0 without a row)
     uint8_t* dst_row_ = nullptr;
     const uint8_t* ref_row_ = nullptr;
     int16_t coefficients_[64];
+    const QuantTable& intra_quant_ = IntraQuantTable();
+    const QuantTable& inter_quant_ = InterQuantTable();
 };
 
 void PlaneDecoder::SetUp() {
@@ -167,6 +199,7 @@ PlaneOutcome PlaneDecoder::Run() {
         map_row_ = job_.map && map_row_index < job_.map_rows
                        ? job_.map + map_row_index * job_.map_stride
                        : nullptr;
+        map_limit_ = map_row_ ? job_.map_columns : 0;
         dst_row_ = job_.dst + y * job_.stride;
         ref_row_ = job_.ref + y * job_.stride;
         for (uint32_t col = 0; col < bw;) {
@@ -187,23 +220,44 @@ PlaneOutcome PlaneDecoder::Run() {
 
 uint32_t PlaneDecoder::SkipRun(uint32_t col, uint32_t bw, uint32_t kind) {
     Bundle& types = bundles_[kBundleBlockTypes];
-    uint32_t run = 1;
-    while (col + run < bw && types.read < types.end && types.bytes()[types.read] == 0) {
-        ++types.read;
-        ++run;
-    }
-    const uint32_t x = col * 8;
-    if (ref_row_ != dst_row_)
-        for (uint32_t row = 0; row < 8; ++row)
-            std::memmove(dst_row_ + row * job_.stride + x, ref_row_ + row * job_.stride + x,
-                         size_t{run} * 8);
-    // Skip blocks leave the map alone; each one whose area is still
-    // unchanged counts.
-    if (map_row_)
-        for (uint32_t k = 0; k < run; ++k) {
-            const uint32_t area = (col + k) * kind / 2;
-            if (area < job_.map_columns && map_row_[area] == 0) ++unchanged_;
+    // The skip values right after this one, eight bytes at a time: the run
+    // ends at the first other value, the row end or the end of the fill.
+    const uint8_t* next = types.bytes() + types.read;
+    const uint32_t limit = std::min(bw - col - 1, types.end - types.read);
+    uint32_t more = 0;
+    while (more + 8 <= limit) {
+        const uint64_t word = LoadLittle64(next + more);
+        if (word) {
+            more += static_cast<uint32_t>(std::countr_zero(word)) / 8;
+            break;
         }
+        more += 8;
+    }
+    if (more + 8 > limit)
+        while (more < limit && next[more] == 0) ++more;
+    types.read += more;
+    const uint32_t run = more + 1;
+    if (ref_row_ != dst_row_)
+        CopyStrip(ref_row_ + col * 8, dst_row_ + col * 8, job_.stride, run * 8);
+    // Skip blocks leave the map alone; each one whose area is still
+    // unchanged counts. A luma area holds two blocks of the row, a chroma
+    // area one.
+    const uint32_t first = col * kind / 2;
+    const uint32_t last = std::min((col + run - 1) * kind / 2 + 1, map_limit_);
+    const uint8_t* map = map_row_;
+    uint32_t unchanged = 0;
+    if (kind == 2) {
+        for (uint32_t area = first; area < last; ++area) unchanged += map[area] == 0;
+    } else if (kind == 1) {
+        for (uint32_t area = first; area < last; ++area) {
+            const uint32_t lo = std::max(col, area * 2), hi = std::min(col + run, area * 2 + 2);
+            unchanged += map[area] == 0 ? hi - lo : 0;
+        }
+    } else {
+        for (uint32_t k = col; k < col + run; ++k)
+            unchanged += k * kind / 2 < map_limit_ && map[k * kind / 2] == 0;
+    }
+    unchanged_ += unchanged;
     return run;
 }
 
@@ -273,7 +327,7 @@ void PlaneDecoder::DrawScaled(uint32_t sub_type, uint8_t* dst, uint32_t stride) 
             coefficients_[0] = static_cast<int16_t>(NextWord(kBundleIntraDc));
             ReadCoefficients(reader_, coefficients_);
             const uint32_t q = reader_.Read(4);
-            IdctPutDoubled(coefficients_, IntraQuantTable()[q], dst, stride);
+            IdctPutDoubled(coefficients_, intra_quant_[q], dst, stride);
             break;
         }
         case 6:
@@ -340,7 +394,7 @@ int PlaneDecoder::DecodeBlock(uint32_t type, uint32_t x, uint32_t y, uint32_t p)
             coefficients_[0] = static_cast<int16_t>(NextWord(kBundleIntraDc));
             ReadCoefficients(reader_, coefficients_);
             const uint32_t q = reader_.Read(4);
-            IdctPut(coefficients_, IntraQuantTable()[q], dst, stride);
+            IdctPut(coefficients_, intra_quant_[q], dst, stride);
             break;
         }
         case 6:  // fill
@@ -351,7 +405,7 @@ int PlaneDecoder::DecodeBlock(uint32_t type, uint32_t x, uint32_t y, uint32_t p)
             coefficients_[0] = static_cast<int16_t>(NextWord(kBundleInterDc));
             ReadCoefficients(reader_, coefficients_);
             const uint32_t q = reader_.Read(4);
-            IdctAdd(coefficients_, InterQuantTable()[q], src, dst, stride);
+            IdctAdd(coefficients_, inter_quant_[q], src, dst, stride);
             break;
         }
         case 8:  // pattern

@@ -11,18 +11,31 @@
 
 namespace vemo::video {
 
+// Eight bytes as a little-endian value (one load on little-endian hosts).
+inline uint64_t LoadLittle64(const uint8_t* p) {
+    uint8_t b[8];
+    std::memcpy(b, p, 8);
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = v << 8 | b[i];
+    return v;
+}
+
 // Reads a plane's bits least-significant first from 32-bit little-endian
 // words. The plane's data is bounded: bytes past its end read as zero. The
-// position is kept as the number of bits consumed, so the word the next
-// plane starts at is the one after the last word a consumed bit came from;
-// bits only peeked never count.
+// cache is refilled up to eight bytes at a time (never reading a byte past
+// the data); the position is kept as the number of bits consumed, so the
+// word the next plane starts at is the one after the last word a consumed
+// bit came from; bits only peeked never count.
+//
+// Hot loops copy the reader into a local and store it back when done, so
+// that the cache stays in registers while bytes are written elsewhere.
 class BitReader {
   public:
     BitReader(const uint8_t* data, uint32_t size) : data_(data), size_(size) {}
 
     // Next n bits (0 <= n <= 25) without consuming them.
     uint32_t Peek(int n) {
-        if (count_ < static_cast<uint32_t>(n)) Load();
+        if (count_ < static_cast<uint32_t>(n)) Refill();
         return static_cast<uint32_t>(cache_) & ((1u << n) - 1);
     }
     void Skip(int n) {
@@ -36,56 +49,90 @@ class BitReader {
         return v;
     }
     uint32_t ReadBit() {
-        if (count_ == 0) Load();
+        if (count_ == 0) Refill();
         const uint32_t bit = static_cast<uint32_t>(cache_) & 1;
         cache_ >>= 1;
         --count_;
         return bit;
     }
+    // Makes at least 56 bits available to Peek and Skip without a refill.
+    void Refill() {
+        if (loaded_ + 8 <= size_) {
+            // Whole bytes are counted; the bits of the next byte shifted in
+            // beyond the count are the same ones the next refill brings.
+            cache_ |= LoadLittle64(data_ + loaded_) << count_;
+            loaded_ += (63 - count_) >> 3;
+            count_ |= 56;
+        } else {
+            RefillTail();
+        }
+    }
+    uint32_t Available() const { return count_; }
+    // The cached bits, next bit in bit 0; only the low Available() count.
+    uint64_t Cache() const { return cache_; }
 
-    uint64_t ConsumedBits() const { return static_cast<uint64_t>(loaded_) * 8 - count_; }
+    uint64_t ConsumedBits() const { return loaded_ * 8 - count_; }
     // Byte offset (from the data start) of the first word no consumed bit
     // came from: where the next plane begins.
     uint64_t NextWordOffset() const { return (ConsumedBits() + 31) / 32 * 4; }
     bool PastEnd() const { return ConsumedBits() > static_cast<uint64_t>(size_) * 8; }
 
   private:
-    void Load() {
-        uint32_t word;
-        if (size_ >= 4 && loaded_ <= size_ - 4) {
-            uint8_t b[4];
-            std::memcpy(b, data_ + loaded_, 4);
-            word = static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
-                   static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24;
-        } else {
-            word = LoadTail();
+    // The last bytes and what lies past the end (zeros), a byte at a time.
+    void RefillTail() {
+        while (count_ <= 56) {
+            const uint64_t byte = loaded_ < size_ ? data_[loaded_] : 0;
+            cache_ |= byte << count_;
+            count_ += 8;
+            ++loaded_;  // 64 bits: cannot wrap however far past the end
         }
-        cache_ |= static_cast<uint64_t>(word) << count_;
-        count_ += 32;
-        // Past the end only zeros follow; the count saturates long before
-        // it could wrap (planes end when they run past their data).
-        if (loaded_ < 0xFFFFFFF0u) loaded_ += 4;
-    }
-    // The last partial word and what lies past the end (zeros).
-    uint32_t LoadTail() const {
-        uint32_t word = 0;
-        for (uint32_t i = 0; i < 4; ++i)
-            if (loaded_ < size_ && i < size_ - loaded_)
-                word |= static_cast<uint32_t>(data_[loaded_ + i]) << (8 * i);
-        return word;
     }
 
     const uint8_t* data_;
     uint32_t size_;
-    uint32_t loaded_ = 0;  // bytes loaded into the cache so far
+    uint64_t loaded_ = 0;  // bytes loaded into the cache so far
     uint64_t cache_ = 0;
     uint32_t count_ = 0;
+};
+
+// A local copy of a reader for one hot loop, stored back when it ends.
+class LocalReader {
+  public:
+    explicit LocalReader(BitReader& home) : home_(home), reader_(home) {}
+    ~LocalReader() { home_ = reader_; }
+    LocalReader(const LocalReader&) = delete;
+    LocalReader& operator=(const LocalReader&) = delete;
+    BitReader& operator*() { return reader_; }
+
+  private:
+    BitReader& home_;
+    BitReader reader_;
 };
 
 // The symbol map a bundle uses with one of the sixteen code sets.
 struct CodeTree {
     uint8_t set = 0;
     uint8_t map[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    // The set's lookup with the map applied: code length in the high
+    // nibble, the symbol (not the code number) in the low one. Rebuild it
+    // (BuildDecode) after changing the set or the map.
+    uint8_t decode[kCodeLookupSize];
+
+    CodeTree() { BuildDecode(); }
+    void BuildDecode() {
+        static constexpr uint8_t kIdentity[16] = {0, 1, 2,  3,  4,  5,  6,  7,
+                                                  8, 9, 10, 11, 12, 13, 14, 15};
+        if (std::memcmp(map, kIdentity, 16) == 0) {
+            std::memcpy(decode, kCodeLookup[set], kCodeLookupSize);
+            return;
+        }
+        for (int code = 0; code < 16; ++code) {
+            const int length = kCodeLengths[set][code];
+            const uint8_t entry = static_cast<uint8_t>(length << 4 | map[code]);
+            for (int i = kCodeValues[set][code]; i < kCodeLookupSize; i += 1 << length)
+                decode[i] = entry;
+        }
+    }
 };
 
 // Reads a tree (identity, explicit list or merge shuffle). An explicit list
@@ -94,9 +141,9 @@ struct CodeTree {
 CodeTree ReadCodeTree(BitReader& reader, uint32_t* faults);
 
 inline uint32_t DecodeSymbol(BitReader& reader, const CodeTree& tree) {
-    const uint32_t code = kCodeLookup[tree.set][reader.Peek(kLongestCode)];
-    reader.Skip(static_cast<int>(code >> 4));
-    return tree.map[code & 15];
+    const uint32_t entry = tree.decode[reader.Peek(kLongestCode)];
+    reader.Skip(static_cast<int>(entry >> 4));
+    return entry & 15;
 }
 
 // One value buffer of a plane decode.

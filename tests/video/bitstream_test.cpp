@@ -2,6 +2,7 @@
 // lists, quantiser tables and the transform.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <random>
 #include <vector>
 
@@ -18,6 +19,18 @@ struct Stream {
     BitReader reader;
     explicit Stream(const Bits& bits)
         : bytes(bits.Bytes()), reader(bytes.data(), static_cast<uint32_t>(bytes.size())) {}
+};
+
+// The bits of a byte string one at a time (zeros past its end).
+struct ModelBits {
+    const std::vector<uint8_t>& bytes;
+    uint64_t pos = 0;
+    uint32_t Get(int n) {
+        uint32_t v = 0;
+        for (int i = 0; i < n; ++i, ++pos)
+            if (pos / 8 < bytes.size()) v |= ((bytes[pos / 8] >> (pos % 8)) & 1u) << i;
+        return v;
+    }
 };
 
 // ---- bit reader ------------------------------------------------------------
@@ -62,6 +75,44 @@ TEST(VideoBitReader, BitsPastTheEndReadAsZero) {
     EXPECT_TRUE(empty.PastEnd());
 }
 
+TEST(VideoBitReader, EveryReadMatchesTheBitsAcrossRefillsAndTheEnd) {
+    // Sizes around the eight-byte refill and its byte-at-a-time tail; reads
+    // of every width mixed with peeks and explicit refills.
+    std::mt19937 rng(3);
+    for (uint32_t size = 0; size < 40; ++size) {
+        std::vector<uint8_t> bytes(size);
+        for (auto& b : bytes) b = static_cast<uint8_t>(rng());
+        for (int round = 0; round < 20; ++round) {
+            BitReader r(bytes.data(), size);
+            ModelBits model{bytes};
+            while (model.pos < size * 8 + 70) {
+                const int n = 1 + static_cast<int>(rng() % 25);
+                const uint64_t at = model.pos;
+                switch (rng() % 4) {
+                    case 0:
+                        ASSERT_EQ(r.ReadBit(), model.Get(1)) << size << " at " << at;
+                        break;
+                    case 1:
+                        r.Refill();
+                        ASSERT_GE(r.Available(), 56u);
+                        [[fallthrough]];
+                    case 2: {
+                        const uint32_t want = model.Get(n);
+                        ASSERT_EQ(r.Peek(n), want) << size << " at " << at;
+                        r.Skip(n);
+                        break;
+                    }
+                    default:
+                        ASSERT_EQ(r.Read(n), model.Get(n)) << size << " at " << at;
+                }
+                ASSERT_EQ(r.ConsumedBits(), model.pos);
+                ASSERT_EQ(r.NextWordOffset(), (model.pos + 31) / 32 * 4);
+                ASSERT_EQ(r.PastEnd(), model.pos > uint64_t{size} * 8);
+            }
+        }
+    }
+}
+
 // ---- code sets -------------------------------------------------------------
 
 TEST(VideoCodeSets, EveryLookupEntryDecodesTheCodeItStartsWith) {
@@ -86,6 +137,7 @@ TEST(VideoCodeSets, DecodeSymbolConsumesOnlyTheCodeLength) {
     CodeTree tree;
     tree.set = 7;
     for (int i = 0; i < 16; ++i) tree.map[i] = static_cast<uint8_t>(15 - i);
+    tree.BuildDecode();
     Bits bits;
     bits.Put(0x03, 5);
     bits.Put(0, 1);  // code 0 (1 bit)
@@ -308,6 +360,7 @@ TEST(VideoFillers, MalformedFillsStayInsideTheBuffer) {
 TEST(VideoFillers, ColoursCarryThePreviousHighNibble) {
     CodeTree high[16];
     high[3].set = 1;  // after a high nibble of 3 the next one uses set 1
+    high[3].BuildDecode();
     Bits bits;
     bits.Put(2, 10);
     bits.PutBit(0);
@@ -537,6 +590,99 @@ TEST(VideoResidue, ValuesGrowAwayFromZeroAndWrapAsSignedBytes) {
     EXPECT_EQ(r[2], 0);
     EXPECT_EQ(static_cast<int8_t>(r[3]), -64);
     EXPECT_EQ(s.reader.ConsumedBits(), 3u + 10 + 2 + 2);
+}
+
+// The list codings read one bit at a time, every entry kept, as a model for
+// the decoder's walk (which drops emptied entries and passes runs of 0 bits
+// in one step).
+struct ModelList {
+    uint8_t e[160] = {};
+    int front = 80, back = 80;
+    // One pass; value(index) returns false to stop everything.
+    template <typename F>
+    bool Walk(ModelBits& r, F&& value) {
+        auto group = [&](int c) {
+            for (int k = c; k < c + 4; ++k)
+                if (r.Get(1))
+                    e[--front] = static_cast<uint8_t>(k * 4 + 3);
+                else if (!value(k))
+                    return false;
+            return true;
+        };
+        for (int i = front; i < back; ++i)
+            while (e[i] && r.Get(1)) {
+                const int c = e[i] >> 2, mode = e[i] & 3;
+                if (mode == 0) {
+                    e[i] = static_cast<uint8_t>((c + 4) * 4 + 1);
+                    if (!group(c)) return false;
+                    continue;
+                }
+                if (mode == 1) {
+                    e[i] = static_cast<uint8_t>(c * 4 + 2);
+                    for (int step = 4; step <= 12; step += 4)
+                        e[back++] = static_cast<uint8_t>((c + step) * 4 + 2);
+                    continue;
+                }
+                e[i] = 0;
+                if (mode == 2 ? !group(c) : !value(c)) return false;
+                break;
+            }
+        return true;
+    }
+};
+
+TEST(VideoLists, WalksMatchABitByBitModelOnRandomStreams) {
+    std::mt19937 rng(5);
+    for (int round = 0; round < 3000; ++round) {
+        // Sparse ones make long runs of 0 bits; dense ones grow long lists.
+        const uint32_t ones = 1 + rng() % 3;
+        std::vector<uint8_t> bytes(1 + rng() % 90);
+        for (auto& b : bytes)
+            for (int k = 0; k < 8; ++k) b |= static_cast<uint8_t>((rng() % 4 < ones) << k);
+        ModelBits model{bytes};
+        ModelList list;
+        BitReader reader(bytes.data(), static_cast<uint32_t>(bytes.size()));
+        if (round % 2 == 0) {
+            int16_t want[64] = {}, got[64];
+            for (int c : {4, 24, 44}) list.e[list.back++] = static_cast<uint8_t>(c * 4);
+            for (int c : {1, 2, 3}) list.e[list.back++] = static_cast<uint8_t>(c * 4 + 3);
+            for (int bits = static_cast<int>(model.Get(4)) - 1; bits >= 0; --bits)
+                list.Walk(model, [&](int k) {
+                    const uint32_t t = model.Get(bits + 1), top = 1u << bits;
+                    const uint32_t m = bits ? (t & (top - 1)) | top : 1;
+                    want[kCoefficientScan[k]] =
+                        static_cast<int16_t>(static_cast<uint16_t>((t >> bits) & 1 ? 0u - m : m));
+                    return true;
+                });
+            ReadCoefficients(reader, got);
+            got[0] = 0;
+            ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << "round " << round;
+        } else {
+            const uint32_t budget = rng() % 128;
+            uint8_t want[64] = {}, got[64];
+            for (int c : {4, 24, 44}) list.e[list.back++] = static_cast<uint8_t>(c * 4);
+            list.e[list.back++] = 2;
+            std::vector<int> nonzero;
+            uint32_t changes = 0;
+            bool go = true;
+            for (uint32_t mask = 1u << model.Get(3); mask && go; mask >>= 1) {
+                for (size_t j = 0, known = nonzero.size(); j < known && go; ++j) {
+                    if (!model.Get(1)) continue;
+                    uint8_t& v = want[nonzero[j]];
+                    v = static_cast<uint8_t>(static_cast<int8_t>(v) >= 0 ? v + mask : v - mask);
+                    go = ++changes <= budget;
+                }
+                go = go && list.Walk(model, [&](int k) {
+                    want[k] = static_cast<uint8_t>(model.Get(1) ? 0u - mask : mask);
+                    nonzero.push_back(k);
+                    return ++changes <= budget;
+                });
+            }
+            ReadResidue(reader, budget, got);
+            ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << "round " << round;
+        }
+        ASSERT_EQ(reader.ConsumedBits(), model.pos) << "round " << round;
+    }
 }
 
 // ---- quantisers and transform -------------------------------------------------

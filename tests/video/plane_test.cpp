@@ -3,6 +3,7 @@
 // kept on malformed planes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "plane_builder.h"
@@ -102,6 +103,36 @@ TEST(VideoPlane, SkipRunsStopAtOtherBlocksAndAtTheRowEnd) {
     // row 0 counts 2 + 1 + 2 + 2, row 1 counts 2 + 0 + 2 + 2.
     EXPECT_EQ(out.unchanged, 13u);
     EXPECT_EQ(f.map, (std::vector<uint8_t>{0, 1, 0, 0}));
+}
+
+TEST(VideoPlane, LongSkipRunsAtOddColumnsCopyAndCountLikeSingleBlocks) {
+    // Runs of 11, 2, 1, 5, 3 and 12 blocks between fills (strips of 8 to 96
+    // bytes, starting at odd and even columns), then a whole row of 40.
+    PlaneFixture f(320, 16);
+    std::vector<int> types = {6};
+    for (int run : {11, 2, 1, 5, 3, 12}) {
+        types.insert(types.end(), run, 0);
+        if (types.size() < 40) types.push_back(6);
+    }
+    ASSERT_EQ(types.size(), 40u);
+    std::vector<Row> rows(2);
+    rows[0].values[kBundleBlockTypes] = types;
+    rows[0].values[kBundleColours] = {10, 20, 30, 40, 50, 60};
+    rows[1].values[kBundleBlockTypes] = std::vector<int>(40, 0);
+    const PlaneOutcome out = f.Decode(BuildPlane(320, rows));
+    EXPECT_EQ(out.faults, 0u);
+    const std::vector<uint32_t> fills = {0, 12, 15, 17, 23, 27};
+    for (uint32_t y = 0; y < 16; ++y)
+        for (uint32_t x = 0; x < 320; ++x) {
+            const auto fill = std::find(fills.begin(), fills.end(), x / 8);
+            const bool filled = y < 8 && fill != fills.end();
+            ASSERT_EQ(f.At(x, y), filled ? 10 * (fill - fills.begin() + 1) : f.Ref(x, y))
+                << x << "," << y;
+        }
+    // Row 0: each skip counts unless its area's other block was a fill to
+    // its left: 10 + 1 + 1 + 5 + 3 + 12. Row 1: the 28 blocks outside the
+    // six marked areas.
+    EXPECT_EQ(out.unchanged, 32u + 28u);
 }
 
 TEST(VideoPlane, ChromaBlocksEachHaveTheirOwnMapByte) {
