@@ -12,10 +12,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace vemo {
+
+namespace encode {
+struct EncoderState;
+}
 
 // ---- Transform arithmetic, exactly as blocks are drawn ------------------------
 
@@ -38,7 +43,13 @@ struct EncoderSettings {
     bool alpha = false;    // code an alpha plane
     bool grayscale = false;
     bool old_version = false;  // write for versions before "i" (no luma size field)
+    // Threads that decide blocks (0: one per processor core). The movie is
+    // the same for every thread count.
+    int threads = 0;
 };
+
+// The most threads an encoder uses.
+constexpr int kMostEncoderThreads = 64;
 
 // One picture: Y width x height, Cb and Cr (width + 1) / 2 x (height + 1) / 2,
 // alpha width x height (only with EncoderSettings::alpha).
@@ -65,6 +76,9 @@ constexpr uint32_t kLargestEncodedWidth = 4096;
 class VideoEncoder {
   public:
     VideoEncoder(uint32_t width, uint32_t height, const EncoderSettings& settings);
+    ~VideoEncoder();
+    VideoEncoder(const VideoEncoder&) = delete;
+    VideoEncoder& operator=(const VideoEncoder&) = delete;
 
     // Encodes the next frame into *video (the frame packet's video part).
     // The first frame, and every key_interval-th, is a key frame whatever
@@ -80,6 +94,8 @@ class VideoEncoder {
         return plane == 1 || plane == 2 ? chroma_h_ : luma_h_;
     }
     int quantiser() const { return q_; }
+    // Threads the encoder decides blocks with.
+    int threads() const { return threads_; }
     const EncoderFrameStats& stats() const { return stats_; }
     const std::string& error() const { return error_; }
     // The movie header flags these settings imply (grayscale, alpha).
@@ -96,6 +112,8 @@ class VideoEncoder {
     std::vector<uint8_t> recon_[4];
     EncoderFrameStats stats_;
     std::string error_;
+    int threads_;
+    std::unique_ptr<encode::EncoderState> state_;  // rates and motion fields
 };
 
 // ---- Built-in movies ------------------------------------------------------------
