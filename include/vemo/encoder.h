@@ -37,10 +37,10 @@ void ForwardTransform(const int values[64], int q, bool inter, int16_t coef[64])
 // ---- The encoder --------------------------------------------------------------
 
 struct EncoderSettings {
-    int quality = 75;      // 1 (smallest) .. 100 (best)
-    int key_interval = 0;  // a key frame every N frames (0: only the first)
-    int search_range = 7;  // motion search in whole samples (0-15)
-    bool alpha = false;    // code an alpha plane
+    int quality = 75;       // 1 (smallest) .. 100 (best)
+    int key_interval = 0;   // a key frame every N frames (0: only the first)
+    int search_range = 15;  // motion search in whole samples (0-15)
+    bool alpha = false;     // code an alpha plane
     bool grayscale = false;
     bool old_version = false;  // write for versions before "i" (no luma size field)
     // Threads that decide blocks (0: one per processor core). The movie is
@@ -115,6 +115,13 @@ class VideoEncoder {
     int threads_;
     std::unique_ptr<encode::EncoderState> state_;  // rates and motion fields
 };
+
+// Peak signal-to-noise ratio in dB of plane b against plane a (8-bit
+// samples, width x height): 10 log10(255^2 / mean squared error); identical
+// planes give kPerfectPsnr.
+constexpr double kPerfectPsnr = 100.0;
+double PlanePsnr(const uint8_t* a, ptrdiff_t a_stride, const uint8_t* b, ptrdiff_t b_stride,
+                 uint32_t width, uint32_t height);
 
 // ---- Built-in movies ------------------------------------------------------------
 

@@ -17,6 +17,8 @@ namespace {
 // towards zero (a plain rounding spends bits on values that barely pay).
 constexpr float kIntraBias = 0.38f;
 constexpr float kInterBias = 0.30f;
+// Quantisers tried around the frame's: a block may take a finer or coarser one.
+constexpr int kQuantiserSpread = 1;
 // A lone coefficient of size 1 is dropped when keeping it would improve the
 // squared error by less than lambda times this many bits.
 constexpr float kLoneOneBits = 5.0f;
@@ -158,7 +160,8 @@ void BlockCoder::TryTransform(const uint8_t t[64], const uint8_t* moved, int dx,
     for (int i = 0; i < 64; ++i) values[i] = t[i] - (inter ? moved[i] : 0);
     float dct[64];
     ForwardDct(values, dct);
-    for (int q = std::max(job_.q - 1, 0); q <= std::min(job_.q + 1, 15); ++q) {
+    for (int q = std::max(job_.q - kQuantiserSpread, 0);
+         q <= std::min(job_.q + kQuantiserSpread, 15); ++q) {
         const float* steps = QuantiserSteps(inter, q);
         int16_t coef[2][64];
         uint8_t recon[64];

@@ -4,6 +4,7 @@
 // areas into scaled fills, and keeps the planes exactly as they will be drawn.
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -246,11 +247,13 @@ bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bo
     const PlaneView ref{recon_[plane].data(), w, h};
     const bool chroma = plane == 1 || plane == 2;
     encode::EncoderState& state = *state_;
+    const int q = q_;
+    const float lambda = LambdaFor(q);
     PlaneJob job{PlaneView{source.data(), w, h},
                  key ? nullptr : &ref,
-                 q_,
+                 q,
                  settings_.search_range,
-                 LambdaFor(q_),
+                 lambda,
                  state.rates[plane],
                  w / 8,
                  h / 8};

@@ -21,7 +21,11 @@ const char kUsage[] =
     "  -o OUT.vem     the movie to write\n"
     "  --quality Q    1 (smallest) to 100 (best), default 75\n"
     "  --keyint N     a key frame every N frames (default: every 5 seconds; 1 = all key frames)\n"
-    "  --search R     motion search range in samples, 0 to 15 (default 7)\n"
+    "  --search R     motion search range in samples, 0 to 15 (default 15)\n"
+    "  --threads N    threads to encode with, 1 to 64 (default: one per processor core);\n"
+    "                 the movie is the same for any number\n"
+    "  --psnr         print each frame's PSNR of Y, Cb and Cr against the source on standard\n"
+    "                 output, and their averages over the frames (identical planes: 100 dB)\n"
     "  --quiet        no progress on standard error\n"
     "  --help         show this text\n"
     "  --version      show the program's version\n";
@@ -62,8 +66,8 @@ int Fail(const std::string& message) {
 
 struct Options {
     std::string input, wav, output;
-    long quality = 75, keyint = -1, search = 7;
-    bool quiet = false;
+    long quality = 75, keyint = -1, search = 15, threads = 0;
+    bool quiet = false, psnr = false;
 };
 
 // Reads the command line into *o. Returns the exit code when the program is
@@ -80,8 +84,10 @@ int ParseArgs(int argc, char** argv, Options* o) {
             return 0;
         } else if (a == "--quiet") {
             o->quiet = true;
+        } else if (a == "--psnr") {
+            o->psnr = true;
         } else if (a == "--wav" || a == "-o" || a == "--quality" || a == "--keyint" ||
-                   a == "--search") {
+                   a == "--search" || a == "--threads") {
             const char* v = value();
             if (!v) {
                 std::fprintf(stderr, "vemo-encode: %s needs a value\n%s", a.c_str(), kUsage);
@@ -96,6 +102,8 @@ int ParseArgs(int argc, char** argv, Options* o) {
                 ok = Number(v, 1, 100, &o->quality);
             } else if (a == "--keyint") {
                 ok = Number(v, 1, 1000000, &o->keyint);
+            } else if (a == "--threads") {
+                ok = Number(v, 1, vemo::kMostEncoderThreads, &o->threads);
             } else {
                 ok = Number(v, 0, 15, &o->search);
             }
@@ -124,6 +132,7 @@ vemo::EncoderSettings SettingsFor(const Options& o, const vemo::encode::Y4mReade
     vemo::EncoderSettings settings;
     settings.quality = static_cast<int>(o.quality);
     settings.search_range = static_cast<int>(o.search);
+    settings.threads = static_cast<int>(o.threads);
     settings.grayscale = reader.mono;
     const uint32_t whole_fps = vemo::WholeFramesPerSecond(reader.rate_num, reader.rate_den);
     settings.key_interval = o.keyint > 0
@@ -137,11 +146,51 @@ struct EncodedFrames {
     std::vector<bool> keys;
 };
 
+// PSNR of each plane of the frames so far, for --psnr.
+struct PsnrReport {
+    double sum[3] = {};
+    size_t frames = 0;
+};
+
+// Prints the frame's PSNR of Y, Cb and Cr (Y alone for a mono source)
+// against the source planes and adds them to the report.
+void ReportPsnr(const vemo::EncoderPicture& picture, const vemo::VideoEncoder& encoder,
+                uint32_t width, uint32_t height, bool mono, PsnrReport* report) {
+    const uint32_t cw = (width + 1) / 2, ch = (height + 1) / 2;
+    // The encoder's planes: 0 Y, 1 Cr, 2 Cb.
+    const uint8_t* source[3] = {picture.y, picture.cb, picture.cr};
+    const ptrdiff_t strides[3] = {picture.y_stride, picture.cb_stride, picture.cr_stride};
+    const int planes[3] = {0, 2, 1};
+    ++report->frames;
+    std::printf("frame %zu:", report->frames);
+    for (int i = 0; i < (mono ? 1 : 3); ++i) {
+        const int p = planes[i];
+        const double db = vemo::PlanePsnr(source[i], strides[i], encoder.decoded(p).data(),
+                                          encoder.plane_width(p), i ? cw : width, i ? ch : height);
+        report->sum[i] += db;
+        std::printf(" %s %.2f", i == 0 ? "Y" : i == 1 ? "Cb" : "Cr", db);
+    }
+    std::printf(" dB\n");
+}
+
+void PrintPsnrAverage(const PsnrReport& report, bool mono) {
+    if (report.frames == 0) return;
+    std::printf("average PSNR over %zu frames:", report.frames);
+    for (int i = 0; i < (mono ? 1 : 3); ++i)
+        std::printf(" %s %.2f",
+                    i == 0   ? "Y"
+                    : i == 1 ? "Cb"
+                             : "Cr",
+                    report.sum[i] / static_cast<double>(report.frames));
+    std::printf(" dB\n");
+}
+
 // Encodes every picture the reader gives. Returns the failure message when
 // the encoder refuses a frame, else empty; a read error is left in
 // *read_error.
-std::string EncodeFrames(vemo::encode::Y4mReader& reader, vemo::VideoEncoder& encoder, bool quiet,
-                         EncodedFrames* frames, std::string* read_error) {
+std::string EncodeFrames(vemo::encode::Y4mReader& reader, vemo::VideoEncoder& encoder,
+                         const Options& o, EncodedFrames* frames, std::string* read_error) {
+    PsnrReport psnr;
     std::vector<uint8_t> y, cb, cr;
     size_t total = 0;
     while (reader.ReadFrame(&y, &cb, &cr, read_error)) {
@@ -156,12 +205,14 @@ std::string EncodeFrames(vemo::encode::Y4mReader& reader, vemo::VideoEncoder& en
         if (!encoder.EncodeFrame(picture, false, &video, &key))
             return "frame " + std::to_string(frames->videos.size() + 1) + ": " + encoder.error();
         total += video.size();
+        if (o.psnr) ReportPsnr(picture, encoder, reader.width, reader.height, reader.mono, &psnr);
         frames->videos.push_back(std::move(video));
         frames->keys.push_back(key);
-        if (!quiet)
+        if (!o.quiet)
             std::fprintf(stderr, "\rvemo-encode: frame %zu%s, %zu bytes", frames->videos.size(),
                          key ? " (key)" : "      ", total);
     }
+    if (o.psnr) PrintPsnrAverage(psnr, reader.mono);
     return {};
 }
 
@@ -216,7 +267,7 @@ int main(int argc, char** argv) {
 
     vemo::VideoEncoder encoder(reader.width, reader.height, SettingsFor(o, reader));
     EncodedFrames frames;
-    const std::string failure = EncodeFrames(reader, encoder, o.quiet, &frames, &error);
+    const std::string failure = EncodeFrames(reader, encoder, o, &frames, &error);
     if (!failure.empty()) return Fail(failure);
     if (!o.quiet) std::fputc('\n', stderr);
     if (in != stdin) std::fclose(in);
