@@ -55,6 +55,25 @@ void MotionSearch::Diamond(Best& best, int step) {
     }
 }
 
+void MotionSearch::Grid(Best& best) {
+    // A coarse grid over the whole range, centred on no motion (every offset
+    // lies within 2 of a grid point); the three best points each start a
+    // descent of their own, as one of them may lie in the wrong basin.
+    Best found[3];
+    for (int dy = -15; dy <= 15; dy += 5)
+        for (int dx = -15; dx <= 15; dx += 5) {
+            Best here;
+            if (!Try(dx, dy, here)) continue;
+            for (Best& f : found)
+                if (here.cost < f.cost) std::swap(here, f);
+        }
+    for (Best& start : found) {
+        if (start.cost >= 1e30f) continue;
+        Diamond(start, 2);
+        if (start.cost < best.cost) best = start;
+    }
+}
+
 MotionVector MotionSearch::Find(const uint8_t target[64], int x, int y,
                                 const MotionVector* candidates, int count, uint32_t* sad) {
     target_ = target;
@@ -72,12 +91,9 @@ MotionVector MotionSearch::Find(const uint8_t target[64], int x, int y,
     Try(0, 0, best);
     for (int i = 0; i < count; ++i) Try(candidates[i].x, candidates[i].y, best);
     if (best.sad >= kGoodEnough && range_ > 0) {
-        if (best.sad >= kPoorMatch) {
-            // Coarse grid over the whole range, centred on no motion.
-            for (int dy = -12; dy <= 12; dy += 6)
-                for (int dx = -12; dx <= 12; dx += 6) Try(dx, dy, best);
-        }
-        for (int step = 4; step >= 1; step /= 2) Diamond(best, step);
+        if (best.sad >= kPoorMatch) Grid(best);
+        Diamond(best, 2);
+        Diamond(best, 1);
         // The diagonal neighbours once more.
         const int cx = best.dx, cy = best.dy;
         if (Try(cx + 1, cy + 1, best) | Try(cx - 1, cy + 1, best) | Try(cx + 1, cy - 1, best) |

@@ -37,6 +37,7 @@ class MotionSearch {
     // Measures offset (dx, dy) once per block; true when it became the best.
     bool Try(int dx, int dy, Best& best);
     void Diamond(Best& best, int step);
+    void Grid(Best& best);
 
     const uint8_t* ref_;
     int w_, h_, range_;
