@@ -1,21 +1,21 @@
-// The video encoder: per 8x8 block it weighs the block types the decoder
-// knows (skip, motion, fill, two-colour pattern, transform-coded intra and
-// inter, residue, raw) by distortion plus a rate estimate, joins flat 16x16
-// areas into scaled fills, and keeps the planes exactly as they will be drawn.
+// The video encoder: decides the blocks of each plane (pairs of block rows
+// on several threads, the same result on any number), joins flat 16x16
+// areas into scaled fills, writes the blocks in order, and keeps the planes
+// exactly as they will be drawn. The rates of the next frame's decisions
+// come from the code trees this frame's symbols give.
 #include <algorithm>
-#include <climits>
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <system_error>
+#include <thread>
 
 #include "vemo/encoder.h"
 #include "vemo/flags.h"
 #include "vemo/frame_planes.h"
 #include "vemo/video_writer.h"
-
-#include <atomic>
-#include <memory>
-#include <thread>
 
 #include "block_coder.h"
 
@@ -71,7 +71,13 @@ void RunParallel(uint32_t count, int threads, const Work& work) {
     };
     std::vector<std::thread> pool;
     pool.reserve(extra);
-    for (uint32_t t = 0; t < extra; ++t) pool.emplace_back(loop);
+    for (uint32_t t = 0; t < extra; ++t) {
+        try {
+            pool.emplace_back(loop);
+        } catch (const std::system_error&) {
+            break;  // no more threads to be had: the others do the work
+        }
+    }
     loop();
     for (std::thread& t : pool) t.join();
 }
