@@ -31,13 +31,17 @@ void Load(const PlaneView& v, int x, int y, uint8_t out[64]) {
     for (int r = 0; r < 8; ++r) std::memcpy(out + r * 8, v.At(x, y + r), 8);
 }
 
-// Levels of an orthonormal transform under quantiser steps.
-void Quantise(const float dct[64], const float* steps, bool inter, int16_t coef[64]) {
+// Levels of an orthonormal transform under quantiser steps (given as their
+// reciprocals).
+void Quantise(const float dct[64], const float* inverse_steps, bool inter, int16_t coef[64]) {
+    const float ac_bias = inter ? kInterBias : kIntraBias;
+    float m[64];
+    for (int i = 0; i < 64; ++i)
+        m[i] = std::min(std::fabs(dct[i]) * inverse_steps[i] + ac_bias, 16383.0f);
+    m[0] += 0.5f - ac_bias;  // the DC rounds to nearest
     for (int i = 0; i < 64; ++i) {
-        const float x = dct[i] / steps[i];
-        const float bias = i == 0 ? 0.5f : inter ? kInterBias : kIntraBias;
-        const float m = std::min(std::floor(std::fabs(x) + bias), 16383.0f);
-        coef[i] = static_cast<int16_t>(x < 0 ? -m : m);
+        const int level = static_cast<int>(m[i]);  // m >= 0: truncation is the floor
+        coef[i] = static_cast<int16_t>(dct[i] < 0 ? -level : level);
     }
     coef[0] = static_cast<int16_t>(inter ? std::clamp<int>(coef[0], -1023, 1023)
                                          : std::clamp<int>(coef[0], 0, 2047));
@@ -165,7 +169,7 @@ void BlockCoder::TryTransform(const uint8_t t[64], const uint8_t* moved, int dx,
         const float* steps = QuantiserSteps(inter, q);
         int16_t coef[2][64];
         uint8_t recon[64];
-        Quantise(dct, steps, inter, coef[0]);
+        Quantise(dct, InverseQuantiserSteps(inter, q), inter, coef[0]);
         std::memcpy(coef[1], coef[0], sizeof coef[0]);
         const int tries = DropLoneOnes(dct, steps, job_.lambda * kLoneOneBits, coef[1]) ? 2 : 1;
         for (int k = 0; k < tries; ++k) {

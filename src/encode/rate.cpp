@@ -18,14 +18,22 @@ int TopBit(int v) {
     return b;
 }
 
-bool AnyAtLeast(const int mag[64], int from, int count, int threshold) {
-    for (int k = from; k < from + count && k < 64; ++k)
-        if (mag[k] >= threshold) return true;
-    return false;
-}
+// The magnitudes of a block in scan order, with the largest of each group
+// of four (every span the list tests longer than one starts a group).
+struct Magnitudes {
+    int mag[64];
+    int group[16];
+    bool AnyAtLeast(int from, int count, int threshold) const {
+        if (count == 1) return mag[from] >= threshold;
+        for (int g = from / 4; g < (from + count) / 4 && g < 16; ++g)
+            if (group[g] >= threshold) return true;
+        return false;
+    }
+};
 
 // One pass of the significance list as the reader walks it; returns the bits.
-int CountPass(uint8_t (&entry)[256], int& first, int& last, const int mag[64], int bits) {
+int CountPass(uint8_t (&entry)[256], int& first, int& last, const Magnitudes& m, int bits) {
+    const int* mag = m.mag;
     const int threshold = 1 << bits;
     const int value_bits = bits + 1;  // magnitude below the top bit, and the sign
     int n = 0;
@@ -48,7 +56,7 @@ int CountPass(uint8_t (&entry)[256], int& first, int& last, const int mag[64], i
         const int c = e >> 2, mode = e & 3;
         const int span = mode == 0 ? 20 : mode == 1 ? 16 : mode == 2 ? 4 : 1;
         ++n;
-        if (!AnyAtLeast(mag, c, span, threshold)) {
+        if (!m.AnyAtLeast(c, span, threshold)) {
             ++i;
             continue;
         }
@@ -81,18 +89,24 @@ void SymbolBits(const std::array<uint32_t, 16>& counts, float out[16]) {
 }  // namespace
 
 int CoefficientBits(const int16_t coef[64]) {
-    int mag[64] = {};
-    int top = -1;
+    Magnitudes m;
+    m.mag[0] = 0;
+    int largest = 0;
     for (int k = 1; k < 64; ++k) {
-        mag[k] = std::abs(int{coef[kCoefficientScan[k]]});
-        top = std::max(top, TopBit(mag[k]));
+        m.mag[k] = std::abs(int{coef[kCoefficientScan[k]]});
+        largest = std::max(largest, m.mag[k]);
     }
+    if (largest == 0) return 4;  // the pass count alone
+    for (int g = 0; g < 16; ++g)
+        m.group[g] = std::max(std::max(m.mag[4 * g], m.mag[4 * g + 1]),
+                              std::max(m.mag[4 * g + 2], m.mag[4 * g + 3]));
+    const int top = TopBit(largest);
     uint8_t entry[256] = {};
     int first = 128, last = 128;
     for (int v : {4 * 4, 24 * 4, 44 * 4, 1 * 4 + 3, 2 * 4 + 3, 3 * 4 + 3})
         entry[last++] = static_cast<uint8_t>(v);
     int n = 4;
-    for (int bits = top; bits >= 0; --bits) n += CountPass(entry, first, last, mag, bits);
+    for (int bits = top; bits >= 0; --bits) n += CountPass(entry, first, last, m, bits);
     return n;
 }
 
@@ -130,6 +144,7 @@ namespace {
 struct TransformTables {
     float basis[8][8];       // C(u) / 2 cos((2i + 1) u pi / 16)
     float steps[2][16][64];  // [inter][q][natural index]
+    float inverse[2][16][64];
 };
 
 const TransformTables& Tables() {
@@ -152,8 +167,9 @@ const TransformTables& Tables() {
                 for (int i = 0; i < 64; ++i) {
                     const uint32_t entry =
                         inter ? video::InterQuantTable()[q][i] : video::IntraQuantTable()[q][i];
-                    t.steps[inter][q][i] =
-                        static_cast<float>(entry / (65536.0 * a[i / 8] * a[i % 8]));
+                    const double step = entry / (65536.0 * a[i / 8] * a[i % 8]);
+                    t.steps[inter][q][i] = static_cast<float>(step);
+                    t.inverse[inter][q][i] = static_cast<float>(1 / step);
                 }
     });
     return t;
@@ -181,6 +197,10 @@ void ForwardDct(const int values[64], float out[64]) {
 
 const float* QuantiserSteps(bool inter, int q) {
     return Tables().steps[inter ? 1 : 0][q & 15];
+}
+
+const float* InverseQuantiserSteps(bool inter, int q) {
+    return Tables().inverse[inter ? 1 : 0][q & 15];
 }
 
 }  // namespace vemo::encode

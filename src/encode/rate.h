@@ -43,5 +43,7 @@ void ForwardDct(const int values[64], float out[64]);
 // Steps of quantiser q (0-15): one unit of coefficient i is drawn as
 // steps[i] units of the orthonormal transform.
 const float* QuantiserSteps(bool inter, int q);
+// 1 / QuantiserSteps(inter, q)[i].
+const float* InverseQuantiserSteps(bool inter, int q);
 
 }  // namespace vemo::encode
