@@ -12,10 +12,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace vemo {
+
+namespace encode {
+struct EncoderState;
+}
 
 // ---- Transform arithmetic, exactly as blocks are drawn ------------------------
 
@@ -32,13 +37,19 @@ void ForwardTransform(const int values[64], int q, bool inter, int16_t coef[64])
 // ---- The encoder --------------------------------------------------------------
 
 struct EncoderSettings {
-    int quality = 75;      // 1 (smallest) .. 100 (best)
-    int key_interval = 0;  // a key frame every N frames (0: only the first)
-    int search_range = 7;  // motion search in whole samples (0-15)
-    bool alpha = false;    // code an alpha plane
+    int quality = 75;       // 1 (smallest) .. 100 (best)
+    int key_interval = 0;   // a key frame every N frames (0: only the first)
+    int search_range = 15;  // motion search in whole samples (0-15)
+    bool alpha = false;     // code an alpha plane
     bool grayscale = false;
     bool old_version = false;  // write for versions before "i" (no luma size field)
+    // Threads that decide blocks (0: one per processor core). The movie is
+    // the same for every thread count.
+    int threads = 0;
 };
+
+// The most threads an encoder uses.
+constexpr int kMostEncoderThreads = 64;
 
 // One picture: Y width x height, Cb and Cr (width + 1) / 2 x (height + 1) / 2,
 // alpha width x height (only with EncoderSettings::alpha).
@@ -65,6 +76,11 @@ constexpr uint32_t kLargestEncodedWidth = 4096;
 class VideoEncoder {
   public:
     VideoEncoder(uint32_t width, uint32_t height, const EncoderSettings& settings);
+    ~VideoEncoder();
+    // A copy carries everything the next frame depends on, so that a frame
+    // can be encoded again from the same point (see EncodeWithinRate).
+    VideoEncoder(const VideoEncoder& other);
+    VideoEncoder& operator=(const VideoEncoder& other);
 
     // Encodes the next frame into *video (the frame packet's video part).
     // The first frame, and every key_interval-th, is a key frame whatever
@@ -83,6 +99,8 @@ class VideoEncoder {
     // The quantiser (0-15) for the frames from the next one on, in place of
     // the one the quality setting gave.
     void set_quantiser(int q);
+    // Threads the encoder decides blocks with.
+    int threads() const { return threads_; }
     const EncoderFrameStats& stats() const { return stats_; }
     const std::string& error() const { return error_; }
     // The movie header flags these settings imply (grayscale, alpha).
@@ -99,7 +117,16 @@ class VideoEncoder {
     std::vector<uint8_t> recon_[4];
     EncoderFrameStats stats_;
     std::string error_;
+    int threads_;
+    std::unique_ptr<encode::EncoderState> state_;  // rates and motion fields
 };
+
+// Peak signal-to-noise ratio in dB of plane b against plane a (8-bit
+// samples, width x height): 10 log10(255^2 / mean squared error); identical
+// planes give kPerfectPsnr.
+constexpr double kPerfectPsnr = 100.0;
+double PlanePsnr(const uint8_t* a, ptrdiff_t a_stride, const uint8_t* b, ptrdiff_t b_stride,
+                 uint32_t width, uint32_t height);
 
 // ---- Built-in movies ------------------------------------------------------------
 

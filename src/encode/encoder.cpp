@@ -1,20 +1,45 @@
-// The video encoder: per 8x8 block it weighs the block types the decoder
-// knows (skip, motion, fill, two-colour pattern, transform-coded intra and
-// inter, residue, raw) by distortion plus a rate estimate, joins flat 16x16
-// areas into scaled fills, and keeps the planes exactly as they will be drawn.
+// The video encoder: decides the blocks of each plane (pairs of block rows
+// on several threads, the same result on any number), joins flat 16x16
+// areas into scaled fills, writes the blocks in order, and keeps the planes
+// exactly as they will be drawn. The rates of the next frame's decisions
+// come from the code trees this frame's symbols give.
 #include <algorithm>
-#include <climits>
+#include <atomic>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <system_error>
+#include <thread>
 
 #include "vemo/encoder.h"
 #include "vemo/flags.h"
 #include "vemo/frame_planes.h"
 #include "vemo/video_writer.h"
 
+#include "block_coder.h"
+
 namespace vemo {
 
+namespace encode {
+
+// What the encoder carries from one frame to the next, per plane: the rates
+// its code trees gave and its motion field.
+struct EncoderState {
+    PlaneRates rates[4];
+    std::vector<MotionVector> field[4], previous[4];
+};
+
+}  // namespace encode
+
 namespace {
+
+using encode::Block;
+using encode::BlockCoder;
+using encode::MotionVector;
+using encode::PlaneCounts;
+using encode::PlaneJob;
+using encode::PlaneView;
 
 // Quality 1..100 to quantiser 15..0.
 int QuantiserFor(int quality) {
@@ -28,226 +53,34 @@ int QuantiserFor(int quality) {
 constexpr double kScaleOf[16] = {1, 4.0 / 3, 5.0 / 3, 2,  8.0 / 3, 3.5, 4,  5,
                                  6, 8,       12,      17, 22,      28,  34, 44};
 
-struct Block {
-    uint8_t type = kBlockRaw;
-    int dx = 0, dy = 0;
-    int16_t coef[64] = {};
-    int8_t residue[64] = {};
-    uint8_t c0 = 0, c1 = 0, pattern[8] = {};
-    uint8_t recon[64] = {};
-    double cost = 0;
-};
-
-struct PlaneView {
-    const uint8_t* p;
-    uint32_t w, h;
-    const uint8_t* At(int x, int y) const { return p + static_cast<ptrdiff_t>(y) * w + x; }
-};
-
-void Load(const PlaneView& v, int x, int y, uint8_t out[64]) {
-    for (int r = 0; r < 8; ++r) std::memcpy(out + r * 8, v.At(x, y + r), 8);
+// Lambda (squared error per bit) of quantiser q.
+float LambdaFor(int q) {
+    const double step = 1.5 * kScaleOf[q & 15];
+    return static_cast<float>(0.08 * step * step);
 }
 
-uint32_t Sse(const uint8_t a[64], const uint8_t b[64]) {
-    uint32_t s = 0;
-    for (int i = 0; i < 64; ++i) {
-        const int d = a[i] - b[i];
-        s += static_cast<uint32_t>(d * d);
+// Runs work(i) for i = 0 .. count - 1 on up to `threads` threads (this one
+// included); the order of the calls does not matter to the result.
+template <typename Work>
+void RunParallel(uint32_t count, int threads, const Work& work) {
+    const uint32_t extra = std::min<uint32_t>(static_cast<uint32_t>(std::max(threads, 1)) - 1,
+                                              count > 0 ? count - 1 : 0);
+    std::atomic<uint32_t> next{0};
+    auto loop = [&] {
+        for (uint32_t i; (i = next.fetch_add(1)) < count;) work(i);
+    };
+    std::vector<std::thread> pool;
+    pool.reserve(extra);
+    for (uint32_t t = 0; t < extra; ++t) {
+        try {
+            pool.emplace_back(loop);
+        } catch (const std::system_error&) {
+            break;  // no more threads to be had: the others do the work
+        }
     }
-    return s;
+    loop();
+    for (std::thread& t : pool) t.join();
 }
-
-uint32_t Sad(const uint8_t target[64], const PlaneView& ref, int x, int y, uint32_t stop) {
-    uint32_t s = 0;
-    for (int r = 0; r < 8; ++r) {
-        const uint8_t* row = ref.At(x, y + r);
-        for (int c = 0; c < 8; ++c)
-            s += static_cast<uint32_t>(std::abs(target[r * 8 + c] - row[c]));
-        if (s >= stop) return s;
-    }
-    return s;
-}
-
-class PlaneCoder {
-  public:
-    PlaneCoder(const PlaneView& src, const PlaneView* ref, int q, int range)
-        : src_(src), ref_(ref), q_(q), range_(range) {
-        const double step = 1.5 * kScaleOf[q];
-        lambda_ = 0.08 * step * step;
-        for (int i = 0; i < 64; ++i) {
-            intra_row_[i] = IntraQuantiser(q, i);
-            inter_row_[i] = InterQuantiser(q, i);
-        }
-    }
-
-    // raw_allowed: false when the row's colours would overflow one fill.
-    Block Decide(int x, int y, bool raw_allowed) {
-        uint8_t target[64];
-        Load(src_, x, y, target);
-        Block best;
-        best.type = kBlockRaw;
-        std::memcpy(best.recon, target, 64);
-        best.cost = raw_allowed ? lambda_ * (3 + 512) : 1e300;
-
-        TryFill(target, &best);
-        TryPattern(target, &best);
-        TryIntra(target, &best);
-        if (ref_) {
-            int dx = 0, dy = 0;
-            Search(target, x, y, &dx, &dy);
-            uint8_t moved[64];
-            Load(*ref_, x + dx, y + dy, moved);
-            uint8_t same[64];
-            Load(*ref_, x, y, same);
-            Consider(best, kBlockSkip, 0, 0, same, Sse(target, same) + lambda_ * 2);
-            Consider(best, kBlockMotion, dx, dy, moved, Sse(target, moved) + lambda_ * 13);
-            TryInter(target, moved, dx, dy, &best);
-            TryResidue(target, moved, dx, dy, &best);
-        }
-        return best;
-    }
-
-    double lambda() const { return lambda_; }
-
-  private:
-    void Consider(Block& best, uint8_t type, int dx, int dy, const uint8_t recon[64], double cost) {
-        if (cost >= best.cost) return;
-        best.type = type;
-        best.dx = dx;
-        best.dy = dy;
-        std::memcpy(best.recon, recon, 64);
-        best.cost = cost;
-    }
-
-    void TryFill(const uint8_t t[64], Block* best) {
-        int sum = 0;
-        for (int i = 0; i < 64; ++i) sum += t[i];
-        uint8_t flat[64];
-        std::memset(flat, (sum + 32) / 64, 64);
-        const double cost = Sse(t, flat) + lambda_ * 11;
-        if (cost < best->cost) {
-            Consider(*best, kBlockFill, 0, 0, flat, cost);
-            best->c0 = flat[0];
-        }
-    }
-
-    void TryPattern(const uint8_t t[64], Block* best) {
-        int lo = 255, hi = 0;
-        for (int i = 0; i < 64; ++i) {
-            lo = std::min<int>(lo, t[i]);
-            hi = std::max<int>(hi, t[i]);
-        }
-        if (lo == hi) return;
-        int c0 = lo, c1 = hi;
-        bool one[64];
-        for (int iter = 0; iter < 4; ++iter) {
-            int s0 = 0, n0 = 0, s1 = 0, n1 = 0;
-            for (int i = 0; i < 64; ++i) {
-                one[i] = std::abs(t[i] - c1) < std::abs(t[i] - c0);
-                if (one[i]) {
-                    s1 += t[i];
-                    ++n1;
-                } else {
-                    s0 += t[i];
-                    ++n0;
-                }
-            }
-            if (n0) c0 = (s0 + n0 / 2) / n0;
-            if (n1) c1 = (s1 + n1 / 2) / n1;
-        }
-        uint8_t recon[64], rows[8] = {};
-        for (int i = 0; i < 64; ++i) {
-            recon[i] = static_cast<uint8_t>(one[i] ? c1 : c0);
-            if (one[i]) rows[i / 8] |= static_cast<uint8_t>(1u << (i % 8));
-        }
-        const double cost = Sse(t, recon) + lambda_ * 83;
-        if (cost < best->cost) {
-            Consider(*best, kBlockPattern, 0, 0, recon, cost);
-            best->c0 = static_cast<uint8_t>(c0);
-            best->c1 = static_cast<uint8_t>(c1);
-            std::memcpy(best->pattern, rows, 8);
-        }
-    }
-
-    void TryIntra(const uint8_t t[64], Block* best) {
-        int values[64];
-        for (int i = 0; i < 64; ++i) values[i] = t[i];
-        int16_t coef[64];
-        ForwardTransform(values, q_, false, coef);
-        if (coef[0] < 0) coef[0] = 0;
-        if (coef[0] > 2047) coef[0] = 2047;
-        uint8_t recon[64];
-        InverseTransform(coef, intra_row_, recon);
-        BitWriter bits;
-        WriteCoefficients(bits, coef);
-        const double cost =
-            Sse(t, recon) + lambda_ * static_cast<double>(bits.BitCount() + 3 + 4 + 8);
-        if (cost < best->cost) {
-            Consider(*best, kBlockIntra, 0, 0, recon, cost);
-            std::memcpy(best->coef, coef, sizeof coef);
-        }
-    }
-
-    void TryInter(const uint8_t t[64], const uint8_t moved[64], int dx, int dy, Block* best) {
-        int values[64];
-        for (int i = 0; i < 64; ++i) values[i] = t[i] - moved[i];
-        int16_t coef[64];
-        ForwardTransform(values, q_, true, coef);
-        coef[0] = static_cast<int16_t>(std::clamp<int>(coef[0], -1023, 1023));
-        uint8_t add[64], recon[64];
-        InverseTransform(coef, inter_row_, add);
-        for (int i = 0; i < 64; ++i) recon[i] = static_cast<uint8_t>(moved[i] + add[i]);
-        BitWriter bits;
-        WriteCoefficients(bits, coef);
-        const double cost =
-            Sse(t, recon) + lambda_ * static_cast<double>(bits.BitCount() + 3 + 10 + 4 + 6);
-        if (cost < best->cost) {
-            Consider(*best, kBlockInter, dx, dy, recon, cost);
-            std::memcpy(best->coef, coef, sizeof coef);
-        }
-    }
-
-    void TryResidue(const uint8_t t[64], const uint8_t moved[64], int dx, int dy, Block* best) {
-        int8_t res[64];
-        for (int i = 0; i < 64; ++i)
-            res[i] = static_cast<int8_t>(static_cast<uint8_t>(t[i] - moved[i]));
-        if (ResidueChanges(res) > 128) return;
-        BitWriter bits;
-        if (!WriteResidue(bits, res)) return;
-        const double cost = lambda_ * static_cast<double>(bits.BitCount() + 3 + 10);
-        if (cost < best->cost) {
-            Consider(*best, kBlockResidue, dx, dy, t, cost);
-            std::memcpy(best->residue, res, sizeof res);
-        }
-    }
-
-    void Search(const uint8_t target[64], int x, int y, int* best_dx, int* best_dy) {
-        const int w = static_cast<int>(ref_->w), h = static_cast<int>(ref_->h);
-        uint32_t best = Sad(target, *ref_, x, y, UINT32_MAX);
-        *best_dx = *best_dy = 0;
-        if (best == 0) return;
-        const int x0 = std::max(-range_, -x), x1 = std::min(range_, w - 8 - x);
-        const int y0 = std::max(-range_, -y), y1 = std::min(range_, h - 8 - y);
-        for (int dy = y0; dy <= y1; ++dy) {
-            for (int dx = x0; dx <= x1; ++dx) {
-                // A small bias keeps the offsets short and the vectors calm.
-                const uint32_t bias = static_cast<uint32_t>(std::abs(dx) + std::abs(dy));
-                const uint32_t s = Sad(target, *ref_, x + dx, y + dy, best) + bias;
-                if (s < best) {
-                    best = s;
-                    *best_dx = dx;
-                    *best_dy = dy;
-                }
-            }
-        }
-    }
-
-    PlaneView src_;
-    const PlaneView* ref_;
-    int q_, range_;
-    double lambda_;
-    uint32_t intra_row_[64], inter_row_[64];
-};
 
 // The blocks chosen for a pair of block rows (rows[1] unused for a last,
 // unpaired row) and, per column, whether a scaled fill starts there.
@@ -263,54 +96,53 @@ uint32_t ColoursOf(const Block& b) {
                                      : 0u;
 }
 
-// Decides the blocks of block row r and, when pair, of row r + 1. One colour
-// fill must hold a row's colours (at most 32767, less than 4096 samples of
-// raw blocks).
-void DecideRows(PlaneCoder& coder, uint32_t r, bool pair, RowPair& rp) {
+// Decides the blocks of block row r and, when pair, of row r + 1 (after the
+// whole of row r, whose vectors it may take). One colour fill must hold a
+// row's colours (at most 32767, less than 4096 samples of raw blocks).
+void DecideRows(BlockCoder& coder, uint32_t r, bool pair, RowPair& rp) {
     const uint32_t bw = static_cast<uint32_t>(rp.rows[0].size());
     const uint32_t colour_limit = std::min<uint32_t>(bw * 64 + 511, 32767);
-    uint32_t colours_a = 0, colours_b = 0;
-    for (uint32_t c = 0; c < bw; ++c) {
-        rp.rows[0][c] = coder.Decide(static_cast<int>(c * 8), static_cast<int>(r * 8),
-                                     colours_a + 64 <= colour_limit);
-        colours_a += ColoursOf(rp.rows[0][c]);
-        if (pair) {
-            rp.rows[1][c] = coder.Decide(static_cast<int>(c * 8), static_cast<int>(r * 8 + 8),
-                                         colours_b + 64 <= colour_limit);
-            colours_b += ColoursOf(rp.rows[1][c]);
+    for (int half = 0; half < (pair ? 2 : 1); ++half) {
+        uint32_t colours = 0;
+        for (uint32_t c = 0; c < bw; ++c) {
+            Block& b = rp.rows[half][c];
+            b = coder.Decide(c, r + static_cast<uint32_t>(half), colours + 64 <= colour_limit);
+            colours += ColoursOf(b);
         }
     }
 }
 
 // Marks the flat 16x16 areas of a row pair that cost less as one scaled fill
 // than as their four blocks.
-void FindScaledFills(const PlaneView& src, double lambda, uint32_t r, bool pair, RowPair& rp) {
+void FindScaledFills(const PlaneJob& job, uint32_t r, bool pair, RowPair& rp) {
     const uint32_t bw = static_cast<uint32_t>(rp.scaled.size());
+    const PlaneView& src = job.src;
     std::fill(rp.scaled.begin(), rp.scaled.end(), 0);
+    const float bits = job.rates.type[kBlockScaled] + 2 + job.rates.colour;
     for (uint32_t c = 0; pair && c + 1 < bw; c += 2) {
+        const std::vector<Block>& a = rp.rows[0];
+        const std::vector<Block>& b = rp.rows[1];
+        const float split = a[c].cost + a[c + 1].cost + b[c].cost + b[c + 1].cost;
+        if (job.lambda * bits >= split) continue;
         const int x0 = static_cast<int>(c * 8), y0 = static_cast<int>(r * 8);
         int sum = 0;
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x) sum += *src.At(x0 + x, y0 + y);
         const int mean = (sum + 128) / 256;
-        double sse = 0;
+        float sse = 0;
         for (int y = 0; y < 16; ++y)
             for (int x = 0; x < 16; ++x) {
                 const int d = *src.At(x0 + x, y0 + y) - mean;
-                sse += d * d;
+                sse += static_cast<float>(d * d);
             }
-        const double cost = sse + lambda * 22;
-        const std::vector<Block>& a = rp.rows[0];
-        const std::vector<Block>& b = rp.rows[1];
-        const double split = a[c].cost + a[c + 1].cost + b[c].cost + b[c + 1].cost;
-        if (cost < split) {
+        if (sse + job.lambda * bits < split) {
             rp.scaled[c] = 1;
             rp.fill_colour[c] = static_cast<uint8_t>(mean);
         }
     }
 }
 
-bool WriteBlock(PlaneWriter& writer, const Block& b, int q) {
+bool WriteBlock(PlaneWriter& writer, const Block& b) {
     switch (b.type) {
         case kBlockSkip:
             return writer.Skip();
@@ -321,9 +153,9 @@ bool WriteBlock(PlaneWriter& writer, const Block& b, int q) {
         case kBlockPattern:
             return writer.Pattern(b.c0, b.c1, b.pattern);
         case kBlockIntra:
-            return writer.Intra(b.coef, q);
+            return writer.Intra(b.coef, b.q);
         case kBlockInter:
-            return writer.Inter(b.dx, b.dy, b.coef, q);
+            return writer.Inter(b.dx, b.dy, b.coef, b.q);
         case kBlockResidue:
             return writer.Residue(b.dx, b.dy, b.residue);
         default:
@@ -331,19 +163,37 @@ bool WriteBlock(PlaneWriter& writer, const Block& b, int q) {
     }
 }
 
+// Counts the bundle symbols of a written block for the next frame's rates.
+void CountBlock(const Block& b, PlaneCounts& counts, int& previous_high) {
+    ++counts.types[b.type];
+    if (b.type == kBlockMotion || b.type == kBlockInter || b.type == kBlockResidue) {
+        ++counts.offset_x[std::abs(b.dx)];
+        ++counts.offset_y[std::abs(b.dy)];
+    }
+    if (b.type == kBlockFill) counts.AddColour(b.c0, previous_high);
+    if (b.type == kBlockPattern) {
+        counts.AddColour(b.c0, previous_high);
+        counts.AddColour(b.c1, previous_high);
+    }
+    if (b.type == kBlockRaw)
+        for (uint8_t c : b.recon) counts.AddColour(c, previous_high);
+}
+
 // Where the blocks of a plane go: the writer, the plane as the decoder will
-// rebuild it (w samples across), and the block counts.
+// rebuild it (w samples across), the block counts and the symbol counts.
 struct PlaneOutput {
     PlaneWriter& writer;
     std::vector<uint8_t>& next;
     uint32_t w;
     EncoderFrameStats& stats;
+    PlaneCounts& counts;
+    int previous_high = 0;
 };
 
 // Writes one block row of a pair (half 1: the lower row, whose scaled blocks
 // are the lower halves of those above) and draws it into out.next. Returns
 // the reason when the writer refuses a block, else null.
-const char* WriteBlockRow(const RowPair& rp, int half, uint32_t r, int q, PlaneOutput& out) {
+const char* WriteBlockRow(const RowPair& rp, int half, uint32_t r, PlaneOutput& out) {
     const std::vector<Block>& row = rp.rows[half];
     const uint32_t bw = static_cast<uint32_t>(row.size());
     const uint32_t y = (r + static_cast<uint32_t>(half)) * 8, w = out.w;
@@ -355,12 +205,15 @@ const char* WriteBlockRow(const RowPair& rp, int half, uint32_t r, int q, PlaneO
             for (uint32_t yy = 0; yy < 8; ++yy)
                 std::memset(&out.next[(y + yy) * w + c * 8], rp.fill_colour[c], 16);
             out.stats.blocks[kBlockScaled] += 2;
+            ++out.counts.types[kBlockScaled];
+            if (!half) out.counts.AddColour(rp.fill_colour[c], out.previous_high);
             ++c;
             continue;
         }
         const Block& b = row[c];
-        if (!WriteBlock(out.writer, b, q)) return "the plane writer refused a block";
+        if (!WriteBlock(out.writer, b)) return "the plane writer refused a block";
         ++out.stats.blocks[b.type];
+        CountBlock(b, out.counts, out.previous_high);
         for (int yy = 0; yy < 8; ++yy)
             std::memcpy(&out.next[(y + yy) * w + c * 8], b.recon + yy * 8, 8);
     }
@@ -377,14 +230,54 @@ VideoEncoder::VideoEncoder(uint32_t width, uint32_t height, const EncoderSetting
       chroma_w_(ChromaPlaneWidth(width)),
       chroma_h_(RoundUp8((height + 1) / 2)),
       settings_(settings),
-      q_(QuantiserFor(settings.quality)) {
+      q_(QuantiserFor(settings.quality)),
+      threads_(settings.threads > 0 ? settings.threads
+                                    : static_cast<int>(std::thread::hardware_concurrency())),
+      state_(std::make_unique<encode::EncoderState>()) {
     settings_.search_range = std::clamp(settings_.search_range, 0, 15);
+    threads_ = std::clamp(threads_, 1, kMostEncoderThreads);
+    for (auto& rates : state_->rates) rates = encode::DefaultRates();
     for (int p = 0; p < 4; ++p)
         recon_[p].assign(static_cast<size_t>(plane_width(p)) * plane_height(p), 0);
 }
 
 void VideoEncoder::set_quantiser(int q) {
     q_ = std::clamp(q, 0, 15);
+}
+
+VideoEncoder::~VideoEncoder() = default;
+
+VideoEncoder::VideoEncoder(const VideoEncoder& other)
+    : width_(other.width_),
+      height_(other.height_),
+      luma_w_(other.luma_w_),
+      luma_h_(other.luma_h_),
+      chroma_w_(other.chroma_w_),
+      chroma_h_(other.chroma_h_),
+      settings_(other.settings_),
+      q_(other.q_),
+      frame_(other.frame_),
+      stats_(other.stats_),
+      error_(other.error_),
+      threads_(other.threads_),
+      state_(std::make_unique<encode::EncoderState>(*other.state_)) {
+    for (int p = 0; p < 4; ++p) recon_[p] = other.recon_[p];
+}
+
+VideoEncoder& VideoEncoder::operator=(const VideoEncoder& other) {
+    if (this == &other) return *this;
+    width_ = other.width_, height_ = other.height_;
+    luma_w_ = other.luma_w_, luma_h_ = other.luma_h_;
+    chroma_w_ = other.chroma_w_, chroma_h_ = other.chroma_h_;
+    settings_ = other.settings_;
+    q_ = other.q_;
+    frame_ = other.frame_;
+    for (int p = 0; p < 4; ++p) recon_[p] = other.recon_[p];
+    stats_ = other.stats_;
+    error_ = other.error_;
+    threads_ = other.threads_;
+    *state_ = *other.state_;
+    return *this;
 }
 
 uint32_t VideoEncoder::header_flags() const {
@@ -394,27 +287,51 @@ uint32_t VideoEncoder::header_flags() const {
 bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bool key,
                                std::vector<uint8_t>* out) {
     const uint32_t w = plane_width(plane), h = plane_height(plane);
-    const PlaneView src{source.data(), w, h};
     const PlaneView ref{recon_[plane].data(), w, h};
     const bool chroma = plane == 1 || plane == 2;
-    PlaneCoder coder(src, key ? nullptr : &ref, q_,
-                     chroma ? (settings_.search_range + 1) / 2 : settings_.search_range);
-    const uint32_t bw = w / 8, bh = h / 8;
+    encode::EncoderState& state = *state_;
+    const int q = q_;
+    const float lambda = LambdaFor(q);
+    PlaneJob job{PlaneView{source.data(), w, h},
+                 key ? nullptr : &ref,
+                 q,
+                 settings_.search_range,
+                 lambda,
+                 state.rates[plane],
+                 w / 8,
+                 h / 8};
+    if (chroma) job.range = (settings_.search_range + 1) / 2;
+    const uint32_t bw = job.bw, bh = job.bh;
+    state.field[plane].assign(size_t{bw} * bh, MotionVector{});
+    state.previous[plane].resize(size_t{bw} * bh);
+    job.field = state.field[plane].data();
+    job.previous = state.previous[plane].data();
+    if (chroma && !key && state.field[0].size() == size_t{luma_w_ / 8} * (luma_h_ / 8)) {
+        job.luma = state.field[0].data();
+        job.luma_bw = luma_w_ / 8;
+        job.luma_bh = luma_h_ / 8;
+    }
+
+    std::vector<RowPair> pairs((bh + 1) / 2);
+    RunParallel(static_cast<uint32_t>(pairs.size()), threads_, [&](uint32_t i) {
+        BlockCoder coder(job);
+        RowPair& rp = pairs[i];
+        for (auto& row : rp.rows) row.resize(bw);
+        rp.scaled.resize(bw);
+        rp.fill_colour.resize(bw);
+        const bool pair = i * 2 + 1 < bh;
+        DecideRows(coder, i * 2, pair, rp);
+        FindScaledFills(job, i * 2, pair, rp);
+    });
+
     std::vector<uint8_t> next(recon_[plane].size());
     PlaneWriter writer(w, h, settings_.old_version);
-    PlaneOutput output{writer, next, w, stats_};
-
-    RowPair rp;
-    rp.rows[0].resize(bw);
-    rp.rows[1].resize(bw);
-    rp.scaled.resize(bw);
-    rp.fill_colour.resize(bw);
-    for (uint32_t r = 0; r < bh; r += 2) {
-        const bool pair = r + 1 < bh;
-        DecideRows(coder, r, pair, rp);
-        FindScaledFills(src, coder.lambda(), r, pair, rp);
+    PlaneCounts counts;
+    PlaneOutput output{writer, next, w, stats_, counts};
+    for (uint32_t i = 0; i < pairs.size(); ++i) {
+        const bool pair = i * 2 + 1 < bh;
         for (int half = 0; half < (pair ? 2 : 1); ++half) {
-            if (const char* error = WriteBlockRow(rp, half, r, q_, output)) {
+            if (const char* error = WriteBlockRow(pairs[i], half, i * 2, output)) {
                 error_ = error;
                 return false;
             }
@@ -426,6 +343,8 @@ bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bo
         return false;
     }
     recon_[plane].swap(next);
+    // A key frame's trees know no inter types: the next frame starts afresh.
+    state.rates[plane] = key ? encode::DefaultRates() : encode::RatesFrom(counts);
     return true;
 }
 
@@ -472,6 +391,7 @@ bool VideoEncoder::EncodeFrame(const EncoderPicture& picture, bool key, std::vec
                          key, &planes.cb))
             return false;
     }
+    for (int p = 0; p < 4; ++p) state_->previous[p].swap(state_->field[p]);
     *video = WriteVideoPart(planes, settings_.alpha, !settings_.old_version, settings_.grayscale);
     stats_.bytes = video->size();
     if (was_key) *was_key = key;

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 
 #include "test_util.h"
@@ -261,6 +262,44 @@ TEST(EncodeTool, TakesRateOptionsAndRefusesBadValues) {
           "--max-rate 15", "--max-rate -5", "--bitrate 500 --max-rate 400",
           "--bitrate 500 --quality 50", "--progress --quiet", "--keyint 0"})
         EXPECT_EQ(RunTool(run + " " + bad), 2) << bad;
+}
+
+TEST(EncodeTool, PrintsPsnrAndWritesTheSameMovieOnAnyThreadCount) {
+    const std::string in = WriteTemp("psnr.y4m", Y4m("YUV4MPEG2 W36 H20 F5:1", 36, 20, 3));
+    const std::string one = test::TempPath("one.vem"), two = test::TempPath("two.vem");
+    const std::string report = test::TempPath("psnr.txt");
+    const std::string cmd = std::string(VEMO_ENCODE_TOOL) + " " + in + " -o " + two +
+                            " --quality 40 --psnr --quiet --threads 2 > " + report;
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    EXPECT_EQ(RunTool(in + " -o " + one + " --quality 40 --threads 1"), 0);
+    std::vector<uint8_t> a, b, text;
+    ASSERT_TRUE(test::ReadWholeFile(one, &a) && test::ReadWholeFile(two, &b));
+    EXPECT_EQ(a, b);
+    ASSERT_TRUE(test::ReadWholeFile(report, &text));
+    std::istringstream lines(std::string(text.begin(), text.end()));
+    std::string line;
+    double sum[3] = {}, average[3] = {};
+    int frames = 0;
+    while (std::getline(lines, line)) {
+        int n = 0;
+        double y, cb, cr;
+        if (std::sscanf(line.c_str(), "frame %d: Y %lf Cb %lf Cr %lf dB", &n, &y, &cb, &cr) == 4) {
+            EXPECT_EQ(n, ++frames);
+            EXPECT_GT(y, 20.0);
+            EXPECT_LE(y, 100.0);
+            sum[0] += y, sum[1] += cb, sum[2] += cr;
+        } else {
+            ASSERT_EQ(
+                std::sscanf(line.c_str(), "average PSNR over 3 frames: Y %lf Cb %lf Cr %lf dB",
+                            &average[0], &average[1], &average[2]),
+                3)
+                << line;
+        }
+    }
+    EXPECT_EQ(frames, 3);
+    for (int i = 0; i < 3; ++i) EXPECT_NEAR(average[i], sum[i] / 3, 0.01);
+    EXPECT_EQ(RunTool(in + " -o " + one + " --threads 0"), 2);
+    EXPECT_EQ(RunTool(in + " -o " + one + " --threads 65"), 2);
 }
 #endif
 

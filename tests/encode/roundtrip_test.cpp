@@ -441,6 +441,65 @@ TEST(EncoderRoundTrip, DecodedPlanesEqualTheEncodersOwnAndStayClose) {
     }
 }
 
+// Frame t of a clip with motion up to the edge of the offset range, flat
+// areas and a cut at frame 4: a textured picture panning 13 samples across
+// and 6 down per frame above a flat band, then a different picture.
+void ClipFrame(uint32_t w, uint32_t h, int t, std::vector<uint8_t>* y, std::vector<uint8_t>* cb,
+               std::vector<uint8_t>* cr) {
+    const uint32_t cw = (w + 1) / 2, ch = (h + 1) / 2;
+    y->resize(w * h);
+    cb->resize(cw * ch);
+    cr->resize(cw * ch);
+    const int scene = t < 4 ? 0 : 1, px = 13 * t, py = 6 * t;
+    for (uint32_t j = 0; j < h; ++j)
+        for (uint32_t i = 0; i < w; ++i) {
+            const int u = static_cast<int>(i) + px, v = static_cast<int>(j) + py;
+            const int texture = scene ? ((u / 5 + v / 7) % 2) * 90 + (u * v) % 37
+                                      : (u * 7 + v * 3) % 61 + ((u ^ v) & 24) * 4;
+            (*y)[j * w + i] = static_cast<uint8_t>(j >= h - 16 ? 40 + 100 * scene : 30 + texture);
+        }
+    for (uint32_t j = 0; j < ch; ++j)
+        for (uint32_t i = 0; i < cw; ++i) {
+            (*cb)[j * cw + i] = static_cast<uint8_t>(scene ? 90 : 100 + (i + px / 2) % 40);
+            (*cr)[j * cw + i] = static_cast<uint8_t>(scene ? 160 + (j % 9) : 120);
+        }
+}
+
+TEST(EncoderRoundTrip, MotionCutsAndFlatAreasDecodeToTheReconstructionOnAnyThreadCount) {
+    const uint32_t w = 120, h = 72;
+    for (int quality : {95, 60, 20}) {
+        std::vector<std::vector<uint8_t>> videos[2];
+        for (int threads : {1, 2}) {
+            EncoderSettings s;
+            s.quality = quality;
+            s.threads = threads;
+            VideoEncoder enc(w, h, s);
+            EXPECT_EQ(enc.threads(), threads);
+            Player player(w, h, false, 0, 0);
+            uint32_t moved = 0;
+            for (int t = 0; t < 7; ++t) {
+                std::vector<uint8_t> y, cb, cr;
+                ClipFrame(w, h, t, &y, &cb, &cr);
+                EncoderPicture pic{y.data(), w, cb.data(), (w + 1) / 2, cr.data(), (w + 1) / 2};
+                std::vector<uint8_t> video;
+                ASSERT_TRUE(enc.EncodeFrame(pic, false, &video)) << enc.error();
+                const Decoded d = player.Decode(video, t == 0);
+                EXPECT_EQ(d.faults, 0u);
+                ASSERT_EQ(d.y, enc.decoded(0)) << "quality " << quality << " frame " << t;
+                ASSERT_EQ(d.cr, enc.decoded(1));
+                ASSERT_EQ(d.cb, enc.decoded(2));
+                if (t > 0 && t != 4)
+                    moved += enc.stats().blocks[kBlockMotion] + enc.stats().blocks[kBlockInter] +
+                             enc.stats().blocks[kBlockResidue];
+                videos[threads - 1].push_back(std::move(video));
+            }
+            // The pan is followed: most luma blocks of the panning frames move.
+            EXPECT_GT(moved, 5u * (w / 8) * (h / 8) / 2) << "quality " << quality;
+        }
+        EXPECT_EQ(videos[0], videos[1]) << "quality " << quality;
+    }
+}
+
 TEST(EncoderRoundTrip, AlphaAndGrayscaleMovies) {
     const uint32_t w = 32, h = 32;
     std::vector<uint8_t> y(w * h), a(w * h);

@@ -39,7 +39,12 @@ const char kUsage[] =
     "  --max-rate KBIT  read at most KBIT kbit/s in any one second of playback, sound included\n"
     "  --keyint N       at most N frames from one key frame to the next (default: 5 seconds;\n"
     "                   1 = all key frames); scene cuts get key frames as well\n"
-    "  --search R       motion search range in samples, 0 to 15 (default 7)\n"
+    "  --search R       motion search range in samples, 0 to 15 (default 15)\n"
+    "  --threads N      threads to encode with, 1 to 64 (default: one per processor core);\n"
+    "                   the movie is the same for any number\n"
+    "  --psnr           print each frame's PSNR of Y, Cb and Cr against the source on\n"
+    "                   standard output, and their averages over the frames (identical\n"
+    "                   planes: 100 dB)\n"
     "  --progress       show frames done, frames per second and time left (the default\n"
     "                   when standard error is a terminal)\n"
     "  --quiet          nothing on standard error but errors and warnings\n"
@@ -82,12 +87,12 @@ int Fail(const std::string& message) {
 
 struct Options {
     std::string input, wav, output;
-    long quality = 75, keyint = -1, search = 7, bitrate = 0, max_rate = 0;
-    bool quality_given = false, quiet = false, progress = false;
+    long quality = 75, keyint = -1, search = 15, bitrate = 0, max_rate = 0, threads = 0;
+    bool quality_given = false, quiet = false, progress = false, psnr = false;
 };
 
-constexpr const char* kValueOptions[] = {"--wav",    "-o",        "--quality", "--keyint",
-                                         "--search", "--bitrate", "--max-rate"};
+constexpr const char* kValueOptions[] = {"--wav",    "-o",        "--quality",  "--keyint",
+                                         "--search", "--bitrate", "--max-rate", "--threads"};
 
 // Stores the value v of option a in *o; false when it is out of range.
 bool SetValue(const std::string& a, const char* v, Options* o) {
@@ -104,6 +109,8 @@ bool SetValue(const std::string& a, const char* v, Options* o) {
         return Number(v, 16, 200000, &o->bitrate);
     } else if (a == "--max-rate") {
         return Number(v, 16, 2000000, &o->max_rate);
+    } else if (a == "--threads") {
+        return Number(v, 1, vemo::kMostEncoderThreads, &o->threads);
     } else {
         return Number(v, 0, 15, &o->search);
     }
@@ -144,6 +151,8 @@ int ParseArgs(int argc, char** argv, Options* o) {
             o->quiet = true;
         } else if (a == "--progress") {
             o->progress = true;
+        } else if (a == "--psnr") {
+            o->psnr = true;
         } else if (takes_value) {
             if (i + 1 >= argc) {
                 std::fprintf(stderr, "vemo-encode: %s needs a value\n%s", a.c_str(), kUsage);
@@ -171,6 +180,7 @@ vemo::EncoderSettings SettingsFor(const Options& o, const vemo::encode::Y4mReade
     vemo::EncoderSettings settings;
     settings.quality = static_cast<int>(o.quality);
     settings.search_range = static_cast<int>(o.search);
+    settings.threads = static_cast<int>(o.threads);
     settings.grayscale = reader.mono;
     settings.key_interval = 0;  // the key frames are chosen here, see KeyInterval
     return settings;
@@ -283,12 +293,52 @@ struct EncodedFrames {
     std::vector<bool> keys;
 };
 
+// PSNR of each plane of the frames so far, for --psnr.
+struct PsnrReport {
+    double sum[3] = {};
+    size_t frames = 0;
+};
+
+// Prints the frame's PSNR of Y, Cb and Cr (Y alone for a mono source)
+// against the source planes and adds them to the report.
+void ReportPsnr(const vemo::EncoderPicture& picture, const vemo::VideoEncoder& encoder,
+                uint32_t width, uint32_t height, bool mono, PsnrReport* report) {
+    const uint32_t cw = (width + 1) / 2, ch = (height + 1) / 2;
+    // The encoder's planes: 0 Y, 1 Cr, 2 Cb.
+    const uint8_t* source[3] = {picture.y, picture.cb, picture.cr};
+    const ptrdiff_t strides[3] = {picture.y_stride, picture.cb_stride, picture.cr_stride};
+    const int planes[3] = {0, 2, 1};
+    ++report->frames;
+    std::printf("frame %zu:", report->frames);
+    for (int i = 0; i < (mono ? 1 : 3); ++i) {
+        const int p = planes[i];
+        const double db = vemo::PlanePsnr(source[i], strides[i], encoder.decoded(p).data(),
+                                          encoder.plane_width(p), i ? cw : width, i ? ch : height);
+        report->sum[i] += db;
+        std::printf(" %s %.2f", i == 0 ? "Y" : i == 1 ? "Cb" : "Cr", db);
+    }
+    std::printf(" dB\n");
+}
+
+void PrintPsnrAverage(const PsnrReport& report, bool mono) {
+    if (report.frames == 0) return;
+    std::printf("average PSNR over %zu frames:", report.frames);
+    for (int i = 0; i < (mono ? 1 : 3); ++i)
+        std::printf(" %s %.2f",
+                    i == 0   ? "Y"
+                    : i == 1 ? "Cb"
+                             : "Cr",
+                    report.sum[i] / static_cast<double>(report.frames));
+    std::printf(" dB\n");
+}
+
 // Encodes every picture the reader gives. Returns the failure message when
 // the encoder refuses a frame, else empty; a read error is left in
 // *read_error.
 std::string EncodeFrames(vemo::encode::Y4mReader& reader, vemo::VideoEncoder& encoder,
-                         Steering& steering, Progress& progress, EncodedFrames* frames,
-                         std::string* read_error) {
+                         const Options& o, Steering& steering, Progress& progress,
+                         EncodedFrames* frames, std::string* read_error) {
+    PsnrReport psnr;
     std::vector<uint8_t> y, cb, cr;
     while (reader.ReadFrame(&y, &cb, &cr, read_error)) {
         vemo::EncoderPicture picture;
@@ -306,11 +356,13 @@ std::string EncodeFrames(vemo::encode::Y4mReader& reader, vemo::VideoEncoder& en
             progress.Show(f, steering.rate.AchievedKbit(), true);
             return "frame " + std::to_string(f + 1) + ": " + encoder.error();
         }
+        if (o.psnr) ReportPsnr(picture, encoder, reader.width, reader.height, reader.mono, &psnr);
         frames->videos.push_back(std::move(video));
         frames->keys.push_back(was_key);
         progress.Show(f + 1, steering.rate.AchievedKbit(), false);
     }
     progress.Show(frames->videos.size(), steering.rate.AchievedKbit(), true);
+    if (o.psnr) PrintPsnrAverage(psnr, reader.mono);
     return {};
 }
 
@@ -413,7 +465,8 @@ int main(int argc, char** argv) {
         !o.wav.empty()};
     Progress progress(!o.quiet && (o.progress || IsTerminal(stderr)), IsTerminal(stderr), expected);
     EncodedFrames frames;
-    const std::string failure = EncodeFrames(reader, encoder, steering, progress, &frames, &error);
+    const std::string failure =
+        EncodeFrames(reader, encoder, o, steering, progress, &frames, &error);
     if (!failure.empty()) return Fail(failure);
     if (in != stdin) std::fclose(in);
     if (!error.empty()) return Fail(o.input + ": " + error);

@@ -1,0 +1,73 @@
+// Per-block decisions of the video encoder: for one 8x8 block every block
+// type the decoder knows is weighed by its squared error plus lambda times
+// its bits, with bits counted exactly for coefficient and residue lists and
+// taken from the previous frame's code trees for bundle symbols.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "motion_search.h"
+#include "rate.h"
+
+namespace vemo::encode {
+
+struct PlaneView {
+    const uint8_t* p;
+    uint32_t w, h;
+    const uint8_t* At(int x, int y) const { return p + static_cast<ptrdiff_t>(y) * w + x; }
+};
+
+struct Block {
+    uint8_t type = 9;  // raw
+    int8_t dx = 0, dy = 0;
+    uint8_t q = 0;
+    int16_t coef[64] = {};
+    int8_t residue[64] = {};
+    uint8_t c0 = 0, c1 = 0, pattern[8] = {};
+    uint8_t recon[64] = {};
+    float cost = 0;
+};
+
+// What every block of one plane in one frame shares.
+struct PlaneJob {
+    PlaneView src;
+    const PlaneView* ref = nullptr;  // null for a key frame
+    int q = 0, range = 0;
+    float lambda = 1;
+    PlaneRates rates;
+    uint32_t bw = 0, bh = 0;  // blocks across and down
+    // Motion fields, one vector per block: this frame's (written by the
+    // decisions), the previous frame's, and for chroma this frame's luma.
+    MotionVector* field = nullptr;
+    const MotionVector* previous = nullptr;
+    const MotionVector* luma = nullptr;
+    uint32_t luma_bw = 0, luma_bh = 0;
+};
+
+class BlockCoder {
+  public:
+    explicit BlockCoder(const PlaneJob& job);
+    // The block at block column bx, row by; raw_allowed is false when the
+    // row's colours would overflow one colour fill.
+    Block Decide(uint32_t bx, uint32_t by, bool raw_allowed);
+
+  private:
+    int Candidates(uint32_t bx, uint32_t by, MotionVector* out) const;
+    void Consider(Block& best, uint8_t type, int dx, int dy, const uint8_t recon[64], float cost);
+    void TryFill(const uint8_t t[64], Block& best);
+    void TryPattern(const uint8_t t[64], Block& best);
+    void TryTransform(const uint8_t t[64], const uint8_t* moved, int dx, int dy, Block& best);
+    float TransformCost(const uint8_t t[64], const uint8_t* moved, const int16_t coef[64], int q,
+                        uint8_t recon[64]) const;
+    void TryResidue(const uint8_t t[64], const uint8_t moved[64], int dx, int dy, Block& best);
+    void TryInterBlocks(const uint8_t t[64], uint32_t bx, uint32_t by, Block& best);
+
+    const PlaneJob& job_;
+    MotionSearch search_;
+    BlockMeasure sse_;
+    const uint32_t* intra_rows_[16];
+    const uint32_t* inter_rows_[16];
+};
+
+}  // namespace vemo::encode

@@ -1,0 +1,155 @@
+// The encoder's measures and its motion search: the SSE2 block measures
+// against the plain ones, the counted coefficient bits against the written
+// ones, and the search over the whole offset range.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "block_kernels.h"
+#include "motion_search.h"
+#include "rate.h"
+#include "vemo/encoder.h"
+#include "vemo/video_writer.h"
+
+namespace vemo::encode {
+namespace {
+
+TEST(BlockKernels, Sse2MeasuresEqualThePlainOnes) {
+    const BlockKernels* sse2 = Sse2BlockKernels();
+    if (!sse2) GTEST_SKIP() << "no SSE2 here";
+    const BlockKernels& plain = PlainBlockKernels();
+    std::mt19937 rng(7);
+    std::vector<uint8_t> a(40 * 9), b(40 * 9);
+    for (int round = 0; round < 200; ++round) {
+        // Extremes as well as noise: 0 against 255 is the largest difference.
+        for (auto& v : a) v = static_cast<uint8_t>(round < 2 ? 255 * round : rng());
+        for (auto& v : b) v = static_cast<uint8_t>(round < 2 ? 255 * (1 - round) : rng());
+        const int offset = round % 7;  // rows that start anywhere
+        const ptrdiff_t stride = 33 + round % 5;
+        EXPECT_EQ(sse2->sad(&a[offset], stride, &b[3], 40),
+                  plain.sad(&a[offset], stride, &b[3], 40));
+        EXPECT_EQ(sse2->sse(&a[offset], stride, &b[3], 40),
+                  plain.sse(&a[offset], stride, &b[3], 40));
+    }
+    std::vector<uint8_t> zero(64, 0), full(64, 255);
+    EXPECT_EQ(sse2->sse(zero.data(), 8, full.data(), 8), 64u * 255 * 255);
+    EXPECT_EQ(sse2->sad(zero.data(), 8, full.data(), 8), 64u * 255);
+}
+
+TEST(CoefficientBits, CountsWhatTheWriterWrites) {
+    std::mt19937 rng(11);
+    for (int round = 0; round < 3000; ++round) {
+        int16_t coef[64] = {};
+        // Sparse low blocks, dense blocks, and a few of the largest sizes.
+        const int count = round % 4 == 0 ? 63 : static_cast<int>(rng() % 8);
+        const int top = round % 50 == 0 ? 32767 : round % 3 == 0 ? 3 : 300;
+        for (int k = 0; k < count; ++k) {
+            const int index = 1 + static_cast<int>(rng() % (round % 2 ? 63 : 12));
+            coef[index] = static_cast<int16_t>(static_cast<int>(rng() % (2 * top + 1)) - top);
+        }
+        coef[0] = static_cast<int16_t>(rng() % 2048);  // not part of the list
+        BitWriter bits;
+        ASSERT_TRUE(WriteCoefficients(bits, coef));
+        ASSERT_EQ(static_cast<size_t>(CoefficientBits(coef)), bits.BitCount()) << round;
+    }
+}
+
+TEST(PlaneRates, FollowTheTreesOfTheCounts) {
+    PlaneCounts counts;
+    counts.types[kBlockSkip] = 900;
+    counts.types[kBlockMotion] = 90;
+    counts.types[kBlockInter] = 10;
+    counts.offset_x[3] = 500;
+    const PlaneRates r = RatesFrom(counts);
+    EXPECT_LT(r.type[kBlockSkip], r.type[kBlockMotion]);
+    EXPECT_LE(r.type[kBlockMotion], r.type[kBlockInter]);
+    EXPECT_LT(r.type[kBlockInter], r.type[kBlockRaw]);  // never seen: a long code
+    EXPECT_LT(r.offset_x[3], r.offset_x[4]);
+    EXPECT_EQ(r.offset_x[0], r.offset_y[0]);  // no offsets counted: no sign bit
+    EXPECT_EQ(r.offset_y[5], r.offset_y[0] + 1);
+}
+
+// A plane of texture without repeats: noise smoothed over about 7 samples,
+// so that every offset has a basin a few samples wide.
+std::vector<uint8_t> Texture(int w, int h) {
+    std::mt19937 rng(5);
+    std::vector<int> noise(static_cast<size_t>(w) * h);
+    for (auto& v : noise) v = static_cast<int>(rng() % 256);
+    std::vector<uint8_t> p(noise.size());
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            int sum = 0, n = 0;
+            for (int j = std::max(y - 3, 0); j <= std::min(y + 3, h - 1); ++j)
+                for (int i = std::max(x - 3, 0); i <= std::min(x + 3, w - 1); ++i, ++n)
+                    sum += noise[j * w + i];
+            p[y * w + x] = static_cast<uint8_t>(std::clamp((sum / n - 128) * 4 + 128, 0, 255));
+        }
+    return p;
+}
+
+TEST(MotionSearch, FindsShiftsUpToTheEdgeOfTheRange) {
+    const int w = 96, h = 96;
+    const std::vector<uint8_t> ref = Texture(w, h);
+    float bits[16];
+    for (int i = 0; i < 16; ++i) bits[i] = i ? 5.0f : 1.0f;
+    MotionSearch search(ref.data(), w, h, 15, 2.0f, bits, bits);
+    for (const auto& [dx, dy] : {std::pair{15, -15}, {-15, 15}, {-15, -15}, {7, 3}, {0, -1}}) {
+        uint8_t target[64];
+        const int x = 40, y = 40;
+        for (int r = 0; r < 8; ++r)
+            for (int c = 0; c < 8; ++c) target[r * 8 + c] = ref[(y + dy + r) * w + x + dx + c];
+        // With the vector among the candidates it is taken at once; without
+        // any, the coarse grid and the diamond steps reach it.
+        const MotionVector hint{static_cast<int8_t>(dx), static_cast<int8_t>(dy)};
+        uint32_t sad = 1;
+        EXPECT_EQ(search.Find(target, x, y, &hint, 1, &sad), hint);
+        EXPECT_EQ(sad, 0u);
+        EXPECT_EQ(search.Find(target, x, y, nullptr, 0, &sad), hint) << dx << "," << dy;
+    }
+    // A smaller range keeps the vector inside it.
+    MotionSearch near(ref.data(), w, h, 4, 2.0f, bits, bits);
+    uint8_t target[64];
+    for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 8; ++c) target[r * 8 + c] = ref[(40 + 9 + r) * w + 40 + c];
+    const MotionVector far{0, 9};
+    uint32_t sad = 0;
+    const MotionVector v = near.Find(target, 40, 40, &far, 1, &sad);
+    EXPECT_LE(std::abs(v.x), 4);
+    EXPECT_LE(std::abs(v.y), 4);
+}
+
+TEST(MotionSearch, KeepsEverySourceBlockInsideThePlane) {
+    const int w = 48, h = 40;
+    const std::vector<uint8_t> ref = Texture(w, h);
+    float bits[16] = {};
+    MotionSearch search(ref.data(), w, h, 15, 1.0f, bits, bits);
+    std::mt19937 rng(3);
+    for (int y = 0; y + 8 <= h; y += 8)
+        for (int x = 0; x + 8 <= w; x += 8) {
+            uint8_t target[64];
+            for (auto& v : target) v = static_cast<uint8_t>(rng());
+            const MotionVector wild[2] = {{-15, -15}, {15, 15}};
+            uint32_t sad = 0;
+            const MotionVector v = search.Find(target, x, y, wild, 2, &sad);
+            EXPECT_GE(x + v.x, 0);
+            EXPECT_GE(y + v.y, 0);
+            EXPECT_LE(x + v.x + 8, w);
+            EXPECT_LE(y + v.y + 8, h);
+        }
+}
+
+TEST(PlanePsnr, FromTheMeanSquaredError) {
+    std::vector<uint8_t> a(30 * 4, 100), b(30 * 4, 100);
+    EXPECT_EQ(PlanePsnr(a.data(), 30, b.data(), 30, 30, 4), kPerfectPsnr);
+    b[0] = 110;  // squared error 100 over 120 samples
+    b[29] = 0;   // outside the 29 columns measured
+    b[30] = 100;
+    EXPECT_NEAR(PlanePsnr(a.data(), 30, b.data(), 30, 29, 4),
+                10 * std::log10(255.0 * 255.0 * 116 / 100), 1e-9);
+}
+
+}  // namespace
+}  // namespace vemo::encode
