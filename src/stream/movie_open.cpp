@@ -522,6 +522,7 @@ Movie* OpenMovie(const void* source, uint32_t flags, const OpenSettings& setting
     if (!LoadTables(m.get(), plan, source) || !CreatePicture(m.get()) ||
         !SetUpInput(m.get(), plan, settings))
         return nullptr;
+    SetUpDecodeThreads(m.get(), settings.decode_threads.value_or(1));
 
     // Frame 1.
     m->current_frame = 0xFFFFFFFFu;
@@ -538,6 +539,7 @@ Movie* OpenMovie(const void* source, uint32_t flags, const OpenSettings& setting
 
 void CloseMovie(Movie* m) {
     if (!m) return;
+    CancelVideoAhead(m, true);
     PauseMovie(m, 1);
     // The services stop before anything they touch goes.
     m->tracks.Unregister();
