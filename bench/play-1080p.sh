@@ -6,7 +6,8 @@
 #  - plays it in vemoplay headless (SDL's dummy video and sound drivers) with
 #    the summary, the picture decoded as the player does on this machine, and
 #  - plays it at its pace through the stream core (vemo-decode --simulate,
-#    null sound device) on 1 and on 2 decoding threads,
+#    null sound device) on 1 and on 2 decoding threads, and as fast as it
+#    goes on 1, 2 and 3, and the picture decode alone on 1 and 2 threads,
 # and prints the summaries' skipped blits, sound skips and where the time
 # went. Needs `scripts/install-deps.sh --bench`. Usage:
 #   bench/play-1080p.sh [--seconds N] [--keep DIR]
@@ -31,8 +32,11 @@ for tool in djpeg python3; do
 done
 [ -f "$photos_dir/Garden.jpg" ] || { echo "photographs missing: run scripts/install-deps.sh --bench" >&2; exit 1; }
 
+# The benchmark build, with the SDL player.
 if [ ! -f "$build/CMakeCache.txt" ]; then
-  (cd "$root" && cmake --preset bench > /dev/null)
+  (cd "$root" && cmake --preset bench -DVEMO_BUILD_SDL=ON > /dev/null)
+elif ! grep -q '^VEMO_BUILD_SDL:BOOL=ON' "$build/CMakeCache.txt"; then
+  cmake -S "$root" -B "$build" -DVEMO_BUILD_SDL=ON > /dev/null
 fi
 cmake --build "$build" --target vemoplay vemo-decode vemo-encode vemo-bench-clip -j2 > /dev/null
 
@@ -52,7 +56,23 @@ if [ ! -f "$movie" ]; then
     djpeg -ppm -outfile "$work/$p.ppm" "$photos_dir/$p.jpg"
     ppms+=("$work/$p.ppm")
   done
-  "$build/bench/vemo-bench-clip" 1920 1080 "$frames" "$fps" "$work/clip.y4m" "${ppms[@]}"
+  # The clip maker works in whole 16x16 areas: 1088 lines, cut to 1080.
+  "$build/bench/vemo-bench-clip" 1920 1088 "$frames" "$fps" "$work/clip1088.y4m" "${ppms[@]}"
+  python3 - "$work/clip1088.y4m" "$work/clip.y4m" <<'EOF'
+import sys
+src, dst = open(sys.argv[1], 'rb'), open(sys.argv[2], 'wb')
+dst.write(src.readline().replace(b' H1088', b' H1080'))
+w, h, out_h = 1920, 1088, 1080
+while True:
+    line = src.readline()
+    if not line:
+        break
+    dst.write(line)
+    dst.write(src.read(w * h)[:w * out_h])
+    for _ in range(2):
+        dst.write(src.read(w // 2 * h // 2)[:w // 2 * out_h // 2])
+EOF
+  rm -f "$work/clip1088.y4m"
   # The sound: chords of sines with a little noise, changing every second.
   python3 - "$work/sound.wav" "$seconds" <<'EOF'
 import math, random, struct, sys, wave
@@ -104,4 +124,25 @@ print(f"frames played {s['frames_played']}, skipped blits {s['skipped_blits']}, 
 print(f"video {pct('video_time')}, audio {pct('audio_time')}, blit {pct('blit_time')}, "
       f"read {pct('frame_read_time')}; slowest frame {s['slowest_frame_time']} ms")
 EOF
+done
+
+echo
+echo "== headroom: as fast as possible through the stream core (decode, sound, copy to 32 bits)"
+for threads in 1 2 3; do
+  "$build/tools/vemo-decode/vemo-decode" "$movie" --simulate --fast --threads "$threads" --json \
+    > "$work/fast-$threads.json"
+  python3 - "$work/fast-$threads.json" "$threads" <<'EOF'
+import json, sys
+s = json.load(open(sys.argv[1]))
+t = max(1, s["total_playback_time"])
+print(f"{sys.argv[2]} thread(s): {1000.0 * s['frames_played'] / t:.0f} frames/s, "
+      f"video {s['video_time']} ms, blit {s['blit_time']} ms over {t} ms")
+EOF
+done
+
+echo
+echo "== picture decode alone (vemo-decode --planes /dev/null), wall and CPU time"
+for threads in 1 2; do
+  /usr/bin/time -f "$threads thread(s): %e s wall, %U s user" \
+    "$build/tools/vemo-decode/vemo-decode" "$movie" --planes /dev/null --threads "$threads"
 done

@@ -69,7 +69,12 @@ bool PacketAhead(Movie* m, uint32_t n, const uint8_t** packet, uint32_t* size) {
     }
     if (!a.spare || a.read_frame || bytes > f.largest_frame) return false;
     // A read that fails is made again (and its failure met) by NextFrame.
-    if (f.io->ReadFrame(n - 1, begin, a.spare, bytes) != bytes) return false;
+    const uint32_t start = MovieNow();
+    const bool read = f.io->ReadFrame(n - 1, begin, a.spare, bytes) == bytes;
+    // The read is counted as reading (by the input), not as the caller's
+    // blitting around it.
+    if (m->stats.decode_end_pending) m->stats.decode_end_time += MovieNow() - start;
+    if (!read) return false;
     a.read_frame = n;
     a.read_size = bytes;
     *packet = a.spare;

@@ -179,7 +179,7 @@ const vemo::tool::DecodeMode kVideoMode = {
         {"--changes", true, true, "write every frame's unchanged-area count and change map to ARG"},
         {"--y4m", true, true, "write the picture as 4:2:0 YUV4MPEG2 at the movie's size to ARG"},
         {"--threads", true, false,
-         "decode on ARG threads (default 1; also for --simulate; the output is the same)"},
+         "decode on ARG threads (default 1; for every output; the output is the same)"},
     },
     RunVideo,
 };
