@@ -16,38 +16,34 @@ VideoAhead::~VideoAhead() {
 void SetUpDecodeThreads(Movie* m, uint32_t threads) {
     if (threads == 0) threads = MachineCores() >= 2 ? 2 : 1;
     MoviePicture& pic = m->picture;
-    VideoAhead& a = m->ahead;
     if (threads < 2 || !pic.planes) return;
     const bool two_buffers = pic.planes->buffer_count == 2;
-    uint64_t bytes = 0;
+    uint64_t bytes = sizeof(VideoAhead);
     try {
+        auto a = std::make_unique<VideoAhead>();
         if (two_buffers) {
-            a.map.assign(size_t{pic.block_count} + 16, 0);
-            bytes += a.map.size();
+            a->map.assign(size_t{pic.block_count} + 16, 0);
+            bytes += a->map.size();
             if (!m->source.preloaded) {
                 const uint32_t largest = m->source.largest_frame;
-                a.spare_block.reset(
+                a->spare_block.reset(
                     static_cast<uint8_t*>(AllocateLibraryMemory(largest ? largest : 1)));
-                if (!a.spare_block) throw std::bad_alloc();
-                a.spare = a.spare_block.get();
+                if (!a->spare_block) return;
+                a->spare = a->spare_block.get();
                 bytes += largest;
             }
-            a.worker = std::make_unique<HelperThread>();
+            a->worker = std::make_unique<HelperThread>();
         }
         if (!two_buffers || threads >= 3) {
-            a.planes = std::make_unique<PlaneHelper>();
-            if (!a.planes->Open(m->width, pic.block_count)) throw std::bad_alloc();
-            bytes += a.planes->MemoryBytes();
+            a->planes = std::make_unique<PlaneHelper>();
+            if (!a->planes->Open(m->width, pic.block_count)) return;
+            bytes += a->planes->MemoryBytes();
         }
+        a->threads = 1 + (a->worker ? 1 : 0) + (a->planes ? 1 : 0);
+        m->ahead = std::move(a);
     } catch (...) {
-        a.worker.reset();
-        a.planes.reset();
-        a.map.clear();
-        a.spare_block.reset();
-        a.spare = nullptr;
         return;
     }
-    a.threads = 1 + (a.worker ? 1 : 0) + (a.planes ? 1 : 0);
     m->stats.total_memory += static_cast<uint32_t>(bytes);
 }
 
@@ -57,7 +53,7 @@ namespace {
 // bytes, or read into the spare buffer.
 bool PacketAhead(Movie* m, uint32_t n, const uint8_t** packet, uint32_t* size) {
     FrameFeed& f = m->source;
-    VideoAhead& a = m->ahead;
+    VideoAhead& a = *m->ahead;
     const uint32_t begin = IndexOffset(f.index[n - 1]);
     const uint32_t bytes = IndexOffset(f.index[n]) - begin;
     if (f.preloaded) {
@@ -85,7 +81,8 @@ bool PacketAhead(Movie* m, uint32_t n, const uint8_t** packet, uint32_t* size) {
 }  // namespace
 
 void StartVideoAhead(Movie* m, bool map_kept) {
-    VideoAhead& a = m->ahead;
+    if (!m->ahead) return;
+    VideoAhead& a = *m->ahead;
     MoviePicture& pic = m->picture;
     if (!a.worker || a.frame || m->done || !pic.planes || !pic.video_on) return;
     if (m->current_frame == 0 || m->current_frame > m->frames) return;
@@ -112,7 +109,7 @@ void StartVideoAhead(Movie* m, bool map_kept) {
     const bool key = IsKeyFrame(m->source.index[n - 1]);
     const VideoDecodeOptions options = VideoDecodeOptions::For(m->open_flags, m->header_flags);
     auto job = [m, video, video_size, key, options] {
-        VideoAhead& w = m->ahead;
+        VideoAhead& w = *m->ahead;
         const MoviePicture& p = m->picture;
         const auto start = std::chrono::steady_clock::now();
         w.unchanged = DecodeFrameVideoOnThreads(w.planes.get(), &w.shadow, w.map.data(),
@@ -130,8 +127,8 @@ void StartVideoAhead(Movie* m, bool map_kept) {
 }
 
 bool TakeVideoAhead(Movie* m) {
-    VideoAhead& a = m->ahead;
-    if (!a.frame) return false;
+    if (!m->ahead || !m->ahead->frame) return false;
+    VideoAhead& a = *m->ahead;
     a.worker->Wait();
     const bool usable = a.frame == m->current_frame && a.packet == m->source.packet &&
                         a.packet_size == m->source.packet_size &&
@@ -150,14 +147,16 @@ bool TakeVideoAhead(Movie* m) {
 }
 
 void CancelVideoAhead(Movie* m, bool drop_read) {
-    VideoAhead& a = m->ahead;
+    if (!m->ahead) return;
+    VideoAhead& a = *m->ahead;
     if (a.worker) a.worker->Wait();
     a.frame = 0;
     if (drop_read) a.read_frame = 0;
 }
 
 bool UseFrameReadAhead(Movie* m, uint32_t n) {
-    VideoAhead& a = m->ahead;
+    if (!m->ahead) return false;
+    VideoAhead& a = *m->ahead;
     const bool held = a.read_frame != 0 && a.read_frame == n;
     if (held) {
         std::swap(m->source.frame_buffer, a.spare);
@@ -172,9 +171,9 @@ uint32_t DecodePictureHere(Movie* m, const uint8_t* video, uint32_t size, bool k
     CancelVideoAhead(m, false);
     MoviePicture& p = m->picture;
     const VideoDecodeOptions options = VideoDecodeOptions::For(m->open_flags, m->header_flags);
-    return DecodeFrameVideoOnThreads(m->ahead.planes.get(), p.planes, p.change_map, p.blocks_across,
-                                     video, size, key, p.bundles, options.OpenFlags(),
-                                     options.HeaderFlags());
+    return DecodeFrameVideoOnThreads(m->ahead ? m->ahead->planes.get() : nullptr, p.planes,
+                                     p.change_map, p.blocks_across, video, size, key, p.bundles,
+                                     options.OpenFlags(), options.HeaderFlags());
 }
 
 }  // namespace vemo

@@ -256,7 +256,9 @@ struct Movie {
     PlayedTracks tracks;
     MovieClock clock;
     MovieStatistics stats;
-    VideoAhead ahead;  // declared last: its worker ends before any part it reads goes
+    // With more than one decoding thread; declared last, so that its worker
+    // ends before any part it reads goes.
+    std::unique_ptr<VideoAhead> ahead;
 };
 
 // ---------------------------------------------------------------- timing arithmetic

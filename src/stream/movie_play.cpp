@@ -309,7 +309,7 @@ void NextFrame(Movie* m) {
     const uint32_t n = m->current_frame >= m->frames ? 1 : m->current_frame + 1;
     // The worker may be decoding frame n from the packet read ahead; any
     // other frame in its hands is dropped before the frame buffer changes.
-    if (m->ahead.frame && m->ahead.frame != n) CancelVideoAhead(m, false);
+    if (m->ahead && m->ahead->frame && m->ahead->frame != n) CancelVideoAhead(m, false);
     if (!UseFrameReadAhead(m, n)) ReadMovieFrame(m, n);
     RunSoundService(m);
     m->current_frame = n;
@@ -429,7 +429,7 @@ bool GetMovieInfo(const Movie* m, MovieInfo* info) {
     info->done = m->done ? 1 : 0;
     info->preloaded = m->source.preloaded ? 1 : 0;
     info->threaded = m->source.threads ? 1 : 0;
-    info->decode_threads = m->ahead.threads;
+    info->decode_threads = m->ahead ? m->ahead->threads : 1;
     return true;
 }
 

@@ -59,7 +59,7 @@ std::vector<uint64_t> PlayScript(Movie* m, uint32_t* started) {
     auto copy = [&] {
         CopyFrameToSurface(m, surface.data(), pitch, info.height, 0, 0, 0, 0, info.width,
                            info.height, 0);
-        if (m->ahead.frame) ++*started;
+        if (m->ahead && m->ahead->frame) ++*started;
         GetChangedRects(0, m);
     };
     std::vector<uint64_t> hashes;
@@ -126,7 +126,8 @@ TEST(DecodeThreads, ClosingWhileTheWorkerDecodesEndsCleanly) {
         ASSERT_NE(m, nullptr);
         ASSERT_EQ(DecodeFrame(m), 0);
         CopyFrameToSurface(m, surface.data(), 320 * 4, 240, 0, 0, 0, 0, 320, 240, 0);
-        EXPECT_EQ(m->ahead.frame, 2u);
+        ASSERT_NE(m->ahead, nullptr);
+        EXPECT_EQ(m->ahead->frame, 2u);
         if (round % 3 == 1) NextFrame(m);  // the frame is then the current one
         CloseMovie(m);
     }
