@@ -49,7 +49,8 @@ uint64_t MovieHash(const Movie* m) {
 }
 
 // Plays the movie by a fixed script of ordinary frames, frames decoded
-// without a copy, seeks and steps while paused; one hash per decoded frame.
+// without a copy or copied again late, seeks and steps while paused; one hash
+// per decoded frame.
 // started counts the copies after which the worker had a frame in hand.
 std::vector<uint64_t> PlayScript(Movie* m, uint32_t* started) {
     MovieInfo info{};
@@ -67,15 +68,17 @@ std::vector<uint64_t> PlayScript(Movie* m, uint32_t* started) {
     for (int step = 0; step < 3 * static_cast<int>(info.frames) + 12; ++step) {
         seed = seed * 1103515245u + 12345u;
         const uint32_t op = (seed >> 16) % 10;
-        if (op == 0) {
-            SeekMovie(m, (seed >> 8) % info.frames + 1, 0);
-            continue;
-        }
+        // A seek lands with the whole picture marked changed; the frame after
+        // it is decoded without a copy, so the next one goes onto its map,
+        // unless a late copy of it (every other time) starts the map afresh.
+        const bool seek = op == 0;
+        if (seek) SeekMovie(m, (seed >> 8) % info.frames + 1, 0);
         if (op == 1) PauseMovie(m, 1);
         EXPECT_EQ(DecodeFrame(m), 0);
         hashes.push_back(MovieHash(m));
-        if (op != 2) copy();  // op 2: a frame that is decoded but never shown
+        if (op != 2 && !seek) copy();  // op 2: a frame that is decoded but never shown
         NextFrame(m);
+        if (op == 3 || (seek && (seed >> 4) % 2)) copy();  // shown again after the next read
         if (op == 1) PauseMovie(m, 0);
     }
     return hashes;
