@@ -33,7 +33,6 @@ class HelperThread {
     // False when the thread cannot be started (the job is then not run).
     bool Run(std::function<void()> job);
     void Wait();
-    bool Busy();
 
   private:
     void Body();

@@ -428,9 +428,13 @@ void RegisterServices(Movie* m) {
         t.client.service_operation = MovieSoundService;
         t.client.owner = m;
         // The sound service runs on its thread even without a background
-        // reader (kOpenWithoutThreads concerns the input).
-        if (RegisterServiceClient(&SoundServiceThread(), kSoundServiceRate, &t.client))
-            t.registered = true;
+        // reader (kOpenWithoutThreads concerns the input). Its first sweep
+        // may come before RegisterServiceClient returns and asks for the
+        // sound lock, so the flag that picks the lock is set before the
+        // client is published (a client that was not linked is never served).
+        t.registered = true;
+        if (!RegisterServiceClient(&SoundServiceThread(), kSoundServiceRate, &t.client))
+            t.registered = false;
     }
     if (!t.registered) t.own_lock = platform::NewMutex();
     FrameFeed& f = m->source;

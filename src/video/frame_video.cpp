@@ -294,11 +294,6 @@ void HelperThread::Wait() {
     idle_.wait(lock, [this] { return !has_job_; });
 }
 
-bool HelperThread::Busy() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return has_job_;
-}
-
 void HelperThread::Body() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
