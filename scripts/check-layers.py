@@ -30,6 +30,7 @@ PUBLIC = {
     "movie_reader.h": "base", "container_writer.h": "base", "changed_rects.h": "base",
     "frame_planes.h": "base", "surface_format.h": "base", "flags.h": "base",
     "video_decoder.h": "video", "frame_decoder.h": "video", "video_tables.h": "video",
+    "decode_threads.h": "video",
     "audio_decoder.h": "audio", "audio_writer.h": "audio",
     "movie_io.h": "input", "service_thread.h": "input",
     "sound_driver.h": "sound", "sound_headless.h": "sound",

@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "vemo/decode_threads.h"
 #include "vemo/frame_planes.h"
 #include "vemo/movie_reader.h"
 #include "vemo/video_decoder.h"
@@ -20,6 +22,7 @@ struct FrameDecoderSettings {
     uint32_t open_flags = 0;      // kVideoOldVersion, kVideoGrayscale, kVideoAlpha
     uint32_t header_flags = 0;    // the movie header's flags (its alpha bit)
     uint32_t played_width = 0;    // width the bundles are sized for; 0: width
+    uint32_t threads = 1;         // 2 or more: planes decoded on two threads where they can be
 };
 
 // The settings that decode a movie as its file says: version and grayscale
@@ -59,7 +62,8 @@ class FrameDecoder {
     FrameDecoderSettings settings_;
     FramePlanes* planes_ = nullptr;
     BundleBuffers bundles_;
-    std::vector<uint8_t> map_;  // across x down bytes and 16 of slack
+    std::unique_ptr<PlaneHelper> helper_;  // with two threads or more
+    std::vector<uint8_t> map_;             // across x down bytes and 16 of slack
     uint32_t across_ = 0;
     uint32_t down_ = 0;
     uint32_t unchanged_ = 0;

@@ -45,6 +45,15 @@ struct OpenSettings {
     std::optional<std::vector<uint32_t>> tracks;  // track IDs; else one track with ID 0
     std::optional<int32_t> read_buffer_size;      // bytes; else the peak data rate
     std::optional<int32_t> read_speed;            // simulated bytes per second (> 0)
+    // Threads that decode the picture: 1 (or absent) decodes on the caller's
+    // thread; 2 or more decodes the next frame's picture on a worker thread
+    // while the current one is converted and shown (movies with two plane
+    // buffers), and 3 or more also splits each frame's planes over two
+    // threads (a movie of key frames only splits its planes from 2 on). 0
+    // picks for this machine: 2 with at least two cores, else 1. Whatever the
+    // count, the frames, their changed areas and the statistics' meaning are
+    // the same.
+    std::optional<uint32_t> decode_threads;
 };
 // OpenMovie with its settings given: the pending settings are neither used
 // nor changed. Each present setting adds its kOpenUse* bit to the movie's
@@ -178,7 +187,8 @@ struct MovieInfo {
     uint32_t paused;
     uint32_t done;  // a read error or a damaged packet ended playback
     uint32_t preloaded;
-    uint32_t threaded;  // a background reader serves the input
+    uint32_t threaded;        // a background reader serves the input
+    uint32_t decode_threads;  // threads decoding the picture (1: the caller's only)
 };
 // False for no movie.
 bool GetMovieInfo(const Movie* movie, MovieInfo* info);

@@ -718,6 +718,7 @@ OpenSettings OpenSettingsFor(const PlayerOptions& o) {
     if (o.track_id != 0) s.tracks = std::vector<uint32_t>{static_cast<uint32_t>(o.track_id)};
     if (o.read_speed != 0) s.read_speed = o.read_speed;
     if (o.read_buffer_size != -1) s.read_buffer_size = o.read_buffer_size;
+    s.decode_threads = 0;  // the next frame is decoded while one is shown, given two cores
     return s;
 }
 

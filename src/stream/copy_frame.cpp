@@ -43,12 +43,16 @@ int CopyFrameToSurface(Movie* m, uint8_t* destination, int32_t pitch, uint32_t d
         m->clock.Decide(TimingQuestion::kBlit, MovieNow(), ClockRatio(m), m->tracks.count != 0,
                         m->tracks.sound_on, never_skip);
     if (timing == FrameTiming::kSkip) {
+        // The next frame's picture goes onto this frame's changes.
+        StartVideoAhead(m, true);
         m->stats.skipped_blits += 1;
         m->picture.copy_in_progress = false;
         if (m->source.io) m->source.io->SetCoreBusy(false);
         return 1;
     }
     if (!options.no_read_service) PumpInput(m, PumpReason::kAhead);
+    // The next frame is decoded on the worker while this one is converted.
+    StartVideoAhead(m, false);
     m->picture.last_copy_flags = flags;
     static ConverterState state;
     ConvertFrame(state, source, request);

@@ -4,10 +4,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "vemo/audio_decoder.h"
 #include "vemo/changed_rects.h"
 #include "vemo/container.h"
+#include "vemo/decode_threads.h"
 #include "vemo/frame_planes.h"
 #include "vemo/memory.h"
 #include "vemo/movie.h"
@@ -197,6 +200,36 @@ struct MovieStatistics {
     uint32_t* rings[kTimingRings] = {};
 };
 
+// The next frame's picture, decoded on a worker thread while the current
+// frame is converted and shown. The worker writes only the plane buffer that
+// does not hold the current frame (through its own copy of the planes
+// record) and its own change map; DecodeFrame takes the result when it was
+// made from the packet and the change map the frame would be decoded from
+// now, and decodes the frame itself otherwise.
+struct VideoAhead {
+    uint32_t threads = 1;                  // decoding threads in use
+    std::unique_ptr<HelperThread> worker;  // null: frames are decoded in DecodeFrame
+    std::unique_ptr<PlaneHelper> planes;   // splits a frame's planes (null: not split)
+    std::vector<uint8_t> map;              // the next frame's change map
+    LibraryPtr<uint8_t> spare_block;       // the next packet when not preloaded
+    uint8_t* spare = nullptr;              // the frame buffer not holding the current packet
+    FramePlanes shadow{};                  // the planes record as the worker leaves it
+    uint32_t frame = 0;                    // frame decoded ahead (0: none)
+    const uint8_t* packet = nullptr;       // its packet
+    uint32_t packet_size = 0;
+    uint32_t read_frame = 0;  // frame whose packet the spare buffer holds (0: none)
+    uint32_t read_size = 0;
+    bool map_kept = false;  // started from the change map of a skipped blit
+    uint32_t unchanged = 0;
+    uint32_t decode_us = 0;  // the worker's decode time
+    uint32_t us_carry = 0;   // microseconds not yet booked as video time
+
+    VideoAhead() = default;
+    VideoAhead(const VideoAhead&) = delete;
+    VideoAhead& operator=(const VideoAhead&) = delete;
+    ~VideoAhead();
+};
+
 // The open movie: what it is, where it is, and its parts. Lives at the start
 // of its block pool allocation; destroying it tears the parts down (sound
 // tracks first, then the frame source, then the picture).
@@ -223,6 +256,9 @@ struct Movie {
     PlayedTracks tracks;
     MovieClock clock;
     MovieStatistics stats;
+    // With more than one decoding thread; declared last, so that its worker
+    // ends before any part it reads goes.
+    std::unique_ptr<VideoAhead> ahead;
 };
 
 // ---------------------------------------------------------------- timing arithmetic
@@ -251,6 +287,29 @@ void PumpInput(Movie* m, PumpReason reason);
 bool ReadMovieFrame(Movie* m, uint32_t n);
 // Decodes the current packet's audio parts into the played tracks' rings.
 void DecodeMovieAudio(Movie* m);
+
+// ---------------------------------------------------------------- decoding ahead
+// Sets up the decoding threads asked for at open (0: as suits the machine).
+// Without memory for them the movie decodes on the caller's thread.
+void SetUpDecodeThreads(Movie* m, uint32_t threads);
+// Hands the worker the frame after the current one (from CopyFrameToSurface,
+// once the blit is decided) or the current frame when it is not decoded yet
+// (from NextFrame). map_kept: the frame will be decoded onto the current
+// change map (the blit before it is skipped), else onto a cleared one. Does
+// nothing when a frame is already in hand or none can be decoded ahead.
+void StartVideoAhead(Movie* m, bool map_kept);
+// The current frame's picture from the worker: true when it was installed,
+// false when the frame must be decoded here (anything ahead is dropped).
+bool TakeVideoAhead(Movie* m);
+// Waits for the worker and drops what it decoded; drop_read: the packet read
+// ahead too.
+void CancelVideoAhead(Movie* m, bool drop_read);
+// Frame n's packet read ahead into the spare buffer becomes the current
+// packet; false when frame n was not read ahead.
+bool UseFrameReadAhead(Movie* m, uint32_t n);
+// The frame's picture decoded on this thread (with the plane helper when
+// there is one).
+uint32_t DecodePictureHere(Movie* m, const uint8_t* video, uint32_t size, bool key);
 
 // Sound-service client operation: ServiceSound for the owner movie.
 void MovieSoundService(ServiceClient* client, uint32_t sweep);

@@ -428,9 +428,13 @@ void RegisterServices(Movie* m) {
         t.client.service_operation = MovieSoundService;
         t.client.owner = m;
         // The sound service runs on its thread even without a background
-        // reader (kOpenWithoutThreads concerns the input).
-        if (RegisterServiceClient(&SoundServiceThread(), kSoundServiceRate, &t.client))
-            t.registered = true;
+        // reader (kOpenWithoutThreads concerns the input). Its first sweep
+        // may come before RegisterServiceClient returns and asks for the
+        // sound lock, so the flag that picks the lock is set before the
+        // client is published (a client that was not linked is never served).
+        t.registered = true;
+        if (!RegisterServiceClient(&SoundServiceThread(), kSoundServiceRate, &t.client))
+            t.registered = false;
     }
     if (!t.registered) t.own_lock = platform::NewMutex();
     FrameFeed& f = m->source;
@@ -522,6 +526,7 @@ Movie* OpenMovie(const void* source, uint32_t flags, const OpenSettings& setting
     if (!LoadTables(m.get(), plan, source) || !CreatePicture(m.get()) ||
         !SetUpInput(m.get(), plan, settings))
         return nullptr;
+    SetUpDecodeThreads(m.get(), settings.decode_threads.value_or(1));
 
     // Frame 1.
     m->current_frame = 0xFFFFFFFFu;
@@ -538,6 +543,7 @@ Movie* OpenMovie(const void* source, uint32_t flags, const OpenSettings& setting
 
 void CloseMovie(Movie* m) {
     if (!m) return;
+    CancelVideoAhead(m, true);
     PauseMovie(m, 1);
     // The services stop before anything they touch goes.
     m->tracks.Unregister();

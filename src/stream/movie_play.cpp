@@ -253,14 +253,17 @@ int DecodeFrame(Movie* m) {
 
     DecodeMovieAudio(m);
     const uint32_t audio_end = MovieNow();
+    bool video_ahead = false;  // the worker decoded the picture (its time is booked)
 
     if (m->picture.planes && m->picture.video_on) {
-        if (!m->clock.last_blit_skipped) m->picture.ClearChangeMap();
         PumpInput(m, PumpReason::kAhead);
         const bool key = IsKeyFrame(m->source.index[m->current_frame - 1]);
-        m->picture.unchanged_count = DecodeFrameVideo(
-            m->picture.planes, m->picture.change_map, m->picture.blocks_across, video, video_size,
-            key, m->picture.bundles, VideoDecodeOptions::For(m->open_flags, m->header_flags));
+        if (TakeVideoAhead(m)) {
+            video_ahead = true;
+        } else {
+            if (!m->clock.last_blit_skipped) m->picture.ClearChangeMap();
+            m->picture.unchanged_count = DecodePictureHere(m, video, video_size, key);
+        }
     }
 
     RunSoundService(m);
@@ -270,7 +273,7 @@ int DecodeFrame(Movie* m) {
     m->stats.decode_end_time = end;
     m->stats.decode_end_pending = true;
     m->stats.audio_time += audio_end - start;
-    m->stats.video_time += end - audio_end;
+    if (!video_ahead) m->stats.video_time += end - audio_end;
     m->last_decoded_frame = m->current_frame;
     if (m->source.io) m->source.io->SetCoreBusy(false);
     return 0;
@@ -304,7 +307,10 @@ void NextFrame(Movie* m) {
     BookBlitTime(m);
 
     const uint32_t n = m->current_frame >= m->frames ? 1 : m->current_frame + 1;
-    ReadMovieFrame(m, n);
+    // The worker may be decoding frame n from the packet read ahead; any
+    // other frame in its hands is dropped before the frame buffer changes.
+    if (m->ahead && m->ahead->frame && m->ahead->frame != n) CancelVideoAhead(m, false);
+    if (!UseFrameReadAhead(m, n)) ReadMovieFrame(m, n);
     RunSoundService(m);
     m->current_frame = n;
     m->picture.rect_count = -1;
@@ -317,6 +323,7 @@ void NextFrame(Movie* m) {
             m->clock.reset_request = true;
         }
     }
+    StartVideoAhead(m, m->clock.last_blit_skipped);
     if (m->source.io) m->source.io->SetCoreBusy(false);
 }
 
@@ -422,6 +429,7 @@ bool GetMovieInfo(const Movie* m, MovieInfo* info) {
     info->done = m->done ? 1 : 0;
     info->preloaded = m->source.preloaded ? 1 : 0;
     info->threaded = m->source.threads ? 1 : 0;
+    info->decode_threads = m->ahead ? m->ahead->threads : 1;
     return true;
 }
 

@@ -18,8 +18,6 @@ bool KeyAt(const Movie* m, uint32_t n) {
 // else: no sound, no copy, no clock. False (and the movie done) when a frame
 // cannot be read or is damaged.
 bool DecodePicturesSilently(Movie* m, uint32_t from, uint32_t to) {
-    MoviePicture& p = m->picture;
-    const VideoDecodeOptions options = VideoDecodeOptions::For(m->open_flags, m->header_flags);
     for (uint32_t n = from; n < to; ++n) {
         if (!ReadMovieFrame(m, n)) return false;
         const uint8_t* video = nullptr;
@@ -29,8 +27,7 @@ bool DecodePicturesSilently(Movie* m, uint32_t from, uint32_t to) {
             m->done = true;
             return false;
         }
-        DecodeFrameVideo(p.planes, p.change_map, p.blocks_across, video, video_size, KeyAt(m, n),
-                         p.bundles, options);
+        DecodePictureHere(m, video, video_size, KeyAt(m, n));
     }
     return true;
 }
@@ -67,6 +64,8 @@ uint32_t SeekMovie(Movie* m, uint32_t frame, int direction) {
     if (!KeyAt(m, key)) return here;  // a movie whose first frame is not a key frame
 
     if (m->source.io) m->source.io->SetCoreBusy(true);
+    // Whatever was decoded or read ahead belongs to the old position.
+    CancelVideoAhead(m, true);
     const bool sound = m->tracks.sound_on;
     const bool landed = LandOn(m, key, target);
     // Switched off at the new frame, every ring is primed with the silence

@@ -29,10 +29,16 @@ bool FrameDecoder::Open(const FrameDecoderSettings& settings) {
     across_ = BlocksAcross(settings.width);
     down_ = BlocksDown(settings.height);
     map_.assign(static_cast<size_t>(across_) * down_ + 16, 0);
+    if (settings.threads >= 2) {
+        helper_ = std::make_unique<PlaneHelper>();
+        // Without the helper's memory the planes are decoded on one thread.
+        if (!helper_->Open(played, across_ * down_)) helper_.reset();
+    }
     return true;
 }
 
 void FrameDecoder::Close() {
+    helper_.reset();
     FreeBundleBuffers(&bundles_);
     FreeFramePlanes(planes_);
     planes_ = nullptr;
@@ -45,8 +51,9 @@ uint32_t FrameDecoder::DecodeVideoPart(const uint8_t* video, uint32_t size, bool
     report_ = VideoReport{};
     if (!planes_) return unchanged_ = 0;
     std::fill(map_.begin(), map_.end(), 0);
-    unchanged_ = DecodeFrameVideo(planes_, map_.data(), across_, video, size, key_frame, bundles_,
-                                  settings_.open_flags, settings_.header_flags, &report_);
+    unchanged_ = DecodeFrameVideoOnThreads(helper_.get(), planes_, map_.data(), across_, video,
+                                           size, key_frame, bundles_, settings_.open_flags,
+                                           settings_.header_flags, &report_);
     return unchanged_;
 }
 

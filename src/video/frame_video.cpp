@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "vemo/container.h"
+#include "vemo/decode_threads.h"
 #include "video_internal.h"
 
 namespace vemo {
@@ -132,6 +133,80 @@ void FreeFramePlanes(FramePlanes* planes) {
     FreeLibraryMemory(planes);
 }
 
+namespace {
+
+// The buffers of one frame decode and what every plane of it shares.
+struct FrameContext {
+    const FramePlanes* planes = nullptr;
+    const PlaneDescriptor* cur = nullptr;   // written
+    const PlaneDescriptor* prev = nullptr;  // predicted from
+    video::PlaneJob base;                   // map geometry and open flags
+};
+
+FrameContext StartFrame(FramePlanes* planes, uint8_t* change_map, uint32_t map_stride,
+                        uint32_t open_flags) {
+    const uint32_t previous = planes->current & 1;
+    if (planes->buffer[previous ^ 1][kPlaneY].samples) planes->current = previous ^ 1;
+    FrameContext c;
+    c.planes = planes;
+    c.cur = planes->buffer[planes->current];
+    c.prev = planes->buffer[previous];
+    c.base.map = change_map;
+    c.base.map_stride = map_stride;
+    c.base.map_columns = std::min(map_stride, (planes->luma_width + 15) / 16);
+    c.base.map_rows = (planes->luma_height + 15) / 16;
+    c.base.open_flags = open_flags;
+    return c;
+}
+
+// One plane (kind 1 luma or alpha, 2 chroma) from bytes at data, marking
+// map, with the given bundle buffers.
+video::PlaneOutcome DecodeOnePlane(const FrameContext& c, uint8_t* map,
+                                   const BundleBuffers& bundles, int plane, const uint8_t* data,
+                                   uint32_t bytes, int kind) {
+    video::PlaneJob job = c.base;
+    job.map = map;
+    job.bundles = &bundles;
+    job.data = data;
+    job.size = bytes;
+    job.dst = c.cur[plane].samples;
+    job.ref = c.prev[plane].samples;
+    const bool luma = kind == 1;
+    job.width = luma ? c.planes->luma_width : c.planes->chroma_width;
+    job.height = luma ? c.planes->luma_height : c.planes->chroma_height;
+    job.stride = c.cur[plane].stride;
+    job.kind = kind;
+    if (!job.dst || !job.ref || c.prev[plane].stride != job.stride) return video::PlaneOutcome{};
+    return video::DecodePlane(job);
+}
+
+// Where the planes of a version "i" video part begin: the alpha plane (when
+// the file has one) and the luma plane at sizes given in the part, the
+// chroma planes after the luma size's count.
+struct SizedLayout {
+    uint32_t alpha_size = 0;  // the alpha size field (0 without alpha in the file)
+    uint32_t luma_at = 0;     // offset of the luma size field
+    uint32_t luma_size = 0;   // the luma size field
+};
+
+bool ReadSizedLayout(const uint8_t* video, uint32_t size, uint32_t header_flags,
+                     SizedLayout* layout) {
+    uint32_t offset = 0;
+    if (header_flags & kVideoAlpha) {
+        const uint32_t s = size >= 4 ? ReadLe32(video) : 0;
+        if (s < 4 || s > size) return false;
+        layout->alpha_size = s;
+        offset = s;
+    }
+    const uint32_t t = size - offset >= 4 ? ReadLe32(video + offset) : 0;
+    if (t < 4 || t > size - offset) return false;
+    layout->luma_at = offset;
+    layout->luma_size = t;
+    return true;
+}
+
+}  // namespace
+
 uint32_t DecodeFrameVideo(FramePlanes* planes, uint8_t* change_map, uint32_t map_stride,
                           const uint8_t* video, uint32_t size, bool key_frame,
                           const BundleBuffers& bundles, uint32_t open_flags, uint32_t header_flags,
@@ -143,30 +218,10 @@ uint32_t DecodeFrameVideo(FramePlanes* planes, uint8_t* change_map, uint32_t map
         return unchanged;
     };
     if (!planes || (!video && size)) return finish(0);
-    const uint32_t previous = planes->current & 1;
-    if (planes->buffer[previous ^ 1][kPlaneY].samples) planes->current = previous ^ 1;
-    PlaneDescriptor* cur = planes->buffer[planes->current];
-    const PlaneDescriptor* prev = planes->buffer[previous];
-
-    video::PlaneJob job;
-    job.map = change_map;
-    job.map_stride = map_stride;
-    job.map_columns = std::min(map_stride, (planes->luma_width + 15) / 16);
-    job.map_rows = (planes->luma_height + 15) / 16;
-    job.bundles = &bundles;
-    job.open_flags = open_flags;
+    const FrameContext c = StartFrame(planes, change_map, map_stride, open_flags);
     auto decode = [&](int plane, const uint8_t* data, uint32_t bytes, int kind) {
-        job.data = data;
-        job.size = bytes;
-        job.dst = cur[plane].samples;
-        job.ref = prev[plane].samples;
-        const bool luma = kind == 1;
-        job.width = luma ? planes->luma_width : planes->chroma_width;
-        job.height = luma ? planes->luma_height : planes->chroma_height;
-        job.stride = cur[plane].stride;
-        job.kind = kind;
-        if (!job.dst || !job.ref || prev[plane].stride != job.stride) return video::PlaneOutcome{};
-        video::PlaneOutcome outcome = video::DecodePlane(job);
+        const video::PlaneOutcome outcome =
+            DecodeOnePlane(c, change_map, bundles, plane, data, bytes, kind);
         faults |= outcome.faults;
         return outcome;
     };
@@ -200,6 +255,190 @@ uint32_t DecodeFrameVideo(FramePlanes* planes, uint8_t* change_map, uint32_t map
     next = static_cast<uint32_t>(std::min<uint64_t>(size, next + cr.next_offset));
     const video::PlaneOutcome cb = decode(kPlaneCb, video + next, size - next, 2);
     return finish(cb.unchanged);
+}
+
+// ---------------------------------------------------------------- on two threads
+
+uint32_t MachineCores() {
+    const unsigned n = std::thread::hardware_concurrency();
+    return n ? n : 1;
+}
+
+HelperThread::~HelperThread() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable()) thread_.join();  // a job handed over still runs first
+}
+
+bool HelperThread::Run(std::function<void()> job) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!thread_.joinable()) {
+        try {
+            thread_ = std::thread([this] { Body(); });
+        } catch (...) {
+            return false;
+        }
+    }
+    idle_.wait(lock, [this] { return !has_job_; });
+    job_ = std::move(job);
+    has_job_ = true;
+    wake_.notify_one();
+    return true;
+}
+
+void HelperThread::Wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    idle_.wait(lock, [this] { return !has_job_; });
+}
+
+void HelperThread::Body() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return has_job_ || stopping_; });
+        if (!has_job_) return;  // stopping with nothing left to run
+        std::function<void()> job = std::move(job_);
+        lock.unlock();
+        job();
+        lock.lock();
+        job_ = nullptr;
+        has_job_ = false;
+        idle_.notify_all();
+    }
+}
+
+PlaneHelper::~PlaneHelper() {
+    thread.Wait();
+    FreeBundleBuffers(&bundles);
+}
+
+bool PlaneHelper::Open(uint32_t played_width, uint32_t map_bytes) {
+    FreeBundleBuffers(&bundles);
+    if (!AllocateBundleBuffers(played_width, &bundles)) return false;
+    bundle_bytes = 0;
+    for (int i = 0; i < kBundleCount; ++i) bundle_bytes += BundleBufferBytes(played_width, i);
+    try {
+        luma_map.assign(map_bytes, 0);
+        chroma_map.assign(map_bytes, 0);
+        before_cb.assign(map_bytes, 0);
+    } catch (...) {
+        FreeBundleBuffers(&bundles);
+        return false;
+    }
+    return true;
+}
+
+uint64_t PlaneHelper::MemoryBytes() const {
+    return uint64_t{bundle_bytes} + luma_map.size() + chroma_map.size() + before_cb.size() +
+           plane_copy.capacity();
+}
+
+namespace {
+
+bool SameCapacities(const BundleBuffers& a, const BundleBuffers& b) {
+    for (int i = 0; i < kBundleCount; ++i)
+        if (!a.buffer[i] || a.capacity[i] != b.capacity[i]) return false;
+    return true;
+}
+
+// Areas inside the picture (the rows and columns the planes mark) whose map
+// offset satisfies pred.
+template <typename Pred>
+uint32_t CountAreas(const video::PlaneJob& geometry, Pred pred) {
+    uint32_t n = 0;
+    for (uint32_t r = 0; r < geometry.map_rows; ++r)
+        for (uint32_t col = 0; col < geometry.map_columns; ++col)
+            if (pred(size_t{r} * geometry.map_stride + col)) ++n;
+    return n;
+}
+
+// The alpha and luma planes of a sized layout, marking the helper's luma map.
+uint32_t DecodeLumaPlanes(const FrameContext& c, PlaneHelper& h, const uint8_t* video,
+                          const SizedLayout& layout, uint32_t open_flags, uint32_t header_flags) {
+    uint32_t faults = 0;
+    if ((header_flags & kVideoAlpha) && (open_flags & kVideoAlpha))
+        faults |= DecodeOnePlane(c, h.luma_map.data(), h.bundles, kPlaneAlpha, video + 4,
+                                 layout.alpha_size - 4, 1)
+                      .faults;
+    faults |= DecodeOnePlane(c, h.luma_map.data(), h.bundles, kPlaneY, video + layout.luma_at + 4,
+                             layout.luma_size - 4, 1)
+                  .faults;
+    return faults;
+}
+
+}  // namespace
+
+// The second chroma plane counts the areas no plane changed, so its count
+// depends on the marks of every plane before it. It is decoded on a private
+// map holding only the first chroma plane's marks; the areas it left
+// unmarked are then exactly its skip blocks there unless it met blocks that
+// mark nothing (damaged data) or ended early, which the count tells. Only in
+// that case it is decoded again, once the other planes' marks are in.
+uint32_t DecodeFrameVideoOnThreads(PlaneHelper* h, FramePlanes* planes, uint8_t* change_map,
+                                   uint32_t map_stride, const uint8_t* video, uint32_t size,
+                                   bool key_frame, const BundleBuffers& bundles,
+                                   uint32_t open_flags, uint32_t header_flags,
+                                   VideoReport* report) {
+    SizedLayout layout;
+    const size_t map_bytes = planes ? size_t{map_stride} * ((planes->luma_height + 15) / 16) : 0;
+    if (!h || !planes || !change_map || !video ||
+        (open_flags & (kVideoOldVersion | kVideoGrayscale)) || h->luma_map.size() < map_bytes ||
+        !SameCapacities(h->bundles, bundles) ||
+        !ReadSizedLayout(video, size, header_flags, &layout))
+        return DecodeFrameVideo(planes, change_map, map_stride, video, size, key_frame, bundles,
+                                open_flags, header_flags, report);
+    const FrameContext c = StartFrame(planes, change_map, map_stride, open_flags);
+    std::fill_n(h->luma_map.begin(), map_bytes, uint8_t{0});
+    std::fill_n(h->chroma_map.begin(), map_bytes, uint8_t{0});
+    uint32_t luma_faults = 0;
+    auto luma_job = [&] {
+        luma_faults = DecodeLumaPlanes(c, *h, video, layout, open_flags, header_flags);
+    };
+    const bool on_helper = h->thread.Run(luma_job);
+    if (!on_helper) luma_job();
+
+    uint8_t* chroma = h->chroma_map.data();
+    uint32_t next = layout.luma_at + layout.luma_size;
+    const video::PlaneOutcome cr =
+        DecodeOnePlane(c, chroma, bundles, kPlaneCr, video + next, size - next, 2);
+    next = static_cast<uint32_t>(std::min<uint64_t>(size, next + cr.next_offset));
+    std::copy_n(chroma, map_bytes, h->before_cb.begin());
+    uint8_t* cb_samples = c.cur[kPlaneCb].samples;
+    const bool in_place = cb_samples && cb_samples == c.prev[kPlaneCb].samples;
+    const size_t cb_bytes = size_t{c.cur[kPlaneCb].stride} * planes->chroma_height;
+    bool cb_now = true;
+    if (in_place) {
+        try {
+            h->plane_copy.assign(cb_samples, cb_samples + cb_bytes);
+        } catch (...) {
+            cb_now = false;
+        }
+    }
+    video::PlaneOutcome cb;
+    if (cb_now) cb = DecodeOnePlane(c, chroma, bundles, kPlaneCb, video + next, size - next, 2);
+    if (on_helper) h->thread.Wait();
+
+    const uint8_t* before = h->before_cb.data();
+    const uint8_t* luma = h->luma_map.data();
+    const bool exact = cb_now && CountAreas(c.base, [&](size_t i) {
+                                     return !before[i] && !chroma[i];
+                                 }) == cb.unchanged;
+    uint32_t unchanged;
+    if (exact) {
+        unchanged = CountAreas(c.base, [&](size_t i) {
+            return !before[i] && !chroma[i] && !luma[i] && !change_map[i];
+        });
+        for (size_t i = 0; i < map_bytes; ++i) change_map[i] |= luma[i] | chroma[i];
+    } else {
+        if (cb_now && in_place) std::copy_n(h->plane_copy.data(), cb_bytes, cb_samples);
+        for (size_t i = 0; i < map_bytes; ++i) change_map[i] |= luma[i] | before[i];
+        cb = DecodeOnePlane(c, change_map, bundles, kPlaneCb, video + next, size - next, 2);
+        unchanged = cb.unchanged;
+    }
+    if (report) report->faults |= luma_faults | cr.faults | cb.faults;
+    return unchanged;
 }
 
 }  // namespace vemo

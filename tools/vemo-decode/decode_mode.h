@@ -4,6 +4,7 @@
 // one of its trigger options selects.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
@@ -39,6 +40,9 @@ const std::vector<const DecodeMode*>& DecodeModes();
 
 // Parses a whole decimal or 0x-hex number; false when it is not one.
 bool ParseNumber(const std::string& text, unsigned long long* value);
+// The --threads count (1 when not given); false (after the message) when it
+// is not a number from 1 to 64.
+bool ThreadCount(const DecodeArgs& args, uint32_t* threads);
 
 }  // namespace vemo::tool
 

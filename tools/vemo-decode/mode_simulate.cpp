@@ -199,15 +199,16 @@ bool FrameRateForSoundRate(const vemo::MovieReader& data, unsigned long long sou
 
 // Opens the movie with every track played (NAME|OFFSET through a handle the
 // caller closes after the movie), at the frame rate num/den when num is not
-// 0. Null after the message.
+// 0, decoding the picture on `threads` threads. Null after the message.
 vemo::Movie* OpenSimulatedMovie(const DecodeArgs& args, std::vector<uint32_t>& ids,
-                                vemo::platform::File* file, uint32_t num, uint32_t den) {
-    uint32_t flags = vemo::kOpenUseTrackList;
-    vemo::SetPendingTrackList(static_cast<uint32_t>(ids.size()), ids.data());
-    if (args.has("--fast") || num != 0) {
-        vemo::SetPendingFrameRate(static_cast<int32_t>(num), static_cast<int32_t>(den));
-        flags |= vemo::kOpenUseFrameRate;
-    }
+                                vemo::platform::File* file, uint32_t num, uint32_t den,
+                                uint32_t threads) {
+    vemo::OpenSettings settings;
+    settings.tracks = ids;
+    if (args.has("--fast") || num != 0)
+        settings.frame_rate =
+            vemo::OpenSettings::FrameRate{static_cast<int32_t>(num), static_cast<int32_t>(den)};
+    settings.decode_threads = threads;
     std::string name = args.movie;
     unsigned long long offset = 0;
     const size_t bar = name.rfind('|');
@@ -220,9 +221,9 @@ vemo::Movie* OpenSimulatedMovie(const DecodeArgs& args, std::vector<uint32_t>& i
             return nullptr;
         }
         intptr_t handle = file->value;
-        movie = vemo::OpenMovie(&handle, flags | vemo::kOpenHandle);
+        movie = vemo::OpenMovie(&handle, vemo::kOpenHandle, settings);
     } else {
-        movie = vemo::OpenMovie(name.c_str(), flags);
+        movie = vemo::OpenMovie(name.c_str(), 0, settings);
     }
     if (!movie)
         std::fprintf(stderr, "vemo-decode: %s: %s\n", args.movie.c_str(),
@@ -282,10 +283,12 @@ int RunSimulate(const DecodeArgs& args) {
                      args.movie.c_str(), choice.sound_rate);
         return 1;
     }
+    uint32_t threads = 1;
+    if (!vemo::tool::ThreadCount(args, &threads)) return 2;
     if (!ChooseSoundSystem(choice)) return 1;
 
     vemo::platform::File file;
-    vemo::Movie* movie = OpenSimulatedMovie(args, ids, &file, num, den);
+    vemo::Movie* movie = OpenSimulatedMovie(args, ids, &file, num, den, threads);
     if (!movie) {
         if (file.valid()) vemo::platform::CloseFile(file);
         return 1;

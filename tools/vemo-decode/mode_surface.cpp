@@ -198,8 +198,10 @@ int RunSurface(const DecodeArgs& args) {
         std::fprintf(stderr, "vemo-decode: %s has %u frames\n", args.movie.c_str(), header.frames);
         return 2;
     }
+    vemo::FrameDecoderSettings settings = vemo::DecoderSettingsFor(movie, true);
+    if (!vemo::tool::ThreadCount(args, &settings.threads)) return 2;
     vemo::FrameDecoder decoder;
-    if (!decoder.Open(vemo::DecoderSettingsFor(movie, true))) {
+    if (!decoder.Open(settings)) {
         std::fprintf(stderr, "vemo-decode: %s: cannot hold a %ux%u picture\n", args.movie.c_str(),
                      header.width, header.height);
         return 1;

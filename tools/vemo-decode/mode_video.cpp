@@ -127,8 +127,10 @@ int RunVideo(const DecodeArgs& args) {
         return 1;
     }
     const vemo::MovieHeader& header = movie.header();
+    vemo::FrameDecoderSettings settings = vemo::DecoderSettingsFor(movie, true);
+    if (!vemo::tool::ThreadCount(args, &settings.threads)) return 2;
     vemo::FrameDecoder decoder;  // alpha is always decoded here
-    if (!decoder.Open(vemo::DecoderSettingsFor(movie, true))) {
+    if (!decoder.Open(settings)) {
         std::fprintf(stderr, "vemo-decode: %s: cannot hold a %ux%u picture\n", args.movie.c_str(),
                      header.width, header.height);
         return 1;
@@ -176,6 +178,8 @@ const vemo::tool::DecodeMode kVideoMode = {
          "write every frame's decoded planes (Y, Cr, Cb, alpha; padded) to ARG"},
         {"--changes", true, true, "write every frame's unchanged-area count and change map to ARG"},
         {"--y4m", true, true, "write the picture as 4:2:0 YUV4MPEG2 at the movie's size to ARG"},
+        {"--threads", true, false,
+         "decode on ARG threads (default 1; for every output; the output is the same)"},
     },
     RunVideo,
 };
