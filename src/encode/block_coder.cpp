@@ -239,6 +239,14 @@ void BlockCoder::TryInterBlocks(const uint8_t t[64], uint32_t bx, uint32_t by, B
     const uint32_t skip_sse = sse_(t, 8, ref.At(x, y), static_cast<ptrdiff_t>(ref.w));
     uint8_t same[64];
     Load(ref, x, y, same);
+    if (skip_sse == 0) {
+        // A block equal to the one it would keep is always left alone: no
+        // other type draws it better, and a left block is neither decoded
+        // nor blitted again, whatever the skip code costs this frame.
+        Consider(best, kBlockSkip, 0, 0, same, 0.0f);
+        job_.field[by * job_.bw + bx] = MotionVector{};
+        return;
+    }
     Consider(best, kBlockSkip, 0, 0, same,
              static_cast<float>(skip_sse) + job_.lambda * r.type[kBlockSkip]);
     MotionVector candidates[16];
