@@ -113,11 +113,25 @@ class RowDriver {
 
         ctx_ = ConversionContext{};
         ctx_.state = &s_;
+        // Rows of the packed formats lie wholly inside the described memory
+        // when the first and the last do (rows are evenly spaced): then no
+        // row needs its targets checked.
+        if (!yv12_ && height_) {
+            const int64_t second = s.twice ? request.pitch : 0;
+            const int64_t last = dest0_ + static_cast<int64_t>(height_ - 1) * row_advance_;
+            all_direct_ = Target{dest0_, row_length_, second, luma_region_, nullptr}.Inside() &&
+                          Target{last, row_length_, second, luma_region_, nullptr}.Inside();
+        }
     }
 
     bool empty() const { return width_ == 0 || height_ == 0 || !luma_plane_; }
 
     void Run(bool copy_all) {
+        if ((copy_all || !source_.change_map) && all_direct_ && !s_.uses_scratch &&
+            limit_ >= width_) {
+            RunWhole();
+            return;
+        }
         for (uint32_t k = 0; k < height_; ++k) {
             const uint32_t row = top_ + k;
             BeginRow(k, row);
@@ -152,8 +166,33 @@ class RowDriver {
     }
 
   private:
-    void BeginRow(uint32_t k, uint32_t row) {
-        ctx_.current_row = row;
+    // Whole rows straight into the destination: one converter call a row,
+    // the pixels it leaves resubmitted.
+    void RunWhole() {
+        ctx_.row_step = request_.pitch;
+        uint8_t* out = request_.destination + dest0_;
+        for (uint32_t k = 0; k < height_; ++k, out += row_advance_) {
+            const uint32_t row = top_ + k;
+            SetRowSources(row);
+            ctx_.current_row = row;
+            ctx_.luma = luma_row_ + left_;
+            ctx_.alpha = alpha_row_ + left_;
+            if (grey_) {
+                ctx_.chroma1 = ctx_.chroma2 = kGrey.bytes;
+            } else {
+                ctx_.chroma1 = chroma1_row_ + left_ / 2;
+                ctx_.chroma2 = chroma2_row_ + left_ / 2;
+            }
+            ctx_.destination = out;
+            const uint32_t left = s_.span(ctx_, width_, left_);
+            if (left && left < width_) {
+                targets_[0].offset = out - request_.destination;
+                ConvertRun(left_ + width_ - left, left);
+            }
+        }
+    }
+
+    void SetRowSources(uint32_t row) {
         const uint32_t luma_row = mode6_ ? 2 * row : row;
         luma_row_ = luma_plane_ + static_cast<size_t>(luma_stride_) * luma_row;
         alpha_row_ = alpha_plane_ + static_cast<size_t>(alpha_stride_) * luma_row;
@@ -162,8 +201,20 @@ class RowDriver {
             chroma1_row_ = chroma1_plane_ + static_cast<size_t>(chroma1_stride_) * chroma_row;
             chroma2_row_ = chroma2_plane_ + static_cast<size_t>(chroma2_stride_) * chroma_row;
         }
+    }
+
+    void BeginRow(uint32_t k, uint32_t row) {
+        ctx_.current_row = row;
+        SetRowSources(row);
         ntargets_ = 0;
         const int64_t offset = dest0_ + static_cast<int64_t>(k) * row_advance_;
+        if (all_direct_) {
+            direct_ = true;
+            targets_[0].offset = offset;
+            ntargets_ = 1;
+            ctx_.row_step = request_.pitch;
+            return;
+        }
         AddTarget(offset, row_length_, luma_region_, s_.twice ? request_.pitch : 0);
         luma_index_ = 0;
         write_chroma_ = yv12_ && !(row & 1);
@@ -294,7 +345,7 @@ class RowDriver {
     const uint8_t* chroma2_row_ = nullptr;
     Target targets_[3];
     int ntargets_ = 0, luma_index_ = 0, v_index_ = 0, u_index_ = 0;
-    bool write_chroma_ = false, direct_ = true;
+    bool write_chroma_ = false, direct_ = true, all_direct_ = false;
     std::vector<uint8_t> bounce_;
 };
 
