@@ -170,6 +170,8 @@ class RowDriver {
     // the pixels it leaves resubmitted.
     void RunWhole() {
         ctx_.row_step = request_.pitch;
+        const bool groups_only =
+            s_.packed && s_.group && s_.span == s_.base_span && !(left_ & 7) && width_ >= 8;
         uint8_t* out = request_.destination + dest0_;
         for (uint32_t k = 0; k < height_; ++k, out += row_advance_) {
             const uint32_t row = top_ + k;
@@ -184,7 +186,10 @@ class RowDriver {
                 ctx_.chroma2 = chroma2_row_ + left_ / 2;
             }
             ctx_.destination = out;
-            const uint32_t left = s_.span(ctx_, width_, left_);
+            // The packed converters hand a span that starts at a multiple of
+            // 8 straight to their group kernel and leave the rest.
+            const uint32_t left = groups_only ? (s_.group(ctx_, width_ / 8), width_ & 7)
+                                              : s_.span(ctx_, width_, left_);
             if (left && left < width_) {
                 targets_[0].offset = out - request_.destination;
                 ConvertRun(left_ + width_ - left, left);

@@ -190,9 +190,11 @@ void YuvSteps(ConversionContext& c, uint32_t steps) {
         // [0-7 | 16-23] and [8-15 | 24-31]
         const __m256i a = kUyvy ? _mm256_unpacklo_epi8(uv, y) : _mm256_unpacklo_epi8(y, uv);
         const __m256i b = kUyvy ? _mm256_unpackhi_epi8(uv, y) : _mm256_unpackhi_epi8(y, uv);
-        auto* d = reinterpret_cast<__m256i*>(k.destination);
-        _mm256_storeu_si256(d, _mm256_permute2x128_si256(a, b, 0x20));
-        _mm256_storeu_si256(d + 1, _mm256_permute2x128_si256(a, b, 0x31));
+        auto* d = reinterpret_cast<__m128i*>(k.destination);
+        _mm_storeu_si128(d, _mm256_castsi256_si128(a));
+        _mm_storeu_si128(d + 1, _mm256_castsi256_si128(b));
+        _mm_storeu_si128(d + 2, _mm256_extracti128_si256(a, 1));
+        _mm_storeu_si128(d + 3, _mm256_extracti128_si256(b, 1));
         k.Advance(64);
     }
     k.Store(c);
