@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "vemo/cpu.h"
+
 namespace vemo::audio {
 
 namespace {
@@ -13,6 +15,9 @@ unsigned Log2(uint32_t n) {
     while ((1u << bits) < n) ++bits;
     return bits;
 }
+
+template <bool kPositive>
+void Stages(const TransformTables& t, float* a);
 
 // Radix-2 decimation in time on bit-reversed input. The first two stages
 // have trivial twiddles and run as one radix-4 pass.
@@ -52,10 +57,39 @@ void Fft(const TransformTables& t, float* a) {
         }
         len = 8;
     }
-    // Later stages: each has its own run of twiddles (len / 2 pairs of
-    // cos, sin of 2 pi k / len), read in order.
+    if (len <= p) ActiveTransformKernels().stages(t, a, kPositive);
+}
+
+CpuKernelTable<TransformKernels, FillTransformKernels> g_kernels;
+
+}  // namespace
+
+void PlainFftStages(const TransformTables& t, float* a, bool positive) {
+    if (positive)
+        Stages<true>(t, a);
+    else
+        Stages<false>(t, a);
+}
+
+void FillTransformKernels(TransformKernels& table, uint32_t flags) {
+    table.stages = &PlainFftStages;
+    if (!(flags & kCpuSse2)) return;
+    if (const TransformKernels* sse2 = Sse2TransformKernels()) table = *sse2;
+}
+
+const TransformKernels& ActiveTransformKernels() {
+    return g_kernels.Get();
+}
+
+namespace {
+
+// Stages of length 8 .. points: each has its own run of twiddles (len / 2
+// pairs of cos, sin of 2 pi k / len), read in order.
+template <bool kPositive>
+void Stages(const TransformTables& t, float* a) {
+    const uint32_t p = t.points;
     const float* w = t.twiddle;
-    for (; len <= p; len <<= 1) {
+    for (uint32_t len = 8; len <= p; len <<= 1) {
         const uint32_t half = len / 2;
         for (uint32_t s = 0; s < p; s += len) {
             float* u = a + 2 * s;

@@ -42,6 +42,20 @@ void BuildTransformTables(uint32_t length, bool dct, TransformTables* tables);
 // order in and out. Kernel e^(+2 pi i m n / P) when positive, else e^(-...).
 void ComplexFft(const TransformTables& tables, float* a, bool positive);
 
+// The transform kernel table: the FFT stages of length 8 .. points (those
+// after the first two), the plain version first, overwritten by the SSE2 one
+// when CpuFlags() has SSE2 (rebuilt after SetCpuMask). Every entry does the
+// plain version's operations in its order, so it gives the same values
+// wherever the plain version rounds every operation to single precision.
+struct TransformKernels {
+    void (*stages)(const TransformTables& tables, float* a, bool positive) = nullptr;
+};
+void PlainFftStages(const TransformTables& tables, float* a, bool positive);
+void FillTransformKernels(TransformKernels& table, uint32_t flags);
+const TransformKernels& ActiveTransformKernels();
+// The SSE2 rung (transform_sse2.cpp): null when not built or not in CpuFlags().
+const TransformKernels* Sse2TransformKernels();
+
 // x[k] = sum_j a[j] cos(pi j (k + 1/2) / N), in place.
 void InverseDct(const TransformTables& tables, float* a);
 // x[k] = (a[0] + a[1] (-1)^k) / 2
