@@ -103,7 +103,8 @@ void Rgb32Steps(ConversionContext& c, uint32_t steps) {
     const bool red_low = s.layout.position[kRed] == 0;
     const __m256i luma_gain = _mm256_set1_epi16(kPackedLumaGain);
     const __m256i chroma_gain = _mm256_set1_epi16(kPackedChromaGain);
-    const __m256i even_mask = _mm256_set1_epi16(0xFF << 6), odd_mask = _mm256_set1_epi16(-256);
+    const __m256i even64 = _mm256_set1_epi16(64), odd64 = _mm256_set1_epi16(64 << 8);
+    const __m256i five = _mm256_set1_epi16(5);
     const __m256i split = _mm256_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15, 0,
                                            2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
     PackedCursor<32> k(c);
@@ -114,13 +115,11 @@ void Rgb32Steps(ConversionContext& c, uint32_t steps) {
             _mm256_mulhi_epi16(_mm256_slli_epi16(ChromaWords(k.chroma2), 4), chroma_gain);
         const __m256i red = _mm256_add_epi16(_mm256_add_epi16(r, r), bias[kRed]);
         const __m256i green = _mm256_sub_epi16(_mm256_sub_epi16(bias[kGreen], r), b);
-        const __m256i blue =
-            _mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(b, 2), b), bias[kBlue]);
+        const __m256i blue = _mm256_add_epi16(_mm256_mullo_epi16(b, five), bias[kBlue]);
+        // Each pixel's sample times 64, the even and the odd pixels of the pairs.
         const __m256i luma = PairOrder(k.luma);
-        const __m256i y_even =
-            _mm256_mulhi_epi16(_mm256_and_si256(_mm256_slli_epi16(luma, 6), even_mask), luma_gain);
-        const __m256i y_odd =
-            _mm256_mulhi_epi16(_mm256_srli_epi16(_mm256_and_si256(luma, odd_mask), 2), luma_gain);
+        const __m256i y_even = _mm256_mulhi_epi16(_mm256_maddubs_epi16(luma, even64), luma_gain);
+        const __m256i y_odd = _mm256_mulhi_epi16(_mm256_maddubs_epi16(luma, odd64), luma_gain);
         const __m256i r8 = ComponentBytes(y_even, y_odd, red);
         const __m256i g8 = ComponentBytes(y_even, y_odd, green);
         const __m256i b8 = ComponentBytes(y_even, y_odd, blue);
