@@ -132,6 +132,7 @@ class RowDriver {
             RunWhole();
             return;
         }
+        if ((copy_all || !source_.change_map) && CopyPlanes()) return;
         for (uint32_t k = 0; k < height_; ++k) {
             const uint32_t row = top_ + k;
             BeginRow(k, row);
@@ -166,6 +167,51 @@ class RowDriver {
     }
 
   private:
+    // YV12 without doubling: the planes copied row by row, or as one block
+    // where rows follow each other without gaps on both sides, when every
+    // row lies inside the described memory (the converter's own bytes: a
+    // row's luma, and on even rows (width + 1) / 2 bytes of each chroma).
+    bool CopyPlanes() {
+        if (!yv12_ || s_.span != s_.base_span || s_.output_step != 1 || grey_ ||
+            request_.pitch <= 0)
+            return false;
+        const uint32_t chroma = (width_ + 1) / 2;
+        const uint32_t first_even = top_ + (top_ & 1), last_row = top_ + height_ - 1;
+        const int64_t evens = first_even <= last_row ? (last_row - first_even) / 2 + 1 : 0;
+        const int64_t last = dest0_ + static_cast<int64_t>(height_ - 1) * row_advance_;
+        if (!luma_region_.Holds(dest0_, width_) || !luma_region_.Holds(last, width_)) return false;
+        const int64_t first_chroma = static_cast<int64_t>((first_even + 1) / 2) - (top_ + 1) / 2;
+        for (const int64_t at : {first_chroma, first_chroma + evens - 1}) {
+            if (evens && (!v_region_.Holds(v0_ + at * chroma_advance_, chroma) ||
+                          !u_region_.Holds(u0_ + at * chroma_advance_, chroma)))
+                return false;
+        }
+        const size_t luma_step = mode6_ ? 2 * size_t{luma_stride_} : luma_stride_;
+        CopyRows(luma_plane_ + luma_step * top_ + left_, luma_step, dest0_, row_advance_, width_,
+                 height_);
+        if (!evens) return true;
+        SetRowSources(first_even);
+        const size_t chroma_rows = mode6_ ? 2 : 1;  // chroma rows from one even row to the next
+        CopyRows(chroma1_row_ + left_ / 2, chroma1_stride_ * chroma_rows,
+                 v0_ + first_chroma * chroma_advance_, chroma_advance_, chroma,
+                 static_cast<uint32_t>(evens));
+        CopyRows(chroma2_row_ + left_ / 2, chroma2_stride_ * chroma_rows,
+                 u0_ + first_chroma * chroma_advance_, chroma_advance_, chroma,
+                 static_cast<uint32_t>(evens));
+        return true;
+    }
+
+    void CopyRows(const uint8_t* from, size_t from_step, int64_t to, int64_t to_step,
+                  uint32_t length, uint32_t rows) {
+        uint8_t* out = request_.destination + to;
+        if (from_step == length && to_step == static_cast<int64_t>(length)) {
+            std::memcpy(out, from, size_t{length} * rows);
+            return;
+        }
+        for (uint32_t r = 0; r < rows; ++r, from += from_step, out += to_step)
+            std::memcpy(out, from, length);
+    }
+
     // Whole rows straight into the destination: one converter call a row,
     // the pixels it leaves resubmitted.
     void RunWhole() {
