@@ -1,6 +1,7 @@
 // Pixel conversion speed: every format on both paths for a 1280x720 frame,
-// the packed path against the system's libyuv I420ToARGB (loaded at run time
-// when it is installed), and the changed-blocks driver at 10 % changed blocks.
+// the packed path against the system's libyuv counterparts of formats 3-6,
+// 10 and 13-15 (loaded at run time when it is installed), and the
+// changed-blocks driver at 10 % changed blocks.
 // VEMO_CPU=c, sse2 or avx2 runs everything at that CPU mask level.
 #include <benchmark/benchmark.h>
 
@@ -127,8 +128,13 @@ void Reference(benchmark::State& st, const char* symbol, uint32_t bpp) {
     st.SetItemsProcessed(static_cast<int64_t>(st.iterations()) * kWidth * kHeight);
 }
 
+// The counterparts of our formats: 3 I420ToARGB, 4 I420ToABGR, 10
+// I420ToRGB565, 13 I420ToYUY2, 14 I420ToUYVY.
 void BM_LibyuvI420ToARGB(benchmark::State& st) {
     Reference(st, "I420ToARGB", 4);
+}
+void BM_LibyuvI420ToABGR(benchmark::State& st) {
+    Reference(st, "I420ToABGR", 4);
 }
 void BM_LibyuvI420ToRGB565(benchmark::State& st) {
     Reference(st, "I420ToRGB565", 2);
@@ -136,9 +142,68 @@ void BM_LibyuvI420ToRGB565(benchmark::State& st) {
 void BM_LibyuvI420ToYUY2(benchmark::State& st) {
     Reference(st, "I420ToYUY2", 2);
 }
+void BM_LibyuvI420ToUYVY(benchmark::State& st) {
+    Reference(st, "I420ToUYVY", 2);
+}
 BENCHMARK(BM_LibyuvI420ToARGB)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LibyuvI420ToABGR)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LibyuvI420ToRGB565)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LibyuvI420ToYUY2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LibyuvI420ToUYVY)->Unit(benchmark::kMicrosecond);
+
+// Formats 5 and 6 (with the alpha plane): I420AlphaToARGB and
+// I420AlphaToABGR without attenuation.
+using I420AlphaFn = int (*)(const uint8_t*, int, const uint8_t*, int, const uint8_t*, int,
+                            const uint8_t*, int, uint8_t*, int, int, int, int);
+void ReferenceAlpha(benchmark::State& st, const char* symbol) {
+    void* lib = LibYuv();
+    auto fn = lib ? reinterpret_cast<I420AlphaFn>(dlsym(lib, symbol)) : nullptr;
+    if (!fn) {
+        st.SkipWithError("libyuv is not installed");
+        return;
+    }
+    const Frame& f = TheFrame();
+    std::vector<uint8_t> out(size_t{kWidth} * kHeight * 4);
+    for (auto _ : st) {
+        fn(f.y.data(), kWidth, f.cb.data(), kWidth / 2, f.cr.data(), kWidth / 2, f.alpha.data(),
+           kWidth, out.data(), static_cast<int>(kWidth * 4), kWidth, kHeight, 0);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    st.SetItemsProcessed(static_cast<int64_t>(st.iterations()) * kWidth * kHeight);
+}
+void BM_LibyuvI420AlphaToARGB(benchmark::State& st) {
+    ReferenceAlpha(st, "I420AlphaToARGB");
+}
+void BM_LibyuvI420AlphaToABGR(benchmark::State& st) {
+    ReferenceAlpha(st, "I420AlphaToABGR");
+}
+BENCHMARK(BM_LibyuvI420AlphaToARGB)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_LibyuvI420AlphaToABGR)->Unit(benchmark::kMicrosecond);
+
+// Format 15: I420Copy into the same planar layout (luma, then V, then U).
+using I420CopyFn = int (*)(const uint8_t*, int, const uint8_t*, int, const uint8_t*, int, uint8_t*,
+                           int, uint8_t*, int, uint8_t*, int, int, int);
+void BM_LibyuvI420Copy(benchmark::State& st) {
+    void* lib = LibYuv();
+    auto fn = lib ? reinterpret_cast<I420CopyFn>(dlsym(lib, "I420Copy")) : nullptr;
+    if (!fn) {
+        st.SkipWithError("libyuv is not installed");
+        return;
+    }
+    const Frame& f = TheFrame();
+    std::vector<uint8_t> out(vemo::SurfaceBufferSize(vemo::kSurfaceYv12, kWidth, kHeight));
+    uint8_t* v = out.data() + size_t{kWidth} * kHeight;
+    uint8_t* u = v + size_t{kWidth / 2} * (kHeight / 2);
+    for (auto _ : st) {
+        fn(f.y.data(), kWidth, f.cb.data(), kWidth / 2, f.cr.data(), kWidth / 2, out.data(), kWidth,
+           u, kWidth / 2, v, kWidth / 2, kWidth, kHeight);
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    st.SetItemsProcessed(static_cast<int64_t>(st.iterations()) * kWidth * kHeight);
+}
+BENCHMARK(BM_LibyuvI420Copy)->Unit(benchmark::kMicrosecond);
 #endif
 
 }  // namespace

@@ -189,7 +189,8 @@ void ReadChannel(const AudioGeometry& g, audio::BlockBits& bits, float* a) {
                 // Up to the next band start inside the run, no band can begin.
                 const uint32_t next = b < bands ? 2 * start[b] : end;
                 const uint32_t stop = next > i && next < end ? next : end;
-                for (; i < stop; ++i) a[i] = static_cast<float>(bits.ReadSigned(w)) * q;
+                bits.ReadSignedRun(w, q, a + i, stop - i);
+                i = stop;
             }
         }
         j = end;

@@ -44,6 +44,32 @@ class BlockBits {
         return static_cast<int32_t>((v ^ (0u - negative)) + negative);
     }
 
+    // count values of ReadSigned(w), each times q, into out. The reader's
+    // state stays in locals for the run.
+    void ReadSignedRun(unsigned w, float q, float* out, uint32_t count) {
+        uint64_t buffer = buffer_;
+        unsigned have = have_;
+        uint64_t consumed = consumed_;
+        const uint32_t mask = (1u << w) - 1;
+        for (uint32_t i = 0; i < count; ++i) {
+            if (have < 16) {
+                buffer |= static_cast<uint64_t>(LoadWord()) << have;
+                have += 32;
+            }
+            const uint32_t v = static_cast<uint32_t>(buffer) & mask;
+            const uint32_t nonzero = v != 0;
+            const uint32_t negative = static_cast<uint32_t>(buffer >> w) & nonzero;
+            const unsigned used = w + nonzero;
+            buffer >>= used;
+            have -= used;
+            consumed += used;
+            out[i] = static_cast<float>(static_cast<int32_t>((v ^ (0u - negative)) + negative)) * q;
+        }
+        buffer_ = buffer;
+        have_ = have;
+        consumed_ = consumed;
+    }
+
     uint64_t BitsConsumed() const { return consumed_; }
     // Whole words the bits read so far touch.
     uint64_t WordsTouched() const { return (consumed_ + 31) / 32; }

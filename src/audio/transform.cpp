@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "vemo/cpu.h"
+
 namespace vemo::audio {
 
 namespace {
@@ -13,6 +15,11 @@ unsigned Log2(uint32_t n) {
     while ((1u << bits) < n) ++bits;
     return bits;
 }
+
+template <bool kPositive>
+void FirstStages(const TransformTables& t, float* a);
+template <bool kPositive>
+void Stages(const TransformTables& t, float* a);
 
 // Radix-2 decimation in time on bit-reversed input. The first two stages
 // have trivial twiddles and run as one radix-4 pass.
@@ -29,33 +36,74 @@ void Fft(const TransformTables& t, float* a) {
             a[2 * r + 1] = xi;
         }
     }
-    uint32_t len = 2;
-    if (p >= 4) {
-        // Stages of length 2 and 4: x0..x3 -> butterflies with w = 1 and +-i.
-        for (uint32_t s = 0; s < p; s += 4) {
-            float* x = a + 2 * s;
-            const float ar = x[0] + x[2], ai = x[1] + x[3];
-            const float br = x[0] - x[2], bi = x[1] - x[3];
-            const float cr = x[4] + x[6], ci = x[5] + x[7];
-            const float dr = x[4] - x[6], di = x[5] - x[7];
-            // Twiddle of the second butterfly pair: w = e^(+-i pi / 2).
-            const float er = kPositive ? -di : di;
-            const float ei = kPositive ? dr : -dr;
-            x[0] = ar + cr;
-            x[1] = ai + ci;
-            x[4] = ar - cr;
-            x[5] = ai - ci;
-            x[2] = br + er;
-            x[3] = bi + ei;
-            x[6] = br - er;
-            x[7] = bi - ei;
-        }
-        len = 8;
+    if (p < 4) return;
+    const TransformKernels& kernels = ActiveTransformKernels();
+    kernels.first_stages(t, a, kPositive);
+    if (p >= 8) kernels.stages(t, a, kPositive);
+}
+
+// Stages of length 2 and 4 as one radix-4 pass: x0..x3 -> butterflies with
+// w = 1 and +-i.
+template <bool kPositive>
+void FirstStages(const TransformTables& t, float* a) {
+    for (uint32_t s = 0; s < t.points; s += 4) {
+        float* x = a + 2 * s;
+        const float ar = x[0] + x[2], ai = x[1] + x[3];
+        const float br = x[0] - x[2], bi = x[1] - x[3];
+        const float cr = x[4] + x[6], ci = x[5] + x[7];
+        const float dr = x[4] - x[6], di = x[5] - x[7];
+        // Twiddle of the second butterfly pair: w = e^(+-i pi / 2).
+        const float er = kPositive ? -di : di;
+        const float ei = kPositive ? dr : -dr;
+        x[0] = ar + cr;
+        x[1] = ai + ci;
+        x[4] = ar - cr;
+        x[5] = ai - ci;
+        x[2] = br + er;
+        x[3] = bi + ei;
+        x[6] = br - er;
+        x[7] = bi - ei;
     }
-    // Later stages: each has its own run of twiddles (len / 2 pairs of
-    // cos, sin of 2 pi k / len), read in order.
+}
+
+CpuKernelTable<TransformKernels, FillTransformKernels> g_kernels;
+
+}  // namespace
+
+void PlainFftFirstStages(const TransformTables& t, float* a, bool positive) {
+    if (positive)
+        FirstStages<true>(t, a);
+    else
+        FirstStages<false>(t, a);
+}
+
+void PlainFftStages(const TransformTables& t, float* a, bool positive) {
+    if (positive)
+        Stages<true>(t, a);
+    else
+        Stages<false>(t, a);
+}
+
+void FillTransformKernels(TransformKernels& table, uint32_t flags) {
+    table = {&PlainFftFirstStages, &PlainFftStages, &PlainDctRotate, &PlainDctFold,
+             &PlainDctUnfold};
+    if (!(flags & kCpuSse2)) return;
+    if (const TransformKernels* sse2 = Sse2TransformKernels()) table = *sse2;
+}
+
+const TransformKernels& ActiveTransformKernels() {
+    return g_kernels.Get();
+}
+
+namespace {
+
+// Stages of length 8 .. points: each has its own run of twiddles (len / 2
+// pairs of cos, sin of 2 pi k / len), read in order.
+template <bool kPositive>
+void Stages(const TransformTables& t, float* a) {
+    const uint32_t p = t.points;
     const float* w = t.twiddle;
-    for (; len <= p; len <<= 1) {
+    for (uint32_t len = 8; len <= p; len <<= 1) {
         const uint32_t half = len / 2;
         for (uint32_t s = 0; s < p; s += len) {
             float* u = a + 2 * s;
@@ -123,10 +171,9 @@ void ComplexFft(const TransformTables& tables, float* a, bool positive) {
         Fft<false>(tables, a);
 }
 
-void InverseDct(const TransformTables& t, float* a) {
+void PlainDctRotate(const TransformTables& t, float* a) {
     const uint32_t n = t.length;
     const float* c = t.cosines;  // nc = n
-    // Rotation.
     for (uint32_t j = 1; j < n / 2; ++j) {
         const uint32_t k = n - j;
         const float wr = c[j] - c[n - j];
@@ -135,9 +182,11 @@ void InverseDct(const TransformTables& t, float* a) {
         a[j] = wr * a[j] + wi * a[k];
         a[k] = xr;
     }
-    a[n / 2] *= c[0];
-    Fft<true>(t, a);
-    // Real-spectrum post-processing.
+}
+
+void PlainDctFold(const TransformTables& t, float* a) {
+    const uint32_t n = t.length;
+    const float* c = t.cosines;
     for (uint32_t j = 2; j < n / 2; j += 2) {
         const uint32_t k = n - j;
         const uint32_t tt = 2 * j;
@@ -152,7 +201,10 @@ void InverseDct(const TransformTables& t, float* a) {
         a[k] += yr;
         a[k + 1] -= yi;
     }
-    // Unfolding.
+}
+
+void PlainDctUnfold(const TransformTables& t, float* a) {
+    const uint32_t n = t.length;
     const float d = a[0] - a[1];
     a[0] += a[1];
     for (uint32_t j = 2; j < n; j += 2) {
@@ -160,6 +212,17 @@ void InverseDct(const TransformTables& t, float* a) {
         a[j] += a[j + 1];
     }
     a[n - 1] = d;
+}
+
+void InverseDct(const TransformTables& t, float* a) {
+    const uint32_t n = t.length;
+    const TransformKernels& kernels = ActiveTransformKernels();
+    kernels.dct_rotate(t, a);
+    a[n / 2] *= t.cosines[0];
+    Fft<true>(t, a);
+    // Real-spectrum post-processing.
+    kernels.dct_fold(t, a);
+    kernels.dct_unfold(t, a);
 }
 
 void InverseRealDft(const TransformTables& t, float* a) {

@@ -42,6 +42,29 @@ void BuildTransformTables(uint32_t length, bool dct, TransformTables* tables);
 // order in and out. Kernel e^(+2 pi i m n / P) when positive, else e^(-...).
 void ComplexFft(const TransformTables& tables, float* a, bool positive);
 
+// The transform kernel table: the FFT's first two stages (one radix-4 pass)
+// and its stages of length 8 .. points, and the inverse DCT's rotation before
+// its FFT and its spectrum fold and unfolding after it; the plain versions first, overwritten by
+// the SSE2 ones when CpuFlags() has SSE2 (rebuilt after SetCpuMask). Every entry does the plain
+// version's operations in its order, so it gives the same values wherever the plain version rounds
+// every operation to single precision.
+struct TransformKernels {
+    void (*first_stages)(const TransformTables& tables, float* a, bool positive) = nullptr;
+    void (*stages)(const TransformTables& tables, float* a, bool positive) = nullptr;
+    void (*dct_rotate)(const TransformTables& tables, float* a) = nullptr;
+    void (*dct_fold)(const TransformTables& tables, float* a) = nullptr;
+    void (*dct_unfold)(const TransformTables& tables, float* a) = nullptr;
+};
+void PlainFftFirstStages(const TransformTables& tables, float* a, bool positive);
+void PlainFftStages(const TransformTables& tables, float* a, bool positive);
+void PlainDctRotate(const TransformTables& tables, float* a);
+void PlainDctFold(const TransformTables& tables, float* a);
+void PlainDctUnfold(const TransformTables& tables, float* a);
+void FillTransformKernels(TransformKernels& table, uint32_t flags);
+const TransformKernels& ActiveTransformKernels();
+// The SSE2 rung (transform_sse2.cpp): null when not built or not in CpuFlags().
+const TransformKernels* Sse2TransformKernels();
+
 // x[k] = sum_j a[j] cos(pi j (k + 1/2) / N), in place.
 void InverseDct(const TransformTables& tables, float* a);
 // x[k] = (a[0] + a[1] (-1)^k) / 2

@@ -113,11 +113,26 @@ class RowDriver {
 
         ctx_ = ConversionContext{};
         ctx_.state = &s_;
+        // Rows of the packed formats lie wholly inside the described memory
+        // when the first and the last do (rows are evenly spaced): then no
+        // row needs its targets checked.
+        if (!yv12_ && height_) {
+            const int64_t second = s.twice ? request.pitch : 0;
+            const int64_t last = dest0_ + static_cast<int64_t>(height_ - 1) * row_advance_;
+            all_direct_ = Target{dest0_, row_length_, second, luma_region_, nullptr}.Inside() &&
+                          Target{last, row_length_, second, luma_region_, nullptr}.Inside();
+        }
     }
 
     bool empty() const { return width_ == 0 || height_ == 0 || !luma_plane_; }
 
     void Run(bool copy_all) {
+        if ((copy_all || !source_.change_map) && all_direct_ && !s_.uses_scratch &&
+            limit_ >= width_) {
+            RunWhole();
+            return;
+        }
+        if ((copy_all || !source_.change_map) && CopyPlanes()) return;
         for (uint32_t k = 0; k < height_; ++k) {
             const uint32_t row = top_ + k;
             BeginRow(k, row);
@@ -152,8 +167,83 @@ class RowDriver {
     }
 
   private:
-    void BeginRow(uint32_t k, uint32_t row) {
-        ctx_.current_row = row;
+    // YV12 without doubling: the planes copied row by row, or as one block
+    // where rows follow each other without gaps on both sides, when every
+    // row lies inside the described memory (the converter's own bytes: a
+    // row's luma, and on even rows (width + 1) / 2 bytes of each chroma).
+    bool CopyPlanes() {
+        if (!yv12_ || s_.span != s_.base_span || s_.output_step != 1 || grey_ ||
+            request_.pitch <= 0)
+            return false;
+        const uint32_t chroma = (width_ + 1) / 2;
+        const uint32_t first_even = top_ + (top_ & 1), last_row = top_ + height_ - 1;
+        const int64_t evens = first_even <= last_row ? (last_row - first_even) / 2 + 1 : 0;
+        const int64_t last = dest0_ + static_cast<int64_t>(height_ - 1) * row_advance_;
+        if (!luma_region_.Holds(dest0_, width_) || !luma_region_.Holds(last, width_)) return false;
+        const int64_t first_chroma = static_cast<int64_t>((first_even + 1) / 2) - (top_ + 1) / 2;
+        for (const int64_t at : {first_chroma, first_chroma + evens - 1}) {
+            if (evens && (!v_region_.Holds(v0_ + at * chroma_advance_, chroma) ||
+                          !u_region_.Holds(u0_ + at * chroma_advance_, chroma)))
+                return false;
+        }
+        const size_t luma_step = mode6_ ? 2 * size_t{luma_stride_} : luma_stride_;
+        CopyRows(luma_plane_ + luma_step * top_ + left_, luma_step, dest0_, row_advance_, width_,
+                 height_);
+        if (!evens) return true;
+        SetRowSources(first_even);
+        const size_t chroma_rows = mode6_ ? 2 : 1;  // chroma rows from one even row to the next
+        CopyRows(chroma1_row_ + left_ / 2, chroma1_stride_ * chroma_rows,
+                 v0_ + first_chroma * chroma_advance_, chroma_advance_, chroma,
+                 static_cast<uint32_t>(evens));
+        CopyRows(chroma2_row_ + left_ / 2, chroma2_stride_ * chroma_rows,
+                 u0_ + first_chroma * chroma_advance_, chroma_advance_, chroma,
+                 static_cast<uint32_t>(evens));
+        return true;
+    }
+
+    void CopyRows(const uint8_t* from, size_t from_step, int64_t to, int64_t to_step,
+                  uint32_t length, uint32_t rows) {
+        uint8_t* out = request_.destination + to;
+        if (from_step == length && to_step == static_cast<int64_t>(length)) {
+            std::memcpy(out, from, size_t{length} * rows);
+            return;
+        }
+        for (uint32_t r = 0; r < rows; ++r, from += from_step, out += to_step)
+            std::memcpy(out, from, length);
+    }
+
+    // Whole rows straight into the destination: one converter call a row,
+    // the pixels it leaves resubmitted.
+    void RunWhole() {
+        ctx_.row_step = request_.pitch;
+        const bool groups_only =
+            s_.packed && s_.group && s_.span == s_.base_span && !(left_ & 7) && width_ >= 8;
+        uint8_t* out = request_.destination + dest0_;
+        for (uint32_t k = 0; k < height_; ++k, out += row_advance_) {
+            const uint32_t row = top_ + k;
+            SetRowSources(row);
+            ctx_.current_row = row;
+            ctx_.luma = luma_row_ + left_;
+            ctx_.alpha = alpha_row_ + left_;
+            if (grey_) {
+                ctx_.chroma1 = ctx_.chroma2 = kGrey.bytes;
+            } else {
+                ctx_.chroma1 = chroma1_row_ + left_ / 2;
+                ctx_.chroma2 = chroma2_row_ + left_ / 2;
+            }
+            ctx_.destination = out;
+            // The packed converters hand a span that starts at a multiple of
+            // 8 straight to their group kernel and leave the rest.
+            const uint32_t left = groups_only ? (s_.group(ctx_, width_ / 8), width_ & 7)
+                                              : s_.span(ctx_, width_, left_);
+            if (left && left < width_) {
+                targets_[0].offset = out - request_.destination;
+                ConvertRun(left_ + width_ - left, left);
+            }
+        }
+    }
+
+    void SetRowSources(uint32_t row) {
         const uint32_t luma_row = mode6_ ? 2 * row : row;
         luma_row_ = luma_plane_ + static_cast<size_t>(luma_stride_) * luma_row;
         alpha_row_ = alpha_plane_ + static_cast<size_t>(alpha_stride_) * luma_row;
@@ -162,8 +252,20 @@ class RowDriver {
             chroma1_row_ = chroma1_plane_ + static_cast<size_t>(chroma1_stride_) * chroma_row;
             chroma2_row_ = chroma2_plane_ + static_cast<size_t>(chroma2_stride_) * chroma_row;
         }
+    }
+
+    void BeginRow(uint32_t k, uint32_t row) {
+        ctx_.current_row = row;
+        SetRowSources(row);
         ntargets_ = 0;
         const int64_t offset = dest0_ + static_cast<int64_t>(k) * row_advance_;
+        if (all_direct_) {
+            direct_ = true;
+            targets_[0].offset = offset;
+            ntargets_ = 1;
+            ctx_.row_step = request_.pitch;
+            return;
+        }
         AddTarget(offset, row_length_, luma_region_, s_.twice ? request_.pitch : 0);
         luma_index_ = 0;
         write_chroma_ = yv12_ && !(row & 1);
@@ -294,7 +396,7 @@ class RowDriver {
     const uint8_t* chroma2_row_ = nullptr;
     Target targets_[3];
     int ntargets_ = 0, luma_index_ = 0, v_index_ = 0, u_index_ = 0;
-    bool write_chroma_ = false, direct_ = true;
+    bool write_chroma_ = false, direct_ = true, all_direct_ = false;
     std::vector<uint8_t> bounce_;
 };
 

@@ -1,12 +1,15 @@
-// Packed-path group kernels with AVX2: sixteen 16-bit lanes (two groups of
-// 8 pixels a step), the same arithmetic as the plain lane model. The kernels
-// see whole steps only; an odd last group goes through padded copies of its
-// samples (AnyGroups).
-#if defined(__i386__) || defined(__x86_64__)
+// Packed-path group kernels with AVX2: the same results as the plain lane
+// model, in steps of 16 pixels (16-bit and 8-bit members) or 32 pixels
+// (32-bit member, YUY2, UYVY). The kernels see whole steps only; the last
+// groups of a span go through padded copies of their samples (AnyGroups).
+#include "pixels_internal.h"
+
+// Windows builds keep the SSE2 kernels: these spill 32-byte vectors, and the
+// Windows compilers here do not align the stack for them.
+#if defined(__AVX2__) && !defined(_WIN32)
 #include <immintrin.h>
 
 #include "packed_cursor.h"
-#include "pixels_internal.h"
 
 namespace vemo {
 
@@ -28,28 +31,14 @@ inline __m256i Load16(const uint8_t* p) {
     return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
 }
 
-// Loads in the order [0-3, 8-11 | 4-7, 12-15], for which the in-lane
-// interleave of the 32-bit kernel yields pixels 0-7 and 8-15 in order.
-inline __m256i Load16Split(const uint8_t* p) {
-    const __m128i order = _mm_setr_epi8(0, 1, 2, 3, 8, 9, 10, 11, 4, 5, 6, 7, 12, 13, 14, 15);
-    return _mm256_cvtepu8_epi16(
-        _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), order));
-}
-inline __m256i LoadChroma8Split(const uint8_t* p) {
-    const __m128i order = _mm_setr_epi8(0, 0, 1, 1, 4, 4, 5, 5, 2, 2, 3, 3, 6, 6, 7, 7);
-    return _mm256_cvtepu8_epi16(
-        _mm_shuffle_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), order));
-}
-
 struct Lanes {
     __m256i r, g, b;
 };
 
-template <bool kSplit = false>
 inline Lanes Convert16(const Cursor& k, __m256i br, __m256i bg, __m256i bb) {
-    const __m256i y16 = kSplit ? Load16Split(k.luma) : Load16(k.luma);
-    const __m256i cr16 = kSplit ? LoadChroma8Split(k.chroma1) : LoadChroma8(k.chroma1);
-    const __m256i cb16 = kSplit ? LoadChroma8Split(k.chroma2) : LoadChroma8(k.chroma2);
+    const __m256i y16 = Load16(k.luma);
+    const __m256i cr16 = LoadChroma8(k.chroma1);
+    const __m256i cb16 = LoadChroma8(k.chroma2);
     const __m256i y =
         _mm256_mulhi_epi16(_mm256_slli_epi16(y16, 6), _mm256_set1_epi16(kPackedLumaGain));
     const __m256i gain = _mm256_set1_epi16(kPackedChromaGain);
@@ -71,26 +60,87 @@ inline __m256i Place(__m256i v, uint8_t shift, uint8_t position) {
                             _mm_cvtsi32_si128(position));
 }
 
+// The 32-bit member in steps of 32 pixels. Lanes hold pixel pairs: the even
+// pixels of 16 pairs in one register, the odd ones in another, and the
+// chroma of those pairs once, so no chroma is spread. The floor that the
+// lane model subtracts is folded into each component's chroma term, so a
+// component is its sum with the luma term shifted down by 4 and clamped to
+// 0..255 by the byte pack. That equals the model's saturate, floor and shift
+// for every sample (the terms stay far from the 16-bit wrap, the floor is a
+// multiple of 16, and the sums are clamped at the same two ends).
+//
+// Pairs sit in the order [0 1 4 5 8 9 12 13 | 2 3 6 7 10 11 14 15], for
+// which the in-lane interleaves at the end yield the pixels in order.
+inline __m256i PairOrder(const uint8_t* p) {
+    const __m256i order = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+    return _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)),
+                                       order);
+}
+
+inline __m256i ChromaWords(const uint8_t* p) {
+    const __m256i order =
+        _mm256_setr_epi8(0, -1, 1, -1, 4, -1, 5, -1, 8, -1, 9, -1, 12, -1, 13, -1, 2, -1, 3, -1, 6,
+                         -1, 7, -1, 10, -1, 11, -1, 14, -1, 15, -1);
+    return _mm256_shuffle_epi8(
+        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))), order);
+}
+
+// Even pixels' bytes then odd pixels' bytes of each lane's 8 pairs.
+inline __m256i ComponentBytes(__m256i y_even, __m256i y_odd, __m256i term) {
+    return _mm256_packus_epi16(_mm256_srai_epi16(_mm256_add_epi16(y_even, term), 4),
+                               _mm256_srai_epi16(_mm256_add_epi16(y_odd, term), 4));
+}
+
 template <bool kWithAlpha>
 void Rgb32Steps(ConversionContext& c, uint32_t steps) {
     const ConverterStateData& s = *c.state;
     const uint32_t row = c.current_row & 1;
-    const __m256i br = Bias(s, kRed, row), bg = Bias(s, kGreen, row), bb = Bias(s, kBlue, row);
+    // The 24- and 32-bit formats have no dither: one bias per component.
+    __m256i bias[3];
+    for (int comp = 0; comp < 3; ++comp)
+        bias[comp] = _mm256_set1_epi16(
+            static_cast<int16_t>(s.packed_bias[comp][row][0] - static_cast<int>(kPackedFloor)));
     const bool red_low = s.layout.position[kRed] == 0;
-    Cursor k(c);
+    const __m256i luma_gain = _mm256_set1_epi16(kPackedLumaGain);
+    const __m256i chroma_gain = _mm256_set1_epi16(kPackedChromaGain);
+    const __m256i even64 = _mm256_set1_epi16(64), odd64 = _mm256_set1_epi16(64 << 8);
+    const __m256i five = _mm256_set1_epi16(5);
+    const __m256i split = _mm256_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15, 0,
+                                           2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
+    PackedCursor<32> k(c);
     for (; steps; --steps) {
-        const Lanes l = Convert16<true>(k, br, bg, bb);
-        const __m256i r8 = _mm256_srli_epi16(l.r, 4);
-        const __m256i g8 = _mm256_srli_epi16(l.g, 4);
-        const __m256i b8 = _mm256_srli_epi16(l.b, 4);
+        const __m256i r =
+            _mm256_mulhi_epi16(_mm256_slli_epi16(ChromaWords(k.chroma1), 5), chroma_gain);
+        const __m256i b =
+            _mm256_mulhi_epi16(_mm256_slli_epi16(ChromaWords(k.chroma2), 4), chroma_gain);
+        const __m256i red = _mm256_add_epi16(_mm256_add_epi16(r, r), bias[kRed]);
+        const __m256i green = _mm256_sub_epi16(_mm256_sub_epi16(bias[kGreen], r), b);
+        const __m256i blue = _mm256_add_epi16(_mm256_mullo_epi16(b, five), bias[kBlue]);
+        // Each pixel's sample times 64, the even and the odd pixels of the pairs.
+        const __m256i luma = PairOrder(k.luma);
+        const __m256i y_even = _mm256_mulhi_epi16(_mm256_maddubs_epi16(luma, even64), luma_gain);
+        const __m256i y_odd = _mm256_mulhi_epi16(_mm256_maddubs_epi16(luma, odd64), luma_gain);
+        const __m256i r8 = ComponentBytes(y_even, y_odd, red);
+        const __m256i g8 = ComponentBytes(y_even, y_odd, green);
+        const __m256i b8 = ComponentBytes(y_even, y_odd, blue);
         const __m256i top =
-            kWithAlpha ? _mm256_slli_epi16(Load16Split(k.alpha), 8) : _mm256_setzero_si256();
-        const __m256i low = _mm256_or_si256(red_low ? r8 : b8, _mm256_slli_epi16(g8, 8));
-        const __m256i high = _mm256_or_si256(red_low ? b8 : r8, top);
+            kWithAlpha ? _mm256_shuffle_epi8(PairOrder(k.alpha), split) : _mm256_setzero_si256();
+        const __m256i first = red_low ? r8 : b8, third = red_low ? b8 : r8;
+        // Two-byte halves of the pixels, even and odd pixels apart, then in order.
+        const __m256i low_even = _mm256_unpacklo_epi8(first, g8);
+        const __m256i low_odd = _mm256_unpackhi_epi8(first, g8);
+        const __m256i high_even = _mm256_unpacklo_epi8(third, top);
+        const __m256i high_odd = _mm256_unpackhi_epi8(third, top);
+        const __m256i low0 = _mm256_unpacklo_epi16(low_even, low_odd);
+        const __m256i low1 = _mm256_unpackhi_epi16(low_even, low_odd);
+        const __m256i high0 = _mm256_unpacklo_epi16(high_even, high_odd);
+        const __m256i high1 = _mm256_unpackhi_epi16(high_even, high_odd);
         auto* d = reinterpret_cast<__m256i*>(k.destination);
-        _mm256_storeu_si256(d, _mm256_unpacklo_epi16(low, high));      // pixels 0-7
-        _mm256_storeu_si256(d + 1, _mm256_unpackhi_epi16(low, high));  // pixels 8-15
-        k.Advance(64);
+        _mm256_storeu_si256(d, _mm256_unpacklo_epi16(low0, high0));      // pixels 0-7
+        _mm256_storeu_si256(d + 1, _mm256_unpackhi_epi16(low0, high0));  // pixels 8-15
+        _mm256_storeu_si256(d + 2, _mm256_unpacklo_epi16(low1, high1));  // pixels 16-23
+        _mm256_storeu_si256(d + 3, _mm256_unpackhi_epi16(low1, high1));  // pixels 24-31
+        k.Advance(128);
     }
     k.Store(c);
 }
@@ -123,41 +173,80 @@ void Rgb16Steps(ConversionContext& c, uint32_t steps) {
     k.Store(c);
 }
 
-// Any number of 8-pixel groups through a kernel of 16-pixel steps: the whole
-// steps in place, an odd last group as one step over padded copies of its
-// samples, of which the first half of the output is kept.
-template <GroupKernel kSteps, uint32_t kBytesPerPixel>
+// YUY2 and UYVY in steps of 32 pixels: the chroma pairs of 16 columns
+// built as words, each 128-bit half interleaved with its luma, and the halves
+// stored where their pixels go.
+template <bool kUyvy>
+void YuvSteps(ConversionContext& c, uint32_t steps) {
+    PackedCursor<32> k(c);
+    for (; steps; --steps) {
+        const __m256i u =
+            _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(k.chroma2)));
+        const __m256i v =
+            _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(k.chroma1)));
+        const __m256i uv = _mm256_or_si256(u, _mm256_slli_epi16(v, 8));  // [pixels 0-15 | 16-31]
+        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(k.luma));
+        // [0-7 | 16-23] and [8-15 | 24-31]
+        const __m256i a = kUyvy ? _mm256_unpacklo_epi8(uv, y) : _mm256_unpacklo_epi8(y, uv);
+        const __m256i b = kUyvy ? _mm256_unpackhi_epi8(uv, y) : _mm256_unpackhi_epi8(y, uv);
+        auto* d = reinterpret_cast<__m128i*>(k.destination);
+        _mm_storeu_si128(d, _mm256_castsi256_si128(a));
+        _mm_storeu_si128(d + 1, _mm256_castsi256_si128(b));
+        _mm_storeu_si128(d + 2, _mm256_extracti128_si256(a, 1));
+        _mm_storeu_si128(d + 3, _mm256_extracti128_si256(b, 1));
+        k.Advance(64);
+    }
+    k.Store(c);
+}
+
+// Any number of 8-pixel groups through a kernel of whole steps of
+// kStepPixels: the whole steps in place, the last groups as one step over
+// padded copies of their samples, of which only their pixels are kept.
+template <GroupKernel kSteps, uint32_t kStepPixels, uint32_t kBytesPerPixel>
 void AnyGroups(ConversionContext& c, uint32_t groups) {
-    if (groups >= 2) kSteps(c, groups / 2);
-    if (!(groups & 1)) return;
-    alignas(32) uint8_t luma[16]{}, alpha[16]{}, chroma1[8]{}, chroma2[8]{};
-    alignas(32) uint8_t out[16 * kBytesPerPixel];
-    std::memcpy(luma, c.luma, 8);
-    if (c.alpha) std::memcpy(alpha, c.alpha, 8);
-    std::memcpy(chroma1, c.chroma1, 4);
-    std::memcpy(chroma2, c.chroma2, 4);
+    constexpr uint32_t kGroupsPerStep = kStepPixels / 8;
+    if (groups >= kGroupsPerStep) kSteps(c, groups / kGroupsPerStep);
+    const uint32_t pixels = groups % kGroupsPerStep * 8;
+    if (!pixels) return;
+    alignas(32) uint8_t luma[kStepPixels]{}, alpha[kStepPixels]{};
+    alignas(32) uint8_t chroma1[kStepPixels / 2]{}, chroma2[kStepPixels / 2]{};
+    alignas(32) uint8_t out[kStepPixels * kBytesPerPixel];
+    std::memcpy(luma, c.luma, pixels);
+    if (c.alpha) std::memcpy(alpha, c.alpha, pixels);
+    std::memcpy(chroma1, c.chroma1, pixels / 2);
+    std::memcpy(chroma2, c.chroma2, pixels / 2);
     ConversionContext padded = c;
     padded.destination = out;
     padded.luma = luma, padded.alpha = alpha;
     padded.chroma1 = chroma1, padded.chroma2 = chroma2;
     kSteps(padded, 1);
-    std::memcpy(c.destination, out, 8 * kBytesPerPixel);
-    c.destination += 8 * kBytesPerPixel;
-    c.luma += 8;
-    if (c.alpha) c.alpha += 8;
-    c.chroma1 += 4, c.chroma2 += 4;
+    std::memcpy(c.destination, out, pixels * kBytesPerPixel);
+    c.destination += pixels * kBytesPerPixel;
+    c.luma += pixels;
+    if (c.alpha) c.alpha += pixels;
+    c.chroma1 += pixels / 2, c.chroma2 += pixels / 2;
 }
 
 }  // namespace
 
 void InstallAvx2PackedKernels(PackedKernels& p) {
-    // YUY2 and UYVY are bound by memory: they keep the SSE2 kernels.
-    p.rgb32 = &AnyGroups<&Rgb32Steps<false>, 4>;
-    p.rgb32_alpha = &AnyGroups<&Rgb32Steps<true>, 4>;
-    p.rgb16 = &AnyGroups<&Rgb16Steps<false, false>, 2>;
-    p.rgb16_alpha = &AnyGroups<&Rgb16Steps<true, false>, 2>;
-    p.palette = &AnyGroups<&Rgb16Steps<false, true>, 1>;
+    p.rgb32 = &AnyGroups<&Rgb32Steps<false>, 32, 4>;
+    p.rgb32_alpha = &AnyGroups<&Rgb32Steps<true>, 32, 4>;
+    p.rgb16 = &AnyGroups<&Rgb16Steps<false, false>, 16, 2>;
+    p.rgb16_alpha = &AnyGroups<&Rgb16Steps<true, false>, 16, 2>;
+    p.palette = &AnyGroups<&Rgb16Steps<false, true>, 16, 1>;
+    p.yuy2 = &AnyGroups<&YuvSteps<false>, 32, 2>;
+    p.uyvy = &AnyGroups<&YuvSteps<true>, 32, 2>;
 }
 
 }  // namespace vemo
+
+#elif defined(__i386__) || defined(__x86_64__)
+
+namespace vemo {
+
+void InstallAvx2PackedKernels(PackedKernels&) {}
+
+}  // namespace vemo
+
 #endif

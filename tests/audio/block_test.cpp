@@ -145,6 +145,30 @@ TEST(AudioGeometry, TrackFormatsAndRingSizes) {
     EXPECT_EQ(AudioRingSize(neither, 1000), 0u);
 }
 
+// A run of signed values read in one go equals one ReadSigned after another:
+// the values, the bits consumed, the overrun past the end and the reads after.
+TEST(AudioBlock, SignedRunsReadAsSingleValuesDo) {
+    std::mt19937 rng(5);
+    for (int trial = 0; trial < 200; ++trial) {
+        std::vector<uint8_t> bytes(rng() % 40);
+        for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng() & (trial % 3 ? 0xFF : 0x81));
+        const unsigned w = 1 + trial % 15;
+        const uint32_t skip = rng() % 7, count = rng() % 48;
+        const float q = 0.75f + static_cast<float>(trial);
+        audio::BlockBits one(bytes.data(), bytes.data() + bytes.size());
+        audio::BlockBits run(bytes.data(), bytes.data() + bytes.size());
+        one.Read(skip + 1);
+        run.Read(skip + 1);
+        std::vector<float> want(count), got(count, -1.0f);
+        for (uint32_t i = 0; i < count; ++i) want[i] = static_cast<float>(one.ReadSigned(w)) * q;
+        run.ReadSignedRun(w, q, got.data(), count);
+        ASSERT_EQ(got, want) << "trial " << trial;
+        ASSERT_EQ(run.BitsConsumed(), one.BitsConsumed());
+        ASSERT_EQ(run.Overran(), one.Overran());
+        ASSERT_EQ(run.Read(13), one.Read(13));
+    }
+}
+
 TEST(AudioBlock, DirectCoefficientsQuantiserClampAndIgnoredBits) {
     const AudioGeometry g = Geometry(48000, 1, true);
     AudioBlockCode code;

@@ -307,6 +307,54 @@ TEST(PixelDrivers, ChangedBlockRuns) {
     for (uint8_t v : d) ASSERT_EQ(v, 0);
 }
 
+// The whole-frame shortcuts (whole rows straight to the converters, YV12
+// planes copied directly, as one block where nothing lies between the rows)
+// give the bytes of the block walk with every block changed.
+TEST(PixelDrivers, WholeFrameShortcutsMatchTheBlockWalk) {
+    std::mt19937 rng(99);
+    OwnedPlanes p;
+    p.Init(96, 20, true, true);
+    for (auto* v : {&p.y, &p.cr, &p.cb, &p.alpha})
+        for (auto& b : *v) b = static_cast<uint8_t>(rng());
+    const std::vector<uint8_t> map(6 * 2, 1);
+    struct Rect {
+        uint32_t left, top, width, height;
+    };
+    const Rect rects[] = {{0, 0, 96, 20}, {3, 1, 77, 17}, {8, 2, 64, 16}, {16, 0, 80, 19}};
+    int compared = 0;
+    for (uint32_t format = 0; format <= 15; ++format) {
+        const uint32_t bpp = SurfaceBytesPerPixel(format);
+        for (uint32_t mode = 0; mode <= 7; ++mode) {
+            for (const Rect& r : rects) {
+                // A pitch of exactly one row (YV12 at normal size: the planes
+                // as single blocks) and a wider one.
+                for (uint32_t pitch : {96 * bpp, 96 * bpp * 2 + 8}) {
+                    if (pitch < 96 * bpp * ((mode >= 3 && mode <= 5) ? 2 : 1)) continue;
+                    const uint32_t rows = 44;
+                    auto run = [&](bool all) {
+                        std::vector<uint8_t> d(SurfaceBufferSize(format, pitch, rows), 0x33);
+                        Copy c(p, 96, 20, d.data(), static_cast<int32_t>(pitch), rows,
+                               format | (mode << 28) | (all ? kCopyAll : 0));
+                        c.request.source_left = r.left, c.request.source_top = r.top;
+                        c.request.source_width = r.width, c.request.source_height = r.height;
+                        c.source.change_map = map.data();
+                        c.source.change_map_stride = 6;
+                        c.source.unchanged_areas = 1;
+                        ConverterState state;
+                        EXPECT_NE(ConvertFrame(state, c.source, c.request),
+                                  ConvertResult::kNothing);
+                        return d;
+                    };
+                    ASSERT_EQ(run(true), run(false)) << "format " << format << " mode " << mode
+                                                     << " left " << r.left << " pitch " << pitch;
+                    ++compared;
+                }
+            }
+        }
+    }
+    EXPECT_GT(compared, 600);
+}
+
 TEST(PixelDrivers, SourceRectangleUsesTheCodedSize) {
     // A 17-pixel-wide movie copies 17 columns into a surface sized for 17,
     // even though its planes are 24 wide.

@@ -13,14 +13,15 @@ namespace vemo {
 namespace {
 
 std::vector<uint8_t> ConvertWith(const test::OwnedPlanes& p, uint32_t flags, uint32_t left,
-                                 uint32_t top, uint32_t width, uint32_t height) {
+                                 uint32_t top, uint32_t width, uint32_t height,
+                                 uint32_t plane_width = 64) {
     ConverterState state;
     state.set_path(PixelPath::kPacked);
-    const uint32_t pitch = 64 * 8 * 2;
+    const uint32_t pitch = plane_width * 8 * 2;
     std::vector<uint8_t> out(pitch * 8, 0x5A);
     FrameSource source;
     source.planes = &p.planes;
-    source.movie_width = source.coded_width = 64;
+    source.movie_width = source.coded_width = plane_width;
     source.movie_height = source.coded_height = 6;
     CopyRequest request;
     request.destination = out.data();
@@ -70,6 +71,44 @@ TEST(PixelSimd, EveryMaskLevelMatchesTheLaneModel) {
         }
     }
     EXPECT_GT(compared, 1000);
+}
+
+// Spans of several 32-pixel steps with every kind of remainder, for the
+// members whose widest kernels work in such steps, with the chroma options
+// and the row modes.
+TEST(PixelSimd, LongSpansMatchAtEveryMaskLevel) {
+    const auto levels = test::CpuLevels();
+    if (levels.size() < 2) {
+        GTEST_SKIP() << "no SIMD kernels on this processor";
+    }
+    std::mt19937 rng(777);
+    test::OwnedPlanes p;
+    p.Init(192, 6, true, true);
+    for (auto* v : {&p.y, &p.cr, &p.cb, &p.alpha})
+        for (auto& b : *v) b = static_cast<uint8_t>(rng());
+    int compared = 0;
+    for (uint32_t format : {1u, 2u, 3u, 4u, 5u, 6u, 13u, 14u}) {
+        for (uint32_t extra : {0u, kCopySwapChroma, kCopyGrayscale, 0x20000000u, 0x60000000u}) {
+            for (uint32_t left : {0u, 1u, 8u, 24u, 33u}) {
+                for (uint32_t width : {31u, 32u, 40u, 63u, 64u, 65u, 96u, 97u, 150u}) {
+                    std::vector<uint8_t> model;
+                    for (const test::CpuLevel& level : levels) {
+                        test::ScopedCpuMask mask(level.mask);
+                        const auto got = ConvertWith(p, format | extra, left, 1, width, 5, 192);
+                        if (model.empty()) {
+                            model = got;
+                            continue;
+                        }
+                        ASSERT_EQ(model, got)
+                            << level.name << " format " << format << " flags " << std::hex << extra
+                            << std::dec << " left " << left << " width " << width;
+                    }
+                    ++compared;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(compared, 8 * 5 * 5 * 9);
 }
 
 TEST(PixelSimd, TheTableFollowsTheMask) {
