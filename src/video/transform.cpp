@@ -111,45 +111,95 @@ const VideoKernels& ActiveVideoKernels() {
 
 namespace {
 
-// True when rows 1-7 of the block hold no coefficient.
-bool OnlyFirstRow(const int16_t coefficients[64]) {
-    uint64_t any = 0;
+// Which shortcut a block's coefficients allow.
+enum class Shape { kFlat, kFirstRow, kFull };
+
+Shape ShapeOf(const int16_t coefficients[64]) {
+    uint64_t rows = 0;  // rows 1-7
     for (int i = 8; i < 64; i += 4) {
         uint64_t w;
         std::memcpy(&w, coefficients + i, 8);
-        any |= w;
+        rows |= w;
     }
-    return any == 0;
+    if (rows) return Shape::kFull;
+    uint64_t ac = 0;  // coefficients 1-7
+    for (int i = 1; i < 8; ++i) ac |= static_cast<uint16_t>(coefficients[i]);
+    return ac ? Shape::kFirstRow : Shape::kFlat;
 }
 
-// The transform of a block whose rows 1-7 are zero: every column takes the
-// shortcut (all eight outputs are its dequantised row-0 value), so all eight
-// rows of the intermediate block are equal and one row butterfly serves.
-void FirstRowTransform(const int16_t coefficients[64], const uint32_t quant[64], uint8_t out[64]) {
+inline uint32_t Dequantise(int16_t coefficient, uint32_t quant) {
+    return Sar(static_cast<uint32_t>(static_cast<int32_t>(coefficient)) * quant, 11);
+}
+
+// The one sample value of a block without AC coefficients: every column
+// takes the shortcut and the butterfly of one value and seven zeros is that
+// value in every output, so all 64 samples are the rounded DC.
+inline uint8_t FlatValue(const int16_t coefficients[64], const uint32_t quant[64]) {
+    return static_cast<uint8_t>(Sar(Dequantise(coefficients[0], quant[0]) + 127, 8));
+}
+
+// The samples of a block whose rows 1-7 are zero: every column takes the
+// shortcut (all eight outputs are its dequantised row-0 value), so all
+// eight rows of the intermediate block are equal and one row butterfly
+// gives the one line all eight output rows share.
+void FirstRowLine(const int16_t coefficients[64], const uint32_t quant[64], uint8_t line[8]) {
     uint32_t s[8], o[8];
-    for (int col = 0; col < 8; ++col)
-        s[col] =
-            Sar(static_cast<uint32_t>(static_cast<int32_t>(coefficients[col])) * quant[col], 11);
+    for (int col = 0; col < 8; ++col) s[col] = Dequantise(coefficients[col], quant[col]);
     Butterfly(s, 1, o);
-    uint8_t line[8];
     for (int col = 0; col < 8; ++col) line[col] = static_cast<uint8_t>(Sar(o[col] + 127, 8));
-    for (int row = 0; row < 8; ++row) std::memcpy(out + row * 8, line, 8);
+}
+
+// Byte-wise sum modulo 256 of two words of eight samples.
+inline uint64_t AddBytes(uint64_t a, uint64_t b) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    return ((a & kLow7) + (b & kLow7)) ^ ((a ^ b) & ~kLow7);
+}
+
+// Adds one line of eight samples to each of the eight source rows, a row
+// read before it is written (source and destination may overlap).
+void AddLine(const uint8_t line[8], const uint8_t* src, uint8_t* dst, uint32_t stride) {
+    uint64_t add;
+    std::memcpy(&add, line, 8);
+    for (int row = 0; row < 8; ++row) {
+        uint64_t w;
+        std::memcpy(&w, src + row * stride, 8);
+        w = AddBytes(w, add);
+        std::memcpy(dst + row * stride, &w, 8);
+    }
 }
 
 }  // namespace
 
 void InverseTransform(const int16_t coefficients[64], const uint32_t quant[64], uint8_t out[64]) {
-    if (OnlyFirstRow(coefficients))
-        FirstRowTransform(coefficients, quant, out);
-    else
-        ActiveVideoKernels().inverse_transform(coefficients, quant, out);
+    switch (ShapeOf(coefficients)) {
+        case Shape::kFlat:
+            std::memset(out, FlatValue(coefficients, quant), 64);
+            break;
+        case Shape::kFirstRow:
+            FirstRowLine(coefficients, quant, out);
+            for (int row = 1; row < 8; ++row) std::memcpy(out + row * 8, out, 8);
+            break;
+        case Shape::kFull:
+            ActiveVideoKernels().inverse_transform(coefficients, quant, out);
+            break;
+    }
 }
 
 void IdctPut(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* dst,
              uint32_t stride) {
-    uint8_t out[64];
-    InverseTransform(coefficients, quant, out);
-    for (int row = 0; row < 8; ++row) std::memcpy(dst + row * stride, out + row * 8, 8);
+    const Shape shape = ShapeOf(coefficients);
+    if (shape == Shape::kFull) {
+        uint8_t out[64];
+        ActiveVideoKernels().inverse_transform(coefficients, quant, out);
+        for (int row = 0; row < 8; ++row) std::memcpy(dst + row * stride, out + row * 8, 8);
+        return;
+    }
+    uint8_t line[8];
+    if (shape == Shape::kFlat)
+        std::memset(line, FlatValue(coefficients, quant), 8);
+    else
+        FirstRowLine(coefficients, quant, line);
+    for (int row = 0; row < 8; ++row) std::memcpy(dst + row * stride, line, 8);
 }
 
 void IdctPutDoubled(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* dst,
@@ -166,9 +216,19 @@ void IdctPutDoubled(const int16_t coefficients[64], const uint32_t quant[64], ui
 
 void IdctAdd(const int16_t coefficients[64], const uint32_t quant[64], const uint8_t* src,
              uint8_t* dst, uint32_t stride) {
-    uint8_t out[64];
-    InverseTransform(coefficients, quant, out);
-    ActiveVideoKernels().add_block(out, src, dst, stride);
+    const Shape shape = ShapeOf(coefficients);
+    if (shape == Shape::kFull) {
+        uint8_t out[64];
+        ActiveVideoKernels().inverse_transform(coefficients, quant, out);
+        ActiveVideoKernels().add_block(out, src, dst, stride);
+        return;
+    }
+    uint8_t line[8];
+    if (shape == Shape::kFlat)
+        std::memset(line, FlatValue(coefficients, quant), 8);
+    else
+        FirstRowLine(coefficients, quant, line);
+    AddLine(line, src, dst, stride);
 }
 
 void AddResidue(const uint8_t residue[64], const uint8_t* src, uint8_t* dst, uint32_t stride) {

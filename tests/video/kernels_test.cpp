@@ -40,8 +40,10 @@ TEST(VideoKernelTable, BlockStagesMatchPlainAtEveryLevel) {
             for (int i = 0; i < 64; ++i)
                 if (round % 3 == 0 || !(rng() & 3))
                     c[i] = static_cast<int16_t>(round & 1 ? rng() : rng() % 600 - 300);
-            // Blocks with coefficients in the first row only take a shortcut.
+            // Blocks with coefficients in the first row only, or with a DC
+            // alone, take shortcuts.
             if (round % 5 == 4) std::fill(c + 8, c + 64, int16_t{0});
+            if (round % 7 == 6) std::fill(c + 1, c + 64, int16_t{0});
             const auto& quant = (round & 2 ? IntraQuantTable() : InterQuantTable())[rng() % 16];
             uint8_t want[64], got[64];
             PlainKernels().inverse_transform(c, quant, want);
@@ -56,6 +58,23 @@ TEST(VideoKernelTable, BlockStagesMatchPlainAtEveryLevel) {
             IdctAdd(c, quant, picture + 24 + 5 + offset, picture + 24 + 5, 24);
             ASSERT_EQ(0, std::memcmp(expected, picture, sizeof picture))
                 << level.name << " round " << round;
+            // Put and doubled put write the plain samples into strided rows
+            // and nothing around them.
+            for (const int scale : {1, 2}) {
+                uint8_t rows[18 * 40], put[18 * 40];
+                std::memset(rows, 0x5A, sizeof rows);
+                std::memcpy(put, rows, sizeof rows);
+                for (int i = 0; i < 64 * scale * scale; ++i) {
+                    const int y = i / (8 * scale), x = i % (8 * scale);
+                    put[(1 + y) * 40 + 3 + x] = want[y / scale * 8 + x / scale];
+                }
+                if (scale == 1)
+                    IdctPut(c, quant, rows + 40 + 3, 40);
+                else
+                    IdctPutDoubled(c, quant, rows + 40 + 3, 40);
+                ASSERT_EQ(0, std::memcmp(put, rows, sizeof rows))
+                    << level.name << " round " << round << " scale " << scale;
+            }
         }
     }
 }
@@ -71,11 +90,17 @@ TEST(VideoKernelTable, ExtremeBlocksWrapAsThePlainKernelDoes) {
             int16_t c[64];
             for (int i = 0; i < 64; ++i) c[i] = extremes[(i * (pattern + 1) + pattern) % 4];
             if (pattern >= 6) std::fill(c + 8, c + 64, int16_t{0});
+            if (pattern == 7) std::fill(c + 1, c + 8, int16_t{0});
             for (const QuantTable* table : {&IntraQuantTable(), &InterQuantTable()}) {
-                uint8_t want[64], got[64];
+                uint8_t want[64], got[64], added[64], source[64];
                 PlainKernels().inverse_transform(c, (*table)[15], want);
                 InverseTransform(c, (*table)[15], got);
                 EXPECT_EQ(0, std::memcmp(want, got, 64)) << level.name << " pattern " << pattern;
+                for (int i = 0; i < 64; ++i) source[i] = static_cast<uint8_t>(i * 37 + 200);
+                IdctAdd(c, (*table)[15], source, added, 8);
+                for (int i = 0; i < 64; ++i)
+                    ASSERT_EQ(added[i], static_cast<uint8_t>(source[i] + want[i]))
+                        << level.name << " pattern " << pattern << " at " << i;
             }
         }
     }
