@@ -15,6 +15,12 @@ void Check(bool ok) {
     if (!ok) __builtin_trap();
 }
 
+uint32_t Hash(const uint8_t* data, size_t size) {
+    uint32_t h = 2166136261u;
+    for (size_t i = 0; i < size; ++i) h = (h ^ data[i]) * 16777619u;
+    return h;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -29,10 +35,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(sound.rate >= 1000 && sound.rate <= 65535);
     Check(sound.samples.size() % sound.channels == 0);
     Check(sound.samples.size() <= size);
-    // About one in 256 short sounds is also encoded (the encoder is slow to
-    // set up: encoding them all would leave few runs for the reader).
-    if (sound.samples.size() > 256 || sound.samples.empty() || (sound.samples[0] & 0xFF0) != 0x550)
-        return 0;
+    // About one in 64 short sounds is also encoded: the encoder is slow to set
+    // up, and encoding them all would leave few runs for the reader. The
+    // choice hangs on a hash of the whole input, which the fuzzer cannot
+    // steer towards by comparing values the way it could a sample.
+    if (sound.samples.size() > 256 || sound.samples.empty() || Hash(data, size) % 64 != 0) return 0;
     const uint32_t frames = 1 + (sound.samples[0] & 7);
     vemo::encode::SoundTrack track;
     if (vemo::encode::EncodeSoundTrack(sound, frames, 15, 1, &track, &error))

@@ -6,7 +6,8 @@
 # fuzz/corpus/<target>, and the runs of each target are added to
 # build/fuzz/campaign/runs.txt. Crashes are left in build/fuzz/campaign/.
 #   scripts/fuzz-campaign.sh [SECONDS] [TARGET...]
-# FUZZ_SEED sets the random seed (default: a new one each run).
+# FUZZ_SEED sets the random seed (default: a new one each run). FUZZ_RUNS
+# stops each target after that many runs (with SECONDS 0: no time limit).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-600}
@@ -27,10 +28,11 @@ for name in "${names[@]}"; do
   mkdir -p "$kept" "$work" "$out/$name.crashes"
   inputs=("$kept")
   [ -d "fuzz/seeds/$name" ] && inputs+=("fuzz/seeds/$name")
-  echo "-- $name for ${seconds}s"
+  echo "-- $name for ${seconds}s${FUZZ_RUNS:+ or $FUZZ_RUNS runs}"
   log=$out/$name.log
   set +e
-  "$t" ${FUZZ_SEED:+-seed="$FUZZ_SEED"} -max_total_time="$seconds" -jobs=1 -workers=1 \
+  "$t" ${FUZZ_SEED:+-seed="$FUZZ_SEED"} ${FUZZ_RUNS:+-runs="$FUZZ_RUNS"} \
+    -max_total_time="$seconds" -jobs=1 -workers=1 \
     -print_final_stats=1 -artifact_prefix="$out/$name.crashes/" "$work" "${inputs[@]}" \
     >"$log" 2>&1
   rc=$?
