@@ -33,28 +33,16 @@ rates_for() {
   esac
 }
 
-photos_dir=/usr/share/backgrounds/mate/nature
-photos=(Garden LadyBird TwoWings Storm)
-for tool in mpeg2enc mpeg2dec djpeg; do
-  command -v "$tool" > /dev/null || { echo "$tool missing: run scripts/install-deps.sh --bench" >&2; exit 1; }
-done
-[ -f "$photos_dir/Garden.jpg" ] || { echo "photographs missing: run scripts/install-deps.sh --bench" >&2; exit 1; }
-
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  (cd "$root" && cmake --preset bench > /dev/null)
-fi
-cmake --build "$build" --target vemo-decode vemo-encode vemo-bench-clip vemo-bench-psnr -j2 > /dev/null
+. "$root/bench/photos.sh"
+need_tools mpeg2enc mpeg2dec djpeg
+build_bench -- vemo-decode vemo-encode vemo-bench-clip vemo-bench-psnr
 encode=$build/tools/vemo-encode/vemo-encode
 decode=$build/tools/vemo-decode/vemo-decode
 psnr=$build/bench/vemo-bench-psnr
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-ppms=()
-for p in "${photos[@]}"; do
-  djpeg -ppm -outfile "$work/$p.ppm" "$photos_dir/$p.jpg"
-  ppms+=("$work/$p.ppm")
-done
+photo_ppms "$work"
 
 fps=30
 now() { date +%s.%N; }

@@ -25,20 +25,12 @@ while [ $# -gt 0 ]; do
   esac
 done
 
-photos_dir=/usr/share/backgrounds/mate/nature
-photos=(Garden LadyBird TwoWings Storm)
-for tool in djpeg python3; do
-  command -v "$tool" > /dev/null || { echo "$tool missing: run scripts/install-deps.sh --bench" >&2; exit 1; }
-done
-[ -f "$photos_dir/Garden.jpg" ] || { echo "photographs missing: run scripts/install-deps.sh --bench" >&2; exit 1; }
-
+. "$root/bench/photos.sh"
+need_tools djpeg python3
 # The benchmark build, with the SDL player.
-if [ ! -f "$build/CMakeCache.txt" ]; then
-  (cd "$root" && cmake --preset bench -DVEMO_BUILD_SDL=ON > /dev/null)
-elif ! grep -q '^VEMO_BUILD_SDL:BOOL=ON' "$build/CMakeCache.txt"; then
-  cmake -S "$root" -B "$build" -DVEMO_BUILD_SDL=ON > /dev/null
-fi
-cmake --build "$build" --target vemoplay vemo-decode vemo-encode vemo-bench-clip -j2 > /dev/null
+sdl=()
+grep -q '^VEMO_BUILD_SDL:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null || sdl=(-DVEMO_BUILD_SDL=ON)
+build_bench "${sdl[@]}" -- vemoplay vemo-decode vemo-encode vemo-bench-clip
 
 if [ -n "$keep" ]; then
   work=$keep
@@ -51,11 +43,7 @@ fps=60
 frames=$((seconds * fps))
 movie=$work/play-1080p.vem
 if [ ! -f "$movie" ]; then
-  ppms=()
-  for p in "${photos[@]}"; do
-    djpeg -ppm -outfile "$work/$p.ppm" "$photos_dir/$p.jpg"
-    ppms+=("$work/$p.ppm")
-  done
+  photo_ppms "$work"
   # The clip maker works in whole 16x16 areas: 1088 lines, cut to 1080.
   "$build/bench/vemo-bench-clip" 1920 1088 "$frames" "$fps" "$work/clip1088.y4m" "${ppms[@]}"
   python3 - "$work/clip1088.y4m" "$work/clip.y4m" <<'EOF'
