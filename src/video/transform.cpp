@@ -168,6 +168,15 @@ void AddLine(const uint8_t line[8], const uint8_t* src, uint8_t* dst, uint32_t s
     }
 }
 
+// The one line every row of a flat or first-row-only block draws.
+void ShortBlockLine(Shape shape, const int16_t coefficients[64], const uint32_t quant[64],
+                    uint8_t line[8]) {
+    if (shape == Shape::kFlat)
+        std::memset(line, FlatValue(coefficients, quant), 8);
+    else
+        FirstRowLine(coefficients, quant, line);
+}
+
 }  // namespace
 
 void InverseTransform(const int16_t coefficients[64], const uint32_t quant[64], uint8_t out[64]) {
@@ -195,10 +204,7 @@ void IdctPut(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* 
         return;
     }
     uint8_t line[8];
-    if (shape == Shape::kFlat)
-        std::memset(line, FlatValue(coefficients, quant), 8);
-    else
-        FirstRowLine(coefficients, quant, line);
+    ShortBlockLine(shape, coefficients, quant, line);
     for (int row = 0; row < 8; ++row) std::memcpy(dst + row * stride, line, 8);
 }
 
@@ -224,10 +230,7 @@ void IdctAdd(const int16_t coefficients[64], const uint32_t quant[64], const uin
         return;
     }
     uint8_t line[8];
-    if (shape == Shape::kFlat)
-        std::memset(line, FlatValue(coefficients, quant), 8);
-    else
-        FirstRowLine(coefficients, quant, line);
+    ShortBlockLine(shape, coefficients, quant, line);
     AddLine(line, src, dst, stride);
 }
 
