@@ -10,6 +10,7 @@
 # stops each target after that many runs (with SECONDS 0: no time limit).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+root=$PWD
 seconds=${1:-600}
 shift || true
 cmake --preset fuzz >/dev/null
@@ -30,15 +31,20 @@ for name in "${names[@]}"; do
   [ -d "fuzz/seeds/$name" ] && inputs+=("fuzz/seeds/$name")
   echo "-- $name for ${seconds}s${FUZZ_RUNS:+ or $FUZZ_RUNS runs}"
   log=$out/$name.log
+  # Each target runs in its own directory, so that campaigns of different
+  # targets can run side by side without sharing libFuzzer's fuzz-0.log.
+  run=$out/$name.run
+  rm -rf "$run" && mkdir -p "$run"
   set +e
-  "$t" ${FUZZ_SEED:+-seed="$FUZZ_SEED"} ${FUZZ_RUNS:+-runs="$FUZZ_RUNS"} \
+  (cd "$run" && "$root/$t" ${FUZZ_SEED:+-seed="$FUZZ_SEED"} ${FUZZ_RUNS:+-runs="$FUZZ_RUNS"} \
     -max_total_time="$seconds" -jobs=1 -workers=1 \
-    -print_final_stats=1 -artifact_prefix="$out/$name.crashes/" "$work" "${inputs[@]}" \
-    >"$log" 2>&1
+    -print_final_stats=1 -artifact_prefix="$root/$out/$name.crashes/" "$root/$work" \
+    "${inputs[@]/#/$root/}" >"$root/$log" 2>&1)
   rc=$?
   set -e
   # A run with -jobs writes its output to fuzz-0.log.
-  [ -f fuzz-0.log ] && mv fuzz-0.log "$log"
+  [ -f "$run/fuzz-0.log" ] && mv "$run/fuzz-0.log" "$log"
+  rm -rf "$run"
   runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' | tail -1)
   echo "$(date -u +%FT%TZ) $name ${seconds}s runs=${runs:-0} exit=$rc" | tee -a "$out/runs.txt"
   if [ $rc -ne 0 ]; then
