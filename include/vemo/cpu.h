@@ -22,6 +22,7 @@ enum CpuFeatureBits : uint32_t {
     kCpuSse = 1u << 2,
     kCpuSse2 = 1u << 3,
     kCpuAvx2 = 1u << 4,       // with operating system support for the wide registers
+    kCpuAvx512 = 1u << 5,     // 512-bit byte and word instructions, likewise
     kCpuDetected = 1u << 31,  // set in the cached word once detection ran
 };
 

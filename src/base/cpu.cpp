@@ -42,6 +42,7 @@ uint32_t Detect() {
     // wide registers.
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx2")) features |= kCpuAvx2;
+    if (__builtin_cpu_supports("avx512bw")) features |= kCpuAvx512;
 #endif
     return features;
 }
@@ -118,10 +119,11 @@ bool ParseCpuMask(const char* text, uint32_t* mask) {
         uint32_t mask;
     };
     static const Level kLevels[] = {
-        {"table", kCpuMaskAll & ~kCpuClassicBits & ~kCpuAvx2},
-        {"c", kCpuMaskAll & ~(kCpuSse2 | kCpuAvx2)},
-        {"sse2", kCpuMaskAll & ~kCpuAvx2},
-        {"avx2", kCpuMaskAll},
+        {"table", kCpuMaskAll & ~kCpuClassicBits & ~(kCpuAvx2 | kCpuAvx512)},
+        {"c", kCpuMaskAll & ~(kCpuSse2 | kCpuAvx2 | kCpuAvx512)},
+        {"sse2", kCpuMaskAll & ~(kCpuAvx2 | kCpuAvx512)},
+        {"avx2", kCpuMaskAll & ~kCpuAvx512},
+        {"avx512", kCpuMaskAll},
         {"packed", kCpuMaskAll},
         {"all", kCpuMaskAll},
     };

@@ -199,34 +199,6 @@ void YuvSteps(ConversionContext& c, uint32_t steps) {
     k.Store(c);
 }
 
-// Any number of 8-pixel groups through a kernel of whole steps of
-// kStepPixels: the whole steps in place, the last groups as one step over
-// padded copies of their samples, of which only their pixels are kept.
-template <GroupKernel kSteps, uint32_t kStepPixels, uint32_t kBytesPerPixel>
-void AnyGroups(ConversionContext& c, uint32_t groups) {
-    constexpr uint32_t kGroupsPerStep = kStepPixels / 8;
-    if (groups >= kGroupsPerStep) kSteps(c, groups / kGroupsPerStep);
-    const uint32_t pixels = groups % kGroupsPerStep * 8;
-    if (!pixels) return;
-    alignas(32) uint8_t luma[kStepPixels]{}, alpha[kStepPixels]{};
-    alignas(32) uint8_t chroma1[kStepPixels / 2]{}, chroma2[kStepPixels / 2]{};
-    alignas(32) uint8_t out[kStepPixels * kBytesPerPixel];
-    std::memcpy(luma, c.luma, pixels);
-    if (c.alpha) std::memcpy(alpha, c.alpha, pixels);
-    std::memcpy(chroma1, c.chroma1, pixels / 2);
-    std::memcpy(chroma2, c.chroma2, pixels / 2);
-    ConversionContext padded = c;
-    padded.destination = out;
-    padded.luma = luma, padded.alpha = alpha;
-    padded.chroma1 = chroma1, padded.chroma2 = chroma2;
-    kSteps(padded, 1);
-    std::memcpy(c.destination, out, pixels * kBytesPerPixel);
-    c.destination += pixels * kBytesPerPixel;
-    c.luma += pixels;
-    if (c.alpha) c.alpha += pixels;
-    c.chroma1 += pixels / 2, c.chroma2 += pixels / 2;
-}
-
 }  // namespace
 
 void InstallAvx2PackedKernels(PackedKernels& p) {

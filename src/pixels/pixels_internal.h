@@ -185,6 +185,7 @@ const PackedKernels& ActivePackedKernels();
 #if defined(__i386__) || defined(__x86_64__)
 void InstallSse2PackedKernels(PackedKernels& table);
 void InstallAvx2PackedKernels(PackedKernels& table);
+void InstallAvx512PackedKernels(PackedKernels& table);
 #endif
 
 // Store passes shared by the families.

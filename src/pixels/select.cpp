@@ -68,6 +68,8 @@ void FillPackedKernels(PackedKernels& table, uint32_t flags) {
     InstallSse2PackedKernels(table);
     if (!(flags & kCpuAvx2)) return;
     InstallAvx2PackedKernels(table);
+    if (!(flags & kCpuAvx512)) return;
+    InstallAvx512PackedKernels(table);
 #else
     (void)flags;
 #endif

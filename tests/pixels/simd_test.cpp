@@ -133,6 +133,8 @@ TEST(CpuMask, ParsesLevelsAndHexadecimalMasks) {
     EXPECT_TRUE(ParseCpuMask("table", &mask));
     EXPECT_EQ(mask & (kCpuMmx | kCpuSse2 | kCpuAvx2), 0u);
     EXPECT_TRUE(ParseCpuMask("avx2", &mask));
+    EXPECT_EQ(mask, kCpuMaskAll & ~kCpuAvx512);
+    EXPECT_TRUE(ParseCpuMask("avx512", &mask));
     EXPECT_EQ(mask, kCpuMaskAll);
     EXPECT_TRUE(ParseCpuMask("0x9", &mask));
     EXPECT_EQ(mask, kCpuMmx | kCpuSse2 | kCpuDetected);  // bit 31 is always kept

@@ -18,7 +18,7 @@ struct CpuLevel {
 inline std::vector<CpuLevel> CpuLevels() {
     std::vector<CpuLevel> levels;
     const uint32_t detected = CpuDetectedFeatures();
-    for (const char* name : {"c", "sse2", "avx2"}) {
+    for (const char* name : {"c", "sse2", "avx2", "avx512"}) {
         CpuLevel level{name, 0};
         ParseCpuMask(name, &level.mask);
         // A level is worth running when it allows a feature the one below did not.
