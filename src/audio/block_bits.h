@@ -45,13 +45,36 @@ class BlockBits {
     }
 
     // count values of ReadSigned(w), each times q, into out. The reader's
-    // state stays in locals for the run.
+    // state stays in locals for the run. Values go two at a time: the second
+    // is taken at both places it can start and the first one's sign bit
+    // picks, so that the shifts from value to value do not wait on each other.
     void ReadSignedRun(unsigned w, float q, float* out, uint32_t count) {
         uint64_t buffer = buffer_;
         unsigned have = have_;
         uint64_t consumed = consumed_;
         const uint32_t mask = (1u << w) - 1;
-        for (uint32_t i = 0; i < count; ++i) {
+        uint32_t i = 0;
+        for (; i + 2 <= count; i += 2) {
+            if (have < 32) {  // two values take at most 32 bits
+                buffer |= static_cast<uint64_t>(LoadWord()) << have;
+                have += 32;
+            }
+            const uint32_t v0 = static_cast<uint32_t>(buffer) & mask;
+            const uint32_t nonzero0 = v0 != 0;
+            const uint64_t after = buffer >> w, after_sign = buffer >> (w + 1);
+            const uint32_t negative0 = static_cast<uint32_t>(after) & nonzero0;
+            const uint64_t rest = nonzero0 ? after_sign : after;
+            const uint32_t v1 = static_cast<uint32_t>(rest) & mask;
+            const uint32_t nonzero1 = v1 != 0;
+            const uint32_t negative1 = static_cast<uint32_t>(rest >> w) & nonzero1;
+            buffer = rest >> (w + nonzero1);
+            const unsigned used = 2 * w + nonzero0 + nonzero1;
+            have -= used;
+            consumed += used;
+            out[i] = Signed(v0, negative0) * q;
+            out[i + 1] = Signed(v1, negative1) * q;
+        }
+        if (i < count) {
             if (have < 16) {
                 buffer |= static_cast<uint64_t>(LoadWord()) << have;
                 have += 32;
@@ -63,7 +86,7 @@ class BlockBits {
             buffer >>= used;
             have -= used;
             consumed += used;
-            out[i] = static_cast<float>(static_cast<int32_t>((v ^ (0u - negative)) + negative)) * q;
+            out[i] = Signed(v, negative) * q;
         }
         buffer_ = buffer;
         have_ = have;
@@ -76,6 +99,10 @@ class BlockBits {
     bool Overran() const { return consumed_ > available_bits_; }
 
   private:
+    static float Signed(uint32_t v, uint32_t negative) {
+        return static_cast<float>(static_cast<int32_t>((v ^ (0u - negative)) + negative));
+    }
+
     uint32_t LoadWord() {
         const size_t left = next_ < end_ ? static_cast<size_t>(end_ - next_) : 0;
         uint32_t word = 0;

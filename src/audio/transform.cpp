@@ -89,6 +89,8 @@ void FillTransformKernels(TransformKernels& table, uint32_t flags) {
              &PlainDctUnfold};
     if (!(flags & kCpuSse2)) return;
     if (const TransformKernels* sse2 = Sse2TransformKernels()) table = *sse2;
+    if (!(flags & kCpuAvx512)) return;
+    InstallAvx512TransformKernels(table);
 }
 
 const TransformKernels& ActiveTransformKernels() {

@@ -64,6 +64,9 @@ void FillTransformKernels(TransformKernels& table, uint32_t flags);
 const TransformKernels& ActiveTransformKernels();
 // The SSE2 rung (transform_sse2.cpp): null when not built or not in CpuFlags().
 const TransformKernels* Sse2TransformKernels();
+// The 512-bit rung (transform_avx512.cpp): replaces entries when built and
+// in CpuFlags().
+void InstallAvx512TransformKernels(TransformKernels& table);
 
 // x[k] = sum_j a[j] cos(pi j (k + 1/2) / N), in place.
 void InverseDct(const TransformTables& tables, float* a);
