@@ -138,32 +138,28 @@ struct CoefficientWalk {
     int back = kWalkMiddle;
 };
 
-// One element of a group: bit 1 puts the index at the front of the next
-// pass's list, bit 0 reads its value. Without branches: the front entry is
-// always written and only counted when the bit is 1, and the coefficient
-// (still zero) is written either way, with zero when its value is pending.
-template <typename Shape>
-inline void GroupElement(BitReader& reader, const Shape& shape, int index, uint8_t* next,
-                         int& front, int16_t coefficients[64]) {
-    const uint64_t cache = reader.Cache();
-    const uint32_t pending = static_cast<uint32_t>(cache) & 1;
-    const int16_t value = shape.Decode(static_cast<uint32_t>(cache >> 1));
-    next[front - 1] = static_cast<uint8_t>(index * 4 + 3);
-    front -= static_cast<int>(pending);
-    coefficients[kCoefficientScan[index]] =
-        static_cast<int16_t>(value & static_cast<int16_t>(pending - 1));
-    reader.Skip(static_cast<int>(1 + (shape.width & (pending - 1))));
-}
-
-// A group of four; the walk made at least 55 bits available before it.
+// A group of four (scan indexes c..c+3, the natural 2x2 square n, n+1, n+8,
+// n+9): bit 1 puts the index at the front of the next pass's list, bit 0
+// reads its value. The walk made at least 55 bits available before it.
 template <typename Shape>
 inline void ReadGroup(BitReader& reader, const Shape& shape, int c, uint8_t* next, int& front,
                       int16_t coefficients[64]) {
-    GroupElement(reader, shape, c, next, front, coefficients);
-    GroupElement(reader, shape, c + 1, next, front, coefficients);
-    if (reader.Available() < 32) reader.Refill();  // two elements take at most 32 bits
-    GroupElement(reader, shape, c + 2, next, front, coefficients);
-    GroupElement(reader, shape, c + 3, next, front, coefficients);
+    uint16_t values[4];
+    for (int k = 0; k < 4; ++k) {
+        if (k == 2 && reader.Available() < 32) reader.Refill();  // two take at most 32 bits
+        const uint64_t cache = reader.Cache();
+        if (cache & 1) {
+            next[--front] = static_cast<uint8_t>((c + k) * 4 + 3);
+            values[k] = 0;
+            reader.Skip(1);
+        } else {
+            values[k] = static_cast<uint16_t>(shape.Decode(static_cast<uint32_t>(cache >> 1)));
+            reader.Skip(static_cast<int>(1 + shape.width));
+        }
+    }
+    int16_t* square = coefficients + kCoefficientScan[c];
+    std::memcpy(square, values, 4);
+    std::memcpy(square + 8, values + 2, 4);
 }
 
 template <int kBits>
