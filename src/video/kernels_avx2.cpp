@@ -1,5 +1,7 @@
 // AVX2 inverse transform: the columns of the whole block in one butterfly of
-// eight 32-bit lanes, then the rows the same way after a transpose. Exactly
+// eight 32-bit lanes, then the rows the same way after a transpose; the
+// bytes go out as a block, straight into destination rows, or added to
+// source rows. Exactly
 // the plain kernel's wrapping 32-bit arithmetic, lane by lane; the low 32
 // bits of a product are the same whether it is read as signed or unsigned.
 #include "vemo/cpu.h"
@@ -63,8 +65,15 @@ inline void Transpose8(__m256i r[8]) {
     }
 }
 
-void Avx2InverseTransform(const int16_t coefficients[64], const uint32_t quant[64],
-                          uint8_t out[64]) {
+// The transform's output bytes, two rows to each 128-bit half (the first
+// in its low eight bytes): rows 0, 1 and 4, 5 in r0145; 2, 3 and 6, 7 in
+// r2367.
+struct OutputRows {
+    __m256i r0145, r2367;
+};
+
+__attribute__((always_inline)) inline OutputRows TransformRows(const int16_t coefficients[64],
+                                                               const uint32_t quant[64]) {
     __m256i m[8], o[8];
     for (int r = 0; r < 8; ++r) {
         const __m256i c = _mm256_cvtepi16_epi32(
@@ -80,22 +89,75 @@ void Avx2InverseTransform(const int16_t coefficients[64], const uint32_t quant[6
     const __m256i round = _mm256_set1_epi32(127), low = _mm256_set1_epi32(0xFF);
     for (int c = 0; c < 8; ++c)
         m[c] = _mm256_and_si256(_mm256_srai_epi32(_mm256_add_epi32(m[c], round), 8), low);
-    Transpose8(m);  // back to rows
-    // Packing works within 128-bit halves: rows r..r+3 come out as their
-    // low halves then their high halves, put back in order by the permute.
-    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-    for (int r = 0; r < 8; r += 4) {
-        const __m256i words = _mm256_packus_epi16(_mm256_packs_epi32(m[r], m[r + 1]),
-                                                  _mm256_packs_epi32(m[r + 2], m[r + 3]));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8 * r),
-                            _mm256_permutevar8x32_epi32(words, order));
-    }
+    // m[c] is column c (rows 0-3 low half, 4-7 high half), each byte value
+    // alone in its lane, so packing saturates nothing: per half, columns
+    // 0-3 (and 4-7) of four rows as a 4x4 byte block stored column by
+    // column, which one shuffle turns row by row.
+    const __m256i c03 =
+        _mm256_packus_epi16(_mm256_packs_epi32(m[0], m[1]), _mm256_packs_epi32(m[2], m[3]));
+    const __m256i c47 =
+        _mm256_packus_epi16(_mm256_packs_epi32(m[4], m[5]), _mm256_packs_epi32(m[6], m[7]));
+    const __m256i transpose =
+        _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4, 8, 12, 1, 5, 9,
+                         13, 2, 6, 10, 14, 3, 7, 11, 15);
+    const __m256i left = _mm256_shuffle_epi8(c03, transpose);   // row r: columns 0-3
+    const __m256i right = _mm256_shuffle_epi8(c47, transpose);  // row r: columns 4-7
+    return {_mm256_unpacklo_epi32(left, right), _mm256_unpackhi_epi32(left, right)};
 }
+
+void Avx2InverseTransform(const int16_t coefficients[64], const uint32_t quant[64],
+                          uint8_t out[64]) {
+    const OutputRows rows = TransformRows(coefficients, quant);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                        _mm256_permute2x128_si256(rows.r0145, rows.r2367, 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32),
+                        _mm256_permute2x128_si256(rows.r0145, rows.r2367, 0x31));
+}
+
+// The two rows of a 128-bit half, in order.
+inline void StoreTwoRows(__m128i rows, uint8_t* dst, uint32_t stride) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), rows);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + stride), _mm_unpackhi_epi64(rows, rows));
+}
+
+void Avx2TransformPut(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* dst,
+                      uint32_t stride) {
+    const OutputRows rows = TransformRows(coefficients, quant);
+    StoreTwoRows(_mm256_castsi256_si128(rows.r0145), dst, stride);
+    StoreTwoRows(_mm256_castsi256_si128(rows.r2367), dst + 2 * stride, stride);
+    StoreTwoRows(_mm256_extracti128_si256(rows.r0145, 1), dst + 4 * stride, stride);
+    StoreTwoRows(_mm256_extracti128_si256(rows.r2367, 1), dst + 6 * stride, stride);
+}
+
+// Adds two rows, each source row read just before its destination row is
+// written.
+inline void AddTwoRows(__m128i rows, const uint8_t* src, uint8_t* dst, uint32_t stride) {
+    const __m128i s0 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_add_epi8(s0, rows));
+    const __m128i s1 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + stride));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + stride),
+                     _mm_add_epi8(s1, _mm_unpackhi_epi64(rows, rows)));
+}
+
+void Avx2TransformAdd(const int16_t coefficients[64], const uint32_t quant[64], const uint8_t* src,
+                      uint8_t* dst, uint32_t stride) {
+    const OutputRows rows = TransformRows(coefficients, quant);
+    AddTwoRows(_mm256_castsi256_si128(rows.r0145), src, dst, stride);
+    AddTwoRows(_mm256_castsi256_si128(rows.r2367), src + 2 * stride, dst + 2 * stride, stride);
+    AddTwoRows(_mm256_extracti128_si256(rows.r0145, 1), src + 4 * stride, dst + 4 * stride, stride);
+    AddTwoRows(_mm256_extracti128_si256(rows.r2367, 1), src + 6 * stride, dst + 6 * stride, stride);
+}
+
+const TransformKernels kAvx2Transform = {Avx2TransformPut, Avx2TransformAdd};
 
 }  // namespace
 
 InverseTransformKernel Avx2InverseTransformKernel() {
     return (CpuFlags() & kCpuAvx2) ? Avx2InverseTransform : nullptr;
+}
+
+const TransformKernels* Avx2TransformKernels() {
+    return (CpuFlags() & kCpuAvx2) ? &kAvx2Transform : nullptr;
 }
 
 }  // namespace vemo::video
@@ -105,6 +167,10 @@ InverseTransformKernel Avx2InverseTransformKernel() {
 namespace vemo::video {
 
 InverseTransformKernel Avx2InverseTransformKernel() {
+    return nullptr;
+}
+
+const TransformKernels* Avx2TransformKernels() {
     return nullptr;
 }
 

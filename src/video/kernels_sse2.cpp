@@ -1,5 +1,6 @@
 // SSE2 kernels of the video decoder: the inverse transform on four columns
-// (then four rows) at a time, and the 8x8 add. They give exactly the plain
+// (then four rows) at a time (its bytes out as a block, straight into
+// destination rows, or added to source rows), and the 8x8 add. They give exactly the plain
 // kernels' results: the same wrapping 32-bit arithmetic, lane by lane. (A
 // column without AC coefficients needs no shortcut here: the butterfly of
 // s0 and seven zeros is s0 in every output.)
@@ -88,8 +89,10 @@ inline void Transpose8(__m128i m[8][2]) {
     }
 }
 
-VEMO_REALIGN_STACK void Sse2InverseTransform(const int16_t coefficients[64],
-                                             const uint32_t quant[64], uint8_t out[64]) {
+// The transform's output bytes: rows 2k and 2k + 1 in pairs[k] (the first in
+// its low eight bytes).
+inline void TransformRows(const int16_t coefficients[64], const uint32_t quant[64],
+                          __m128i pairs[4]) {
     __m128i m[8][2];
     for (int r = 0; r < 8; ++r) {
         const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * r));
@@ -120,7 +123,40 @@ VEMO_REALIGN_STACK void Sse2InverseTransform(const int16_t coefficients[64],
     for (int r = 0; r < 8; r += 2) {
         const __m128i a = _mm_packs_epi32(m[r][0], m[r][1]);
         const __m128i b = _mm_packs_epi32(m[r + 1][0], m[r + 1][1]);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * r), _mm_packus_epi16(a, b));
+        pairs[r / 2] = _mm_packus_epi16(a, b);
+    }
+}
+
+VEMO_REALIGN_STACK void Sse2InverseTransform(const int16_t coefficients[64],
+                                             const uint32_t quant[64], uint8_t out[64]) {
+    __m128i pairs[4];
+    TransformRows(coefficients, quant, pairs);
+    for (int k = 0; k < 4; ++k)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * k), pairs[k]);
+}
+
+VEMO_REALIGN_STACK void Sse2TransformPut(const int16_t coefficients[64], const uint32_t quant[64],
+                                         uint8_t* dst, uint32_t stride) {
+    __m128i pairs[4];
+    TransformRows(coefficients, quant, pairs);
+    for (int k = 0; k < 4; ++k) {
+        uint8_t* row = dst + 2 * k * stride;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(row), pairs[k]);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(row + stride),
+                         _mm_unpackhi_epi64(pairs[k], pairs[k]));
+    }
+}
+
+// Each source row is read just before its destination row is written.
+VEMO_REALIGN_STACK void Sse2TransformAdd(const int16_t coefficients[64], const uint32_t quant[64],
+                                         const uint8_t* src, uint8_t* dst, uint32_t stride) {
+    __m128i pairs[4];
+    TransformRows(coefficients, quant, pairs);
+    for (int row = 0; row < 8; ++row) {
+        const __m128i add =
+            row & 1 ? _mm_unpackhi_epi64(pairs[row / 2], pairs[row / 2]) : pairs[row / 2];
+        const __m128i s = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + row * stride));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + row * stride), _mm_add_epi8(s, add));
     }
 }
 
@@ -134,11 +170,16 @@ VEMO_REALIGN_STACK void Sse2AddBlock(const uint8_t add[64], const uint8_t* src, 
 }
 
 const VideoKernels kSse2 = {Sse2InverseTransform, Sse2AddBlock};
+const TransformKernels kSse2Transform = {Sse2TransformPut, Sse2TransformAdd};
 
 }  // namespace
 
 const VideoKernels* Sse2Kernels() {
     return (CpuFlags() & kCpuSse2) ? &kSse2 : nullptr;
+}
+
+const TransformKernels* Sse2TransformKernels() {
+    return (CpuFlags() & kCpuSse2) ? &kSse2Transform : nullptr;
 }
 
 }  // namespace vemo::video
@@ -148,6 +189,10 @@ const VideoKernels* Sse2Kernels() {
 namespace vemo::video {
 
 const VideoKernels* Sse2Kernels() {
+    return nullptr;
+}
+
+const TransformKernels* Sse2TransformKernels() {
     return nullptr;
 }
 
