@@ -138,9 +138,18 @@ struct CoefficientWalk {
     int back = kWalkMiddle;
 };
 
+// How many of the next `remaining` entries read a 0 bit before the first
+// that reads a 1, as far as the cached bits tell (what lies above the count
+// is never taken for bits).
+inline uint32_t ZeroRun(const BitReader& reader, int remaining) {
+    const uint32_t run =
+        std::min(static_cast<uint32_t>(std::countr_zero(reader.Cache())), reader.Available());
+    return std::min(run, static_cast<uint32_t>(remaining));
+}
+
 // A group of four (scan indexes c..c+3, the natural 2x2 square n, n+1, n+8,
 // n+9): bit 1 puts the index at the front of the next pass's list, bit 0
-// reads its value. The walk made at least 55 bits available before it.
+// reads its value. The walk made at least 32 bits available before it.
 template <typename Shape>
 inline void ReadGroup(BitReader& reader, const Shape& shape, int c, uint8_t* next, int& front,
                       int16_t coefficients[64]) {
@@ -172,17 +181,16 @@ void CoefficientPass(BitReader& reader, CoefficientWalk& walk, int bits, int16_t
     int front = kWalkMiddle;
     int kept = kWalkMiddle;
     for (;;) {
-        if (reader.Available() < 56) reader.Refill();
-        const uint32_t zeros =
-            std::min(static_cast<uint32_t>(std::countr_zero(reader.Cache() | 1ull << 56)),
-                     static_cast<uint32_t>(end - i));
+        if (reader.Available() < 16) reader.Refill();
+        const uint32_t zeros = ZeroRun(reader, end - i);
         reader.Skip(static_cast<int>(zeros));
         for (uint32_t k = 0; k < zeros; k += 16) std::memcpy(next + kept + k, list + i + k, 16);
         kept += static_cast<int>(zeros);
         i += static_cast<int>(zeros);
         if (i == end) break;
-        reader.Skip(1);  // the entry at i reads a 1
-        if (reader.Available() < 55) reader.Refill();
+        if (reader.Available() == 0) continue;  // the run took every cached bit
+        reader.Skip(1);                         // the entry at i reads a 1
+        if (reader.Available() < 32) reader.Refill();
         const uint8_t e = list[i];
         const int c = e >> 2;
         switch (e & 3) {
@@ -257,14 +265,13 @@ void LastCoefficientPass(BitReader& reader, CoefficientWalk& walk, int16_t coeff
     int i = walk.front;
     int end = walk.back;
     for (;;) {
-        if (reader.Available() < 56) reader.Refill();
-        const uint32_t zeros =
-            std::min(static_cast<uint32_t>(std::countr_zero(reader.Cache() | 1ull << 56)),
-                     static_cast<uint32_t>(end - i));
+        if (reader.Available() < 16) reader.Refill();
+        const uint32_t zeros = ZeroRun(reader, end - i);
         reader.Skip(static_cast<int>(zeros));
         i += static_cast<int>(zeros);
         if (i == end) return;
-        reader.Skip(1);  // the entry at i reads a 1
+        if (reader.Available() == 0) continue;  // the run took every cached bit
+        reader.Skip(1);                         // the entry at i reads a 1
         if (reader.Available() < 8) reader.Refill();
         const uint8_t e = list[i];
         const int c = e >> 2;
