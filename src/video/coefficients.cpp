@@ -147,12 +147,62 @@ inline uint32_t ZeroRun(const BitReader& reader, int remaining) {
     return std::min(run, static_cast<uint32_t>(remaining));
 }
 
+// Two elements of a group in a pass with bits = 1 take 2 to 6 bits: one
+// lookup of 6 bits gives the bits used, the two values (zero where pending,
+// the first in the low half) and which of the two are pending (bit k).
+struct ElementPairs {
+    uint32_t values[64];
+    uint8_t length[64];
+    uint8_t pending[64];
+};
+
+constexpr ElementPairs MakeElementPairs() {
+    ElementPairs table{};
+    for (uint32_t code = 0; code < 64; ++code) {
+        uint32_t pos = 0;
+        for (uint32_t k = 0; k < 2; ++k) {
+            if ((code >> pos++) & 1) {
+                table.pending[code] = static_cast<uint8_t>(table.pending[code] | 1u << k);
+                continue;
+            }
+            const uint32_t magnitude = 2 | ((code >> pos) & 1);
+            const uint32_t value = (code >> (pos + 1)) & 1 ? 0x10000u - magnitude : magnitude;
+            table.values[code] |= value << (16 * k);
+            pos += 2;
+        }
+        table.length[code] = static_cast<uint8_t>(pos);
+    }
+    return table;
+}
+
+constexpr ElementPairs kElementPairs = MakeElementPairs();
+
+// A pending element's front entry is always written and only counted when
+// pending, so the pair takes no branch.
+inline void ReadElementPair(BitReader& reader, int index, int16_t* pair, uint8_t* next,
+                            int& front) {
+    const uint32_t code = static_cast<uint32_t>(reader.Cache()) & 63;
+    const uint32_t pending = kElementPairs.pending[code];
+    std::memcpy(pair, &kElementPairs.values[code], 4);
+    next[front - 1] = static_cast<uint8_t>(index * 4 + 3);
+    front -= static_cast<int>(pending & 1);
+    next[front - 1] = static_cast<uint8_t>((index + 1) * 4 + 3);
+    front -= static_cast<int>(pending >> 1);
+    reader.Skip(kElementPairs.length[code]);
+}
+
 // A group of four (scan indexes c..c+3, the natural 2x2 square n, n+1, n+8,
 // n+9): bit 1 puts the index at the front of the next pass's list, bit 0
 // reads its value. The walk made at least 32 bits available before it.
-template <typename Shape>
+template <int kBits, typename Shape>
 inline void ReadGroup(BitReader& reader, const Shape& shape, int c, uint8_t* next, int& front,
                       int16_t coefficients[64]) {
+    int16_t* square = coefficients + kCoefficientScan[c];
+    if constexpr (kBits == 1) {
+        ReadElementPair(reader, c, square, next, front);
+        ReadElementPair(reader, c + 2, square + 8, next, front);
+        return;
+    }
     uint16_t values[4];
     for (int k = 0; k < 4; ++k) {
         if (k == 2 && reader.Available() < 32) reader.Refill();  // two take at most 32 bits
@@ -166,7 +216,6 @@ inline void ReadGroup(BitReader& reader, const Shape& shape, int c, uint8_t* nex
             reader.Skip(static_cast<int>(1 + shape.width));
         }
     }
-    int16_t* square = coefficients + kCoefficientScan[c];
     std::memcpy(square, values, 4);
     std::memcpy(square + 8, values + 2, 4);
 }
@@ -196,7 +245,7 @@ void CoefficientPass(BitReader& reader, CoefficientWalk& walk, int bits, int16_t
         switch (e & 3) {
             case 0:  // examined again with a new bit
                 list[i] = static_cast<uint8_t>((c + 4) * 4 + 1);
-                ReadGroup(reader, shape, c, next, front, coefficients);
+                ReadGroup<kBits>(reader, shape, c, next, front, coefficients);
                 break;
             case 1:  // examined again with a new bit
                 list[i] = static_cast<uint8_t>(c * 4 + 2);
@@ -207,7 +256,7 @@ void CoefficientPass(BitReader& reader, CoefficientWalk& walk, int bits, int16_t
                 break;
             case 2:
                 ++i;  // emptied
-                ReadGroup(reader, shape, c, next, front, coefficients);
+                ReadGroup<kBits>(reader, shape, c, next, front, coefficients);
                 break;
             default:
                 ++i;  // emptied
