@@ -84,17 +84,12 @@ bool WalkList(BitReader& reader, EntryList& list, OnValue&& on_value) {
     return true;
 }
 
-// The coefficient walk keeps two list buffers: a pass reads the current
-// list from one and writes the next pass's list into the other (entries put
-// at the front below its middle, the entries that stay from its middle up),
-// so the entries a run of 0 bits keeps are moved in whole 16-byte chunks
-// (bytes past the run land where later entries will overwrite them).
-//
 // A value of a pass with `bits` takes bits + 1 bits t: magnitude
 // (t AND (2^bits - 1)) OR 2^bits, negative when bit `bits` of t is set. The
 // same arithmetic gives +1 or -1 for a single sign bit when bits = 0.
-// kBits >= 0 fixes bits at compile time (the last passes, which most blocks
-// are made of); -1 takes it at run time.
+//
+// kBits >= 0 fixes bits at compile time (for the pass with bits = 1, which
+// most blocks with more than one pass end on); -1 takes it at run time.
 template <int kBits>
 struct ValueShape {
     uint32_t width;  // bits of a value
@@ -125,6 +120,12 @@ requires(kBits >= 0) struct ValueShape<kBits> {
     }
 };
 
+// The coefficient walk keeps two list buffers: a pass reads the current
+// list from one and writes the next pass's list into the other (entries put
+// at the front below its middle, the entries that stay from its middle up),
+// so the entries a run of 0 bits keeps are moved in whole 16-byte chunks
+// (bytes past the run land where later entries will overwrite them).
+//
 // Entries of one list buffer: the middle leaves room for one front entry per
 // coefficient below it; above it fit the entries kept (at most 60 front and
 // 15 back), the 9 appended in a pass, and the slack the chunk moves read.
