@@ -89,25 +89,78 @@ inline void Transpose8(__m128i m[8][2]) {
     }
 }
 
+// The butterfly of s0..s3 with s4..s7 zero: the full one's sums and
+// products with the zero terms dropped (x + 0 is x, and MUL(A4, 0 - s3) is
+// MUL(5352, s3): the two products are equal modulo 2^32).
+inline void HalfButterfly(const __m128i s[4], __m128i o[8]) {
+    const __m128i kA1 = _mm_set1_epi32(2896), kA2 = _mm_set1_epi32(2217),
+                  kA3 = _mm_set1_epi32(3784), kMinusA4 = _mm_set1_epi32(5352);
+    const __m128i a3 = _mm_sub_epi32(MulK(s[2], kA1), s[2]);
+    const __m128i d = _mm_sub_epi32(s[1], s[3]);  // a5 + a7, and a6 - a4
+    const __m128i b0 = _mm_add_epi32(s[3], s[1]);
+    const __m128i b1 = MulK(d, kA3);
+    const __m128i b2 = _mm_add_epi32(_mm_sub_epi32(MulK(s[3], kMinusA4), b0), b1);
+    const __m128i b3 = _mm_sub_epi32(MulK(d, kA1), b2);
+    const __m128i b4 = _mm_sub_epi32(_mm_add_epi32(MulK(s[1], kA2), b3), b1);
+    const __m128i e = _mm_add_epi32(s[0], s[2]), f = _mm_sub_epi32(s[0], s[2]);
+    const __m128i g = _mm_add_epi32(s[0], a3), h = _mm_sub_epi32(s[0], a3);
+    o[0] = _mm_add_epi32(e, b0);
+    o[1] = _mm_add_epi32(g, b2);
+    o[2] = _mm_add_epi32(h, b3);
+    o[3] = _mm_sub_epi32(f, b4);
+    o[4] = _mm_add_epi32(f, b4);
+    o[5] = _mm_sub_epi32(h, b3);
+    o[6] = _mm_sub_epi32(g, b2);
+    o[7] = _mm_sub_epi32(e, b0);
+}
+
+// True when all coefficients lie in the top-left 4x4 corner (rows 4-7 and
+// columns 4-7 zero), as they do in most blocks.
+inline bool InCorner(const int16_t coefficients[64]) {
+    __m128i lower = _mm_setzero_si128(), upper = _mm_setzero_si128();
+    for (int r = 0; r < 4; ++r) {
+        upper = _mm_or_si128(
+            upper, _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * r)));
+        lower = _mm_or_si128(
+            lower, _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 32 + 8 * r)));
+    }
+    const __m128i outside = _mm_or_si128(lower, _mm_unpackhi_epi64(upper, upper));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(outside, _mm_setzero_si128())) == 0xFFFF;
+}
+
 // The transform's output bytes: rows 2k and 2k + 1 in pairs[k] (the first in
-// its low eight bytes).
+// its low eight bytes). kCorner: the coefficients lie in the top-left 4x4
+// corner, so the columns 0-3 have rows 4-7 zero, the columns 4-7 are zero
+// throughout, and the intermediate block has columns 4-7 zero.
+template <bool kCorner>
 inline void TransformRows(const int16_t coefficients[64], const uint32_t quant[64],
                           __m128i pairs[4]) {
     __m128i m[8][2];
     for (int r = 0; r < 8; ++r) {
+        if (kCorner && r >= 4) {
+            m[r][0] = m[r][1] = _mm_setzero_si128();
+            continue;
+        }
         const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * r));
         const __m128i lo = _mm_srai_epi32(_mm_unpacklo_epi16(c, c), 16);
-        const __m128i hi = _mm_srai_epi32(_mm_unpackhi_epi16(c, c), 16);
         const __m128i q0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * r));
-        const __m128i q1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * r + 4));
         m[r][0] = _mm_srai_epi32(MulLo(lo, q0), 11);
+        if (kCorner) {
+            m[r][1] = _mm_setzero_si128();
+            continue;
+        }
+        const __m128i hi = _mm_srai_epi32(_mm_unpackhi_epi16(c, c), 16);
+        const __m128i q1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * r + 4));
         m[r][1] = _mm_srai_epi32(MulLo(hi, q1), 11);
     }
     // Columns: lanes are columns, the butterfly runs over the rows.
-    for (int h = 0; h < 2; ++h) {
+    for (int h = 0; h < (kCorner ? 1 : 2); ++h) {
         __m128i s[8], o[8];
         for (int r = 0; r < 8; ++r) s[r] = m[r][h];
-        Butterfly(s, o);
+        if (kCorner)
+            HalfButterfly(s, o);
+        else
+            Butterfly(s, o);
         for (int r = 0; r < 8; ++r) m[r][h] = o[r];
     }
     Transpose8(m);  // m[c][h]: column c of rows 4h..4h+3
@@ -115,7 +168,10 @@ inline void TransformRows(const int16_t coefficients[64], const uint32_t quant[6
     for (int h = 0; h < 2; ++h) {
         __m128i s[8], o[8];
         for (int c = 0; c < 8; ++c) s[c] = m[c][h];
-        Butterfly(s, o);
+        if (kCorner)
+            HalfButterfly(s, o);
+        else
+            Butterfly(s, o);
         for (int c = 0; c < 8; ++c)
             m[c][h] = _mm_and_si128(_mm_srai_epi32(_mm_add_epi32(o[c], round), 8), low);
     }
@@ -125,6 +181,14 @@ inline void TransformRows(const int16_t coefficients[64], const uint32_t quant[6
         const __m128i b = _mm_packs_epi32(m[r + 1][0], m[r + 1][1]);
         pairs[r / 2] = _mm_packus_epi16(a, b);
     }
+}
+
+inline void TransformRows(const int16_t coefficients[64], const uint32_t quant[64],
+                          __m128i pairs[4]) {
+    if (InCorner(coefficients))
+        TransformRows<true>(coefficients, quant, pairs);
+    else
+        TransformRows<false>(coefficients, quant, pairs);
 }
 
 VEMO_REALIGN_STACK void Sse2InverseTransform(const int16_t coefficients[64],
