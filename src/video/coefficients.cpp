@@ -84,35 +84,296 @@ bool WalkList(BitReader& reader, EntryList& list, OnValue&& on_value) {
     return true;
 }
 
+// A value of a pass with `bits` takes bits + 1 bits t: magnitude
+// (t AND (2^bits - 1)) OR 2^bits, negative when bit `bits` of t is set. The
+// same arithmetic gives +1 or -1 for a single sign bit when bits = 0.
+//
+// kBits >= 0 fixes bits at compile time (for the pass with bits = 1, which
+// most blocks with more than one pass end on); -1 takes it at run time.
+template <int kBits>
+struct ValueShape {
+    uint32_t width;  // bits of a value
+    uint32_t low;    // 2^bits - 1
+    uint32_t top;    // 2^bits
+    int bits;
+
+    explicit ValueShape(int b)
+        : width(static_cast<uint32_t>(b) + 1), low((1u << b) - 1), top(1u << b), bits(b) {}
+    // The value held in the low `width` bits of t (higher bits ignored).
+    int16_t Decode(uint32_t t) const {
+        const uint32_t magnitude = (t & low) | top;
+        const uint32_t negative = (t >> bits) & 1;
+        return static_cast<int16_t>(
+            static_cast<uint16_t>((magnitude ^ (0u - negative)) + negative));
+    }
+};
+
+template <int kBits>
+requires(kBits >= 0) struct ValueShape<kBits> {
+    static constexpr uint32_t width = kBits + 1;
+    explicit ValueShape(int) {}
+    int16_t Decode(uint32_t t) const {
+        const uint32_t magnitude = (t & ((1u << kBits) - 1)) | (1u << kBits);
+        const uint32_t negative = (t >> kBits) & 1;
+        return static_cast<int16_t>(
+            static_cast<uint16_t>((magnitude ^ (0u - negative)) + negative));
+    }
+};
+
+// The coefficient walk keeps two list buffers: a pass reads the current
+// list from one and writes the next pass's list into the other (entries put
+// at the front below its middle, the entries that stay from its middle up),
+// so the entries a run of 0 bits keeps are moved in whole 16-byte chunks
+// (bytes past the run land where later entries will overwrite them).
+//
+// Entries of one list buffer: the middle leaves room for one front entry per
+// coefficient below it; above it fit the entries kept (at most 60 front and
+// 15 back), the 9 appended in a pass, and the slack the chunk moves read.
+constexpr int kWalkMiddle = 64;
+constexpr int kWalkSize = kWalkMiddle + 84 + 16 + 16;
+
+struct CoefficientWalk {
+    uint8_t buffer[2][kWalkSize];
+    int current = 0;  // which buffer holds the list of the next pass
+    int front = kWalkMiddle;
+    int back = kWalkMiddle;
+};
+
+// How many of the next `remaining` entries read a 0 bit before the first
+// that reads a 1, as far as the cached bits tell (what lies above the count
+// is never taken for bits).
+inline uint32_t ZeroRun(const BitReader& reader, int remaining) {
+    const uint32_t run =
+        std::min(static_cast<uint32_t>(std::countr_zero(reader.Cache())), reader.Available());
+    return std::min(run, static_cast<uint32_t>(remaining));
+}
+
+// Two elements of a group in a pass with bits = 1 take 2 to 6 bits: one
+// lookup of 6 bits gives the bits used, the two values (zero where pending,
+// the first in the low half) and which of the two are pending (bit k).
+struct ElementPairs {
+    uint32_t values[64];
+    uint8_t length[64];
+    uint8_t pending[64];
+};
+
+constexpr ElementPairs MakeElementPairs() {
+    ElementPairs table{};
+    for (uint32_t code = 0; code < 64; ++code) {
+        uint32_t pos = 0;
+        for (uint32_t k = 0; k < 2; ++k) {
+            if ((code >> pos++) & 1) {
+                table.pending[code] = static_cast<uint8_t>(table.pending[code] | 1u << k);
+                continue;
+            }
+            const uint32_t magnitude = 2 | ((code >> pos) & 1);
+            const uint32_t value = (code >> (pos + 1)) & 1 ? 0x10000u - magnitude : magnitude;
+            table.values[code] |= value << (16 * k);
+            pos += 2;
+        }
+        table.length[code] = static_cast<uint8_t>(pos);
+    }
+    return table;
+}
+
+constexpr ElementPairs kElementPairs = MakeElementPairs();
+
+// A pending element's front entry is always written and only counted when
+// pending, so the pair takes no branch.
+inline void ReadElementPair(BitReader& reader, int index, int16_t* pair, uint8_t* next,
+                            int& front) {
+    const uint32_t code = static_cast<uint32_t>(reader.Cache()) & 63;
+    const uint32_t pending = kElementPairs.pending[code];
+    std::memcpy(pair, &kElementPairs.values[code], 4);
+    next[front - 1] = static_cast<uint8_t>(index * 4 + 3);
+    front -= static_cast<int>(pending & 1);
+    next[front - 1] = static_cast<uint8_t>((index + 1) * 4 + 3);
+    front -= static_cast<int>(pending >> 1);
+    reader.Skip(kElementPairs.length[code]);
+}
+
+// A group of four (scan indexes c..c+3, the natural 2x2 square n, n+1, n+8,
+// n+9): bit 1 puts the index at the front of the next pass's list, bit 0
+// reads its value. The walk made at least 32 bits available before it.
+template <int kBits, typename Shape>
+inline void ReadGroup(BitReader& reader, const Shape& shape, int c, uint8_t* next, int& front,
+                      int16_t coefficients[64]) {
+    int16_t* square = coefficients + kCoefficientScan[c];
+    if constexpr (kBits == 1) {
+        ReadElementPair(reader, c, square, next, front);
+        ReadElementPair(reader, c + 2, square + 8, next, front);
+        return;
+    }
+    uint16_t values[4];
+    for (int k = 0; k < 4; ++k) {
+        if (k == 2 && reader.Available() < 32) reader.Refill();  // two take at most 32 bits
+        const uint64_t cache = reader.Cache();
+        if (cache & 1) {
+            next[--front] = static_cast<uint8_t>((c + k) * 4 + 3);
+            values[k] = 0;
+            reader.Skip(1);
+        } else {
+            values[k] = static_cast<uint16_t>(shape.Decode(static_cast<uint32_t>(cache >> 1)));
+            reader.Skip(static_cast<int>(1 + shape.width));
+        }
+    }
+    std::memcpy(square, values, 4);
+    std::memcpy(square + 8, values + 2, 4);
+}
+
+template <int kBits>
+void CoefficientPass(BitReader& reader, CoefficientWalk& walk, int bits, int16_t coefficients[64]) {
+    const ValueShape<kBits> shape(bits);
+    uint8_t* list = walk.buffer[walk.current];
+    uint8_t* next = walk.buffer[walk.current ^ 1];
+    int i = walk.front;
+    int end = walk.back;
+    int front = kWalkMiddle;
+    int kept = kWalkMiddle;
+    for (;;) {
+        if (reader.Available() < 16) reader.Refill();
+        const uint32_t zeros = ZeroRun(reader, end - i);
+        reader.Skip(static_cast<int>(zeros));
+        for (uint32_t k = 0; k < zeros; k += 16) std::memcpy(next + kept + k, list + i + k, 16);
+        kept += static_cast<int>(zeros);
+        i += static_cast<int>(zeros);
+        if (i == end) break;
+        if (reader.Available() == 0) continue;  // the run took every cached bit
+        reader.Skip(1);                         // the entry at i reads a 1
+        if (reader.Available() < 32) reader.Refill();
+        const uint8_t e = list[i];
+        const int c = e >> 2;
+        switch (e & 3) {
+            case 0:  // examined again with a new bit
+                list[i] = static_cast<uint8_t>((c + 4) * 4 + 1);
+                ReadGroup<kBits>(reader, shape, c, next, front, coefficients);
+                break;
+            case 1:  // examined again with a new bit
+                list[i] = static_cast<uint8_t>(c * 4 + 2);
+                list[end] = static_cast<uint8_t>((c + 4) * 4 + 2);
+                list[end + 1] = static_cast<uint8_t>((c + 8) * 4 + 2);
+                list[end + 2] = static_cast<uint8_t>((c + 12) * 4 + 2);
+                end += 3;
+                break;
+            case 2:
+                ++i;  // emptied
+                ReadGroup<kBits>(reader, shape, c, next, front, coefficients);
+                break;
+            default:
+                ++i;  // emptied
+                coefficients[kCoefficientScan[c]] =
+                    shape.Decode(static_cast<uint32_t>(reader.Cache()));
+                reader.Skip(static_cast<int>(shape.width));
+                break;
+        }
+    }
+    walk.current ^= 1;
+    walk.front = front;
+    walk.back = kept;
+}
+
+// The last pass (bits = 0) keeps nothing for later: entries that read 0 and
+// values left pending are dropped, and every value is a sign bit. Its groups
+// are decoded a whole at a time: four scan indexes c..c+3 (c a multiple of 4)
+// are the natural 2x2 square n, n+1, n+8, n+9, and their four elements take
+// 4 to 8 bits, so one lookup of 8 bits gives the bits used and the two pairs
+// of values (zero where pending).
+struct LastGroup {
+    uint32_t upper[256];  // values of n, n+1 (low half first)
+    uint32_t lower[256];  // values of n+8, n+9
+    uint8_t length[256];
+};
+
+constexpr LastGroup MakeLastGroups() {
+    LastGroup table{};
+    for (uint32_t code = 0; code < 256; ++code) {
+        uint32_t pos = 0;
+        uint32_t values[4] = {};
+        for (uint32_t k = 0; k < 4; ++k) {
+            if ((code >> pos++) & 1) continue;  // pending
+            values[k] = (code >> pos++) & 1 ? 0xFFFFu : 1u;
+        }
+        table.upper[code] = values[0] | values[1] << 16;
+        table.lower[code] = values[2] | values[3] << 16;
+        table.length[code] = static_cast<uint8_t>(pos);
+    }
+    return table;
+}
+
+constexpr LastGroup kLastGroups = MakeLastGroups();
+
+inline void ReadLastGroup(BitReader& reader, int c, int16_t coefficients[64]) {
+    const uint32_t code = static_cast<uint32_t>(reader.Cache()) & 0xFF;
+    int16_t* square = coefficients + kCoefficientScan[c];
+    std::memcpy(square, &kLastGroups.upper[code], 4);
+    std::memcpy(square + 8, &kLastGroups.lower[code], 4);
+    reader.Skip(kLastGroups.length[code]);
+}
+
+void LastCoefficientPass(BitReader& reader, CoefficientWalk& walk, int16_t coefficients[64]) {
+    uint8_t* list = walk.buffer[walk.current];
+    int i = walk.front;
+    int end = walk.back;
+    for (;;) {
+        if (reader.Available() < 16) reader.Refill();
+        const uint32_t zeros = ZeroRun(reader, end - i);
+        reader.Skip(static_cast<int>(zeros));
+        i += static_cast<int>(zeros);
+        if (i == end) return;
+        if (reader.Available() == 0) continue;  // the run took every cached bit
+        reader.Skip(1);                         // the entry at i reads a 1
+        if (reader.Available() < 8) reader.Refill();
+        const uint8_t e = list[i];
+        const int c = e >> 2;
+        switch (e & 3) {
+            case 0:  // examined again with a new bit
+                list[i] = static_cast<uint8_t>((c + 4) * 4 + 1);
+                ReadLastGroup(reader, c, coefficients);
+                break;
+            case 1:  // examined again with a new bit
+                list[i] = static_cast<uint8_t>(c * 4 + 2);
+                list[end] = static_cast<uint8_t>((c + 4) * 4 + 2);
+                list[end + 1] = static_cast<uint8_t>((c + 8) * 4 + 2);
+                list[end + 2] = static_cast<uint8_t>((c + 12) * 4 + 2);
+                end += 3;
+                break;
+            case 2:
+                ++i;
+                ReadLastGroup(reader, c, coefficients);
+                break;
+            default:
+                ++i;
+                coefficients[kCoefficientScan[c]] =
+                    static_cast<int16_t>(1 - 2 * static_cast<int>(reader.Cache() & 1));
+                reader.Skip(1);
+                break;
+        }
+    }
+}
+
 }  // namespace
 
 void ReadCoefficients(BitReader& stream, int16_t coefficients[64]) {
     LocalReader local(stream);
     BitReader& reader = *local;
-    std::memset(coefficients + 1, 0, 63 * sizeof(int16_t));
-    EntryList list;
-    list.PushBack(4, 0);
-    list.PushBack(24, 0);
-    list.PushBack(44, 0);
-    list.PushBack(1, 3);
-    list.PushBack(2, 3);
-    list.PushBack(3, 3);
+    // Cleared in pieces of at most 64 bytes, row 0 stored whole with its DC:
+    // that makes eight 16-byte stores, where one clear of indexes 1-63
+    // becomes a string instruction with a slow start.
+    const int16_t first_row[8] = {coefficients[0]};
+    std::memcpy(coefficients, first_row, sizeof first_row);
+    std::memset(coefficients + 8, 0, 24 * sizeof(int16_t));
+    std::memset(coefficients + 32, 0, 32 * sizeof(int16_t));
     const int passes = static_cast<int>(reader.Read(4));
-    for (int bits = passes - 1; bits >= 0; --bits) {
-        WalkList(reader, list, [&](int index) {
-            uint32_t value;
-            if (bits == 0) {
-                value = reader.ReadBit() ? 0xFFFFu : 1u;
-            } else {
-                const uint32_t t = reader.Read(bits + 1);
-                const uint32_t magnitude = (t & ((1u << bits) - 1)) | (1u << bits);
-                value = (t >> bits) & 1 ? 0u - magnitude : magnitude;
-            }
-            coefficients[kCoefficientScan[index]] =
-                static_cast<int16_t>(static_cast<uint16_t>(value));
-            return true;
-        });
-    }
+    if (passes == 0) return;
+    // (4, group), (24, group), (44, group), then 1, 2 and 3 awaiting values.
+    static constexpr uint8_t kStart[6] = {4 * 4, 24 * 4, 44 * 4, 1 * 4 + 3, 2 * 4 + 3, 3 * 4 + 3};
+    CoefficientWalk walk;
+    std::memcpy(walk.buffer[0] + kWalkMiddle, kStart, sizeof kStart);
+    walk.back = kWalkMiddle + 6;
+    for (int bits = passes - 1; bits >= 2; --bits)
+        CoefficientPass<-1>(reader, walk, bits, coefficients);
+    if (passes >= 2) CoefficientPass<1>(reader, walk, 1, coefficients);
+    LastCoefficientPass(reader, walk, coefficients);
 }
 
 void ReadResidue(BitReader& stream, uint32_t budget, uint8_t residue[64]) {

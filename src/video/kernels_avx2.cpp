@@ -1,5 +1,7 @@
 // AVX2 inverse transform: the columns of the whole block in one butterfly of
-// eight 32-bit lanes, then the rows the same way after a transpose. Exactly
+// eight 32-bit lanes, then the rows the same way after a transpose; the
+// bytes go out as a block, straight into destination rows, or added to
+// source rows. Exactly
 // the plain kernel's wrapping 32-bit arithmetic, lane by lane; the low 32
 // bits of a product are the same whether it is read as signed or unsigned.
 #include "vemo/cpu.h"
@@ -44,6 +46,29 @@ inline void Butterfly(const __m256i s[8], __m256i o[8]) {
     o[7] = _mm256_sub_epi32(e, b0);
 }
 
+// The butterfly of s0..s3 with s4..s7 zero: the full one's sums and
+// products with the zero terms dropped (x + 0 is x, and MUL(A4, 0 - s3) is
+// MUL(5352, s3): the two products are equal modulo 2^32).
+inline void HalfButterfly(const __m256i s[4], __m256i o[8]) {
+    const __m256i a3 = _mm256_sub_epi32(MulK(s[2], 2896), s[2]);
+    const __m256i d = _mm256_sub_epi32(s[1], s[3]);  // a5 + a7, and a6 - a4
+    const __m256i b0 = _mm256_add_epi32(s[3], s[1]);
+    const __m256i b1 = MulK(d, 3784);
+    const __m256i b2 = _mm256_add_epi32(_mm256_sub_epi32(MulK(s[3], 5352), b0), b1);
+    const __m256i b3 = _mm256_sub_epi32(MulK(d, 2896), b2);
+    const __m256i b4 = _mm256_sub_epi32(_mm256_add_epi32(MulK(s[1], 2217), b3), b1);
+    const __m256i e = _mm256_add_epi32(s[0], s[2]), f = _mm256_sub_epi32(s[0], s[2]);
+    const __m256i g = _mm256_add_epi32(s[0], a3), h = _mm256_sub_epi32(s[0], a3);
+    o[0] = _mm256_add_epi32(e, b0);
+    o[1] = _mm256_add_epi32(g, b2);
+    o[2] = _mm256_add_epi32(h, b3);
+    o[3] = _mm256_sub_epi32(f, b4);
+    o[4] = _mm256_add_epi32(f, b4);
+    o[5] = _mm256_sub_epi32(h, b3);
+    o[6] = _mm256_sub_epi32(g, b2);
+    o[7] = _mm256_sub_epi32(e, b0);
+}
+
 // Rows of 32-bit lanes to columns (and back).
 inline void Transpose8(__m256i r[8]) {
     __m256i t[8], u[8];
@@ -63,39 +88,125 @@ inline void Transpose8(__m256i r[8]) {
     }
 }
 
-void Avx2InverseTransform(const int16_t coefficients[64], const uint32_t quant[64],
-                          uint8_t out[64]) {
+// The transform's output bytes, two rows to each 128-bit half (the first
+// in its low eight bytes): rows 0, 1 and 4, 5 in r0145; 2, 3 and 6, 7 in
+// r2367.
+struct OutputRows {
+    __m256i r0145, r2367;
+};
+
+// The coefficient rows; true when all of them lie in the top-left 4x4
+// corner (rows 4-7 and columns 4-7 zero), as they do in most blocks.
+inline bool LoadCoefficients(const int16_t coefficients[64], __m128i raw[8]) {
+    for (int r = 0; r < 8; ++r)
+        raw[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * r));
+    const __m128i lower = _mm_or_si128(_mm_or_si128(raw[4], raw[5]), _mm_or_si128(raw[6], raw[7]));
+    const __m128i upper = _mm_or_si128(_mm_or_si128(raw[0], raw[1]), _mm_or_si128(raw[2], raw[3]));
+    return _mm_testz_si128(_mm_or_si128(lower, _mm_unpackhi_epi64(upper, upper)),
+                           _mm_set1_epi32(-1));
+}
+
+// kCorner: the coefficients lie in the top-left 4x4 corner, so the column
+// butterflies have rows 4-7 zero and, the columns 4-7 of the intermediate
+// block being zero too, so have the row butterflies.
+template <bool kCorner>
+__attribute__((always_inline)) inline OutputRows TransformRows(const __m128i raw[8],
+                                                               const uint32_t quant[64]) {
+    constexpr int kRows = kCorner ? 4 : 8;
     __m256i m[8], o[8];
-    for (int r = 0; r < 8; ++r) {
-        const __m256i c = _mm256_cvtepi16_epi32(
-            _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * r)));
+    for (int r = 0; r < kRows; ++r) {
         const __m256i q = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(quant + 8 * r));
-        m[r] = _mm256_srai_epi32(_mm256_mullo_epi32(c, q), 11);
+        m[r] = _mm256_srai_epi32(_mm256_mullo_epi32(_mm256_cvtepi16_epi32(raw[r]), q), 11);
     }
     // Columns: lanes are columns. (A column without AC coefficients needs no
     // shortcut: the butterfly of s0 and seven zeros is s0 in every output.)
-    Butterfly(m, o);
-    Transpose8(o);  // o[c]: column c, lanes are rows
-    Butterfly(o, m);
+    if constexpr (kCorner) {
+        HalfButterfly(m, o);
+        Transpose8(o);  // o[c]: column c, lanes are rows
+        HalfButterfly(o, m);
+    } else {
+        Butterfly(m, o);
+        Transpose8(o);
+        Butterfly(o, m);
+    }
     const __m256i round = _mm256_set1_epi32(127), low = _mm256_set1_epi32(0xFF);
     for (int c = 0; c < 8; ++c)
         m[c] = _mm256_and_si256(_mm256_srai_epi32(_mm256_add_epi32(m[c], round), 8), low);
-    Transpose8(m);  // back to rows
-    // Packing works within 128-bit halves: rows r..r+3 come out as their
-    // low halves then their high halves, put back in order by the permute.
-    const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-    for (int r = 0; r < 8; r += 4) {
-        const __m256i words = _mm256_packus_epi16(_mm256_packs_epi32(m[r], m[r + 1]),
-                                                  _mm256_packs_epi32(m[r + 2], m[r + 3]));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 8 * r),
-                            _mm256_permutevar8x32_epi32(words, order));
-    }
+    // m[c] is column c (rows 0-3 low half, 4-7 high half), each byte value
+    // alone in its lane, so packing saturates nothing: per half, columns
+    // 0-3 (and 4-7) of four rows as a 4x4 byte block stored column by
+    // column, which one shuffle turns row by row.
+    const __m256i c03 =
+        _mm256_packus_epi16(_mm256_packs_epi32(m[0], m[1]), _mm256_packs_epi32(m[2], m[3]));
+    const __m256i c47 =
+        _mm256_packus_epi16(_mm256_packs_epi32(m[4], m[5]), _mm256_packs_epi32(m[6], m[7]));
+    const __m256i transpose =
+        _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4, 8, 12, 1, 5, 9,
+                         13, 2, 6, 10, 14, 3, 7, 11, 15);
+    const __m256i left = _mm256_shuffle_epi8(c03, transpose);   // row r: columns 0-3
+    const __m256i right = _mm256_shuffle_epi8(c47, transpose);  // row r: columns 4-7
+    return {_mm256_unpacklo_epi32(left, right), _mm256_unpackhi_epi32(left, right)};
 }
+
+void Avx2InverseTransform(const int16_t coefficients[64], const uint32_t quant[64],
+                          uint8_t out[64]) {
+    __m128i raw[8];
+    const OutputRows rows = LoadCoefficients(coefficients, raw) ? TransformRows<true>(raw, quant)
+                                                                : TransformRows<false>(raw, quant);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
+                        _mm256_permute2x128_si256(rows.r0145, rows.r2367, 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32),
+                        _mm256_permute2x128_si256(rows.r0145, rows.r2367, 0x31));
+}
+
+// The two rows of a 128-bit half, in order.
+inline void StoreTwoRows(__m128i rows, uint8_t* dst, uint32_t stride) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), rows);
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + stride), _mm_unpackhi_epi64(rows, rows));
+}
+
+void Avx2TransformPut(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* dst,
+                      uint32_t stride) {
+    __m128i raw[8];
+    const OutputRows rows = LoadCoefficients(coefficients, raw) ? TransformRows<true>(raw, quant)
+                                                                : TransformRows<false>(raw, quant);
+    StoreTwoRows(_mm256_castsi256_si128(rows.r0145), dst, stride);
+    StoreTwoRows(_mm256_castsi256_si128(rows.r2367), dst + 2 * stride, stride);
+    StoreTwoRows(_mm256_extracti128_si256(rows.r0145, 1), dst + 4 * stride, stride);
+    StoreTwoRows(_mm256_extracti128_si256(rows.r2367, 1), dst + 6 * stride, stride);
+}
+
+// Adds two rows, each source row read just before its destination row is
+// written.
+inline void AddTwoRows(__m128i rows, const uint8_t* src, uint8_t* dst, uint32_t stride) {
+    const __m128i s0 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst), _mm_add_epi8(s0, rows));
+    const __m128i s1 = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + stride));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + stride),
+                     _mm_add_epi8(s1, _mm_unpackhi_epi64(rows, rows)));
+}
+
+void Avx2TransformAdd(const int16_t coefficients[64], const uint32_t quant[64], const uint8_t* src,
+                      uint8_t* dst, uint32_t stride) {
+    __m128i raw[8];
+    const OutputRows rows = LoadCoefficients(coefficients, raw) ? TransformRows<true>(raw, quant)
+                                                                : TransformRows<false>(raw, quant);
+    AddTwoRows(_mm256_castsi256_si128(rows.r0145), src, dst, stride);
+    AddTwoRows(_mm256_castsi256_si128(rows.r2367), src + 2 * stride, dst + 2 * stride, stride);
+    AddTwoRows(_mm256_extracti128_si256(rows.r0145, 1), src + 4 * stride, dst + 4 * stride, stride);
+    AddTwoRows(_mm256_extracti128_si256(rows.r2367, 1), src + 6 * stride, dst + 6 * stride, stride);
+}
+
+const TransformKernels kAvx2Transform = {Avx2TransformPut, Avx2TransformAdd};
 
 }  // namespace
 
 InverseTransformKernel Avx2InverseTransformKernel() {
     return (CpuFlags() & kCpuAvx2) ? Avx2InverseTransform : nullptr;
+}
+
+const TransformKernels* Avx2TransformKernels() {
+    return (CpuFlags() & kCpuAvx2) ? &kAvx2Transform : nullptr;
 }
 
 }  // namespace vemo::video
@@ -105,6 +216,10 @@ InverseTransformKernel Avx2InverseTransformKernel() {
 namespace vemo::video {
 
 InverseTransformKernel Avx2InverseTransformKernel() {
+    return nullptr;
+}
+
+const TransformKernels* Avx2TransformKernels() {
     return nullptr;
 }
 

@@ -1,5 +1,6 @@
 // SSE2 kernels of the video decoder: the inverse transform on four columns
-// (then four rows) at a time, and the 8x8 add. They give exactly the plain
+// (then four rows) at a time (its bytes out as a block, straight into
+// destination rows, or added to source rows), and the 8x8 add. They give exactly the plain
 // kernels' results: the same wrapping 32-bit arithmetic, lane by lane. (A
 // column without AC coefficients needs no shortcut here: the butterfly of
 // s0 and seven zeros is s0 in every output.)
@@ -88,23 +89,78 @@ inline void Transpose8(__m128i m[8][2]) {
     }
 }
 
-VEMO_REALIGN_STACK void Sse2InverseTransform(const int16_t coefficients[64],
-                                             const uint32_t quant[64], uint8_t out[64]) {
+// The butterfly of s0..s3 with s4..s7 zero: the full one's sums and
+// products with the zero terms dropped (x + 0 is x, and MUL(A4, 0 - s3) is
+// MUL(5352, s3): the two products are equal modulo 2^32).
+inline void HalfButterfly(const __m128i s[4], __m128i o[8]) {
+    const __m128i kA1 = _mm_set1_epi32(2896), kA2 = _mm_set1_epi32(2217),
+                  kA3 = _mm_set1_epi32(3784), kMinusA4 = _mm_set1_epi32(5352);
+    const __m128i a3 = _mm_sub_epi32(MulK(s[2], kA1), s[2]);
+    const __m128i d = _mm_sub_epi32(s[1], s[3]);  // a5 + a7, and a6 - a4
+    const __m128i b0 = _mm_add_epi32(s[3], s[1]);
+    const __m128i b1 = MulK(d, kA3);
+    const __m128i b2 = _mm_add_epi32(_mm_sub_epi32(MulK(s[3], kMinusA4), b0), b1);
+    const __m128i b3 = _mm_sub_epi32(MulK(d, kA1), b2);
+    const __m128i b4 = _mm_sub_epi32(_mm_add_epi32(MulK(s[1], kA2), b3), b1);
+    const __m128i e = _mm_add_epi32(s[0], s[2]), f = _mm_sub_epi32(s[0], s[2]);
+    const __m128i g = _mm_add_epi32(s[0], a3), h = _mm_sub_epi32(s[0], a3);
+    o[0] = _mm_add_epi32(e, b0);
+    o[1] = _mm_add_epi32(g, b2);
+    o[2] = _mm_add_epi32(h, b3);
+    o[3] = _mm_sub_epi32(f, b4);
+    o[4] = _mm_add_epi32(f, b4);
+    o[5] = _mm_sub_epi32(h, b3);
+    o[6] = _mm_sub_epi32(g, b2);
+    o[7] = _mm_sub_epi32(e, b0);
+}
+
+// True when all coefficients lie in the top-left 4x4 corner (rows 4-7 and
+// columns 4-7 zero), as they do in most blocks.
+inline bool InCorner(const int16_t coefficients[64]) {
+    __m128i lower = _mm_setzero_si128(), upper = _mm_setzero_si128();
+    for (int r = 0; r < 4; ++r) {
+        upper = _mm_or_si128(
+            upper, _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * r)));
+        lower = _mm_or_si128(
+            lower, _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 32 + 8 * r)));
+    }
+    const __m128i outside = _mm_or_si128(lower, _mm_unpackhi_epi64(upper, upper));
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(outside, _mm_setzero_si128())) == 0xFFFF;
+}
+
+// The transform's output bytes: rows 2k and 2k + 1 in pairs[k] (the first in
+// its low eight bytes). kCorner: the coefficients lie in the top-left 4x4
+// corner, so the columns 0-3 have rows 4-7 zero, the columns 4-7 are zero
+// throughout, and the intermediate block has columns 4-7 zero.
+template <bool kCorner>
+inline void TransformRows(const int16_t coefficients[64], const uint32_t quant[64],
+                          __m128i pairs[4]) {
     __m128i m[8][2];
     for (int r = 0; r < 8; ++r) {
+        if (kCorner && r >= 4) {
+            m[r][0] = m[r][1] = _mm_setzero_si128();
+            continue;
+        }
         const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * r));
         const __m128i lo = _mm_srai_epi32(_mm_unpacklo_epi16(c, c), 16);
-        const __m128i hi = _mm_srai_epi32(_mm_unpackhi_epi16(c, c), 16);
         const __m128i q0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * r));
-        const __m128i q1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * r + 4));
         m[r][0] = _mm_srai_epi32(MulLo(lo, q0), 11);
+        if (kCorner) {
+            m[r][1] = _mm_setzero_si128();
+            continue;
+        }
+        const __m128i hi = _mm_srai_epi32(_mm_unpackhi_epi16(c, c), 16);
+        const __m128i q1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * r + 4));
         m[r][1] = _mm_srai_epi32(MulLo(hi, q1), 11);
     }
     // Columns: lanes are columns, the butterfly runs over the rows.
-    for (int h = 0; h < 2; ++h) {
+    for (int h = 0; h < (kCorner ? 1 : 2); ++h) {
         __m128i s[8], o[8];
         for (int r = 0; r < 8; ++r) s[r] = m[r][h];
-        Butterfly(s, o);
+        if (kCorner)
+            HalfButterfly(s, o);
+        else
+            Butterfly(s, o);
         for (int r = 0; r < 8; ++r) m[r][h] = o[r];
     }
     Transpose8(m);  // m[c][h]: column c of rows 4h..4h+3
@@ -112,7 +168,10 @@ VEMO_REALIGN_STACK void Sse2InverseTransform(const int16_t coefficients[64],
     for (int h = 0; h < 2; ++h) {
         __m128i s[8], o[8];
         for (int c = 0; c < 8; ++c) s[c] = m[c][h];
-        Butterfly(s, o);
+        if (kCorner)
+            HalfButterfly(s, o);
+        else
+            Butterfly(s, o);
         for (int c = 0; c < 8; ++c)
             m[c][h] = _mm_and_si128(_mm_srai_epi32(_mm_add_epi32(o[c], round), 8), low);
     }
@@ -120,7 +179,48 @@ VEMO_REALIGN_STACK void Sse2InverseTransform(const int16_t coefficients[64],
     for (int r = 0; r < 8; r += 2) {
         const __m128i a = _mm_packs_epi32(m[r][0], m[r][1]);
         const __m128i b = _mm_packs_epi32(m[r + 1][0], m[r + 1][1]);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8 * r), _mm_packus_epi16(a, b));
+        pairs[r / 2] = _mm_packus_epi16(a, b);
+    }
+}
+
+inline void TransformRows(const int16_t coefficients[64], const uint32_t quant[64],
+                          __m128i pairs[4]) {
+    if (InCorner(coefficients))
+        TransformRows<true>(coefficients, quant, pairs);
+    else
+        TransformRows<false>(coefficients, quant, pairs);
+}
+
+VEMO_REALIGN_STACK void Sse2InverseTransform(const int16_t coefficients[64],
+                                             const uint32_t quant[64], uint8_t out[64]) {
+    __m128i pairs[4];
+    TransformRows(coefficients, quant, pairs);
+    for (int k = 0; k < 4; ++k)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * k), pairs[k]);
+}
+
+VEMO_REALIGN_STACK void Sse2TransformPut(const int16_t coefficients[64], const uint32_t quant[64],
+                                         uint8_t* dst, uint32_t stride) {
+    __m128i pairs[4];
+    TransformRows(coefficients, quant, pairs);
+    for (int k = 0; k < 4; ++k) {
+        uint8_t* row = dst + 2 * k * stride;
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(row), pairs[k]);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(row + stride),
+                         _mm_unpackhi_epi64(pairs[k], pairs[k]));
+    }
+}
+
+// Each source row is read just before its destination row is written.
+VEMO_REALIGN_STACK void Sse2TransformAdd(const int16_t coefficients[64], const uint32_t quant[64],
+                                         const uint8_t* src, uint8_t* dst, uint32_t stride) {
+    __m128i pairs[4];
+    TransformRows(coefficients, quant, pairs);
+    for (int row = 0; row < 8; ++row) {
+        const __m128i add =
+            row & 1 ? _mm_unpackhi_epi64(pairs[row / 2], pairs[row / 2]) : pairs[row / 2];
+        const __m128i s = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + row * stride));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + row * stride), _mm_add_epi8(s, add));
     }
 }
 
@@ -134,11 +234,16 @@ VEMO_REALIGN_STACK void Sse2AddBlock(const uint8_t add[64], const uint8_t* src, 
 }
 
 const VideoKernels kSse2 = {Sse2InverseTransform, Sse2AddBlock};
+const TransformKernels kSse2Transform = {Sse2TransformPut, Sse2TransformAdd};
 
 }  // namespace
 
 const VideoKernels* Sse2Kernels() {
     return (CpuFlags() & kCpuSse2) ? &kSse2 : nullptr;
+}
+
+const TransformKernels* Sse2TransformKernels() {
+    return (CpuFlags() & kCpuSse2) ? &kSse2Transform : nullptr;
 }
 
 }  // namespace vemo::video
@@ -148,6 +253,10 @@ const VideoKernels* Sse2Kernels() {
 namespace vemo::video {
 
 const VideoKernels* Sse2Kernels() {
+    return nullptr;
+}
+
+const TransformKernels* Sse2TransformKernels() {
     return nullptr;
 }
 

@@ -89,7 +89,24 @@ void PlainAddBlock(const uint8_t add[64], const uint8_t* src, uint8_t* dst, uint
 
 const VideoKernels kPlain = {PlainInverseTransform, PlainAddBlock};
 
+void PlainTransformPut(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* dst,
+                       uint32_t stride) {
+    uint8_t out[64];
+    PlainInverseTransform(coefficients, quant, out);
+    for (int row = 0; row < 8; ++row) std::memcpy(dst + row * stride, out + row * 8, 8);
+}
+
+void PlainTransformAdd(const int16_t coefficients[64], const uint32_t quant[64], const uint8_t* src,
+                       uint8_t* dst, uint32_t stride) {
+    uint8_t out[64];
+    PlainInverseTransform(coefficients, quant, out);
+    PlainAddBlock(out, src, dst, stride);
+}
+
+const TransformKernels kPlainTransform = {PlainTransformPut, PlainTransformAdd};
+
 CpuKernelTable<VideoKernels, FillVideoKernels> g_kernels;
+CpuKernelTable<TransformKernels, FillTransformKernels> g_transform_kernels;
 
 }  // namespace
 
@@ -107,6 +124,22 @@ void FillVideoKernels(VideoKernels& table, uint32_t flags) {
 
 const VideoKernels& ActiveVideoKernels() {
     return g_kernels.Get();
+}
+
+const TransformKernels& PlainTransformKernels() {
+    return kPlainTransform;
+}
+
+void FillTransformKernels(TransformKernels& table, uint32_t flags) {
+    table = kPlainTransform;
+    if (!(flags & kCpuSse2)) return;
+    if (const TransformKernels* sse2 = Sse2TransformKernels()) table = *sse2;
+    if (!(flags & kCpuAvx2)) return;
+    if (const TransformKernels* avx2 = Avx2TransformKernels()) table = *avx2;
+}
+
+const TransformKernels& ActiveTransformKernels() {
+    return g_transform_kernels.Get();
 }
 
 namespace {
@@ -198,9 +231,7 @@ void IdctPut(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* 
              uint32_t stride) {
     const Shape shape = ShapeOf(coefficients);
     if (shape == Shape::kFull) {
-        uint8_t out[64];
-        ActiveVideoKernels().inverse_transform(coefficients, quant, out);
-        for (int row = 0; row < 8; ++row) std::memcpy(dst + row * stride, out + row * 8, 8);
+        ActiveTransformKernels().put(coefficients, quant, dst, stride);
         return;
     }
     uint8_t line[8];
@@ -224,9 +255,7 @@ void IdctAdd(const int16_t coefficients[64], const uint32_t quant[64], const uin
              uint8_t* dst, uint32_t stride) {
     const Shape shape = ShapeOf(coefficients);
     if (shape == Shape::kFull) {
-        uint8_t out[64];
-        ActiveVideoKernels().inverse_transform(coefficients, quant, out);
-        ActiveVideoKernels().add_block(out, src, dst, stride);
+        ActiveTransformKernels().add(coefficients, quant, src, dst, stride);
         return;
     }
     uint8_t line[8];

@@ -214,6 +214,31 @@ void FillVideoKernels(VideoKernels& table, uint32_t flags);
 // The table in use.
 const VideoKernels& ActiveVideoKernels();
 
+// ---- Fused transform stages ------------------------------------------------
+// Dequantise, transform and write the samples straight into the destination
+// rows (put), or add them modulo 256 to the source rows (add: row by row, a
+// source row read just before its destination row is written, so source and
+// destination may overlap as the plain add allows).
+using TransformPutKernel = void (*)(const int16_t coefficients[64], const uint32_t quant[64],
+                                    uint8_t* dst, uint32_t stride);
+using TransformAddKernel = void (*)(const int16_t coefficients[64], const uint32_t quant[64],
+                                    const uint8_t* src, uint8_t* dst, uint32_t stride);
+
+// Their table: the plain versions (the plain transform, then the rows copied
+// or added), overwritten by the SSE2 ones when CpuFlags() has SSE2, then by
+// the AVX2 ones when it has AVX2 (rebuilt after SetCpuMask). Every entry
+// gives the plain results.
+struct TransformKernels {
+    TransformPutKernel put = nullptr;
+    TransformAddKernel add = nullptr;
+};
+const TransformKernels& PlainTransformKernels();
+// The SSE2 and AVX2 rungs: null when not built or not in CpuFlags().
+const TransformKernels* Sse2TransformKernels();
+const TransformKernels* Avx2TransformKernels();
+void FillTransformKernels(TransformKernels& table, uint32_t flags);
+const TransformKernels& ActiveTransformKernels();
+
 // One plane of a frame.
 struct PlaneJob {
     const uint8_t* data = nullptr;  // the plane's bitstream

@@ -538,6 +538,36 @@ TEST(VideoCoefficients, GroupsPutPendingIndexesAtTheFront) {
     EXPECT_EQ(s.reader.ConsumedBits(), bits.count());
 }
 
+TEST(VideoCoefficients, PendingIndexesOfAnEarlierPassComeFirstNewestFirst) {
+    // Pass bits = 1: (4,0) coded, group 4..7: 4 pending, 5 -> t = 0b01 (+3),
+    // 6 pending, 7 -> t = 0b10 (-2); (8,1) and the five others read 0.
+    // Pass bits = 0 walks 6 then 4 (the newest front entry first): 6 gets
+    // sign 1, 4 sign 0; then the six other entries read 0.
+    Bits bits;
+    bits.Put(2, 4);
+    bits.PutBit(1);
+    bits.PutBit(1);  // 4 pending
+    bits.PutBit(0);
+    bits.Put(1, 2);  // 5: +3
+    bits.PutBit(1);  // 6 pending
+    bits.PutBit(0);
+    bits.Put(2, 2);  // 7: -2
+    for (int i = 0; i < 6; ++i) bits.PutBit(0);
+    bits.PutBit(1);
+    bits.PutBit(1);  // 6: -1
+    bits.PutBit(1);
+    bits.PutBit(0);  // 4: +1
+    for (int i = 0; i < 6; ++i) bits.PutBit(0);
+    Stream s(bits);
+    int16_t c[64] = {};
+    ReadCoefficients(s.reader, c);
+    EXPECT_EQ(c[kCoefficientScan[4]], 1);
+    EXPECT_EQ(c[kCoefficientScan[5]], 3);
+    EXPECT_EQ(c[kCoefficientScan[6]], -1);
+    EXPECT_EQ(c[kCoefficientScan[7]], -2);
+    EXPECT_EQ(s.reader.ConsumedBits(), bits.count());
+}
+
 TEST(VideoResidue, ABudgetOfZeroEndsAfterTheFirstChange) {
     // e = 2: mask 4. Walk: (4,0) 0, (24,0) 0, (44,0) 0, (0,2) 1 -> group
     // 0..3: index 0 value (sign 1 -> -4) -> 1 change > 0: stop.
@@ -634,11 +664,13 @@ struct ModelList {
 TEST(VideoLists, WalksMatchABitByBitModelOnRandomStreams) {
     std::mt19937 rng(5);
     for (int round = 0; round < 3000; ++round) {
-        // Sparse ones make long runs of 0 bits; dense ones grow long lists.
+        // Sparse ones make long runs of 0 bits (every fifth stream has runs
+        // longer than a reader caches); dense ones grow long lists.
         const uint32_t ones = 1 + rng() % 3;
+        const uint32_t scale = round % 5 == 0 ? 32 : 4;
         std::vector<uint8_t> bytes(1 + rng() % 90);
         for (auto& b : bytes)
-            for (int k = 0; k < 8; ++k) b |= static_cast<uint8_t>((rng() % 4 < ones) << k);
+            for (int k = 0; k < 8; ++k) b |= static_cast<uint8_t>((rng() % scale < ones) << k);
         ModelBits model{bytes};
         ModelList list;
         BitReader reader(bytes.data(), static_cast<uint32_t>(bytes.size()));

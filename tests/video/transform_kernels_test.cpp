@@ -1,0 +1,87 @@
+// The fused transform table (put into destination rows, add to source rows)
+// under every CPU mask level, and each rung against the plain kernels on
+// random blocks, the top-left-corner blocks the AVX2 rung treats apart and
+// overlapping source rows included.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "cpu_levels.h"
+#include "video_internal.h"
+
+namespace vemo::video {
+namespace {
+
+TEST(TransformKernelTable, FollowsTheMask) {
+    for (const test::CpuLevel& level : test::CpuLevels()) {
+        test::ScopedCpuMask mask(level.mask);
+        const TransformKernels* sse2 = Sse2TransformKernels();
+        const TransformKernels* avx2 = Avx2TransformKernels();
+        const TransformKernels& want = avx2 ? *avx2 : sse2 ? *sse2 : PlainTransformKernels();
+        EXPECT_EQ(ActiveTransformKernels().put, want.put) << level.name;
+        EXPECT_EQ(ActiveTransformKernels().add, want.add) << level.name;
+        EXPECT_EQ(sse2 != nullptr, level.name != "c" && (CpuFlags() & kCpuSse2)) << level.name;
+        EXPECT_EQ(avx2 != nullptr, Avx2InverseTransformKernel() != nullptr) << level.name;
+    }
+}
+
+// Coefficients of one of five shapes: the top-left 4x4 corner only, rows
+// 0-3 only, columns 0-3 only, anywhere, or full-scale values anywhere.
+void RandomBlock(std::mt19937& rng, int shape, int16_t c[64]) {
+    for (int i = 0; i < 64; ++i) {
+        const int row = i / 8, col = i % 8;
+        const bool allowed = shape == 0   ? row < 4 && col < 4
+                             : shape == 1 ? row < 4
+                             : shape == 2 ? col < 4
+                                          : true;
+        c[i] = 0;
+        if (allowed && (shape == 4 || rng() % 3 == 0))
+            c[i] = static_cast<int16_t>(shape == 4 ? rng() : rng() % 800 - 400);
+    }
+    // A corner block with a single coefficient on the corner's edge.
+    if (shape == 0 && rng() % 4 == 0) {
+        std::memset(c, 0, 128);
+        c[rng() % 2 ? 3 : 24] = static_cast<int16_t>(rng() % 200 + 1);
+    }
+}
+
+TEST(TransformKernelTable, EveryRungPutsAndAddsThePlainSamples) {
+    std::vector<const TransformKernels*> rungs = {Sse2TransformKernels(), Avx2TransformKernels()};
+    const TransformKernels& plain = PlainTransformKernels();
+    constexpr uint32_t kStride = 20;
+    std::mt19937 rng(23);
+    for (int round = 0; round < 2000; ++round) {
+        int16_t c[64];
+        RandomBlock(rng, round % 5, c);
+        const auto& quant = (round & 1 ? IntraQuantTable() : InterQuantTable())[rng() % 16];
+        // Rows 2-9 of a 12-row canvas, columns 5-12; the source of an add is
+        // moved by up to a row and three columns either way (the same rows
+        // when not moved).
+        uint8_t canvas[12 * kStride];
+        for (auto& v : canvas) v = static_cast<uint8_t>(rng());
+        const int move = static_cast<int>(rng() % 3) - 1, shift = static_cast<int>(rng() % 7) - 3;
+        uint8_t* dst = canvas + 2 * kStride + 5;
+        const uint8_t* src = dst + move * static_cast<int>(kStride) + shift;
+        uint8_t put_want[sizeof canvas], add_want[sizeof canvas];
+        std::memcpy(put_want, canvas, sizeof canvas);
+        std::memcpy(add_want, canvas, sizeof canvas);
+        plain.put(c, quant, put_want + (dst - canvas), kStride);
+        plain.add(c, quant, add_want + (src - canvas), add_want + (dst - canvas), kStride);
+        for (const TransformKernels* rung : rungs) {
+            if (!rung) continue;
+            uint8_t got[sizeof canvas];
+            std::memcpy(got, canvas, sizeof canvas);
+            rung->put(c, quant, got + (dst - canvas), kStride);
+            ASSERT_EQ(0, std::memcmp(put_want, got, sizeof got)) << "put, round " << round;
+            std::memcpy(got, canvas, sizeof canvas);
+            rung->add(c, quant, got + (src - canvas), got + (dst - canvas), kStride);
+            ASSERT_EQ(0, std::memcmp(add_want, got, sizeof got))
+                << "add, round " << round << " move " << move << " shift " << shift;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace vemo::video
