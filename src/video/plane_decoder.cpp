@@ -131,6 +131,7 @@ class PlaneDecoder {
     BitReader reader_;
     Bundle bundles_[kBundleCount];
     CodeTree high_trees_[16];
+    MotionLookup motion_lookup_[2];  // horizontal, vertical
     uint32_t previous_high_ = 0;
     uint32_t faults_ = 0;
     uint32_t unchanged_ = 0;
@@ -159,6 +160,8 @@ void PlaneDecoder::SetUp() {
     bundles_[kBundleMotionX].tree = ReadCodeTree(reader_, &faults_);
     bundles_[kBundleMotionY].tree = ReadCodeTree(reader_, &faults_);
     bundles_[kBundleRuns].tree = ReadCodeTree(reader_, &faults_);
+    motion_lookup_[0].Build(bundles_[kBundleMotionX].tree);
+    motion_lookup_[1].Build(bundles_[kBundleMotionY].tree);
     previous_high_ = 0;
 }
 
@@ -185,8 +188,12 @@ PlaneOutcome PlaneDecoder::Run() {
                                 reader_) == FillResult::kOverflow;
         if (!ended)
             ended = FillPatterns(bundles_[kBundlePatterns], reader_) == FillResult::kOverflow;
-        if (!ended) ended = FillMotion(bundles_[kBundleMotionX], reader_) == FillResult::kOverflow;
-        if (!ended) ended = FillMotion(bundles_[kBundleMotionY], reader_) == FillResult::kOverflow;
+        if (!ended)
+            ended = FillMotion(bundles_[kBundleMotionX], motion_lookup_[0], reader_) ==
+                    FillResult::kOverflow;
+        if (!ended)
+            ended = FillMotion(bundles_[kBundleMotionY], motion_lookup_[1], reader_) ==
+                    FillResult::kOverflow;
         if (!ended)
             ended = FillDc(bundles_[kBundleIntraDc], false, reader_) == FillResult::kOverflow;
         if (!ended)
