@@ -179,18 +179,24 @@ FillResult FillPatterns(Bundle& bundle, BitReader& stream) {
 }
 
 void MotionLookup::Build(const CodeTree& tree) {
-    // Only the set's longest code and a sign bit are ever looked at: the
-    // rest of the table repeats that part.
+    // Only the set's longest code and a sign bit are ever looked at. Each
+    // code fills the entries whose low bits are its value, the sign bit
+    // right above them choosing between +m and -m.
     const uint32_t used = 2u << kCodeLongest[tree.set];
-    for (uint32_t bits = 0; bits < used; ++bits) {
-        const uint32_t code = tree.decode[bits & (kCodeLookupSize - 1)];
-        uint32_t length = code >> 4;
-        uint32_t m = code & 15;
-        if (m) {
-            if ((bits >> length) & 1) m = 0u - m;
-            ++length;  // the sign bit
+    for (uint32_t c = 0; c < 16; ++c) {
+        const uint32_t length = kCodeLengths[tree.set][c];
+        const uint32_t m = tree.map[c];
+        if (m == 0) {
+            const auto e = static_cast<uint16_t>(length << 8);
+            for (uint32_t i = kCodeValues[tree.set][c]; i < used; i += 1u << length) entry[i] = e;
+            continue;
         }
-        entry[bits] = static_cast<uint16_t>(length << 8 | (m & 0xFF));
+        const auto plus = static_cast<uint16_t>((length + 1) << 8 | m);
+        const auto minus = static_cast<uint16_t>((length + 1) << 8 | ((0u - m) & 0xFF));
+        for (uint32_t i = kCodeValues[tree.set][c]; i < used; i += 2u << length) {
+            entry[i] = plus;
+            entry[i + (1u << length)] = minus;
+        }
     }
     mask = used - 1;
 }
