@@ -113,6 +113,20 @@ class PlaneDecoder {
     uint8_t NextColour() { return NextByte(kBundleColours); }
 
     void SetUp();
+    // Asks for the samples of a block row (destination and reference) ahead
+    // of the walk, so that its stores and copies do not wait for memory.
+    void PrefetchRow(const uint8_t* dst, const uint8_t* ref) const {
+#if defined(__GNUC__)
+        for (uint32_t line = 0; line < 8; ++line)
+            for (uint32_t at = 0; at < job_.width; at += 64) {
+                __builtin_prefetch(dst + line * job_.stride + at, 1);
+                __builtin_prefetch(ref + line * job_.stride + at, 0);
+            }
+#else
+        (void)dst;
+        (void)ref;
+#endif
+    }
     // A skip block at column `col` and the skip blocks right after it in the
     // block-type bundle, copied as one strip; returns the columns used.
     uint32_t SkipRun(uint32_t col, uint32_t bw, uint32_t kind);
@@ -209,6 +223,7 @@ PlaneOutcome PlaneDecoder::Run() {
         map_limit_ = map_row_ ? job_.map_columns : 0;
         dst_row_ = job_.dst + y * job_.stride;
         ref_row_ = job_.ref + y * job_.stride;
+        if (row + 1 < rows) PrefetchRow(dst_row_ + 8 * job_.stride, ref_row_ + 8 * job_.stride);
         for (uint32_t col = 0; col < bw;) {
             const uint32_t type = NextByte(kBundleBlockTypes);
             if (type == 0)
