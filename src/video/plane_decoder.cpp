@@ -113,23 +113,11 @@ class PlaneDecoder {
     uint8_t NextColour() { return NextByte(kBundleColours); }
 
     void SetUp();
-    // Asks for the samples of a block row (destination and reference) ahead
-    // of the walk, so that its stores and copies do not wait for memory.
-    void PrefetchRow(const uint8_t* dst, const uint8_t* ref) const {
-#if defined(__GNUC__)
-        for (uint32_t line = 0; line < 8; ++line)
-            for (uint32_t at = 0; at < job_.width; at += 64) {
-                __builtin_prefetch(dst + line * job_.stride + at, 1);
-                __builtin_prefetch(ref + line * job_.stride + at, 0);
-            }
-#else
-        (void)dst;
-        (void)ref;
-#endif
-    }
     // A skip block at column `col` and the skip blocks right after it in the
     // block-type bundle, copied as one strip; returns the columns used.
     uint32_t SkipRun(uint32_t col, uint32_t bw, uint32_t kind);
+    // The blocks of the row at y.
+    void WalkRow(uint32_t y, uint32_t bw, uint32_t kind);
     // Draws the block at (x, y); returns the columns used.
     int DecodeBlock(uint32_t type, uint32_t x, uint32_t y, uint32_t p);
     void DecodeScaled(uint32_t x, uint32_t y);
@@ -223,14 +211,7 @@ PlaneOutcome PlaneDecoder::Run() {
         map_limit_ = map_row_ ? job_.map_columns : 0;
         dst_row_ = job_.dst + y * job_.stride;
         ref_row_ = job_.ref + y * job_.stride;
-        if (row + 1 < rows) PrefetchRow(dst_row_ + 8 * job_.stride, ref_row_ + 8 * job_.stride);
-        for (uint32_t col = 0; col < bw;) {
-            const uint32_t type = NextByte(kBundleBlockTypes);
-            if (type == 0)
-                col += SkipRun(col, bw, kind);
-            else
-                col += static_cast<uint32_t>(DecodeBlock(type, col * 8, y, col * kind));
-        }
+        WalkRow(y, bw, kind);
         if (kind == 2 || (y & 8)) ++map_row_index;
     }
     if (reader_.PastEnd()) faults_ |= kFaultPastEnd;
@@ -238,6 +219,45 @@ PlaneOutcome PlaneDecoder::Run() {
     outcome.unchanged = unchanged_;
     outcome.faults = faults_;
     return outcome;
+}
+
+void PlaneDecoder::WalkRow(uint32_t y, uint32_t bw, uint32_t kind) {
+    const uint32_t stride = job_.stride;
+    const bool scaled_fits = (y & 8) == 0 && y + 16 <= job_.height;
+    const Bundle& sub_types = bundles_[kBundleSubBlockTypes];
+    for (uint32_t col = 0; col < bw;) {
+        const uint32_t type = NextByte(kBundleBlockTypes);
+        uint8_t* dst = dst_row_ + col * 8;
+        // Skips, motion copies, fills and scaled fills are drawn here, the
+        // rest by DecodeBlock.
+        switch (type) {
+            case 0:
+                col += SkipRun(col, bw, kind);
+                continue;
+            case 2:
+                Copy8x8(MotionSource(col * 8, y), dst, stride);
+                break;
+            case 6:
+                Fill(dst, stride, 8, NextColour());
+                break;
+            case 1:
+                if (scaled_fits && col * 8 + 16 <= job_.width && sub_types.read < sub_types.end &&
+                    sub_types.bytes()[sub_types.read] == 6) {
+                    NextByte(kBundleSubBlockTypes);
+                    Fill(dst, stride, 16, NextColour());
+                    Mark(col * kind);
+                    Mark(col * kind + kind);
+                    col += 2;
+                    continue;
+                }
+                [[fallthrough]];
+            default:
+                col += static_cast<uint32_t>(DecodeBlock(type, col * 8, y, col * kind));
+                continue;
+        }
+        Mark(col * kind);
+        ++col;
+    }
 }
 
 uint32_t PlaneDecoder::SkipRun(uint32_t col, uint32_t bw, uint32_t kind) {
