@@ -48,29 +48,6 @@ TEST(LibraryMemory, ZeroedBlocksReadAsZerosAfterReuse) {
     EXPECT_EQ(AllocateLibraryMemoryZeroed(kLargestLibraryBlock + 1), nullptr);
 }
 
-TEST(BlockPool, CommitZeroedClearsHeaderAndBuffers) {
-    void* dirty = AllocateLibraryMemory(4096);
-    ASSERT_NE(dirty, nullptr);
-    std::memset(dirty, 0xCD, 4096);
-    FreeLibraryMemory(dirty);
-    BlockPool pool;
-    uint8_t* a = nullptr;
-    uint8_t* b = nullptr;
-    pool.Request(&a, 1000);
-    pool.Request(&b, 2000);
-    void* header = nullptr;
-    auto* block = static_cast<uint8_t*>(pool.CommitZeroed(&header, 40));
-    ASSERT_NE(block, nullptr);
-    EXPECT_EQ(header, block);
-    EXPECT_EQ(a, block + 64);
-    size_t nonzero = 0;
-    for (size_t i = 0; i < 40; ++i) nonzero += block[i] != 0;
-    for (size_t i = 0; i < 1000; ++i) nonzero += a[i] != 0;
-    for (size_t i = 0; i < 2000; ++i) nonzero += b[i] != 0;
-    EXPECT_EQ(nonzero, 0u);
-    FreeLibraryMemory(block);
-}
-
 TEST(BlockPool, EqualBuffersAreStaggered) {
     BlockPool pool;
     uint8_t* buffers[4] = {};
