@@ -14,6 +14,9 @@ constexpr size_t kLargestLibraryBlock = 0x7FFFFFFF;
 
 // Allocates size bytes aligned to 32. Sizes 0 and (size_t)-1 allocate nothing.
 void* AllocateLibraryMemory(size_t size);
+// As AllocateLibraryMemory, the block reading as zeros. Large blocks come as
+// fresh pages from the system, which are not cleared again.
+void* AllocateLibraryMemoryZeroed(size_t size);
 // Frees a block from AllocateLibraryMemory (null is ignored).
 void FreeLibraryMemory(void* block);
 
@@ -52,9 +55,17 @@ class BlockPool {
     T* Commit(T** header, size_t header_size = sizeof(T)) {
         return static_cast<T*>(Commit(reinterpret_cast<void**>(header), header_size));
     }
+    // As Commit, the whole block (header and buffers) reading as zeros.
+    void* CommitZeroed(void** header, size_t header_size);
+    template <typename T>
+    T* CommitZeroed(T** header, size_t header_size = sizeof(T)) {
+        return static_cast<T*>(CommitZeroed(reinterpret_cast<void**>(header), header_size));
+    }
     void Reset();
 
   private:
+    void* CommitBlock(void** header, size_t header_size, bool zeroed);
+
     struct Entry {
         void** where;
         size_t offset;

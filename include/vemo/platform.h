@@ -92,6 +92,9 @@ LocalTime GetLocalTime();
 // ---------------------------------------------------------------- memory
 // A private heap for the library's blocks, created on first use.
 void* HeapAllocate(size_t bytes);
+// As HeapAllocate, the block reading as zeros (fresh pages are not cleared
+// twice).
+void* HeapAllocateZeroed(size_t bytes);
 void HeapFree(void* block);
 
 // ---------------------------------------------------------------- settings

@@ -28,12 +28,14 @@ void FailLibraryAllocationsAfter(int64_t count) {
     allocations_left.store(count < 0 ? -1 : count);
 }
 
-void* AllocateLibraryMemory(size_t size) {
+namespace {
+void* AllocateBlock(size_t size, bool zeroed) {
     if (size == 0 || size == static_cast<size_t>(-1)) return nullptr;
     if (!AllocationAllowed()) return nullptr;
     // No block of the library needs 2 GB; larger sizes come from bad input.
     if (size > kLargestLibraryBlock) return nullptr;
-    auto* raw = static_cast<uint8_t*>(platform::HeapAllocate(size + 64));
+    auto* raw = static_cast<uint8_t*>(zeroed ? platform::HeapAllocateZeroed(size + 64)
+                                             : platform::HeapAllocate(size + 64));
     if (!raw) return nullptr;
     // Move forward to the next 32-byte boundary that leaves at least 33
     // bytes: the byte before the block holds the distance, the one before
@@ -44,6 +46,15 @@ void* AllocateLibraryMemory(size_t size) {
     block[-2] = 0;
     blocks_in_use.fetch_add(1, std::memory_order_relaxed);
     return block;
+}
+}  // namespace
+
+void* AllocateLibraryMemory(size_t size) {
+    return AllocateBlock(size, false);
+}
+
+void* AllocateLibraryMemoryZeroed(size_t size) {
+    return AllocateBlock(size, true);
 }
 
 void FreeLibraryMemory(void* block) {
@@ -68,8 +79,18 @@ void BlockPool::Request(void** where, size_t size) {
 }
 
 void* BlockPool::Commit(void** header, size_t header_size) {
+    return CommitBlock(header, header_size, false);
+}
+
+void* BlockPool::CommitZeroed(void** header, size_t header_size) {
+    return CommitBlock(header, header_size, true);
+}
+
+void* BlockPool::CommitBlock(void** header, size_t header_size, bool zeroed) {
     const size_t head = (header_size + 31) & ~static_cast<size_t>(31);
-    auto* block = static_cast<uint8_t*>(AllocateLibraryMemory(head + total_));
+    const size_t size = head + total_;
+    auto* block = static_cast<uint8_t*>(zeroed ? AllocateLibraryMemoryZeroed(size)
+                                               : AllocateLibraryMemory(size));
     if (block) {
         *header = block;
         for (const Entry& e : requests_) *e.where = block + head + e.offset;

@@ -97,6 +97,7 @@ inline void StoreRepeated(uint8_t* p, uint32_t count, uint8_t v) {
 }  // namespace
 
 FillResult FillBlockTypes(Bundle& bundle, BitReader& stream, uint32_t* faults) {
+    if (bundle.closed || !bundle.Exhausted()) return FillResult::kUnchanged;
     LocalReader local(stream);
     BitReader& reader = *local;
     FillResult result;
@@ -115,21 +116,30 @@ FillResult FillBlockTypes(Bundle& bundle, BitReader& stream, uint32_t* faults) {
         if (s < 12) {
             last = static_cast<uint8_t>(s);
             out[i++] = last;
-        } else {
-            uint32_t r = kRepeat[s - 12];
-            if (r > n - i) {  // a repeat past the fill's length is cut there
-                *faults |= kFaultFillOverrun;
-                r = n - i;
-            }
-            StoreRepeated(out + i, r, last);
-            i += r;
+            continue;
         }
+        uint32_t r = kRepeat[s - 12];
+        if (r > n - i) {  // a repeat past the fill's length is cut there
+            *faults |= kFaultFillOverrun;
+            r = n - i;
+        }
+        if (i + 32 <= n) {
+            // Whole words; what lands past the repeat is overwritten by the
+            // values after it.
+            uint8_t line[32];
+            std::memset(line, last, 32);
+            std::memcpy(out + i, line, 32);
+        } else {
+            StoreRepeated(out + i, r, last);
+        }
+        i += r;
     }
     return result;
 }
 
 FillResult FillColours(Bundle& bundle, const CodeTree high_trees[16], uint32_t* previous_high,
                        bool old_version, BitReader& stream) {
+    if (bundle.closed || !bundle.Exhausted()) return FillResult::kUnchanged;
     LocalReader local(stream);
     BitReader& reader = *local;
     FillResult result;
@@ -154,6 +164,7 @@ FillResult FillColours(Bundle& bundle, const CodeTree high_trees[16], uint32_t* 
 }
 
 FillResult FillPatterns(Bundle& bundle, BitReader& stream) {
+    if (bundle.closed || !bundle.Exhausted()) return FillResult::kUnchanged;
     LocalReader local(stream);
     BitReader& reader = *local;
     FillResult result;
@@ -167,7 +178,31 @@ FillResult FillPatterns(Bundle& bundle, BitReader& stream) {
     return result;
 }
 
-FillResult FillMotion(Bundle& bundle, BitReader& stream) {
+void MotionLookup::Build(const CodeTree& tree) {
+    // Only the set's longest code and a sign bit are ever looked at. Each
+    // code fills the entries whose low bits are its value, the sign bit
+    // right above them choosing between +m and -m.
+    const uint32_t used = 2u << kCodeLongest[tree.set];
+    for (uint32_t c = 0; c < 16; ++c) {
+        const uint32_t length = kCodeLengths[tree.set][c];
+        const uint32_t m = tree.map[c];
+        if (m == 0) {
+            const auto e = static_cast<uint16_t>(length << 8);
+            for (uint32_t i = kCodeValues[tree.set][c]; i < used; i += 1u << length) entry[i] = e;
+            continue;
+        }
+        const auto plus = static_cast<uint16_t>((length + 1) << 8 | m);
+        const auto minus = static_cast<uint16_t>((length + 1) << 8 | ((0u - m) & 0xFF));
+        for (uint32_t i = kCodeValues[tree.set][c]; i < used; i += 2u << length) {
+            entry[i] = plus;
+            entry[i + (1u << length)] = minus;
+        }
+    }
+    mask = used - 1;
+}
+
+FillResult FillMotion(Bundle& bundle, const MotionLookup& lookup, BitReader& stream) {
+    if (bundle.closed || !bundle.Exhausted()) return FillResult::kUnchanged;
     LocalReader local(stream);
     BitReader& reader = *local;
     FillResult result;
@@ -180,15 +215,25 @@ FillResult FillMotion(Bundle& bundle, BitReader& stream) {
         StoreRepeated(out, n, static_cast<uint8_t>(m));
         return result;
     }
-    for (uint32_t i = 0; i < n; ++i) {
-        uint32_t m = DecodeSymbol(reader, bundle.tree);
-        if (m && reader.ReadBit()) m = 0u - m;
-        out[i] = static_cast<uint8_t>(m);
+    for (uint32_t i = 0; i < n;) {
+        reader.Refill();
+        const uint32_t end = std::min(n, i + kLookupsPerRefill);
+        for (; i < end; ++i) {
+            const uint32_t e = lookup.entry[reader.Cache() & lookup.mask];
+            reader.Skip(static_cast<int>(e >> 8));
+            out[i] = static_cast<uint8_t>(e);
+        }
     }
     return result;
 }
 
+FillResult FillMotion(Bundle& bundle, BitReader& reader) {
+    if (bundle.closed || !bundle.Exhausted()) return FillResult::kUnchanged;
+    return FillMotion(bundle, MotionLookup(bundle.tree), reader);
+}
+
 FillResult FillRuns(Bundle& bundle, BitReader& stream) {
+    if (bundle.closed || !bundle.Exhausted()) return FillResult::kUnchanged;
     LocalReader local(stream);
     BitReader& reader = *local;
     FillResult result;
@@ -205,6 +250,7 @@ FillResult FillRuns(Bundle& bundle, BitReader& stream) {
 }
 
 FillResult FillDc(Bundle& bundle, bool is_signed, BitReader& stream) {
+    if (bundle.closed || !bundle.Exhausted()) return FillResult::kUnchanged;
     LocalReader local(stream);
     BitReader& reader = *local;
     FillResult result;

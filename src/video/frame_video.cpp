@@ -111,9 +111,10 @@ FramePlanes* CreateFramePlanes(uint32_t width, uint32_t height, bool all_key_fra
             const bool luma = p == kPlaneY || p == kPlaneAlpha;
             pool.Request(&addresses[b][p], static_cast<size_t>(luma ? luma_bytes : chroma_bytes));
         }
-    const size_t planes_total = pool.total();
+    // Samples start as zeros: the block comes cleared (fresh pages from the
+    // system for planes of any size, so nothing is cleared twice).
     FramePlanes* planes = nullptr;
-    if (!pool.Commit(&planes)) return nullptr;
+    if (!pool.CommitZeroed(&planes)) return nullptr;
     *planes = record;
     for (uint32_t b = 0; b < buffers; ++b)
         for (int p = 0; p < 4; ++p) {
@@ -122,10 +123,6 @@ FramePlanes* CreateFramePlanes(uint32_t width, uint32_t height, bool all_key_fra
             planes->buffer[b][p].samples = addresses[b][p];
             planes->buffer[b][p].stride = luma ? luma_w : chroma_w;
         }
-    // Samples start as zeros (the pool block is not cleared for us).
-    auto* first = reinterpret_cast<uint8_t*>(planes) +
-                  ((sizeof(FramePlanes) + 31) & ~static_cast<size_t>(31));
-    std::memset(first, 0, planes_total);
     return planes;
 }
 

@@ -116,6 +116,8 @@ class PlaneDecoder {
     // A skip block at column `col` and the skip blocks right after it in the
     // block-type bundle, copied as one strip; returns the columns used.
     uint32_t SkipRun(uint32_t col, uint32_t bw, uint32_t kind);
+    // The blocks of the row at y.
+    void WalkRow(uint32_t y, uint32_t bw, uint32_t kind);
     // Draws the block at (x, y); returns the columns used.
     int DecodeBlock(uint32_t type, uint32_t x, uint32_t y, uint32_t p);
     void DecodeScaled(uint32_t x, uint32_t y);
@@ -131,6 +133,7 @@ class PlaneDecoder {
     BitReader reader_;
     Bundle bundles_[kBundleCount];
     CodeTree high_trees_[16];
+    MotionLookup motion_lookup_[2];  // horizontal, vertical
     uint32_t previous_high_ = 0;
     uint32_t faults_ = 0;
     uint32_t unchanged_ = 0;
@@ -159,6 +162,8 @@ void PlaneDecoder::SetUp() {
     bundles_[kBundleMotionX].tree = ReadCodeTree(reader_, &faults_);
     bundles_[kBundleMotionY].tree = ReadCodeTree(reader_, &faults_);
     bundles_[kBundleRuns].tree = ReadCodeTree(reader_, &faults_);
+    motion_lookup_[0].Build(bundles_[kBundleMotionX].tree);
+    motion_lookup_[1].Build(bundles_[kBundleMotionY].tree);
     previous_high_ = 0;
 }
 
@@ -185,8 +190,12 @@ PlaneOutcome PlaneDecoder::Run() {
                                 reader_) == FillResult::kOverflow;
         if (!ended)
             ended = FillPatterns(bundles_[kBundlePatterns], reader_) == FillResult::kOverflow;
-        if (!ended) ended = FillMotion(bundles_[kBundleMotionX], reader_) == FillResult::kOverflow;
-        if (!ended) ended = FillMotion(bundles_[kBundleMotionY], reader_) == FillResult::kOverflow;
+        if (!ended)
+            ended = FillMotion(bundles_[kBundleMotionX], motion_lookup_[0], reader_) ==
+                    FillResult::kOverflow;
+        if (!ended)
+            ended = FillMotion(bundles_[kBundleMotionY], motion_lookup_[1], reader_) ==
+                    FillResult::kOverflow;
         if (!ended)
             ended = FillDc(bundles_[kBundleIntraDc], false, reader_) == FillResult::kOverflow;
         if (!ended)
@@ -202,13 +211,7 @@ PlaneOutcome PlaneDecoder::Run() {
         map_limit_ = map_row_ ? job_.map_columns : 0;
         dst_row_ = job_.dst + y * job_.stride;
         ref_row_ = job_.ref + y * job_.stride;
-        for (uint32_t col = 0; col < bw;) {
-            const uint32_t type = NextByte(kBundleBlockTypes);
-            if (type == 0)
-                col += SkipRun(col, bw, kind);
-            else
-                col += static_cast<uint32_t>(DecodeBlock(type, col * 8, y, col * kind));
-        }
+        WalkRow(y, bw, kind);
         if (kind == 2 || (y & 8)) ++map_row_index;
     }
     if (reader_.PastEnd()) faults_ |= kFaultPastEnd;
@@ -216,6 +219,45 @@ PlaneOutcome PlaneDecoder::Run() {
     outcome.unchanged = unchanged_;
     outcome.faults = faults_;
     return outcome;
+}
+
+void PlaneDecoder::WalkRow(uint32_t y, uint32_t bw, uint32_t kind) {
+    const uint32_t stride = job_.stride;
+    const bool scaled_fits = (y & 8) == 0 && y + 16 <= job_.height;
+    const Bundle& sub_types = bundles_[kBundleSubBlockTypes];
+    for (uint32_t col = 0; col < bw;) {
+        const uint32_t type = NextByte(kBundleBlockTypes);
+        uint8_t* dst = dst_row_ + col * 8;
+        // Skips, motion copies, fills and scaled fills are drawn here, the
+        // rest by DecodeBlock.
+        switch (type) {
+            case 0:
+                col += SkipRun(col, bw, kind);
+                continue;
+            case 2:
+                Copy8x8(MotionSource(col * 8, y), dst, stride);
+                break;
+            case 6:
+                Fill(dst, stride, 8, NextColour());
+                break;
+            case 1:
+                if (scaled_fits && col * 8 + 16 <= job_.width && sub_types.read < sub_types.end &&
+                    sub_types.bytes()[sub_types.read] == 6) {
+                    NextByte(kBundleSubBlockTypes);
+                    Fill(dst, stride, 16, NextColour());
+                    Mark(col * kind);
+                    Mark(col * kind + kind);
+                    col += 2;
+                    continue;
+                }
+                [[fallthrough]];
+            default:
+                col += static_cast<uint32_t>(DecodeBlock(type, col * 8, y, col * kind));
+                continue;
+        }
+        Mark(col * kind);
+        ++col;
+    }
 }
 
 uint32_t PlaneDecoder::SkipRun(uint32_t col, uint32_t bw, uint32_t kind) {

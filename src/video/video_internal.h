@@ -265,4 +265,24 @@ struct PlaneOutcome {
 
 PlaneOutcome DecodePlane(const PlaneJob& job);
 
+// ---------------------------------------------------------------- batched fills
+
+// Symbol lookups of at most 8 bits each; a fill loop refills the reader once
+// and then takes this many of them from the cache.
+constexpr uint32_t kLookupsPerRefill = 7;
+
+// A motion-offset code and its sign bit in one lookup, indexed by the next
+// stream bits (as many as the set's longest code and a sign take, see mask):
+// bits used (code and sign) in the high byte, the offset as a signed byte in
+// the low one.
+struct MotionLookup {
+    uint16_t entry[256];
+    uint32_t mask = 0;
+    MotionLookup() = default;
+    explicit MotionLookup(const CodeTree& tree) { Build(tree); }
+    void Build(const CodeTree& tree);
+};
+
+FillResult FillMotion(Bundle& bundle, const MotionLookup& lookup, BitReader& reader);
+
 }  // namespace vemo::video

@@ -28,6 +28,26 @@ TEST(LibraryMemory, ZeroAndMinusOneAllocateNothing) {
     FreeLibraryMemory(nullptr);
 }
 
+// Blocks dirtied and freed first, so that the zeroed ones may reuse them.
+TEST(LibraryMemory, ZeroedBlocksReadAsZerosAfterReuse) {
+    for (size_t size : {1u, 100u, 4096u, 65537u, 3u << 20}) {
+        auto* dirty = static_cast<uint8_t*>(AllocateLibraryMemory(size));
+        ASSERT_NE(dirty, nullptr);
+        std::memset(dirty, 0xAB, size);
+        FreeLibraryMemory(dirty);
+        auto* p = static_cast<uint8_t*>(AllocateLibraryMemoryZeroed(size));
+        ASSERT_NE(p, nullptr);
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % 32, 0u) << size;
+        EXPECT_EQ(p[-2], 0) << size;
+        size_t nonzero = 0;
+        for (size_t i = 0; i < size; ++i) nonzero += p[i] != 0;
+        EXPECT_EQ(nonzero, 0u) << size;
+        FreeLibraryMemory(p);
+    }
+    EXPECT_EQ(AllocateLibraryMemoryZeroed(0), nullptr);
+    EXPECT_EQ(AllocateLibraryMemoryZeroed(kLargestLibraryBlock + 1), nullptr);
+}
+
 TEST(BlockPool, EqualBuffersAreStaggered) {
     BlockPool pool;
     uint8_t* buffers[4] = {};

@@ -308,6 +308,26 @@ TEST(VideoPlane, ScaledBlockOverTheEdgeDrawsOnlyWhatFits) {
     EXPECT_EQ(f.map, (std::vector<uint8_t>{1, 1}));
 }
 
+TEST(VideoPlane, ScaledFillsTouchingTheRightAndLowerEdgesAreWhole) {
+    // 32 x 24: two scaled fills ending exactly at the right edge (whole),
+    // then on the third block row two that end 8 rows below the plane.
+    PlaneFixture f(32, 24);
+    std::vector<Row> rows = {Blocks({1, 1}), Blocks({1, 1}), Blocks({1, 1})};
+    rows[0].values[kBundleSubBlockTypes] = {6, 6};
+    rows[0].values[kBundleColours] = {10, 20};
+    rows[2].values[kBundleSubBlockTypes] = {6, 6};
+    rows[2].values[kBundleColours] = {30, 40};
+    PlaneFixture whole(32, 16);
+    const PlaneOutcome top = whole.Decode(BuildPlane(32, {rows[0], rows[1]}));
+    EXPECT_EQ(top.faults, 0u);
+    const PlaneOutcome out = f.Decode(BuildPlane(32, rows));
+    EXPECT_EQ(out.faults, kFaultScaledClipped);
+    for (uint32_t y = 0; y < 24; ++y)
+        for (uint32_t x = 0; x < 32; ++x)
+            EXPECT_EQ(f.At(x, y), (y < 16 ? 10 : 30) + (x < 16 ? 0 : 10)) << x << "," << y;
+    EXPECT_EQ(f.map, (std::vector<uint8_t>{1, 1, 1, 1}));
+}
+
 TEST(VideoPlane, BlockTypesAboveNineLeaveTheBlockAlone) {
     PlaneFixture f(16, 8);
     std::vector<Row> rows = {Blocks({10, 11})};

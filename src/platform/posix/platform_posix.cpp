@@ -366,6 +366,9 @@ LocalTime GetLocalTime() {
 void* HeapAllocate(size_t bytes) {
     return std::malloc(bytes);
 }
+void* HeapAllocateZeroed(size_t bytes) {
+    return std::calloc(1, bytes);
+}
 void HeapFree(void* block) {
     std::free(block);
 }

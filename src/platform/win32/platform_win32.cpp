@@ -260,6 +260,11 @@ void* HeapAllocate(size_t bytes) {
     return heap ? ::HeapAlloc(heap, 0, bytes) : nullptr;
 }
 
+void* HeapAllocateZeroed(size_t bytes) {
+    HANDLE heap = LibraryHeap();
+    return heap ? ::HeapAlloc(heap, HEAP_ZERO_MEMORY, bytes) : nullptr;
+}
+
 void HeapFree(void* block) {
     if (block) ::HeapFree(LibraryHeap(), 0, block);
 }
