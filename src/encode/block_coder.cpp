@@ -77,6 +77,17 @@ BlockCoder::BlockCoder(const PlaneJob& job)
     }
 }
 
+void BlockCoder::Lock(int x, int y) {
+    lock_x_ = x;
+    lock_y_ = y;
+    search_.Lock(x, y);
+}
+
+float BlockCoder::OffsetBits(int dx, int dy) const {
+    return (lock_x_ == MotionSearch::kFree ? job_.rates.offset_x[std::abs(dx)] : 0.0f) +
+           (lock_y_ == MotionSearch::kFree ? job_.rates.offset_y[std::abs(dy)] : 0.0f);
+}
+
 void BlockCoder::Consider(Block& best, uint8_t type, int dx, int dy, const uint8_t recon[64],
                           float cost) {
     if (cost >= best.cost) return;
@@ -156,8 +167,7 @@ void BlockCoder::TryTransform(const uint8_t t[64], const uint8_t* moved, int dx,
                               Block& best) {
     const bool inter = moved != nullptr;
     const PlaneRates& r = job_.rates;
-    const float header = inter ? r.type[kBlockInter] + r.offset_x[std::abs(dx)] +
-                                     r.offset_y[std::abs(dy)] + kInterDcBits
+    const float header = inter ? r.type[kBlockInter] + OffsetBits(dx, dy) + kInterDcBits
                                : r.type[kBlockIntra] + kIntraDcBits;
     if (job_.lambda * (header + 8) >= best.cost) return;
     int values[64];
@@ -190,8 +200,7 @@ void BlockCoder::TryResidue(const uint8_t t[64], const uint8_t moved[64], int dx
         res[i] = static_cast<int8_t>(static_cast<uint8_t>(t[i] - moved[i]));
     const int changes = ResidueChanges(res);
     const PlaneRates& r = job_.rates;
-    const float header =
-        r.type[kBlockResidue] + r.offset_x[std::abs(dx)] + r.offset_y[std::abs(dy)] + 10;
+    const float header = r.type[kBlockResidue] + OffsetBits(dx, dy) + 10;
     // Every change takes at least one bit.
     if (changes > 128 || job_.lambda * (header + static_cast<float>(changes)) >= best.cost) return;
     BitWriter bits;
@@ -255,11 +264,10 @@ void BlockCoder::TryInterBlocks(const uint8_t t[64], uint32_t bx, uint32_t by, B
     const MotionVector mv = search_.Find(t, x, y, candidates, count, &sad);
     job_.field[by * job_.bw + bx] = mv;
     // Nothing else can pay for its extra bits.
-    if (skip_sse <= job_.lambda) return;
+    if (skip_sse <= job_.lambda || !search_.found()) return;
     uint8_t moved[64];
     Load(ref, x + mv.x, y + mv.y, moved);
-    const float motion_bits =
-        r.type[kBlockMotion] + r.offset_x[std::abs(mv.x)] + r.offset_y[std::abs(mv.y)];
+    const float motion_bits = r.type[kBlockMotion] + OffsetBits(mv.x, mv.y);
     Consider(best, kBlockMotion, mv.x, mv.y, moved,
              static_cast<float>(sse_(t, 8, moved, 8)) + job_.lambda * motion_bits);
     TryResidue(t, moved, mv.x, mv.y, best);

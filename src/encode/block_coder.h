@@ -51,6 +51,10 @@ class BlockCoder {
     // The block at block column bx, row by; raw_allowed is false when the
     // row's colours would overflow one colour fill.
     Block Decide(uint32_t bx, uint32_t by, bool raw_allowed);
+    // Holds the offsets of the following blocks' vectors (MotionSearch::Lock);
+    // a held offset is sent once for the row, so the blocks are not charged
+    // for it.
+    void Lock(int x, int y);
 
   private:
     int Candidates(uint32_t bx, uint32_t by, MotionVector* out) const;
@@ -62,12 +66,15 @@ class BlockCoder {
                         uint8_t recon[64]) const;
     void TryResidue(const uint8_t t[64], const uint8_t moved[64], int dx, int dy, Block& best);
     void TryInterBlocks(const uint8_t t[64], uint32_t bx, uint32_t by, Block& best);
+    // Bits of a vector's offsets in their bundles.
+    float OffsetBits(int dx, int dy) const;
 
     const PlaneJob& job_;
     MotionSearch search_;
     BlockMeasure sse_;
     const uint32_t* intra_rows_[16];
     const uint32_t* inter_rows_[16];
+    int lock_x_ = MotionSearch::kFree, lock_y_ = MotionSearch::kFree;
 };
 
 }  // namespace vemo::encode

@@ -96,20 +96,81 @@ uint32_t ColoursOf(const Block& b) {
                                      : 0u;
 }
 
-// Decides the blocks of block row r and, when pair, of row r + 1 (after the
-// whole of row r, whose vectors it may take). One colour fill must hold a
-// row's colours (at most 32767, less than 4096 samples of raw blocks).
-void DecideRows(BlockCoder& coder, uint32_t r, bool pair, RowPair& rp) {
-    const uint32_t bw = static_cast<uint32_t>(rp.rows[0].size());
+bool CarriesVector(const Block& b) {
+    return b.type == kBlockMotion || b.type == kBlockInter || b.type == kBlockResidue;
+}
+
+// Bits of a row whose vectors all share one offset: a fill of its own (the
+// length, the flag, the size and the sign) at most.
+constexpr float kHeldOffsetBits = 16;
+
+// Decides block row y with the coder's present lock; the summed cost. One
+// colour fill must hold a row's colours (at most 32767, less than 4096
+// samples of raw blocks).
+float DecideRow(BlockCoder& coder, uint32_t y, std::vector<Block>& row) {
+    const uint32_t bw = static_cast<uint32_t>(row.size());
     const uint32_t colour_limit = std::min<uint32_t>(bw * 64 + 511, 32767);
-    for (int half = 0; half < (pair ? 2 : 1); ++half) {
-        uint32_t colours = 0;
-        for (uint32_t c = 0; c < bw; ++c) {
-            Block& b = rp.rows[half][c];
-            b = coder.Decide(c, r + static_cast<uint32_t>(half), colours + 64 <= colour_limit);
-            colours += ColoursOf(b);
+    uint32_t colours = 0;
+    float cost = 0;
+    for (uint32_t c = 0; c < bw; ++c) {
+        row[c] = coder.Decide(c, y, colours + 64 <= colour_limit);
+        colours += ColoursOf(row[c]);
+        cost += row[c].cost;
+    }
+    return cost;
+}
+
+// The offset (axis 0: horizontal, 1: vertical) that most vectors of the row
+// have; *share of the *carried vectors have it.
+int CommonOffset(const std::vector<Block>& row, int axis, int* share, int* carried) {
+    int count[31] = {};
+    *carried = 0;
+    for (const Block& b : row) {
+        if (!CarriesVector(b)) continue;
+        ++count[(axis ? b.dy : b.dx) + 15];
+        ++*carried;
+    }
+    const int* most = std::max_element(count, count + 31);
+    *share = *most;
+    return static_cast<int>(most - count) - 15;
+}
+
+// Decides block row y, then tries it again with the vertical and then the
+// horizontal offset of every vector held at the row's most common one (sent
+// once for the row) and keeps what costs least.
+void DecideRowHeld(BlockCoder& coder, const PlaneJob& job, uint32_t y, std::vector<Block>& row) {
+    float cost = DecideRow(coder, y, row);
+    if (!job.ref) return;
+    const uint32_t bw = static_cast<uint32_t>(row.size());
+    MotionVector* field = job.field + size_t{y} * bw;
+    std::vector<Block> trial(bw);
+    std::vector<MotionVector> kept(field, field + bw);
+    int held[2] = {encode::MotionSearch::kFree, encode::MotionSearch::kFree};
+    for (int axis : {1, 0}) {
+        int share = 0, carried = 0;
+        const int value = CommonOffset(row, axis, &share, &carried);
+        if (carried < 2 || share == carried || share * 2 < carried) continue;
+        int lock[2] = {held[0], held[1]};
+        lock[axis] = value;
+        coder.Lock(lock[0], lock[1]);
+        const float held_cost = DecideRow(coder, y, trial) + job.lambda * kHeldOffsetBits;
+        if (held_cost < cost) {
+            cost = held_cost;
+            row.swap(trial);
+            held[axis] = value;
+            kept.assign(field, field + bw);
+        } else {
+            std::copy(kept.begin(), kept.end(), field);
         }
     }
+    coder.Lock(encode::MotionSearch::kFree, encode::MotionSearch::kFree);
+}
+
+// Decides the blocks of block row r and, when pair, of row r + 1 (after the
+// whole of row r, whose vectors it may take).
+void DecideRows(BlockCoder& coder, const PlaneJob& job, uint32_t r, bool pair, RowPair& rp) {
+    for (int half = 0; half < (pair ? 2 : 1); ++half)
+        DecideRowHeld(coder, job, r + static_cast<uint32_t>(half), rp.rows[half]);
 }
 
 // Marks the flat 16x16 areas of a row pair that cost less as one scaled fill
@@ -320,7 +381,7 @@ bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bo
         rp.scaled.resize(bw);
         rp.fill_colour.resize(bw);
         const bool pair = i * 2 + 1 < bh;
-        DecideRows(coder, i * 2, pair, rp);
+        DecideRows(coder, job, i * 2, pair, rp);
         FindScaledFills(job, i * 2, pair, rp);
     });
 

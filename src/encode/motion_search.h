@@ -27,6 +27,12 @@ class MotionSearch {
     // candidates first. *sad gets the sum of absolute differences there.
     MotionVector Find(const uint8_t target[64], int x, int y, const MotionVector* candidates,
                       int count, uint32_t* sad);
+    // Holds the horizontal or vertical offset of the following searches at
+    // one value (kFree: searched); a block that cannot take it gets no vector.
+    static constexpr int kFree = 99;
+    void Lock(int x, int y) { lock_x_ = x, lock_y_ = y; }
+    // Whether the last Find found an allowed offset.
+    bool found() const { return found_; }
 
   private:
     struct Best {
@@ -50,6 +56,8 @@ class MotionSearch {
     const uint8_t* target_ = nullptr;
     int x_ = 0, y_ = 0, x0_ = 0, x1_ = 0, y0_ = 0, y1_ = 0;
     uint32_t stamp_ = 0;
+    int lock_x_ = kFree, lock_y_ = kFree;
+    bool found_ = false;
     uint32_t seen_[31 * 31] = {};
 };
 
