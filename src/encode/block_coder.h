@@ -43,6 +43,9 @@ struct PlaneJob {
     const MotionVector* previous = nullptr;
     const MotionVector* luma = nullptr;
     uint32_t luma_bw = 0, luma_bh = 0;
+    // For an exhaustive motion search: the sum of the reference's 8x8 block
+    // at every position (stride ref->w), else null.
+    const uint16_t* block_sums = nullptr;
 };
 
 class BlockCoder {
@@ -55,6 +58,8 @@ class BlockCoder {
     // a held offset is sent once for the row, so the blocks are not charged
     // for it.
     void Lock(int x, int y);
+    // The type of the block before the next one in its row (none: 255).
+    void set_previous_type(uint8_t type) { previous_type_ = type; }
 
   private:
     int Candidates(uint32_t bx, uint32_t by, MotionVector* out) const;
@@ -68,12 +73,15 @@ class BlockCoder {
     void TryInterBlocks(const uint8_t t[64], uint32_t bx, uint32_t by, Block& best);
     // Bits of a vector's offsets in their bundles.
     float OffsetBits(int dx, int dy) const;
+    // Bits of a block type after the one before it.
+    float TypeBits(uint8_t type) const;
 
     const PlaneJob& job_;
     MotionSearch search_;
     BlockMeasure sse_;
     const uint32_t* intra_rows_[16];
     const uint32_t* inter_rows_[16];
+    uint8_t previous_type_ = 255;
     int lock_x_ = MotionSearch::kFree, lock_y_ = MotionSearch::kFree;
 };
 

@@ -59,6 +59,33 @@ float LambdaFor(int q) {
     return static_cast<float>(0.08 * step * step);
 }
 
+// Pictures of up to this many luma samples get an exhaustive motion search:
+// on small pictures it costs little, and each vector is a larger share of
+// the picture.
+constexpr uint32_t kExhaustiveSearchArea = 352 * 288;
+
+// The sum of the 8x8 block at every position of a w x h plane (stride w;
+// positions less than 8 from the right or bottom edge are left 0).
+std::vector<uint16_t> BlockSums(const uint8_t* p, uint32_t w, uint32_t h) {
+    std::vector<uint16_t> sums(size_t{w} * h, 0);
+    if (w < 8 || h < 8) return sums;
+    std::vector<uint16_t> columns(w);  // sums of 8 samples down, from row y
+    for (uint32_t y = 0; y + 8 <= h; ++y) {
+        for (uint32_t x = 0; x < w; ++x) {
+            uint16_t c = 0;
+            for (uint32_t k = 0; k < 8; ++k) c = static_cast<uint16_t>(c + p[(y + k) * w + x]);
+            columns[x] = c;
+        }
+        uint32_t run = 0;
+        for (uint32_t x = 0; x < w; ++x) {
+            run += columns[x];
+            if (x >= 8) run -= columns[x - 8];
+            if (x >= 7) sums[size_t{y} * w + x - 7] = static_cast<uint16_t>(run);
+        }
+    }
+    return sums;
+}
+
 // Runs work(i) for i = 0 .. count - 1 on up to `threads` threads (this one
 // included); the order of the calls does not matter to the result.
 template <typename Work>
@@ -104,16 +131,27 @@ bool CarriesVector(const Block& b) {
 // length, the flag, the size and the sign) at most.
 constexpr float kHeldOffsetBits = 16;
 
-// Decides block row y with the coder's present lock; the summed cost. One
-// colour fill must hold a row's colours (at most 32767, less than 4096
-// samples of raw blocks).
-float DecideRow(BlockCoder& coder, uint32_t y, std::vector<Block>& row) {
+// Decides block row y with the coder's present lock; the summed cost. With
+// a base row, its blocks with `value` as their vector's offset on `axis`
+// stay as they are, less that offset's bits. One colour fill must hold
+// a row's colours (at most 32767, less than 4096 samples of raw blocks).
+float DecideRow(BlockCoder& coder, const PlaneJob& job, uint32_t y, std::vector<Block>& row,
+                const std::vector<Block>* base = nullptr, int axis = 0, int value = 0) {
     const uint32_t bw = static_cast<uint32_t>(row.size());
     const uint32_t colour_limit = std::min<uint32_t>(bw * 64 + 511, 32767);
+    const float held_bits =
+        axis ? job.rates.offset_y[std::abs(value)] : job.rates.offset_x[std::abs(value)];
     uint32_t colours = 0;
     float cost = 0;
     for (uint32_t c = 0; c < bw; ++c) {
-        row[c] = coder.Decide(c, y, colours + 64 <= colour_limit);
+        const Block* kept = base ? &(*base)[c] : nullptr;
+        if (kept && CarriesVector(*kept) && (axis ? kept->dy : kept->dx) == value) {
+            row[c] = *kept;
+            row[c].cost -= job.lambda * held_bits;
+        } else {
+            coder.set_previous_type(c > 0 ? row[c - 1].type : 255);
+            row[c] = coder.Decide(c, y, colours + 64 <= colour_limit);
+        }
         colours += ColoursOf(row[c]);
         cost += row[c].cost;
     }
@@ -139,7 +177,7 @@ int CommonOffset(const std::vector<Block>& row, int axis, int* share, int* carri
 // horizontal offset of every vector held at the row's most common one (sent
 // once for the row) and keeps what costs least.
 void DecideRowHeld(BlockCoder& coder, const PlaneJob& job, uint32_t y, std::vector<Block>& row) {
-    float cost = DecideRow(coder, y, row);
+    float cost = DecideRow(coder, job, y, row);
     if (!job.ref) return;
     const uint32_t bw = static_cast<uint32_t>(row.size());
     MotionVector* field = job.field + size_t{y} * bw;
@@ -153,7 +191,8 @@ void DecideRowHeld(BlockCoder& coder, const PlaneJob& job, uint32_t y, std::vect
         int lock[2] = {held[0], held[1]};
         lock[axis] = value;
         coder.Lock(lock[0], lock[1]);
-        const float held_cost = DecideRow(coder, y, trial) + job.lambda * kHeldOffsetBits;
+        const float held_cost =
+            DecideRow(coder, job, y, trial, &row, axis, value) + job.lambda * kHeldOffsetBits;
         if (held_cost < cost) {
             cost = held_cost;
             row.swap(trial);
@@ -371,6 +410,11 @@ bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bo
         job.luma = state.field[0].data();
         job.luma_bw = luma_w_ / 8;
         job.luma_bh = luma_h_ / 8;
+    }
+    std::vector<uint16_t> block_sums;
+    if (!key && settings_.search_range > 0 && size_t{luma_w_} * luma_h_ <= kExhaustiveSearchArea) {
+        block_sums = BlockSums(ref.p, w, h);
+        job.block_sums = block_sums.data();
     }
 
     std::vector<RowPair> pairs((bh + 1) / 2);

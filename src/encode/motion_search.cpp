@@ -1,6 +1,7 @@
 #include "motion_search.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 
 namespace vemo::encode {
@@ -75,6 +76,22 @@ void MotionSearch::Grid(Best& best) {
     }
 }
 
+void MotionSearch::Exhaustive(Best& best) {
+    // The difference of two blocks' sums is a lower bound of their sum of
+    // absolute differences.
+    int sum = 0;
+    for (int i = 0; i < 64; ++i) sum += target_[i];
+    for (int dy = y0_; dy <= y1_; ++dy) {
+        const uint16_t* sums = block_sums_ + static_cast<ptrdiff_t>(y_ + dy) * w_ + x_;
+        const float y_bits = lambda_ * bits_y_[dy < 0 ? -dy : dy];
+        for (int dx = x0_; dx <= x1_; ++dx) {
+            const float bound = static_cast<float>(std::abs(sum - sums[dx])) + y_bits +
+                                lambda_ * bits_x_[dx < 0 ? -dx : dx];
+            if (bound < best.cost) Try(dx, dy, best);
+        }
+    }
+}
+
 MotionVector MotionSearch::Find(const uint8_t target[64], int x, int y,
                                 const MotionVector* candidates, int count, uint32_t* sad) {
     target_ = target;
@@ -106,6 +123,7 @@ MotionVector MotionSearch::Find(const uint8_t target[64], int x, int y,
             Try(cx - 1, cy - 1, best))
             Diamond(best, 1);
     }
+    if (block_sums_) Exhaustive(best);
     found_ = best.cost < 1e30f;
     if (!found_) best = Best{};  // nothing allowed: stay in place
     *sad = best.sad;

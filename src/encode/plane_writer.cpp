@@ -529,45 +529,61 @@ SymbolLengths LengthsOf(const std::vector<std::vector<ItemList>>& fills) {
     return lengths;
 }
 
-uint64_t ItemBits(const ItemList& items, const SymbolLengths& lengths) {
-    uint64_t bits = 0;
-    for (const Item& it : items.items)
-        bits += it.symbol ? lengths[it.tree_or_bits][it.value & 15] : it.tree_or_bits;
-    return bits;
+// Bits of one value of a motion-offset or run bundle sent as a symbol, and
+// sent alone for a whole fill (the fill flag 1 case).
+uint32_t SymbolValueBits(int b, uint16_t value, const SymbolLengths& lengths) {
+    if (b == kRuns) return lengths[kTreeRuns][value & 15];
+    const int m = static_cast<int16_t>(value);
+    return lengths[b == kMotionX ? kTreeMotionX : kTreeMotionY][std::abs(m) & 15] + (m != 0);
 }
 
-// The fill boundaries of bundle b with the fewest bits under lengths: a fill
-// that starts at row s ends[s] takes the rows s .. ends[s] - 1, the last of
-// which needs a value (the reader refills as soon as a fill is used up).
+uint32_t SameValueBits(int b, uint16_t value) {
+    return b == kRuns ? 4u : 4u + (value != 0);
+}
+
+// The fill boundaries of motion-offset or run bundle b with the fewest bits
+// under lengths: a fill that starts at row s ends[s] takes the rows s ..
+// ends[s] - 1, the last of which needs a value (the reader refills as soon as
+// a fill is used up).
 std::vector<uint32_t> BestFillEnds(int b, const BundleRows& rows, unsigned length_bits,
                                    uint32_t limit, const SymbolLengths& lengths) {
     const uint32_t count = static_cast<uint32_t>(rows.size());
+    // Per row: the bits of its values as symbols, and whether they are all one.
+    std::vector<uint64_t> row_bits(count, 0);
+    std::vector<bool> row_same(count, true);
+    for (uint32_t r = 0; r < count; ++r)
+        for (uint16_t v : *rows[r]) {
+            row_bits[r] += SymbolValueBits(b, v, lengths);
+            if (v != rows[r]->front()) row_same[r] = false;
+        }
     constexpr uint64_t kNone = UINT64_MAX;
     std::vector<uint64_t> best(count + 1, kNone);
     std::vector<uint32_t> from(count + 1, 0), ends(count, count);
     best[0] = 0;
-    std::vector<uint16_t> v;
     for (uint32_t s = 0; s < count; ++s) {
         if (best[s] == kNone) continue;
-        v.clear();
-        bool any_later = false;
+        uint64_t bits = 0;
+        size_t size = 0;
+        bool same = true, any = false;
+        uint16_t first = 0;
         for (uint32_t e = s + 1; e <= count; ++e) {
             const std::vector<uint16_t>& row = *rows[e - 1];
-            if (v.size() + row.size() > limit) break;
-            v.insert(v.end(), row.begin(), row.end());
+            if (size + row.size() > limit) break;
+            size += row.size();
             if (row.empty()) continue;
-            any_later = true;
-            ItemList items;
-            int previous_high = 0;
-            if (CodeFill(b, v, previous_high, items)) continue;
-            const uint64_t cost = best[s] + length_bits + ItemBits(items, lengths);
+            if (!any) first = row.front();
+            same = same && row_same[e - 1] && row.front() == first;
+            any = true;
+            bits += row_bits[e - 1];
+            const uint64_t cost =
+                best[s] + length_bits + 1 + (same ? SameValueBits(b, first) : bits);
             if (cost < best[e]) {
                 best[e] = cost;
                 from[e] = s;
             }
         }
         // Nothing left from here on: the closing length and the remaining rows.
-        if (!any_later && v.size() <= limit && best[s] + length_bits < best[count]) {
+        if (!any && size <= limit && best[s] + length_bits < best[count]) {
             best[count] = best[s] + length_bits;
             from[count] = s;
         }
@@ -634,8 +650,8 @@ std::vector<uint8_t> PlaneWriter::Finish() {
     }
 
     // fills[b][r] holds the items sent for bundle b at the start of row r.
-    // The bundles without state across fills are planned again with the
-    // boundaries that cost least under the trees of a first, greedy plan.
+    // The offset and run bundles are planned again with the boundaries that
+    // cost least under the trees of a first, greedy plan.
     std::vector<std::vector<ItemList>> fills(9, std::vector<ItemList>(rows));
     const std::vector<uint32_t> greedy;
     for (int pass = 0; pass < 2; ++pass) {
