@@ -175,7 +175,8 @@ int CommonOffset(const std::vector<Block>& row, int axis, int* share, int* carri
 
 // Decides block row y, then tries it again with the vertical and then the
 // horizontal offset of every vector held at the row's most common one (sent
-// once for the row) and keeps what costs least.
+// once for the row; tried when at least a fifth of the vectors have it) and
+// keeps what costs least.
 void DecideRowHeld(BlockCoder& coder, const PlaneJob& job, uint32_t y, std::vector<Block>& row) {
     float cost = DecideRow(coder, job, y, row);
     if (!job.ref) return;
@@ -187,7 +188,7 @@ void DecideRowHeld(BlockCoder& coder, const PlaneJob& job, uint32_t y, std::vect
     for (int axis : {1, 0}) {
         int share = 0, carried = 0;
         const int value = CommonOffset(row, axis, &share, &carried);
-        if (carried < 2 || share == carried || share * 2 < carried) continue;
+        if (carried < 2 || share == carried || share * 5 < carried) continue;
         int lock[2] = {held[0], held[1]};
         lock[axis] = value;
         coder.Lock(lock[0], lock[1]);
