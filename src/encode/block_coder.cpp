@@ -96,6 +96,42 @@ float BlockCoder::OffsetBits(int dx, int dy) const {
            (lock_y_ == MotionSearch::kFree ? job_.rates.offset_y[std::abs(dy)] : 0.0f);
 }
 
+float BlockCoder::ScaledIntra(const uint8_t area[256], int16_t coef[64], uint8_t* q_out,
+                              uint8_t recon[256]) const {
+    // The transform codes the means of the 2x2 squares; each output sample
+    // is drawn as a 2x2 square.
+    int values[64];
+    for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 8; ++c) {
+            const uint8_t* p = area + r * 32 + c * 2;
+            values[r * 8 + c] = (p[0] + p[1] + p[16] + p[17] + 2) / 4;
+        }
+    float dct[64];
+    ForwardDct(values, dct);
+    const float header = job_.rates.type[kBlockScaled] + 2 + kIntraDcBits + 4;
+    float best = 1e30f;
+    for (int q = std::max(job_.q - kQuantiserSpread, 0);
+         q <= std::min(job_.q + kQuantiserSpread, 15); ++q) {
+        int16_t levels[64];
+        uint8_t small[64], drawn[256];
+        Quantise(dct, InverseQuantiserSteps(false, q), false, levels);
+        video::InverseTransform(levels, intra_rows_[q], small);
+        for (int i = 0; i < 256; ++i) drawn[i] = small[(i / 32) * 8 + (i % 16) / 2];
+        const float cost =
+            static_cast<float>(sse_(area, 16, drawn, 16) + sse_(area + 8, 16, drawn + 8, 16) +
+                               sse_(area + 128, 16, drawn + 128, 16) +
+                               sse_(area + 136, 16, drawn + 136, 16)) +
+            job_.lambda * (header + static_cast<float>(CoefficientBits(levels)));
+        if (cost < best) {
+            best = cost;
+            std::memcpy(coef, levels, sizeof levels);
+            std::memcpy(recon, drawn, sizeof drawn);
+            *q_out = static_cast<uint8_t>(q);
+        }
+    }
+    return best;
+}
+
 void BlockCoder::Consider(Block& best, uint8_t type, int dx, int dy, const uint8_t recon[64],
                           float cost) {
     if (cost >= best.cost) return;

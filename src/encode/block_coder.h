@@ -58,6 +58,10 @@ class BlockCoder {
     // a held offset is sent once for the row, so the blocks are not charged
     // for it.
     void Lock(int x, int y);
+    // A 16x16 area (row-major) drawn as a scaled intra block: the cost, and
+    // the coefficients, quantiser and samples the decoder draws.
+    float ScaledIntra(const uint8_t area[256], int16_t coef[64], uint8_t* q,
+                      uint8_t recon[256]) const;
     // The type of the block before the next one in its row (none: 255).
     void set_previous_type(uint8_t type) { previous_type_ = type; }
 

@@ -111,9 +111,15 @@ void RunParallel(uint32_t count, int threads, const Work& work) {
 
 // The blocks chosen for a pair of block rows (rows[1] unused for a last,
 // unpaired row) and, per column, whether a scaled fill starts there.
+struct ScaledArea {
+    uint8_t kind = 0;  // 0 none, kBlockFill or kBlockIntra
+    uint8_t colour = 0, q = 0;
+    int16_t coef[64] = {};
+    uint8_t recon[256] = {};
+};
 struct RowPair {
     std::vector<Block> rows[2];
-    std::vector<uint8_t> scaled, fill_colour;
+    std::vector<ScaledArea> scaled;
 };
 
 uint32_t ColoursOf(const Block& b) {
@@ -213,32 +219,42 @@ void DecideRows(BlockCoder& coder, const PlaneJob& job, uint32_t r, bool pair, R
         DecideRowHeld(coder, job, r + static_cast<uint32_t>(half), rp.rows[half]);
 }
 
-// Marks the flat 16x16 areas of a row pair that cost less as one scaled fill
-// than as their four blocks.
-void FindScaledFills(const PlaneJob& job, uint32_t r, bool pair, RowPair& rp) {
+// Marks the 16x16 areas of a row pair that cost less as one scaled fill or
+// scaled intra block than as their four blocks.
+void FindScaledAreas(const BlockCoder& coder, const PlaneJob& job, uint32_t r, bool pair,
+                     RowPair& rp) {
     const uint32_t bw = static_cast<uint32_t>(rp.scaled.size());
     const PlaneView& src = job.src;
-    std::fill(rp.scaled.begin(), rp.scaled.end(), 0);
+    for (ScaledArea& s : rp.scaled) s.kind = 0;
     const float bits = job.rates.type[kBlockScaled] + 2 + job.rates.colour;
     for (uint32_t c = 0; pair && c + 1 < bw; c += 2) {
         const std::vector<Block>& a = rp.rows[0];
         const std::vector<Block>& b = rp.rows[1];
         const float split = a[c].cost + a[c + 1].cost + b[c].cost + b[c + 1].cost;
         if (job.lambda * bits >= split) continue;
-        const int x0 = static_cast<int>(c * 8), y0 = static_cast<int>(r * 8);
+        uint8_t area[256];
         int sum = 0;
-        for (int y = 0; y < 16; ++y)
-            for (int x = 0; x < 16; ++x) sum += *src.At(x0 + x, y0 + y);
+        for (int y = 0; y < 16; ++y) {
+            std::memcpy(area + y * 16, src.At(static_cast<int>(c * 8), static_cast<int>(r * 8) + y),
+                        16);
+            for (int x = 0; x < 16; ++x) sum += area[y * 16 + x];
+        }
         const int mean = (sum + 128) / 256;
         float sse = 0;
-        for (int y = 0; y < 16; ++y)
-            for (int x = 0; x < 16; ++x) {
-                const int d = *src.At(x0 + x, y0 + y) - mean;
-                sse += static_cast<float>(d * d);
-            }
-        if (sse + job.lambda * bits < split) {
-            rp.scaled[c] = 1;
-            rp.fill_colour[c] = static_cast<uint8_t>(mean);
+        for (int i = 0; i < 256; ++i)
+            sse += static_cast<float>((area[i] - mean) * (area[i] - mean));
+        ScaledArea& s = rp.scaled[c];
+        float best = split;
+        if (sse + job.lambda * bits < best) {
+            best = sse + job.lambda * bits;
+            s.kind = kBlockFill;
+            s.colour = static_cast<uint8_t>(mean);
+            std::memset(s.recon, mean, sizeof s.recon);
+        }
+        ScaledArea intra;
+        if (coder.ScaledIntra(area, intra.coef, &intra.q, intra.recon) < best) {
+            intra.kind = kBlockIntra;
+            s = intra;
         }
     }
 }
@@ -299,15 +315,17 @@ const char* WriteBlockRow(const RowPair& rp, int half, uint32_t r, PlaneOutput& 
     const uint32_t bw = static_cast<uint32_t>(row.size());
     const uint32_t y = (r + static_cast<uint32_t>(half)) * 8, w = out.w;
     for (uint32_t c = 0; c < bw; ++c) {
-        if (rp.scaled[c]) {
-            const bool ok =
-                half ? out.writer.ScaledLowerHalf() : out.writer.ScaledFill(rp.fill_colour[c]);
+        const ScaledArea& s = rp.scaled[c];
+        if (s.kind) {
+            const bool ok = half                   ? out.writer.ScaledLowerHalf()
+                            : s.kind == kBlockFill ? out.writer.ScaledFill(s.colour)
+                                                   : out.writer.ScaledIntra(s.coef, s.q);
             if (!ok) return "the plane writer refused a scaled block";
             for (uint32_t yy = 0; yy < 8; ++yy)
-                std::memset(&out.next[(y + yy) * w + c * 8], rp.fill_colour[c], 16);
+                std::memcpy(&out.next[(y + yy) * w + c * 8], s.recon + (half * 8 + yy) * 16, 16);
             out.stats.blocks[kBlockScaled] += 2;
             ++out.counts.types[kBlockScaled];
-            if (!half) out.counts.AddColour(rp.fill_colour[c], out.previous_high);
+            if (!half && s.kind == kBlockFill) out.counts.AddColour(s.colour, out.previous_high);
             ++c;
             continue;
         }
@@ -424,10 +442,9 @@ bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bo
         RowPair& rp = pairs[i];
         for (auto& row : rp.rows) row.resize(bw);
         rp.scaled.resize(bw);
-        rp.fill_colour.resize(bw);
         const bool pair = i * 2 + 1 < bh;
         DecideRows(coder, job, i * 2, pair, rp);
-        FindScaledFills(job, i * 2, pair, rp);
+        FindScaledAreas(coder, job, i * 2, pair, rp);
     });
 
     std::vector<uint8_t> next(recon_[plane].size());
