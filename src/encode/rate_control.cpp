@@ -28,7 +28,7 @@ constexpr double kFirstInterShare = 1.0;  // of a key frame
 // With a bit rate, a key frame's quantiser is this many steps finer than an
 // inter frame's would be: every frame up to the next key frame is predicted
 // from it, so its detail is paid for once and kept many times.
-constexpr int kKeyFiner = 2;
+constexpr int kKeyFiner = 3;
 
 // Bytes saved below the target are spent over this many seconds.
 constexpr double kSavingSeconds = 3.0;
