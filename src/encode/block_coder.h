@@ -46,6 +46,9 @@ struct PlaneJob {
     // For an exhaustive motion search: the sum of the reference's 8x8 block
     // at every position (stride ref->w), else null.
     const uint16_t* block_sums = nullptr;
+    // A row tries holding an offset that at least 1 / hold_share of its
+    // vectors have.
+    int hold_share = 2;
 };
 
 class BlockCoder {

@@ -59,10 +59,11 @@ float LambdaFor(int q) {
     return static_cast<float>(0.08 * step * step);
 }
 
-// Pictures of up to this many luma samples get an exhaustive motion search:
-// on small pictures it costs little, and each vector is a larger share of
-// the picture.
-constexpr uint32_t kExhaustiveSearchArea = 352 * 288;
+// Pictures of up to this many luma samples get the more thorough search:
+// an exhaustive motion search, and rows that try holding an offset shared by
+// a fifth of their vectors rather than half. On small pictures it costs
+// little, and each vector is a larger share of the picture.
+constexpr uint32_t kThoroughSearchArea = 352 * 288;
 
 // The sum of the 8x8 block at every position of a w x h plane (stride w;
 // positions less than 8 from the right or bottom edge are left 0).
@@ -181,8 +182,8 @@ int CommonOffset(const std::vector<Block>& row, int axis, int* share, int* carri
 
 // Decides block row y, then tries it again with the vertical and then the
 // horizontal offset of every vector held at the row's most common one (sent
-// once for the row; tried when at least a fifth of the vectors have it) and
-// keeps what costs least.
+// once for the row; tried when 1 / job.hold_share of the vectors have it)
+// and keeps what costs least.
 void DecideRowHeld(BlockCoder& coder, const PlaneJob& job, uint32_t y, std::vector<Block>& row) {
     float cost = DecideRow(coder, job, y, row);
     if (!job.ref) return;
@@ -194,7 +195,7 @@ void DecideRowHeld(BlockCoder& coder, const PlaneJob& job, uint32_t y, std::vect
     for (int axis : {1, 0}) {
         int share = 0, carried = 0;
         const int value = CommonOffset(row, axis, &share, &carried);
-        if (carried < 2 || share == carried || share * 5 < carried) continue;
+        if (carried < 2 || share == carried || share * job.hold_share < carried) continue;
         int lock[2] = {held[0], held[1]};
         lock[axis] = value;
         coder.Lock(lock[0], lock[1]);
@@ -431,9 +432,10 @@ bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bo
         job.luma_bh = luma_h_ / 8;
     }
     std::vector<uint16_t> block_sums;
-    if (!key && settings_.search_range > 0 && size_t{luma_w_} * luma_h_ <= kExhaustiveSearchArea) {
+    if (!key && settings_.search_range > 0 && size_t{luma_w_} * luma_h_ <= kThoroughSearchArea) {
         block_sums = BlockSums(ref.p, w, h);
         job.block_sums = block_sums.data();
+        job.hold_share = 5;
     }
 
     std::vector<RowPair> pairs((bh + 1) / 2);
