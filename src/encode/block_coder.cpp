@@ -24,6 +24,9 @@ constexpr int kQuantiserSpread = 1;
 constexpr float kLoneOneBits = 5.0f;
 // Bits a DC value takes in its bundle, on average (groups of differences).
 constexpr float kIntraDcBits = 5.0f, kInterDcBits = 4.0f;
+// A type that repeats the one before it is counted at this share of its
+// symbol's bits: runs of one type are sent as repeat symbols.
+constexpr float kRepeatShare = 0.6f;
 // Bits of a pattern block's eight rows (two pattern symbols each).
 constexpr float kPatternRowBits = 8.0f;
 
@@ -71,10 +74,62 @@ BlockCoder::BlockCoder(const PlaneJob& job)
               job.ref ? static_cast<int>(job.ref->h) : 0, job.range, std::sqrt(job.lambda),
               job.rates.offset_x, job.rates.offset_y),
       sse_(ActiveBlockKernels().sse) {
+    search_.set_exhaustive(job.block_sums);
     for (int q = 0; q < 16; ++q) {
         intra_rows_[q] = video::IntraQuantTable()[q];
         inter_rows_[q] = video::InterQuantTable()[q];
     }
+}
+
+void BlockCoder::Lock(int x, int y) {
+    lock_x_ = x;
+    lock_y_ = y;
+    search_.Lock(x, y);
+}
+
+float BlockCoder::TypeBits(uint8_t type) const {
+    return type == previous_type_ ? job_.rates.type[type] * kRepeatShare : job_.rates.type[type];
+}
+
+float BlockCoder::OffsetBits(int dx, int dy) const {
+    return (lock_x_ == MotionSearch::kFree ? job_.rates.offset_x[std::abs(dx)] : 0.0f) +
+           (lock_y_ == MotionSearch::kFree ? job_.rates.offset_y[std::abs(dy)] : 0.0f);
+}
+
+float BlockCoder::ScaledIntra(const uint8_t area[256], int16_t coef[64], uint8_t* q_out,
+                              uint8_t recon[256]) const {
+    // The transform codes the means of the 2x2 squares; each output sample
+    // is drawn as a 2x2 square.
+    int values[64];
+    for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 8; ++c) {
+            const uint8_t* p = area + r * 32 + c * 2;
+            values[r * 8 + c] = (p[0] + p[1] + p[16] + p[17] + 2) / 4;
+        }
+    float dct[64];
+    ForwardDct(values, dct);
+    const float header = job_.rates.type[kBlockScaled] + 2 + kIntraDcBits + 4;
+    float best = 1e30f;
+    for (int q = std::max(job_.q - kQuantiserSpread, 0);
+         q <= std::min(job_.q + kQuantiserSpread, 15); ++q) {
+        int16_t levels[64];
+        uint8_t small[64], drawn[256];
+        Quantise(dct, InverseQuantiserSteps(false, q), false, levels);
+        video::InverseTransform(levels, intra_rows_[q], small);
+        for (int i = 0; i < 256; ++i) drawn[i] = small[(i / 32) * 8 + (i % 16) / 2];
+        const float cost =
+            static_cast<float>(sse_(area, 16, drawn, 16) + sse_(area + 8, 16, drawn + 8, 16) +
+                               sse_(area + 128, 16, drawn + 128, 16) +
+                               sse_(area + 136, 16, drawn + 136, 16)) +
+            job_.lambda * (header + static_cast<float>(CoefficientBits(levels)));
+        if (cost < best) {
+            best = cost;
+            std::memcpy(coef, levels, sizeof levels);
+            std::memcpy(recon, drawn, sizeof drawn);
+            *q_out = static_cast<uint8_t>(q);
+        }
+    }
+    return best;
 }
 
 void BlockCoder::Consider(Block& best, uint8_t type, int dx, int dy, const uint8_t recon[64],
@@ -93,7 +148,7 @@ void BlockCoder::TryFill(const uint8_t t[64], Block& best) {
     uint8_t flat[64];
     std::memset(flat, (sum + 32) / 64, 64);
     const float cost = static_cast<float>(sse_(t, 8, flat, 8)) +
-                       job_.lambda * (job_.rates.type[kBlockFill] + job_.rates.colour);
+                       job_.lambda * (TypeBits(kBlockFill) + job_.rates.colour);
     if (cost < best.cost) {
         Consider(best, kBlockFill, 0, 0, flat, cost);
         best.c0 = flat[0];
@@ -101,7 +156,7 @@ void BlockCoder::TryFill(const uint8_t t[64], Block& best) {
 }
 
 void BlockCoder::TryPattern(const uint8_t t[64], Block& best) {
-    const float bits = job_.rates.type[kBlockPattern] + 2 * job_.rates.colour + 8 * kPatternRowBits;
+    const float bits = TypeBits(kBlockPattern) + 2 * job_.rates.colour + 8 * kPatternRowBits;
     if (job_.lambda * bits >= best.cost) return;
     int lo = 255, hi = 0;
     for (int i = 0; i < 64; ++i) {
@@ -155,10 +210,8 @@ float BlockCoder::TransformCost(const uint8_t t[64], const uint8_t* moved, const
 void BlockCoder::TryTransform(const uint8_t t[64], const uint8_t* moved, int dx, int dy,
                               Block& best) {
     const bool inter = moved != nullptr;
-    const PlaneRates& r = job_.rates;
-    const float header = inter ? r.type[kBlockInter] + r.offset_x[std::abs(dx)] +
-                                     r.offset_y[std::abs(dy)] + kInterDcBits
-                               : r.type[kBlockIntra] + kIntraDcBits;
+    const float header = inter ? TypeBits(kBlockInter) + OffsetBits(dx, dy) + kInterDcBits
+                               : TypeBits(kBlockIntra) + kIntraDcBits;
     if (job_.lambda * (header + 8) >= best.cost) return;
     int values[64];
     for (int i = 0; i < 64; ++i) values[i] = t[i] - (inter ? moved[i] : 0);
@@ -189,9 +242,7 @@ void BlockCoder::TryResidue(const uint8_t t[64], const uint8_t moved[64], int dx
     for (int i = 0; i < 64; ++i)
         res[i] = static_cast<int8_t>(static_cast<uint8_t>(t[i] - moved[i]));
     const int changes = ResidueChanges(res);
-    const PlaneRates& r = job_.rates;
-    const float header =
-        r.type[kBlockResidue] + r.offset_x[std::abs(dx)] + r.offset_y[std::abs(dy)] + 10;
+    const float header = TypeBits(kBlockResidue) + OffsetBits(dx, dy) + 10;
     // Every change takes at least one bit.
     if (changes > 128 || job_.lambda * (header + static_cast<float>(changes)) >= best.cost) return;
     BitWriter bits;
@@ -235,7 +286,6 @@ int BlockCoder::Candidates(uint32_t bx, uint32_t by, MotionVector* out) const {
 void BlockCoder::TryInterBlocks(const uint8_t t[64], uint32_t bx, uint32_t by, Block& best) {
     const PlaneView& ref = *job_.ref;
     const int x = static_cast<int>(bx * 8), y = static_cast<int>(by * 8);
-    const PlaneRates& r = job_.rates;
     const uint32_t skip_sse = sse_(t, 8, ref.At(x, y), static_cast<ptrdiff_t>(ref.w));
     uint8_t same[64];
     Load(ref, x, y, same);
@@ -248,18 +298,17 @@ void BlockCoder::TryInterBlocks(const uint8_t t[64], uint32_t bx, uint32_t by, B
         return;
     }
     Consider(best, kBlockSkip, 0, 0, same,
-             static_cast<float>(skip_sse) + job_.lambda * r.type[kBlockSkip]);
+             static_cast<float>(skip_sse) + job_.lambda * TypeBits(kBlockSkip));
     MotionVector candidates[16];
     const int count = Candidates(bx, by, candidates);
     uint32_t sad = 0;
     const MotionVector mv = search_.Find(t, x, y, candidates, count, &sad);
     job_.field[by * job_.bw + bx] = mv;
     // Nothing else can pay for its extra bits.
-    if (skip_sse <= job_.lambda) return;
+    if (skip_sse <= job_.lambda || !search_.found()) return;
     uint8_t moved[64];
     Load(ref, x + mv.x, y + mv.y, moved);
-    const float motion_bits =
-        r.type[kBlockMotion] + r.offset_x[std::abs(mv.x)] + r.offset_y[std::abs(mv.y)];
+    const float motion_bits = TypeBits(kBlockMotion) + OffsetBits(mv.x, mv.y);
     Consider(best, kBlockMotion, mv.x, mv.y, moved,
              static_cast<float>(sse_(t, 8, moved, 8)) + job_.lambda * motion_bits);
     TryResidue(t, moved, mv.x, mv.y, best);
@@ -272,8 +321,7 @@ Block BlockCoder::Decide(uint32_t bx, uint32_t by, bool raw_allowed) {
     Block best;
     best.type = kBlockRaw;
     std::memcpy(best.recon, target, 64);
-    best.cost =
-        raw_allowed ? job_.lambda * (job_.rates.type[kBlockRaw] + 64 * job_.rates.colour) : 1e30f;
+    best.cost = raw_allowed ? job_.lambda * (TypeBits(kBlockRaw) + 64 * job_.rates.colour) : 1e30f;
     if (job_.ref) {
         TryInterBlocks(target, bx, by, best);
         if (best.type == kBlockSkip && best.cost <= job_.lambda * 2) return best;

@@ -43,6 +43,12 @@ struct PlaneJob {
     const MotionVector* previous = nullptr;
     const MotionVector* luma = nullptr;
     uint32_t luma_bw = 0, luma_bh = 0;
+    // For an exhaustive motion search: the sum of the reference's 8x8 block
+    // at every position (stride ref->w), else null.
+    const uint16_t* block_sums = nullptr;
+    // A row tries holding an offset that at least 1 / hold_share of its
+    // vectors have.
+    int hold_share = 2;
 };
 
 class BlockCoder {
@@ -51,6 +57,16 @@ class BlockCoder {
     // The block at block column bx, row by; raw_allowed is false when the
     // row's colours would overflow one colour fill.
     Block Decide(uint32_t bx, uint32_t by, bool raw_allowed);
+    // Holds the offsets of the following blocks' vectors (MotionSearch::Lock);
+    // a held offset is sent once for the row, so the blocks are not charged
+    // for it.
+    void Lock(int x, int y);
+    // A 16x16 area (row-major) drawn as a scaled intra block: the cost, and
+    // the coefficients, quantiser and samples the decoder draws.
+    float ScaledIntra(const uint8_t area[256], int16_t coef[64], uint8_t* q,
+                      uint8_t recon[256]) const;
+    // The type of the block before the next one in its row (none: 255).
+    void set_previous_type(uint8_t type) { previous_type_ = type; }
 
   private:
     int Candidates(uint32_t bx, uint32_t by, MotionVector* out) const;
@@ -62,12 +78,18 @@ class BlockCoder {
                         uint8_t recon[64]) const;
     void TryResidue(const uint8_t t[64], const uint8_t moved[64], int dx, int dy, Block& best);
     void TryInterBlocks(const uint8_t t[64], uint32_t bx, uint32_t by, Block& best);
+    // Bits of a vector's offsets in their bundles.
+    float OffsetBits(int dx, int dy) const;
+    // Bits of a block type after the one before it.
+    float TypeBits(uint8_t type) const;
 
     const PlaneJob& job_;
     MotionSearch search_;
     BlockMeasure sse_;
     const uint32_t* intra_rows_[16];
     const uint32_t* inter_rows_[16];
+    uint8_t previous_type_ = 255;
+    int lock_x_ = MotionSearch::kFree, lock_y_ = MotionSearch::kFree;
 };
 
 }  // namespace vemo::encode

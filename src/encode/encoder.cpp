@@ -59,6 +59,34 @@ float LambdaFor(int q) {
     return static_cast<float>(0.08 * step * step);
 }
 
+// Pictures of up to this many luma samples get the more thorough search:
+// an exhaustive motion search, and rows that try holding an offset shared by
+// a fifth of their vectors rather than half. On small pictures it costs
+// little, and each vector is a larger share of the picture.
+constexpr uint32_t kThoroughSearchArea = 352 * 288;
+
+// The sum of the 8x8 block at every position of a w x h plane (stride w;
+// positions less than 8 from the right or bottom edge are left 0).
+std::vector<uint16_t> BlockSums(const uint8_t* p, uint32_t w, uint32_t h) {
+    std::vector<uint16_t> sums(size_t{w} * h, 0);
+    if (w < 8 || h < 8) return sums;
+    std::vector<uint16_t> columns(w);  // sums of 8 samples down, from row y
+    for (uint32_t y = 0; y + 8 <= h; ++y) {
+        for (uint32_t x = 0; x < w; ++x) {
+            uint16_t c = 0;
+            for (uint32_t k = 0; k < 8; ++k) c = static_cast<uint16_t>(c + p[(y + k) * w + x]);
+            columns[x] = c;
+        }
+        uint32_t run = 0;
+        for (uint32_t x = 0; x < w; ++x) {
+            run += columns[x];
+            if (x >= 8) run -= columns[x - 8];
+            if (x >= 7) sums[size_t{y} * w + x - 7] = static_cast<uint16_t>(run);
+        }
+    }
+    return sums;
+}
+
 // Runs work(i) for i = 0 .. count - 1 on up to `threads` threads (this one
 // included); the order of the calls does not matter to the result.
 template <typename Work>
@@ -84,9 +112,15 @@ void RunParallel(uint32_t count, int threads, const Work& work) {
 
 // The blocks chosen for a pair of block rows (rows[1] unused for a last,
 // unpaired row) and, per column, whether a scaled fill starts there.
+struct ScaledArea {
+    uint8_t kind = 0;  // 0 none, kBlockFill or kBlockIntra
+    uint8_t colour = 0, q = 0;
+    int16_t coef[64] = {};
+    uint8_t recon[256] = {};
+};
 struct RowPair {
     std::vector<Block> rows[2];
-    std::vector<uint8_t> scaled, fill_colour;
+    std::vector<ScaledArea> scaled;
 };
 
 uint32_t ColoursOf(const Block& b) {
@@ -96,48 +130,132 @@ uint32_t ColoursOf(const Block& b) {
                                      : 0u;
 }
 
-// Decides the blocks of block row r and, when pair, of row r + 1 (after the
-// whole of row r, whose vectors it may take). One colour fill must hold a
-// row's colours (at most 32767, less than 4096 samples of raw blocks).
-void DecideRows(BlockCoder& coder, uint32_t r, bool pair, RowPair& rp) {
-    const uint32_t bw = static_cast<uint32_t>(rp.rows[0].size());
-    const uint32_t colour_limit = std::min<uint32_t>(bw * 64 + 511, 32767);
-    for (int half = 0; half < (pair ? 2 : 1); ++half) {
-        uint32_t colours = 0;
-        for (uint32_t c = 0; c < bw; ++c) {
-            Block& b = rp.rows[half][c];
-            b = coder.Decide(c, r + static_cast<uint32_t>(half), colours + 64 <= colour_limit);
-            colours += ColoursOf(b);
-        }
-    }
+bool CarriesVector(const Block& b) {
+    return b.type == kBlockMotion || b.type == kBlockInter || b.type == kBlockResidue;
 }
 
-// Marks the flat 16x16 areas of a row pair that cost less as one scaled fill
-// than as their four blocks.
-void FindScaledFills(const PlaneJob& job, uint32_t r, bool pair, RowPair& rp) {
+// Bits of a row whose vectors all share one offset: a fill of its own (the
+// length, the flag, the size and the sign) at most.
+constexpr float kHeldOffsetBits = 16;
+
+// Decides block row y with the coder's present lock; the summed cost. With
+// a base row, its blocks with `value` as their vector's offset on `axis`
+// stay as they are, less that offset's bits. One colour fill must hold
+// a row's colours (at most 32767, less than 4096 samples of raw blocks).
+float DecideRow(BlockCoder& coder, const PlaneJob& job, uint32_t y, std::vector<Block>& row,
+                const std::vector<Block>* base = nullptr, int axis = 0, int value = 0) {
+    const uint32_t bw = static_cast<uint32_t>(row.size());
+    const uint32_t colour_limit = std::min<uint32_t>(bw * 64 + 511, 32767);
+    const float held_bits =
+        axis ? job.rates.offset_y[std::abs(value)] : job.rates.offset_x[std::abs(value)];
+    uint32_t colours = 0;
+    float cost = 0;
+    for (uint32_t c = 0; c < bw; ++c) {
+        const Block* kept = base ? &(*base)[c] : nullptr;
+        if (kept && CarriesVector(*kept) && (axis ? kept->dy : kept->dx) == value) {
+            row[c] = *kept;
+            row[c].cost -= job.lambda * held_bits;
+        } else {
+            coder.set_previous_type(c > 0 ? row[c - 1].type : 255);
+            row[c] = coder.Decide(c, y, colours + 64 <= colour_limit);
+        }
+        colours += ColoursOf(row[c]);
+        cost += row[c].cost;
+    }
+    return cost;
+}
+
+// The offset (axis 0: horizontal, 1: vertical) that most vectors of the row
+// have; *share of the *carried vectors have it.
+int CommonOffset(const std::vector<Block>& row, int axis, int* share, int* carried) {
+    int count[31] = {};
+    *carried = 0;
+    for (const Block& b : row) {
+        if (!CarriesVector(b)) continue;
+        ++count[(axis ? b.dy : b.dx) + 15];
+        ++*carried;
+    }
+    const int* most = std::max_element(count, count + 31);
+    *share = *most;
+    return static_cast<int>(most - count) - 15;
+}
+
+// Decides block row y, then tries it again with the vertical and then the
+// horizontal offset of every vector held at the row's most common one (sent
+// once for the row; tried when 1 / job.hold_share of the vectors have it)
+// and keeps what costs least.
+void DecideRowHeld(BlockCoder& coder, const PlaneJob& job, uint32_t y, std::vector<Block>& row) {
+    float cost = DecideRow(coder, job, y, row);
+    if (!job.ref) return;
+    const uint32_t bw = static_cast<uint32_t>(row.size());
+    MotionVector* field = job.field + size_t{y} * bw;
+    std::vector<Block> trial(bw);
+    std::vector<MotionVector> kept(field, field + bw);
+    int held[2] = {encode::MotionSearch::kFree, encode::MotionSearch::kFree};
+    for (int axis : {1, 0}) {
+        int share = 0, carried = 0;
+        const int value = CommonOffset(row, axis, &share, &carried);
+        if (carried < 2 || share == carried || share * job.hold_share < carried) continue;
+        int lock[2] = {held[0], held[1]};
+        lock[axis] = value;
+        coder.Lock(lock[0], lock[1]);
+        const float held_cost =
+            DecideRow(coder, job, y, trial, &row, axis, value) + job.lambda * kHeldOffsetBits;
+        if (held_cost < cost) {
+            cost = held_cost;
+            row.swap(trial);
+            held[axis] = value;
+            kept.assign(field, field + bw);
+        } else {
+            std::copy(kept.begin(), kept.end(), field);
+        }
+    }
+    coder.Lock(encode::MotionSearch::kFree, encode::MotionSearch::kFree);
+}
+
+// Decides the blocks of block row r and, when pair, of row r + 1 (after the
+// whole of row r, whose vectors it may take).
+void DecideRows(BlockCoder& coder, const PlaneJob& job, uint32_t r, bool pair, RowPair& rp) {
+    for (int half = 0; half < (pair ? 2 : 1); ++half)
+        DecideRowHeld(coder, job, r + static_cast<uint32_t>(half), rp.rows[half]);
+}
+
+// Marks the 16x16 areas of a row pair that cost less as one scaled fill or
+// scaled intra block than as their four blocks.
+void FindScaledAreas(const BlockCoder& coder, const PlaneJob& job, uint32_t r, bool pair,
+                     RowPair& rp) {
     const uint32_t bw = static_cast<uint32_t>(rp.scaled.size());
     const PlaneView& src = job.src;
-    std::fill(rp.scaled.begin(), rp.scaled.end(), 0);
+    for (ScaledArea& s : rp.scaled) s.kind = 0;
     const float bits = job.rates.type[kBlockScaled] + 2 + job.rates.colour;
     for (uint32_t c = 0; pair && c + 1 < bw; c += 2) {
         const std::vector<Block>& a = rp.rows[0];
         const std::vector<Block>& b = rp.rows[1];
         const float split = a[c].cost + a[c + 1].cost + b[c].cost + b[c + 1].cost;
         if (job.lambda * bits >= split) continue;
-        const int x0 = static_cast<int>(c * 8), y0 = static_cast<int>(r * 8);
+        uint8_t area[256];
         int sum = 0;
-        for (int y = 0; y < 16; ++y)
-            for (int x = 0; x < 16; ++x) sum += *src.At(x0 + x, y0 + y);
+        for (int y = 0; y < 16; ++y) {
+            std::memcpy(area + y * 16, src.At(static_cast<int>(c * 8), static_cast<int>(r * 8) + y),
+                        16);
+            for (int x = 0; x < 16; ++x) sum += area[y * 16 + x];
+        }
         const int mean = (sum + 128) / 256;
         float sse = 0;
-        for (int y = 0; y < 16; ++y)
-            for (int x = 0; x < 16; ++x) {
-                const int d = *src.At(x0 + x, y0 + y) - mean;
-                sse += static_cast<float>(d * d);
-            }
-        if (sse + job.lambda * bits < split) {
-            rp.scaled[c] = 1;
-            rp.fill_colour[c] = static_cast<uint8_t>(mean);
+        for (int i = 0; i < 256; ++i)
+            sse += static_cast<float>((area[i] - mean) * (area[i] - mean));
+        ScaledArea& s = rp.scaled[c];
+        float best = split;
+        if (sse + job.lambda * bits < best) {
+            best = sse + job.lambda * bits;
+            s.kind = kBlockFill;
+            s.colour = static_cast<uint8_t>(mean);
+            std::memset(s.recon, mean, sizeof s.recon);
+        }
+        ScaledArea intra;
+        if (coder.ScaledIntra(area, intra.coef, &intra.q, intra.recon) < best) {
+            intra.kind = kBlockIntra;
+            s = intra;
         }
     }
 }
@@ -198,15 +316,17 @@ const char* WriteBlockRow(const RowPair& rp, int half, uint32_t r, PlaneOutput& 
     const uint32_t bw = static_cast<uint32_t>(row.size());
     const uint32_t y = (r + static_cast<uint32_t>(half)) * 8, w = out.w;
     for (uint32_t c = 0; c < bw; ++c) {
-        if (rp.scaled[c]) {
-            const bool ok =
-                half ? out.writer.ScaledLowerHalf() : out.writer.ScaledFill(rp.fill_colour[c]);
+        const ScaledArea& s = rp.scaled[c];
+        if (s.kind) {
+            const bool ok = half                   ? out.writer.ScaledLowerHalf()
+                            : s.kind == kBlockFill ? out.writer.ScaledFill(s.colour)
+                                                   : out.writer.ScaledIntra(s.coef, s.q);
             if (!ok) return "the plane writer refused a scaled block";
             for (uint32_t yy = 0; yy < 8; ++yy)
-                std::memset(&out.next[(y + yy) * w + c * 8], rp.fill_colour[c], 16);
+                std::memcpy(&out.next[(y + yy) * w + c * 8], s.recon + (half * 8 + yy) * 16, 16);
             out.stats.blocks[kBlockScaled] += 2;
             ++out.counts.types[kBlockScaled];
-            if (!half) out.counts.AddColour(rp.fill_colour[c], out.previous_high);
+            if (!half && s.kind == kBlockFill) out.counts.AddColour(s.colour, out.previous_high);
             ++c;
             continue;
         }
@@ -311,6 +431,12 @@ bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bo
         job.luma_bw = luma_w_ / 8;
         job.luma_bh = luma_h_ / 8;
     }
+    std::vector<uint16_t> block_sums;
+    if (!key && settings_.search_range > 0 && size_t{luma_w_} * luma_h_ <= kThoroughSearchArea) {
+        block_sums = BlockSums(ref.p, w, h);
+        job.block_sums = block_sums.data();
+        job.hold_share = 5;
+    }
 
     std::vector<RowPair> pairs((bh + 1) / 2);
     RunParallel(static_cast<uint32_t>(pairs.size()), threads_, [&](uint32_t i) {
@@ -318,10 +444,9 @@ bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bo
         RowPair& rp = pairs[i];
         for (auto& row : rp.rows) row.resize(bw);
         rp.scaled.resize(bw);
-        rp.fill_colour.resize(bw);
         const bool pair = i * 2 + 1 < bh;
-        DecideRows(coder, i * 2, pair, rp);
-        FindScaledFills(job, i * 2, pair, rp);
+        DecideRows(coder, job, i * 2, pair, rp);
+        FindScaledAreas(coder, job, i * 2, pair, rp);
     });
 
     std::vector<uint8_t> next(recon_[plane].size());

@@ -1,6 +1,7 @@
 #include "motion_search.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 
 namespace vemo::encode {
@@ -63,7 +64,8 @@ void MotionSearch::Grid(Best& best) {
     for (int dy = -15; dy <= 15; dy += 5)
         for (int dx = -15; dx <= 15; dx += 5) {
             Best here;
-            if (!Try(dx, dy, here)) continue;
+            if (!Try(lock_x_ == kFree ? dx : lock_x_, lock_y_ == kFree ? dy : lock_y_, here))
+                continue;
             for (Best& f : found)
                 if (here.cost < f.cost) std::swap(here, f);
         }
@@ -71,6 +73,22 @@ void MotionSearch::Grid(Best& best) {
         if (start.cost >= 1e30f) continue;
         Diamond(start, 2);
         if (start.cost < best.cost) best = start;
+    }
+}
+
+void MotionSearch::Exhaustive(Best& best) {
+    // The difference of two blocks' sums is a lower bound of their sum of
+    // absolute differences.
+    int sum = 0;
+    for (int i = 0; i < 64; ++i) sum += target_[i];
+    for (int dy = y0_; dy <= y1_; ++dy) {
+        const uint16_t* sums = block_sums_ + static_cast<ptrdiff_t>(y_ + dy) * w_ + x_;
+        const float y_bits = lambda_ * bits_y_[dy < 0 ? -dy : dy];
+        for (int dx = x0_; dx <= x1_; ++dx) {
+            const float bound = static_cast<float>(std::abs(sum - sums[dx])) + y_bits +
+                                lambda_ * bits_x_[dx < 0 ? -dx : dx];
+            if (bound < best.cost) Try(dx, dy, best);
+        }
     }
 }
 
@@ -83,13 +101,18 @@ MotionVector MotionSearch::Find(const uint8_t target[64], int x, int y,
     x1_ = std::min(range_, w_ - 8 - x);
     y0_ = std::max(-range_, -y);
     y1_ = std::min(range_, h_ - 8 - y);
+    if (lock_x_ != kFree) x0_ = std::max(x0_, lock_x_), x1_ = std::min(x1_, lock_x_);
+    if (lock_y_ != kFree) y0_ = std::max(y0_, lock_y_), y1_ = std::min(y1_, lock_y_);
     if (++stamp_ == 0) {
         std::fill(std::begin(seen_), std::end(seen_), 0u);
         stamp_ = 1;
     }
     Best best;
-    Try(0, 0, best);
-    for (int i = 0; i < count; ++i) Try(candidates[i].x, candidates[i].y, best);
+    // Under a lock every candidate keeps its other offset.
+    const auto lx = [&](int v) { return lock_x_ == kFree ? v : lock_x_; };
+    const auto ly = [&](int v) { return lock_y_ == kFree ? v : lock_y_; };
+    Try(lx(0), ly(0), best);
+    for (int i = 0; i < count; ++i) Try(lx(candidates[i].x), ly(candidates[i].y), best);
     if (best.sad >= kGoodEnough && range_ > 0) {
         if (best.sad >= kPoorMatch) Grid(best);
         Diamond(best, 2);
@@ -100,7 +123,9 @@ MotionVector MotionSearch::Find(const uint8_t target[64], int x, int y,
             Try(cx - 1, cy - 1, best))
             Diamond(best, 1);
     }
-    if (best.cost >= 1e30f) best = Best{};  // nothing allowed: stay in place
+    if (block_sums_) Exhaustive(best);
+    found_ = best.cost < 1e30f;
+    if (!found_) best = Best{};  // nothing allowed: stay in place
     *sad = best.sad;
     return MotionVector{static_cast<int8_t>(best.dx), static_cast<int8_t>(best.dy)};
 }

@@ -22,11 +22,21 @@ class MotionSearch {
     // lambda converts them into sums of absolute differences.
     MotionSearch(const uint8_t* ref, int w, int h, int range, float lambda,
                  const float (&offset_bits_x)[16], const float (&offset_bits_y)[16]);
+    // Makes every search exhaustive over the allowed offsets. block_sums:
+    // the sum of the reference's 8x8 block at every position (stride w), by
+    // which offsets that cannot beat the best so far are passed over.
+    void set_exhaustive(const uint16_t* block_sums) { block_sums_ = block_sums; }
 
     // The best vector for the 8x8 target (stride 8) at (x, y), trying the
     // candidates first. *sad gets the sum of absolute differences there.
     MotionVector Find(const uint8_t target[64], int x, int y, const MotionVector* candidates,
                       int count, uint32_t* sad);
+    // Holds the horizontal or vertical offset of the following searches at
+    // one value (kFree: searched); a block that cannot take it gets no vector.
+    static constexpr int kFree = 99;
+    void Lock(int x, int y) { lock_x_ = x, lock_y_ = y; }
+    // Whether the last Find found an allowed offset.
+    bool found() const { return found_; }
 
   private:
     struct Best {
@@ -38,6 +48,7 @@ class MotionSearch {
     bool Try(int dx, int dy, Best& best);
     void Diamond(Best& best, int step);
     void Grid(Best& best);
+    void Exhaustive(Best& best);
 
     const uint8_t* ref_;
     int w_, h_, range_;
@@ -47,9 +58,12 @@ class MotionSearch {
     BlockMeasure sad_;
     // Per block: the target, its position, the allowed offsets, and which
     // offsets were measured (a stamp per offset, the block's number).
+    const uint16_t* block_sums_ = nullptr;
     const uint8_t* target_ = nullptr;
     int x_ = 0, y_ = 0, x0_ = 0, x1_ = 0, y0_ = 0, y1_ = 0;
     uint32_t stamp_ = 0;
+    int lock_x_ = kFree, lock_y_ = kFree;
+    bool found_ = false;
     uint32_t seen_[31 * 31] = {};
 };
 

@@ -474,17 +474,20 @@ const char* CodeFill(int b, const std::vector<uint16_t>& v, int& previous_high, 
 }
 
 // Plans the fills of bundle b: fills[r] gets the items sent at the start of
-// row r when the bundle is exhausted there. Each fill takes as many whole rows
-// as fit in limit; once no later row needs a value, a zero length closes the
-// bundle.
+// row r when the bundle is exhausted there. Without ends, each fill takes as
+// many whole rows as fit in limit; with them, the fill that starts at row r
+// takes the rows up to ends[r]. Once no later row needs a value, a zero
+// length closes the bundle.
 const char* PlanBundle(int b, const BundleRows& rows, unsigned length_bits, uint32_t limit,
-                       std::vector<ItemList>& fills, int& previous_high) {
+                       const std::vector<uint32_t>& ends, std::vector<ItemList>& fills,
+                       int& previous_high) {
     const uint32_t count = static_cast<uint32_t>(rows.size());
     uint32_t remaining = 0;
     bool closed = false;
     std::vector<uint32_t> after(count + 1, 0);  // values in rows r.. end
     for (uint32_t r = count; r-- > 0;)
         after[r] = after[r + 1] + static_cast<uint32_t>(rows[r]->size());
+    for (ItemList& items : fills) items.items.clear();
     for (uint32_t r = 0; r < count; ++r) {
         const uint32_t need = static_cast<uint32_t>(rows[r]->size());
         if (!closed && remaining == 0) {
@@ -494,11 +497,9 @@ const char* PlanBundle(int b, const BundleRows& rows, unsigned length_bits, uint
                 closed = true;
             } else {
                 std::vector<uint16_t> v;
-                uint32_t s = r;
-                while (s < count && v.size() + rows[s]->size() <= limit) {
+                const uint32_t end = ends.empty() ? count : ends[r];
+                for (uint32_t s = r; s < end && v.size() + rows[s]->size() <= limit; ++s)
                     v.insert(v.end(), rows[s]->begin(), rows[s]->end());
-                    ++s;
-                }
                 remaining = static_cast<uint32_t>(v.size());
                 items.Bits(remaining, length_bits);
                 if (const char* error = CodeFill(b, v, previous_high, items)) return error;
@@ -507,6 +508,92 @@ const char* PlanBundle(int b, const BundleRows& rows, unsigned length_bits, uint
         remaining -= need;
     }
     return nullptr;
+}
+
+// Code lengths of every symbol of every tree, under the trees chosen from
+// the symbols of fills.
+using SymbolLengths = std::array<std::array<uint8_t, 16>, kTreeCount>;
+
+SymbolLengths LengthsOf(const std::vector<std::vector<ItemList>>& fills) {
+    std::array<std::array<uint32_t, 16>, kTreeCount> counts{};
+    for (const auto& per_bundle : fills)
+        for (const ItemList& items : per_bundle)
+            for (const Item& it : items.items)
+                if (it.symbol) ++counts[it.tree_or_bits][it.value & 15];
+    SymbolLengths lengths{};
+    for (int t = 0; t < kTreeCount; ++t) {
+        const ChosenTree chosen = ChooseCodeTree(counts[t]);
+        for (int c = 0; c < 16; ++c)
+            lengths[t][chosen.tree.map[c]] = CodeOf(chosen.tree.set, c).length;
+    }
+    return lengths;
+}
+
+// Bits of one value of a motion-offset or run bundle sent as a symbol, and
+// sent alone for a whole fill (the fill flag 1 case).
+uint32_t SymbolValueBits(int b, uint16_t value, const SymbolLengths& lengths) {
+    if (b == kRuns) return lengths[kTreeRuns][value & 15];
+    const int m = static_cast<int16_t>(value);
+    return lengths[b == kMotionX ? kTreeMotionX : kTreeMotionY][std::abs(m) & 15] + (m != 0);
+}
+
+uint32_t SameValueBits(int b, uint16_t value) {
+    return b == kRuns ? 4u : 4u + (value != 0);
+}
+
+// The fill boundaries of motion-offset or run bundle b with the fewest bits
+// under lengths: a fill that starts at row s ends[s] takes the rows s ..
+// ends[s] - 1, the last of which needs a value (the reader refills as soon as
+// a fill is used up).
+std::vector<uint32_t> BestFillEnds(int b, const BundleRows& rows, unsigned length_bits,
+                                   uint32_t limit, const SymbolLengths& lengths) {
+    const uint32_t count = static_cast<uint32_t>(rows.size());
+    // Per row: the bits of its values as symbols, and whether they are all one.
+    std::vector<uint64_t> row_bits(count, 0);
+    std::vector<bool> row_same(count, true);
+    for (uint32_t r = 0; r < count; ++r)
+        for (uint16_t v : *rows[r]) {
+            row_bits[r] += SymbolValueBits(b, v, lengths);
+            if (v != rows[r]->front()) row_same[r] = false;
+        }
+    constexpr uint64_t kNone = UINT64_MAX;
+    std::vector<uint64_t> best(count + 1, kNone);
+    std::vector<uint32_t> from(count + 1, 0), ends(count, count);
+    best[0] = 0;
+    for (uint32_t s = 0; s < count; ++s) {
+        if (best[s] == kNone) continue;
+        uint64_t bits = 0;
+        size_t size = 0;
+        bool same = true, any = false;
+        uint16_t first = 0;
+        for (uint32_t e = s + 1; e <= count; ++e) {
+            const std::vector<uint16_t>& row = *rows[e - 1];
+            if (size + row.size() > limit) break;
+            size += row.size();
+            if (row.empty()) continue;
+            if (!any) first = row.front();
+            same = same && row_same[e - 1] && row.front() == first;
+            any = true;
+            bits += row_bits[e - 1];
+            const uint64_t cost =
+                best[s] + length_bits + 1 + (same ? SameValueBits(b, first) : bits);
+            if (cost < best[e]) {
+                best[e] = cost;
+                from[e] = s;
+            }
+        }
+        // Nothing left from here on: the closing length and the remaining rows.
+        if (!any && size <= limit && best[s] + length_bits < best[count]) {
+            best[count] = best[s] + length_bits;
+            from[count] = s;
+        }
+    }
+    for (uint32_t e = count; e > 0 && best[e] != kNone;) {
+        const uint32_t s = from[e];
+        ends[s] = e;
+        e = s;
+    }
+    return ends;
 }
 
 // Chooses each tree from the symbol counts of all fills and writes the trees.
@@ -563,14 +650,25 @@ std::vector<uint8_t> PlaneWriter::Finish() {
     }
 
     // fills[b][r] holds the items sent for bundle b at the start of row r.
+    // The offset and run bundles are planned again with the boundaries that
+    // cost least under the trees of a first, greedy plan.
     std::vector<std::vector<ItemList>> fills(9, std::vector<ItemList>(rows));
-    int previous_high = 0;
-    for (int b = 0; b < 9; ++b) {
-        const char* error =
-            PlanBundle(b, bundle_rows[b], length_bits[b], limit[b], fills[b], previous_high);
-        if (error) {
-            error_ = error;
-            return {};
+    const std::vector<uint32_t> greedy;
+    for (int pass = 0; pass < 2; ++pass) {
+        const SymbolLengths lengths = pass ? LengthsOf(fills) : SymbolLengths{};
+        int previous_high = 0;
+        for (int b = 0; b < 9; ++b) {
+            const bool replan =
+                b == kTypes || b == kSubTypes || b == kMotionX || b == kMotionY || b == kRuns;
+            if (pass && !replan) continue;
+            const std::vector<uint32_t> ends =
+                pass ? BestFillEnds(b, bundle_rows[b], length_bits[b], limit[b], lengths) : greedy;
+            const char* error = PlanBundle(b, bundle_rows[b], length_bits[b], limit[b], ends,
+                                           fills[b], previous_high);
+            if (error) {
+                error_ = error;
+                return {};
+            }
         }
     }
 

@@ -25,6 +25,11 @@ constexpr double kTypicalSize[16] = {7.52, 4.93,  3.24, 2.46,  1.87,  1.58,  1.3
 constexpr double kFirstKeyBytesPerSample = 0.25;
 constexpr double kFirstInterShare = 1.0;  // of a key frame
 
+// With a bit rate, a key frame's quantiser is this many steps finer than an
+// inter frame's would be: every frame up to the next key frame is predicted
+// from it, so its detail is paid for once and kept many times.
+constexpr int kKeyFiner = 3;
+
 // Bytes saved below the target are spent over this many seconds.
 constexpr double kSavingSeconds = 3.0;
 
@@ -154,8 +159,8 @@ int RateController::NextQuantiser(bool key, size_t extra_bytes) {
         const double horizon = debt < 0 ? std::max(std::min(second * kSavingSeconds, left), second)
                                         : std::min(second, left);
         const double wanted = std::max(target_ - debt / horizon, target_ * 0.05);
-        // A key frame takes the quantiser an inter frame would: it costs
-        // more, and the frames after it pay for that.
+        // A key frame takes a finer quantiser than an inter frame would: it
+        // costs more, and the frames after it pay for that.
         const double inter = complexity_[0];
         // Choose the quantiser whose predicted size is nearest the wish (in
         // ratio), so that the debt swings both ways around the target.
@@ -168,6 +173,7 @@ int RateController::NextQuantiser(bool key, size_t extra_bytes) {
                 q = c;
             }
         }
+        if (key) q = std::max(q - kKeyFiner, 0);
     }
     const size_t allowance = Allowance();
     if (allowance != SIZE_MAX)

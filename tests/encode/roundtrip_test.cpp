@@ -378,6 +378,49 @@ TEST(PlaneRoundTrip, LongRowsSplitIntoSeveralFillsAndTreesShrinkThem) {
     EXPECT_EQ(d.y, picture);
 }
 
+TEST(PlaneRoundTrip, RowsThatShareAnOffsetTakeFillsOfTheirOwn) {
+    // Motion blocks whose vertical offsets are one per row, then the same
+    // offsets shuffled across the rows: the symbols and so the trees are
+    // alike, but only the first sends each row's offset once.
+    const uint32_t w = 128, h = 64, bw = w / 8, bh = h / 8;
+    std::mt19937 rng(4);
+    std::vector<uint8_t> picture(w * h);
+    for (auto& v : picture) v = static_cast<uint8_t>(rng());
+    std::vector<int> dx(bw * bh), dy(bw * bh);
+    for (uint32_t i = 0; i < bw * bh; ++i) {
+        dx[i] = static_cast<int>(rng() % 5) - 2;
+        dy[i] = (i / bw) % 3 == 0 ? 0 : (i / bw) % 3 == 1 ? 1 : -1;
+    }
+    std::vector<int> shuffled = dy;
+    std::shuffle(shuffled.begin(), shuffled.end(), rng);
+    size_t bits[2] = {};
+    for (int round = 0; round < 2; ++round) {
+        const std::vector<int>& vy = round ? shuffled : dy;
+        PlaneWriter first(w, h), second(w, h);
+        for (uint32_t by = 0; by < bh; ++by)
+            for (uint32_t bx = 0; bx < bw; ++bx) {
+                uint8_t s[64];
+                for (int i = 0; i < 64; ++i) s[i] = picture[(by * 8 + i / 8) * w + bx * 8 + i % 8];
+                ASSERT_TRUE(first.Raw(s));
+                const uint32_t i = by * bw + bx;
+                const bool edge = bx == 0 || by == 0 || bx + 1 == bw || by + 1 == bh;
+                ASSERT_TRUE(edge ? second.Skip() : second.Motion(dx[i], vy[i]));
+            }
+        Player player(w, h, false, kVideoGrayscale, 0x20000);
+        ASSERT_EQ(player.Decode(GrayPart(first), true).y, picture);
+        const Decoded d = player.Decode(GrayPart(second), false);
+        bits[round] = second.bits();
+        EXPECT_EQ(d.faults, 0u);
+        for (uint32_t y = 8; y < h - 8; ++y)
+            for (uint32_t x = 8; x < w - 8; ++x) {
+                const uint32_t i = (y / 8) * bw + x / 8;
+                ASSERT_EQ(d.y[y * w + x], picture[(y + vy[i]) * w + x + dx[i]]) << x << "," << y;
+            }
+    }
+    // 84 vertical offsets of over two bits each against six fills of one.
+    EXPECT_LT(bits[0] + 40, bits[1]);
+}
+
 // A picture with structure: gradients, bars and a moving disc.
 void Scene(uint32_t w, uint32_t h, int t, std::vector<uint8_t>* y, std::vector<uint8_t>* cb,
            std::vector<uint8_t>* cr) {
@@ -498,6 +541,33 @@ TEST(EncoderRoundTrip, MotionCutsAndFlatAreasDecodeToTheReconstructionOnAnyThrea
         }
         EXPECT_EQ(videos[0], videos[1]) << "quality " << quality;
     }
+}
+
+TEST(EncoderRoundTrip, SmoothAreasTakeScaledIntraBlocks) {
+    // Gentle slopes: a 16x16 fill would miss them by several levels, the
+    // transform of the 2x2 means draws them closely for a few coefficients.
+    const uint32_t w = 64, h = 64;
+    std::vector<uint8_t> y(w * h);
+    for (uint32_t j = 0; j < h; ++j)
+        for (uint32_t i = 0; i < w; ++i)
+            y[j * w + i] =
+                static_cast<uint8_t>(60 + i + j / 2 + 12 * std::sin(i / 11.0 + j / 17.0));
+    EncoderSettings s;
+    s.grayscale = true;
+    s.quality = 60;
+    VideoEncoder enc(w, h, s);
+    EncoderPicture pic;
+    pic.y = y.data();
+    pic.y_stride = w;
+    std::vector<uint8_t> video;
+    ASSERT_TRUE(enc.EncodeFrame(pic, true, &video));
+    Player player(w, h, true, kVideoGrayscale, enc.header_flags());
+    const Decoded d = player.Decode(video, true);
+    EXPECT_EQ(d.faults, 0u);
+    EXPECT_EQ(d.y, enc.decoded(0));
+    // Every area is one scaled block (fills alone would take a few of them).
+    EXPECT_EQ(enc.stats().blocks[kBlockScaled], w * h / 64);
+    EXPECT_GT(Psnr(y, d.y, w, w, h), 40.0);
 }
 
 TEST(EncoderRoundTrip, AlphaAndGrayscaleMovies) {

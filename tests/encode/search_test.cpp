@@ -141,6 +141,56 @@ TEST(MotionSearch, KeepsEverySourceBlockInsideThePlane) {
         }
 }
 
+TEST(MotionSearch, HeldOffsetsAndTheExhaustiveSearch) {
+    const int w = 64, h = 64;
+    const std::vector<uint8_t> ref = Texture(w, h);
+    float bits[16] = {};
+    uint8_t target[64];
+    auto take = [&](int x, int y) {
+        for (int r = 0; r < 8; ++r)
+            for (int c = 0; c < 8; ++c) target[r * 8 + c] = ref[(y + r) * w + x + c];
+    };
+    // A held vertical offset: the horizontal one is still found.
+    MotionSearch search(ref.data(), w, h, 15, 1.0f, bits, bits);
+    search.Lock(MotionSearch::kFree, 3);
+    take(24 + 5, 24 + 3);
+    uint32_t sad = 1;
+    EXPECT_EQ(search.Find(target, 24, 24, nullptr, 0, &sad), (MotionVector{5, 3}));
+    EXPECT_TRUE(search.found());
+    EXPECT_EQ(sad, 0u);
+    take(24 - 6, 24 - 4);
+    EXPECT_EQ(search.Find(target, 24, 24, nullptr, 0, &sad).y, 3);
+    // An offset the block cannot take at the plane's edge gives no vector.
+    search.Lock(MotionSearch::kFree, 1);
+    search.Find(target, 24, h - 8, nullptr, 0, &sad);
+    EXPECT_FALSE(search.found());
+    search.Lock(MotionSearch::kFree, 0);
+    search.Find(target, 24, h - 8, nullptr, 0, &sad);
+    EXPECT_TRUE(search.found());
+
+    // The exhaustive search finds the least difference of all offsets for
+    // targets that match nowhere exactly.
+    std::vector<uint16_t> sums(static_cast<size_t>(w) * h, 0);
+    for (int y = 0; y + 8 <= h; ++y)
+        for (int x = 0; x + 8 <= w; ++x)
+            for (int i = 0; i < 64; ++i) sums[y * w + x] += ref[(y + i / 8) * w + x + i % 8];
+    MotionSearch full(ref.data(), w, h, 15, 1.0f, bits, bits);
+    full.set_exhaustive(sums.data());
+    const BlockMeasure sad_of = ActiveBlockKernels().sad;
+    std::mt19937 rng(11);
+    for (int round = 0; round < 20; ++round) {
+        const int x = 8 * static_cast<int>(rng() % 8), y = 8 * static_cast<int>(rng() % 8);
+        take(static_cast<int>(rng() % 57), static_cast<int>(rng() % 57));
+        for (auto& v : target) v = static_cast<uint8_t>(v + rng() % 40);
+        uint32_t least = UINT32_MAX;
+        for (int dy = std::max(-15, -y); dy <= std::min(15, h - 8 - y); ++dy)
+            for (int dx = std::max(-15, -x); dx <= std::min(15, w - 8 - x); ++dx)
+                least = std::min(least, sad_of(target, 8, &ref[(y + dy) * w + x + dx], w));
+        full.Find(target, x, y, nullptr, 0, &sad);
+        EXPECT_EQ(sad, least) << round;
+    }
+}
+
 TEST(PlanePsnr, FromTheMeanSquaredError) {
     std::vector<uint8_t> a(30 * 4, 100), b(30 * 4, 100);
     EXPECT_EQ(PlanePsnr(a.data(), 30, b.data(), 30, 30, 4), kPerfectPsnr);
