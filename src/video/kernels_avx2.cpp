@@ -20,6 +20,20 @@ inline __m256i MulK(__m256i x, int32_t k) {
     return _mm256_srai_epi32(_mm256_mullo_epi32(x, _mm256_set1_epi32(k)), 11);
 }
 
+// The last step of both butterflies: the eight outputs from the even part's
+// sums and differences and the odd part's terms.
+inline void ButterflyOutputs(__m256i e, __m256i f, __m256i g, __m256i h, __m256i b0, __m256i b2,
+                             __m256i b3, __m256i b4, __m256i o[8]) {
+    o[0] = _mm256_add_epi32(e, b0);
+    o[1] = _mm256_add_epi32(g, b2);
+    o[2] = _mm256_add_epi32(h, b3);
+    o[3] = _mm256_sub_epi32(f, b4);
+    o[4] = _mm256_add_epi32(f, b4);
+    o[5] = _mm256_sub_epi32(h, b3);
+    o[6] = _mm256_sub_epi32(g, b2);
+    o[7] = _mm256_sub_epi32(e, b0);
+}
+
 inline void Butterfly(const __m256i s[8], __m256i o[8]) {
     const __m256i a0 = _mm256_add_epi32(s[0], s[4]);
     const __m256i a1 = _mm256_sub_epi32(s[0], s[4]);
@@ -36,14 +50,7 @@ inline void Butterfly(const __m256i s[8], __m256i o[8]) {
     const __m256i b4 = _mm256_sub_epi32(_mm256_add_epi32(MulK(a7, 2217), b3), b1);
     const __m256i e = _mm256_add_epi32(a0, a2), f = _mm256_sub_epi32(a0, a2);
     const __m256i g = _mm256_add_epi32(a1, a3), h = _mm256_sub_epi32(a1, a3);
-    o[0] = _mm256_add_epi32(e, b0);
-    o[1] = _mm256_add_epi32(g, b2);
-    o[2] = _mm256_add_epi32(h, b3);
-    o[3] = _mm256_sub_epi32(f, b4);
-    o[4] = _mm256_add_epi32(f, b4);
-    o[5] = _mm256_sub_epi32(h, b3);
-    o[6] = _mm256_sub_epi32(g, b2);
-    o[7] = _mm256_sub_epi32(e, b0);
+    ButterflyOutputs(e, f, g, h, b0, b2, b3, b4, o);
 }
 
 // The butterfly of s0..s3 with s4..s7 zero: the full one's sums and
@@ -59,14 +66,7 @@ inline void HalfButterfly(const __m256i s[4], __m256i o[8]) {
     const __m256i b4 = _mm256_sub_epi32(_mm256_add_epi32(MulK(s[1], 2217), b3), b1);
     const __m256i e = _mm256_add_epi32(s[0], s[2]), f = _mm256_sub_epi32(s[0], s[2]);
     const __m256i g = _mm256_add_epi32(s[0], a3), h = _mm256_sub_epi32(s[0], a3);
-    o[0] = _mm256_add_epi32(e, b0);
-    o[1] = _mm256_add_epi32(g, b2);
-    o[2] = _mm256_add_epi32(h, b3);
-    o[3] = _mm256_sub_epi32(f, b4);
-    o[4] = _mm256_add_epi32(f, b4);
-    o[5] = _mm256_sub_epi32(h, b3);
-    o[6] = _mm256_sub_epi32(g, b2);
-    o[7] = _mm256_sub_epi32(e, b0);
+    ButterflyOutputs(e, f, g, h, b0, b2, b3, b4, o);
 }
 
 // Rows of 32-bit lanes to columns (and back).

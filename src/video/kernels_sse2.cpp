@@ -39,6 +39,20 @@ inline __m128i MulK(__m128i x, __m128i k) {
     return _mm_srai_epi32(lo, 11);
 }
 
+// The last step of both butterflies: the eight outputs from the even part's
+// sums and differences and the odd part's terms.
+inline void ButterflyOutputs(__m128i e, __m128i f, __m128i g, __m128i h, __m128i b0, __m128i b2,
+                             __m128i b3, __m128i b4, __m128i o[8]) {
+    o[0] = _mm_add_epi32(e, b0);
+    o[1] = _mm_add_epi32(g, b2);
+    o[2] = _mm_add_epi32(h, b3);
+    o[3] = _mm_sub_epi32(f, b4);
+    o[4] = _mm_add_epi32(f, b4);
+    o[5] = _mm_sub_epi32(h, b3);
+    o[6] = _mm_sub_epi32(g, b2);
+    o[7] = _mm_sub_epi32(e, b0);
+}
+
 inline void Butterfly(const __m128i s[8], __m128i o[8]) {
     const __m128i kA1 = _mm_set1_epi32(2896), kA2 = _mm_set1_epi32(2217),
                   kA3 = _mm_set1_epi32(3784), kA4 = _mm_set1_epi32(-5352);
@@ -57,14 +71,7 @@ inline void Butterfly(const __m128i s[8], __m128i o[8]) {
     const __m128i b4 = _mm_sub_epi32(_mm_add_epi32(MulK(a7, kA2), b3), b1);
     const __m128i e = _mm_add_epi32(a0, a2), f = _mm_sub_epi32(a0, a2);
     const __m128i g = _mm_add_epi32(a1, a3), h = _mm_sub_epi32(a1, a3);
-    o[0] = _mm_add_epi32(e, b0);
-    o[1] = _mm_add_epi32(g, b2);
-    o[2] = _mm_add_epi32(h, b3);
-    o[3] = _mm_sub_epi32(f, b4);
-    o[4] = _mm_add_epi32(f, b4);
-    o[5] = _mm_sub_epi32(h, b3);
-    o[6] = _mm_sub_epi32(g, b2);
-    o[7] = _mm_sub_epi32(e, b0);
+    ButterflyOutputs(e, f, g, h, b0, b2, b3, b4, o);
 }
 
 inline void Transpose4(__m128i& r0, __m128i& r1, __m128i& r2, __m128i& r3) {
@@ -104,14 +111,7 @@ inline void HalfButterfly(const __m128i s[4], __m128i o[8]) {
     const __m128i b4 = _mm_sub_epi32(_mm_add_epi32(MulK(s[1], kA2), b3), b1);
     const __m128i e = _mm_add_epi32(s[0], s[2]), f = _mm_sub_epi32(s[0], s[2]);
     const __m128i g = _mm_add_epi32(s[0], a3), h = _mm_sub_epi32(s[0], a3);
-    o[0] = _mm_add_epi32(e, b0);
-    o[1] = _mm_add_epi32(g, b2);
-    o[2] = _mm_add_epi32(h, b3);
-    o[3] = _mm_sub_epi32(f, b4);
-    o[4] = _mm_add_epi32(f, b4);
-    o[5] = _mm_sub_epi32(h, b3);
-    o[6] = _mm_sub_epi32(g, b2);
-    o[7] = _mm_sub_epi32(e, b0);
+    ButterflyOutputs(e, f, g, h, b0, b2, b3, b4, o);
 }
 
 // True when all coefficients lie in the top-left 4x4 corner (rows 4-7 and
