@@ -1,5 +1,6 @@
 // vemo-decode picture outputs: --planes, --changes and --y4m, written from
 // one pass over the movie's frames.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -47,10 +48,15 @@ class Output {
 };
 
 bool WritePlane(Output& out, const vemo::PlaneDescriptor& plane, uint32_t width, uint32_t height) {
-    std::vector<uint8_t> zeros;
     if (!plane.samples) {
-        zeros.assign(static_cast<size_t>(width) * height, 0);
-        return out.Write(zeros.data(), zeros.size());
+        // A missing plane reads as zeros, written from one small block.
+        static const uint8_t zeros[64 * 1024] = {};
+        for (size_t left = static_cast<size_t>(width) * height; left > 0;) {
+            const size_t piece = std::min(left, sizeof zeros);
+            if (!out.Write(zeros, piece)) return false;
+            left -= piece;
+        }
+        return true;
     }
     return out.Write(plane.samples, static_cast<size_t>(plane.stride) * height);
 }
