@@ -86,9 +86,11 @@ class MovieReader {
   private:
     bool Fail(const MovieProblem& problem);
     bool ReadAt(uint64_t offset, uint32_t count, std::vector<uint8_t>* out);
-    std::vector<uint8_t> memory_;  // the whole movie (memory source)
-    platform::File file_;          // the file source
-    uint64_t base_ = 0;            // file offset of the movie's first byte
+    std::vector<uint8_t> memory_;          // the whole movie (memory source)
+    platform::File file_;                  // the file source
+    uint64_t base_ = 0;                    // file offset of the movie's first byte
+    uint64_t file_at_ = kUnknownPosition;  // where the file stands, if known
+    static constexpr uint64_t kUnknownPosition = ~uint64_t{0};
     std::vector<uint8_t> packet_;  // the last packet read from the file
     MovieHeader header_{};
     TrackTable tracks_{};

@@ -50,6 +50,7 @@ TrackTable MovieTracks(const MovieHeader& header, const uint32_t* words) {
 void MovieReader::Close() {
     if (file_.valid()) platform::CloseFile(file_);
     file_ = platform::File{};
+    file_at_ = kUnknownPosition;
     memory_.clear();
     packet_.clear();
     words_.clear();
@@ -74,7 +75,13 @@ std::string MovieReader::message() const {
 // that what is held never runs ahead of what the file really has.
 bool MovieReader::ReadAt(uint64_t offset, uint32_t count, std::vector<uint8_t>* out) {
     out->clear();
-    if (!platform::SeekFile(file_, base_ + offset)) return false;
+    // Frames are mostly read in file order: no seek when the file already
+    // stands at the offset.
+    if (file_at_ != base_ + offset) {
+        file_at_ = kUnknownPosition;
+        if (!platform::SeekFile(file_, base_ + offset)) return false;
+    }
+    file_at_ = kUnknownPosition;
     while (out->size() < count) {
         const uint32_t want =
             std::min<uint32_t>(kReadChunk, count - static_cast<uint32_t>(out->size()));
@@ -84,6 +91,7 @@ bool MovieReader::ReadAt(uint64_t offset, uint32_t count, std::vector<uint8_t>* 
         out->resize(at + got);
         if (got < want) return false;
     }
+    file_at_ = base_ + offset + count;
     return true;
 }
 

@@ -15,10 +15,13 @@ using vemo::tool::DecodeArgs;
 
 class Output {
   public:
-    bool Open(const std::string& path) {
+    // `whole_planes`: every write is a plane or more, so it goes straight to
+    // the file rather than through the stream's buffer.
+    bool Open(const std::string& path, bool whole_planes = false) {
         path_ = path;
         file_ = std::fopen(path.c_str(), "wb");
         if (!file_) std::fprintf(stderr, "vemo-decode: cannot write %s\n", path.c_str());
+        if (file_ && whole_planes) std::setvbuf(file_, nullptr, _IONBF, 0);
         return file_ != nullptr;
     }
     bool Write(const void* data, size_t size) {
@@ -143,7 +146,7 @@ int RunVideo(const DecodeArgs& args) {
     }
     Outputs outputs;
     int rc = 0;
-    if ((args.has("--planes") && !outputs.planes.Open(args.get("--planes"))) ||
+    if ((args.has("--planes") && !outputs.planes.Open(args.get("--planes"), true)) ||
         (args.has("--changes") && !outputs.changes.Open(args.get("--changes"))) ||
         (args.has("--y4m") && !outputs.y4m.Open(args.get("--y4m"))))
         rc = 1;
