@@ -374,7 +374,7 @@ void* HeapAllocate(size_t bytes) {
 void* HeapAllocateZeroed(size_t bytes) {
     void* block = std::calloc(1, bytes);
 #ifdef MADV_POPULATE_WRITE
-    constexpr size_t kPopulateFrom = size_t{1} << 20;
+    constexpr size_t kPopulateFrom = size_t{64} << 10;
     if (block && bytes >= kPopulateFrom) {
         const uintptr_t page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
         const uintptr_t begin = (reinterpret_cast<uintptr_t>(block) + page - 1) & ~(page - 1);
