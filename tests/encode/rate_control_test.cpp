@@ -112,6 +112,35 @@ TEST(RateControl, KeepsEverySecondUnderTheReadRateCap) {
     EXPECT_GT(PeakWindowBytes(sizes, 25) * 8, 300u * 1000);
 }
 
+TEST(RateControl, FramesOfGuessedSizeAreTriedAndRefitted) {
+    RateSettings rs;
+    rs.bitrate_kbit = 400;  // 2000 bytes a frame
+    rs.rate_num = 25;
+    rs.width = kW;
+    rs.height = kH;
+    rs.frames = 48;
+    EXPECT_FALSE(RateController(RateSettings{}).Unsure(true));  // no bit rate: nothing to fit
+    // A trial far above the wish points to a coarser quantiser, one far
+    // below it to a finer one.
+    for (size_t trial : {size_t{40000}, size_t{100}}) {
+        RateController rate(rs);
+        const int q = rate.NextQuantiser(true, 0);
+        const int refit = rate.Refit(true, q, trial);
+        EXPECT_TRUE(trial > 2000 ? refit > q : refit < q) << trial << " " << q << " " << refit;
+    }
+    RateController rate(rs);
+    EXPECT_TRUE(rate.Unsure(false));  // nothing seen yet
+    rate.FrameDone(true, 8, 6000);
+    EXPECT_TRUE(rate.Unsure(false));  // the first inter frame after a key frame
+    rate.FrameDone(false, 8, 2000);
+    EXPECT_FALSE(rate.Unsure(false));
+    rate.FrameDone(false, 8, 2000);
+    EXPECT_FALSE(rate.Unsure(false));
+    EXPECT_TRUE(rate.Unsure(true));
+    rate.FrameDone(true, 8, 6000);
+    EXPECT_TRUE(rate.Unsure(false));
+}
+
 TEST(RateControl, PeakWindowCountsEveryWindowUpToTheLastFrame) {
     EXPECT_EQ(PeakWindowBytes({1, 1, 1, 10}, 2), 11u);  // the last window
     EXPECT_EQ(PeakWindowBytes({10, 1, 1, 1}, 2), 11u);  // the first
