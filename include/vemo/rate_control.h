@@ -74,6 +74,7 @@ class RateController {
     double coarsest_inter_ = 0;  // the last inter frame at quantiser 15
     uint64_t done_ = 0;
     uint64_t since_key_ = 0;     // inter frames since the last key frame
+    bool last_key_ = false;      // the last frame was a key frame
     double inter_share_ = 0.45;  // an inter frame's complexity over a key frame's
     double spent_ = 0;
     std::deque<size_t> recent_;  // the last window_ - 1 packets

@@ -192,20 +192,22 @@ int RateController::NextQuantiser(bool key, size_t extra_bytes) {
                                         : std::min(second, left);
         const double wanted = std::max(target_ - debt / horizon, target_ * 0.05);
         // A key frame takes a finer quantiser than an inter frame would: it
-        // costs more, and the frames after it pay for that.
-        const double inter = complexity_[0];
+        // costs more, and the frames after it pay for that. Key frames in a
+        // row have no inter frames to pay for them: each is fitted itself.
+        const bool keys_in_a_row = key && last_key_;
+        const double basis = keys_in_a_row ? complexity_[1] : complexity_[0];
         // Choose the quantiser whose predicted size is nearest the wish (in
         // ratio), so that the debt swings both ways around the target.
         q = 15;
         double best = 1e300;
         for (int c = 0; c < 16; ++c) {
-            const double miss = std::fabs(std::log(inter * kTypicalSize[c] / wanted));
+            const double miss = std::fabs(std::log(basis * kTypicalSize[c] / wanted));
             if (miss < best) {
                 best = miss;
                 q = c;
             }
         }
-        if (key) q = std::max(q - kKeyFiner, 0);
+        if (key && !keys_in_a_row) q = std::max(q - kKeyFiner, 0);
     }
     const size_t allowance = Allowance();
     if (allowance != SIZE_MAX)
@@ -253,6 +255,7 @@ void RateController::FrameDone(bool key, int q, size_t video_bytes) {
     spent_ += static_cast<double>(video_bytes);
     ++done_;
     since_key_ = key ? 0 : since_key_ + 1;
+    last_key_ = key;
     recent_.push_back(video_bytes + extra_);
     while (recent_.size() > window_ - 1) recent_.pop_front();
     extra_ = 0;
