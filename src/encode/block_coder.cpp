@@ -283,6 +283,36 @@ int BlockCoder::Candidates(uint32_t bx, uint32_t by, MotionVector* out) const {
     return n;
 }
 
+void BlockCoder::TryCopies(const uint8_t t[64], int x, int y, MotionVector found,
+                           const MotionVector* candidates, int count, Block& best) {
+    // The search ranks offsets by absolute differences; a copy is judged by
+    // its squared error, at the offset found, its neighbours and the
+    // predicted offsets.
+    const PlaneView& ref = *job_.ref;
+    MotionVector tried[9 + 16];
+    int n = 0;
+    tried[n++] = found;
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx)
+            if (dx || dy)
+                tried[n++] = MotionVector{static_cast<int8_t>(found.x + dx),
+                                          static_cast<int8_t>(found.y + dy)};
+    for (int i = 0; i < count; ++i) tried[n++] = candidates[i];
+    for (int i = 0; i < n; ++i) {
+        const MotionVector v = tried[i];
+        if (!search_.Allowed(v.x, v.y) || std::find(tried, tried + i, v) != tried + i) continue;
+        const float bits = TypeBits(kBlockMotion) + OffsetBits(v.x, v.y);
+        if (job_.lambda * bits >= best.cost) continue;
+        const float cost = static_cast<float>(sse_(t, 8, ref.At(x + v.x, y + v.y),
+                                                   static_cast<ptrdiff_t>(ref.w))) +
+                           job_.lambda * bits;
+        if (cost >= best.cost) continue;
+        uint8_t moved[64];
+        Load(ref, x + v.x, y + v.y, moved);
+        Consider(best, kBlockMotion, v.x, v.y, moved, cost);
+    }
+}
+
 void BlockCoder::TryInterBlocks(const uint8_t t[64], uint32_t bx, uint32_t by, Block& best) {
     const PlaneView& ref = *job_.ref;
     const int x = static_cast<int>(bx * 8), y = static_cast<int>(by * 8);
@@ -306,11 +336,9 @@ void BlockCoder::TryInterBlocks(const uint8_t t[64], uint32_t bx, uint32_t by, B
     job_.field[by * job_.bw + bx] = mv;
     // Nothing else can pay for its extra bits.
     if (skip_sse <= job_.lambda || !search_.found()) return;
+    TryCopies(t, x, y, mv, candidates, count, best);
     uint8_t moved[64];
     Load(ref, x + mv.x, y + mv.y, moved);
-    const float motion_bits = TypeBits(kBlockMotion) + OffsetBits(mv.x, mv.y);
-    Consider(best, kBlockMotion, mv.x, mv.y, moved,
-             static_cast<float>(sse_(t, 8, moved, 8)) + job_.lambda * motion_bits);
     TryResidue(t, moved, mv.x, mv.y, best);
     TryTransform(t, moved, mv.x, mv.y, best);
 }

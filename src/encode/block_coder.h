@@ -77,6 +77,8 @@ class BlockCoder {
     float TransformCost(const uint8_t t[64], const uint8_t* moved, const int16_t coef[64], int q,
                         uint8_t recon[64]) const;
     void TryResidue(const uint8_t t[64], const uint8_t moved[64], int dx, int dy, Block& best);
+    void TryCopies(const uint8_t t[64], int x, int y, MotionVector found,
+                   const MotionVector* candidates, int count, Block& best);
     void TryInterBlocks(const uint8_t t[64], uint32_t bx, uint32_t by, Block& best);
     // Bits of a vector's offsets in their bundles.
     float OffsetBits(int dx, int dy) const;
