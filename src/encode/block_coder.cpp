@@ -236,6 +236,29 @@ void BlockCoder::TryTransform(const uint8_t t[64], const uint8_t* moved, int dx,
     }
 }
 
+void BlockCoder::RefineLevels(const uint8_t t[64], const uint8_t* moved, Block& best) const {
+    // Each coefficient, the last in scan order first, is moved one step
+    // towards zero where that costs less: the bits it saves may be worth
+    // more than the error it adds.
+    uint8_t recon[64];
+    const float header = best.cost - TransformCost(t, moved, best.coef, best.q, recon);
+    float cost = best.cost;
+    for (int k = 63; k >= 1; --k) {
+        int16_t& c = best.coef[kCoefficientScan[k]];
+        if (c == 0) continue;
+        const int16_t kept = c;
+        c = static_cast<int16_t>(c > 0 ? c - 1 : c + 1);
+        const float trial = TransformCost(t, moved, best.coef, best.q, recon) + header;
+        if (trial < cost) {
+            cost = trial;
+            std::memcpy(best.recon, recon, 64);
+        } else {
+            c = kept;
+        }
+    }
+    best.cost = cost;
+}
+
 void BlockCoder::TryResidue(const uint8_t t[64], const uint8_t moved[64], int dx, int dy,
                             Block& best) {
     int8_t res[64];
@@ -359,6 +382,14 @@ Block BlockCoder::Decide(uint32_t bx, uint32_t by, bool raw_allowed) {
     TryFill(target, best);
     TryPattern(target, best);
     TryTransform(target, nullptr, 0, 0, best);
+    if (best.type == kBlockInter) {
+        uint8_t moved[64];
+        Load(*job_.ref, static_cast<int>(bx * 8) + best.dx, static_cast<int>(by * 8) + best.dy,
+             moved);
+        RefineLevels(target, moved, best);
+    } else if (best.type == kBlockIntra) {
+        RefineLevels(target, nullptr, best);
+    }
     return best;
 }
 

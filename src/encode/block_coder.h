@@ -76,6 +76,9 @@ class BlockCoder {
     void TryTransform(const uint8_t t[64], const uint8_t* moved, int dx, int dy, Block& best);
     float TransformCost(const uint8_t t[64], const uint8_t* moved, const int16_t coef[64], int q,
                         uint8_t recon[64]) const;
+    // Moves the coefficients of the chosen intra or inter block (moved: the
+    // block it adds to, else null) towards zero where that costs less.
+    void RefineLevels(const uint8_t t[64], const uint8_t* moved, Block& best) const;
     void TryResidue(const uint8_t t[64], const uint8_t moved[64], int dx, int dy, Block& best);
     void TryCopies(const uint8_t t[64], int x, int y, MotionVector found,
                    const MotionVector* candidates, int count, Block& best);
