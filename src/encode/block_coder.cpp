@@ -237,15 +237,16 @@ void BlockCoder::TryTransform(const uint8_t t[64], const uint8_t* moved, int dx,
 }
 
 void BlockCoder::RefineLevels(const uint8_t t[64], const uint8_t* moved, Block& best) const {
-    // Each coefficient, the last in scan order first, is moved one step
-    // towards zero where that costs less: the bits it saves may be worth
-    // more than the error it adds.
+    // Each coefficient of size 1 or 2, the last in scan order first, is
+    // moved one step towards zero where that costs less: the bits it saves
+    // may be worth more than the error it adds. (A larger one saves a bit
+    // or so at most, which seldom pays for a whole step of error.)
     uint8_t recon[64];
     const float header = best.cost - TransformCost(t, moved, best.coef, best.q, recon);
     float cost = best.cost;
     for (int k = 63; k >= 1; --k) {
         int16_t& c = best.coef[kCoefficientScan[k]];
-        if (c == 0) continue;
+        if (c == 0 || c > 2 || c < -2) continue;
         const int16_t kept = c;
         c = static_cast<int16_t>(c > 0 ? c - 1 : c + 1);
         const float trial = TransformCost(t, moved, best.coef, best.q, recon) + header;
@@ -359,9 +360,15 @@ void BlockCoder::TryInterBlocks(const uint8_t t[64], uint32_t bx, uint32_t by, B
     job_.field[by * job_.bw + bx] = mv;
     // Nothing else can pay for its extra bits.
     if (skip_sse <= job_.lambda || !search_.found()) return;
-    TryCopies(t, x, y, mv, candidates, count, best);
     uint8_t moved[64];
     Load(ref, x + mv.x, y + mv.y, moved);
+    if (job_.thorough) {
+        TryCopies(t, x, y, mv, candidates, count, best);
+    } else {
+        Consider(best, kBlockMotion, mv.x, mv.y, moved,
+                 static_cast<float>(sse_(t, 8, moved, 8)) +
+                     job_.lambda * (TypeBits(kBlockMotion) + OffsetBits(mv.x, mv.y)));
+    }
     TryResidue(t, moved, mv.x, mv.y, best);
     TryTransform(t, moved, mv.x, mv.y, best);
 }
@@ -382,6 +389,7 @@ Block BlockCoder::Decide(uint32_t bx, uint32_t by, bool raw_allowed) {
     TryFill(target, best);
     TryPattern(target, best);
     TryTransform(target, nullptr, 0, 0, best);
+    if (!job_.thorough) return best;
     if (best.type == kBlockInter) {
         uint8_t moved[64];
         Load(*job_.ref, static_cast<int>(bx * 8) + best.dx, static_cast<int>(by * 8) + best.dy,

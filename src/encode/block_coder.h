@@ -49,6 +49,10 @@ struct PlaneJob {
     // A row tries holding an offset that at least 1 / hold_share of its
     // vectors have.
     int hold_share = 2;
+    // Small pictures: motion copies are tried at the neighbours of the
+    // offset found and at the predicted ones, and the coefficients of chosen
+    // transform blocks are refined by their cost.
+    bool thorough = false;
 };
 
 class BlockCoder {

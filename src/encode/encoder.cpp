@@ -61,8 +61,10 @@ float LambdaFor(int q) {
 }
 
 // Pictures of up to this many luma samples get the more thorough search:
-// an exhaustive motion search, and rows that try holding an offset shared by
-// a fifth of their vectors rather than half. On small pictures it costs
+// an exhaustive motion search, rows that try holding an offset shared by a
+// fifth of their vectors rather than half, the blocks of every inter frame
+// decided twice (with the rates of their own trees the second time), and
+// the thorough block decisions of PlaneJob. On small pictures it costs
 // little, and each vector is a larger share of the picture.
 constexpr uint32_t kThoroughSearchArea = 352 * 288;
 
@@ -453,6 +455,7 @@ bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bo
     }
     std::vector<uint16_t> block_sums;
     const bool small = size_t{luma_w_} * luma_h_ <= kThoroughSearchArea;
+    job.thorough = small;
     if (!key && settings_.search_range > 0 && small) {
         block_sums = BlockSums(ref.p, w, h);
         job.block_sums = block_sums.data();
