@@ -29,7 +29,7 @@ constexpr double kLeastInterShare = 0.1, kMostInterShare = 1.5;
 // With a bit rate, a key frame's quantiser is this many steps finer than an
 // inter frame's would be: every frame up to the next key frame is predicted
 // from it, so its detail is paid for once and kept many times.
-constexpr int kKeyFiner = 3;
+constexpr int kKeyFiner = 2;
 
 // Bytes saved below the target are spent over this many seconds.
 constexpr double kSavingSeconds = 3.0;
