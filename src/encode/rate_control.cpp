@@ -31,6 +31,10 @@ constexpr double kLeastInterShare = 0.1, kMostInterShare = 1.5;
 // from it, so its detail is paid for once and kept many times.
 constexpr int kKeyFiner = 2;
 
+// A frame tried at one quantiser is encoded again at most this many steps
+// away.
+constexpr int kMostRefitSteps = 2;
+
 // Bytes saved below the target are spent over this many seconds.
 constexpr double kSavingSeconds = 3.0;
 
@@ -228,7 +232,9 @@ int RateController::Refit(bool key, int q, size_t video_bytes) {
     } else {
         known_[0] = true;
     }
-    return NextQuantiser(key, extra_);
+    // The typical sizes are a poor guide far from the quantiser tried (a
+    // picture's noise may be kept at one and dropped at the next).
+    return std::clamp(NextQuantiser(key, extra_), q - kMostRefitSteps, q + kMostRefitSteps);
 }
 
 int RateController::RetryQuantiser(int q, size_t video_bytes) const {
