@@ -300,6 +300,21 @@ void CountBlock(const Block& b, PlaneCounts& counts, int& previous_high) {
         for (uint8_t c : b.recon) counts.AddColour(c, previous_high);
 }
 
+// Decides the blocks of a plane, its pairs of block rows on up to `threads`
+// threads.
+void DecidePlane(const PlaneJob& job, int threads, std::vector<RowPair>& pairs) {
+    const uint32_t bw = job.bw, bh = job.bh;
+    RunParallel(static_cast<uint32_t>(pairs.size()), threads, [&](uint32_t i) {
+        BlockCoder coder(job);
+        RowPair& rp = pairs[i];
+        for (auto& row : rp.rows) row.resize(bw);
+        rp.scaled.resize(bw);
+        const bool pair = i * 2 + 1 < bh;
+        DecideRows(coder, job, i * 2, pair, rp);
+        FindScaledAreas(coder, job, i * 2, pair, rp);
+    });
+}
+
 // Counts the bundle symbols of the blocks of a plane (bh block rows) in the
 // order they are written.
 PlaneCounts CountPlane(const std::vector<RowPair>& pairs, uint32_t bh) {
@@ -463,18 +478,7 @@ bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bo
     }
 
     std::vector<RowPair> pairs((bh + 1) / 2);
-    auto decide = [&] {
-        RunParallel(static_cast<uint32_t>(pairs.size()), threads_, [&](uint32_t i) {
-            BlockCoder coder(job);
-            RowPair& rp = pairs[i];
-            for (auto& row : rp.rows) row.resize(bw);
-            rp.scaled.resize(bw);
-            const bool pair = i * 2 + 1 < bh;
-            DecideRows(coder, job, i * 2, pair, rp);
-            FindScaledAreas(coder, job, i * 2, pair, rp);
-        });
-    };
-    decide();
+    DecidePlane(job, threads_, pairs);
     // The code trees are this frame's own: decided once with the last
     // frame's rates, the blocks are decided again with the rates of the
     // trees their symbols give. Always on small pictures; on larger ones
@@ -482,7 +486,7 @@ bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bo
     if (!key && (small || state.after_key[plane])) {
         job.rates = encode::RatesFrom(CountPlane(pairs, bh));
         std::fill(state.field[plane].begin(), state.field[plane].end(), MotionVector{});
-        decide();
+        DecidePlane(job, threads_, pairs);
     }
     state.after_key[plane] = key;
 
