@@ -61,8 +61,8 @@ Picture ClipFrame(int f, bool cut) {
 }
 
 // Encodes a 48-frame clip at 25 frames/s; the packet sizes come back.
-std::vector<size_t> EncodeClip(RateSettings rs, std::vector<bool>* keys = nullptr, bool cut = true,
-                               uint32_t key_interval = 125) {
+std::vector<size_t> EncodeClip(RateSettings rs, std::vector<bool>* keys = nullptr,
+                               bool cut = true) {
     rs.rate_num = 25;
     rs.rate_den = 1;
     rs.width = kW;
