@@ -49,6 +49,13 @@ class RateController {
     // After a frame that came out above Allowance(): a higher quantiser to
     // try again with, or q itself when there is none.
     int RetryQuantiser(int q, size_t video_bytes) const;
+    // Whether the next frame's size is a guess (the first of its kind, a key
+    // frame, the first inter frame after one): it is then worth encoding
+    // once at NextQuantiser and telling Refit the size that came out.
+    bool Unsure(bool key) const;
+    // Learns the picture's complexity from a trial at quantiser q and gives
+    // the quantiser to encode it with.
+    int Refit(bool key, int q, size_t video_bytes);
     // The frame as it was written.
     void FrameDone(bool key, int q, size_t video_bytes);
 
@@ -66,6 +73,9 @@ class RateController {
     bool known_[2] = {false, false};
     double coarsest_inter_ = 0;  // the last inter frame at quantiser 15
     uint64_t done_ = 0;
+    uint64_t since_key_ = 0;     // inter frames since the last key frame
+    bool last_key_ = false;      // the last frame was a key frame
+    double inter_share_ = 0.45;  // an inter frame's complexity over a key frame's
     double spent_ = 0;
     std::deque<size_t> recent_;  // the last window_ - 1 packets
     size_t extra_ = 0;

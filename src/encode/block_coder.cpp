@@ -236,6 +236,30 @@ void BlockCoder::TryTransform(const uint8_t t[64], const uint8_t* moved, int dx,
     }
 }
 
+void BlockCoder::RefineLevels(const uint8_t t[64], const uint8_t* moved, Block& best) const {
+    // Each coefficient of size 1 or 2, the last in scan order first, is
+    // moved one step towards zero where that costs less: the bits it saves
+    // may be worth more than the error it adds. (A larger one saves a bit
+    // or so at most, which seldom pays for a whole step of error.)
+    uint8_t recon[64];
+    const float header = best.cost - TransformCost(t, moved, best.coef, best.q, recon);
+    float cost = best.cost;
+    for (int k = 63; k >= 1; --k) {
+        int16_t& c = best.coef[kCoefficientScan[k]];
+        if (c == 0 || c > 2 || c < -2) continue;
+        const int16_t kept = c;
+        c = static_cast<int16_t>(c > 0 ? c - 1 : c + 1);
+        const float trial = TransformCost(t, moved, best.coef, best.q, recon) + header;
+        if (trial < cost) {
+            cost = trial;
+            std::memcpy(best.recon, recon, 64);
+        } else {
+            c = kept;
+        }
+    }
+    best.cost = cost;
+}
+
 void BlockCoder::TryResidue(const uint8_t t[64], const uint8_t moved[64], int dx, int dy,
                             Block& best) {
     int8_t res[64];
@@ -283,6 +307,36 @@ int BlockCoder::Candidates(uint32_t bx, uint32_t by, MotionVector* out) const {
     return n;
 }
 
+void BlockCoder::TryCopies(const uint8_t t[64], int x, int y, MotionVector found,
+                           const MotionVector* candidates, int count, Block& best) {
+    // The search ranks offsets by absolute differences; a copy is judged by
+    // its squared error, at the offset found, its neighbours and the
+    // predicted offsets.
+    const PlaneView& ref = *job_.ref;
+    MotionVector tried[9 + 16];
+    int n = 0;
+    tried[n++] = found;
+    for (int dy = -1; dy <= 1; ++dy)
+        for (int dx = -1; dx <= 1; ++dx)
+            if (dx || dy)
+                tried[n++] = MotionVector{static_cast<int8_t>(found.x + dx),
+                                          static_cast<int8_t>(found.y + dy)};
+    for (int i = 0; i < count; ++i) tried[n++] = candidates[i];
+    for (int i = 0; i < n; ++i) {
+        const MotionVector v = tried[i];
+        if (!search_.Allowed(v.x, v.y) || std::find(tried, tried + i, v) != tried + i) continue;
+        const float bits = TypeBits(kBlockMotion) + OffsetBits(v.x, v.y);
+        if (job_.lambda * bits >= best.cost) continue;
+        const float cost = static_cast<float>(sse_(t, 8, ref.At(x + v.x, y + v.y),
+                                                   static_cast<ptrdiff_t>(ref.w))) +
+                           job_.lambda * bits;
+        if (cost >= best.cost) continue;
+        uint8_t moved[64];
+        Load(ref, x + v.x, y + v.y, moved);
+        Consider(best, kBlockMotion, v.x, v.y, moved, cost);
+    }
+}
+
 void BlockCoder::TryInterBlocks(const uint8_t t[64], uint32_t bx, uint32_t by, Block& best) {
     const PlaneView& ref = *job_.ref;
     const int x = static_cast<int>(bx * 8), y = static_cast<int>(by * 8);
@@ -308,9 +362,13 @@ void BlockCoder::TryInterBlocks(const uint8_t t[64], uint32_t bx, uint32_t by, B
     if (skip_sse <= job_.lambda || !search_.found()) return;
     uint8_t moved[64];
     Load(ref, x + mv.x, y + mv.y, moved);
-    const float motion_bits = TypeBits(kBlockMotion) + OffsetBits(mv.x, mv.y);
-    Consider(best, kBlockMotion, mv.x, mv.y, moved,
-             static_cast<float>(sse_(t, 8, moved, 8)) + job_.lambda * motion_bits);
+    if (job_.thorough) {
+        TryCopies(t, x, y, mv, candidates, count, best);
+    } else {
+        Consider(best, kBlockMotion, mv.x, mv.y, moved,
+                 static_cast<float>(sse_(t, 8, moved, 8)) +
+                     job_.lambda * (TypeBits(kBlockMotion) + OffsetBits(mv.x, mv.y)));
+    }
     TryResidue(t, moved, mv.x, mv.y, best);
     TryTransform(t, moved, mv.x, mv.y, best);
 }
@@ -331,6 +389,15 @@ Block BlockCoder::Decide(uint32_t bx, uint32_t by, bool raw_allowed) {
     TryFill(target, best);
     TryPattern(target, best);
     TryTransform(target, nullptr, 0, 0, best);
+    if (!job_.thorough) return best;
+    if (best.type == kBlockInter) {
+        uint8_t moved[64];
+        Load(*job_.ref, static_cast<int>(bx * 8) + best.dx, static_cast<int>(by * 8) + best.dy,
+             moved);
+        RefineLevels(target, moved, best);
+    } else if (best.type == kBlockIntra) {
+        RefineLevels(target, nullptr, best);
+    }
     return best;
 }
 

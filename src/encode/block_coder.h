@@ -49,6 +49,10 @@ struct PlaneJob {
     // A row tries holding an offset that at least 1 / hold_share of its
     // vectors have.
     int hold_share = 2;
+    // Small pictures: motion copies are tried at the neighbours of the
+    // offset found and at the predicted ones, and the coefficients of chosen
+    // transform blocks are refined by their cost.
+    bool thorough = false;
 };
 
 class BlockCoder {
@@ -76,7 +80,12 @@ class BlockCoder {
     void TryTransform(const uint8_t t[64], const uint8_t* moved, int dx, int dy, Block& best);
     float TransformCost(const uint8_t t[64], const uint8_t* moved, const int16_t coef[64], int q,
                         uint8_t recon[64]) const;
+    // Moves the coefficients of the chosen intra or inter block (moved: the
+    // block it adds to, else null) towards zero where that costs less.
+    void RefineLevels(const uint8_t t[64], const uint8_t* moved, Block& best) const;
     void TryResidue(const uint8_t t[64], const uint8_t moved[64], int dx, int dy, Block& best);
+    void TryCopies(const uint8_t t[64], int x, int y, MotionVector found,
+                   const MotionVector* candidates, int count, Block& best);
     void TryInterBlocks(const uint8_t t[64], uint32_t bx, uint32_t by, Block& best);
     // Bits of a vector's offsets in their bundles.
     float OffsetBits(int dx, int dy) const;

@@ -28,6 +28,7 @@ namespace encode {
 struct EncoderState {
     PlaneRates rates[4];
     std::vector<MotionVector> field[4], previous[4];
+    bool after_key[4] = {};  // the last frame was a key frame
 };
 
 }  // namespace encode
@@ -60,8 +61,10 @@ float LambdaFor(int q) {
 }
 
 // Pictures of up to this many luma samples get the more thorough search:
-// an exhaustive motion search, and rows that try holding an offset shared by
-// a fifth of their vectors rather than half. On small pictures it costs
+// an exhaustive motion search, rows that try holding an offset shared by a
+// fifth of their vectors rather than half, the blocks of every inter frame
+// decided twice (with the rates of their own trees the second time), and
+// the thorough block decisions of PlaneJob. On small pictures it costs
 // little, and each vector is a larger share of the picture.
 constexpr uint32_t kThoroughSearchArea = 352 * 288;
 
@@ -297,15 +300,52 @@ void CountBlock(const Block& b, PlaneCounts& counts, int& previous_high) {
         for (uint8_t c : b.recon) counts.AddColour(c, previous_high);
 }
 
+// Decides the blocks of a plane, its pairs of block rows on up to `threads`
+// threads.
+void DecidePlane(const PlaneJob& job, int threads, std::vector<RowPair>& pairs) {
+    const uint32_t bw = job.bw, bh = job.bh;
+    RunParallel(static_cast<uint32_t>(pairs.size()), threads, [&](uint32_t i) {
+        BlockCoder coder(job);
+        RowPair& rp = pairs[i];
+        for (auto& row : rp.rows) row.resize(bw);
+        rp.scaled.resize(bw);
+        const bool pair = i * 2 + 1 < bh;
+        DecideRows(coder, job, i * 2, pair, rp);
+        FindScaledAreas(coder, job, i * 2, pair, rp);
+    });
+}
+
+// Counts the bundle symbols of the blocks of a plane (bh block rows) in the
+// order they are written.
+PlaneCounts CountPlane(const std::vector<RowPair>& pairs, uint32_t bh) {
+    PlaneCounts counts;
+    int previous_high = 0;
+    for (uint32_t i = 0; i < pairs.size(); ++i) {
+        const RowPair& rp = pairs[i];
+        for (uint32_t half = 0; half < 2 && i * 2 + half < bh; ++half) {
+            const std::vector<Block>& row = rp.rows[half];
+            for (uint32_t c = 0; c < row.size(); ++c) {
+                const ScaledArea& s = rp.scaled[c];
+                if (!s.kind) {
+                    CountBlock(row[c], counts, previous_high);
+                    continue;
+                }
+                ++counts.types[kBlockScaled];
+                if (!half && s.kind == kBlockFill) counts.AddColour(s.colour, previous_high);
+                ++c;
+            }
+        }
+    }
+    return counts;
+}
+
 // Where the blocks of a plane go: the writer, the plane as the decoder will
-// rebuild it (w samples across), the block counts and the symbol counts.
+// rebuild it (w samples across) and the block counts.
 struct PlaneOutput {
     PlaneWriter& writer;
     std::vector<uint8_t>& next;
     uint32_t w;
     EncoderFrameStats& stats;
-    PlaneCounts& counts;
-    int previous_high = 0;
 };
 
 // Writes one block row of a pair (half 1: the lower row, whose scaled blocks
@@ -325,15 +365,12 @@ const char* WriteBlockRow(const RowPair& rp, int half, uint32_t r, PlaneOutput& 
             for (uint32_t yy = 0; yy < 8; ++yy)
                 std::memcpy(&out.next[(y + yy) * w + c * 8], s.recon + (half * 8 + yy) * 16, 16);
             out.stats.blocks[kBlockScaled] += 2;
-            ++out.counts.types[kBlockScaled];
-            if (!half && s.kind == kBlockFill) out.counts.AddColour(s.colour, out.previous_high);
             ++c;
             continue;
         }
         const Block& b = row[c];
         if (!WriteBlock(out.writer, b)) return "the plane writer refused a block";
         ++out.stats.blocks[b.type];
-        CountBlock(b, out.counts, out.previous_high);
         for (int yy = 0; yy < 8; ++yy)
             std::memcpy(&out.next[(y + yy) * w + c * 8], b.recon + yy * 8, 8);
     }
@@ -432,27 +469,30 @@ bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bo
         job.luma_bh = luma_h_ / 8;
     }
     std::vector<uint16_t> block_sums;
-    if (!key && settings_.search_range > 0 && size_t{luma_w_} * luma_h_ <= kThoroughSearchArea) {
+    const bool small = size_t{luma_w_} * luma_h_ <= kThoroughSearchArea;
+    job.thorough = small;
+    if (!key && settings_.search_range > 0 && small) {
         block_sums = BlockSums(ref.p, w, h);
         job.block_sums = block_sums.data();
         job.hold_share = 5;
     }
 
     std::vector<RowPair> pairs((bh + 1) / 2);
-    RunParallel(static_cast<uint32_t>(pairs.size()), threads_, [&](uint32_t i) {
-        BlockCoder coder(job);
-        RowPair& rp = pairs[i];
-        for (auto& row : rp.rows) row.resize(bw);
-        rp.scaled.resize(bw);
-        const bool pair = i * 2 + 1 < bh;
-        DecideRows(coder, job, i * 2, pair, rp);
-        FindScaledAreas(coder, job, i * 2, pair, rp);
-    });
+    DecidePlane(job, threads_, pairs);
+    // The code trees are this frame's own: decided once with the last
+    // frame's rates, the blocks are decided again with the rates of the
+    // trees their symbols give. Always on small pictures; on larger ones
+    // only after a key frame, whose trees knew no inter types.
+    if (!key && (small || state.after_key[plane])) {
+        job.rates = encode::RatesFrom(CountPlane(pairs, bh));
+        std::fill(state.field[plane].begin(), state.field[plane].end(), MotionVector{});
+        DecidePlane(job, threads_, pairs);
+    }
+    state.after_key[plane] = key;
 
     std::vector<uint8_t> next(recon_[plane].size());
     PlaneWriter writer(w, h, settings_.old_version);
-    PlaneCounts counts;
-    PlaneOutput output{writer, next, w, stats_, counts};
+    PlaneOutput output{writer, next, w, stats_};
     for (uint32_t i = 0; i < pairs.size(); ++i) {
         const bool pair = i * 2 + 1 < bh;
         for (int half = 0; half < (pair ? 2 : 1); ++half) {
@@ -469,7 +509,7 @@ bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bo
     }
     recon_[plane].swap(next);
     // A key frame's trees know no inter types: the next frame starts afresh.
-    state.rates[plane] = key ? encode::DefaultRates() : encode::RatesFrom(counts);
+    state.rates[plane] = key ? encode::DefaultRates() : encode::RatesFrom(CountPlane(pairs, bh));
     return true;
 }
 

@@ -35,6 +35,8 @@ class MotionSearch {
     // one value (kFree: searched); a block that cannot take it gets no vector.
     static constexpr int kFree = 99;
     void Lock(int x, int y) { lock_x_ = x, lock_y_ = y; }
+    // Whether the last Find's block may take offset (dx, dy).
+    bool Allowed(int dx, int dy) const { return dx >= x0_ && dx <= x1_ && dy >= y0_ && dy <= y1_; }
     // Whether the last Find found an allowed offset.
     bool found() const { return found_; }
 

@@ -23,12 +23,17 @@ constexpr double kTypicalSize[16] = {7.52, 4.93,  3.24, 2.46,  1.87,  1.58,  1.3
 // A first guess of a frame's bytes per luma sample at quantiser 8, before
 // the movie has shown its own.
 constexpr double kFirstKeyBytesPerSample = 0.25;
-constexpr double kFirstInterShare = 1.0;  // of a key frame
+// The share the inter frames' size may be thought to have of a key frame's.
+constexpr double kLeastInterShare = 0.1, kMostInterShare = 1.5;
 
 // With a bit rate, a key frame's quantiser is this many steps finer than an
 // inter frame's would be: every frame up to the next key frame is predicted
 // from it, so its detail is paid for once and kept many times.
-constexpr int kKeyFiner = 3;
+constexpr int kKeyFiner = 2;
+
+// A frame tried at one quantiser is encoded again at most this many steps
+// away.
+constexpr int kMostRefitSteps = 2;
 
 // Bytes saved below the target are spent over this many seconds.
 constexpr double kSavingSeconds = 3.0;
@@ -64,12 +69,43 @@ void Restore(Encoder& encoder, const std::optional<Encoder>& saved) {
 
 }  // namespace
 
+namespace {
+
+// Encodes a picture whose size the controller can only guess once at q and
+// tells the controller what came out. True when that try is the frame (*q
+// kept); false with *q the quantiser to encode it with again, the encoder
+// set back. *failed when the encoder refused the picture.
+bool TryUnsure(VideoEncoder& encoder, RateController& rate, const EncoderPicture& picture, bool key,
+               std::vector<uint8_t>* video, bool* became_key, int* q, bool* failed) {
+    std::optional<VideoEncoder> saved;
+    if (!Save(encoder, &saved)) return false;
+    encoder.set_quantiser(*q);
+    if (!encoder.EncodeFrame(picture, key, video, became_key)) {
+        *failed = true;
+        return false;
+    }
+    const size_t allowance = rate.Allowance();
+    int next = rate.Refit(*became_key, *q, video->size());
+    if (video->size() > allowance) next = std::max(next, rate.RetryQuantiser(*q, video->size()));
+    if (next == *q) return true;
+    Restore(encoder, saved);
+    *q = next;
+    return false;
+}
+
+}  // namespace
+
 bool EncodeWithinRate(VideoEncoder& encoder, RateController& rate, const EncoderPicture& picture,
                       bool key, size_t extra_bytes, std::vector<uint8_t>* video, bool* was_key) {
     int q = rate.NextQuantiser(key, extra_bytes);
     const size_t allowance = rate.Allowance();
-    bool became_key = key;
-    for (;;) {
+    bool became_key = key, failed = false;
+    // A frame whose size the controller can only guess is tried once and
+    // encoded again at the quantiser its own size points to.
+    bool done =
+        rate.Unsure(key) && TryUnsure(encoder, rate, picture, key, video, &became_key, &q, &failed);
+    if (failed) return false;
+    while (!done) {
         encoder.set_quantiser(q);
         std::optional<VideoEncoder> saved;
         const bool can_retry = allowance != SIZE_MAX && q < 15 && Save(encoder, &saved);
@@ -109,7 +145,7 @@ RateController::RateController(const RateSettings& settings)
     target_ = settings_.bitrate_kbit * 1000.0 / 8.0 / fps_;
     const double samples = static_cast<double>(settings.width) * settings.height;
     complexity_[1] = std::max(samples * kFirstKeyBytesPerSample, 64.0);
-    complexity_[0] = complexity_[1] * kFirstInterShare;
+    complexity_[0] = complexity_[1] * inter_share_;
 }
 
 int RateController::Fit(double complexity, double bytes) const {
@@ -160,25 +196,45 @@ int RateController::NextQuantiser(bool key, size_t extra_bytes) {
                                         : std::min(second, left);
         const double wanted = std::max(target_ - debt / horizon, target_ * 0.05);
         // A key frame takes a finer quantiser than an inter frame would: it
-        // costs more, and the frames after it pay for that.
-        const double inter = complexity_[0];
+        // costs more, and the frames after it pay for that. Key frames in a
+        // row have no inter frames to pay for them: each is fitted itself.
+        const bool keys_in_a_row = key && last_key_;
+        const double basis = keys_in_a_row ? complexity_[1] : complexity_[0];
         // Choose the quantiser whose predicted size is nearest the wish (in
         // ratio), so that the debt swings both ways around the target.
         q = 15;
         double best = 1e300;
         for (int c = 0; c < 16; ++c) {
-            const double miss = std::fabs(std::log(inter * kTypicalSize[c] / wanted));
+            const double miss = std::fabs(std::log(basis * kTypicalSize[c] / wanted));
             if (miss < best) {
                 best = miss;
                 q = c;
             }
         }
-        if (key) q = std::max(q - kKeyFiner, 0);
+        if (key && !keys_in_a_row) q = std::max(q - kKeyFiner, 0);
     }
     const size_t allowance = Allowance();
     if (allowance != SIZE_MAX)
         q = std::max(q, Fit(complexity_[kind] * kCapMargin, static_cast<double>(allowance)));
     return q;
+}
+
+bool RateController::Unsure(bool key) const {
+    return settings_.bitrate_kbit && (key || !known_[0] || since_key_ == 0);
+}
+
+int RateController::Refit(bool key, int q, size_t video_bytes) {
+    const int kind = key ? 1 : 0;
+    const double seen = static_cast<double>(video_bytes) / kTypicalSize[std::clamp(q, 0, 15)];
+    complexity_[kind] = seen;
+    if (key) {
+        complexity_[0] = seen * inter_share_;
+    } else {
+        known_[0] = true;
+    }
+    // The typical sizes are a poor guide far from the quantiser tried (a
+    // picture's noise may be kept at one and dropped at the next).
+    return std::clamp(NextQuantiser(key, extra_), q - kMostRefitSteps, q + kMostRefitSteps);
 }
 
 int RateController::RetryQuantiser(int q, size_t video_bytes) const {
@@ -193,13 +249,19 @@ void RateController::FrameDone(bool key, int q, size_t video_bytes) {
     const double seen = static_cast<double>(video_bytes) / kTypicalSize[std::clamp(q, 0, 15)];
     // Key frames mostly come at new scenes: the last one says the most.
     // Inter frames change less from one to the next: average them a little.
+    // The first inter frame after a key frame tells how the two compare in
+    // this movie.
+    if (!key && since_key_ == 0 && known_[1])
+        inter_share_ = std::clamp(seen / complexity_[1], kLeastInterShare, kMostInterShare);
     complexity_[kind] = !known_[kind] || key ? seen : 0.5 * complexity_[kind] + 0.5 * seen;
     known_[kind] = true;
     if (!key && q == 15) coarsest_inter_ = static_cast<double>(video_bytes);
-    if (key && !known_[0]) complexity_[0] = seen * kFirstInterShare;
+    if (key && !known_[0]) complexity_[0] = seen * inter_share_;
 
     spent_ += static_cast<double>(video_bytes);
     ++done_;
+    since_key_ = key ? 0 : since_key_ + 1;
+    last_key_ = key;
     recent_.push_back(video_bytes + extra_);
     while (recent_.size() > window_ - 1) recent_.pop_front();
     extra_ = 0;

@@ -100,6 +100,21 @@ TEST(RateControl, MeetsTheBitRateOverTheClip) {
     }
 }
 
+TEST(RateControl, KeyFramesInARowAreEachFittedToTheWish) {
+    RateSettings rs;
+    rs.bitrate_kbit = 400;  // 2000 bytes a frame at 25 frames/s
+    rs.width = kW;
+    rs.height = kH;
+    RateController rate(rs);
+    // Key frames of exactly the target's size at quantiser 8: none has
+    // inter frames after it to pay for a finer one.
+    for (int f = 0; f < 3; ++f) rate.FrameDone(true, 8, 2000);
+    EXPECT_EQ(rate.NextQuantiser(true, 0), 8);
+    // After an inter frame a key frame is finer than the inter frames.
+    rate.FrameDone(false, 10, 2000);
+    EXPECT_LT(rate.NextQuantiser(true, 0), rate.NextQuantiser(false, 0));
+}
+
 TEST(RateControl, KeepsEverySecondUnderTheReadRateCap) {
     RateSettings rs;
     rs.quantiser = 0;  // far above the cap left alone
@@ -110,6 +125,35 @@ TEST(RateControl, KeepsEverySecondUnderTheReadRateCap) {
     EXPECT_LE(PeakWindowBytes(sizes, 25) * 8, 400u * 1000);
     // The cap is a ceiling, not a target far below it.
     EXPECT_GT(PeakWindowBytes(sizes, 25) * 8, 300u * 1000);
+}
+
+TEST(RateControl, FramesOfGuessedSizeAreTriedAndRefitted) {
+    RateSettings rs;
+    rs.bitrate_kbit = 400;  // 2000 bytes a frame
+    rs.rate_num = 25;
+    rs.width = kW;
+    rs.height = kH;
+    rs.frames = 48;
+    EXPECT_FALSE(RateController(RateSettings{}).Unsure(true));  // no bit rate: nothing to fit
+    // A trial far above the wish points to a coarser quantiser, one far
+    // below it to a finer one, but no more than two steps away.
+    for (size_t trial : {size_t{40000}, size_t{100}}) {
+        RateController rate(rs);
+        const int q = rate.NextQuantiser(true, 0);
+        const int step = rate.Refit(true, q, trial) - q;
+        EXPECT_EQ(step, trial > 2000 ? 2 : -2) << trial << " from " << q;
+    }
+    RateController rate(rs);
+    EXPECT_TRUE(rate.Unsure(false));  // nothing seen yet
+    rate.FrameDone(true, 8, 6000);
+    EXPECT_TRUE(rate.Unsure(false));  // the first inter frame after a key frame
+    rate.FrameDone(false, 8, 2000);
+    EXPECT_FALSE(rate.Unsure(false));
+    rate.FrameDone(false, 8, 2000);
+    EXPECT_FALSE(rate.Unsure(false));
+    EXPECT_TRUE(rate.Unsure(true));
+    rate.FrameDone(true, 8, 6000);
+    EXPECT_TRUE(rate.Unsure(false));
 }
 
 TEST(RateControl, PeakWindowCountsEveryWindowUpToTheLastFrame) {
