@@ -13,15 +13,23 @@ inline uint32_t Replicate(uint8_t v) {
     return 0x01010101u * v;
 }
 
-// Fills a size x size square (8 or 16) with one value, a word per store.
+// Fills a size x size square (8 or 16) with one value: one store a row,
+// two rows a step, the value held in a register throughout.
 inline void Fill(uint8_t* dst, uint32_t stride, int size, uint8_t v) {
-    uint8_t line[16];
-    std::memset(line, v, 16);
+    const uint64_t word = 0x0101010101010101ull * v;
+    const size_t step = stride;
     if (size == 8) {
-        for (int row = 0; row < 8; ++row) std::memcpy(dst + row * stride, line, 8);
+        for (int row = 0; row < 8; row += 2, dst += 2 * step) {
+            std::memcpy(dst, &word, 8);
+            std::memcpy(dst + step, &word, 8);
+        }
         return;
     }
-    for (int row = 0; row < 16; ++row) std::memcpy(dst + row * stride, line, 16);
+    const uint64_t line[2] = {word, word};
+    for (int row = 0; row < 16; row += 2, dst += 2 * step) {
+        std::memcpy(dst, line, 16);
+        std::memcpy(dst + step, line, 16);
+    }
 }
 
 // Copies 8 rows of `bytes` bytes (a multiple of 8) between the two frame
