@@ -122,14 +122,21 @@ class PlaneDecoder {
 
     void SetUp();
     // A skip block at column `col` and the skip blocks right after it in the
-    // block-type bundle, copied as one strip; returns the columns used.
-    uint32_t SkipRun(uint32_t col, uint32_t bw, uint32_t kind);
+    // block-type bundle (from position `read` on), copied as one strip;
+    // returns the columns used. The caller moves past the run's values.
+    [[gnu::noinline]] uint32_t SkipRun(uint32_t col, uint32_t bw, uint32_t kind, uint32_t read);
     // The blocks of the row at y.
-    void WalkRow(uint32_t y, uint32_t bw, uint32_t kind);
-    // Draws the block at (x, y); returns the columns used.
-    int DecodeBlock(uint32_t type, uint32_t x, uint32_t y, uint32_t p);
-    void DecodeScaled(uint32_t x, uint32_t y);
-    void DrawScaled(uint32_t sub_type, uint8_t* dst, uint32_t stride);
+    // kKind is the plane kind (1 or 2); kScaledRow tells an even block row,
+    // where scaled blocks are drawn.
+    template <uint32_t kKind, bool kScaledRow>
+    [[gnu::noinline]] void WalkRow(uint32_t y, uint32_t bw);
+    // Draws a block of a type the walk does not draw itself (run, residue,
+    // intra, inter, pattern, raw, or none) at (x, y); returns the columns used.
+    [[gnu::noinline]] int DecodeBlock(uint32_t type, uint32_t x, uint32_t y, uint32_t p);
+    // A scaled block hanging over the plane's edge: drawn into a 16x16 block
+    // (holding what is there now) and only what fits is stored back.
+    [[gnu::noinline]] void DrawScaledClipped(uint32_t sub_type, uint32_t x, uint32_t y);
+    [[gnu::noinline]] void DrawScaled(uint32_t sub_type, uint8_t* dst, uint32_t stride);
     void RunBlock(uint8_t block[64]);
     void PatternBlock(uint8_t* dst, uint32_t stride, bool doubled);
     const uint8_t* MotionSource(uint32_t x, uint32_t y);
@@ -219,7 +226,10 @@ PlaneOutcome PlaneDecoder::Run() {
         map_limit_ = map_row_ ? job_.map_columns : 0;
         dst_row_ = job_.dst + y * job_.stride;
         ref_row_ = job_.ref + y * job_.stride;
-        WalkRow(y, bw, kind);
+        if (kind == 2)
+            (y & 8) ? WalkRow<2, false>(y, bw) : WalkRow<2, true>(y, bw);
+        else
+            (y & 8) ? WalkRow<1, false>(y, bw) : WalkRow<1, true>(y, bw);
         if (kind == 2 || (y & 8)) ++map_row_index;
     }
     if (reader_.PastEnd()) faults_ |= kFaultPastEnd;
@@ -229,18 +239,56 @@ PlaneOutcome PlaneDecoder::Run() {
     return outcome;
 }
 
-void PlaneDecoder::WalkRow(uint32_t y, uint32_t bw, uint32_t kind) {
+template <uint32_t kKind, bool kScaledRow>
+void PlaneDecoder::WalkRow(uint32_t y, uint32_t bw) {
+    // The walk's own state stays in locals: the samples are written through
+    // byte pointers, which would otherwise force every bundle position and
+    // map pointer back to memory after each store.
     const uint32_t stride = job_.stride;
-    const bool scaled_fits = (y & 8) == 0 && y + 16 <= job_.height;
-    const Bundle& sub_types = bundles_[kBundleSubBlockTypes];
+    constexpr uint32_t kind = kKind;
+    // Columns before which a scaled block fits in the plane (none when the
+    // block row below is missing).
+    const uint32_t scaled_end = kScaledRow && y + 16 <= job_.height ? bw - 1 : 0;
+    Bundle& types = bundles_[kBundleBlockTypes];
+    Bundle& sub_types = bundles_[kBundleSubBlockTypes];
+    const uint8_t* const type_bytes = types.bytes();
+    const uint8_t* const sub_bytes = sub_types.bytes();
+    const uint32_t types_end = types.end, sub_end = sub_types.end;
+    uint32_t read = types.read, sub_read = sub_types.read;
+    uint8_t* const row = dst_row_;
+    uint8_t* const map = map_row_;
+    const uint32_t limit = map_limit_;
+    auto mark = [&](uint32_t col) {
+        if (col * kind / 2 < limit) map[col * kind / 2] = 1;
+    };
+    auto next_of = [this](const uint8_t* bytes, uint32_t& at, uint32_t end) -> uint32_t {
+        if (at < end) return bytes[at++];
+        faults_ |= kFaultBundleEmpty;
+        return 0;
+    };
     for (uint32_t col = 0; col < bw;) {
-        const uint32_t type = NextByte(kBundleBlockTypes);
-        uint8_t* dst = dst_row_ + col * 8;
-        // Skips, motion copies, fills and scaled fills are drawn here, the
-        // rest by DecodeBlock.
+        const uint32_t type = next_of(type_bytes, read, types_end);
+        uint8_t* dst = row + col * 8;
         switch (type) {
-            case 0:
-                col += SkipRun(col, bw, kind);
+            case 0: {
+                const uint32_t run = SkipRun(col, bw, kind, read);
+                read += run - 1;
+                col += run;
+                continue;
+            }
+            case 1:  // scaled: drawn from the even row, marked from both
+                if (kScaledRow) {
+                    const uint32_t sub_type = next_of(sub_bytes, sub_read, sub_end);
+                    if (col >= scaled_end)
+                        DrawScaledClipped(sub_type, col * 8, y);
+                    else if (sub_type == 6)
+                        Fill(dst, stride, 16, NextColour());
+                    else
+                        DrawScaled(sub_type, dst, stride);
+                }
+                mark(col);
+                mark(col + 1);
+                col += 2;
                 continue;
             case 2:
                 Copy8x8(MotionSource(col * 8, y), dst, stride);
@@ -248,32 +296,23 @@ void PlaneDecoder::WalkRow(uint32_t y, uint32_t bw, uint32_t kind) {
             case 6:
                 Fill(dst, stride, 8, NextColour());
                 break;
-            case 1:
-                if (scaled_fits && col * 8 + 16 <= job_.width && sub_types.read < sub_types.end &&
-                    sub_types.bytes()[sub_types.read] == 6) {
-                    NextByte(kBundleSubBlockTypes);
-                    Fill(dst, stride, 16, NextColour());
-                    Mark(col * kind);
-                    Mark(col * kind + kind);
-                    col += 2;
-                    continue;
-                }
-                [[fallthrough]];
             default:
                 col += static_cast<uint32_t>(DecodeBlock(type, col * 8, y, col * kind));
                 continue;
         }
-        Mark(col * kind);
+        mark(col);
         ++col;
     }
+    types.read = read;
+    sub_types.read = sub_read;
 }
 
-uint32_t PlaneDecoder::SkipRun(uint32_t col, uint32_t bw, uint32_t kind) {
-    Bundle& types = bundles_[kBundleBlockTypes];
+uint32_t PlaneDecoder::SkipRun(uint32_t col, uint32_t bw, uint32_t kind, uint32_t read) {
+    const Bundle& types = bundles_[kBundleBlockTypes];
     // The skip values right after this one, eight bytes at a time: the run
     // ends at the first other value, the row end or the end of the fill.
-    const uint8_t* next = types.bytes() + types.read;
-    const uint32_t limit = std::min(bw - col - 1, types.end - types.read);
+    const uint8_t* next = types.bytes() + read;
+    const uint32_t limit = std::min(bw - col - 1, types.end - read);
     uint32_t more = 0;
     while (more + 8 <= limit) {
         const uint64_t word = LoadLittle64(next + more);
@@ -285,7 +324,6 @@ uint32_t PlaneDecoder::SkipRun(uint32_t col, uint32_t bw, uint32_t kind) {
     }
     if (more + 8 > limit)
         while (more < limit && next[more] == 0) ++more;
-    types.read += more;
     const uint32_t run = more + 1;
     if (ref_row_ != dst_row_)
         CopyStrip(ref_row_ + col * 8, dst_row_ + col * 8, job_.stride, run * 8);
@@ -395,15 +433,8 @@ void PlaneDecoder::DrawScaled(uint32_t sub_type, uint8_t* dst, uint32_t stride) 
     }
 }
 
-void PlaneDecoder::DecodeScaled(uint32_t x, uint32_t y) {
-    const uint32_t sub_type = NextByte(kBundleSubBlockTypes);
+void PlaneDecoder::DrawScaledClipped(uint32_t sub_type, uint32_t x, uint32_t y) {
     uint8_t* dst = dst_row_ + x;
-    if (x + 16 <= job_.width && y + 16 <= job_.height) {
-        DrawScaled(sub_type, dst, job_.stride);
-        return;
-    }
-    // A scaled block hanging over the plane's edge: drawn into a 16x16 block
-    // (holding what is there now) and only what fits is stored back.
     faults_ |= kFaultScaledClipped;
     const uint32_t w = std::min<uint32_t>(16, job_.width - x);
     const uint32_t h = std::min<uint32_t>(16, job_.height - y);
@@ -417,16 +448,6 @@ int PlaneDecoder::DecodeBlock(uint32_t type, uint32_t x, uint32_t y, uint32_t p)
     const uint32_t stride = job_.stride;
     uint8_t* dst = dst_row_ + x;
     switch (type) {
-        case 0:  // skip (the walk takes runs of them through SkipRun itself)
-            return static_cast<int>(SkipRun(x / 8, x / 8 + 1, static_cast<uint32_t>(job_.kind)));
-        case 1:  // scaled
-            if ((y & 8) == 0) DecodeScaled(x, y);
-            Mark(p);
-            Mark(p + static_cast<uint32_t>(job_.kind));
-            return 2;
-        case 2:  // motion
-            Copy8x8(MotionSource(x, y), dst, stride);
-            break;
         case 3: {  // run
             uint8_t block[64];
             RunBlock(block);
@@ -447,9 +468,6 @@ int PlaneDecoder::DecodeBlock(uint32_t type, uint32_t x, uint32_t y, uint32_t p)
             IdctPut(coefficients_, intra_quant_[q], dst, stride);
             break;
         }
-        case 6:  // fill
-            Fill(dst, stride, 8, NextColour());
-            break;
         case 7: {  // inter
             const uint8_t* src = MotionSource(x, y);
             coefficients_[0] = static_cast<int16_t>(NextWord(kBundleInterDc));
