@@ -35,24 +35,27 @@ inline void Fill(uint8_t* dst, uint32_t stride, int size, uint8_t v) {
 // Copies 8 rows of `bytes` bytes (a multiple of 8) between the two frame
 // buffers (which never overlap). Up to 64 bytes a row are moved as 16-byte
 // pieces, the last ones overlapping where the width is not a multiple of 16.
-inline void CopyStrip(const uint8_t* src, uint8_t* dst, uint32_t stride, uint32_t bytes) {
-    auto copy16 = [&](uint32_t at) {
-        for (int row = 0; row < 8; ++row)
-            std::memcpy(dst + row * stride + at, src + row * stride + at, 16);
+inline void CopyStrip(const uint8_t* src, uint8_t* dst, size_t stride, uint32_t bytes) {
+    auto rows = [&](auto copy_row) {
+        for (int row = 0; row < 8; ++row, src += stride, dst += stride) copy_row();
     };
+    auto copy16 = [&](uint32_t at) { std::memcpy(dst + at, src + at, 16); };
     if (bytes == 8) {
-        for (int row = 0; row < 8; ++row) std::memcpy(dst + row * stride, src + row * stride, 8);
+        rows([&] { std::memcpy(dst, src, 8); });
     } else if (bytes <= 32) {
-        copy16(0);
-        copy16(bytes - 16);
+        rows([&] {
+            copy16(0);
+            copy16(bytes - 16);
+        });
     } else if (bytes <= 64) {
-        copy16(0);
-        copy16(16);
-        copy16(bytes - 32);
-        copy16(bytes - 16);
+        rows([&] {
+            copy16(0);
+            copy16(16);
+            copy16(bytes - 32);
+            copy16(bytes - 16);
+        });
     } else {
-        for (int row = 0; row < 8; ++row)
-            std::memcpy(dst + row * stride, src + row * stride, bytes);
+        rows([&] { std::memcpy(dst, src, bytes); });
     }
 }
 
@@ -124,7 +127,8 @@ class PlaneDecoder {
     // A skip block at column `col` and the skip blocks right after it in the
     // block-type bundle (from position `read` on), copied as one strip;
     // returns the columns used. The caller moves past the run's values.
-    [[gnu::noinline]] uint32_t SkipRun(uint32_t col, uint32_t bw, uint32_t kind, uint32_t read);
+    template <uint32_t kKind>
+    [[gnu::noinline]] uint32_t SkipRun(uint32_t col, uint32_t bw, uint32_t read);
     // The blocks of the row at y.
     // kKind is the plane kind (1 or 2); kScaledRow tells an even block row,
     // where scaled blocks are drawn.
@@ -271,7 +275,7 @@ void PlaneDecoder::WalkRow(uint32_t y, uint32_t bw) {
         uint8_t* dst = row + col * 8;
         switch (type) {
             case 0: {
-                const uint32_t run = SkipRun(col, bw, kind, read);
+                const uint32_t run = SkipRun<kKind>(col, bw, read);
                 read += run - 1;
                 col += run;
                 continue;
@@ -307,7 +311,8 @@ void PlaneDecoder::WalkRow(uint32_t y, uint32_t bw) {
     sub_types.read = sub_read;
 }
 
-uint32_t PlaneDecoder::SkipRun(uint32_t col, uint32_t bw, uint32_t kind, uint32_t read) {
+template <uint32_t kKind>
+uint32_t PlaneDecoder::SkipRun(uint32_t col, uint32_t bw, uint32_t read) {
     const Bundle& types = bundles_[kBundleBlockTypes];
     // The skip values right after this one, eight bytes at a time: the run
     // ends at the first other value, the row end or the end of the fill.
@@ -330,21 +335,11 @@ uint32_t PlaneDecoder::SkipRun(uint32_t col, uint32_t bw, uint32_t kind, uint32_
     // Skip blocks leave the map alone; each one whose area is still
     // unchanged counts. A luma area holds two blocks of the row, a chroma
     // area one.
-    const uint32_t first = col * kind / 2;
-    const uint32_t last = std::min((col + run - 1) * kind / 2 + 1, map_limit_);
+    const uint64_t marked_columns = uint64_t{map_limit_} * (kKind == 1 ? 2 : 1);
+    const uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(col + run, marked_columns));
     const uint8_t* map = map_row_;
     uint32_t unchanged = 0;
-    if (kind == 2) {
-        for (uint32_t area = first; area < last; ++area) unchanged += map[area] == 0;
-    } else if (kind == 1) {
-        for (uint32_t area = first; area < last; ++area) {
-            const uint32_t lo = std::max(col, area * 2), hi = std::min(col + run, area * 2 + 2);
-            unchanged += map[area] == 0 ? hi - lo : 0;
-        }
-    } else {
-        for (uint32_t k = col; k < col + run; ++k)
-            unchanged += k * kind / 2 < map_limit_ && map[k * kind / 2] == 0;
-    }
+    for (uint32_t k = col; k < end; ++k) unchanged += map[k * kKind / 2] == 0;
     unchanged_ += unchanged;
     return run;
 }
@@ -496,7 +491,7 @@ int PlaneDecoder::DecodeBlock(uint32_t type, uint32_t x, uint32_t y, uint32_t p)
 
 PlaneOutcome DecodePlane(const PlaneJob& job) {
     if ((!job.data && job.size) || !job.dst || !job.ref || !job.bundles || job.width < 8 ||
-        job.height < 8 || job.stride < job.width)
+        job.height < 8 || job.stride < job.width || (job.kind != 1 && job.kind != 2))
         return PlaneOutcome{};
     PlaneDecoder decoder(job);
     return decoder.Run();
