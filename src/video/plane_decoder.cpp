@@ -265,6 +265,16 @@ void PlaneDecoder::WalkRow(uint32_t y, uint32_t bw) {
     auto mark = [&](uint32_t col) {
         if (col * kind / 2 < limit) map[col * kind / 2] = 1;
     };
+    // Columns col and col + 1 (the second area is never before the first).
+    auto mark_pair = [&](uint32_t col) {
+        const uint32_t first = col * kind / 2, second = (col + 1) * kind / 2;
+        if (second < limit) {
+            map[first] = 1;
+            map[second] = 1;
+        } else if (first < limit) {
+            map[first] = 1;
+        }
+    };
     auto next_of = [this](const uint8_t* bytes, uint32_t& at, uint32_t end) -> uint32_t {
         if (at < end) return bytes[at++];
         faults_ |= kFaultBundleEmpty;
@@ -290,8 +300,7 @@ void PlaneDecoder::WalkRow(uint32_t y, uint32_t bw) {
                     else
                         DrawScaled(sub_type, dst, stride);
                 }
-                mark(col);
-                mark(col + 1);
+                mark_pair(col);
                 col += 2;
                 continue;
             case 2:
