@@ -111,13 +111,15 @@ class PlaneDecoder {
     // Next values of the bundles (0 from an exhausted or closed bundle).
     uint8_t NextByte(int kind) {
         Bundle& b = bundles_[kind];
-        if (b.read < b.end) return b.bytes()[b.read++];
+        if (b.read < b.end) [[likely]]
+            return b.bytes()[b.read++];
         faults_ |= kFaultBundleEmpty;
         return 0;
     }
     uint16_t NextWord(int kind) {
         Bundle& b = bundles_[kind];
-        if (b.read < b.end) return b.words()[b.read++];
+        if (b.read < b.end) [[likely]]
+            return b.words()[b.read++];
         faults_ |= kFaultBundleEmpty;
         return 0;
     }
@@ -276,7 +278,8 @@ void PlaneDecoder::WalkRow(uint32_t y, uint32_t bw) {
         }
     };
     auto next_of = [this](const uint8_t* bytes, uint32_t& at, uint32_t end) -> uint32_t {
-        if (at < end) return bytes[at++];
+        if (at < end) [[likely]]
+            return bytes[at++];
         faults_ |= kFaultBundleEmpty;
         return 0;
     };
