@@ -59,11 +59,12 @@ inline void CopyStrip(const uint8_t* src, uint8_t* dst, size_t stride, uint32_t 
     }
 }
 
+// Row by row, each row loaded before it is stored: with one frame buffer the
+// source may overlap the block (or be the block itself).
 inline void Copy8x8(const uint8_t* src, uint8_t* dst, uint32_t stride) {
-    if (src == dst) return;
     for (int row = 0; row < 8; ++row) {
         uint64_t line;
-        std::memcpy(&line, src + row * stride, 8);  // may overlap with one frame buffer
+        std::memcpy(&line, src + row * stride, 8);
         std::memcpy(dst + row * stride, &line, 8);
     }
 }
