@@ -152,6 +152,9 @@ class PlaneDecoder {
     }
 
     const PlaneJob job_;  // a copy: one load per field in the walk
+    // The largest motion source positions (the plane's size less a block).
+    const int32_t motion_max_x_ = static_cast<int32_t>(job_.width) - 8;
+    const int32_t motion_max_y_ = static_cast<int32_t>(job_.height) - 8;
     BitReader reader_;
     Bundle bundles_[kBundleCount];
     CodeTree high_trees_[16];
@@ -362,9 +365,11 @@ const uint8_t* PlaneDecoder::MotionSource(uint32_t x, uint32_t y) {
     const int32_t dy = static_cast<int8_t>(NextByte(kBundleMotionY));
     int32_t sx = static_cast<int32_t>(x) + dx;
     int32_t sy = static_cast<int32_t>(y) + dy;
-    const int32_t max_x = static_cast<int32_t>(job_.width) - 8;
-    const int32_t max_y = static_cast<int32_t>(job_.height) - 8;
-    if (sx < 0 || sy < 0 || sx > max_x || sy > max_y) {
+    const int32_t max_x = motion_max_x_;
+    const int32_t max_y = motion_max_y_;
+    // One unsigned test per axis: a negative offset wraps above the limit.
+    if (static_cast<uint32_t>(sx) > static_cast<uint32_t>(max_x) ||
+        static_cast<uint32_t>(sy) > static_cast<uint32_t>(max_y)) {
         faults_ |= kFaultMotionClamped;
         sx = std::clamp(sx, 0, max_x);
         sy = std::clamp(sy, 0, max_y);
