@@ -289,7 +289,7 @@ void PlaneDecoder::WalkRow(uint32_t y, uint32_t bw) {
     };
     for (uint32_t col = 0; col < bw;) {
         const uint32_t type = next_of(type_bytes, read, types_end);
-        uint8_t* dst = row + col * 8;
+        uint8_t* dst = row + size_t{col} * 8;
         switch (type) {
             case 0: {
                 const uint32_t run = SkipRun<kKind>(col, bw, read);
