@@ -134,9 +134,20 @@ class PlaneDecoder {
     [[gnu::noinline]] uint32_t SkipRun(uint32_t col, uint32_t bw, uint32_t read);
     // The blocks of the row at y.
     // kKind is the plane kind (1 or 2); kScaledRow tells an even block row,
-    // where scaled blocks are drawn.
-    template <uint32_t kKind, bool kScaledRow>
+    // where scaled blocks are drawn. kChecked: the block-type bundle may run
+    // out within the row (a row never takes more values than it has columns,
+    // so with that many left no read needs a test).
+    template <uint32_t kKind, bool kScaledRow, bool kChecked>
     [[gnu::noinline]] void WalkRow(uint32_t y, uint32_t bw);
+    template <uint32_t kKind>
+    void WalkRowOfKind(uint32_t y, uint32_t bw) {
+        const Bundle& types = bundles_[kBundleBlockTypes];
+        const bool checked = types.end - types.read < bw;
+        if (y & 8)
+            checked ? WalkRow<kKind, false, true>(y, bw) : WalkRow<kKind, false, false>(y, bw);
+        else
+            checked ? WalkRow<kKind, true, true>(y, bw) : WalkRow<kKind, true, false>(y, bw);
+    }
     // Draws a block of a type the walk does not draw itself (run, residue,
     // intra, inter, pattern, raw, or none) at (x, y); returns the columns used.
     [[gnu::noinline]] int DecodeBlock(uint32_t type, uint32_t x, uint32_t y, uint32_t p);
@@ -236,10 +247,7 @@ PlaneOutcome PlaneDecoder::Run() {
         map_limit_ = map_row_ ? job_.map_columns : 0;
         dst_row_ = job_.dst + y * job_.stride;
         ref_row_ = job_.ref + y * job_.stride;
-        if (kind == 2)
-            (y & 8) ? WalkRow<2, false>(y, bw) : WalkRow<2, true>(y, bw);
-        else
-            (y & 8) ? WalkRow<1, false>(y, bw) : WalkRow<1, true>(y, bw);
+        kind == 2 ? WalkRowOfKind<2>(y, bw) : WalkRowOfKind<1>(y, bw);
         if (kind == 2 || (y & 8)) ++map_row_index;
     }
     if (reader_.PastEnd()) faults_ |= kFaultPastEnd;
@@ -249,7 +257,7 @@ PlaneOutcome PlaneDecoder::Run() {
     return outcome;
 }
 
-template <uint32_t kKind, bool kScaledRow>
+template <uint32_t kKind, bool kScaledRow, bool kChecked>
 void PlaneDecoder::WalkRow(uint32_t y, uint32_t bw) {
     // The walk's own state stays in locals: the samples are written through
     // byte pointers, which would otherwise force every bundle position and
@@ -288,7 +296,7 @@ void PlaneDecoder::WalkRow(uint32_t y, uint32_t bw) {
         return 0;
     };
     for (uint32_t col = 0; col < bw;) {
-        const uint32_t type = next_of(type_bytes, read, types_end);
+        const uint32_t type = kChecked ? next_of(type_bytes, read, types_end) : type_bytes[read++];
         uint8_t* dst = row + size_t{col} * 8;
         switch (type) {
             case 0: {
