@@ -134,15 +134,18 @@ class PlaneDecoder {
     [[gnu::noinline]] uint32_t SkipRun(uint32_t col, uint32_t bw, uint32_t read);
     // The blocks of the row at y.
     // kKind is the plane kind (1 or 2); kScaledRow tells an even block row,
-    // where scaled blocks are drawn. kChecked: the block-type bundle may run
-    // out within the row (a row never takes more values than it has columns,
-    // so with that many left no read needs a test).
+    // where scaled blocks are drawn. kChecked: the block-type or sub-type
+    // bundle may run out within the row (a row never takes more types than
+    // it has columns, nor more sub-types than half of them rounded up, so
+    // with that many left no read needs a test).
     template <uint32_t kKind, bool kScaledRow, bool kChecked>
     [[gnu::noinline]] void WalkRow(uint32_t y, uint32_t bw);
     template <uint32_t kKind>
     void WalkRowOfKind(uint32_t y, uint32_t bw) {
         const Bundle& types = bundles_[kBundleBlockTypes];
-        const bool checked = types.end - types.read < bw;
+        const Bundle& sub_types = bundles_[kBundleSubBlockTypes];
+        const bool checked = types.end - types.read < bw ||
+                             ((y & 8) == 0 && sub_types.end - sub_types.read < (bw + 1) / 2);
         if (y & 8)
             checked ? WalkRow<kKind, false, true>(y, bw) : WalkRow<kKind, false, false>(y, bw);
         else
@@ -307,7 +310,8 @@ void PlaneDecoder::WalkRow(uint32_t y, uint32_t bw) {
             }
             case 1:  // scaled: drawn from the even row, marked from both
                 if (kScaledRow) {
-                    const uint32_t sub_type = next_of(sub_bytes, sub_read, sub_end);
+                    const uint32_t sub_type =
+                        kChecked ? next_of(sub_bytes, sub_read, sub_end) : sub_bytes[sub_read++];
                     if (col >= scaled_end)
                         DrawScaledClipped(sub_type, col * 8, y);
                     else if (sub_type == 6)

@@ -83,6 +83,22 @@ TEST(VideoPlaneWalk, BlockTypesRunningOutWithinARowGiveCountedSkips) {
     EXPECT_EQ(out.unchanged, 4u);
 }
 
+TEST(VideoPlaneWalk, SubTypesRunningOutWithinARowDrawNothing) {
+    // Three scaled blocks with two sub-types: the third draws nothing (sub
+    // type 0), whatever lies in the buffer past the fill.
+    Walk f(48, 16, 1, 3, 1);
+    std::memset(f.bundles.buffer[kBundleSubBlockTypes], 6,
+                f.bundles.capacity[kBundleSubBlockTypes]);
+    std::vector<Row> rows = {Blocks({1, 1, 1}), Blocks({1, 1, 1})};
+    rows[0].values[kBundleSubBlockTypes] = {6, 6};
+    rows[0].values[kBundleColours] = {10, 20};
+    const PlaneOutcome out = f.Decode(BuildPlane(48, rows));
+    EXPECT_EQ(out.faults, kFaultBundleEmpty);
+    for (uint32_t y = 0; y < 16; ++y)
+        for (uint32_t x = 0; x < 48; ++x) ASSERT_EQ(f.At(x, y), x < 16 ? 10 : x < 32 ? 20 : 0x11);
+    EXPECT_EQ(f.map, (std::vector<uint8_t>{1, 1, 1}));
+}
+
 TEST(VideoPlaneWalk, AScaledBlockInTheLastChromaColumnMarksOnlyItsOwnArea) {
     // 24 x 16 chroma: three areas a row. The scaled block's second column
     // lies past the row, where the next map row begins.
