@@ -160,7 +160,7 @@ class PlaneDecoder {
     [[gnu::noinline]] void DrawScaled(uint32_t sub_type, uint8_t* dst, uint32_t stride);
     void RunBlock(uint8_t block[64]);
     void PatternBlock(uint8_t* dst, uint32_t stride, bool doubled);
-    const uint8_t* MotionSource(uint32_t x, uint32_t y);
+    [[gnu::always_inline]] inline const uint8_t* MotionSource(uint32_t x, uint32_t y);
     void Mark(uint32_t p) {
         if (p / 2 < map_limit_) map_row_[p / 2] = 1;
     }
@@ -372,7 +372,7 @@ uint32_t PlaneDecoder::SkipRun(uint32_t col, uint32_t bw, uint32_t read) {
     return run;
 }
 
-const uint8_t* PlaneDecoder::MotionSource(uint32_t x, uint32_t y) {
+inline const uint8_t* PlaneDecoder::MotionSource(uint32_t x, uint32_t y) {
     const int32_t dx = static_cast<int8_t>(NextByte(kBundleMotionX));
     const int32_t dy = static_cast<int8_t>(NextByte(kBundleMotionY));
     int32_t sx = static_cast<int32_t>(x) + dx;
