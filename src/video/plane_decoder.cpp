@@ -35,6 +35,12 @@ inline void Fill(uint8_t* dst, uint32_t stride, int size, uint8_t v) {
 // Copies 8 rows of `bytes` bytes (a multiple of 8) between the two frame
 // buffers (which never overlap). Up to 64 bytes a row are moved as 16-byte
 // pieces, the last ones overlapping where the width is not a multiple of 16.
+// Strips over 64 bytes, out of line: the row copies call the library.
+[[gnu::noinline]] void CopyWideStrip(const uint8_t* src, uint8_t* dst, size_t stride,
+                                     uint32_t bytes) {
+    for (int row = 0; row < 8; ++row, src += stride, dst += stride) std::memcpy(dst, src, bytes);
+}
+
 inline void CopyStrip(const uint8_t* src, uint8_t* dst, size_t stride, uint32_t bytes) {
     auto rows = [&](auto copy_row) {
         for (int row = 0; row < 8; ++row, src += stride, dst += stride) copy_row();
@@ -55,7 +61,7 @@ inline void CopyStrip(const uint8_t* src, uint8_t* dst, size_t stride, uint32_t 
             copy16(bytes - 16);
         });
     } else {
-        rows([&] { std::memcpy(dst, src, bytes); });
+        CopyWideStrip(src, dst, stride, bytes);
     }
 }
 
