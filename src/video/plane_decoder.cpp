@@ -13,46 +13,64 @@ inline uint32_t Replicate(uint8_t v) {
     return 0x01010101u * v;
 }
 
-// Fills a size x size square (8 or 16) with one value, a word per store.
+// Fills a size x size square (8 or 16) with one value: one store a row,
+// two rows a step, the value held in a register throughout.
 inline void Fill(uint8_t* dst, uint32_t stride, int size, uint8_t v) {
-    uint8_t line[16];
-    std::memset(line, v, 16);
+    const uint64_t word = 0x0101010101010101ull * v;
+    const size_t step = stride;
     if (size == 8) {
-        for (int row = 0; row < 8; ++row) std::memcpy(dst + row * stride, line, 8);
+        for (int row = 0; row < 8; row += 2, dst += 2 * step) {
+            std::memcpy(dst, &word, 8);
+            std::memcpy(dst + step, &word, 8);
+        }
         return;
     }
-    for (int row = 0; row < 16; ++row) std::memcpy(dst + row * stride, line, 16);
+    const uint64_t line[2] = {word, word};
+    for (int row = 0; row < 16; row += 2, dst += 2 * step) {
+        std::memcpy(dst, line, 16);
+        std::memcpy(dst + step, line, 16);
+    }
 }
 
 // Copies 8 rows of `bytes` bytes (a multiple of 8) between the two frame
 // buffers (which never overlap). Up to 64 bytes a row are moved as 16-byte
 // pieces, the last ones overlapping where the width is not a multiple of 16.
-inline void CopyStrip(const uint8_t* src, uint8_t* dst, uint32_t stride, uint32_t bytes) {
-    auto copy16 = [&](uint32_t at) {
-        for (int row = 0; row < 8; ++row)
-            std::memcpy(dst + row * stride + at, src + row * stride + at, 16);
+// Strips over 64 bytes, out of line: the row copies call the library.
+[[gnu::noinline]] void CopyWideStrip(const uint8_t* src, uint8_t* dst, size_t stride,
+                                     uint32_t bytes) {
+    for (int row = 0; row < 8; ++row, src += stride, dst += stride) std::memcpy(dst, src, bytes);
+}
+
+inline void CopyStrip(const uint8_t* src, uint8_t* dst, size_t stride, uint32_t bytes) {
+    auto rows = [&](auto copy_row) {
+        for (int row = 0; row < 8; ++row, src += stride, dst += stride) copy_row();
     };
+    auto copy16 = [&](uint32_t at) { std::memcpy(dst + at, src + at, 16); };
     if (bytes == 8) {
-        for (int row = 0; row < 8; ++row) std::memcpy(dst + row * stride, src + row * stride, 8);
+        rows([&] { std::memcpy(dst, src, 8); });
     } else if (bytes <= 32) {
-        copy16(0);
-        copy16(bytes - 16);
+        rows([&] {
+            copy16(0);
+            copy16(bytes - 16);
+        });
     } else if (bytes <= 64) {
-        copy16(0);
-        copy16(16);
-        copy16(bytes - 32);
-        copy16(bytes - 16);
+        rows([&] {
+            copy16(0);
+            copy16(16);
+            copy16(bytes - 32);
+            copy16(bytes - 16);
+        });
     } else {
-        for (int row = 0; row < 8; ++row)
-            std::memcpy(dst + row * stride, src + row * stride, bytes);
+        CopyWideStrip(src, dst, stride, bytes);
     }
 }
 
+// Row by row, each row loaded before it is stored: with one frame buffer the
+// source may overlap the block (or be the block itself).
 inline void Copy8x8(const uint8_t* src, uint8_t* dst, uint32_t stride) {
-    if (src == dst) return;
     for (int row = 0; row < 8; ++row) {
         uint64_t line;
-        std::memcpy(&line, src + row * stride, 8);  // may overlap with one frame buffer
+        std::memcpy(&line, src + row * stride, 8);
         std::memcpy(dst + row * stride, &line, 8);
     }
 }
@@ -100,13 +118,15 @@ class PlaneDecoder {
     // Next values of the bundles (0 from an exhausted or closed bundle).
     uint8_t NextByte(int kind) {
         Bundle& b = bundles_[kind];
-        if (b.read < b.end) return b.bytes()[b.read++];
+        if (b.read < b.end) [[likely]]
+            return b.bytes()[b.read++];
         faults_ |= kFaultBundleEmpty;
         return 0;
     }
     uint16_t NextWord(int kind) {
         Bundle& b = bundles_[kind];
-        if (b.read < b.end) return b.words()[b.read++];
+        if (b.read < b.end) [[likely]]
+            return b.words()[b.read++];
         faults_ |= kFaultBundleEmpty;
         return 0;
     }
@@ -114,22 +134,47 @@ class PlaneDecoder {
 
     void SetUp();
     // A skip block at column `col` and the skip blocks right after it in the
-    // block-type bundle, copied as one strip; returns the columns used.
-    uint32_t SkipRun(uint32_t col, uint32_t bw, uint32_t kind);
+    // block-type bundle (from position `read` on), copied as one strip;
+    // returns the columns used. The caller moves past the run's values.
+    template <uint32_t kKind>
+    [[gnu::noinline]] uint32_t SkipRun(uint32_t col, uint32_t bw, uint32_t read);
     // The blocks of the row at y.
-    void WalkRow(uint32_t y, uint32_t bw, uint32_t kind);
-    // Draws the block at (x, y); returns the columns used.
-    int DecodeBlock(uint32_t type, uint32_t x, uint32_t y, uint32_t p);
-    void DecodeScaled(uint32_t x, uint32_t y);
-    void DrawScaled(uint32_t sub_type, uint8_t* dst, uint32_t stride);
+    // kKind is the plane kind (1 or 2); kScaledRow tells an even block row,
+    // where scaled blocks are drawn. kChecked: the block-type or sub-type
+    // bundle may run out within the row (a row never takes more types than
+    // it has columns, nor more sub-types than half of them rounded up, so
+    // with that many left no read needs a test).
+    template <uint32_t kKind, bool kScaledRow, bool kChecked>
+    [[gnu::noinline]] void WalkRow(uint32_t y, uint32_t bw);
+    template <uint32_t kKind>
+    void WalkRowOfKind(uint32_t y, uint32_t bw) {
+        const Bundle& types = bundles_[kBundleBlockTypes];
+        const Bundle& sub_types = bundles_[kBundleSubBlockTypes];
+        const bool checked = types.end - types.read < bw ||
+                             ((y & 8) == 0 && sub_types.end - sub_types.read < (bw + 1) / 2);
+        if (y & 8)
+            checked ? WalkRow<kKind, false, true>(y, bw) : WalkRow<kKind, false, false>(y, bw);
+        else
+            checked ? WalkRow<kKind, true, true>(y, bw) : WalkRow<kKind, true, false>(y, bw);
+    }
+    // Draws a block of a type the walk does not draw itself (run, residue,
+    // intra, inter, pattern, raw, or none) at (x, y); returns the columns used.
+    [[gnu::noinline]] int DecodeBlock(uint32_t type, uint32_t x, uint32_t y, uint32_t p);
+    // A scaled block hanging over the plane's edge: drawn into a 16x16 block
+    // (holding what is there now) and only what fits is stored back.
+    [[gnu::noinline]] void DrawScaledClipped(uint32_t sub_type, uint32_t x, uint32_t y);
+    [[gnu::noinline]] void DrawScaled(uint32_t sub_type, uint8_t* dst, uint32_t stride);
     void RunBlock(uint8_t block[64]);
     void PatternBlock(uint8_t* dst, uint32_t stride, bool doubled);
-    const uint8_t* MotionSource(uint32_t x, uint32_t y);
+    [[gnu::always_inline]] inline const uint8_t* MotionSource(uint32_t x, uint32_t y);
     void Mark(uint32_t p) {
         if (p / 2 < map_limit_) map_row_[p / 2] = 1;
     }
 
     const PlaneJob job_;  // a copy: one load per field in the walk
+    // The largest motion source positions (the plane's size less a block).
+    const int32_t motion_max_x_ = static_cast<int32_t>(job_.width) - 8;
+    const int32_t motion_max_y_ = static_cast<int32_t>(job_.height) - 8;
     BitReader reader_;
     Bundle bundles_[kBundleCount];
     CodeTree high_trees_[16];
@@ -211,7 +256,7 @@ PlaneOutcome PlaneDecoder::Run() {
         map_limit_ = map_row_ ? job_.map_columns : 0;
         dst_row_ = job_.dst + y * job_.stride;
         ref_row_ = job_.ref + y * job_.stride;
-        WalkRow(y, bw, kind);
+        kind == 2 ? WalkRowOfKind<2>(y, bw) : WalkRowOfKind<1>(y, bw);
         if (kind == 2 || (y & 8)) ++map_row_index;
     }
     if (reader_.PastEnd()) faults_ |= kFaultPastEnd;
@@ -221,18 +266,67 @@ PlaneOutcome PlaneDecoder::Run() {
     return outcome;
 }
 
-void PlaneDecoder::WalkRow(uint32_t y, uint32_t bw, uint32_t kind) {
+template <uint32_t kKind, bool kScaledRow, bool kChecked>
+void PlaneDecoder::WalkRow(uint32_t y, uint32_t bw) {
+    // The walk's own state stays in locals: the samples are written through
+    // byte pointers, which would otherwise force every bundle position and
+    // map pointer back to memory after each store.
     const uint32_t stride = job_.stride;
-    const bool scaled_fits = (y & 8) == 0 && y + 16 <= job_.height;
-    const Bundle& sub_types = bundles_[kBundleSubBlockTypes];
+    constexpr uint32_t kind = kKind;
+    // Columns before which a scaled block fits in the plane (none when the
+    // block row below is missing).
+    const uint32_t scaled_end = kScaledRow && y + 16 <= job_.height ? bw - 1 : 0;
+    Bundle& types = bundles_[kBundleBlockTypes];
+    Bundle& sub_types = bundles_[kBundleSubBlockTypes];
+    const uint8_t* const type_bytes = types.bytes();
+    const uint8_t* const sub_bytes = sub_types.bytes();
+    const uint32_t types_end = types.end, sub_end = sub_types.end;
+    uint32_t read = types.read, sub_read = sub_types.read;
+    uint8_t* const row = dst_row_;
+    uint8_t* const map = map_row_;
+    const uint32_t limit = map_limit_;
+    auto mark = [&](uint32_t col) {
+        if (col * kind / 2 < limit) map[col * kind / 2] = 1;
+    };
+    // Columns col and col + 1 (the second area is never before the first).
+    auto mark_pair = [&](uint32_t col) {
+        const uint32_t first = col * kind / 2, second = (col + 1) * kind / 2;
+        if (second < limit) {
+            map[first] = 1;
+            map[second] = 1;
+        } else if (first < limit) {
+            map[first] = 1;
+        }
+    };
+    auto next_of = [this](const uint8_t* bytes, uint32_t& at, uint32_t end) -> uint32_t {
+        if (at < end) [[likely]]
+            return bytes[at++];
+        faults_ |= kFaultBundleEmpty;
+        return 0;
+    };
     for (uint32_t col = 0; col < bw;) {
-        const uint32_t type = NextByte(kBundleBlockTypes);
-        uint8_t* dst = dst_row_ + col * 8;
-        // Skips, motion copies, fills and scaled fills are drawn here, the
-        // rest by DecodeBlock.
+        const uint32_t type = kChecked ? next_of(type_bytes, read, types_end) : type_bytes[read++];
+        uint8_t* dst = row + size_t{col} * 8;
         switch (type) {
-            case 0:
-                col += SkipRun(col, bw, kind);
+            case 0: {
+                const uint32_t run = SkipRun<kKind>(col, bw, read);
+                read += run - 1;
+                col += run;
+                continue;
+            }
+            case 1:  // scaled: drawn from the even row, marked from both
+                if (kScaledRow) {
+                    const uint32_t sub_type =
+                        kChecked ? next_of(sub_bytes, sub_read, sub_end) : sub_bytes[sub_read++];
+                    if (col >= scaled_end)
+                        DrawScaledClipped(sub_type, col * 8, y);
+                    else if (sub_type == 6)
+                        Fill(dst, stride, 16, NextColour());
+                    else
+                        DrawScaled(sub_type, dst, stride);
+                }
+                mark_pair(col);
+                col += 2;
                 continue;
             case 2:
                 Copy8x8(MotionSource(col * 8, y), dst, stride);
@@ -240,32 +334,24 @@ void PlaneDecoder::WalkRow(uint32_t y, uint32_t bw, uint32_t kind) {
             case 6:
                 Fill(dst, stride, 8, NextColour());
                 break;
-            case 1:
-                if (scaled_fits && col * 8 + 16 <= job_.width && sub_types.read < sub_types.end &&
-                    sub_types.bytes()[sub_types.read] == 6) {
-                    NextByte(kBundleSubBlockTypes);
-                    Fill(dst, stride, 16, NextColour());
-                    Mark(col * kind);
-                    Mark(col * kind + kind);
-                    col += 2;
-                    continue;
-                }
-                [[fallthrough]];
             default:
                 col += static_cast<uint32_t>(DecodeBlock(type, col * 8, y, col * kind));
                 continue;
         }
-        Mark(col * kind);
+        mark(col);
         ++col;
     }
+    types.read = read;
+    sub_types.read = sub_read;
 }
 
-uint32_t PlaneDecoder::SkipRun(uint32_t col, uint32_t bw, uint32_t kind) {
-    Bundle& types = bundles_[kBundleBlockTypes];
+template <uint32_t kKind>
+uint32_t PlaneDecoder::SkipRun(uint32_t col, uint32_t bw, uint32_t read) {
+    const Bundle& types = bundles_[kBundleBlockTypes];
     // The skip values right after this one, eight bytes at a time: the run
     // ends at the first other value, the row end or the end of the fill.
-    const uint8_t* next = types.bytes() + types.read;
-    const uint32_t limit = std::min(bw - col - 1, types.end - types.read);
+    const uint8_t* next = types.bytes() + read;
+    const uint32_t limit = std::min(bw - col - 1, types.end - read);
     uint32_t more = 0;
     while (more + 8 <= limit) {
         const uint64_t word = LoadLittle64(next + more);
@@ -277,40 +363,31 @@ uint32_t PlaneDecoder::SkipRun(uint32_t col, uint32_t bw, uint32_t kind) {
     }
     if (more + 8 > limit)
         while (more < limit && next[more] == 0) ++more;
-    types.read += more;
     const uint32_t run = more + 1;
     if (ref_row_ != dst_row_)
         CopyStrip(ref_row_ + col * 8, dst_row_ + col * 8, job_.stride, run * 8);
     // Skip blocks leave the map alone; each one whose area is still
     // unchanged counts. A luma area holds two blocks of the row, a chroma
     // area one.
-    const uint32_t first = col * kind / 2;
-    const uint32_t last = std::min((col + run - 1) * kind / 2 + 1, map_limit_);
+    const uint64_t marked_columns = uint64_t{map_limit_} * (kKind == 1 ? 2 : 1);
+    const uint32_t end = static_cast<uint32_t>(std::min<uint64_t>(col + run, marked_columns));
     const uint8_t* map = map_row_;
     uint32_t unchanged = 0;
-    if (kind == 2) {
-        for (uint32_t area = first; area < last; ++area) unchanged += map[area] == 0;
-    } else if (kind == 1) {
-        for (uint32_t area = first; area < last; ++area) {
-            const uint32_t lo = std::max(col, area * 2), hi = std::min(col + run, area * 2 + 2);
-            unchanged += map[area] == 0 ? hi - lo : 0;
-        }
-    } else {
-        for (uint32_t k = col; k < col + run; ++k)
-            unchanged += k * kind / 2 < map_limit_ && map[k * kind / 2] == 0;
-    }
+    for (uint32_t k = col; k < end; ++k) unchanged += map[k * kKind / 2] == 0;
     unchanged_ += unchanged;
     return run;
 }
 
-const uint8_t* PlaneDecoder::MotionSource(uint32_t x, uint32_t y) {
+inline const uint8_t* PlaneDecoder::MotionSource(uint32_t x, uint32_t y) {
     const int32_t dx = static_cast<int8_t>(NextByte(kBundleMotionX));
     const int32_t dy = static_cast<int8_t>(NextByte(kBundleMotionY));
     int32_t sx = static_cast<int32_t>(x) + dx;
     int32_t sy = static_cast<int32_t>(y) + dy;
-    const int32_t max_x = static_cast<int32_t>(job_.width) - 8;
-    const int32_t max_y = static_cast<int32_t>(job_.height) - 8;
-    if (sx < 0 || sy < 0 || sx > max_x || sy > max_y) {
+    const int32_t max_x = motion_max_x_;
+    const int32_t max_y = motion_max_y_;
+    // One unsigned test per axis: a negative offset wraps above the limit.
+    if (static_cast<uint32_t>(sx) > static_cast<uint32_t>(max_x) ||
+        static_cast<uint32_t>(sy) > static_cast<uint32_t>(max_y)) {
         faults_ |= kFaultMotionClamped;
         sx = std::clamp(sx, 0, max_x);
         sy = std::clamp(sy, 0, max_y);
@@ -387,15 +464,8 @@ void PlaneDecoder::DrawScaled(uint32_t sub_type, uint8_t* dst, uint32_t stride) 
     }
 }
 
-void PlaneDecoder::DecodeScaled(uint32_t x, uint32_t y) {
-    const uint32_t sub_type = NextByte(kBundleSubBlockTypes);
+void PlaneDecoder::DrawScaledClipped(uint32_t sub_type, uint32_t x, uint32_t y) {
     uint8_t* dst = dst_row_ + x;
-    if (x + 16 <= job_.width && y + 16 <= job_.height) {
-        DrawScaled(sub_type, dst, job_.stride);
-        return;
-    }
-    // A scaled block hanging over the plane's edge: drawn into a 16x16 block
-    // (holding what is there now) and only what fits is stored back.
     faults_ |= kFaultScaledClipped;
     const uint32_t w = std::min<uint32_t>(16, job_.width - x);
     const uint32_t h = std::min<uint32_t>(16, job_.height - y);
@@ -409,16 +479,6 @@ int PlaneDecoder::DecodeBlock(uint32_t type, uint32_t x, uint32_t y, uint32_t p)
     const uint32_t stride = job_.stride;
     uint8_t* dst = dst_row_ + x;
     switch (type) {
-        case 0:  // skip (the walk takes runs of them through SkipRun itself)
-            return static_cast<int>(SkipRun(x / 8, x / 8 + 1, static_cast<uint32_t>(job_.kind)));
-        case 1:  // scaled
-            if ((y & 8) == 0) DecodeScaled(x, y);
-            Mark(p);
-            Mark(p + static_cast<uint32_t>(job_.kind));
-            return 2;
-        case 2:  // motion
-            Copy8x8(MotionSource(x, y), dst, stride);
-            break;
         case 3: {  // run
             uint8_t block[64];
             RunBlock(block);
@@ -439,9 +499,6 @@ int PlaneDecoder::DecodeBlock(uint32_t type, uint32_t x, uint32_t y, uint32_t p)
             IdctPut(coefficients_, intra_quant_[q], dst, stride);
             break;
         }
-        case 6:  // fill
-            Fill(dst, stride, 8, NextColour());
-            break;
         case 7: {  // inter
             const uint8_t* src = MotionSource(x, y);
             coefficients_[0] = static_cast<int16_t>(NextWord(kBundleInterDc));
@@ -470,7 +527,7 @@ int PlaneDecoder::DecodeBlock(uint32_t type, uint32_t x, uint32_t y, uint32_t p)
 
 PlaneOutcome DecodePlane(const PlaneJob& job) {
     if ((!job.data && job.size) || !job.dst || !job.ref || !job.bundles || job.width < 8 ||
-        job.height < 8 || job.stride < job.width)
+        job.height < 8 || job.stride < job.width || (job.kind != 1 && job.kind != 2))
         return PlaneOutcome{};
     PlaneDecoder decoder(job);
     return decoder.Run();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "plane_builder.h"
@@ -21,6 +22,7 @@ using test::Row;
 struct PlaneFixture {
     uint32_t w, h;
     int kind;
+    uint32_t narrow_map = 0;  // map columns given to the decoder when not 0
     std::vector<uint8_t> dst, ref, map;
     BundleBuffers bundles;
     PlaneFixture(uint32_t width, uint32_t height, int plane_kind = 1)
@@ -43,7 +45,7 @@ struct PlaneFixture {
         job.stride = w;
         job.map = map.data();
         job.map_stride = MapColumns();
-        job.map_columns = MapColumns();
+        job.map_columns = narrow_map ? narrow_map : MapColumns();
         job.map_rows = MapRows();
         job.kind = kind;
         job.bundles = &bundles;
@@ -380,6 +382,70 @@ TEST(VideoPlane, AnEmptyBundleYieldsZerosAndTruncatedDataReadsAsZero) {
     PlaneFixture g(16, 8);
     const PlaneOutcome cut = g.Decode(data);
     EXPECT_NE(cut.faults & kFaultPastEnd, 0u);
+}
+
+// The walk reads its bundles unchecked while a row cannot exhaust them:
+// values lying in a buffer past its fill must never be taken.
+TEST(VideoPlane, BundlesRunningOutWithinARowGiveZerosNotStaleValues) {
+    PlaneFixture f(48, 16);
+    std::memset(f.bundles.buffer[kBundleBlockTypes], 6, f.bundles.capacity[kBundleBlockTypes]);
+    std::vector<Row> rows = {Blocks({6, 1, 0, 0, 0}), Blocks({2, 1})};  // second row: 3 of 6
+    rows[0].values[kBundleColours] = {40, 90};
+    rows[0].values[kBundleSubBlockTypes] = {6};
+    rows[1].values[kBundleMotionX] = {8};
+    rows[1].values[kBundleMotionY] = {-8};
+    PlaneOutcome out = f.Decode(BuildPlane(48, rows));
+    EXPECT_EQ(out.faults, kFaultBundleEmpty);
+    for (uint32_t y = 0; y < 16; ++y)
+        for (uint32_t x = 0; x < 48; ++x) {
+            const uint8_t want = x >= 24  ? f.Ref(x, y)
+                                 : x >= 8 ? 90
+                                 : y < 8  ? 40
+                                          : f.Ref(x + 8, y - 8);
+            ASSERT_EQ(f.At(x, y), want) << x << "," << y;
+        }
+    EXPECT_EQ(f.map, (std::vector<uint8_t>{1, 1, 0}));
+    EXPECT_EQ(out.unchanged, 4u);  // columns 4 and 5 of both rows
+
+    PlaneFixture g(48, 16);  // three scaled blocks, two sub-types
+    std::memset(g.bundles.buffer[kBundleSubBlockTypes], 6,
+                g.bundles.capacity[kBundleSubBlockTypes]);
+    rows = {Blocks({1, 1, 1}), Blocks({1, 1, 1})};
+    rows[0].values[kBundleSubBlockTypes] = {6, 6};
+    rows[0].values[kBundleColours] = {10, 20};
+    out = g.Decode(BuildPlane(48, rows));
+    EXPECT_EQ(out.faults, kFaultBundleEmpty);
+    for (uint32_t y = 0; y < 16; ++y)
+        for (uint32_t x = 0; x < 48; ++x) ASSERT_EQ(g.At(x, y), x < 16 ? 10 : x < 32 ? 20 : 0x11);
+}
+
+TEST(VideoPlane, MarksAndCountsStayInsideTheMapRow) {
+    // Chroma, three areas a row: a scaled block in the last column marks
+    // only its own area, not the first of the next map row.
+    PlaneFixture f(24, 16, 2);
+    std::vector<Row> rows = {Blocks({0, 0, 1}), Blocks({0, 0, 1})};
+    rows[0].values[kBundleSubBlockTypes] = {6};
+    rows[0].values[kBundleColours] = {7};
+    const PlaneOutcome out = f.Decode(BuildPlane(24, rows));
+    EXPECT_EQ(f.map, (std::vector<uint8_t>{0, 0, 1, 0, 0, 1}));
+    EXPECT_EQ(out.unchanged, 4u);
+    // Luma skips count two blocks for each map column the decoder is given.
+    for (const uint32_t columns : {1u, 2u, 4u}) {
+        PlaneFixture g(64, 8);
+        g.narrow_map = columns;
+        EXPECT_EQ(g.Decode(BuildPlane(64, {Blocks({0, 0, 0, 0, 0, 0, 0, 0})})).unchanged,
+                  2 * columns);
+    }
+}
+
+TEST(VideoPlane, JobsOfAnUnknownKindAreRefused) {
+    for (const int kind : {0, 3, -1}) {
+        PlaneFixture f(16, 8);
+        f.kind = kind;
+        const PlaneOutcome out = f.Decode(BuildPlane(16, {Blocks({6, 6})}));
+        EXPECT_EQ(out.next_offset, 0u);
+        for (uint8_t v : f.dst) EXPECT_EQ(v, 0x11);
+    }
 }
 
 TEST(VideoPlane, PlanesEndOnTheWordAfterTheirLastConsumedBit) {
