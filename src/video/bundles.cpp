@@ -96,29 +96,21 @@ inline void StoreRepeated(uint8_t* p, uint32_t count, uint8_t v) {
 
 }  // namespace
 
-FillResult FillBlockTypes(Bundle& bundle, BitReader& stream, uint32_t* faults) {
-    if (bundle.closed || !bundle.Exhausted()) return FillResult::kUnchanged;
-    LocalReader local(stream);
-    BitReader& reader = *local;
-    FillResult result;
-    const uint32_t n = StartFill(bundle, reader, &result);
-    if (!n) return result;
-    uint8_t* out = bundle.bytes();
-    if (reader.ReadBit()) {
-        StoreRepeated(out, n, static_cast<uint8_t>(reader.Read(4)));
-        return result;
-    }
-    static const uint32_t kRepeat[4] = {4, 8, 12, 32};
-    uint8_t last = 0;
+namespace {
+
+constexpr uint32_t kTypeRepeat[4] = {4, 8, 12, 32};
+
+// Block types 0-11 stand for themselves; 12-15 repeat the last type 4, 8,
+// 12 or 32 times.
+struct TypeDecode {
+    uint8_t* out;
+    uint32_t n;
     uint32_t i = 0;
-    while (i < n) {
-        const uint32_t s = DecodeSymbol(reader, bundle.tree);
-        if (s < 12) {
-            last = static_cast<uint8_t>(s);
-            out[i++] = last;
-            continue;
-        }
-        uint32_t r = kRepeat[s - 12];
+    uint8_t last = 0;
+    uint32_t* faults;
+
+    void Repeat(uint32_t symbol) {
+        uint32_t r = kTypeRepeat[symbol - 12];
         if (r > n - i) {  // a repeat past the fill's length is cut there
             *faults |= kFaultFillOverrun;
             r = n - i;
@@ -134,8 +126,177 @@ FillResult FillBlockTypes(Bundle& bundle, BitReader& stream, uint32_t* faults) {
         }
         i += r;
     }
+    // One code at a time up to the end of the fill.
+    void Rest(BitReader& reader, const CodeTree& tree) {
+        while (i < n) {
+            const uint32_t s = DecodeSymbol(reader, tree);
+            if (s >= 12) {
+                Repeat(s);
+                continue;
+            }
+            last = static_cast<uint8_t>(s);
+            out[i++] = last;
+        }
+    }
+};
+
+// The types whose codes lie wholly in the next 7 stream bits, up to the
+// first repeat code: one lookup gives them all (at most seven, the first in
+// the low byte) with the bits they take, their count and the last of them.
+// Every code fits in 7 bits, so an entry is 0 only where a repeat code comes
+// first.
+struct TypeGroups {
+    static constexpr int kBits = 7;
+    static_assert(kBits >= kLongestCode);
+    uint64_t types[1 << kBits];
+    uint16_t info[1 << kBits];  // bits used | count << 4 | last type << 8
+
+    void Build(const CodeTree& tree) {
+        // The same table for every width w < kBits (at offset 2^w - 1); an
+        // entry of width w is one code followed by the entry of width
+        // w - length for the bits after it.
+        uint64_t narrow_types[(1 << kBits) - 1];
+        uint16_t narrow_info[(1 << kBits) - 1];
+        const uint8_t* lengths = kCodeLengths[tree.set];
+        const uint8_t* values = kCodeValues[tree.set];
+        for (uint32_t w = 0; w <= kBits; ++w) {
+            const bool last_level = w == kBits;
+            uint64_t* level_types = last_level ? types : narrow_types + (1u << w) - 1;
+            uint16_t* level_info = last_level ? info : narrow_info + (1u << w) - 1;
+            std::memset(level_types, 0, sizeof(uint64_t) << w);
+            std::memset(level_info, 0, sizeof(uint16_t) << w);
+            for (uint32_t c = 0; c < 16; ++c) {
+                const uint32_t length = lengths[c], symbol = tree.map[c];
+                if (length > w || symbol >= 12) continue;
+                const uint32_t rest = w - length;
+                const uint64_t* child_types = narrow_types + (1u << rest) - 1;
+                const uint16_t* child_info = narrow_info + (1u << rest) - 1;
+                const uint32_t alone = (length + 16) | symbol << 8;
+                for (uint32_t x = 0; x < (1u << rest); ++x) {
+                    const uint32_t j = values[c] | x << length;
+                    const uint32_t child = child_info[x];
+                    level_types[j] = child_types[x] << 8 | symbol;
+                    level_info[j] = static_cast<uint16_t>(child ? child + length + 16 : alone);
+                }
+            }
+        }
+    }
+};
+
+// The groups of the trees used last on this thread (a plane's block-type
+// tree changes once per plane at most, and the sub-block-type tree takes
+// the other place).
+const TypeGroups& GroupsFor(const CodeTree& tree) {
+    struct Entry {
+        bool valid = false;
+        uint8_t set = 0;
+        uint8_t map[16] = {};
+        TypeGroups groups;
+    };
+    thread_local Entry cache[2];
+    thread_local int newest = 0;
+    for (int k : {newest, newest ^ 1}) {
+        Entry& e = cache[k];
+        if (e.valid && e.set == tree.set && std::memcmp(e.map, tree.map, 16) == 0) {
+            newest = k;
+            return e.groups;
+        }
+    }
+    newest ^= 1;
+    Entry& e = cache[newest];
+    e.groups.Build(tree);
+    e.set = tree.set;
+    std::memcpy(e.map, tree.map, 16);
+    e.valid = true;
+    return e.groups;
+}
+
+// Fills shorter than this decode one code at a time.
+constexpr uint32_t kGroupedTypesFrom = 64;
+
+void DecodeTypes(BitReader& reader, const CodeTree& tree, TypeDecode& d) {
+    if (d.n >= kGroupedTypesFrom) {
+        const TypeGroups& groups = GroupsFor(tree);
+        // Eight bytes are stored per lookup, so the last types are left to
+        // the plain loop.
+        while (d.n - d.i >= 8) {
+            if (reader.Available() < TypeGroups::kBits) reader.Refill();
+            const uint32_t bits =
+                static_cast<uint32_t>(reader.Cache()) & ((1u << TypeGroups::kBits) - 1);
+            const uint32_t info = groups.info[bits];
+            if (info == 0) {  // a repeat code comes first
+                const uint32_t e = tree.decode[bits & (kCodeLookupSize - 1)];
+                reader.Skip(static_cast<int>(e >> 4));
+                d.Repeat(e & 15);
+                continue;
+            }
+            std::memcpy(d.out + d.i, &groups.types[bits], 8);
+            d.i += info >> 4 & 15;
+            d.last = static_cast<uint8_t>(info >> 8);
+            reader.Skip(static_cast<int>(info & 15));
+        }
+    }
+    d.Rest(reader, tree);
+}
+
+}  // namespace
+
+FillResult FillBlockTypes(Bundle& bundle, BitReader& stream, uint32_t* faults) {
+    if (bundle.closed || !bundle.Exhausted()) return FillResult::kUnchanged;
+    LocalReader local(stream);
+    BitReader& reader = *local;
+    FillResult result;
+    const uint32_t n = StartFill(bundle, reader, &result);
+    if (!n) return result;
+    uint8_t* out = bundle.bytes();
+    if (reader.ReadBit()) {
+        StoreRepeated(out, n, static_cast<uint8_t>(reader.Read(4)));
+        return result;
+    }
+    TypeDecode decode{out, n, 0, 0, faults};
+    DecodeTypes(reader, bundle.tree, decode);
     return result;
 }
+
+namespace {
+
+// A colour value as movies before version "i" store it: 128 + the low seven
+// bits, or 128 - them when bit 7 is set.
+constexpr uint8_t OldColour(uint32_t v) {
+    return static_cast<uint8_t>((v & 0x80) ? 128 - (v & 0x7F) : 128 + (v & 0x7F));
+}
+
+// The colour codes of one fill. A colour takes at most two 7-bit codes, so
+// one refill serves four of them; the two codes of a colour are looked up
+// in the same cached bits and consumed together.
+template <bool kOldVersion>
+uint32_t DecodeColours(BitReader& reader, const CodeTree high_trees[16], const CodeTree& low_tree,
+                       uint32_t high, uint8_t* out, uint32_t n) {
+    constexpr uint32_t kColoursPerRefill = 4;
+    const uint8_t* high_decode[16];
+    for (int k = 0; k < 16; ++k) high_decode[k] = high_trees[k].decode;
+    const uint8_t* low_decode = low_tree.decode;
+    auto colour = [&]() {
+        const uint64_t cache = reader.Cache();
+        const uint32_t h = high_decode[high][cache & (kCodeLookupSize - 1)];
+        const uint32_t high_length = h >> 4;
+        const uint32_t l = low_decode[(cache >> high_length) & (kCodeLookupSize - 1)];
+        reader.Skip(static_cast<int>(high_length + (l >> 4)));
+        high = h & 15;
+        const uint32_t v = high * 16 + (l & 15);
+        return kOldVersion ? OldColour(v) : static_cast<uint8_t>(v);
+    };
+    uint32_t i = 0;
+    for (; n - i >= kColoursPerRefill; i += kColoursPerRefill) {
+        reader.Refill();
+        for (uint32_t k = 0; k < kColoursPerRefill; ++k) out[i + k] = colour();
+    }
+    reader.Refill();
+    for (; i < n; ++i) out[i] = colour();
+    return high;
+}
+
+}  // namespace
 
 FillResult FillColours(Bundle& bundle, const CodeTree high_trees[16], uint32_t* previous_high,
                        bool old_version, BitReader& stream) {
@@ -146,20 +307,13 @@ FillResult FillColours(Bundle& bundle, const CodeTree high_trees[16], uint32_t* 
     const uint32_t n = StartFill(bundle, reader, &result);
     if (!n) return result;
     uint8_t* out = bundle.bytes();
-    const CodeTree& low_tree = bundle.tree;
-    uint32_t high = *previous_high;
-    auto colour = [&]() -> uint8_t {
-        high = DecodeSymbol(reader, high_trees[high]);
-        const uint32_t v = high * 16 + DecodeSymbol(reader, low_tree);
-        if (!old_version) return static_cast<uint8_t>(v);
-        return static_cast<uint8_t>((v & 0x80) ? 128 - (v & 0x7F) : 128 + (v & 0x7F));
-    };
-    if (reader.ReadBit()) {
-        StoreRepeated(out, n, colour());
-    } else {
-        for (uint32_t i = 0; i < n; ++i) out[i] = colour();
-    }
-    *previous_high = high;
+    const bool fill = reader.ReadBit() != 0;
+    const uint32_t count = fill ? 1 : n;
+    *previous_high =
+        old_version
+            ? DecodeColours<true>(reader, high_trees, bundle.tree, *previous_high, out, count)
+            : DecodeColours<false>(reader, high_trees, bundle.tree, *previous_high, out, count);
+    if (fill) StoreRepeated(out, n, out[0]);
     return result;
 }
 
