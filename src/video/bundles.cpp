@@ -183,15 +183,16 @@ struct TypeGroups {
     }
 };
 
-// The groups of the trees used last on this thread (a plane's block-type
-// tree changes once per plane at most, and the sub-block-type tree takes
-// the other place).
-const TypeGroups& GroupsFor(const CodeTree& tree) {
+// The table of the trees used last on this thread, one cache per kind of
+// table (a plane's trees change once per plane at most, and two bundles
+// share each kind).
+template <typename Table>
+const Table& CachedFor(const CodeTree& tree) {
     struct Entry {
         bool valid = false;
         uint8_t set = 0;
         uint8_t map[16] = {};
-        TypeGroups groups;
+        Table table;
     };
     thread_local Entry cache[2];
     thread_local int newest = 0;
@@ -199,16 +200,16 @@ const TypeGroups& GroupsFor(const CodeTree& tree) {
         Entry& e = cache[k];
         if (e.valid && e.set == tree.set && std::memcmp(e.map, tree.map, 16) == 0) {
             newest = k;
-            return e.groups;
+            return e.table;
         }
     }
     newest ^= 1;
     Entry& e = cache[newest];
-    e.groups.Build(tree);
+    e.table.Build(tree);
     e.set = tree.set;
     std::memcpy(e.map, tree.map, 16);
     e.valid = true;
-    return e.groups;
+    return e.table;
 }
 
 // Fills shorter than this decode one code at a time.
@@ -216,7 +217,7 @@ constexpr uint32_t kGroupedTypesFrom = 64;
 
 void DecodeTypes(BitReader& reader, const CodeTree& tree, TypeDecode& d) {
     if (d.n >= kGroupedTypesFrom) {
-        const TypeGroups& groups = GroupsFor(tree);
+        const TypeGroups& groups = CachedFor<TypeGroups>(tree);
         // Eight bytes are stored per lookup, so the last types are left to
         // the plain loop.
         while (d.n - d.i >= 8) {
@@ -369,15 +370,18 @@ FillResult FillMotion(Bundle& bundle, const MotionLookup& lookup, BitReader& str
         StoreRepeated(out, n, static_cast<uint8_t>(m));
         return result;
     }
-    for (uint32_t i = 0; i < n;) {
+    auto offset = [&](uint32_t i) {
+        const uint32_t e = lookup.entry[reader.Cache() & lookup.mask];
+        reader.Skip(static_cast<int>(e >> 8));
+        out[i] = static_cast<uint8_t>(e);
+    };
+    uint32_t i = 0;
+    for (; n - i >= kLookupsPerRefill; i += kLookupsPerRefill) {
         reader.Refill();
-        const uint32_t end = std::min(n, i + kLookupsPerRefill);
-        for (; i < end; ++i) {
-            const uint32_t e = lookup.entry[reader.Cache() & lookup.mask];
-            reader.Skip(static_cast<int>(e >> 8));
-            out[i] = static_cast<uint8_t>(e);
-        }
+        for (uint32_t k = 0; k < kLookupsPerRefill; ++k) offset(i + k);
     }
+    reader.Refill();
+    for (; i < n; ++i) offset(i);
     return result;
 }
 
@@ -422,14 +426,31 @@ FillResult FillDc(Bundle& bundle, bool is_signed, BitReader& stream) {
     out[0] = value;
     for (uint32_t i = 1; i < n;) {
         const uint32_t group = std::min<uint32_t>(8, n - i);
-        const int bits = static_cast<int>(reader.Read(4));
+        const uint32_t bits = reader.Read(4);
         if (bits == 0) {
             for (uint32_t j = 0; j < group; ++j) out[i + j] = value;
+            i += group;
+            continue;
+        }
+        // A step of bits m, then a sign bit only when m is not 0.
+        const uint32_t low = (1u << bits) - 1;
+        auto step = [&](uint32_t j) {
+            const uint32_t t = static_cast<uint32_t>(reader.Cache());
+            const uint32_t m = t & low;
+            const uint32_t nonzero = m != 0;
+            const uint32_t negative = (t >> bits) & nonzero;
+            reader.Skip(static_cast<int>(bits + nonzero));
+            value = static_cast<uint16_t>(value + ((m ^ (0u - negative)) + negative));
+            out[i + j] = value;
+        };
+        // Eight steps of up to 7 bits fit one refill.
+        if (bits < 7) {
+            reader.Refill();
+            for (uint32_t j = 0; j < group; ++j) step(j);
         } else {
             for (uint32_t j = 0; j < group; ++j) {
-                const uint32_t m = reader.Read(bits);
-                if (m) value = static_cast<uint16_t>(reader.ReadBit() ? value - m : value + m);
-                out[i + j] = value;
+                if (reader.Available() < 16) reader.Refill();
+                step(j);
             }
         }
         i += group;

@@ -178,5 +178,77 @@ TEST(FillFastPath, ColoursMatchThePlainDecoder) {
     }
 }
 
+// A fill's length field and flag 0, then random words (or all ones, which
+// with the longest codes takes the most bits per value); few words make the
+// fill run past the end of the data.
+std::vector<uint8_t> RandomFill(std::mt19937& rng, uint32_t n, uint32_t words, bool ones) {
+    Bits bits;
+    bits.Put(n, 10);
+    bits.PutBit(0);
+    for (uint32_t k = 0; k < words; ++k)
+        bits.Put((rng() | (ones ? 0xFFFF : 0)) & 0xFFFF, 16), bits.Put(rng() & 0xFFFF, 16);
+    return bits.Bytes();
+}
+
+// Fill lengths around the seven offsets one refill serves, and long ones.
+TEST(FillFastPath, MotionOffsetsMatchThePlainDecoder) {
+    std::mt19937 rng(666);
+    for (int round = 0; round < 400; ++round) {
+        const CodeTree tree = RandomTree(rng, round % kCodeSetCount);
+        const uint32_t n = round % 2 ? 1 + round / 2 % 16 : 1 + rng() % kCapacity;
+        const std::vector<uint8_t> data =
+            RandomFill(rng, n, round % 5 == 0 ? rng() % 6 : 300, round % 8 == 7);
+        BitReader reader(data.data(), static_cast<uint32_t>(data.size()));
+        Buffer b;
+        b.bundle.tree = tree;
+        ASSERT_EQ(FillMotion(b.bundle, MotionLookup(tree), reader), FillResult::kFilled);
+        PlainBits plain{data};
+        plain.pos = 11;
+        for (uint32_t i = 0; i < n; ++i) {
+            const int m = static_cast<int>(plain.Symbol(tree));
+            const int v = m && plain.Bit() ? -m : m;
+            ASSERT_EQ(static_cast<int8_t>(b.bytes[i]), v) << round << " at " << i;
+        }
+        ASSERT_EQ(b.bytes[n], kUntouched) << round;
+        ASSERT_EQ(reader.ConsumedBits(), plain.pos) << round;
+    }
+}
+
+// DC groups of every width (the random 4-bit fields), both bundles, partial
+// last groups.
+TEST(FillFastPath, DcValuesMatchThePlainDecoder) {
+    std::mt19937 rng(6666);
+    for (int round = 0; round < 400; ++round) {
+        const bool is_signed = round % 2 == 1;
+        const uint32_t n = round % 3 ? 1 + rng() % 40 : 1 + rng() % 500;
+        const std::vector<uint8_t> data =
+            RandomFill(rng, n, round % 5 == 0 ? rng() % 10 : 300, round % 8 == 7);
+        BitReader reader(data.data(), static_cast<uint32_t>(data.size()));
+        std::vector<uint16_t> words(kCapacity / 2 + 8, 0xEEEE);
+        Bundle bundle;
+        bundle.data = words.data();
+        bundle.capacity = kCapacity / 2;
+        bundle.width = 10;
+        // The data's fill flag bit is the first bit of the first value here.
+        ASSERT_EQ(FillDc(bundle, is_signed, reader), FillResult::kFilled);
+        PlainBits plain{data};
+        plain.pos = 10;
+        uint32_t value = is_signed ? plain.Read(10) : plain.Read(11);
+        if (is_signed && value && plain.Bit()) value = 0u - value;
+        std::vector<uint16_t> expected{static_cast<uint16_t>(value)};
+        while (expected.size() < n) {
+            const int bits = static_cast<int>(plain.Read(4));
+            for (int j = 0; j < 8 && expected.size() < n; ++j) {
+                const uint32_t m = bits ? plain.Read(bits) : 0;
+                if (m) value = plain.Bit() ? value - m : value + m;
+                expected.push_back(static_cast<uint16_t>(value));
+            }
+        }
+        ASSERT_TRUE(std::equal(expected.begin(), expected.end(), words.begin())) << round;
+        ASSERT_EQ(words[n], 0xEEEE) << round;
+        ASSERT_EQ(reader.ConsumedBits(), plain.pos) << round;
+    }
+}
+
 }  // namespace
 }  // namespace vemo::video
