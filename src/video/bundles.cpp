@@ -51,9 +51,45 @@ CodeTree ReadTreeMap(BitReader& reader, uint32_t* faults) {
 
 }  // namespace
 
+void BuildTreeLookup(CodeTree& tree) {
+    static constexpr uint8_t kIdentity[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    if (std::memcmp(tree.map, kIdentity, 16) == 0) {
+        std::memcpy(tree.decode, kCodeLookup[tree.set], kCodeLookupSize);
+        return;
+    }
+    // Width by width: the entries of width w - 1 are repeated once (each
+    // code shorter than w fills every index its value ends), then each code
+    // of length w takes its own index. The codes of every set come in
+    // order of length, and no code is the start of another.
+    static_assert(kCodeLookupSize == 128);
+    const uint8_t* lengths = kCodeLengths[tree.set];
+    const uint8_t* values = kCodeValues[tree.set];
+    uint8_t* d = tree.decode;
+    d[0] = 0;
+    uint32_t c = 0;
+    auto codes_of = [&](uint32_t w) {
+        for (; c < 16 && lengths[c] == w; ++c)
+            d[values[c]] = static_cast<uint8_t>(w << 4 | tree.map[c]);
+    };
+    std::memcpy(d + 1, d, 1);
+    codes_of(1);
+    std::memcpy(d + 2, d, 2);
+    codes_of(2);
+    std::memcpy(d + 4, d, 4);
+    codes_of(3);
+    std::memcpy(d + 8, d, 8);
+    codes_of(4);
+    std::memcpy(d + 16, d, 16);
+    codes_of(5);
+    std::memcpy(d + 32, d, 32);
+    codes_of(6);
+    std::memcpy(d + 64, d, 64);
+    codes_of(7);
+}
+
 CodeTree ReadCodeTree(BitReader& reader, uint32_t* faults) {
     CodeTree tree = ReadTreeMap(reader, faults);
-    tree.BuildDecode();
+    BuildTreeLookup(tree);
     return tree;
 }
 

@@ -52,6 +52,21 @@ CodeTree RandomTree(std::mt19937& rng, int set) {
     return tree;
 }
 
+// The doubling build against the per-code build, every set with the
+// identity map and random ones.
+TEST(FillFastPath, TreeLookupsMatchThePerCodeBuild) {
+    std::mt19937 rng(7);
+    for (int round = 0; round < 16 * 20; ++round) {
+        CodeTree tree = round < 16 ? CodeTree{} : RandomTree(rng, round % kCodeSetCount);
+        tree.set = static_cast<uint8_t>(round % kCodeSetCount);
+        tree.BuildDecode();
+        CodeTree fast = tree;
+        std::memset(fast.decode, 0xAA, sizeof fast.decode);
+        BuildTreeLookup(fast);
+        ASSERT_EQ(std::memcmp(fast.decode, tree.decode, sizeof tree.decode), 0) << round;
+    }
+}
+
 // A fill of n values (no fill flag) followed by `words` random words; few
 // words make the fill run past the end of the data.
 std::vector<uint8_t> FillStream(std::mt19937& rng, uint32_t n, uint32_t words) {
