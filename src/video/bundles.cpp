@@ -370,26 +370,45 @@ FillResult FillPatterns(Bundle& bundle, BitReader& stream) {
 }
 
 void MotionLookup::Build(const CodeTree& tree) {
-    // Only the set's longest code and a sign bit are ever looked at. Each
-    // code fills the entries whose low bits are its value, the sign bit
-    // right above them choosing between +m and -m.
-    const uint32_t used = 2u << kCodeLongest[tree.set];
-    for (uint32_t c = 0; c < 16; ++c) {
-        const uint32_t length = kCodeLengths[tree.set][c];
-        const uint32_t m = tree.map[c];
-        if (m == 0) {
-            const auto e = static_cast<uint16_t>(length << 8);
-            for (uint32_t i = kCodeValues[tree.set][c]; i < used; i += 1u << length) entry[i] = e;
-            continue;
+    // Width by width as for the tree lookups (BuildTreeLookup), over the
+    // codes with their sign bits: offset 0 is its code alone, any other
+    // offset m its code and a sign bit right above it choosing +m or -m. The
+    // whole table is built; only the set's longest code and a sign bit are
+    // ever looked at.
+    static_assert(sizeof entry / sizeof entry[0] == 256 && kLongestCode + 1 <= 8);
+    const uint8_t* lengths = kCodeLengths[tree.set];
+    const uint8_t* values = kCodeValues[tree.set];
+    entry[0] = 0;
+    uint32_t zeros = 0;         // codes of length w with offset 0 (one in a well-formed map)
+    uint32_t signed_codes = 0;  // codes of length w - 1 with other offsets
+    auto codes_of = [&](uint32_t w) {
+        for (; zeros < 16 && lengths[zeros] <= w; ++zeros)
+            if (tree.map[zeros] == 0) entry[values[zeros]] = static_cast<uint16_t>(w << 8);
+        for (; signed_codes < 16 && lengths[signed_codes] + 1u <= w; ++signed_codes) {
+            const uint32_t m = tree.map[signed_codes];
+            if (m == 0) continue;
+            const uint32_t v = values[signed_codes];
+            entry[v] = static_cast<uint16_t>(w << 8 | m);
+            entry[v | 1u << (w - 1)] = static_cast<uint16_t>(w << 8 | ((0u - m) & 0xFF));
         }
-        const auto plus = static_cast<uint16_t>((length + 1) << 8 | m);
-        const auto minus = static_cast<uint16_t>((length + 1) << 8 | ((0u - m) & 0xFF));
-        for (uint32_t i = kCodeValues[tree.set][c]; i < used; i += 2u << length) {
-            entry[i] = plus;
-            entry[i + (1u << length)] = minus;
-        }
-    }
-    mask = used - 1;
+    };
+    std::memcpy(entry + 1, entry, 2);
+    codes_of(1);
+    std::memcpy(entry + 2, entry, 4);
+    codes_of(2);
+    std::memcpy(entry + 4, entry, 8);
+    codes_of(3);
+    std::memcpy(entry + 8, entry, 16);
+    codes_of(4);
+    std::memcpy(entry + 16, entry, 32);
+    codes_of(5);
+    std::memcpy(entry + 32, entry, 64);
+    codes_of(6);
+    std::memcpy(entry + 64, entry, 128);
+    codes_of(7);
+    std::memcpy(entry + 128, entry, 256);
+    codes_of(8);
+    mask = (2u << kCodeLongest[tree.set]) - 1;
 }
 
 FillResult FillMotion(Bundle& bundle, const MotionLookup& lookup, BitReader& stream) {
