@@ -201,9 +201,10 @@ struct TypeGroups {
             uint16_t* level_info = last_level ? info : narrow_info + (1u << w) - 1;
             std::memset(level_types, 0, sizeof(uint64_t) << w);
             std::memset(level_info, 0, sizeof(uint16_t) << w);
-            for (uint32_t c = 0; c < 16; ++c) {
+            // Codes come in order of length.
+            for (uint32_t c = 0; c < 16 && lengths[c] <= w; ++c) {
                 const uint32_t length = lengths[c], symbol = tree.map[c];
-                if (length > w || symbol >= 12) continue;
+                if (symbol >= 12) continue;
                 const uint32_t rest = w - length;
                 const uint64_t* child_types = narrow_types + (1u << rest) - 1;
                 const uint16_t* child_info = narrow_info + (1u << rest) - 1;
