@@ -426,18 +426,23 @@ FillResult FillMotion(Bundle& bundle, const MotionLookup& lookup, BitReader& str
         StoreRepeated(out, n, static_cast<uint8_t>(m));
         return result;
     }
-    auto offset = [&](uint32_t i) {
-        const uint32_t e = lookup.entry[reader.Cache() & lookup.mask];
-        reader.Skip(static_cast<int>(e >> 8));
-        out[i] = static_cast<uint8_t>(e);
+    // The offsets of one refill are taken from a copy of the cache; the
+    // reader skips their bits at once.
+    auto offsets = [&](uint32_t i, uint32_t count) {
+        reader.Refill();
+        uint64_t cache = reader.Cache();
+        uint32_t used = 0;
+        for (uint32_t k = 0; k < count; ++k) {
+            const uint32_t e = lookup.entry[cache & lookup.mask];
+            cache >>= e >> 8;
+            used += e >> 8;
+            out[i + k] = static_cast<uint8_t>(e);
+        }
+        reader.Skip(static_cast<int>(used));
     };
     uint32_t i = 0;
-    for (; n - i >= kLookupsPerRefill; i += kLookupsPerRefill) {
-        reader.Refill();
-        for (uint32_t k = 0; k < kLookupsPerRefill; ++k) offset(i + k);
-    }
-    reader.Refill();
-    for (; i < n; ++i) offset(i);
+    for (; n - i >= kLookupsPerRefill; i += kLookupsPerRefill) offsets(i, kLookupsPerRefill);
+    offsets(i, n - i);
     return result;
 }
 
