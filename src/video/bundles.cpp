@@ -51,9 +51,45 @@ CodeTree ReadTreeMap(BitReader& reader, uint32_t* faults) {
 
 }  // namespace
 
+void BuildTreeLookup(CodeTree& tree) {
+    static constexpr uint8_t kIdentity[16] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    if (std::memcmp(tree.map, kIdentity, 16) == 0) {
+        std::memcpy(tree.decode, kCodeLookup[tree.set], kCodeLookupSize);
+        return;
+    }
+    // Width by width: the entries of width w - 1 are repeated once (each
+    // code shorter than w fills every index its value ends), then each code
+    // of length w takes its own index. The codes of every set come in
+    // order of length, and no code is the start of another.
+    static_assert(kCodeLookupSize == 128);
+    const uint8_t* lengths = kCodeLengths[tree.set];
+    const uint8_t* values = kCodeValues[tree.set];
+    uint8_t* d = tree.decode;
+    d[0] = 0;
+    uint32_t c = 0;
+    auto codes_of = [&](uint32_t w) {
+        for (; c < 16 && lengths[c] == w; ++c)
+            d[values[c]] = static_cast<uint8_t>(w << 4 | tree.map[c]);
+    };
+    std::memcpy(d + 1, d, 1);
+    codes_of(1);
+    std::memcpy(d + 2, d, 2);
+    codes_of(2);
+    std::memcpy(d + 4, d, 4);
+    codes_of(3);
+    std::memcpy(d + 8, d, 8);
+    codes_of(4);
+    std::memcpy(d + 16, d, 16);
+    codes_of(5);
+    std::memcpy(d + 32, d, 32);
+    codes_of(6);
+    std::memcpy(d + 64, d, 64);
+    codes_of(7);
+}
+
 CodeTree ReadCodeTree(BitReader& reader, uint32_t* faults) {
     CodeTree tree = ReadTreeMap(reader, faults);
-    tree.BuildDecode();
+    BuildTreeLookup(tree);
     return tree;
 }
 
@@ -96,29 +132,21 @@ inline void StoreRepeated(uint8_t* p, uint32_t count, uint8_t v) {
 
 }  // namespace
 
-FillResult FillBlockTypes(Bundle& bundle, BitReader& stream, uint32_t* faults) {
-    if (bundle.closed || !bundle.Exhausted()) return FillResult::kUnchanged;
-    LocalReader local(stream);
-    BitReader& reader = *local;
-    FillResult result;
-    const uint32_t n = StartFill(bundle, reader, &result);
-    if (!n) return result;
-    uint8_t* out = bundle.bytes();
-    if (reader.ReadBit()) {
-        StoreRepeated(out, n, static_cast<uint8_t>(reader.Read(4)));
-        return result;
-    }
-    static const uint32_t kRepeat[4] = {4, 8, 12, 32};
-    uint8_t last = 0;
+namespace {
+
+constexpr uint32_t kTypeRepeat[4] = {4, 8, 12, 32};
+
+// Block types 0-11 stand for themselves; 12-15 repeat the last type 4, 8,
+// 12 or 32 times.
+struct TypeDecode {
+    uint8_t* out;
+    uint32_t n;
     uint32_t i = 0;
-    while (i < n) {
-        const uint32_t s = DecodeSymbol(reader, bundle.tree);
-        if (s < 12) {
-            last = static_cast<uint8_t>(s);
-            out[i++] = last;
-            continue;
-        }
-        uint32_t r = kRepeat[s - 12];
+    uint8_t last = 0;
+    uint32_t* faults;
+
+    void Repeat(uint32_t symbol) {
+        uint32_t r = kTypeRepeat[symbol - 12];
         if (r > n - i) {  // a repeat past the fill's length is cut there
             *faults |= kFaultFillOverrun;
             r = n - i;
@@ -134,8 +162,179 @@ FillResult FillBlockTypes(Bundle& bundle, BitReader& stream, uint32_t* faults) {
         }
         i += r;
     }
+    // One code at a time up to the end of the fill.
+    void Rest(BitReader& reader, const CodeTree& tree) {
+        while (i < n) {
+            const uint32_t s = DecodeSymbol(reader, tree);
+            if (s >= 12) {
+                Repeat(s);
+                continue;
+            }
+            last = static_cast<uint8_t>(s);
+            out[i++] = last;
+        }
+    }
+};
+
+// The types whose codes lie wholly in the next 7 stream bits, up to the
+// first repeat code: one lookup gives them all (at most seven, the first in
+// the low byte) with the bits they take, their count and the last of them.
+// Every code fits in 7 bits, so an entry is 0 only where a repeat code comes
+// first.
+struct TypeGroups {
+    static constexpr int kBits = 7;
+    static_assert(kBits >= kLongestCode);
+    uint64_t types[1 << kBits];
+    uint16_t info[1 << kBits];  // bits used | count << 4 | last type << 8
+
+    void Build(const CodeTree& tree) {
+        // The same table for every width w < kBits (at offset 2^w - 1); an
+        // entry of width w is one code followed by the entry of width
+        // w - length for the bits after it.
+        uint64_t narrow_types[(1 << kBits) - 1];
+        uint16_t narrow_info[(1 << kBits) - 1];
+        const uint8_t* lengths = kCodeLengths[tree.set];
+        const uint8_t* values = kCodeValues[tree.set];
+        for (uint32_t w = 0; w <= kBits; ++w) {
+            const bool last_level = w == kBits;
+            uint64_t* level_types = last_level ? types : narrow_types + (1u << w) - 1;
+            uint16_t* level_info = last_level ? info : narrow_info + (1u << w) - 1;
+            std::memset(level_types, 0, sizeof(uint64_t) << w);
+            std::memset(level_info, 0, sizeof(uint16_t) << w);
+            // Codes come in order of length.
+            for (uint32_t c = 0; c < 16 && lengths[c] <= w; ++c) {
+                const uint32_t length = lengths[c], symbol = tree.map[c];
+                if (symbol >= 12) continue;
+                const uint32_t rest = w - length;
+                const uint64_t* child_types = narrow_types + (1u << rest) - 1;
+                const uint16_t* child_info = narrow_info + (1u << rest) - 1;
+                const uint32_t alone = (length + 16) | symbol << 8;
+                for (uint32_t x = 0; x < (1u << rest); ++x) {
+                    const uint32_t j = values[c] | x << length;
+                    const uint32_t child = child_info[x];
+                    level_types[j] = child_types[x] << 8 | symbol;
+                    level_info[j] = static_cast<uint16_t>(child ? child + length + 16 : alone);
+                }
+            }
+        }
+    }
+};
+
+// The table of the trees used last on this thread, one cache per kind of
+// table (a plane's trees change once per plane at most, and two bundles
+// share each kind).
+template <typename Table>
+const Table& CachedFor(const CodeTree& tree) {
+    struct Entry {
+        bool valid = false;
+        uint8_t set = 0;
+        uint8_t map[16] = {};
+        Table table;
+    };
+    thread_local Entry cache[2];
+    thread_local int newest = 0;
+    for (int k : {newest, newest ^ 1}) {
+        Entry& e = cache[k];
+        if (e.valid && e.set == tree.set && std::memcmp(e.map, tree.map, 16) == 0) {
+            newest = k;
+            return e.table;
+        }
+    }
+    newest ^= 1;
+    Entry& e = cache[newest];
+    e.table.Build(tree);
+    e.set = tree.set;
+    std::memcpy(e.map, tree.map, 16);
+    e.valid = true;
+    return e.table;
+}
+
+// Fills shorter than this decode one code at a time.
+constexpr uint32_t kGroupedTypesFrom = 64;
+
+void DecodeTypes(BitReader& reader, const CodeTree& tree, TypeDecode& d) {
+    if (d.n >= kGroupedTypesFrom) {
+        const TypeGroups& groups = CachedFor<TypeGroups>(tree);
+        // Eight bytes are stored per lookup, so the last types are left to
+        // the plain loop.
+        while (d.n - d.i >= 8) {
+            if (reader.Available() < TypeGroups::kBits) reader.Refill();
+            const uint32_t bits =
+                static_cast<uint32_t>(reader.Cache()) & ((1u << TypeGroups::kBits) - 1);
+            const uint32_t info = groups.info[bits];
+            if (info == 0) {  // a repeat code comes first
+                const uint32_t e = tree.decode[bits & (kCodeLookupSize - 1)];
+                reader.Skip(static_cast<int>(e >> 4));
+                d.Repeat(e & 15);
+                continue;
+            }
+            std::memcpy(d.out + d.i, &groups.types[bits], 8);
+            d.i += info >> 4 & 15;
+            d.last = static_cast<uint8_t>(info >> 8);
+            reader.Skip(static_cast<int>(info & 15));
+        }
+    }
+    d.Rest(reader, tree);
+}
+
+}  // namespace
+
+FillResult FillBlockTypes(Bundle& bundle, BitReader& stream, uint32_t* faults) {
+    if (bundle.closed || !bundle.Exhausted()) return FillResult::kUnchanged;
+    LocalReader local(stream);
+    BitReader& reader = *local;
+    FillResult result;
+    const uint32_t n = StartFill(bundle, reader, &result);
+    if (!n) return result;
+    uint8_t* out = bundle.bytes();
+    if (reader.ReadBit()) {
+        StoreRepeated(out, n, static_cast<uint8_t>(reader.Read(4)));
+        return result;
+    }
+    TypeDecode decode{out, n, 0, 0, faults};
+    DecodeTypes(reader, bundle.tree, decode);
     return result;
 }
+
+namespace {
+
+// A colour value as movies before version "i" store it: 128 + the low seven
+// bits, or 128 - them when bit 7 is set.
+constexpr uint8_t OldColour(uint32_t v) {
+    return static_cast<uint8_t>((v & 0x80) ? 128 - (v & 0x7F) : 128 + (v & 0x7F));
+}
+
+// The colour codes of one fill. A colour takes at most two 7-bit codes, so
+// one refill serves four of them; the two codes of a colour are looked up
+// in the same cached bits and consumed together.
+template <bool kOldVersion>
+uint32_t DecodeColours(BitReader& reader, const CodeTree high_trees[16], const CodeTree& low_tree,
+                       uint32_t high, uint8_t* out, uint32_t n) {
+    constexpr uint32_t kColoursPerRefill = 4;
+    const uint8_t* high_decode[16];
+    for (int k = 0; k < 16; ++k) high_decode[k] = high_trees[k].decode;
+    const uint8_t* low_decode = low_tree.decode;
+    auto colour = [&]() {
+        const uint64_t cache = reader.Cache();
+        const uint32_t h = high_decode[high][cache & (kCodeLookupSize - 1)];
+        const uint32_t high_length = h >> 4;
+        const uint32_t l = low_decode[(cache >> high_length) & (kCodeLookupSize - 1)];
+        reader.Skip(static_cast<int>(high_length + (l >> 4)));
+        high = h & 15;
+        const uint32_t v = high * 16 + (l & 15);
+        return kOldVersion ? OldColour(v) : static_cast<uint8_t>(v);
+    };
+    uint32_t i = 0;
+    for (; n - i >= kColoursPerRefill; i += kColoursPerRefill) {
+        reader.Refill();
+        for (uint32_t k = 0; k < kColoursPerRefill; ++k) out[i + k] = colour();
+    }
+    reader.Refill();
+    for (; i < n; ++i) out[i] = colour();
+    return high;
+}
+
+}  // namespace
 
 FillResult FillColours(Bundle& bundle, const CodeTree high_trees[16], uint32_t* previous_high,
                        bool old_version, BitReader& stream) {
@@ -146,20 +345,13 @@ FillResult FillColours(Bundle& bundle, const CodeTree high_trees[16], uint32_t* 
     const uint32_t n = StartFill(bundle, reader, &result);
     if (!n) return result;
     uint8_t* out = bundle.bytes();
-    const CodeTree& low_tree = bundle.tree;
-    uint32_t high = *previous_high;
-    auto colour = [&]() -> uint8_t {
-        high = DecodeSymbol(reader, high_trees[high]);
-        const uint32_t v = high * 16 + DecodeSymbol(reader, low_tree);
-        if (!old_version) return static_cast<uint8_t>(v);
-        return static_cast<uint8_t>((v & 0x80) ? 128 - (v & 0x7F) : 128 + (v & 0x7F));
-    };
-    if (reader.ReadBit()) {
-        StoreRepeated(out, n, colour());
-    } else {
-        for (uint32_t i = 0; i < n; ++i) out[i] = colour();
-    }
-    *previous_high = high;
+    const bool fill = reader.ReadBit() != 0;
+    const uint32_t count = fill ? 1 : n;
+    *previous_high =
+        old_version
+            ? DecodeColours<true>(reader, high_trees, bundle.tree, *previous_high, out, count)
+            : DecodeColours<false>(reader, high_trees, bundle.tree, *previous_high, out, count);
+    if (fill) StoreRepeated(out, n, out[0]);
     return result;
 }
 
@@ -179,26 +371,45 @@ FillResult FillPatterns(Bundle& bundle, BitReader& stream) {
 }
 
 void MotionLookup::Build(const CodeTree& tree) {
-    // Only the set's longest code and a sign bit are ever looked at. Each
-    // code fills the entries whose low bits are its value, the sign bit
-    // right above them choosing between +m and -m.
-    const uint32_t used = 2u << kCodeLongest[tree.set];
-    for (uint32_t c = 0; c < 16; ++c) {
-        const uint32_t length = kCodeLengths[tree.set][c];
-        const uint32_t m = tree.map[c];
-        if (m == 0) {
-            const auto e = static_cast<uint16_t>(length << 8);
-            for (uint32_t i = kCodeValues[tree.set][c]; i < used; i += 1u << length) entry[i] = e;
-            continue;
+    // Width by width as for the tree lookups (BuildTreeLookup), over the
+    // codes with their sign bits: offset 0 is its code alone, any other
+    // offset m its code and a sign bit right above it choosing +m or -m. The
+    // whole table is built; only the set's longest code and a sign bit are
+    // ever looked at.
+    static_assert(sizeof entry / sizeof entry[0] == 256 && kLongestCode + 1 <= 8);
+    const uint8_t* lengths = kCodeLengths[tree.set];
+    const uint8_t* values = kCodeValues[tree.set];
+    entry[0] = 0;
+    uint32_t zeros = 0;         // codes of length w with offset 0 (one in a well-formed map)
+    uint32_t signed_codes = 0;  // codes of length w - 1 with other offsets
+    auto codes_of = [&](uint32_t w) {
+        for (; zeros < 16 && lengths[zeros] <= w; ++zeros)
+            if (tree.map[zeros] == 0) entry[values[zeros]] = static_cast<uint16_t>(w << 8);
+        for (; signed_codes < 16 && lengths[signed_codes] + 1u <= w; ++signed_codes) {
+            const uint32_t m = tree.map[signed_codes];
+            if (m == 0) continue;
+            const uint32_t v = values[signed_codes];
+            entry[v] = static_cast<uint16_t>(w << 8 | m);
+            entry[v | 1u << (w - 1)] = static_cast<uint16_t>(w << 8 | ((0u - m) & 0xFF));
         }
-        const auto plus = static_cast<uint16_t>((length + 1) << 8 | m);
-        const auto minus = static_cast<uint16_t>((length + 1) << 8 | ((0u - m) & 0xFF));
-        for (uint32_t i = kCodeValues[tree.set][c]; i < used; i += 2u << length) {
-            entry[i] = plus;
-            entry[i + (1u << length)] = minus;
-        }
-    }
-    mask = used - 1;
+    };
+    std::memcpy(entry + 1, entry, 2);
+    codes_of(1);
+    std::memcpy(entry + 2, entry, 4);
+    codes_of(2);
+    std::memcpy(entry + 4, entry, 8);
+    codes_of(3);
+    std::memcpy(entry + 8, entry, 16);
+    codes_of(4);
+    std::memcpy(entry + 16, entry, 32);
+    codes_of(5);
+    std::memcpy(entry + 32, entry, 64);
+    codes_of(6);
+    std::memcpy(entry + 64, entry, 128);
+    codes_of(7);
+    std::memcpy(entry + 128, entry, 256);
+    codes_of(8);
+    mask = (2u << kCodeLongest[tree.set]) - 1;
 }
 
 FillResult FillMotion(Bundle& bundle, const MotionLookup& lookup, BitReader& stream) {
@@ -215,15 +426,23 @@ FillResult FillMotion(Bundle& bundle, const MotionLookup& lookup, BitReader& str
         StoreRepeated(out, n, static_cast<uint8_t>(m));
         return result;
     }
-    for (uint32_t i = 0; i < n;) {
+    // The offsets of one refill are taken from a copy of the cache; the
+    // reader skips their bits at once.
+    auto offsets = [&](uint32_t i, uint32_t count) {
         reader.Refill();
-        const uint32_t end = std::min(n, i + kLookupsPerRefill);
-        for (; i < end; ++i) {
-            const uint32_t e = lookup.entry[reader.Cache() & lookup.mask];
-            reader.Skip(static_cast<int>(e >> 8));
-            out[i] = static_cast<uint8_t>(e);
+        uint64_t cache = reader.Cache();
+        uint32_t used = 0;
+        for (uint32_t k = 0; k < count; ++k) {
+            const uint32_t e = lookup.entry[cache & lookup.mask];
+            cache >>= e >> 8;
+            used += e >> 8;
+            out[i + k] = static_cast<uint8_t>(e);
         }
-    }
+        reader.Skip(static_cast<int>(used));
+    };
+    uint32_t i = 0;
+    for (; n - i >= kLookupsPerRefill; i += kLookupsPerRefill) offsets(i, kLookupsPerRefill);
+    offsets(i, n - i);
     return result;
 }
 
@@ -268,14 +487,31 @@ FillResult FillDc(Bundle& bundle, bool is_signed, BitReader& stream) {
     out[0] = value;
     for (uint32_t i = 1; i < n;) {
         const uint32_t group = std::min<uint32_t>(8, n - i);
-        const int bits = static_cast<int>(reader.Read(4));
+        const uint32_t bits = reader.Read(4);
         if (bits == 0) {
             for (uint32_t j = 0; j < group; ++j) out[i + j] = value;
+            i += group;
+            continue;
+        }
+        // A step of bits m, then a sign bit only when m is not 0.
+        const uint32_t low = (1u << bits) - 1;
+        auto step = [&](uint32_t j) {
+            const uint32_t t = static_cast<uint32_t>(reader.Cache());
+            const uint32_t m = t & low;
+            const uint32_t nonzero = m != 0;
+            const uint32_t negative = (t >> bits) & nonzero;
+            reader.Skip(static_cast<int>(bits + nonzero));
+            value = static_cast<uint16_t>(value + ((m ^ (0u - negative)) + negative));
+            out[i + j] = value;
+        };
+        // Eight steps of up to 7 bits fit one refill.
+        if (bits < 7) {
+            reader.Refill();
+            for (uint32_t j = 0; j < group; ++j) step(j);
         } else {
             for (uint32_t j = 0; j < group; ++j) {
-                const uint32_t m = reader.Read(bits);
-                if (m) value = static_cast<uint16_t>(reader.ReadBit() ? value - m : value + m);
-                out[i + j] = value;
+                if (reader.Available() < 16) reader.Refill();
+                step(j);
             }
         }
         i += group;

@@ -356,12 +356,12 @@ void LastCoefficientPass(BitReader& reader, CoefficientWalk& walk, int16_t coeff
 void ReadCoefficients(BitReader& stream, int16_t coefficients[64]) {
     LocalReader local(stream);
     BitReader& reader = *local;
-    // Cleared in pieces of at most 64 bytes, row 0 stored whole with its DC:
-    // that makes eight 16-byte stores, where one clear of indexes 1-63
-    // becomes a string instruction with a slow start.
-    const int16_t first_row[8] = {coefficients[0]};
-    std::memcpy(coefficients, first_row, sizeof first_row);
-    std::memset(coefficients + 8, 0, 24 * sizeof(int16_t));
+    // The DC and three zeros as one 8-byte store, then clears of at most 64
+    // bytes: plain vector stores, where one clear of indexes 1-63 (or any
+    // larger piece) becomes a string instruction with a slow start.
+    const uint64_t dc = static_cast<uint16_t>(coefficients[0]);
+    std::memcpy(coefficients, &dc, sizeof dc);
+    std::memset(coefficients + 4, 0, 28 * sizeof(int16_t));
     std::memset(coefficients + 32, 0, 32 * sizeof(int16_t));
     const int passes = static_cast<int>(reader.Read(4));
     if (passes == 0) return;

@@ -285,4 +285,10 @@ struct MotionLookup {
 
 FillResult FillMotion(Bundle& bundle, const MotionLookup& lookup, BitReader& reader);
 
+// ------------------------------------------------------- tree lookups, built fast
+
+// The same table as CodeTree::BuildDecode, built with one store per code
+// and a doubling copy per code length (what ReadCodeTree uses).
+void BuildTreeLookup(CodeTree& tree);
+
 }  // namespace vemo::video
