@@ -126,8 +126,28 @@ uint32_t StartFill(Bundle& bundle, BitReader& reader, FillResult* result) {
     return n;
 }
 
+// The frame of every fill: nothing while the bundle is closed or still
+// holds values; otherwise the length field, then body(reader, n) stores the
+// n values, reading through a copy of the stream kept in registers.
+template <typename Body>
+inline FillResult RunFill(Bundle& bundle, BitReader& stream, Body&& body) {
+    if (bundle.closed || !bundle.Exhausted()) return FillResult::kUnchanged;
+    LocalReader local(stream);
+    FillResult result;
+    if (const uint32_t n = StartFill(bundle, *local, &result)) body(*local, n);
+    return result;
+}
+
 inline void StoreRepeated(uint8_t* p, uint32_t count, uint8_t v) {
     std::memset(p, v, count);
+}
+
+// A fill of 4-bit symbols opens with one bit: when set, one 4-bit value
+// fills the whole bundle. Returns whether it did.
+inline bool FilledWithOneValue(BitReader& reader, uint8_t* out, uint32_t n) {
+    if (!reader.ReadBit()) return false;
+    StoreRepeated(out, n, static_cast<uint8_t>(reader.Read(4)));
+    return true;
 }
 
 }  // namespace
@@ -280,20 +300,12 @@ void DecodeTypes(BitReader& reader, const CodeTree& tree, TypeDecode& d) {
 }  // namespace
 
 FillResult FillBlockTypes(Bundle& bundle, BitReader& stream, uint32_t* faults) {
-    if (bundle.closed || !bundle.Exhausted()) return FillResult::kUnchanged;
-    LocalReader local(stream);
-    BitReader& reader = *local;
-    FillResult result;
-    const uint32_t n = StartFill(bundle, reader, &result);
-    if (!n) return result;
-    uint8_t* out = bundle.bytes();
-    if (reader.ReadBit()) {
-        StoreRepeated(out, n, static_cast<uint8_t>(reader.Read(4)));
-        return result;
-    }
-    TypeDecode decode{out, n, 0, 0, faults};
-    DecodeTypes(reader, bundle.tree, decode);
-    return result;
+    return RunFill(bundle, stream, [&](BitReader& reader, uint32_t n) {
+        uint8_t* out = bundle.bytes();
+        if (FilledWithOneValue(reader, out, n)) return;
+        TypeDecode decode{out, n, 0, 0, faults};
+        DecodeTypes(reader, bundle.tree, decode);
+    });
 }
 
 namespace {
@@ -338,36 +350,26 @@ uint32_t DecodeColours(BitReader& reader, const CodeTree high_trees[16], const C
 
 FillResult FillColours(Bundle& bundle, const CodeTree high_trees[16], uint32_t* previous_high,
                        bool old_version, BitReader& stream) {
-    if (bundle.closed || !bundle.Exhausted()) return FillResult::kUnchanged;
-    LocalReader local(stream);
-    BitReader& reader = *local;
-    FillResult result;
-    const uint32_t n = StartFill(bundle, reader, &result);
-    if (!n) return result;
-    uint8_t* out = bundle.bytes();
-    const bool fill = reader.ReadBit() != 0;
-    const uint32_t count = fill ? 1 : n;
-    *previous_high =
-        old_version
-            ? DecodeColours<true>(reader, high_trees, bundle.tree, *previous_high, out, count)
-            : DecodeColours<false>(reader, high_trees, bundle.tree, *previous_high, out, count);
-    if (fill) StoreRepeated(out, n, out[0]);
-    return result;
+    return RunFill(bundle, stream, [&](BitReader& reader, uint32_t n) {
+        uint8_t* out = bundle.bytes();
+        const bool fill = reader.ReadBit() != 0;
+        const uint32_t count = fill ? 1 : n;
+        *previous_high =
+            old_version
+                ? DecodeColours<true>(reader, high_trees, bundle.tree, *previous_high, out, count)
+                : DecodeColours<false>(reader, high_trees, bundle.tree, *previous_high, out, count);
+        if (fill) StoreRepeated(out, n, out[0]);
+    });
 }
 
 FillResult FillPatterns(Bundle& bundle, BitReader& stream) {
-    if (bundle.closed || !bundle.Exhausted()) return FillResult::kUnchanged;
-    LocalReader local(stream);
-    BitReader& reader = *local;
-    FillResult result;
-    const uint32_t n = StartFill(bundle, reader, &result);
-    if (!n) return result;
-    uint8_t* out = bundle.bytes();
-    for (uint32_t i = 0; i < n; ++i) {
-        const uint32_t low = DecodeSymbol(reader, bundle.tree);
-        out[i] = static_cast<uint8_t>(low + 16 * DecodeSymbol(reader, bundle.tree));
-    }
-    return result;
+    return RunFill(bundle, stream, [&](BitReader& reader, uint32_t n) {
+        uint8_t* out = bundle.bytes();
+        for (uint32_t i = 0; i < n; ++i) {
+            const uint32_t low = DecodeSymbol(reader, bundle.tree);
+            out[i] = static_cast<uint8_t>(low + 16 * DecodeSymbol(reader, bundle.tree));
+        }
+    });
 }
 
 void MotionLookup::Build(const CodeTree& tree) {
@@ -413,37 +415,32 @@ void MotionLookup::Build(const CodeTree& tree) {
 }
 
 FillResult FillMotion(Bundle& bundle, const MotionLookup& lookup, BitReader& stream) {
-    if (bundle.closed || !bundle.Exhausted()) return FillResult::kUnchanged;
-    LocalReader local(stream);
-    BitReader& reader = *local;
-    FillResult result;
-    const uint32_t n = StartFill(bundle, reader, &result);
-    if (!n) return result;
-    uint8_t* out = bundle.bytes();
-    if (reader.ReadBit()) {
-        uint32_t m = reader.Read(4);
-        if (m && reader.ReadBit()) m = 0u - m;
-        StoreRepeated(out, n, static_cast<uint8_t>(m));
-        return result;
-    }
-    // The offsets of one refill are taken from a copy of the cache; the
-    // reader skips their bits at once.
-    auto offsets = [&](uint32_t i, uint32_t count) {
-        reader.Refill();
-        uint64_t cache = reader.Cache();
-        uint32_t used = 0;
-        for (uint32_t k = 0; k < count; ++k) {
-            const uint32_t e = lookup.entry[cache & lookup.mask];
-            cache >>= e >> 8;
-            used += e >> 8;
-            out[i + k] = static_cast<uint8_t>(e);
+    return RunFill(bundle, stream, [&](BitReader& reader, uint32_t n) {
+        uint8_t* out = bundle.bytes();
+        if (reader.ReadBit()) {
+            uint32_t m = reader.Read(4);
+            if (m && reader.ReadBit()) m = 0u - m;
+            StoreRepeated(out, n, static_cast<uint8_t>(m));
+            return;
         }
-        reader.Skip(static_cast<int>(used));
-    };
-    uint32_t i = 0;
-    for (; n - i >= kLookupsPerRefill; i += kLookupsPerRefill) offsets(i, kLookupsPerRefill);
-    offsets(i, n - i);
-    return result;
+        // The offsets of one refill are taken from a copy of the cache; the
+        // reader skips their bits at once.
+        auto offsets = [&](uint32_t i, uint32_t count) {
+            reader.Refill();
+            uint64_t cache = reader.Cache();
+            uint32_t used = 0;
+            for (uint32_t k = 0; k < count; ++k) {
+                const uint32_t e = lookup.entry[cache & lookup.mask];
+                cache >>= e >> 8;
+                used += e >> 8;
+                out[i + k] = static_cast<uint8_t>(e);
+            }
+            reader.Skip(static_cast<int>(used));
+        };
+        uint32_t i = 0;
+        for (; n - i >= kLookupsPerRefill; i += kLookupsPerRefill) offsets(i, kLookupsPerRefill);
+        offsets(i, n - i);
+    });
 }
 
 FillResult FillMotion(Bundle& bundle, BitReader& reader) {
@@ -452,71 +449,58 @@ FillResult FillMotion(Bundle& bundle, BitReader& reader) {
 }
 
 FillResult FillRuns(Bundle& bundle, BitReader& stream) {
-    if (bundle.closed || !bundle.Exhausted()) return FillResult::kUnchanged;
-    LocalReader local(stream);
-    BitReader& reader = *local;
-    FillResult result;
-    const uint32_t n = StartFill(bundle, reader, &result);
-    if (!n) return result;
-    uint8_t* out = bundle.bytes();
-    if (reader.ReadBit()) {
-        StoreRepeated(out, n, static_cast<uint8_t>(reader.Read(4)));
-        return result;
-    }
-    for (uint32_t i = 0; i < n; ++i)
-        out[i] = static_cast<uint8_t>(DecodeSymbol(reader, bundle.tree));
-    return result;
+    return RunFill(bundle, stream, [&](BitReader& reader, uint32_t n) {
+        uint8_t* out = bundle.bytes();
+        if (FilledWithOneValue(reader, out, n)) return;
+        for (uint32_t i = 0; i < n; ++i)
+            out[i] = static_cast<uint8_t>(DecodeSymbol(reader, bundle.tree));
+    });
 }
 
 FillResult FillDc(Bundle& bundle, bool is_signed, BitReader& stream) {
-    if (bundle.closed || !bundle.Exhausted()) return FillResult::kUnchanged;
-    LocalReader local(stream);
-    BitReader& reader = *local;
-    FillResult result;
-    const uint32_t n = StartFill(bundle, reader, &result);
-    if (!n) return result;
-    uint16_t* out = bundle.words();
-    uint16_t value;
-    if (is_signed) {
-        uint32_t m = reader.Read(10);
-        if (m && reader.ReadBit()) m = 0u - m;
-        value = static_cast<uint16_t>(m);
-    } else {
-        value = static_cast<uint16_t>(reader.Read(11));
-    }
-    out[0] = value;
-    for (uint32_t i = 1; i < n;) {
-        const uint32_t group = std::min<uint32_t>(8, n - i);
-        const uint32_t bits = reader.Read(4);
-        if (bits == 0) {
-            for (uint32_t j = 0; j < group; ++j) out[i + j] = value;
-            i += group;
-            continue;
-        }
-        // A step of bits m, then a sign bit only when m is not 0.
-        const uint32_t low = (1u << bits) - 1;
-        auto step = [&](uint32_t j) {
-            const uint32_t t = static_cast<uint32_t>(reader.Cache());
-            const uint32_t m = t & low;
-            const uint32_t nonzero = m != 0;
-            const uint32_t negative = (t >> bits) & nonzero;
-            reader.Skip(static_cast<int>(bits + nonzero));
-            value = static_cast<uint16_t>(value + ((m ^ (0u - negative)) + negative));
-            out[i + j] = value;
-        };
-        // Eight steps of up to 7 bits fit one refill.
-        if (bits < 7) {
-            reader.Refill();
-            for (uint32_t j = 0; j < group; ++j) step(j);
+    return RunFill(bundle, stream, [&](BitReader& reader, uint32_t n) {
+        uint16_t* out = bundle.words();
+        uint16_t value;
+        if (is_signed) {
+            uint32_t m = reader.Read(10);
+            if (m && reader.ReadBit()) m = 0u - m;
+            value = static_cast<uint16_t>(m);
         } else {
-            for (uint32_t j = 0; j < group; ++j) {
-                if (reader.Available() < 16) reader.Refill();
-                step(j);
-            }
+            value = static_cast<uint16_t>(reader.Read(11));
         }
-        i += group;
-    }
-    return result;
+        out[0] = value;
+        for (uint32_t i = 1; i < n;) {
+            const uint32_t group = std::min<uint32_t>(8, n - i);
+            const uint32_t bits = reader.Read(4);
+            if (bits == 0) {
+                for (uint32_t j = 0; j < group; ++j) out[i + j] = value;
+                i += group;
+                continue;
+            }
+            // A step of bits m, then a sign bit only when m is not 0.
+            const uint32_t low = (1u << bits) - 1;
+            auto step = [&](uint32_t j) {
+                const uint32_t t = static_cast<uint32_t>(reader.Cache());
+                const uint32_t m = t & low;
+                const uint32_t nonzero = m != 0;
+                const uint32_t negative = (t >> bits) & nonzero;
+                reader.Skip(static_cast<int>(bits + nonzero));
+                value = static_cast<uint16_t>(value + ((m ^ (0u - negative)) + negative));
+                out[i + j] = value;
+            };
+            // Eight steps of up to 7 bits fit one refill.
+            if (bits < 7) {
+                reader.Refill();
+                for (uint32_t j = 0; j < group; ++j) step(j);
+            } else {
+                for (uint32_t j = 0; j < group; ++j) {
+                    if (reader.Available() < 16) reader.Refill();
+                    step(j);
+                }
+            }
+            i += group;
+        }
+    });
 }
 
 }  // namespace vemo::video
