@@ -129,13 +129,21 @@ uint32_t StartFill(Bundle& bundle, BitReader& reader, FillResult* result) {
 // The frame of every fill: nothing while the bundle is closed or still
 // holds values; otherwise the length field, then body(reader, n) stores the
 // n values, reading through a copy of the stream kept in registers.
+//
+// The fill itself is out of line, so that the common case (nothing to do)
+// returns before any register is saved.
 template <typename Body>
-inline FillResult RunFill(Bundle& bundle, BitReader& stream, Body&& body) {
-    if (bundle.closed || !bundle.Exhausted()) return FillResult::kUnchanged;
+[[gnu::noinline]] FillResult RunOpenFill(Bundle& bundle, BitReader& stream, Body& body) {
     LocalReader local(stream);
     FillResult result;
     if (const uint32_t n = StartFill(bundle, *local, &result)) body(*local, n);
     return result;
+}
+
+template <typename Body>
+inline FillResult RunFill(Bundle& bundle, BitReader& stream, Body&& body) {
+    if (bundle.closed || !bundle.Exhausted()) return FillResult::kUnchanged;
+    return RunOpenFill(bundle, stream, body);
 }
 
 inline void StoreRepeated(uint8_t* p, uint32_t count, uint8_t v) {

@@ -222,7 +222,8 @@ inline void ReadGroup(BitReader& reader, const Shape& shape, int c, uint8_t* nex
 }
 
 template <int kBits>
-void CoefficientPass(BitReader& reader, CoefficientWalk& walk, int bits, int16_t coefficients[64]) {
+[[gnu::always_inline]] inline void CoefficientPass(BitReader& reader, CoefficientWalk& walk,
+                                                   int bits, int16_t coefficients[64]) {
     const ValueShape<kBits> shape(bits);
     uint8_t* list = walk.buffer[walk.current];
     uint8_t* next = walk.buffer[walk.current ^ 1];
@@ -310,7 +311,8 @@ inline void ReadLastGroup(BitReader& reader, int c, int16_t coefficients[64]) {
     reader.Skip(kLastGroups.length[code]);
 }
 
-void LastCoefficientPass(BitReader& reader, CoefficientWalk& walk, int16_t coefficients[64]) {
+[[gnu::always_inline]] inline void LastCoefficientPass(BitReader& reader, CoefficientWalk& walk,
+                                                       int16_t coefficients[64]) {
     uint8_t* list = walk.buffer[walk.current];
     int i = walk.front;
     int end = walk.back;
@@ -351,11 +353,9 @@ void LastCoefficientPass(BitReader& reader, CoefficientWalk& walk, int16_t coeff
     }
 }
 
-}  // namespace
-
-void ReadCoefficients(BitReader& stream, int16_t coefficients[64]) {
-    LocalReader local(stream);
-    BitReader& reader = *local;
+// The lists of a block through a local reader.
+[[gnu::always_inline]] inline void ReadCoefficientLists(BitReader& reader,
+                                                        int16_t coefficients[64]) {
     // The DC and three zeros as one 8-byte store, then clears of at most 64
     // bytes: plain vector stores, where one clear of indexes 1-63 (or any
     // larger piece) becomes a string instruction with a slow start.
@@ -374,6 +374,19 @@ void ReadCoefficients(BitReader& stream, int16_t coefficients[64]) {
         CoefficientPass<-1>(reader, walk, bits, coefficients);
     if (passes >= 2) CoefficientPass<1>(reader, walk, 1, coefficients);
     LastCoefficientPass(reader, walk, coefficients);
+}
+
+}  // namespace
+
+void ReadCoefficients(BitReader& stream, int16_t coefficients[64]) {
+    LocalReader local(stream);
+    ReadCoefficientLists(*local, coefficients);
+}
+
+uint32_t ReadCodedBlock(BitReader& stream, int16_t coefficients[64]) {
+    LocalReader local(stream);
+    ReadCoefficientLists(*local, coefficients);
+    return local->Read(4);
 }
 
 void ReadResidue(BitReader& stream, uint32_t budget, uint8_t residue[64]) {

@@ -444,8 +444,7 @@ void PlaneDecoder::DrawScaled(uint32_t sub_type, uint8_t* dst, uint32_t stride) 
             break;
         case 5: {
             coefficients_[0] = static_cast<int16_t>(NextWord(kBundleIntraDc));
-            ReadCoefficients(reader_, coefficients_);
-            const uint32_t q = reader_.Read(4);
+            const uint32_t q = ReadCodedBlock(reader_, coefficients_);
             IdctPutDoubled(coefficients_, intra_quant_[q], dst, stride);
             break;
         }
@@ -494,16 +493,14 @@ int PlaneDecoder::DecodeBlock(uint32_t type, uint32_t x, uint32_t y, uint32_t p)
         }
         case 5: {  // intra
             coefficients_[0] = static_cast<int16_t>(NextWord(kBundleIntraDc));
-            ReadCoefficients(reader_, coefficients_);
-            const uint32_t q = reader_.Read(4);
+            const uint32_t q = ReadCodedBlock(reader_, coefficients_);
             IdctPut(coefficients_, intra_quant_[q], dst, stride);
             break;
         }
         case 7: {  // inter
             const uint8_t* src = MotionSource(x, y);
             coefficients_[0] = static_cast<int16_t>(NextWord(kBundleInterDc));
-            ReadCoefficients(reader_, coefficients_);
-            const uint32_t q = reader_.Read(4);
+            const uint32_t q = ReadCodedBlock(reader_, coefficients_);
             IdctAdd(coefficients_, inter_quant_[q], src, dst, stride);
             break;
         }

@@ -76,6 +76,13 @@ class BitReader {
     // came from: where the next plane begins.
     uint64_t NextWordOffset() const { return (ConsumedBits() + 31) / 32 * 4; }
     bool PastEnd() const { return ConsumedBits() > static_cast<uint64_t>(size_) * 8; }
+    // Hands the position to a reader of the same data (what a local copy
+    // gives back to its home: the data and its size never change).
+    void MoveStateTo(BitReader& home) const {
+        home.loaded_ = loaded_;
+        home.cache_ = cache_;
+        home.count_ = count_;
+    }
 
   private:
     // The last bytes and what lies past the end (zeros), a byte at a time.
@@ -99,10 +106,11 @@ class BitReader {
 class LocalReader {
   public:
     explicit LocalReader(BitReader& home) : home_(home), reader_(home) {}
-    ~LocalReader() { home_ = reader_; }
+    ~LocalReader() { reader_.MoveStateTo(home_); }
     LocalReader(const LocalReader&) = delete;
     LocalReader& operator=(const LocalReader&) = delete;
     BitReader& operator*() { return reader_; }
+    BitReader* operator->() { return &reader_; }
 
   private:
     BitReader& home_;
@@ -180,6 +188,9 @@ FillResult FillDc(Bundle& bundle, bool is_signed, BitReader& reader);
 
 // Coefficients 1-63 of a block, natural order (index 0 left alone).
 void ReadCoefficients(BitReader& reader, int16_t coefficients[64]);
+// The same, then the block's 4-bit quantiser that follows the lists: returns
+// the quantiser.
+uint32_t ReadCodedBlock(BitReader& reader, int16_t coefficients[64]);
 // A residue block (signed bytes indexed by scan index) with change budget m.
 void ReadResidue(BitReader& reader, uint32_t budget, uint8_t residue[64]);
 
