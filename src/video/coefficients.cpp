@@ -139,12 +139,17 @@ struct CoefficientWalk {
     int back = kWalkMiddle;
 };
 
+// The passes refill below this many cached bits, so a zero run may look at
+// the low kRunBits bits without a test of the count.
+constexpr int kRunBits = 16;
+
 // How many of the next `remaining` entries read a 0 bit before the first
-// that reads a 1, as far as the cached bits tell (what lies above the count
-// is never taken for bits).
+// that reads a 1, looking at most kRunBits - 1 bits ahead: a marker bit
+// above them ends a longer run there, and the caller tells the two apart by
+// the next bit (still 0 where the marker ended the run).
 inline uint32_t ZeroRun(const BitReader& reader, int remaining) {
     const uint32_t run =
-        std::min(static_cast<uint32_t>(std::countr_zero(reader.Cache())), reader.Available());
+        static_cast<uint32_t>(std::countr_zero(reader.Cache() | 1ull << (kRunBits - 1)));
     return std::min(run, static_cast<uint32_t>(remaining));
 }
 
@@ -232,15 +237,15 @@ template <int kBits>
     int front = kWalkMiddle;
     int kept = kWalkMiddle;
     for (;;) {
-        if (reader.Available() < 16) reader.Refill();
+        if (reader.Available() < kRunBits) reader.Refill();
         const uint32_t zeros = ZeroRun(reader, end - i);
         reader.Skip(static_cast<int>(zeros));
         for (uint32_t k = 0; k < zeros; k += 16) std::memcpy(next + kept + k, list + i + k, 16);
         kept += static_cast<int>(zeros);
         i += static_cast<int>(zeros);
         if (i == end) break;
-        if (reader.Available() == 0) continue;  // the run took every cached bit
-        reader.Skip(1);                         // the entry at i reads a 1
+        if ((reader.Cache() & 1) == 0) continue;  // the run reached the marker
+        reader.Skip(1);                           // the entry at i reads a 1
         if (reader.Available() < 32) reader.Refill();
         const uint8_t e = list[i];
         const int c = e >> 2;
@@ -317,13 +322,13 @@ inline void ReadLastGroup(BitReader& reader, int c, int16_t coefficients[64]) {
     int i = walk.front;
     int end = walk.back;
     for (;;) {
-        if (reader.Available() < 16) reader.Refill();
+        if (reader.Available() < kRunBits) reader.Refill();
         const uint32_t zeros = ZeroRun(reader, end - i);
         reader.Skip(static_cast<int>(zeros));
         i += static_cast<int>(zeros);
         if (i == end) return;
-        if (reader.Available() == 0) continue;  // the run took every cached bit
-        reader.Skip(1);                         // the entry at i reads a 1
+        if ((reader.Cache() & 1) == 0) continue;  // the run reached the marker
+        reader.Skip(1);                           // the entry at i reads a 1
         if (reader.Available() < 8) reader.Refill();
         const uint8_t e = list[i];
         const int c = e >> 2;

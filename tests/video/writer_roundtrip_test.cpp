@@ -36,6 +36,39 @@ TEST(VideoWriterRoundTrip, CoefficientBlocksComeBackExactly) {
     }
 }
 
+// Blocks back to back, each with its quantiser, the last ending at the end
+// of the data: zero runs longer than one look-ahead and reads across
+// refills and into the data's tail must each take exactly their own bits.
+TEST(VideoWriterRoundTrip, CodedBlocksInOneStreamKeepTheirQuantisers) {
+    std::mt19937 rng(33);
+    std::vector<std::vector<int16_t>> blocks;
+    BitWriter out;
+    for (int round = 0; round < 400; ++round) {
+        std::vector<int16_t> coef(64, 0);
+        const int density = round % 9;  // 0: no coefficients at all
+        for (int i = 1; i < 64; ++i) {
+            if (static_cast<int>(rng() % 8) >= density) continue;
+            const int range = round % 2 ? 2 : 600;
+            coef[i] = static_cast<int16_t>(static_cast<int>(rng() % (2 * range + 1)) - range);
+        }
+        ASSERT_TRUE(WriteCoefficients(out, coef.data()));
+        out.WriteBits(static_cast<uint32_t>(round % 16), 4);
+        blocks.push_back(coef);
+    }
+    const std::vector<uint8_t> bytes = out.Bytes();
+    BitReader reader(bytes.data(), static_cast<uint32_t>(bytes.size()));
+    for (size_t round = 0; round < blocks.size(); ++round) {
+        int16_t got[64];
+        got[0] = -7;
+        ASSERT_EQ(ReadCodedBlock(reader, got), round % 16) << "round " << round;
+        EXPECT_EQ(got[0], -7);
+        for (int i = 1; i < 64; ++i)
+            ASSERT_EQ(got[i], blocks[round][i]) << "round " << round << " index " << i;
+    }
+    EXPECT_FALSE(reader.PastEnd());
+    EXPECT_EQ(reader.ConsumedBits(), out.BitCount());
+}
+
 TEST(VideoWriterRoundTrip, ResidueBlocksComeBackExactly) {
     std::mt19937 rng(32);
     int written = 0;
