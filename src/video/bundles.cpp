@@ -204,16 +204,20 @@ struct TypeDecode {
     }
 };
 
-// The types whose codes lie wholly in the next 7 stream bits, up to the
-// first repeat code: one lookup gives them all (at most seven, the first in
-// the low byte) with the bits they take, their count and the last of them.
-// Every code fits in 7 bits, so an entry is 0 only where a repeat code comes
-// first.
+// One lookup on the next 7 stream bits gives either the types whose codes
+// lie wholly in them, up to the first repeat code (at most seven, the first
+// in the low byte of `types`), or, where a repeat code comes first, that
+// repeat; with the bits used, the count of values stored and (for types)
+// the last of them. Every code fits in 7 bits, so every entry is one or the
+// other.
 struct TypeGroups {
     static constexpr int kBits = 7;
     static_assert(kBits >= kLongestCode);
+    // info: bits used | count << kCountShift | last type << kLastShift, and
+    // kRepeat for a repeat of the last type stored before it.
+    static constexpr uint32_t kCountShift = 4, kLastShift = 10, kRepeat = 1u << 14;
     uint64_t types[1 << kBits];
-    uint16_t info[1 << kBits];  // bits used | count << 4 | last type << 8
+    uint16_t info[1 << kBits];
 
     void Build(const CodeTree& tree) {
         // The same table for every width w < kBits (at offset 2^w - 1); an
@@ -232,16 +236,24 @@ struct TypeGroups {
             // Codes come in order of length.
             for (uint32_t c = 0; c < 16 && lengths[c] <= w; ++c) {
                 const uint32_t length = lengths[c], symbol = tree.map[c];
-                if (symbol >= 12) continue;
                 const uint32_t rest = w - length;
+                if (symbol >= 12) {
+                    if (!last_level) continue;  // groups end before a repeat
+                    const uint32_t repeat =
+                        length | kTypeRepeat[symbol - 12] << kCountShift | kRepeat;
+                    for (uint32_t x = 0; x < (1u << rest); ++x)
+                        level_info[values[c] | x << length] = static_cast<uint16_t>(repeat);
+                    continue;
+                }
                 const uint64_t* child_types = narrow_types + (1u << rest) - 1;
                 const uint16_t* child_info = narrow_info + (1u << rest) - 1;
-                const uint32_t alone = (length + 16) | symbol << 8;
+                const uint32_t one = 1u << kCountShift;
                 for (uint32_t x = 0; x < (1u << rest); ++x) {
                     const uint32_t j = values[c] | x << length;
                     const uint32_t child = child_info[x];
                     level_types[j] = child_types[x] << 8 | symbol;
-                    level_info[j] = static_cast<uint16_t>(child ? child + length + 16 : alone);
+                    level_info[j] = static_cast<uint16_t>(
+                        child ? child + length + one : length | one | symbol << kLastShift);
                 }
             }
         }
@@ -283,24 +295,27 @@ constexpr uint32_t kGroupedTypesFrom = 64;
 void DecodeTypes(BitReader& reader, const CodeTree& tree, TypeDecode& d) {
     if (d.n >= kGroupedTypesFrom) {
         const TypeGroups& groups = CachedFor<TypeGroups>(tree);
-        // Eight bytes are stored per lookup, so the last types are left to
-        // the plain loop.
-        while (d.n - d.i >= 8) {
+        // Each lookup stores 32 bytes (a group's types, or the last type
+        // repeated), so the last types are left to the plain loop; what
+        // lands past a lookup's values is overwritten by the ones after it.
+        uint64_t last = 0x0101010101010101ull * d.last;
+        uint8_t* const out = d.out;
+        uint32_t i = d.i;
+        while (d.n - i >= 32) {
             if (reader.Available() < TypeGroups::kBits) reader.Refill();
             const uint32_t bits =
                 static_cast<uint32_t>(reader.Cache()) & ((1u << TypeGroups::kBits) - 1);
             const uint32_t info = groups.info[bits];
-            if (info == 0) {  // a repeat code comes first
-                const uint32_t e = tree.decode[bits & (kCodeLookupSize - 1)];
-                reader.Skip(static_cast<int>(e >> 4));
-                d.Repeat(e & 15);
-                continue;
-            }
-            std::memcpy(d.out + d.i, &groups.types[bits], 8);
-            d.i += info >> 4 & 15;
-            d.last = static_cast<uint8_t>(info >> 8);
+            const bool repeat = (info & TypeGroups::kRepeat) != 0;
+            const uint64_t word = repeat ? last : groups.types[bits];
+            const uint64_t line[4] = {word, word, word, word};
+            std::memcpy(out + i, line, 32);
+            i += info >> TypeGroups::kCountShift & 63;
+            last = repeat ? last : 0x0101010101010101ull * (info >> TypeGroups::kLastShift & 15);
             reader.Skip(static_cast<int>(info & 15));
         }
+        d.i = i;
+        d.last = static_cast<uint8_t>(last);
     }
     d.Rest(reader, tree);
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 
+#include "vemo/cpu.h"
 #include "video_internal.h"
 
 namespace vemo::video {
@@ -31,6 +32,39 @@ inline void Fill(uint8_t* dst, uint32_t stride, int size, uint8_t v) {
         std::memcpy(dst + step, line, 16);
     }
 }
+
+// How many of the first `limit` bytes of p equal v (and, where q is given,
+// the bytes of q at the same places equal w), up to the first that does not;
+// eight bytes a step.
+inline uint32_t LeadingPairs(const uint8_t* p, uint8_t v, const uint8_t* q, uint8_t w,
+                             uint32_t limit) {
+    const uint64_t pv = 0x0101010101010101ull * v, qw = 0x0101010101010101ull * w;
+    uint32_t n = 0;
+    for (; n + 8 <= limit; n += 8) {
+        uint64_t differ = LoadLittle64(p + n) ^ pv;
+        if (q) differ |= LoadLittle64(q + n) ^ qw;
+        if (differ) return n + static_cast<uint32_t>(std::countr_zero(differ)) / 8;
+    }
+    while (n < limit && p[n] == v && (!q || q[n] == w)) ++n;
+    return n;
+}
+
+// The change-map row of a block row: `limit` bytes of it may be marked
+// (none without a row).
+struct RowMap {
+    uint8_t* bytes;
+    uint32_t limit;
+    void Mark(uint32_t i) const {
+        if (i < limit) bytes[i] = 1;
+    }
+    // Bytes first .. last.
+    void MarkRange(uint32_t first, uint32_t last) const {
+        const uint32_t end = std::min(last + 1, limit);
+        if (first < end) std::memset(bytes + first, 1, end - first);
+    }
+    // 1 when byte i is in the row and still 0.
+    uint32_t Unchanged(uint32_t i) const { return i < limit && bytes[i] == 0; }
+};
 
 // Copies 8 rows of `bytes` bytes (a multiple of 8) between the two frame
 // buffers (which never overlap). Up to 64 bytes a row are moved as 16-byte
@@ -64,6 +98,17 @@ inline void CopyStrip(const uint8_t* src, uint8_t* dst, size_t stride, uint32_t 
         CopyWideStrip(src, dst, stride, bytes);
     }
 }
+
+void PlainFillSquares(uint8_t* dst, uint32_t stride, const uint8_t* colours, uint32_t count) {
+    for (; count; --count, ++colours, dst += 16) Fill(dst, stride, 16, *colours);
+}
+
+void PlainCopyStrip(const uint8_t* src, uint8_t* dst, uint32_t stride, uint32_t bytes) {
+    CopyStrip(src, dst, stride, bytes);
+}
+
+const WalkKernels kPlainWalk = {PlainFillSquares, PlainCopyStrip};
+CpuKernelTable<WalkKernels, FillWalkKernels> g_walk_kernels;
 
 // Row by row, each row loaded before it is stored: with one frame buffer the
 // source may overlap the block (or be the block itself).
@@ -133,6 +178,15 @@ class PlaneDecoder {
     uint8_t NextColour() { return NextByte(kBundleColours); }
 
     void SetUp();
+    // The next value of a bundle's bytes at position `at` before `end` (0
+    // past it).
+    uint32_t NextOf(const uint8_t* bytes, uint32_t& at, uint32_t end) {
+        if (at < end) [[likely]]
+            return bytes[at++];
+        faults_ |= kFaultBundleEmpty;
+        return 0;
+    }
+
     // A skip block at column `col` and the skip blocks right after it in the
     // block-type bundle (from position `read` on), copied as one strip;
     // returns the columns used. The caller moves past the run's values.
@@ -157,6 +211,18 @@ class PlaneDecoder {
         else
             checked ? WalkRow<kKind, true, true>(y, bw) : WalkRow<kKind, true, false>(y, bw);
     }
+    // A scaled block at column col of an even row (its type taken from
+    // read - 1), with the scaled fills right after it; returns the columns
+    // used, moving read and sub_read past what it took. Blocks from
+    // scaled_end on hang over the plane's edge.
+    template <uint32_t kKind, bool kChecked>
+    [[gnu::always_inline]] inline uint32_t ScaledBlocks(uint32_t col, uint32_t y,
+                                                        uint32_t scaled_end, uint32_t& read,
+                                                        uint32_t& sub_read);
+    // A scaled block's lower half at column col of an odd row and the ones
+    // right after it; returns the columns used, moving read past them.
+    template <uint32_t kKind>
+    [[gnu::always_inline]] inline uint32_t ScaledBelow(uint32_t col, uint32_t bw, uint32_t& read);
     // Draws a block of a type the walk does not draw itself (run, residue,
     // intra, inter, pattern, raw, or none) at (x, y); returns the columns used.
     [[gnu::noinline]] int DecodeBlock(uint32_t type, uint32_t x, uint32_t y, uint32_t p);
@@ -166,7 +232,13 @@ class PlaneDecoder {
     [[gnu::noinline]] void DrawScaled(uint32_t sub_type, uint8_t* dst, uint32_t stride);
     void RunBlock(uint8_t block[64]);
     void PatternBlock(uint8_t* dst, uint32_t stride, bool doubled);
-    [[gnu::always_inline]] inline const uint8_t* MotionSource(uint32_t x, uint32_t y);
+    // The source block of offsets (dx, dy) from (x, y), kept in the plane.
+    [[gnu::always_inline]] inline const uint8_t* MotionSource(uint32_t x, uint32_t y, int32_t dx,
+                                                              int32_t dy);
+    const uint8_t* MotionSource(uint32_t x, uint32_t y) {
+        const int32_t dx = static_cast<int8_t>(NextByte(kBundleMotionX));
+        return MotionSource(x, y, dx, static_cast<int8_t>(NextByte(kBundleMotionY)));
+    }
     void Mark(uint32_t p) {
         if (p / 2 < map_limit_) map_row_[p / 2] = 1;
     }
@@ -187,6 +259,7 @@ class PlaneDecoder {
     uint8_t* dst_row_ = nullptr;
     const uint8_t* ref_row_ = nullptr;
     int16_t coefficients_[64];
+    const WalkKernels& walk_ = ActiveWalkKernels();
     const QuantTable& intra_quant_ = IntraQuantTable();
     const QuantTable& inter_quant_ = InterQuantTable();
 };
@@ -278,71 +351,118 @@ void PlaneDecoder::WalkRow(uint32_t y, uint32_t bw) {
     const uint32_t scaled_end = kScaledRow && y + 16 <= job_.height ? bw - 1 : 0;
     Bundle& types = bundles_[kBundleBlockTypes];
     Bundle& sub_types = bundles_[kBundleSubBlockTypes];
+    Bundle& motion_x = bundles_[kBundleMotionX];
+    Bundle& motion_y = bundles_[kBundleMotionY];
     const uint8_t* const type_bytes = types.bytes();
-    const uint8_t* const sub_bytes = sub_types.bytes();
-    const uint32_t types_end = types.end, sub_end = sub_types.end;
+    const uint32_t types_end = types.end;
     uint32_t read = types.read, sub_read = sub_types.read;
+    uint32_t dx_read = motion_x.read, dy_read = motion_y.read;
     uint8_t* const row = dst_row_;
-    uint8_t* const map = map_row_;
-    const uint32_t limit = map_limit_;
-    auto mark = [&](uint32_t col) {
-        if (col * kind / 2 < limit) map[col * kind / 2] = 1;
-    };
-    // Columns col and col + 1 (the second area is never before the first).
-    auto mark_pair = [&](uint32_t col) {
-        const uint32_t first = col * kind / 2, second = (col + 1) * kind / 2;
-        if (second < limit) {
-            map[first] = 1;
-            map[second] = 1;
-        } else if (first < limit) {
-            map[first] = 1;
-        }
-    };
-    auto next_of = [this](const uint8_t* bytes, uint32_t& at, uint32_t end) -> uint32_t {
-        if (at < end) [[likely]]
-            return bytes[at++];
-        faults_ |= kFaultBundleEmpty;
-        return 0;
-    };
+    const uint8_t* const ref = ref_row_;
+    const RowMap map{map_row_, map_limit_};
+    uint32_t unchanged = 0;
     for (uint32_t col = 0; col < bw;) {
-        const uint32_t type = kChecked ? next_of(type_bytes, read, types_end) : type_bytes[read++];
+        const uint32_t type = kChecked ? NextOf(type_bytes, read, types_end) : type_bytes[read++];
         uint8_t* dst = row + size_t{col} * 8;
         switch (type) {
-            case 0: {
-                const uint32_t run = SkipRun<kKind>(col, bw, read);
-                read += run - 1;
-                col += run;
-                continue;
-            }
-            case 1:  // scaled: drawn from the even row, marked from both
-                if (kScaledRow) {
-                    const uint32_t sub_type =
-                        kChecked ? next_of(sub_bytes, sub_read, sub_end) : sub_bytes[sub_read++];
-                    if (col >= scaled_end)
-                        DrawScaledClipped(sub_type, col * 8, y);
-                    else if (sub_type == 6)
-                        Fill(dst, stride, 16, NextColour());
-                    else
-                        DrawScaled(sub_type, dst, stride);
+            case 0:
+                // A lone skip block is copied here, a run of them as one strip.
+                if ((!kChecked || read < types_end) && col + 1 < bw && type_bytes[read] != 0) {
+                    if (ref != row) CopyStrip(ref + size_t{col} * 8, dst, stride, 8);
+                    unchanged += map.Unchanged(col * kind / 2);
+                    ++col;
+                } else {
+                    const uint32_t run = SkipRun<kKind>(col, bw, read);
+                    read += run - 1;
+                    col += run;
                 }
-                mark_pair(col);
-                col += 2;
                 continue;
-            case 2:
-                Copy8x8(MotionSource(col * 8, y), dst, stride);
+            case 1:  // scaled: drawn from the even row, marked from both
+                col += kScaledRow
+                           ? ScaledBlocks<kKind, kChecked>(col, y, scaled_end, read, sub_read)
+                           : ScaledBelow<kKind>(col, bw, read);
+                continue;
+            case 2: {
+                const int32_t dx =
+                    static_cast<int8_t>(NextOf(motion_x.bytes(), dx_read, motion_x.end));
+                const int32_t dy =
+                    static_cast<int8_t>(NextOf(motion_y.bytes(), dy_read, motion_y.end));
+                Copy8x8(MotionSource(col * 8, y, dx, dy), dst, stride);
                 break;
+            }
             case 6:
                 Fill(dst, stride, 8, NextColour());
                 break;
             default:
+                // The rare types read the offsets through the bundles.
+                motion_x.read = dx_read;
+                motion_y.read = dy_read;
                 col += static_cast<uint32_t>(DecodeBlock(type, col * 8, y, col * kind));
+                dx_read = motion_x.read;
+                dy_read = motion_y.read;
                 continue;
         }
-        mark(col);
+        map.Mark(col * kind / 2);
         ++col;
     }
     types.read = read;
     sub_types.read = sub_read;
+    motion_x.read = dx_read;
+    motion_y.read = dy_read;
+    unchanged_ += unchanged;
+}
+
+template <uint32_t kKind, bool kChecked>
+inline uint32_t PlaneDecoder::ScaledBlocks(uint32_t col, uint32_t y, uint32_t scaled_end,
+                                           uint32_t& read, uint32_t& sub_read) {
+    const Bundle& sub_types = bundles_[kBundleSubBlockTypes];
+    const uint32_t sub_type = kChecked ? NextOf(sub_types.bytes(), sub_read, sub_types.end)
+                                       : sub_types.bytes()[sub_read++];
+    const RowMap map{map_row_, map_limit_};
+    uint8_t* dst = dst_row_ + size_t{col} * 8;
+    const uint32_t stride = job_.stride;
+    if (col >= scaled_end) {
+        DrawScaledClipped(sub_type, col * 8, y);
+    } else if (sub_type == 6) {
+        // Scaled fills come in long runs: the ones right after this one
+        // are drawn with it.
+        Bundle& colours = bundles_[kBundleColours];
+        if (colours.read < colours.end) [[likely]] {
+            const uint32_t limit =
+                std::min({(scaled_end - 1 - col) / 2, bundles_[kBundleBlockTypes].end - read,
+                          sub_types.end - sub_read, colours.end - colours.read - 1});
+            const uint32_t more = LeadingPairs(bundles_[kBundleBlockTypes].bytes() + read, 1,
+                                               sub_types.bytes() + sub_read, 6, limit);
+            const uint8_t* run_colours = colours.bytes() + colours.read;
+            if (more)
+                walk_.fill_squares(dst, stride, run_colours, more + 1);
+            else
+                Fill(dst, stride, 16, run_colours[0]);
+            colours.read += more + 1;
+            read += more;
+            sub_read += more;
+            map.MarkRange(col * kKind / 2, (col + 2 * more + 1) * kKind / 2);
+            return 2 * (more + 1);
+        }
+        Fill(dst, stride, 16, NextColour());
+    } else {
+        DrawScaled(sub_type, dst, stride);
+    }
+    map.MarkRange(col * kKind / 2, (col + 1) * kKind / 2);
+    return 2;
+}
+
+template <uint32_t kKind>
+inline uint32_t PlaneDecoder::ScaledBelow(uint32_t col, uint32_t bw, uint32_t& read) {
+    // The lower halves of scaled blocks: nothing read or drawn, their areas
+    // marked, the run of them at once.
+    const Bundle& types = bundles_[kBundleBlockTypes];
+    const uint32_t limit = std::min((bw - 1 - col) / 2, types.end - read);
+    const uint32_t more = LeadingPairs(types.bytes() + read, 1, nullptr, 0, limit);
+    read += more;
+    const RowMap map{map_row_, map_limit_};
+    map.MarkRange(col * kKind / 2, (col + 2 * more + 1) * kKind / 2);
+    return 2 * (more + 1);
 }
 
 template <uint32_t kKind>
@@ -350,22 +470,16 @@ uint32_t PlaneDecoder::SkipRun(uint32_t col, uint32_t bw, uint32_t read) {
     const Bundle& types = bundles_[kBundleBlockTypes];
     // The skip values right after this one, eight bytes at a time: the run
     // ends at the first other value, the row end or the end of the fill.
-    const uint8_t* next = types.bytes() + read;
     const uint32_t limit = std::min(bw - col - 1, types.end - read);
-    uint32_t more = 0;
-    while (more + 8 <= limit) {
-        const uint64_t word = LoadLittle64(next + more);
-        if (word) {
-            more += static_cast<uint32_t>(std::countr_zero(word)) / 8;
-            break;
-        }
-        more += 8;
+    const uint32_t run = LeadingPairs(types.bytes() + read, 0, nullptr, 0, limit) + 1;
+    if (ref_row_ != dst_row_) {
+        const uint8_t* src = ref_row_ + size_t{col} * 8;
+        uint8_t* dst = dst_row_ + size_t{col} * 8;
+        if (run == 1)
+            CopyStrip(src, dst, job_.stride, 8);
+        else
+            walk_.copy_strip(src, dst, job_.stride, run * 8);
     }
-    if (more + 8 > limit)
-        while (more < limit && next[more] == 0) ++more;
-    const uint32_t run = more + 1;
-    if (ref_row_ != dst_row_)
-        CopyStrip(ref_row_ + col * 8, dst_row_ + col * 8, job_.stride, run * 8);
     // Skip blocks leave the map alone; each one whose area is still
     // unchanged counts. A luma area holds two blocks of the row, a chroma
     // area one.
@@ -378,9 +492,7 @@ uint32_t PlaneDecoder::SkipRun(uint32_t col, uint32_t bw, uint32_t read) {
     return run;
 }
 
-inline const uint8_t* PlaneDecoder::MotionSource(uint32_t x, uint32_t y) {
-    const int32_t dx = static_cast<int8_t>(NextByte(kBundleMotionX));
-    const int32_t dy = static_cast<int8_t>(NextByte(kBundleMotionY));
+inline const uint8_t* PlaneDecoder::MotionSource(uint32_t x, uint32_t y, int32_t dx, int32_t dy) {
     int32_t sx = static_cast<int32_t>(x) + dx;
     int32_t sy = static_cast<int32_t>(y) + dy;
     const int32_t max_x = motion_max_x_;
@@ -521,6 +633,20 @@ int PlaneDecoder::DecodeBlock(uint32_t type, uint32_t x, uint32_t y, uint32_t p)
 }
 
 }  // namespace
+
+const WalkKernels& PlainWalkKernels() {
+    return kPlainWalk;
+}
+
+void FillWalkKernels(WalkKernels& table, uint32_t flags) {
+    table = kPlainWalk;
+    if (!(flags & kCpuAvx2)) return;
+    if (const WalkKernels* avx2 = Avx2WalkKernels()) table = *avx2;
+}
+
+const WalkKernels& ActiveWalkKernels() {
+    return g_walk_kernels.Get();
+}
 
 PlaneOutcome DecodePlane(const PlaneJob& job) {
     if ((!job.data && job.size) || !job.dst || !job.ref || !job.bundles || job.width < 8 ||

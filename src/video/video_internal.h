@@ -250,6 +250,25 @@ const TransformKernels* Avx2TransformKernels();
 void FillTransformKernels(TransformKernels& table, uint32_t flags);
 const TransformKernels& ActiveTransformKernels();
 
+// ---- Plane walk kernels -----------------------------------------------------
+// The wide stores of the walk's runs:
+// - fill_squares: `count` (at least 1) 16x16 squares side by side from dst,
+//   square j all colours[j];
+// - copy_strip: 8 rows of `bytes` bytes (a multiple of 8, at least 16) from
+//   src to dst, which never overlap (the two frame buffers).
+struct WalkKernels {
+    void (*fill_squares)(uint8_t* dst, uint32_t stride, const uint8_t* colours,
+                         uint32_t count) = nullptr;
+    void (*copy_strip)(const uint8_t* src, uint8_t* dst, uint32_t stride, uint32_t bytes) = nullptr;
+};
+const WalkKernels& PlainWalkKernels();
+// The AVX2 rung: null when not built or not in CpuFlags().
+const WalkKernels* Avx2WalkKernels();
+// Fills the table for the given flags (plain, then AVX2 when allowed).
+void FillWalkKernels(WalkKernels& table, uint32_t flags);
+// The table in use (rebuilt after SetCpuMask).
+const WalkKernels& ActiveWalkKernels();
+
 // One plane of a frame.
 struct PlaneJob {
     const uint8_t* data = nullptr;  // the plane's bitstream

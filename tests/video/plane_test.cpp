@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 #include <vector>
 
+#include "cpu_levels.h"
 #include "plane_builder.h"
 #include "vemo/container.h"
 #include "video_internal.h"
@@ -328,6 +330,93 @@ TEST(VideoPlane, ScaledFillsTouchingTheRightAndLowerEdgesAreWhole) {
         for (uint32_t x = 0; x < 32; ++x)
             EXPECT_EQ(f.At(x, y), (y < 16 ? 10 : 30) + (x < 16 ? 0 : 10)) << x << "," << y;
     EXPECT_EQ(f.map, (std::vector<uint8_t>{1, 1, 1, 1}));
+}
+
+TEST(VideoPlane, RunsOfScaledBlocksDrawMarkAndEndLikeSingleBlocks) {
+    // 24 columns: nine scaled fills (an odd count, over eight), a scaled
+    // block of sub-type 4, two skips, a scaled fill in the last two
+    // columns; the lower halves below them come as one run too. At every
+    // CPU level (the runs' stores go through the walk kernels).
+    for (const test::CpuLevel& level : test::CpuLevels()) {
+        test::ScopedCpuMask mask(level.mask);
+        PlaneFixture f(192, 16);
+        std::vector<Row> rows = {Blocks({1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 1}),
+                                 Blocks({1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 0, 0, 1})};
+        rows[0].values[kBundleSubBlockTypes] = {6, 6, 6, 6, 6, 6, 6, 6, 6, 4, 6};
+        rows[0].values[kBundleColours] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 50};
+        const PlaneOutcome out = f.Decode(BuildPlane(192, rows));
+        EXPECT_EQ(out.faults, 0u) << level.name;
+        for (uint32_t y = 0; y < 16; ++y)
+            for (uint32_t x = 0; x < 192; ++x) {
+                const uint32_t col = x / 8;
+                const uint8_t want = col < 18   ? static_cast<uint8_t>(col / 2 + 1)
+                                     : col < 20 ? 0x11
+                                     : col < 22 ? f.Ref(x, y)
+                                                : 50;
+                ASSERT_EQ(f.At(x, y), want) << level.name << " " << x << "," << y;
+            }
+        // The skips' area (byte 10) stays clear and counts in both rows.
+        std::vector<uint8_t> map(12, 1);
+        map[10] = 0;
+        EXPECT_EQ(f.map, map) << level.name;
+        EXPECT_EQ(out.unchanged, 4u) << level.name;
+    }
+}
+
+TEST(VideoPlane, ScaledFillRunsStopWhereTheColoursAndTheMapRowEnd) {
+    // Three scaled fills with two colours: the third gets 0.
+    PlaneFixture f(48, 16);
+    std::vector<Row> rows = {Blocks({1, 1, 1}), Blocks({1, 1, 1})};
+    rows[0].values[kBundleSubBlockTypes] = {6, 6, 6};
+    rows[0].values[kBundleColours] = {7, 8};
+    PlaneOutcome out = f.Decode(BuildPlane(48, rows));
+    EXPECT_EQ(out.faults, kFaultBundleEmpty);
+    for (uint32_t y = 0; y < 16; ++y)
+        for (uint32_t x = 0; x < 48; ++x) ASSERT_EQ(f.At(x, y), x < 16 ? 7 : x < 32 ? 8 : 0);
+    // Chroma from an odd column, a map row of five bytes out of eight: the
+    // runs of both rows mark bytes 1 to 4 and nothing past them.
+    PlaneFixture g(64, 16, 2);
+    g.narrow_map = 5;
+    rows = {Blocks({6, 1, 1, 1, 0}), Blocks({6, 1, 1, 1, 0})};
+    rows[0].values[kBundleSubBlockTypes] = {6, 6, 6};
+    rows[0].values[kBundleColours] = {3, 4, 5, 6};
+    rows[1].values[kBundleColours] = {9};
+    out = g.Decode(BuildPlane(64, rows));
+    EXPECT_EQ(out.faults, 0u);
+    EXPECT_EQ(g.map, (std::vector<uint8_t>{1, 1, 1, 1, 1, 0, 0, 0, 1, 1, 1, 1, 1, 0, 0, 0}));
+    for (uint32_t x = 8; x < 56; ++x) ASSERT_EQ(g.At(x, 15), 4 + (x - 8) / 16) << x;
+}
+
+// The walk kernels in use against the plain ones: square fills of 1 to 9
+// and strips of 16 to 200 bytes, with the bytes around them left alone.
+TEST(VideoPlane, WalkKernelsMatchPlainAtEveryLevel) {
+    std::mt19937 rng(5);
+    constexpr uint32_t kStride = 256;
+    for (const test::CpuLevel& level : test::CpuLevels()) {
+        test::ScopedCpuMask mask(level.mask);
+        const WalkKernels& active = ActiveWalkKernels();
+        const WalkKernels* avx2 = Avx2WalkKernels();
+        EXPECT_EQ(active.fill_squares, (avx2 ? avx2 : &PlainWalkKernels())->fill_squares);
+        for (uint32_t round = 0; round < 40; ++round) {
+            std::vector<uint8_t> src(kStride * 18), want(kStride * 18), got;
+            for (auto& v : src) v = static_cast<uint8_t>(rng());
+            for (auto& v : want) v = static_cast<uint8_t>(rng());
+            got = want;
+            const uint32_t at = kStride + 8 * (rng() % 4);
+            if (round % 2) {
+                uint8_t colours[9];
+                for (auto& c : colours) c = static_cast<uint8_t>(rng());
+                const uint32_t count = 1 + round / 2 % 9;
+                PlainWalkKernels().fill_squares(want.data() + at, kStride, colours, count);
+                active.fill_squares(got.data() + at, kStride, colours, count);
+            } else {
+                const uint32_t bytes = 16 + 8 * (round / 2 % 24);
+                PlainWalkKernels().copy_strip(src.data() + at, want.data() + at, kStride, bytes);
+                active.copy_strip(src.data() + at, got.data() + at, kStride, bytes);
+            }
+            ASSERT_EQ(want, got) << level.name << " round " << round;
+        }
+    }
 }
 
 TEST(VideoPlane, BlockTypesAboveNineLeaveTheBlockAlone) {
