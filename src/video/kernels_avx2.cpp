@@ -95,15 +95,23 @@ struct OutputRows {
     __m256i r0145, r2367;
 };
 
-// The coefficient rows; true when all of them lie in the top-left 4x4
-// corner (rows 4-7 and columns 4-7 zero), as they do in most blocks.
-inline bool LoadCoefficients(const int16_t coefficients[64], __m128i raw[8]) {
+// How far a block's coefficients reach: row 0 only (the block draws one
+// line in every row), the top-left 4x4 corner (rows 4-7 and columns 4-7
+// zero, as in most blocks), or anywhere.
+enum class Extent { kFirstRow, kCorner, kFull };
+
+// The coefficient rows and their extent.
+inline Extent LoadCoefficients(const int16_t coefficients[64], __m128i raw[8]) {
     for (int r = 0; r < 8; ++r)
         raw[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * r));
+    const __m128i ones = _mm_set1_epi32(-1);
+    const __m128i upper = _mm_or_si128(_mm_or_si128(raw[1], raw[2]), raw[3]);
     const __m128i lower = _mm_or_si128(_mm_or_si128(raw[4], raw[5]), _mm_or_si128(raw[6], raw[7]));
-    const __m128i upper = _mm_or_si128(_mm_or_si128(raw[0], raw[1]), _mm_or_si128(raw[2], raw[3]));
-    return _mm_testz_si128(_mm_or_si128(lower, _mm_unpackhi_epi64(upper, upper)),
-                           _mm_set1_epi32(-1));
+    if (_mm_testz_si128(_mm_or_si128(upper, lower), ones)) return Extent::kFirstRow;
+    const __m128i top = _mm_or_si128(upper, raw[0]);
+    return _mm_testz_si128(_mm_or_si128(lower, _mm_unpackhi_epi64(top, top)), ones)
+               ? Extent::kCorner
+               : Extent::kFull;
 }
 
 // kCorner: the coefficients lie in the top-left 4x4 corner, so the column
@@ -148,11 +156,22 @@ __attribute__((always_inline)) inline OutputRows TransformRows(const __m128i raw
     return {_mm256_unpacklo_epi32(left, right), _mm256_unpackhi_epi32(left, right)};
 }
 
+__attribute__((always_inline)) inline OutputRows Transform(Extent extent, const __m128i raw[8], const uint32_t quant[64]) {
+    return extent == Extent::kFull ? TransformRows<false>(raw, quant)
+                                   : TransformRows<true>(raw, quant);
+}
+
+// The line a block with rows 1-7 zero draws, in the low eight bytes.
+inline __m128i FirstRow(const int16_t coefficients[64], const uint32_t quant[64]) {
+    uint8_t line[8];
+    FirstRowLine(coefficients, quant, line);
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line));
+}
+
 void Avx2InverseTransform(const int16_t coefficients[64], const uint32_t quant[64],
                           uint8_t out[64]) {
     __m128i raw[8];
-    const OutputRows rows = LoadCoefficients(coefficients, raw) ? TransformRows<true>(raw, quant)
-                                                                : TransformRows<false>(raw, quant);
+    const OutputRows rows = Transform(LoadCoefficients(coefficients, raw), raw, quant);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
                         _mm256_permute2x128_si256(rows.r0145, rows.r2367, 0x20));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32),
@@ -168,8 +187,14 @@ inline void StoreTwoRows(__m128i rows, uint8_t* dst, uint32_t stride) {
 void Avx2TransformPut(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* dst,
                       uint32_t stride) {
     __m128i raw[8];
-    const OutputRows rows = LoadCoefficients(coefficients, raw) ? TransformRows<true>(raw, quant)
-                                                                : TransformRows<false>(raw, quant);
+    const Extent extent = LoadCoefficients(coefficients, raw);
+    if (extent == Extent::kFirstRow) {
+        const __m128i line = FirstRow(coefficients, quant);
+        for (int row = 0; row < 8; ++row)
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + row * stride), line);
+        return;
+    }
+    const OutputRows rows = Transform(extent, raw, quant);
     StoreTwoRows(_mm256_castsi256_si128(rows.r0145), dst, stride);
     StoreTwoRows(_mm256_castsi256_si128(rows.r2367), dst + 2 * stride, stride);
     StoreTwoRows(_mm256_extracti128_si256(rows.r0145, 1), dst + 4 * stride, stride);
@@ -189,8 +214,16 @@ inline void AddTwoRows(__m128i rows, const uint8_t* src, uint8_t* dst, uint32_t 
 void Avx2TransformAdd(const int16_t coefficients[64], const uint32_t quant[64], const uint8_t* src,
                       uint8_t* dst, uint32_t stride) {
     __m128i raw[8];
-    const OutputRows rows = LoadCoefficients(coefficients, raw) ? TransformRows<true>(raw, quant)
-                                                                : TransformRows<false>(raw, quant);
+    const Extent extent = LoadCoefficients(coefficients, raw);
+    if (extent == Extent::kFirstRow) {
+        const __m128i line = FirstRow(coefficients, quant);
+        for (int row = 0; row < 8; ++row) {
+            const __m128i s = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + row * stride));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + row * stride), _mm_add_epi8(s, line));
+        }
+        return;
+    }
+    const OutputRows rows = Transform(extent, raw, quant);
     AddTwoRows(_mm256_castsi256_si128(rows.r0145), src, dst, stride);
     AddTwoRows(_mm256_castsi256_si128(rows.r2367), src + 2 * stride, dst + 2 * stride, stride);
     AddTwoRows(_mm256_extracti128_si256(rows.r0145, 1), src + 4 * stride, dst + 4 * stride, stride);
