@@ -16,8 +16,20 @@ namespace vemo::video {
 
 namespace {
 
-inline __m256i MulK(__m256i x, int32_t k) {
-    return _mm256_srai_epi32(_mm256_mullo_epi32(x, _mm256_set1_epi32(k)), 11);
+// The butterfly's constants, each in every lane: read from memory by the
+// multiplies (built in registers they would crowd out the block's values).
+template <int32_t kValue>
+struct Splat {
+    alignas(32) static constexpr int32_t lanes[8] = {kValue, kValue, kValue, kValue,
+                                                     kValue, kValue, kValue, kValue};
+};
+
+template <int32_t k>
+inline __m256i MulK(__m256i x) {
+    const int32_t* lanes = Splat<k>::lanes;
+    asm("" : "+r"(lanes));  // the compiler would build the value in a register
+    const __m256i factor = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
+    return _mm256_srai_epi32(_mm256_mullo_epi32(x, factor), 11);
 }
 
 // The last step of both butterflies: the eight outputs from the even part's
@@ -38,16 +50,16 @@ inline void Butterfly(const __m256i s[8], __m256i o[8]) {
     const __m256i a0 = _mm256_add_epi32(s[0], s[4]);
     const __m256i a1 = _mm256_sub_epi32(s[0], s[4]);
     const __m256i a2 = _mm256_add_epi32(s[2], s[6]);
-    const __m256i a3 = _mm256_sub_epi32(MulK(_mm256_sub_epi32(s[2], s[6]), 2896), a2);
+    const __m256i a3 = _mm256_sub_epi32(MulK<2896>(_mm256_sub_epi32(s[2], s[6])), a2);
     const __m256i a4 = _mm256_add_epi32(s[5], s[3]);
     const __m256i a5 = _mm256_sub_epi32(s[5], s[3]);
     const __m256i a6 = _mm256_add_epi32(s[1], s[7]);
     const __m256i a7 = _mm256_sub_epi32(s[1], s[7]);
     const __m256i b0 = _mm256_add_epi32(a4, a6);
-    const __m256i b1 = MulK(_mm256_add_epi32(a5, a7), 3784);
-    const __m256i b2 = _mm256_add_epi32(_mm256_sub_epi32(MulK(a5, -5352), b0), b1);
-    const __m256i b3 = _mm256_sub_epi32(MulK(_mm256_sub_epi32(a6, a4), 2896), b2);
-    const __m256i b4 = _mm256_sub_epi32(_mm256_add_epi32(MulK(a7, 2217), b3), b1);
+    const __m256i b1 = MulK<3784>(_mm256_add_epi32(a5, a7));
+    const __m256i b2 = _mm256_add_epi32(_mm256_sub_epi32(MulK<-5352>(a5), b0), b1);
+    const __m256i b3 = _mm256_sub_epi32(MulK<2896>(_mm256_sub_epi32(a6, a4)), b2);
+    const __m256i b4 = _mm256_sub_epi32(_mm256_add_epi32(MulK<2217>(a7), b3), b1);
     const __m256i e = _mm256_add_epi32(a0, a2), f = _mm256_sub_epi32(a0, a2);
     const __m256i g = _mm256_add_epi32(a1, a3), h = _mm256_sub_epi32(a1, a3);
     ButterflyOutputs(e, f, g, h, b0, b2, b3, b4, o);
@@ -57,13 +69,13 @@ inline void Butterfly(const __m256i s[8], __m256i o[8]) {
 // products with the zero terms dropped (x + 0 is x, and MUL(A4, 0 - s3) is
 // MUL(5352, s3): the two products are equal modulo 2^32).
 inline void HalfButterfly(const __m256i s[4], __m256i o[8]) {
-    const __m256i a3 = _mm256_sub_epi32(MulK(s[2], 2896), s[2]);
+    const __m256i a3 = _mm256_sub_epi32(MulK<2896>(s[2]), s[2]);
     const __m256i d = _mm256_sub_epi32(s[1], s[3]);  // a5 + a7, and a6 - a4
     const __m256i b0 = _mm256_add_epi32(s[3], s[1]);
-    const __m256i b1 = MulK(d, 3784);
-    const __m256i b2 = _mm256_add_epi32(_mm256_sub_epi32(MulK(s[3], 5352), b0), b1);
-    const __m256i b3 = _mm256_sub_epi32(MulK(d, 2896), b2);
-    const __m256i b4 = _mm256_sub_epi32(_mm256_add_epi32(MulK(s[1], 2217), b3), b1);
+    const __m256i b1 = MulK<3784>(d);
+    const __m256i b2 = _mm256_add_epi32(_mm256_sub_epi32(MulK<5352>(s[3]), b0), b1);
+    const __m256i b3 = _mm256_sub_epi32(MulK<2896>(d), b2);
+    const __m256i b4 = _mm256_sub_epi32(_mm256_add_epi32(MulK<2217>(s[1]), b3), b1);
     const __m256i e = _mm256_add_epi32(s[0], s[2]), f = _mm256_sub_epi32(s[0], s[2]);
     const __m256i g = _mm256_add_epi32(s[0], a3), h = _mm256_sub_epi32(s[0], a3);
     ButterflyOutputs(e, f, g, h, b0, b2, b3, b4, o);
@@ -100,15 +112,18 @@ struct OutputRows {
 // zero, as in most blocks), or anywhere.
 enum class Extent { kFirstRow, kCorner, kFull };
 
-// The coefficient rows and their extent.
-inline Extent LoadCoefficients(const int16_t coefficients[64], __m128i raw[8]) {
-    for (int r = 0; r < 8; ++r)
-        raw[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * r));
+inline __m128i CoefficientRow(const int16_t coefficients[64], int r) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * r));
+}
+
+inline Extent ExtentOf(const int16_t c[64]) {
     const __m128i ones = _mm_set1_epi32(-1);
-    const __m128i upper = _mm_or_si128(_mm_or_si128(raw[1], raw[2]), raw[3]);
-    const __m128i lower = _mm_or_si128(_mm_or_si128(raw[4], raw[5]), _mm_or_si128(raw[6], raw[7]));
+    const __m128i upper =
+        _mm_or_si128(_mm_or_si128(CoefficientRow(c, 1), CoefficientRow(c, 2)), CoefficientRow(c, 3));
+    const __m128i lower = _mm_or_si128(_mm_or_si128(CoefficientRow(c, 4), CoefficientRow(c, 5)),
+                                       _mm_or_si128(CoefficientRow(c, 6), CoefficientRow(c, 7)));
     if (_mm_testz_si128(_mm_or_si128(upper, lower), ones)) return Extent::kFirstRow;
-    const __m128i top = _mm_or_si128(upper, raw[0]);
+    const __m128i top = _mm_or_si128(upper, CoefficientRow(c, 0));
     return _mm_testz_si128(_mm_or_si128(lower, _mm_unpackhi_epi64(top, top)), ones)
                ? Extent::kCorner
                : Extent::kFull;
@@ -118,13 +133,14 @@ inline Extent LoadCoefficients(const int16_t coefficients[64], __m128i raw[8]) {
 // butterflies have rows 4-7 zero and, the columns 4-7 of the intermediate
 // block being zero too, so have the row butterflies.
 template <bool kCorner>
-__attribute__((always_inline)) inline OutputRows TransformRows(const __m128i raw[8],
+__attribute__((always_inline)) inline OutputRows TransformRows(const int16_t coefficients[64],
                                                                const uint32_t quant[64]) {
     constexpr int kRows = kCorner ? 4 : 8;
     __m256i m[8], o[8];
     for (int r = 0; r < kRows; ++r) {
         const __m256i q = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(quant + 8 * r));
-        m[r] = _mm256_srai_epi32(_mm256_mullo_epi32(_mm256_cvtepi16_epi32(raw[r]), q), 11);
+        const __m256i c = _mm256_cvtepi16_epi32(CoefficientRow(coefficients, r));
+        m[r] = _mm256_srai_epi32(_mm256_mullo_epi32(c, q), 11);
     }
     // Columns: lanes are columns. (A column without AC coefficients needs no
     // shortcut: the butterfly of s0 and seven zeros is s0 in every output.)
@@ -156,9 +172,11 @@ __attribute__((always_inline)) inline OutputRows TransformRows(const __m128i raw
     return {_mm256_unpacklo_epi32(left, right), _mm256_unpackhi_epi32(left, right)};
 }
 
-__attribute__((always_inline)) inline OutputRows Transform(Extent extent, const __m128i raw[8], const uint32_t quant[64]) {
-    return extent == Extent::kFull ? TransformRows<false>(raw, quant)
-                                   : TransformRows<true>(raw, quant);
+__attribute__((always_inline)) inline OutputRows Transform(Extent extent,
+                                                           const int16_t coefficients[64],
+                                                           const uint32_t quant[64]) {
+    return extent == Extent::kFull ? TransformRows<false>(coefficients, quant)
+                                   : TransformRows<true>(coefficients, quant);
 }
 
 // The line a block with rows 1-7 zero draws, in the low eight bytes.
@@ -170,8 +188,7 @@ inline __m128i FirstRow(const int16_t coefficients[64], const uint32_t quant[64]
 
 void Avx2InverseTransform(const int16_t coefficients[64], const uint32_t quant[64],
                           uint8_t out[64]) {
-    __m128i raw[8];
-    const OutputRows rows = Transform(LoadCoefficients(coefficients, raw), raw, quant);
+    const OutputRows rows = Transform(ExtentOf(coefficients), coefficients, quant);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
                         _mm256_permute2x128_si256(rows.r0145, rows.r2367, 0x20));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32),
@@ -186,15 +203,14 @@ inline void StoreTwoRows(__m128i rows, uint8_t* dst, uint32_t stride) {
 
 void Avx2TransformPut(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* dst,
                       uint32_t stride) {
-    __m128i raw[8];
-    const Extent extent = LoadCoefficients(coefficients, raw);
+    const Extent extent = ExtentOf(coefficients);
     if (extent == Extent::kFirstRow) {
         const __m128i line = FirstRow(coefficients, quant);
         for (int row = 0; row < 8; ++row)
             _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + row * stride), line);
         return;
     }
-    const OutputRows rows = Transform(extent, raw, quant);
+    const OutputRows rows = Transform(extent, coefficients, quant);
     StoreTwoRows(_mm256_castsi256_si128(rows.r0145), dst, stride);
     StoreTwoRows(_mm256_castsi256_si128(rows.r2367), dst + 2 * stride, stride);
     StoreTwoRows(_mm256_extracti128_si256(rows.r0145, 1), dst + 4 * stride, stride);
@@ -213,8 +229,7 @@ inline void AddTwoRows(__m128i rows, const uint8_t* src, uint8_t* dst, uint32_t 
 
 void Avx2TransformAdd(const int16_t coefficients[64], const uint32_t quant[64], const uint8_t* src,
                       uint8_t* dst, uint32_t stride) {
-    __m128i raw[8];
-    const Extent extent = LoadCoefficients(coefficients, raw);
+    const Extent extent = ExtentOf(coefficients);
     if (extent == Extent::kFirstRow) {
         const __m128i line = FirstRow(coefficients, quant);
         for (int row = 0; row < 8; ++row) {
@@ -223,7 +238,7 @@ void Avx2TransformAdd(const int16_t coefficients[64], const uint32_t quant[64], 
         }
         return;
     }
-    const OutputRows rows = Transform(extent, raw, quant);
+    const OutputRows rows = Transform(extent, coefficients, quant);
     AddTwoRows(_mm256_castsi256_si128(rows.r0145), src, dst, stride);
     AddTwoRows(_mm256_castsi256_si128(rows.r2367), src + 2 * stride, dst + 2 * stride, stride);
     AddTwoRows(_mm256_extracti128_si256(rows.r0145, 1), src + 4 * stride, dst + 4 * stride, stride);
