@@ -129,9 +129,59 @@ inline Extent ExtentOf(const int16_t c[64]) {
                : Extent::kFull;
 }
 
+// The columns 0-3 of a block whose columns 4-7 are zero, from rows of
+// 32-bit lanes to columns: the rows r and r + 4 share a vector, then one
+// 4x4 transpose per 128-bit half.
+inline void TransposeLeftHalf(const __m256i r[8], __m256i c[4]) {
+    __m256i p[4], t[4];
+    for (int i = 0; i < 4; ++i)
+        p[i] = _mm256_inserti128_si256(r[i], _mm256_castsi256_si128(r[i + 4]), 1);
+    t[0] = _mm256_unpacklo_epi32(p[0], p[1]);
+    t[1] = _mm256_unpackhi_epi32(p[0], p[1]);
+    t[2] = _mm256_unpacklo_epi32(p[2], p[3]);
+    t[3] = _mm256_unpackhi_epi32(p[2], p[3]);
+    c[0] = _mm256_unpacklo_epi64(t[0], t[2]);
+    c[1] = _mm256_unpackhi_epi64(t[0], t[2]);
+    c[2] = _mm256_unpacklo_epi64(t[1], t[3]);
+    c[3] = _mm256_unpackhi_epi64(t[1], t[3]);
+}
+
+// Byte k of every 32-bit lane from byte 1 of lane k / 4 where k % 4 is the
+// column's place (0-3) in its half of the row, zero elsewhere: gathers four
+// columns' output bytes into rows of four.
+struct ByteGathers {
+    alignas(32) uint8_t mask[4][32];
+};
+
+constexpr ByteGathers MakeByteGathers() {
+    ByteGathers g{};
+    for (int place = 0; place < 4; ++place)
+        for (int k = 0; k < 32; ++k)
+            g.mask[place][k] = k % 4 == place ? static_cast<uint8_t>((k % 16) / 4 * 4 + 1) : 0x80;
+    return g;
+}
+
+constexpr ByteGathers kByteGathers = MakeByteGathers();
+
+// Four columns' samples (byte 1 of each lane) as rows of four bytes.
+inline __m256i GatherColumns(const __m256i m[4]) {
+    __m256i rows = _mm256_setzero_si256();
+    for (int place = 0; place < 4; ++place) {
+        const __m256i mask =
+            _mm256_load_si256(reinterpret_cast<const __m256i*>(kByteGathers.mask[place]));
+        rows = _mm256_or_si256(rows, _mm256_shuffle_epi8(m[place], mask));
+    }
+    return rows;
+}
+
 // kCorner: the coefficients lie in the top-left 4x4 corner, so the column
 // butterflies have rows 4-7 zero and, the columns 4-7 of the intermediate
 // block being zero too, so have the row butterflies.
+//
+// The rounding of the outputs, (o + 127) >> 8, starts at the DC: every
+// output of both butterflies adds their first input exactly once, so 127
+// added to the dequantised DC reaches every output. The sample is then
+// byte 1 of each lane.
 template <bool kCorner>
 __attribute__((always_inline)) inline OutputRows TransformRows(const int16_t coefficients[64],
                                                                const uint32_t quant[64]) {
@@ -142,33 +192,23 @@ __attribute__((always_inline)) inline OutputRows TransformRows(const int16_t coe
         const __m256i c = _mm256_cvtepi16_epi32(CoefficientRow(coefficients, r));
         m[r] = _mm256_srai_epi32(_mm256_mullo_epi32(c, q), 11);
     }
+    m[0] = _mm256_add_epi32(m[0], _mm256_setr_epi32(127, 0, 0, 0, 0, 0, 0, 0));
     // Columns: lanes are columns. (A column without AC coefficients needs no
     // shortcut: the butterfly of s0 and seven zeros is s0 in every output.)
     if constexpr (kCorner) {
         HalfButterfly(m, o);
-        Transpose8(o);  // o[c]: column c, lanes are rows
-        HalfButterfly(o, m);
+        TransposeLeftHalf(o, m);  // m[c]: column c, lanes are rows
+        HalfButterfly(m, o);
     } else {
         Butterfly(m, o);
         Transpose8(o);
         Butterfly(o, m);
+        for (int c = 0; c < 8; ++c) o[c] = m[c];
     }
-    const __m256i round = _mm256_set1_epi32(127), low = _mm256_set1_epi32(0xFF);
-    for (int c = 0; c < 8; ++c)
-        m[c] = _mm256_and_si256(_mm256_srai_epi32(_mm256_add_epi32(m[c], round), 8), low);
-    // m[c] is column c (rows 0-3 low half, 4-7 high half), each byte value
-    // alone in its lane, so packing saturates nothing: per half, columns
-    // 0-3 (and 4-7) of four rows as a 4x4 byte block stored column by
-    // column, which one shuffle turns row by row.
-    const __m256i c03 =
-        _mm256_packus_epi16(_mm256_packs_epi32(m[0], m[1]), _mm256_packs_epi32(m[2], m[3]));
-    const __m256i c47 =
-        _mm256_packus_epi16(_mm256_packs_epi32(m[4], m[5]), _mm256_packs_epi32(m[6], m[7]));
-    const __m256i transpose =
-        _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4, 8, 12, 1, 5, 9,
-                         13, 2, 6, 10, 14, 3, 7, 11, 15);
-    const __m256i left = _mm256_shuffle_epi8(c03, transpose);   // row r: columns 0-3
-    const __m256i right = _mm256_shuffle_epi8(c47, transpose);  // row r: columns 4-7
+    // o[c] is column c (rows 0-3 low half, 4-7 high half): per half, rows of
+    // columns 0-3 and of columns 4-7, then the two interleaved.
+    const __m256i left = GatherColumns(o);
+    const __m256i right = GatherColumns(o + 4);
     return {_mm256_unpacklo_epi32(left, right), _mm256_unpackhi_epi32(left, right)};
 }
 
