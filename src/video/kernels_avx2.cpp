@@ -118,8 +118,8 @@ inline __m128i CoefficientRow(const int16_t coefficients[64], int r) {
 
 inline Extent ExtentOf(const int16_t c[64]) {
     const __m128i ones = _mm_set1_epi32(-1);
-    const __m128i upper =
-        _mm_or_si128(_mm_or_si128(CoefficientRow(c, 1), CoefficientRow(c, 2)), CoefficientRow(c, 3));
+    const __m128i upper = _mm_or_si128(_mm_or_si128(CoefficientRow(c, 1), CoefficientRow(c, 2)),
+                                       CoefficientRow(c, 3));
     const __m128i lower = _mm_or_si128(_mm_or_si128(CoefficientRow(c, 4), CoefficientRow(c, 5)),
                                        _mm_or_si128(CoefficientRow(c, 6), CoefficientRow(c, 7)));
     if (_mm_testz_si128(_mm_or_si128(upper, lower), ones)) return Extent::kFirstRow;
@@ -219,11 +219,40 @@ __attribute__((always_inline)) inline OutputRows Transform(Extent extent,
                                    : TransformRows<true>(coefficients, quant);
 }
 
-// The line a block with rows 1-7 zero draws, in the low eight bytes.
+// The line a block with rows 1-7 zero draws, in the low eight bytes (and
+// again in the next eight): the row butterfly of the dequantised row 0
+// (every column's outputs are its row-0 value), each input in every lane,
+// rounded from the DC as in TransformRows. Without AC coefficients it is
+// the rounded DC.
 inline __m128i FirstRow(const int16_t coefficients[64], const uint32_t quant[64]) {
-    uint8_t line[8];
-    FirstRowLine(coefficients, quant, line);
-    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line));
+    const __m128i row = CoefficientRow(coefficients, 0);
+    const __m256i q = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(quant));
+    __m256i deq = _mm256_srai_epi32(_mm256_mullo_epi32(_mm256_cvtepi16_epi32(row), q), 11);
+    deq = _mm256_add_epi32(deq, _mm256_setr_epi32(127, 0, 0, 0, 0, 0, 0, 0));
+    const __m128i lo = _mm256_castsi256_si128(deq), hi = _mm256_extracti128_si256(deq, 1);
+    if (_mm_testz_si128(row, _mm_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1)))
+        return _mm_shuffle_epi8(lo, _mm_set1_epi8(1));  // byte 1 of the rounded DC
+    const __m256i s[8] = {
+        _mm256_broadcastd_epi32(lo),
+        _mm256_broadcastd_epi32(_mm_shuffle_epi32(lo, 1)),
+        _mm256_broadcastd_epi32(_mm_shuffle_epi32(lo, 2)),
+        _mm256_broadcastd_epi32(_mm_shuffle_epi32(lo, 3)),
+        _mm256_broadcastd_epi32(hi),
+        _mm256_broadcastd_epi32(_mm_shuffle_epi32(hi, 1)),
+        _mm256_broadcastd_epi32(_mm_shuffle_epi32(hi, 2)),
+        _mm256_broadcastd_epi32(_mm_shuffle_epi32(hi, 3)),
+    };
+    __m256i o[8];
+    Butterfly(s, o);
+    // Outputs 0-3 and 4-7 side by side, then byte 1 of each.
+    __m128i w[8];
+    for (int c = 0; c < 8; ++c) w[c] = _mm256_castsi256_si128(o[c]);
+    const __m128i left =
+        _mm_unpacklo_epi64(_mm_unpacklo_epi32(w[0], w[1]), _mm_unpacklo_epi32(w[2], w[3]));
+    const __m128i right =
+        _mm_unpacklo_epi64(_mm_unpacklo_epi32(w[4], w[5]), _mm_unpacklo_epi32(w[6], w[7]));
+    const __m128i bytes = _mm_setr_epi8(1, 5, 9, 13, 1, 5, 9, 13, 1, 5, 9, 13, 1, 5, 9, 13);
+    return _mm_unpacklo_epi32(_mm_shuffle_epi8(left, bytes), _mm_shuffle_epi8(right, bytes));
 }
 
 void Avx2InverseTransform(const int16_t coefficients[64], const uint32_t quant[64],

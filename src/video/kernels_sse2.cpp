@@ -133,7 +133,7 @@ inline Extent ExtentOf(const int16_t coefficients[64]) {
     if (AllZero(_mm_or_si128(upper, lower))) return Extent::kFirstRow;
     const __m128i top = _mm_or_si128(upper, rows[0]);
     return AllZero(_mm_or_si128(lower, _mm_unpackhi_epi64(top, top))) ? Extent::kCorner
-                                                                       : Extent::kFull;
+                                                                      : Extent::kFull;
 }
 
 // The transform's output bytes: rows 2k and 2k + 1 in pairs[k] (the first in
@@ -161,6 +161,9 @@ inline void TransformRows(const int16_t coefficients[64], const uint32_t quant[6
         const __m128i q1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * r + 4));
         m[r][1] = _mm_srai_epi32(MulLo(hi, q1), 11);
     }
+    // The rounding of the outputs, (o + 127) >> 8, starts at the DC: every
+    // output of both butterflies adds their first input exactly once.
+    m[0][0] = _mm_add_epi32(m[0][0], _mm_setr_epi32(127, 0, 0, 0));
     // Columns: lanes are columns, the butterfly runs over the rows.
     for (int h = 0; h < (kCorner ? 1 : 2); ++h) {
         __m128i s[8], o[8];
@@ -172,7 +175,7 @@ inline void TransformRows(const int16_t coefficients[64], const uint32_t quant[6
         for (int r = 0; r < 8; ++r) m[r][h] = o[r];
     }
     Transpose8(m);  // m[c][h]: column c of rows 4h..4h+3
-    const __m128i round = _mm_set1_epi32(127), low = _mm_set1_epi32(0xFF);
+    const __m128i low = _mm_set1_epi32(0xFF);
     for (int h = 0; h < 2; ++h) {
         __m128i s[8], o[8];
         for (int c = 0; c < 8; ++c) s[c] = m[c][h];
@@ -180,8 +183,7 @@ inline void TransformRows(const int16_t coefficients[64], const uint32_t quant[6
             HalfButterfly(s, o);
         else
             Butterfly(s, o);
-        for (int c = 0; c < 8; ++c)
-            m[c][h] = _mm_and_si128(_mm_srai_epi32(_mm_add_epi32(o[c], round), 8), low);
+        for (int c = 0; c < 8; ++c) m[c][h] = _mm_and_si128(_mm_srai_epi32(o[c], 8), low);
     }
     Transpose8(m);  // back to m[r][h]
     for (int r = 0; r < 8; r += 2) {

@@ -199,7 +199,6 @@ const TransformKernels& ActiveTransformKernels() {
     return g_transform_kernels.Get();
 }
 
-
 // Every column takes the shortcut (all eight outputs are its dequantised
 // row-0 value), so all eight rows of the intermediate block are equal and
 // one row butterfly gives the line all eight output rows share. Without AC
