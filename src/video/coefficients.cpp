@@ -123,8 +123,8 @@ requires(kBits >= 0) struct ValueShape<kBits> {
 // The coefficient walk keeps two list buffers: a pass reads the current
 // list from one and writes the next pass's list into the other (entries put
 // at the front below its middle, the entries that stay from its middle up),
-// so the entries a run of 0 bits keeps are moved in whole 16-byte chunks
-// (bytes past the run land where later entries will overwrite them).
+// so the entries a run of 0 bits keeps are moved in one 16-byte chunk (bytes
+// past the run land where later entries will overwrite them).
 //
 // Entries of one list buffer: the middle leaves room for one front entry per
 // coefficient below it; above it fit the entries kept (at most 60 front and
@@ -151,6 +151,15 @@ inline uint32_t ZeroRun(const BitReader& reader, int remaining) {
     const uint32_t run =
         static_cast<uint32_t>(std::countr_zero(reader.Cache() | 1ull << (kRunBits - 1)));
     return std::min(run, static_cast<uint32_t>(remaining));
+}
+
+// Cached bits a pass asks for before each run. The pass with bits = 1 asks
+// for enough that, after a run and the 1 that ends it, the value or group
+// that follows (at most 12 bits, looked up 6 at a time) is cached too; the
+// passes with more bits test again before each value or group.
+template <int kBits>
+constexpr uint32_t PassRefillBits() {
+    return kBits == 1 ? kRunBits + 16 : kRunBits;
 }
 
 // Two elements of a group in a pass with bits = 1 take 2 to 6 bits: one
@@ -199,7 +208,8 @@ inline void ReadElementPair(BitReader& reader, int index, int16_t* pair, uint8_t
 
 // A group of four (scan indexes c..c+3, the natural 2x2 square n, n+1, n+8,
 // n+9): bit 1 puts the index at the front of the next pass's list, bit 0
-// reads its value. The walk made at least 32 bits available before it.
+// reads its value. The walk made at least 32 bits available before it (for
+// bits = 1, the 12 its two lookups look at).
 template <int kBits, typename Shape>
 inline void ReadGroup(BitReader& reader, const Shape& shape, int c, uint8_t* next, int& front,
                       int16_t coefficients[64]) {
@@ -236,41 +246,36 @@ template <int kBits>
     int end = walk.back;
     int front = kWalkMiddle;
     int kept = kWalkMiddle;
+    static_assert(kRunBits - 1 <= 16);
     for (;;) {
-        if (reader.Available() < kRunBits) reader.Refill();
+        if (reader.Available() < PassRefillBits<kBits>()) reader.Refill();
         const uint32_t zeros = ZeroRun(reader, end - i);
         reader.Skip(static_cast<int>(zeros));
-        for (uint32_t k = 0; k < zeros; k += 16) std::memcpy(next + kept + k, list + i + k, 16);
+        std::memcpy(next + kept, list + i, 16);  // a run is shorter than kRunBits
         kept += static_cast<int>(zeros);
         i += static_cast<int>(zeros);
         if (i == end) break;
         if ((reader.Cache() & 1) == 0) continue;  // the run reached the marker
         reader.Skip(1);                           // the entry at i reads a 1
-        if (reader.Available() < 32) reader.Refill();
+        if (kBits != 1 && reader.Available() < 32) reader.Refill();
         const uint8_t e = list[i];
         const int c = e >> 2;
-        switch (e & 3) {
-            case 0:  // examined again with a new bit
-                list[i] = static_cast<uint8_t>((c + 4) * 4 + 1);
-                ReadGroup<kBits>(reader, shape, c, next, front, coefficients);
-                break;
-            case 1:  // examined again with a new bit
-                list[i] = static_cast<uint8_t>(c * 4 + 2);
-                list[end] = static_cast<uint8_t>((c + 4) * 4 + 2);
-                list[end + 1] = static_cast<uint8_t>((c + 8) * 4 + 2);
-                list[end + 2] = static_cast<uint8_t>((c + 12) * 4 + 2);
-                end += 3;
-                break;
-            case 2:
-                ++i;  // emptied
-                ReadGroup<kBits>(reader, shape, c, next, front, coefficients);
-                break;
-            default:
-                ++i;  // emptied
-                coefficients[kCoefficientScan[c]] =
-                    shape.Decode(static_cast<uint32_t>(reader.Cache()));
-                reader.Skip(static_cast<int>(shape.width));
-                break;
+        const uint32_t mode = e & 3;
+        if (mode == 3) [[likely]] {
+            ++i;  // emptied
+            coefficients[kCoefficientScan[c]] = shape.Decode(static_cast<uint32_t>(reader.Cache()));
+            reader.Skip(static_cast<int>(shape.width));
+        } else if (mode != 1) [[likely]] {
+            // Mode 0 is examined again with a new bit, mode 2 emptied.
+            list[i] = static_cast<uint8_t>((c + 4) * 4 + 1);
+            i += static_cast<int>(mode >> 1);
+            ReadGroup<kBits>(reader, shape, c, next, front, coefficients);
+        } else {  // examined again with a new bit
+            list[i] = static_cast<uint8_t>(c * 4 + 2);
+            list[end] = static_cast<uint8_t>((c + 4) * 4 + 2);
+            list[end + 1] = static_cast<uint8_t>((c + 8) * 4 + 2);
+            list[end + 2] = static_cast<uint8_t>((c + 12) * 4 + 2);
+            end += 3;
         }
     }
     walk.current ^= 1;
@@ -322,38 +327,33 @@ inline void ReadLastGroup(BitReader& reader, int c, int16_t coefficients[64]) {
     int i = walk.front;
     int end = walk.back;
     for (;;) {
-        if (reader.Available() < kRunBits) reader.Refill();
+        // After a run and the 1 that ends it, a group's 8-bit lookup is cached.
+        if (reader.Available() < kRunBits + 8) reader.Refill();
         const uint32_t zeros = ZeroRun(reader, end - i);
         reader.Skip(static_cast<int>(zeros));
         i += static_cast<int>(zeros);
         if (i == end) return;
         if ((reader.Cache() & 1) == 0) continue;  // the run reached the marker
         reader.Skip(1);                           // the entry at i reads a 1
-        if (reader.Available() < 8) reader.Refill();
         const uint8_t e = list[i];
         const int c = e >> 2;
-        switch (e & 3) {
-            case 0:  // examined again with a new bit
-                list[i] = static_cast<uint8_t>((c + 4) * 4 + 1);
-                ReadLastGroup(reader, c, coefficients);
-                break;
-            case 1:  // examined again with a new bit
-                list[i] = static_cast<uint8_t>(c * 4 + 2);
-                list[end] = static_cast<uint8_t>((c + 4) * 4 + 2);
-                list[end + 1] = static_cast<uint8_t>((c + 8) * 4 + 2);
-                list[end + 2] = static_cast<uint8_t>((c + 12) * 4 + 2);
-                end += 3;
-                break;
-            case 2:
-                ++i;
-                ReadLastGroup(reader, c, coefficients);
-                break;
-            default:
-                ++i;
-                coefficients[kCoefficientScan[c]] =
-                    static_cast<int16_t>(1 - 2 * static_cast<int>(reader.Cache() & 1));
-                reader.Skip(1);
-                break;
+        const uint32_t mode = e & 3;
+        if (mode == 3) [[likely]] {
+            ++i;  // emptied
+            coefficients[kCoefficientScan[c]] =
+                static_cast<int16_t>(1 - 2 * static_cast<int>(reader.Cache() & 1));
+            reader.Skip(1);
+        } else if (mode != 1) [[likely]] {
+            // Mode 0 is examined again with a new bit, mode 2 emptied.
+            list[i] = static_cast<uint8_t>((c + 4) * 4 + 1);
+            i += static_cast<int>(mode >> 1);
+            ReadLastGroup(reader, c, coefficients);
+        } else {  // examined again with a new bit
+            list[i] = static_cast<uint8_t>(c * 4 + 2);
+            list[end] = static_cast<uint8_t>((c + 4) * 4 + 2);
+            list[end + 1] = static_cast<uint8_t>((c + 8) * 4 + 2);
+            list[end + 2] = static_cast<uint8_t>((c + 12) * 4 + 2);
+            end += 3;
         }
     }
 }
