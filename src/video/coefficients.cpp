@@ -6,6 +6,7 @@
 // entries and one front entry per coefficient, so the buffer below cannot
 // overflow whatever the bits say.
 #include <algorithm>
+#include <array>
 #include <bit>
 
 #include "video_internal.h"
@@ -97,10 +98,10 @@ struct ValueShape {
     uint32_t top;    // 2^bits
     int bits;
 
-    explicit ValueShape(int b)
+    explicit constexpr ValueShape(int b)
         : width(static_cast<uint32_t>(b) + 1), low((1u << b) - 1), top(1u << b), bits(b) {}
     // The value held in the low `width` bits of t (higher bits ignored).
-    int16_t Decode(uint32_t t) const {
+    constexpr int16_t Decode(uint32_t t) const {
         const uint32_t magnitude = (t & low) | top;
         const uint32_t negative = (t >> bits) & 1;
         return static_cast<int16_t>(
@@ -111,13 +112,14 @@ struct ValueShape {
 template <int kBits>
 requires(kBits >= 0) struct ValueShape<kBits> {
     static constexpr uint32_t width = kBits + 1;
+    // Every value of the pass, by its bits.
+    static constexpr std::array<int16_t, 1u << width> kValues = [] {
+        std::array<int16_t, 1u << width> values{};
+        for (uint32_t t = 0; t < values.size(); ++t) values[t] = ValueShape<-1>(kBits).Decode(t);
+        return values;
+    }();
     explicit ValueShape(int) {}
-    int16_t Decode(uint32_t t) const {
-        const uint32_t magnitude = (t & ((1u << kBits) - 1)) | (1u << kBits);
-        const uint32_t negative = (t >> kBits) & 1;
-        return static_cast<int16_t>(
-            static_cast<uint16_t>((magnitude ^ (0u - negative)) + negative));
-    }
+    int16_t Decode(uint32_t t) const { return kValues[t & ((1u << width) - 1)]; }
 };
 
 // The coefficient walk keeps two list buffers: a pass reads the current
