@@ -155,70 +155,80 @@ inline uint32_t ZeroRun(const BitReader& reader, int remaining) {
     return std::min(run, static_cast<uint32_t>(remaining));
 }
 
-// Cached bits a pass asks for before each run. The pass with bits = 1 asks
-// for enough that, after a run and the 1 that ends it, the value or group
-// that follows (at most 12 bits, looked up 6 at a time) is cached too; the
-// passes with more bits test again before each value or group.
+// The passes with bits = 1 and 2 read their groups two elements per lookup.
+template <int kBits>
+constexpr bool kPairedBits = kBits == 1 || kBits == 2;
+
+// Cached bits a pass asks for before each run. The passes with bits = 1 and
+// 2 ask for enough that, after a run and the 1 that ends it, the value or
+// group that follows (at most 16 bits, looked up 8 at a time) is cached
+// too; the passes with more bits test again before each value or group.
 template <int kBits>
 constexpr uint32_t PassRefillBits() {
-    return kBits == 1 ? kRunBits + 16 : kRunBits;
+    return kPairedBits<kBits> ? kRunBits + 16 : kRunBits;
 }
 
-// Two elements of a group in a pass with bits = 1 take 2 to 6 bits: one
-// lookup of 6 bits gives the bits used, the two values (zero where pending,
+// Two elements of a group in a pass with bits = 1 or 2 take 2 to 6 (or 8)
+// bits: one lookup gives the bits used, the two values (zero where pending,
 // the first in the low half) and which of the two are pending (bit k).
+template <int kBits>
 struct ElementPairs {
-    uint32_t values[64];
-    uint8_t length[64];
-    uint8_t pending[64];
+    static constexpr uint32_t kElementBits = kBits + 2;  // the 0 and the value
+    static constexpr uint32_t kCodes = 1u << (2 * kElementBits);
+    uint32_t values[kCodes];
+    uint8_t length[kCodes];
+    uint8_t pending[kCodes];
 };
 
-constexpr ElementPairs MakeElementPairs() {
-    ElementPairs table{};
-    for (uint32_t code = 0; code < 64; ++code) {
+template <int kBits>
+constexpr ElementPairs<kBits> MakeElementPairs() {
+    ElementPairs<kBits> table{};
+    for (uint32_t code = 0; code < table.kCodes; ++code) {
         uint32_t pos = 0;
         for (uint32_t k = 0; k < 2; ++k) {
             if ((code >> pos++) & 1) {
                 table.pending[code] = static_cast<uint8_t>(table.pending[code] | 1u << k);
                 continue;
             }
-            const uint32_t magnitude = 2 | ((code >> pos) & 1);
-            const uint32_t value = (code >> (pos + 1)) & 1 ? 0x10000u - magnitude : magnitude;
-            table.values[code] |= value << (16 * k);
-            pos += 2;
+            const int16_t value = ValueShape<-1>(kBits).Decode(code >> pos);
+            table.values[code] |= static_cast<uint32_t>(static_cast<uint16_t>(value)) << (16 * k);
+            pos += kBits + 1;
         }
         table.length[code] = static_cast<uint8_t>(pos);
     }
     return table;
 }
 
-constexpr ElementPairs kElementPairs = MakeElementPairs();
+template <int kBits>
+constexpr ElementPairs<kBits> kElementPairs = MakeElementPairs<kBits>();
 
 // A pending element's front entry is always written and only counted when
 // pending, so the pair takes no branch.
+template <int kBits>
 inline void ReadElementPair(BitReader& reader, int index, int16_t* pair, uint8_t* next,
                             int& front) {
-    const uint32_t code = static_cast<uint32_t>(reader.Cache()) & 63;
-    const uint32_t pending = kElementPairs.pending[code];
-    std::memcpy(pair, &kElementPairs.values[code], 4);
+    const ElementPairs<kBits>& table = kElementPairs<kBits>;
+    const uint32_t code = static_cast<uint32_t>(reader.Cache()) & (table.kCodes - 1);
+    const uint32_t pending = table.pending[code];
+    std::memcpy(pair, &table.values[code], 4);
     next[front - 1] = static_cast<uint8_t>(index * 4 + 3);
     front -= static_cast<int>(pending & 1);
     next[front - 1] = static_cast<uint8_t>((index + 1) * 4 + 3);
     front -= static_cast<int>(pending >> 1);
-    reader.Skip(kElementPairs.length[code]);
+    reader.Skip(table.length[code]);
 }
 
 // A group of four (scan indexes c..c+3, the natural 2x2 square n, n+1, n+8,
 // n+9): bit 1 puts the index at the front of the next pass's list, bit 0
 // reads its value. The walk made at least 32 bits available before it (for
-// bits = 1, the 12 its two lookups look at).
+// bits = 1 or 2, the 12 or 16 its two lookups look at).
 template <int kBits, typename Shape>
 inline void ReadGroup(BitReader& reader, const Shape& shape, int c, uint8_t* next, int& front,
                       int16_t coefficients[64]) {
     int16_t* square = coefficients + kCoefficientScan[c];
-    if constexpr (kBits == 1) {
-        ReadElementPair(reader, c, square, next, front);
-        ReadElementPair(reader, c + 2, square + 8, next, front);
+    if constexpr (kPairedBits<kBits>) {
+        ReadElementPair<kBits>(reader, c, square, next, front);
+        ReadElementPair<kBits>(reader, c + 2, square + 8, next, front);
         return;
     }
     uint16_t values[4];
@@ -259,7 +269,7 @@ template <int kBits>
         if (i == end) break;
         if ((reader.Cache() & 1) == 0) continue;  // the run reached the marker
         reader.Skip(1);                           // the entry at i reads a 1
-        if (kBits != 1 && reader.Available() < 32) reader.Refill();
+        if (!kPairedBits<kBits> && reader.Available() < 32) reader.Refill();
         const uint8_t e = list[i];
         const int c = e >> 2;
         const uint32_t mode = e & 3;
@@ -377,8 +387,9 @@ inline void ReadLastGroup(BitReader& reader, int c, int16_t coefficients[64]) {
     CoefficientWalk walk;
     std::memcpy(walk.buffer[0] + kWalkMiddle, kStart, sizeof kStart);
     walk.back = kWalkMiddle + 6;
-    for (int bits = passes - 1; bits >= 2; --bits)
+    for (int bits = passes - 1; bits >= 3; --bits)
         CoefficientPass<-1>(reader, walk, bits, coefficients);
+    if (passes >= 3) CoefficientPass<2>(reader, walk, 2, coefficients);
     if (passes >= 2) CoefficientPass<1>(reader, walk, 1, coefficients);
     LastCoefficientPass(reader, walk, coefficients);
 }
