@@ -387,11 +387,21 @@ inline void ReadLastGroup(BitReader& reader, int c, int16_t coefficients[64]) {
     CoefficientWalk walk;
     std::memcpy(walk.buffer[0] + kWalkMiddle, kStart, sizeof kStart);
     walk.back = kWalkMiddle + 6;
-    for (int bits = passes - 1; bits >= 3; --bits)
-        CoefficientPass<-1>(reader, walk, bits, coefficients);
-    if (passes >= 3) CoefficientPass<2>(reader, walk, 2, coefficients);
-    if (passes >= 2) CoefficientPass<1>(reader, walk, 1, coefficients);
-    LastCoefficientPass(reader, walk, coefficients);
+    // One dispatch on the count; the passes with fewer bits follow in turn.
+    switch (passes) {
+        default:
+            for (int bits = passes - 1; bits >= 3; --bits)
+                CoefficientPass<-1>(reader, walk, bits, coefficients);
+            [[fallthrough]];
+        case 3:
+            CoefficientPass<2>(reader, walk, 2, coefficients);
+            [[fallthrough]];
+        case 2:
+            CoefficientPass<1>(reader, walk, 1, coefficients);
+            [[fallthrough]];
+        case 1:
+            LastCoefficientPass(reader, walk, coefficients);
+    }
 }
 
 }  // namespace
