@@ -87,5 +87,35 @@ TEST(TransformKernelTable, EveryRungPutsAndAddsThePlainSamples) {
     }
 }
 
+// A block with one coefficient at each position in turn (the DC among
+// them, then beside a DC) sits on every edge between the shapes the rungs
+// tell apart: row 0 only, the top-left corner, and the rest.
+TEST(TransformKernelTable, SingleCoefficientsAtEveryPositionPutAndAddThePlainSamples) {
+    const TransformKernels& plain = PlainTransformKernels();
+    constexpr uint32_t kStride = 8;
+    const int16_t values[] = {1, -1, 700, -32768, 32767};
+    for (const TransformKernels* rung : {Sse2TransformKernels(), Avx2TransformKernels()}) {
+        if (!rung) continue;
+        for (int position = 0; position < 64; ++position) {
+            for (const int16_t value : values) {
+                for (const int16_t dc : {int16_t{0}, int16_t{300}}) {
+                    int16_t c[64] = {};
+                    c[0] = dc;
+                    c[position] = value;
+                    const auto& quant = IntraQuantTable()[position % 16];
+                    uint8_t src[64], want[64], got[64];
+                    for (int i = 0; i < 64; ++i) src[i] = static_cast<uint8_t>(i * 37);
+                    plain.put(c, quant, want, kStride);
+                    rung->put(c, quant, got, kStride);
+                    ASSERT_EQ(0, std::memcmp(want, got, 64)) << "put at " << position;
+                    plain.add(c, quant, src, want, kStride);
+                    rung->add(c, quant, src, got, kStride);
+                    ASSERT_EQ(0, std::memcmp(want, got, 64)) << "add at " << position;
+                }
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vemo::video
