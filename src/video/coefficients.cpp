@@ -141,6 +141,20 @@ struct CoefficientWalk {
     int back = kWalkMiddle;
 };
 
+// The natural index of an entry's coefficient, looked up by the whole entry
+// byte (a value's entry is read for nothing else).
+struct EntryNatural {
+    uint8_t index[256];
+};
+
+EntryNatural MakeEntryNatural() {
+    EntryNatural table{};
+    for (int e = 0; e < 256; ++e) table.index[e] = kCoefficientScan[e >> 2];
+    return table;
+}
+
+const EntryNatural kEntryNatural = MakeEntryNatural();
+
 // The passes refill below this many cached bits, so a zero run may look at
 // the low kRunBits bits without a test of the count.
 constexpr int kRunBits = 16;
@@ -275,7 +289,8 @@ template <int kBits>
         const uint32_t mode = e & 3;
         if (mode == 3) [[likely]] {
             ++i;  // emptied
-            coefficients[kCoefficientScan[c]] = shape.Decode(static_cast<uint32_t>(reader.Cache()));
+            coefficients[kEntryNatural.index[e]] =
+                shape.Decode(static_cast<uint32_t>(reader.Cache()));
             reader.Skip(static_cast<int>(shape.width));
         } else if (mode != 1) [[likely]] {
             // Mode 0 is examined again with a new bit, mode 2 emptied.
@@ -333,6 +348,8 @@ inline void ReadLastGroup(BitReader& reader, int c, int16_t coefficients[64]) {
     reader.Skip(kLastGroups.length[code]);
 }
 
+constexpr int16_t kSigns[2] = {1, -1};  // a value of the last pass, by its bit
+
 [[gnu::always_inline]] inline void LastCoefficientPass(BitReader& reader, CoefficientWalk& walk,
                                                        int16_t coefficients[64]) {
     uint8_t* list = walk.buffer[walk.current];
@@ -352,8 +369,7 @@ inline void ReadLastGroup(BitReader& reader, int c, int16_t coefficients[64]) {
         const uint32_t mode = e & 3;
         if (mode == 3) [[likely]] {
             ++i;  // emptied
-            coefficients[kCoefficientScan[c]] =
-                static_cast<int16_t>(1 - 2 * static_cast<int>(reader.Cache() & 1));
+            coefficients[kEntryNatural.index[e]] = kSigns[reader.Cache() & 1];
             reader.Skip(1);
         } else if (mode != 1) [[likely]] {
             // Mode 0 is examined again with a new bit, mode 2 emptied.
