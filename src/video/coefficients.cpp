@@ -6,6 +6,7 @@
 // entries and one front entry per coefficient, so the buffer below cannot
 // overflow whatever the bits say.
 #include <algorithm>
+#include <array>
 #include <bit>
 
 #include "video_internal.h"
@@ -97,10 +98,10 @@ struct ValueShape {
     uint32_t top;    // 2^bits
     int bits;
 
-    explicit ValueShape(int b)
+    explicit constexpr ValueShape(int b)
         : width(static_cast<uint32_t>(b) + 1), low((1u << b) - 1), top(1u << b), bits(b) {}
     // The value held in the low `width` bits of t (higher bits ignored).
-    int16_t Decode(uint32_t t) const {
+    constexpr int16_t Decode(uint32_t t) const {
         const uint32_t magnitude = (t & low) | top;
         const uint32_t negative = (t >> bits) & 1;
         return static_cast<int16_t>(
@@ -111,20 +112,21 @@ struct ValueShape {
 template <int kBits>
 requires(kBits >= 0) struct ValueShape<kBits> {
     static constexpr uint32_t width = kBits + 1;
+    // Every value of the pass, by its bits.
+    static constexpr std::array<int16_t, 1u << width> kValues = [] {
+        std::array<int16_t, 1u << width> values{};
+        for (uint32_t t = 0; t < values.size(); ++t) values[t] = ValueShape<-1>(kBits).Decode(t);
+        return values;
+    }();
     explicit ValueShape(int) {}
-    int16_t Decode(uint32_t t) const {
-        const uint32_t magnitude = (t & ((1u << kBits) - 1)) | (1u << kBits);
-        const uint32_t negative = (t >> kBits) & 1;
-        return static_cast<int16_t>(
-            static_cast<uint16_t>((magnitude ^ (0u - negative)) + negative));
-    }
+    int16_t Decode(uint32_t t) const { return kValues[t & ((1u << width) - 1)]; }
 };
 
 // The coefficient walk keeps two list buffers: a pass reads the current
 // list from one and writes the next pass's list into the other (entries put
 // at the front below its middle, the entries that stay from its middle up),
-// so the entries a run of 0 bits keeps are moved in whole 16-byte chunks
-// (bytes past the run land where later entries will overwrite them).
+// so the entries a run of 0 bits keeps are moved in one 16-byte chunk (bytes
+// past the run land where later entries will overwrite them).
 //
 // Entries of one list buffer: the middle leaves room for one front entry per
 // coefficient below it; above it fit the entries kept (at most 60 front and
@@ -138,6 +140,20 @@ struct CoefficientWalk {
     int front = kWalkMiddle;
     int back = kWalkMiddle;
 };
+
+// The natural index of an entry's coefficient, looked up by the whole entry
+// byte (a value's entry is read for nothing else).
+struct EntryNatural {
+    uint8_t index[256];
+};
+
+EntryNatural MakeEntryNatural() {
+    EntryNatural table{};
+    for (int e = 0; e < 256; ++e) table.index[e] = kCoefficientScan[e >> 2];
+    return table;
+}
+
+const EntryNatural kEntryNatural = MakeEntryNatural();
 
 // The passes refill below this many cached bits, so a zero run may look at
 // the low kRunBits bits without a test of the count.
@@ -153,60 +169,80 @@ inline uint32_t ZeroRun(const BitReader& reader, int remaining) {
     return std::min(run, static_cast<uint32_t>(remaining));
 }
 
-// Two elements of a group in a pass with bits = 1 take 2 to 6 bits: one
-// lookup of 6 bits gives the bits used, the two values (zero where pending,
+// The passes with bits = 1 and 2 read their groups two elements per lookup.
+template <int kBits>
+constexpr bool kPairedBits = kBits == 1 || kBits == 2;
+
+// Cached bits a pass asks for before each run. The passes with bits = 1 and
+// 2 ask for enough that, after a run and the 1 that ends it, the value or
+// group that follows (at most 16 bits, looked up 8 at a time) is cached
+// too; the passes with more bits test again before each value or group.
+template <int kBits>
+constexpr uint32_t PassRefillBits() {
+    return kPairedBits<kBits> ? kRunBits + 16 : kRunBits;
+}
+
+// Two elements of a group in a pass with bits = 1 or 2 take 2 to 6 (or 8)
+// bits: one lookup gives the bits used, the two values (zero where pending,
 // the first in the low half) and which of the two are pending (bit k).
+template <int kBits>
 struct ElementPairs {
-    uint32_t values[64];
-    uint8_t length[64];
-    uint8_t pending[64];
+    static constexpr uint32_t kElementBits = kBits + 2;  // the 0 and the value
+    static constexpr uint32_t kCodes = 1u << (2 * kElementBits);
+    uint32_t values[kCodes];
+    uint8_t length[kCodes];
+    uint8_t pending[kCodes];
 };
 
-constexpr ElementPairs MakeElementPairs() {
-    ElementPairs table{};
-    for (uint32_t code = 0; code < 64; ++code) {
+template <int kBits>
+constexpr ElementPairs<kBits> MakeElementPairs() {
+    ElementPairs<kBits> table{};
+    for (uint32_t code = 0; code < table.kCodes; ++code) {
         uint32_t pos = 0;
         for (uint32_t k = 0; k < 2; ++k) {
             if ((code >> pos++) & 1) {
                 table.pending[code] = static_cast<uint8_t>(table.pending[code] | 1u << k);
                 continue;
             }
-            const uint32_t magnitude = 2 | ((code >> pos) & 1);
-            const uint32_t value = (code >> (pos + 1)) & 1 ? 0x10000u - magnitude : magnitude;
-            table.values[code] |= value << (16 * k);
-            pos += 2;
+            const int16_t value = ValueShape<-1>(kBits).Decode(code >> pos);
+            table.values[code] |= static_cast<uint32_t>(static_cast<uint16_t>(value)) << (16 * k);
+            pos += kBits + 1;
         }
         table.length[code] = static_cast<uint8_t>(pos);
     }
     return table;
 }
 
-constexpr ElementPairs kElementPairs = MakeElementPairs();
+template <int kBits>
+constexpr ElementPairs<kBits> kElementPairs = MakeElementPairs<kBits>();
 
 // A pending element's front entry is always written and only counted when
 // pending, so the pair takes no branch.
+template <int kBits>
 inline void ReadElementPair(BitReader& reader, int index, int16_t* pair, uint8_t* next,
                             int& front) {
-    const uint32_t code = static_cast<uint32_t>(reader.Cache()) & 63;
-    const uint32_t pending = kElementPairs.pending[code];
-    std::memcpy(pair, &kElementPairs.values[code], 4);
+    const ElementPairs<kBits>& table = kElementPairs<kBits>;
+    const uint32_t code = static_cast<uint32_t>(reader.Cache()) & (table.kCodes - 1);
+    const uint32_t pending = table.pending[code];
+    std::memcpy(pair, &table.values[code], 4);
     next[front - 1] = static_cast<uint8_t>(index * 4 + 3);
     front -= static_cast<int>(pending & 1);
     next[front - 1] = static_cast<uint8_t>((index + 1) * 4 + 3);
     front -= static_cast<int>(pending >> 1);
-    reader.Skip(kElementPairs.length[code]);
+    reader.Skip(table.length[code]);
 }
 
 // A group of four (scan indexes c..c+3, the natural 2x2 square n, n+1, n+8,
 // n+9): bit 1 puts the index at the front of the next pass's list, bit 0
-// reads its value. The walk made at least 32 bits available before it.
+// reads its value. The walk made at least 32 bits available before it (for
+// bits = 1 or 2, the 12 or 16 its two lookups look at).
 template <int kBits, typename Shape>
 inline void ReadGroup(BitReader& reader, const Shape& shape, int c, uint8_t* next, int& front,
                       int16_t coefficients[64]) {
     int16_t* square = coefficients + kCoefficientScan[c];
-    if constexpr (kBits == 1) {
-        ReadElementPair(reader, c, square, next, front);
-        ReadElementPair(reader, c + 2, square + 8, next, front);
+    if constexpr (kPairedBits<kBits>) {
+        ReadElementPair<kBits>(reader, c, square, next, front);
+        ReadElementPair<kBits>(reader, c + 2, square + 8, next, front);
         return;
     }
     uint16_t values[4];
@@ -236,41 +272,37 @@ template <int kBits>
     int end = walk.back;
     int front = kWalkMiddle;
     int kept = kWalkMiddle;
+    static_assert(kRunBits - 1 <= 16);
     for (;;) {
-        if (reader.Available() < kRunBits) reader.Refill();
+        if (reader.Available() < PassRefillBits<kBits>()) reader.Refill();
         const uint32_t zeros = ZeroRun(reader, end - i);
         reader.Skip(static_cast<int>(zeros));
-        for (uint32_t k = 0; k < zeros; k += 16) std::memcpy(next + kept + k, list + i + k, 16);
+        std::memcpy(next + kept, list + i, 16);  // a run is shorter than kRunBits
         kept += static_cast<int>(zeros);
         i += static_cast<int>(zeros);
         if (i == end) break;
         if ((reader.Cache() & 1) == 0) continue;  // the run reached the marker
         reader.Skip(1);                           // the entry at i reads a 1
-        if (reader.Available() < 32) reader.Refill();
+        if (!kPairedBits<kBits> && reader.Available() < 32) reader.Refill();
         const uint8_t e = list[i];
         const int c = e >> 2;
-        switch (e & 3) {
-            case 0:  // examined again with a new bit
-                list[i] = static_cast<uint8_t>((c + 4) * 4 + 1);
-                ReadGroup<kBits>(reader, shape, c, next, front, coefficients);
-                break;
-            case 1:  // examined again with a new bit
-                list[i] = static_cast<uint8_t>(c * 4 + 2);
-                list[end] = static_cast<uint8_t>((c + 4) * 4 + 2);
-                list[end + 1] = static_cast<uint8_t>((c + 8) * 4 + 2);
-                list[end + 2] = static_cast<uint8_t>((c + 12) * 4 + 2);
-                end += 3;
-                break;
-            case 2:
-                ++i;  // emptied
-                ReadGroup<kBits>(reader, shape, c, next, front, coefficients);
-                break;
-            default:
-                ++i;  // emptied
-                coefficients[kCoefficientScan[c]] =
-                    shape.Decode(static_cast<uint32_t>(reader.Cache()));
-                reader.Skip(static_cast<int>(shape.width));
-                break;
+        const uint32_t mode = e & 3;
+        if (mode == 3) [[likely]] {
+            ++i;  // emptied
+            coefficients[kEntryNatural.index[e]] =
+                shape.Decode(static_cast<uint32_t>(reader.Cache()));
+            reader.Skip(static_cast<int>(shape.width));
+        } else if (mode != 1) [[likely]] {
+            // Mode 0 is examined again with a new bit, mode 2 emptied.
+            list[i] = static_cast<uint8_t>((c + 4) * 4 + 1);
+            i += static_cast<int>(mode >> 1);
+            ReadGroup<kBits>(reader, shape, c, next, front, coefficients);
+        } else {  // examined again with a new bit
+            list[i] = static_cast<uint8_t>(c * 4 + 2);
+            list[end] = static_cast<uint8_t>((c + 4) * 4 + 2);
+            list[end + 1] = static_cast<uint8_t>((c + 8) * 4 + 2);
+            list[end + 2] = static_cast<uint8_t>((c + 12) * 4 + 2);
+            end += 3;
         }
     }
     walk.current ^= 1;
@@ -316,44 +348,40 @@ inline void ReadLastGroup(BitReader& reader, int c, int16_t coefficients[64]) {
     reader.Skip(kLastGroups.length[code]);
 }
 
+constexpr int16_t kSigns[2] = {1, -1};  // a value of the last pass, by its bit
+
 [[gnu::always_inline]] inline void LastCoefficientPass(BitReader& reader, CoefficientWalk& walk,
                                                        int16_t coefficients[64]) {
     uint8_t* list = walk.buffer[walk.current];
     int i = walk.front;
     int end = walk.back;
     for (;;) {
-        if (reader.Available() < kRunBits) reader.Refill();
+        // After a run and the 1 that ends it, a group's 8-bit lookup is cached.
+        if (reader.Available() < kRunBits + 8) reader.Refill();
         const uint32_t zeros = ZeroRun(reader, end - i);
         reader.Skip(static_cast<int>(zeros));
         i += static_cast<int>(zeros);
         if (i == end) return;
         if ((reader.Cache() & 1) == 0) continue;  // the run reached the marker
         reader.Skip(1);                           // the entry at i reads a 1
-        if (reader.Available() < 8) reader.Refill();
         const uint8_t e = list[i];
         const int c = e >> 2;
-        switch (e & 3) {
-            case 0:  // examined again with a new bit
-                list[i] = static_cast<uint8_t>((c + 4) * 4 + 1);
-                ReadLastGroup(reader, c, coefficients);
-                break;
-            case 1:  // examined again with a new bit
-                list[i] = static_cast<uint8_t>(c * 4 + 2);
-                list[end] = static_cast<uint8_t>((c + 4) * 4 + 2);
-                list[end + 1] = static_cast<uint8_t>((c + 8) * 4 + 2);
-                list[end + 2] = static_cast<uint8_t>((c + 12) * 4 + 2);
-                end += 3;
-                break;
-            case 2:
-                ++i;
-                ReadLastGroup(reader, c, coefficients);
-                break;
-            default:
-                ++i;
-                coefficients[kCoefficientScan[c]] =
-                    static_cast<int16_t>(1 - 2 * static_cast<int>(reader.Cache() & 1));
-                reader.Skip(1);
-                break;
+        const uint32_t mode = e & 3;
+        if (mode == 3) [[likely]] {
+            ++i;  // emptied
+            coefficients[kEntryNatural.index[e]] = kSigns[reader.Cache() & 1];
+            reader.Skip(1);
+        } else if (mode != 1) [[likely]] {
+            // Mode 0 is examined again with a new bit, mode 2 emptied.
+            list[i] = static_cast<uint8_t>((c + 4) * 4 + 1);
+            i += static_cast<int>(mode >> 1);
+            ReadLastGroup(reader, c, coefficients);
+        } else {  // examined again with a new bit
+            list[i] = static_cast<uint8_t>(c * 4 + 2);
+            list[end] = static_cast<uint8_t>((c + 4) * 4 + 2);
+            list[end + 1] = static_cast<uint8_t>((c + 8) * 4 + 2);
+            list[end + 2] = static_cast<uint8_t>((c + 12) * 4 + 2);
+            end += 3;
         }
     }
 }
@@ -375,10 +403,21 @@ inline void ReadLastGroup(BitReader& reader, int c, int16_t coefficients[64]) {
     CoefficientWalk walk;
     std::memcpy(walk.buffer[0] + kWalkMiddle, kStart, sizeof kStart);
     walk.back = kWalkMiddle + 6;
-    for (int bits = passes - 1; bits >= 2; --bits)
-        CoefficientPass<-1>(reader, walk, bits, coefficients);
-    if (passes >= 2) CoefficientPass<1>(reader, walk, 1, coefficients);
-    LastCoefficientPass(reader, walk, coefficients);
+    // One dispatch on the count; the passes with fewer bits follow in turn.
+    switch (passes) {
+        default:
+            for (int bits = passes - 1; bits >= 3; --bits)
+                CoefficientPass<-1>(reader, walk, bits, coefficients);
+            [[fallthrough]];
+        case 3:
+            CoefficientPass<2>(reader, walk, 2, coefficients);
+            [[fallthrough]];
+        case 2:
+            CoefficientPass<1>(reader, walk, 1, coefficients);
+            [[fallthrough]];
+        case 1:
+            LastCoefficientPass(reader, walk, coefficients);
+    }
 }
 
 }  // namespace

@@ -16,8 +16,20 @@ namespace vemo::video {
 
 namespace {
 
-inline __m256i MulK(__m256i x, int32_t k) {
-    return _mm256_srai_epi32(_mm256_mullo_epi32(x, _mm256_set1_epi32(k)), 11);
+// The butterfly's constants, each in every lane: read from memory by the
+// multiplies (built in registers they would crowd out the block's values).
+template <int32_t kValue>
+struct Splat {
+    alignas(32) static constexpr int32_t lanes[8] = {kValue, kValue, kValue, kValue,
+                                                     kValue, kValue, kValue, kValue};
+};
+
+template <int32_t k>
+inline __m256i MulK(__m256i x) {
+    const int32_t* lanes = Splat<k>::lanes;
+    asm("" : "+r"(lanes));  // the compiler would build the value in a register
+    const __m256i factor = _mm256_load_si256(reinterpret_cast<const __m256i*>(lanes));
+    return _mm256_srai_epi32(_mm256_mullo_epi32(x, factor), 11);
 }
 
 // The last step of both butterflies: the eight outputs from the even part's
@@ -38,16 +50,16 @@ inline void Butterfly(const __m256i s[8], __m256i o[8]) {
     const __m256i a0 = _mm256_add_epi32(s[0], s[4]);
     const __m256i a1 = _mm256_sub_epi32(s[0], s[4]);
     const __m256i a2 = _mm256_add_epi32(s[2], s[6]);
-    const __m256i a3 = _mm256_sub_epi32(MulK(_mm256_sub_epi32(s[2], s[6]), 2896), a2);
+    const __m256i a3 = _mm256_sub_epi32(MulK<2896>(_mm256_sub_epi32(s[2], s[6])), a2);
     const __m256i a4 = _mm256_add_epi32(s[5], s[3]);
     const __m256i a5 = _mm256_sub_epi32(s[5], s[3]);
     const __m256i a6 = _mm256_add_epi32(s[1], s[7]);
     const __m256i a7 = _mm256_sub_epi32(s[1], s[7]);
     const __m256i b0 = _mm256_add_epi32(a4, a6);
-    const __m256i b1 = MulK(_mm256_add_epi32(a5, a7), 3784);
-    const __m256i b2 = _mm256_add_epi32(_mm256_sub_epi32(MulK(a5, -5352), b0), b1);
-    const __m256i b3 = _mm256_sub_epi32(MulK(_mm256_sub_epi32(a6, a4), 2896), b2);
-    const __m256i b4 = _mm256_sub_epi32(_mm256_add_epi32(MulK(a7, 2217), b3), b1);
+    const __m256i b1 = MulK<3784>(_mm256_add_epi32(a5, a7));
+    const __m256i b2 = _mm256_add_epi32(_mm256_sub_epi32(MulK<-5352>(a5), b0), b1);
+    const __m256i b3 = _mm256_sub_epi32(MulK<2896>(_mm256_sub_epi32(a6, a4)), b2);
+    const __m256i b4 = _mm256_sub_epi32(_mm256_add_epi32(MulK<2217>(a7), b3), b1);
     const __m256i e = _mm256_add_epi32(a0, a2), f = _mm256_sub_epi32(a0, a2);
     const __m256i g = _mm256_add_epi32(a1, a3), h = _mm256_sub_epi32(a1, a3);
     ButterflyOutputs(e, f, g, h, b0, b2, b3, b4, o);
@@ -57,13 +69,13 @@ inline void Butterfly(const __m256i s[8], __m256i o[8]) {
 // products with the zero terms dropped (x + 0 is x, and MUL(A4, 0 - s3) is
 // MUL(5352, s3): the two products are equal modulo 2^32).
 inline void HalfButterfly(const __m256i s[4], __m256i o[8]) {
-    const __m256i a3 = _mm256_sub_epi32(MulK(s[2], 2896), s[2]);
+    const __m256i a3 = _mm256_sub_epi32(MulK<2896>(s[2]), s[2]);
     const __m256i d = _mm256_sub_epi32(s[1], s[3]);  // a5 + a7, and a6 - a4
     const __m256i b0 = _mm256_add_epi32(s[3], s[1]);
-    const __m256i b1 = MulK(d, 3784);
-    const __m256i b2 = _mm256_add_epi32(_mm256_sub_epi32(MulK(s[3], 5352), b0), b1);
-    const __m256i b3 = _mm256_sub_epi32(MulK(d, 2896), b2);
-    const __m256i b4 = _mm256_sub_epi32(_mm256_add_epi32(MulK(s[1], 2217), b3), b1);
+    const __m256i b1 = MulK<3784>(d);
+    const __m256i b2 = _mm256_add_epi32(_mm256_sub_epi32(MulK<5352>(s[3]), b0), b1);
+    const __m256i b3 = _mm256_sub_epi32(MulK<2896>(d), b2);
+    const __m256i b4 = _mm256_sub_epi32(_mm256_add_epi32(MulK<2217>(s[1]), b3), b1);
     const __m256i e = _mm256_add_epi32(s[0], s[2]), f = _mm256_sub_epi32(s[0], s[2]);
     const __m256i g = _mm256_add_epi32(s[0], a3), h = _mm256_sub_epi32(s[0], a3);
     ButterflyOutputs(e, f, g, h, b0, b2, b3, b4, o);
@@ -95,64 +107,157 @@ struct OutputRows {
     __m256i r0145, r2367;
 };
 
-// The coefficient rows; true when all of them lie in the top-left 4x4
-// corner (rows 4-7 and columns 4-7 zero), as they do in most blocks.
-inline bool LoadCoefficients(const int16_t coefficients[64], __m128i raw[8]) {
-    for (int r = 0; r < 8; ++r)
-        raw[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * r));
-    const __m128i lower = _mm_or_si128(_mm_or_si128(raw[4], raw[5]), _mm_or_si128(raw[6], raw[7]));
-    const __m128i upper = _mm_or_si128(_mm_or_si128(raw[0], raw[1]), _mm_or_si128(raw[2], raw[3]));
-    return _mm_testz_si128(_mm_or_si128(lower, _mm_unpackhi_epi64(upper, upper)),
-                           _mm_set1_epi32(-1));
+// How far a block's coefficients reach: row 0 only (the block draws one
+// line in every row), the top-left 4x4 corner (rows 4-7 and columns 4-7
+// zero, as in most blocks), or anywhere.
+enum class Extent { kFirstRow, kCorner, kFull };
+
+inline __m128i CoefficientRow(const int16_t coefficients[64], int r) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * r));
+}
+
+inline Extent ExtentOf(const int16_t c[64]) {
+    const __m128i ones = _mm_set1_epi32(-1);
+    const __m128i upper = _mm_or_si128(_mm_or_si128(CoefficientRow(c, 1), CoefficientRow(c, 2)),
+                                       CoefficientRow(c, 3));
+    const __m128i lower = _mm_or_si128(_mm_or_si128(CoefficientRow(c, 4), CoefficientRow(c, 5)),
+                                       _mm_or_si128(CoefficientRow(c, 6), CoefficientRow(c, 7)));
+    if (_mm_testz_si128(_mm_or_si128(upper, lower), ones)) return Extent::kFirstRow;
+    const __m128i top = _mm_or_si128(upper, CoefficientRow(c, 0));
+    return _mm_testz_si128(_mm_or_si128(lower, _mm_unpackhi_epi64(top, top)), ones)
+               ? Extent::kCorner
+               : Extent::kFull;
+}
+
+// The columns 0-3 of a block whose columns 4-7 are zero, from rows of
+// 32-bit lanes to columns: the rows r and r + 4 share a vector, then one
+// 4x4 transpose per 128-bit half.
+inline void TransposeLeftHalf(const __m256i r[8], __m256i c[4]) {
+    __m256i p[4], t[4];
+    for (int i = 0; i < 4; ++i)
+        p[i] = _mm256_inserti128_si256(r[i], _mm256_castsi256_si128(r[i + 4]), 1);
+    t[0] = _mm256_unpacklo_epi32(p[0], p[1]);
+    t[1] = _mm256_unpackhi_epi32(p[0], p[1]);
+    t[2] = _mm256_unpacklo_epi32(p[2], p[3]);
+    t[3] = _mm256_unpackhi_epi32(p[2], p[3]);
+    c[0] = _mm256_unpacklo_epi64(t[0], t[2]);
+    c[1] = _mm256_unpackhi_epi64(t[0], t[2]);
+    c[2] = _mm256_unpacklo_epi64(t[1], t[3]);
+    c[3] = _mm256_unpackhi_epi64(t[1], t[3]);
+}
+
+// Byte k of every 32-bit lane from byte 1 of lane k / 4 where k % 4 is the
+// column's place (0-3) in its half of the row, zero elsewhere: gathers four
+// columns' output bytes into rows of four.
+struct ByteGathers {
+    alignas(32) uint8_t mask[4][32];
+};
+
+constexpr ByteGathers MakeByteGathers() {
+    ByteGathers g{};
+    for (int place = 0; place < 4; ++place)
+        for (int k = 0; k < 32; ++k)
+            g.mask[place][k] = k % 4 == place ? static_cast<uint8_t>((k % 16) / 4 * 4 + 1) : 0x80;
+    return g;
+}
+
+constexpr ByteGathers kByteGathers = MakeByteGathers();
+
+// Four columns' samples (byte 1 of each lane) as rows of four bytes.
+inline __m256i GatherColumns(const __m256i m[4]) {
+    __m256i rows = _mm256_setzero_si256();
+    for (int place = 0; place < 4; ++place) {
+        const __m256i mask =
+            _mm256_load_si256(reinterpret_cast<const __m256i*>(kByteGathers.mask[place]));
+        rows = _mm256_or_si256(rows, _mm256_shuffle_epi8(m[place], mask));
+    }
+    return rows;
 }
 
 // kCorner: the coefficients lie in the top-left 4x4 corner, so the column
 // butterflies have rows 4-7 zero and, the columns 4-7 of the intermediate
 // block being zero too, so have the row butterflies.
+//
+// The rounding of the outputs, (o + 127) >> 8, starts at the DC: every
+// output of both butterflies adds their first input exactly once, so 127
+// added to the dequantised DC reaches every output. The sample is then
+// byte 1 of each lane.
 template <bool kCorner>
-__attribute__((always_inline)) inline OutputRows TransformRows(const __m128i raw[8],
+__attribute__((always_inline)) inline OutputRows TransformRows(const int16_t coefficients[64],
                                                                const uint32_t quant[64]) {
     constexpr int kRows = kCorner ? 4 : 8;
     __m256i m[8], o[8];
     for (int r = 0; r < kRows; ++r) {
         const __m256i q = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(quant + 8 * r));
-        m[r] = _mm256_srai_epi32(_mm256_mullo_epi32(_mm256_cvtepi16_epi32(raw[r]), q), 11);
+        const __m256i c = _mm256_cvtepi16_epi32(CoefficientRow(coefficients, r));
+        m[r] = _mm256_srai_epi32(_mm256_mullo_epi32(c, q), 11);
     }
+    m[0] = _mm256_add_epi32(m[0], _mm256_setr_epi32(127, 0, 0, 0, 0, 0, 0, 0));
     // Columns: lanes are columns. (A column without AC coefficients needs no
     // shortcut: the butterfly of s0 and seven zeros is s0 in every output.)
     if constexpr (kCorner) {
         HalfButterfly(m, o);
-        Transpose8(o);  // o[c]: column c, lanes are rows
-        HalfButterfly(o, m);
+        TransposeLeftHalf(o, m);  // m[c]: column c, lanes are rows
+        HalfButterfly(m, o);
     } else {
         Butterfly(m, o);
         Transpose8(o);
         Butterfly(o, m);
+        for (int c = 0; c < 8; ++c) o[c] = m[c];
     }
-    const __m256i round = _mm256_set1_epi32(127), low = _mm256_set1_epi32(0xFF);
-    for (int c = 0; c < 8; ++c)
-        m[c] = _mm256_and_si256(_mm256_srai_epi32(_mm256_add_epi32(m[c], round), 8), low);
-    // m[c] is column c (rows 0-3 low half, 4-7 high half), each byte value
-    // alone in its lane, so packing saturates nothing: per half, columns
-    // 0-3 (and 4-7) of four rows as a 4x4 byte block stored column by
-    // column, which one shuffle turns row by row.
-    const __m256i c03 =
-        _mm256_packus_epi16(_mm256_packs_epi32(m[0], m[1]), _mm256_packs_epi32(m[2], m[3]));
-    const __m256i c47 =
-        _mm256_packus_epi16(_mm256_packs_epi32(m[4], m[5]), _mm256_packs_epi32(m[6], m[7]));
-    const __m256i transpose =
-        _mm256_setr_epi8(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15, 0, 4, 8, 12, 1, 5, 9,
-                         13, 2, 6, 10, 14, 3, 7, 11, 15);
-    const __m256i left = _mm256_shuffle_epi8(c03, transpose);   // row r: columns 0-3
-    const __m256i right = _mm256_shuffle_epi8(c47, transpose);  // row r: columns 4-7
+    // o[c] is column c (rows 0-3 low half, 4-7 high half): per half, rows of
+    // columns 0-3 and of columns 4-7, then the two interleaved.
+    const __m256i left = GatherColumns(o);
+    const __m256i right = GatherColumns(o + 4);
     return {_mm256_unpacklo_epi32(left, right), _mm256_unpackhi_epi32(left, right)};
+}
+
+__attribute__((always_inline)) inline OutputRows Transform(Extent extent,
+                                                           const int16_t coefficients[64],
+                                                           const uint32_t quant[64]) {
+    return extent == Extent::kFull ? TransformRows<false>(coefficients, quant)
+                                   : TransformRows<true>(coefficients, quant);
+}
+
+// The line a block with rows 1-7 zero draws, in the low eight bytes (and
+// again in the next eight): the row butterfly of the dequantised row 0
+// (every column's outputs are its row-0 value), each input in every lane,
+// rounded from the DC as in TransformRows. Without AC coefficients it is
+// the rounded DC.
+inline __m128i FirstRow(const int16_t coefficients[64], const uint32_t quant[64]) {
+    const __m128i row = CoefficientRow(coefficients, 0);
+    const __m256i q = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(quant));
+    __m256i deq = _mm256_srai_epi32(_mm256_mullo_epi32(_mm256_cvtepi16_epi32(row), q), 11);
+    deq = _mm256_add_epi32(deq, _mm256_setr_epi32(127, 0, 0, 0, 0, 0, 0, 0));
+    const __m128i lo = _mm256_castsi256_si128(deq), hi = _mm256_extracti128_si256(deq, 1);
+    if (_mm_testz_si128(row, _mm_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1)))
+        return _mm_shuffle_epi8(lo, _mm_set1_epi8(1));  // byte 1 of the rounded DC
+    const __m256i s[8] = {
+        _mm256_broadcastd_epi32(lo),
+        _mm256_broadcastd_epi32(_mm_shuffle_epi32(lo, 1)),
+        _mm256_broadcastd_epi32(_mm_shuffle_epi32(lo, 2)),
+        _mm256_broadcastd_epi32(_mm_shuffle_epi32(lo, 3)),
+        _mm256_broadcastd_epi32(hi),
+        _mm256_broadcastd_epi32(_mm_shuffle_epi32(hi, 1)),
+        _mm256_broadcastd_epi32(_mm_shuffle_epi32(hi, 2)),
+        _mm256_broadcastd_epi32(_mm_shuffle_epi32(hi, 3)),
+    };
+    __m256i o[8];
+    Butterfly(s, o);
+    // Outputs 0-3 and 4-7 side by side, then byte 1 of each.
+    __m128i w[8];
+    for (int c = 0; c < 8; ++c) w[c] = _mm256_castsi256_si128(o[c]);
+    const __m128i left =
+        _mm_unpacklo_epi64(_mm_unpacklo_epi32(w[0], w[1]), _mm_unpacklo_epi32(w[2], w[3]));
+    const __m128i right =
+        _mm_unpacklo_epi64(_mm_unpacklo_epi32(w[4], w[5]), _mm_unpacklo_epi32(w[6], w[7]));
+    const __m128i bytes = _mm_setr_epi8(1, 5, 9, 13, 1, 5, 9, 13, 1, 5, 9, 13, 1, 5, 9, 13);
+    return _mm_unpacklo_epi32(_mm_shuffle_epi8(left, bytes), _mm_shuffle_epi8(right, bytes));
 }
 
 void Avx2InverseTransform(const int16_t coefficients[64], const uint32_t quant[64],
                           uint8_t out[64]) {
-    __m128i raw[8];
-    const OutputRows rows = LoadCoefficients(coefficients, raw) ? TransformRows<true>(raw, quant)
-                                                                : TransformRows<false>(raw, quant);
+    const OutputRows rows = Transform(ExtentOf(coefficients), coefficients, quant);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out),
                         _mm256_permute2x128_si256(rows.r0145, rows.r2367, 0x20));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 32),
@@ -167,9 +272,14 @@ inline void StoreTwoRows(__m128i rows, uint8_t* dst, uint32_t stride) {
 
 void Avx2TransformPut(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* dst,
                       uint32_t stride) {
-    __m128i raw[8];
-    const OutputRows rows = LoadCoefficients(coefficients, raw) ? TransformRows<true>(raw, quant)
-                                                                : TransformRows<false>(raw, quant);
+    const Extent extent = ExtentOf(coefficients);
+    if (extent == Extent::kFirstRow) {
+        const __m128i line = FirstRow(coefficients, quant);
+        for (int row = 0; row < 8; ++row)
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + row * stride), line);
+        return;
+    }
+    const OutputRows rows = Transform(extent, coefficients, quant);
     StoreTwoRows(_mm256_castsi256_si128(rows.r0145), dst, stride);
     StoreTwoRows(_mm256_castsi256_si128(rows.r2367), dst + 2 * stride, stride);
     StoreTwoRows(_mm256_extracti128_si256(rows.r0145, 1), dst + 4 * stride, stride);
@@ -188,9 +298,16 @@ inline void AddTwoRows(__m128i rows, const uint8_t* src, uint8_t* dst, uint32_t 
 
 void Avx2TransformAdd(const int16_t coefficients[64], const uint32_t quant[64], const uint8_t* src,
                       uint8_t* dst, uint32_t stride) {
-    __m128i raw[8];
-    const OutputRows rows = LoadCoefficients(coefficients, raw) ? TransformRows<true>(raw, quant)
-                                                                : TransformRows<false>(raw, quant);
+    const Extent extent = ExtentOf(coefficients);
+    if (extent == Extent::kFirstRow) {
+        const __m128i line = FirstRow(coefficients, quant);
+        for (int row = 0; row < 8; ++row) {
+            const __m128i s = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(src + row * stride));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + row * stride), _mm_add_epi8(s, line));
+        }
+        return;
+    }
+    const OutputRows rows = Transform(extent, coefficients, quant);
     AddTwoRows(_mm256_castsi256_si128(rows.r0145), src, dst, stride);
     AddTwoRows(_mm256_castsi256_si128(rows.r2367), src + 2 * stride, dst + 2 * stride, stride);
     AddTwoRows(_mm256_extracti128_si256(rows.r0145, 1), src + 4 * stride, dst + 4 * stride, stride);

@@ -114,18 +114,26 @@ inline void HalfButterfly(const __m128i s[4], __m128i o[8]) {
     ButterflyOutputs(e, f, g, h, b0, b2, b3, b4, o);
 }
 
-// True when all coefficients lie in the top-left 4x4 corner (rows 4-7 and
-// columns 4-7 zero), as they do in most blocks.
-inline bool InCorner(const int16_t coefficients[64]) {
-    __m128i lower = _mm_setzero_si128(), upper = _mm_setzero_si128();
-    for (int r = 0; r < 4; ++r) {
-        upper = _mm_or_si128(
-            upper, _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * r)));
-        lower = _mm_or_si128(
-            lower, _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 32 + 8 * r)));
-    }
-    const __m128i outside = _mm_or_si128(lower, _mm_unpackhi_epi64(upper, upper));
-    return _mm_movemask_epi8(_mm_cmpeq_epi8(outside, _mm_setzero_si128())) == 0xFFFF;
+// How far a block's coefficients reach: row 0 only (the block draws one
+// line in every row), the top-left 4x4 corner (rows 4-7 and columns 4-7
+// zero, as in most blocks), or anywhere.
+enum class Extent { kFirstRow, kCorner, kFull };
+
+inline bool AllZero(__m128i v) {
+    return _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())) == 0xFFFF;
+}
+
+inline Extent ExtentOf(const int16_t coefficients[64]) {
+    __m128i rows[8];
+    for (int r = 0; r < 8; ++r)
+        rows[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * r));
+    const __m128i upper = _mm_or_si128(_mm_or_si128(rows[1], rows[2]), rows[3]);
+    const __m128i lower =
+        _mm_or_si128(_mm_or_si128(rows[4], rows[5]), _mm_or_si128(rows[6], rows[7]));
+    if (AllZero(_mm_or_si128(upper, lower))) return Extent::kFirstRow;
+    const __m128i top = _mm_or_si128(upper, rows[0]);
+    return AllZero(_mm_or_si128(lower, _mm_unpackhi_epi64(top, top))) ? Extent::kCorner
+                                                                      : Extent::kFull;
 }
 
 // The transform's output bytes: rows 2k and 2k + 1 in pairs[k] (the first in
@@ -153,6 +161,9 @@ inline void TransformRows(const int16_t coefficients[64], const uint32_t quant[6
         const __m128i q1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * r + 4));
         m[r][1] = _mm_srai_epi32(MulLo(hi, q1), 11);
     }
+    // The rounding of the outputs, (o + 127) >> 8, starts at the DC: every
+    // output of both butterflies adds their first input exactly once.
+    m[0][0] = _mm_add_epi32(m[0][0], _mm_setr_epi32(127, 0, 0, 0));
     // Columns: lanes are columns, the butterfly runs over the rows.
     for (int h = 0; h < (kCorner ? 1 : 2); ++h) {
         __m128i s[8], o[8];
@@ -164,7 +175,7 @@ inline void TransformRows(const int16_t coefficients[64], const uint32_t quant[6
         for (int r = 0; r < 8; ++r) m[r][h] = o[r];
     }
     Transpose8(m);  // m[c][h]: column c of rows 4h..4h+3
-    const __m128i round = _mm_set1_epi32(127), low = _mm_set1_epi32(0xFF);
+    const __m128i low = _mm_set1_epi32(0xFF);
     for (int h = 0; h < 2; ++h) {
         __m128i s[8], o[8];
         for (int c = 0; c < 8; ++c) s[c] = m[c][h];
@@ -172,8 +183,7 @@ inline void TransformRows(const int16_t coefficients[64], const uint32_t quant[6
             HalfButterfly(s, o);
         else
             Butterfly(s, o);
-        for (int c = 0; c < 8; ++c)
-            m[c][h] = _mm_and_si128(_mm_srai_epi32(_mm_add_epi32(o[c], round), 8), low);
+        for (int c = 0; c < 8; ++c) m[c][h] = _mm_and_si128(_mm_srai_epi32(o[c], 8), low);
     }
     Transpose8(m);  // back to m[r][h]
     for (int r = 0; r < 8; r += 2) {
@@ -183,26 +193,40 @@ inline void TransformRows(const int16_t coefficients[64], const uint32_t quant[6
     }
 }
 
-inline void TransformRows(const int16_t coefficients[64], const uint32_t quant[64],
+inline void TransformRows(Extent extent, const int16_t coefficients[64], const uint32_t quant[64],
                           __m128i pairs[4]) {
-    if (InCorner(coefficients))
-        TransformRows<true>(coefficients, quant, pairs);
-    else
+    if (extent == Extent::kFull)
         TransformRows<false>(coefficients, quant, pairs);
+    else
+        TransformRows<true>(coefficients, quant, pairs);
+}
+
+// The line a block with rows 1-7 zero draws, in the low eight bytes.
+inline __m128i FirstRow(const int16_t coefficients[64], const uint32_t quant[64]) {
+    uint8_t line[8];
+    FirstRowLine(coefficients, quant, line);
+    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line));
 }
 
 VEMO_REALIGN_STACK void Sse2InverseTransform(const int16_t coefficients[64],
                                              const uint32_t quant[64], uint8_t out[64]) {
     __m128i pairs[4];
-    TransformRows(coefficients, quant, pairs);
+    TransformRows(ExtentOf(coefficients), coefficients, quant, pairs);
     for (int k = 0; k < 4; ++k)
         _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * k), pairs[k]);
 }
 
 VEMO_REALIGN_STACK void Sse2TransformPut(const int16_t coefficients[64], const uint32_t quant[64],
                                          uint8_t* dst, uint32_t stride) {
+    const Extent extent = ExtentOf(coefficients);
+    if (extent == Extent::kFirstRow) {
+        const __m128i line = FirstRow(coefficients, quant);
+        for (int row = 0; row < 8; ++row)
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(dst + row * stride), line);
+        return;
+    }
     __m128i pairs[4];
-    TransformRows(coefficients, quant, pairs);
+    TransformRows(extent, coefficients, quant, pairs);
     for (int k = 0; k < 4; ++k) {
         uint8_t* row = dst + 2 * k * stride;
         _mm_storel_epi64(reinterpret_cast<__m128i*>(row), pairs[k]);
@@ -214,8 +238,14 @@ VEMO_REALIGN_STACK void Sse2TransformPut(const int16_t coefficients[64], const u
 // Each source row is read just before its destination row is written.
 VEMO_REALIGN_STACK void Sse2TransformAdd(const int16_t coefficients[64], const uint32_t quant[64],
                                          const uint8_t* src, uint8_t* dst, uint32_t stride) {
+    const Extent extent = ExtentOf(coefficients);
     __m128i pairs[4];
-    TransformRows(coefficients, quant, pairs);
+    if (extent == Extent::kFirstRow) {
+        const __m128i line = FirstRow(coefficients, quant);
+        for (int k = 0; k < 4; ++k) pairs[k] = _mm_unpacklo_epi64(line, line);
+    } else {
+        TransformRows(extent, coefficients, quant, pairs);
+    }
     for (int row = 0; row < 8; ++row) {
         const __m128i add =
             row & 1 ? _mm_unpackhi_epi64(pairs[row / 2], pairs[row / 2]) : pairs[row / 2];

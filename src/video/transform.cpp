@@ -3,6 +3,9 @@
 // All sums and products wrap modulo 2^32 (they do overflow with large
 // coefficients and high quantisers), so they are done in unsigned
 // arithmetic; only the shifts read the words as signed.
+#include <atomic>
+#include <mutex>
+
 #include "vemo/cpu.h"
 #include "video_internal.h"
 
@@ -89,9 +92,58 @@ void PlainAddBlock(const uint8_t add[64], const uint8_t* src, uint8_t* dst, uint
 
 const VideoKernels kPlain = {PlainInverseTransform, PlainAddBlock};
 
+// True when a coefficient of rows 1-7 is not zero (the block needs the
+// whole transform).
+bool BeyondFirstRow(const int16_t coefficients[64]) {
+    uint64_t rows = 0;
+    for (int i = 8; i < 64; i += 4) {
+        uint64_t w;
+        std::memcpy(&w, coefficients + i, 8);
+        rows |= w;
+    }
+    return rows != 0;
+}
+
+inline uint32_t Dequantise(int16_t coefficient, uint32_t quant) {
+    return Sar(static_cast<uint32_t>(static_cast<int32_t>(coefficient)) * quant, 11);
+}
+
+// The one sample value of a block without AC coefficients: every column
+// takes the shortcut and the butterfly of one value and seven zeros is that
+// value in every output, so all 64 samples are the rounded DC.
+inline uint8_t FlatValue(const int16_t coefficients[64], const uint32_t quant[64]) {
+    return static_cast<uint8_t>(Sar(Dequantise(coefficients[0], quant[0]) + 127, 8));
+}
+
+// Byte-wise sum modulo 256 of two words of eight samples.
+inline uint64_t AddBytes(uint64_t a, uint64_t b) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    return ((a & kLow7) + (b & kLow7)) ^ ((a ^ b) & ~kLow7);
+}
+
+// Adds one line of eight samples to each of the eight source rows, a row
+// read before it is written (source and destination may overlap).
+void AddLine(const uint8_t line[8], const uint8_t* src, uint8_t* dst, uint32_t stride) {
+    uint64_t add;
+    std::memcpy(&add, line, 8);
+    for (int row = 0; row < 8; ++row) {
+        uint64_t w;
+        std::memcpy(&w, src + row * stride, 8);
+        w = AddBytes(w, add);
+        std::memcpy(dst + row * stride, &w, 8);
+    }
+}
+
+// The plain fused stages: blocks with rows 1-7 zero draw one line eight
+// times, the others take the plain transform.
 void PlainTransformPut(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* dst,
                        uint32_t stride) {
     uint8_t out[64];
+    if (!BeyondFirstRow(coefficients)) {
+        FirstRowLine(coefficients, quant, out);
+        for (int row = 0; row < 8; ++row) std::memcpy(dst + row * stride, out, 8);
+        return;
+    }
     PlainInverseTransform(coefficients, quant, out);
     for (int row = 0; row < 8; ++row) std::memcpy(dst + row * stride, out + row * 8, 8);
 }
@@ -99,6 +151,11 @@ void PlainTransformPut(const int16_t coefficients[64], const uint32_t quant[64],
 void PlainTransformAdd(const int16_t coefficients[64], const uint32_t quant[64], const uint8_t* src,
                        uint8_t* dst, uint32_t stride) {
     uint8_t out[64];
+    if (!BeyondFirstRow(coefficients)) {
+        FirstRowLine(coefficients, quant, out);
+        AddLine(out, src, dst, stride);
+        return;
+    }
     PlainInverseTransform(coefficients, quant, out);
     PlainAddBlock(out, src, dst, stride);
 }
@@ -142,101 +199,81 @@ const TransformKernels& ActiveTransformKernels() {
     return g_transform_kernels.Get();
 }
 
-namespace {
-
-// Which shortcut a block's coefficients allow.
-enum class Shape { kFlat, kFirstRow, kFull };
-
-Shape ShapeOf(const int16_t coefficients[64]) {
-    uint64_t rows = 0;  // rows 1-7
-    for (int i = 8; i < 64; i += 4) {
-        uint64_t w;
-        std::memcpy(&w, coefficients + i, 8);
-        rows |= w;
-    }
-    if (rows) return Shape::kFull;
-    uint64_t ac = 0;  // coefficients 1-7
-    for (int i = 1; i < 8; ++i) ac |= static_cast<uint16_t>(coefficients[i]);
-    return ac ? Shape::kFirstRow : Shape::kFlat;
-}
-
-inline uint32_t Dequantise(int16_t coefficient, uint32_t quant) {
-    return Sar(static_cast<uint32_t>(static_cast<int32_t>(coefficient)) * quant, 11);
-}
-
-// The one sample value of a block without AC coefficients: every column
-// takes the shortcut and the butterfly of one value and seven zeros is that
-// value in every output, so all 64 samples are the rounded DC.
-inline uint8_t FlatValue(const int16_t coefficients[64], const uint32_t quant[64]) {
-    return static_cast<uint8_t>(Sar(Dequantise(coefficients[0], quant[0]) + 127, 8));
-}
-
-// The samples of a block whose rows 1-7 are zero: every column takes the
-// shortcut (all eight outputs are its dequantised row-0 value), so all
-// eight rows of the intermediate block are equal and one row butterfly
-// gives the one line all eight output rows share.
+// Every column takes the shortcut (all eight outputs are its dequantised
+// row-0 value), so all eight rows of the intermediate block are equal and
+// one row butterfly gives the line all eight output rows share. Without AC
+// coefficients that line is the rounded DC.
 void FirstRowLine(const int16_t coefficients[64], const uint32_t quant[64], uint8_t line[8]) {
+    uint64_t ac;  // coefficients 1-3 and 4-7
+    std::memcpy(&ac, coefficients, 8);
+    uint64_t more;
+    std::memcpy(&more, coefficients + 4, 8);
+    if (((ac >> 16) | more) == 0) {
+        std::memset(line, FlatValue(coefficients, quant), 8);
+        return;
+    }
     uint32_t s[8], o[8];
     for (int col = 0; col < 8; ++col) s[col] = Dequantise(coefficients[col], quant[col]);
     Butterfly(s, 1, o);
     for (int col = 0; col < 8; ++col) line[col] = static_cast<uint8_t>(Sar(o[col] + 127, 8));
 }
 
-// Byte-wise sum modulo 256 of two words of eight samples.
-inline uint64_t AddBytes(uint64_t a, uint64_t b) {
-    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
-    return ((a & kLow7) + (b & kLow7)) ^ ((a ^ b) & ~kLow7);
-}
-
-// Adds one line of eight samples to each of the eight source rows, a row
-// read before it is written (source and destination may overlap).
-void AddLine(const uint8_t line[8], const uint8_t* src, uint8_t* dst, uint32_t stride) {
-    uint64_t add;
-    std::memcpy(&add, line, 8);
-    for (int row = 0; row < 8; ++row) {
-        uint64_t w;
-        std::memcpy(&w, src + row * stride, 8);
-        w = AddBytes(w, add);
-        std::memcpy(dst + row * stride, &w, 8);
+void InverseTransform(const int16_t coefficients[64], const uint32_t quant[64], uint8_t out[64]) {
+    if (BeyondFirstRow(coefficients)) {
+        ActiveVideoKernels().inverse_transform(coefficients, quant, out);
+        return;
     }
+    FirstRowLine(coefficients, quant, out);
+    for (int row = 1; row < 8; ++row) std::memcpy(out + row * 8, out, 8);
 }
 
-// The one line every row of a flat or first-row-only block draws.
-void ShortBlockLine(Shape shape, const int16_t coefficients[64], const uint32_t quant[64],
-                    uint8_t line[8]) {
-    if (shape == Shape::kFlat)
-        std::memset(line, FlatValue(coefficients, quant), 8);
-    else
-        FirstRowLine(coefficients, quant, line);
+namespace {
+
+// The put and add in use, one load away from their callers (which call them
+// for every transformed block). They start as, and a new CPU mask sets them
+// back to, versions that look the entries up in the table first.
+void FirstPut(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* dst,
+              uint32_t stride);
+void FirstAdd(const int16_t coefficients[64], const uint32_t quant[64], const uint8_t* src,
+              uint8_t* dst, uint32_t stride);
+std::atomic<TransformPutKernel> g_put{FirstPut};
+std::atomic<TransformAddKernel> g_add{FirstAdd};
+
+void ForgetEntries(void*) {
+    g_put.store(FirstPut);
+    g_add.store(FirstAdd);
+}
+
+// A mask set while the entries were being stored may have been missed:
+// then they are forgotten again.
+void KeepEntries() {
+    static std::once_flag registered;
+    std::call_once(registered, [] { RegisterCpuKernelTable(ForgetEntries, nullptr); });
+    const uint32_t generation = CpuMaskGeneration();
+    const TransformKernels& table = ActiveTransformKernels();
+    g_put.store(table.put);
+    g_add.store(table.add);
+    if (generation != CpuMaskGeneration()) ForgetEntries(nullptr);
+}
+
+void FirstPut(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* dst,
+              uint32_t stride) {
+    KeepEntries();
+    ActiveTransformKernels().put(coefficients, quant, dst, stride);
+}
+
+void FirstAdd(const int16_t coefficients[64], const uint32_t quant[64], const uint8_t* src,
+              uint8_t* dst, uint32_t stride) {
+    KeepEntries();
+    ActiveTransformKernels().add(coefficients, quant, src, dst, stride);
 }
 
 }  // namespace
 
-void InverseTransform(const int16_t coefficients[64], const uint32_t quant[64], uint8_t out[64]) {
-    switch (ShapeOf(coefficients)) {
-        case Shape::kFlat:
-            std::memset(out, FlatValue(coefficients, quant), 64);
-            break;
-        case Shape::kFirstRow:
-            FirstRowLine(coefficients, quant, out);
-            for (int row = 1; row < 8; ++row) std::memcpy(out + row * 8, out, 8);
-            break;
-        case Shape::kFull:
-            ActiveVideoKernels().inverse_transform(coefficients, quant, out);
-            break;
-    }
-}
-
+// The kernels tell the block shapes apart themselves.
 void IdctPut(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* dst,
              uint32_t stride) {
-    const Shape shape = ShapeOf(coefficients);
-    if (shape == Shape::kFull) {
-        ActiveTransformKernels().put(coefficients, quant, dst, stride);
-        return;
-    }
-    uint8_t line[8];
-    ShortBlockLine(shape, coefficients, quant, line);
-    for (int row = 0; row < 8; ++row) std::memcpy(dst + row * stride, line, 8);
+    g_put.load(std::memory_order_relaxed)(coefficients, quant, dst, stride);
 }
 
 void IdctPutDoubled(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* dst,
@@ -253,14 +290,7 @@ void IdctPutDoubled(const int16_t coefficients[64], const uint32_t quant[64], ui
 
 void IdctAdd(const int16_t coefficients[64], const uint32_t quant[64], const uint8_t* src,
              uint8_t* dst, uint32_t stride) {
-    const Shape shape = ShapeOf(coefficients);
-    if (shape == Shape::kFull) {
-        ActiveTransformKernels().add(coefficients, quant, src, dst, stride);
-        return;
-    }
-    uint8_t line[8];
-    ShortBlockLine(shape, coefficients, quant, line);
-    AddLine(line, src, dst, stride);
+    g_add.load(std::memory_order_relaxed)(coefficients, quant, src, dst, stride);
 }
 
 void AddResidue(const uint8_t residue[64], const uint8_t* src, uint8_t* dst, uint32_t stride) {

@@ -238,11 +238,15 @@ using TransformAddKernel = void (*)(const int16_t coefficients[64], const uint32
 // Their table: the plain versions (the plain transform, then the rows copied
 // or added), overwritten by the SSE2 ones when CpuFlags() has SSE2, then by
 // the AVX2 ones when it has AVX2 (rebuilt after SetCpuMask). Every entry
-// gives the plain results.
+// gives the plain results for any block: each tells apart itself the blocks
+// whose rows 1-7 are zero, which draw one line of samples (FirstRowLine) in
+// every row.
 struct TransformKernels {
     TransformPutKernel put = nullptr;
     TransformAddKernel add = nullptr;
 };
+// The line of samples every row of a block with rows 1-7 zero draws.
+void FirstRowLine(const int16_t coefficients[64], const uint32_t quant[64], uint8_t line[8]);
 const TransformKernels& PlainTransformKernels();
 // The SSE2 and AVX2 rungs: null when not built or not in CpuFlags().
 const TransformKernels* Sse2TransformKernels();

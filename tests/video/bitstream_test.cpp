@@ -661,6 +661,21 @@ struct ModelList {
     }
 };
 
+// A coefficient block (natural order, index 0 left at zero) read by the model.
+void ModelCoefficients(ModelBits& model, int16_t want[64]) {
+    ModelList list;
+    for (int c : {4, 24, 44}) list.e[list.back++] = static_cast<uint8_t>(c * 4);
+    for (int c : {1, 2, 3}) list.e[list.back++] = static_cast<uint8_t>(c * 4 + 3);
+    for (int bits = static_cast<int>(model.Get(4)) - 1; bits >= 0; --bits)
+        list.Walk(model, [&](int k) {
+            const uint32_t t = model.Get(bits + 1), top = 1u << bits;
+            const uint32_t m = bits ? (t & (top - 1)) | top : 1;
+            want[kCoefficientScan[k]] =
+                static_cast<int16_t>(static_cast<uint16_t>((t >> bits) & 1 ? 0u - m : m));
+            return true;
+        });
+}
+
 TEST(VideoLists, WalksMatchABitByBitModelOnRandomStreams) {
     std::mt19937 rng(5);
     for (int round = 0; round < 3000; ++round) {
@@ -676,16 +691,7 @@ TEST(VideoLists, WalksMatchABitByBitModelOnRandomStreams) {
         BitReader reader(bytes.data(), static_cast<uint32_t>(bytes.size()));
         if (round % 2 == 0) {
             int16_t want[64] = {}, got[64];
-            for (int c : {4, 24, 44}) list.e[list.back++] = static_cast<uint8_t>(c * 4);
-            for (int c : {1, 2, 3}) list.e[list.back++] = static_cast<uint8_t>(c * 4 + 3);
-            for (int bits = static_cast<int>(model.Get(4)) - 1; bits >= 0; --bits)
-                list.Walk(model, [&](int k) {
-                    const uint32_t t = model.Get(bits + 1), top = 1u << bits;
-                    const uint32_t m = bits ? (t & (top - 1)) | top : 1;
-                    want[kCoefficientScan[k]] =
-                        static_cast<int16_t>(static_cast<uint16_t>((t >> bits) & 1 ? 0u - m : m));
-                    return true;
-                });
+            ModelCoefficients(model, want);
             ReadCoefficients(reader, got);
             got[0] = 0;
             ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << "round " << round;
@@ -714,6 +720,81 @@ TEST(VideoLists, WalksMatchABitByBitModelOnRandomStreams) {
             ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << "round " << round;
         }
         ASSERT_EQ(reader.ConsumedBits(), model.pos) << "round " << round;
+    }
+}
+
+// Blocks in which a step after a run of 0s takes the most bits it can: a run
+// of fifteen entries reading 0, the 1 that ends it, then a group whose four
+// elements all take values. In the first, the pass with bits = 2 meets it at
+// the start of its walk (the pass before leaves fifteen pending entries); in
+// the second, the last pass meets it right after a pass that ended on a run
+// of fourteen 0s. The group's values are 4-7 and +1 -1 +1 -1.
+Bits PairedPassLongestStep() {
+    Bits b;
+    b.Put(4, 4);  // passes: value bits 4, then 3, 2 and 1
+    b.PutBit(1);  // (4, group): group 4..7 pending
+    b.Put(0xF, 4);
+    b.PutBit(1);  // (8, 1): appends 12, 16, 20
+    b.PutBit(1);  // (8, 2): group 8..11 pending
+    b.Put(0xF, 4);
+    b.Put(0, 5);  // (24, group), (44, group), 1, 2 and 3 read 0
+    b.PutBit(1);  // (12, 2): group 12..15 pending
+    b.Put(0xF, 4);
+    b.PutBit(1);  // (16, 2): 16..18 pending, 19 takes a value
+    b.Put(0x7, 3);
+    b.Put(0, 5);
+    b.PutBit(0);   // (20, 2)
+    b.Put(0, 15);  // bits = 2: the fifteen pending entries read 0
+    b.PutBit(1);   // (24, group)
+    for (uint32_t k = 0; k < 4; ++k) b.Put(k << 1, 4);
+    return b;  // the rest reads 0s
+}
+
+Bits LastPassLongestStep() {
+    Bits b;
+    b.Put(3, 4);  // passes: value bits 3, 2 and 1
+    for (int group = 0; group < 3; ++group) {
+        b.PutBit(1);  // (4|24|44, group): four values
+        for (uint32_t k = 0; k < 4; ++k) b.Put(k << 1, 4);
+        b.PutBit(1);  // (c + 4, 1): appends three groups
+        b.PutBit(0);  // (c + 4, 2)
+    }
+    b.Put(0, 12);  // 1, 2, 3 and the nine appended groups
+    b.PutBit(1);   // bits = 1: (8, 2), group 8..11 pending
+    b.Put(0xF, 4);
+    b.Put(0, 14);  // the other fourteen entries
+    b.Put(0, 15);  // last pass: 11, 10, 9, 8 and eleven kept entries read 0
+    b.PutBit(1);   // (52, 2)
+    b.Put(0b10001000, 8);
+    return b;
+}
+
+TEST(VideoLists, TheLongestStepAfterARunMatchesTheModelFromEveryCachePosition) {
+    const Bits blocks[2] = {PairedPassLongestStep(), LastPassLongestStep()};
+    const int first_value[2] = {24, 52};
+    for (int which = 0; which < 2; ++which) {
+        for (int offset = 0; offset < 64; ++offset) {
+            Bits stream;
+            for (int k = 0; k < offset; ++k) stream.PutBit(k % 3 == 0);
+            stream.Append(blocks[which]);
+            stream.Put(0, 32);
+            const std::vector<uint8_t> bytes = stream.Bytes();
+            ModelBits model{bytes};
+            BitReader reader(bytes.data(), static_cast<uint32_t>(bytes.size()));
+            for (int left = offset; left > 0; left -= 16) {
+                model.Get(std::min(left, 16));
+                reader.Read(std::min(left, 16));
+            }
+            int16_t want[64] = {}, got[64];
+            ModelCoefficients(model, want);
+            for (int k = 0; k < 4; ++k)
+                ASSERT_EQ(want[kCoefficientScan[first_value[which] + k]],
+                          which ? 1 - 2 * (k & 1) : 4 + k);
+            EXPECT_EQ(ReadCodedBlock(reader, got), model.Get(4));
+            got[0] = 0;
+            ASSERT_EQ(0, std::memcmp(want, got, sizeof want)) << which << " at " << offset;
+            ASSERT_EQ(reader.ConsumedBits(), model.pos) << which << " at " << offset;
+        }
     }
 }
 

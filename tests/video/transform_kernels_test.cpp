@@ -1,7 +1,7 @@
 // The fused transform table (put into destination rows, add to source rows)
 // under every CPU mask level, and each rung against the plain kernels on
-// random blocks, the top-left-corner blocks the AVX2 rung treats apart and
-// overlapping source rows included.
+// random blocks, the top-left-corner and first-row blocks the rungs treat
+// apart and overlapping source rows included.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -27,18 +27,22 @@ TEST(TransformKernelTable, FollowsTheMask) {
     }
 }
 
-// Coefficients of one of five shapes: the top-left 4x4 corner only, rows
-// 0-3 only, columns 0-3 only, anywhere, or full-scale values anywhere.
+// Coefficients of one of seven shapes: the top-left 4x4 corner only, rows
+// 0-3 only, columns 0-3 only, anywhere, full-scale values anywhere, row 0
+// only (full-scale every other time), or the DC alone.
 void RandomBlock(std::mt19937& rng, int shape, int16_t c[64]) {
+    const bool full_scale = shape == 4 || (shape == 5 && rng() % 2 == 0);
     for (int i = 0; i < 64; ++i) {
         const int row = i / 8, col = i % 8;
         const bool allowed = shape == 0   ? row < 4 && col < 4
                              : shape == 1 ? row < 4
                              : shape == 2 ? col < 4
+                             : shape == 5 ? row == 0
+                             : shape == 6 ? i == 0
                                           : true;
         c[i] = 0;
-        if (allowed && (shape == 4 || rng() % 3 == 0))
-            c[i] = static_cast<int16_t>(shape == 4 ? rng() : rng() % 800 - 400);
+        if (allowed && (full_scale || shape == 6 || rng() % 3 == 0))
+            c[i] = static_cast<int16_t>(full_scale || shape == 6 ? rng() : rng() % 800 - 400);
     }
     // A corner block with a single coefficient on the corner's edge.
     if (shape == 0 && rng() % 4 == 0) {
@@ -52,9 +56,9 @@ TEST(TransformKernelTable, EveryRungPutsAndAddsThePlainSamples) {
     const TransformKernels& plain = PlainTransformKernels();
     constexpr uint32_t kStride = 20;
     std::mt19937 rng(23);
-    for (int round = 0; round < 2000; ++round) {
+    for (int round = 0; round < 2800; ++round) {
         int16_t c[64];
-        RandomBlock(rng, round % 5, c);
+        RandomBlock(rng, round % 7, c);
         const auto& quant = (round & 1 ? IntraQuantTable() : InterQuantTable())[rng() % 16];
         // Rows 2-9 of a 12-row canvas, columns 5-12; the source of an add is
         // moved by up to a row and three columns either way (the same rows
@@ -79,6 +83,36 @@ TEST(TransformKernelTable, EveryRungPutsAndAddsThePlainSamples) {
             rung->add(c, quant, got + (src - canvas), got + (dst - canvas), kStride);
             ASSERT_EQ(0, std::memcmp(add_want, got, sizeof got))
                 << "add, round " << round << " move " << move << " shift " << shift;
+        }
+    }
+}
+
+// A block with one coefficient at each position in turn (the DC among
+// them, then beside a DC) sits on every edge between the shapes the rungs
+// tell apart: row 0 only, the top-left corner, and the rest.
+TEST(TransformKernelTable, SingleCoefficientsAtEveryPositionPutAndAddThePlainSamples) {
+    const TransformKernels& plain = PlainTransformKernels();
+    constexpr uint32_t kStride = 8;
+    const int16_t values[] = {1, -1, 700, -32768, 32767};
+    for (const TransformKernels* rung : {Sse2TransformKernels(), Avx2TransformKernels()}) {
+        if (!rung) continue;
+        for (int position = 0; position < 64; ++position) {
+            for (const int16_t value : values) {
+                for (const int16_t dc : {int16_t{0}, int16_t{300}}) {
+                    int16_t c[64] = {};
+                    c[0] = dc;
+                    c[position] = value;
+                    const auto& quant = IntraQuantTable()[position % 16];
+                    uint8_t src[64], want[64], got[64];
+                    for (int i = 0; i < 64; ++i) src[i] = static_cast<uint8_t>(i * 37);
+                    plain.put(c, quant, want, kStride);
+                    rung->put(c, quant, got, kStride);
+                    ASSERT_EQ(0, std::memcmp(want, got, 64)) << "put at " << position;
+                    plain.add(c, quant, src, want, kStride);
+                    rung->add(c, quant, src, got, kStride);
+                    ASSERT_EQ(0, std::memcmp(want, got, 64)) << "add at " << position;
+                }
+            }
         }
     }
 }
