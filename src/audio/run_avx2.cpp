@@ -14,22 +14,31 @@ namespace vemo::audio {
 
 namespace {
 
+// Per width w: the bit offsets i (w + 1) of the eight values, less 8 times
+// the byte of the second half's load for values 4-7.
+struct Strides {
+    alignas(32) int32_t offset[16][8];
+    int32_t high[16];  // the second half's first byte: (4 (w + 1)) / 8
+    constexpr Strides() : offset{}, high{} {
+        for (int w = 0; w < 16; ++w) {
+            high[w] = (4 * (w + 1)) >> 3;
+            for (int i = 0; i < 8; ++i) offset[w][i] = i * (w + 1) - (i < 4 ? 0 : 8 * high[w]);
+        }
+    }
+};
+constexpr Strides kStrides;
+
 inline uint32_t Avx2EightValues(const uint8_t* bytes, unsigned offset, unsigned w, int32_t* out) {
-    const int s = static_cast<int>(w + 1);
     // Values 0-3 come from the 16 bytes at the start, values 4-7 from the 16
     // at the first byte that value 4 can begin in (offset 0).
-    const int high = (4 * s) >> 3;
+    const int high = kStrides.high[w];
     const __m256i at =
         _mm256_add_epi32(_mm256_set1_epi32(static_cast<int>(offset)),
-                         _mm256_setr_epi32(0, s, 2 * s, 3 * s, 4 * s, 5 * s, 6 * s, 7 * s));
-    const __m256i first = _mm256_sub_epi32(_mm256_srli_epi32(at, 3),
-                                           _mm256_setr_epi32(0, 0, 0, 0, high, high, high, high));
-    // Each 32-bit lane gathers bytes first .. first + 3 of its half.
-    const __m256i control = _mm256_add_epi32(
-        _mm256_mullo_epi16(first, _mm256_set1_epi32(0x0101)),
-        _mm256_add_epi32(
-            _mm256_slli_epi32(_mm256_mullo_epi16(first, _mm256_set1_epi32(0x0101)), 16),
-            _mm256_set1_epi32(0x03020100)));
+                         _mm256_load_si256(reinterpret_cast<const __m256i*>(kStrides.offset[w])));
+    // Each 32-bit lane takes bytes first .. first + 3 of its half.
+    const __m256i first = _mm256_mullo_epi16(_mm256_srli_epi32(at, 3), _mm256_set1_epi32(0x0101));
+    const __m256i control = _mm256_add_epi32(_mm256_add_epi32(first, _mm256_slli_epi32(first, 16)),
+                                             _mm256_set1_epi32(0x03020100));
     const __m256i data = _mm256_inserti128_si256(
         _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes))),
         _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + high)), 1);

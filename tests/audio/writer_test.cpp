@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "block_reader.h"
+#include "cpu_levels.h"
 #include "vemo/audio_decoder.h"
 #include "vemo/audio_writer.h"
 #include "vemo/container.h"
@@ -162,12 +163,16 @@ TEST(AudioWriter, RandomCodesReadBackExactly) {
         }
         AudioBitWriter w;
         ASSERT_TRUE(WriteAudioBlock(g, code, &w));
-        std::vector<float> got(want.size(), -1.0f);
-        audio::BlockBits bits(w.bytes().data(), w.bytes().data() + w.bytes().size());
-        const uint64_t read = audio::ReadBlockCoefficients(g, bits, got.data());
-        EXPECT_EQ((read + 31) / 32 * 32, w.bit_count()) << rate;
-        EXPECT_FALSE(bits.Overran());
-        for (size_t i = 0; i < want.size(); ++i) ASSERT_EQ(got[i], want[i]) << rate << " " << i;
+        for (const test::CpuLevel& level : test::CpuLevels()) {
+            test::ScopedCpuMask mask(level.mask);
+            std::vector<float> got(want.size(), -1.0f);
+            audio::BlockBits bits(w.bytes().data(), w.bytes().data() + w.bytes().size());
+            const uint64_t read = audio::ReadBlockCoefficients(g, bits, got.data());
+            EXPECT_EQ((read + 31) / 32 * 32, w.bit_count()) << rate;
+            EXPECT_FALSE(bits.Overran());
+            for (size_t i = 0; i < want.size(); ++i)
+                ASSERT_EQ(got[i], want[i]) << level.name << " " << rate << " " << i;
+        }
     }
 }
 
