@@ -1,4 +1,4 @@
-// The FFT's stages and the inverse DCT's rotation, fold and unfolding with
+// The FFT's passes and the inverse DCT's rotation, fold and unfolding with
 // 256-bit vectors: the SSE2 kernels' operations in the same order, twice as
 // many values a step.
 // Differences and signed terms are additions of negated values, so every
@@ -143,10 +143,44 @@ void Avx2Stages(const TransformTables& t, float* a, bool positive) {
     }
 }
 
+// The radix-4 first pass on two groups of four complex values a step: the
+// SSE2 kernel's operations with one group in each 128-bit half.
+void Avx2FirstStages(const TransformTables& t, float* a, bool positive) {
+    const __m256 second_minus = _mm256_castsi256_ps(
+        _mm256_setr_epi32(0, 0, INT32_MIN, INT32_MIN, 0, 0, INT32_MIN, INT32_MIN));
+    const __m256 turn =
+        positive ? _mm256_castsi256_ps(_mm256_setr_epi32(0, 0, INT32_MIN, 0, 0, 0, INT32_MIN, 0))
+                 : _mm256_castsi256_ps(_mm256_setr_epi32(0, 0, 0, INT32_MIN, 0, 0, 0, INT32_MIN));
+    uint32_t s = 0;
+    for (; s + 8 <= t.points; s += 8) {
+        float* x = a + 2 * s;
+        const __m256 g0 = _mm256_loadu_ps(x), g1 = _mm256_loadu_ps(x + 8);
+        // v0: the first two values of each group, v1: the last two.
+        const __m256 v0 = _mm256_permute2f128_ps(g0, g1, 0x20);
+        const __m256 v1 = _mm256_permute2f128_ps(g0, g1, 0x31);
+        const __m256 ab = _mm256_add_ps(
+            _mm256_permute_ps(v0, _MM_SHUFFLE(1, 0, 1, 0)),
+            _mm256_xor_ps(_mm256_permute_ps(v0, _MM_SHUFFLE(3, 2, 3, 2)), second_minus));
+        const __m256 cd = _mm256_add_ps(
+            _mm256_permute_ps(v1, _MM_SHUFFLE(1, 0, 1, 0)),
+            _mm256_xor_ps(_mm256_permute_ps(v1, _MM_SHUFFLE(3, 2, 3, 2)), second_minus));
+        const __m256 ce = _mm256_xor_ps(_mm256_permute_ps(cd, _MM_SHUFFLE(2, 3, 1, 0)), turn);
+        const __m256 r0 = _mm256_add_ps(ab, ce), r1 = _mm256_sub_ps(ab, ce);
+        _mm256_storeu_ps(x, _mm256_permute2f128_ps(r0, r1, 0x20));
+        _mm256_storeu_ps(x + 8, _mm256_permute2f128_ps(r0, r1, 0x31));
+    }
+    if (s < t.points) {  // a last single group (4 points only)
+        TransformTables rest = t;
+        rest.points = t.points - s;
+        PlainFftFirstStages(rest, a + 2 * s, positive);
+    }
+}
+
 }  // namespace
 
 void InstallAvx2TransformKernels(TransformKernels& table) {
     if (!(CpuFlags() & kCpuAvx2)) return;
+    table.first_stages = &Avx2FirstStages;
     table.stages = &Avx2Stages;
     table.dct_rotate = &Avx2DctRotate;
     table.dct_fold = &Avx2DctFold;
