@@ -1,24 +1,48 @@
 #include "run_kernels.h"
 
+#include <bit>
 #include <cstring>
 
 #include "vemo/cpu.h"
 
 namespace vemo::audio {
 
+namespace {
+
+uint64_t Load64(const uint8_t* bytes) {
+    uint64_t word;
+    std::memcpy(&word, bytes, 8);
+    if constexpr (std::endian::native != std::endian::little) {
+        uint64_t v = 0;
+        for (int i = 0; i < 8; ++i) v |= ((word >> (8 * (7 - i))) & 0xFF) << (8 * i);
+        word = v;
+    }
+    return word;
+}
+
+}  // namespace
+
+// Up to width 13 four values fit the 57 bits of one window: values 0-3 come
+// from the window at the start and values 4-7 from the one where value 4
+// begins.
 uint32_t PlainEightValues(const uint8_t* bytes, unsigned offset, unsigned w, int32_t* out) {
     const uint32_t mask = (1u << w) - 1;
+    const unsigned step = w + 1;
     uint32_t zero = 0;
-    for (unsigned i = 0; i < 8; ++i) {
-        const unsigned pos = offset + i * (w + 1);
-        uint64_t x = 0;
-        for (unsigned b = 0; b < 8; ++b)
-            x |= static_cast<uint64_t>(bytes[(pos >> 3) + b]) << (8 * b);
-        x >>= pos & 7;
-        const uint32_t v = static_cast<uint32_t>(x) & mask;
-        const uint32_t negative = static_cast<uint32_t>(x >> w) & 1;
-        out[i] = static_cast<int32_t>((v ^ (0u - negative)) + negative);
-        zero |= static_cast<uint32_t>(v == 0) << i;
+    for (unsigned half = 0; half < 2; ++half) {
+        const unsigned start = offset + 4 * half * step;
+        uint64_t x = Load64(bytes + (start >> 3)) >> (start & 7);
+        for (unsigned i = 4 * half; i < 4 * half + 4; ++i) {
+            if (w > 13) {
+                const unsigned pos = offset + i * step;
+                x = Load64(bytes + (pos >> 3)) >> (pos & 7);
+            }
+            const uint32_t v = static_cast<uint32_t>(x) & mask;
+            const uint32_t negative = static_cast<uint32_t>(x >> w) & 1;
+            out[i] = static_cast<int32_t>((v ^ (0u - negative)) + negative);
+            zero |= static_cast<uint32_t>(v == 0) << i;
+            x >>= step;
+        }
     }
     return zero;
 }

@@ -6,7 +6,9 @@
 #include "transform.h"
 #include "vemo/cpu.h"
 
-#if defined(__AVX2__)
+// Windows builds keep the narrower kernels: these may spill 32-byte vectors,
+// and the Windows compilers here do not align the stack for them.
+#if defined(__AVX2__) && !defined(_WIN32)
 #include <immintrin.h>
 
 #include <climits>
@@ -14,7 +16,7 @@
 
 namespace vemo::audio {
 
-#if defined(__AVX2__)
+#if defined(__AVX2__) && !defined(_WIN32)
 
 namespace {
 
