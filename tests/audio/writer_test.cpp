@@ -92,6 +92,12 @@ TEST(AudioWriter, RejectsCodesThatDoNotFitTheGeometry) {
     EXPECT_EQ(w.bytes().size() * 8, w.bit_count());  // only the good block
 }
 
+// Coefficients in a run of the given length code (-1: a run of 8).
+uint32_t RunLength(int code) {
+    constexpr uint32_t kLength[16] = {2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 13, 14, 15, 16, 32, 64};
+    return code < 0 ? 8 : 8 * kLength[code];
+}
+
 TEST(AudioWriter, RandomCodesReadBackExactly) {
     std::mt19937 rng(21);
     for (const auto& [rate, channels, dct] :
@@ -120,13 +126,7 @@ TEST(AudioWriter, RandomCodesReadBackExactly) {
                 AudioRun run;
                 run.length_code = static_cast<int>(rng() % 17) - 1;
                 run.width = (rng() % 3 == 0) ? 0 : rng() % 16;
-                const uint32_t length =
-                    run.length_code < 0
-                        ? 8
-                        : std::vector<uint32_t>{2,  3,  4,  5,  6,  8,  9,  10,
-                                                11, 12, 13, 14, 15, 16, 32, 64}[run.length_code] *
-                              8;
-                const uint32_t end = std::min(j + length, n);
+                const uint32_t end = std::min(j + RunLength(run.length_code), n);
                 if (run.width) {
                     for (uint32_t i = j; i < end; ++i) {
                         const int32_t mag = static_cast<int32_t>(rng() % (1u << run.width));
@@ -143,13 +143,7 @@ TEST(AudioWriter, RandomCodesReadBackExactly) {
             for (const AudioRun& run : ch.runs) {
                 const uint32_t length = run.width ? static_cast<uint32_t>(run.values.size()) : 0;
                 if (run.width == 0) {
-                    const uint32_t len8 =
-                        run.length_code < 0 ? 8
-                                            : std::vector<uint32_t>{2,  3,  4,  5,  6,  8,  9,  10,
-                                                                    11, 12, 13, 14, 15, 16, 32, 64}
-                                                      [run.length_code] *
-                                                  8;
-                    const uint32_t end = std::min(j + len8, n);
+                    const uint32_t end = std::min(j + RunLength(run.length_code), n);
                     while (b < g.band_count && 2 * g.band_start[b] < end) q = band_q[b++];
                     j = end;
                     continue;
