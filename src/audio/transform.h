@@ -48,10 +48,12 @@ void ComplexFft(const TransformTables& tables, float* a, bool positive);
 
 // The transform kernel table: the FFT's first two stages (one radix-4 pass)
 // and its stages of length 8 .. points, and the inverse DCT's rotation before
-// its FFT and its spectrum fold and unfolding after it; the plain versions first, overwritten by
-// the SSE2 ones when CpuFlags() has SSE2 (rebuilt after SetCpuMask). Every entry does the plain
-// version's operations in its order, so it gives the same values wherever the plain version rounds
-// every operation to single precision.
+// its FFT and its spectrum fold and unfolding after it; the plain versions
+// first, overwritten by the SSE2 ones when CpuFlags() has SSE2, then rung by
+// rung by the AVX2 and 512-bit ones (rebuilt after SetCpuMask). Every entry
+// does the plain version's operations in its order, so it gives the same
+// values wherever the plain version rounds every operation to single
+// precision.
 struct TransformKernels {
     void (*first_stages)(const TransformTables& tables, float* a, bool positive) = nullptr;
     void (*stages)(const TransformTables& tables, float* a, bool positive) = nullptr;
