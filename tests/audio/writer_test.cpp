@@ -102,7 +102,9 @@ TEST(AudioWriter, RandomCodesReadBackExactly) {
     std::mt19937 rng(21);
     for (const auto& [rate, channels, dct] :
          {std::tuple{48000u, 2u, true}, std::tuple{44100u, 2u, false},
-          std::tuple{22050u, 1u, false}, std::tuple{11025u, 1u, true}}) {
+          std::tuple{22050u, 1u, false}, std::tuple{11025u, 1u, true},
+          // Bands narrower than 8 coefficients, one band, and none at all.
+          std::tuple{8000u, 2u, true}, std::tuple{1u, 1u, true}, std::tuple{0u, 1u, false}}) {
         AudioGeometry g;
         ASSERT_TRUE(ComputeAudioGeometry(rate, channels, dct, &g));
         const uint32_t n = g.transform_length;
