@@ -1,12 +1,14 @@
 // Audio blocks per second: 48 kHz stereo DCT, 44.1 kHz stereo real DFT and
 // 22.05 kHz mono real DFT, from blocks made by the encoder out of a tone;
-// and the float-to-PCM step, plain and through the kernel table. VEMO_CPU=c,
-// sse2 or avx2 runs everything at that CPU mask level.
+// the coefficient reading of the 48 kHz blocks alone; and the float-to-PCM
+// step, plain and through the kernel table. VEMO_CPU=c, sse2 or avx2 runs
+// everything at that CPU mask level.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <vector>
 
+#include "block_reader.h"
 #include "pcm.h"
 #include "vemo/audio_decoder.h"
 #include "vemo/audio_writer.h"
@@ -61,6 +63,25 @@ void BM_Decode44kStereoRealDft(benchmark::State& s) {
 void BM_Decode22kMonoRealDft(benchmark::State& s) {
     DecodeBlocks(s, 22050, 1, false);
 }
+// Reading the coefficients of the 48 kHz stereo blocks, without transforms.
+void BM_ReadCoefficients48kStereo(benchmark::State& state) {
+    const int blocks = 16;
+    const std::vector<uint8_t> data = ToneBlocks(48000, 2, true, blocks);
+    vemo::AudioGeometry g;
+    vemo::ComputeAudioGeometry(48000, 2, true, &g);
+    std::vector<float> coefficients(2 * g.transform_length);
+    for (auto _ : state) {
+        vemo::audio::BlockBits bits(data.data(), data.data() + data.size());
+        for (int b = 0; b < blocks; ++b) {
+            const uint64_t read = vemo::audio::ReadBlockCoefficients(g, bits, coefficients.data());
+            bits.Skip((32 - read % 32) % 32);  // the next block starts at a word
+        }
+        benchmark::DoNotOptimize(coefficients[100]);
+    }
+    state.SetItemsProcessed(static_cast<int64_t>(state.iterations()) * blocks);
+}
+BENCHMARK(BM_ReadCoefficients48kStereo);
+
 BENCHMARK(BM_Decode48kStereoDct);
 BENCHMARK(BM_Decode44kStereoRealDft);
 BENCHMARK(BM_Decode22kMonoRealDft);

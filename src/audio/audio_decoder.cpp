@@ -8,6 +8,7 @@
 #include "block_bits.h"
 #include "block_reader.h"
 #include "pcm.h"
+#include "run_kernels.h"
 #include "transform.h"
 #include "vemo/container.h"
 #include "vemo/memory.h"
@@ -19,9 +20,6 @@ namespace {
 constexpr uint32_t kBandFrequency[kAudioMaxBands] = {
     0,    100,  200,  300,  400,  510,  630,  770,  920,  1080, 1270,  1480, 1720,
     2000, 2320, 2700, 3150, 3700, 4400, 5300, 6400, 7700, 9500, 12000, 15500};
-
-// Run lengths in units of 8 coefficients.
-constexpr uint32_t kRunLength[16] = {2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 13, 14, 15, 16, 32, 64};
 
 struct QuantiserTable {
     float q[kAudioQuantiserCount];
@@ -153,8 +151,17 @@ namespace audio {
 
 namespace {
 
-// One channel's coefficients from the block's bits.
-void ReadChannel(const AudioGeometry& g, audio::BlockBits& bits, float* a) {
+inline void ScaleEight(const int32_t* values, float q, float* a) {
+    for (uint32_t k = 0; k < 8; ++k) a[k] = static_cast<float>(values[k]) * q;
+}
+
+// One channel's coefficients from the block's bits. The runs give the
+// integer values; each coefficient's quantiser is that of the band holding
+// it (a band is entered at its start inside a coded run and passed inside a
+// run of width 0, whose values are all 0), so the values are scaled band by
+// band afterwards.
+void ReadChannel(const AudioGeometry& g, audio::BlockBits& reader, float* a, int32_t* values) {
+    audio::BlockBits bits = reader;  // kept in registers
     const QuantiserTable& tables = Tables();
     const uint32_t n = g.transform_length;
     for (int c = 0; c < 2; ++c) {
@@ -170,30 +177,25 @@ void ReadChannel(const AudioGeometry& g, audio::BlockBits& bits, float* a) {
     for (uint32_t b = 0; b < g.band_count; ++b)
         band_q[b] = tables.q[std::min<uint32_t>(bits.Read(8), kAudioQuantiserCount - 1)];
 
+    audio::ActiveRunKernels().read_runs(bits, n, values);
+    reader = bits;
+
+    // Before band 0 (only without bands) the quantiser is 0.
     const uint32_t* start = g.band_start;
-    const uint32_t bands = g.band_count;
-    uint32_t j = 2;
-    uint32_t b = 0;
-    float q = 0.0f;
-    while (j < n) {
-        uint32_t end = bits.Read(1) ? j + 8 * kRunLength[bits.Read(4)] : j + 8;
-        if (end > n) end = n;
-        const uint32_t w = bits.Read(4);
-        if (w == 0) {
-            std::fill(a + j, a + end, 0.0f);
-            while (b < bands && 2 * start[b] < end) q = band_q[b++];
-        } else {
-            uint32_t i = j;
-            while (i < end) {
-                if (b < bands && i == 2 * start[b]) q = band_q[b++];
-                // Up to the next band start inside the run, no band can begin.
-                const uint32_t next = b < bands ? 2 * start[b] : end;
-                const uint32_t stop = next > i && next < end ? next : end;
-                bits.ReadSignedRun(w, q, a + i, stop - i);
-                i = stop;
-            }
+    uint32_t i = 2;
+    for (const uint32_t first = std::min(2 * start[0], n); i < first; ++i)
+        a[i] = static_cast<float>(values[i]) * 0.0f;
+    for (uint32_t b = 0; b < g.band_count; ++b) {
+        const float q = band_q[b];
+        const uint32_t stop = 2 * start[b + 1];
+        if (stop - i >= 8) {
+            // Groups of 8, which the compiler vectorises; the last group ends
+            // at the band's end and may go over values already scaled.
+            for (; i + 8 <= stop; i += 8) ScaleEight(values + i, q, a + i);
+            ScaleEight(values + stop - 8, q, a + stop - 8);
+            i = stop;
         }
-        j = end;
+        for (; i < stop; ++i) a[i] = static_cast<float>(values[i]) * q;
     }
 }
 
@@ -201,8 +203,9 @@ void ReadChannel(const AudioGeometry& g, audio::BlockBits& bits, float* a) {
 
 uint64_t ReadBlockCoefficients(const AudioGeometry& g, BlockBits& bits, float* coefficients) {
     if (g.dct) bits.Read(2);  // two bits of no meaning, once per block
+    int32_t values[kMaxTransformLength];
     for (uint32_t k = 0; k < g.coded_channels; ++k)
-        ReadChannel(g, bits, coefficients + k * g.transform_length);
+        ReadChannel(g, bits, coefficients + k * g.transform_length, values);
     return bits.BitsConsumed();
 }
 

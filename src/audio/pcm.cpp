@@ -45,6 +45,8 @@ void FillPcmKernels(PcmKernels& table, uint32_t flags) {
     table = {&PlainMonoGroups, &PlainStereoGroups};
     if (!(flags & kCpuSse2)) return;
     if (const PcmKernels* sse2 = Sse2PcmKernels()) table = *sse2;
+    if (!(flags & kCpuAvx2)) return;
+    if (const PcmKernels* avx2 = Avx2PcmKernels()) table = *avx2;
 }
 
 const PcmKernels& ActivePcmKernels() {

@@ -14,7 +14,8 @@ void ConvertStereoPlain(const float* left, const float* right, uint32_t count, f
 
 // The PCM kernel table: kernels over whole groups of kPcmGroup values per
 // channel, the plain ones first, overwritten by the SSE2 ones when CpuFlags()
-// has SSE2 (rebuilt after SetCpuMask). Every entry gives the plain results.
+// has SSE2 and by the AVX2 ones when it has AVX2 (rebuilt after SetCpuMask). Every entry gives the
+// plain results.
 constexpr uint32_t kPcmGroup = 8;
 struct PcmKernels {
     void (*mono)(const float* in, uint32_t groups, float scale, int16_t* out) = nullptr;
@@ -25,6 +26,8 @@ void FillPcmKernels(PcmKernels& table, uint32_t flags);
 const PcmKernels& ActivePcmKernels();
 // The SSE2 rung (pcm_sse2.cpp): null when not built or not in CpuFlags().
 const PcmKernels* Sse2PcmKernels();
+// The AVX2 rung (pcm_avx2.cpp), likewise.
+const PcmKernels* Avx2PcmKernels();
 
 // Any count: the whole groups through the table, the rest through the plain
 // kernel.

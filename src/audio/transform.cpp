@@ -1,6 +1,7 @@
 #include "transform.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "vemo/cpu.h"
 
@@ -26,15 +27,16 @@ void Stages(const TransformTables& t, float* a);
 template <bool kPositive>
 void Fft(const TransformTables& t, float* a) {
     const uint32_t p = t.points;
-    for (uint32_t i = 0; i < p; ++i) {
-        const uint32_t r = t.bit_reverse[i];
-        if (r > i) {
-            const float xr = a[2 * i], xi = a[2 * i + 1];
-            a[2 * i] = a[2 * r];
-            a[2 * i + 1] = a[2 * r + 1];
-            a[2 * r] = xr;
-            a[2 * r + 1] = xi;
-        }
+    const uint16_t* swap = t.bit_reverse;
+    for (uint32_t k = 0; k < t.swap_count; ++k, swap += 2) {
+        // Each complex value moves as one 8-byte unit.
+        float* x = a + 2 * swap[0];
+        float* y = a + 2 * swap[1];
+        uint64_t u, v;
+        std::memcpy(&u, x, 8);
+        std::memcpy(&v, y, 8);
+        std::memcpy(x, &v, 8);
+        std::memcpy(y, &u, 8);
     }
     if (p < 4) return;
     const TransformKernels& kernels = ActiveTransformKernels();
@@ -89,6 +91,8 @@ void FillTransformKernels(TransformKernels& table, uint32_t flags) {
              &PlainDctUnfold};
     if (!(flags & kCpuSse2)) return;
     if (const TransformKernels* sse2 = Sse2TransformKernels()) table = *sse2;
+    if (!(flags & kCpuAvx2)) return;
+    InstallAvx2TransformKernels(table);
     if (!(flags & kCpuAvx512)) return;
     InstallAvx512TransformKernels(table);
 }
@@ -140,12 +144,17 @@ void BuildTransformTables(uint32_t length, bool dct, TransformTables* tables) {
         }
     }
     const unsigned bits = Log2(p);
+    uint32_t swaps = 0;
     for (uint32_t i = 0; i < p; ++i) {
         uint32_t r = 0;
         for (unsigned b = 0; b < bits; ++b)
             if (i & (1u << b)) r |= 1u << (bits - 1 - b);
-        tables->bit_reverse[i] = static_cast<uint16_t>(r);
+        if (r <= i) continue;
+        tables->bit_reverse[2 * swaps] = static_cast<uint16_t>(i);
+        tables->bit_reverse[2 * swaps + 1] = static_cast<uint16_t>(r);
+        ++swaps;
     }
+    tables->swap_count = swaps;
     // Cosine table of nc entries: c[0] = cos(pi/4), c[h] = c[0] / 2 and,
     // with d = (pi/4) / h, c[j] = cos(j d) / 2 and c[nc - j] = sin(j d) / 2.
     const uint32_t nc = CosineFloats(length, dct);

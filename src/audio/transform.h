@@ -19,9 +19,13 @@ struct TransformTables {
     // For each FFT stage of length len = 8, 16 .. points: len / 2 pairs of
     // cos, sin of 2 pi k / len.
     float* twiddle = nullptr;
-    uint16_t* bit_reverse = nullptr;  // points entries
-    float* cosines = nullptr;         // nc entries (N for the DCT, N / 4 for the real DFT)
-    uint32_t cosine_count = 0;        // nc
+    // The bit-reversal permutation as its swaps: pairs i, r(i) with
+    // i < r(i), swap_count of them (at most points / 2) in the first
+    // 2 swap_count of the array's points entries.
+    uint16_t* bit_reverse = nullptr;
+    uint32_t swap_count = 0;
+    float* cosines = nullptr;   // nc entries (N for the DCT, N / 4 for the real DFT)
+    uint32_t cosine_count = 0;  // nc
 };
 
 // Sizes of the three tables, in elements.
@@ -44,10 +48,12 @@ void ComplexFft(const TransformTables& tables, float* a, bool positive);
 
 // The transform kernel table: the FFT's first two stages (one radix-4 pass)
 // and its stages of length 8 .. points, and the inverse DCT's rotation before
-// its FFT and its spectrum fold and unfolding after it; the plain versions first, overwritten by
-// the SSE2 ones when CpuFlags() has SSE2 (rebuilt after SetCpuMask). Every entry does the plain
-// version's operations in its order, so it gives the same values wherever the plain version rounds
-// every operation to single precision.
+// its FFT and its spectrum fold and unfolding after it; the plain versions
+// first, overwritten by the SSE2 ones when CpuFlags() has SSE2, then rung by
+// rung by the AVX2 and 512-bit ones (rebuilt after SetCpuMask). Every entry
+// does the plain version's operations in its order, so it gives the same
+// values wherever the plain version rounds every operation to single
+// precision.
 struct TransformKernels {
     void (*first_stages)(const TransformTables& tables, float* a, bool positive) = nullptr;
     void (*stages)(const TransformTables& tables, float* a, bool positive) = nullptr;
@@ -64,6 +70,9 @@ void FillTransformKernels(TransformKernels& table, uint32_t flags);
 const TransformKernels& ActiveTransformKernels();
 // The SSE2 rung (transform_sse2.cpp): null when not built or not in CpuFlags().
 const TransformKernels* Sse2TransformKernels();
+// The 256-bit rung (transform_avx2.cpp): replaces the inverse DCT's entries
+// when built and in CpuFlags().
+void InstallAvx2TransformKernels(TransformKernels& table);
 // The 512-bit rung (transform_avx512.cpp): replaces entries when built and
 // in CpuFlags().
 void InstallAvx512TransformKernels(TransformKernels& table);

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "block_reader.h"
+#include "cpu_levels.h"
 #include "pcm.h"
+#include "run_kernels.h"
 #include "vemo/audio_decoder.h"
 #include "vemo/audio_writer.h"
 #include "vemo/container.h"
@@ -166,6 +168,83 @@ TEST(AudioBlock, SignedRunsReadAsSingleValuesDo) {
         ASSERT_EQ(run.BitsConsumed(), one.BitsConsumed());
         ASSERT_EQ(run.Overran(), one.Overran());
         ASSERT_EQ(run.Read(13), one.Read(13));
+    }
+}
+
+// Eight values taken as if none were 0 match single reads up to the first 0,
+// and its mask marks exactly the values that are 0.
+TEST(AudioBlock, EightValuesMatchSingleReadsUpToTheFirstZero) {
+    std::mt19937 rng(8);
+    for (int trial = 0; trial < 3000; ++trial) {
+        uint8_t bytes[audio::kEightValuesBytes];
+        // Sparse bytes give many values of 0 at every width.
+        const uint8_t keep = trial % 2 ? 0xFF : static_cast<uint8_t>(rng());
+        for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng() & keep);
+        const unsigned w = 1 + trial % 15, offset = (trial / 15) % 8;
+        int32_t got[8];
+        const uint32_t zero = audio::PlainEightValues(bytes, offset, w, got);
+        audio::BlockBits one(bytes, bytes + sizeof bytes);
+        if (offset) one.Read(offset);
+        for (unsigned i = 0; i < 8; ++i) {
+            audio::BlockBits fixed(bytes, bytes + sizeof bytes);
+            fixed.Skip(offset + i * (w + 1));
+            const uint32_t v = fixed.Read(w);
+            ASSERT_EQ((zero >> i) & 1, v == 0 ? 1u : 0u) << trial << " value " << i;
+            if (i == 0 || !(zero & ((1u << i) - 1))) {
+                ASSERT_EQ(got[i], one.ReadSigned(w));
+            }
+        }
+    }
+}
+
+// Whole channels of runs read by every kernel level give the plain values
+// and end at the same bit, also for blocks cut short.
+TEST(AudioBlock, RunKernelsGiveThePlainValuesAtEveryLevel) {
+    std::mt19937 rng(9);
+    for (int trial = 0; trial < 60; ++trial) {
+        const uint32_t n = trial % 3 == 0 ? 512 : 2048;
+        std::vector<uint8_t> bytes(trial % 4 == 0 ? rng() % 300 : 6000);
+        const uint8_t keep = trial % 2 ? 0xFF : 0x5A;
+        for (uint8_t& b : bytes) b = static_cast<uint8_t>(rng() & keep);
+        const uint8_t* end = bytes.data() + bytes.size();
+        std::vector<int32_t> plain(n, -7);
+        audio::BlockBits reference(bytes.data(), end);
+        audio::PlainReadRuns(reference, n, plain.data());
+        for (const test::CpuLevel& level : test::CpuLevels()) {
+            test::ScopedCpuMask mask(level.mask);
+            std::vector<int32_t> got(n, -7);
+            audio::BlockBits bits(bytes.data(), end);
+            audio::ActiveRunKernels().read_runs(bits, n, got.data());
+            ASSERT_EQ(bits.BitsConsumed(), reference.BitsConsumed()) << level.name << " " << trial;
+            for (uint32_t i = 2; i < n; ++i)
+                ASSERT_EQ(got[i], plain[i]) << level.name << " trial " << trial << " at " << i;
+        }
+    }
+}
+
+// A block cut at any length reads, at every level, what the same bytes
+// followed by zeros give, without touching a byte past its end (each cut is
+// an exactly sized copy, for the address sanitizer).
+TEST(AudioBlock, BlocksCutShortReadAsIfZeroFollowed) {
+    const AudioGeometry g = Geometry(48000, 2, true);
+    std::mt19937 rng(12);
+    std::vector<uint8_t> full(2 * 1024);
+    for (uint8_t& b : full) b = static_cast<uint8_t>(rng() & (rng() & 1 ? 0xFF : 0x24));
+    for (size_t cut = 0; cut < 1200; cut += 1 + cut / 16) {
+        std::vector<uint8_t> padded(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(cut));
+        padded.resize(cut + 4096, 0);
+        uint64_t want_bits = 0;
+        const std::vector<float> want = Coefficients(g, padded, &want_bits);
+        std::unique_ptr<uint8_t[]> exact(new uint8_t[cut]);
+        std::memcpy(exact.get(), full.data(), cut);
+        for (const test::CpuLevel& level : test::CpuLevels()) {
+            test::ScopedCpuMask mask(level.mask);
+            std::vector<float> got(want.size(), -99.0f);
+            audio::BlockBits bits(exact.get(), exact.get() + cut);
+            ASSERT_EQ(audio::ReadBlockCoefficients(g, bits, got.data()), want_bits) << cut;
+            ASSERT_EQ(bits.Overran(), want_bits > 8 * cut) << cut;
+            ASSERT_EQ(got, want) << level.name << " cut " << cut;
+        }
     }
 }
 

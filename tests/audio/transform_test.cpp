@@ -182,6 +182,39 @@ TEST(AudioTransform, InverseRealDftMatchesDefinitionWithinOneAfterRounding) {
     EXPECT_LE(worst, 1);
 }
 
+// The swap list is the bit-reversal permutation: every index moves at most
+// once, to its reversed index, and the list fits the table it is kept in.
+TEST(AudioTransform, SwapListIsTheBitReversal) {
+    for (uint32_t n = 8; n <= kMaxTransformLength; n *= 2) {
+        Tables tables(n, false);
+        const uint32_t p = n / 2;
+        uint32_t bits = 0;
+        while ((1u << bits) < p) ++bits;
+        std::vector<uint32_t> order(p);
+        for (uint32_t i = 0; i < p; ++i) order[i] = i;
+        ASSERT_LE(2 * tables.t.swap_count, BitReverseEntries(n));
+        std::vector<int> moved(p, 0);
+        for (uint32_t k = 0; k < tables.t.swap_count; ++k) {
+            const uint32_t i = tables.bit_reverse[2 * k], r = tables.bit_reverse[2 * k + 1];
+            ASSERT_LT(i, r);
+            ASSERT_LT(r, p);
+            ++moved[i];
+            ++moved[r];
+            std::swap(order[i], order[r]);
+        }
+        uint32_t expected_swaps = 0;
+        for (uint32_t i = 0; i < p; ++i) {
+            uint32_t r = 0;
+            for (uint32_t b = 0; b < bits; ++b)
+                if (i & (1u << b)) r |= 1u << (bits - 1 - b);
+            EXPECT_EQ(order[i], r) << "n " << n << " index " << i;
+            EXPECT_LE(moved[i], 1);
+            expected_swaps += r > i;
+        }
+        EXPECT_EQ(tables.t.swap_count, expected_swaps) << n;
+    }
+}
+
 TEST(AudioTransform, CosineTableFollowsItsDefinition) {
     Tables dct(1024, true);
     const uint32_t nc = 1024, h = nc / 2;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "block_reader.h"
+#include "cpu_levels.h"
 #include "vemo/audio_decoder.h"
 #include "vemo/audio_writer.h"
 #include "vemo/container.h"
@@ -91,11 +92,19 @@ TEST(AudioWriter, RejectsCodesThatDoNotFitTheGeometry) {
     EXPECT_EQ(w.bytes().size() * 8, w.bit_count());  // only the good block
 }
 
+// Coefficients in a run of the given length code (-1: a run of 8).
+uint32_t RunLength(int code) {
+    constexpr uint32_t kLength[16] = {2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 13, 14, 15, 16, 32, 64};
+    return code < 0 ? 8 : 8 * kLength[code];
+}
+
 TEST(AudioWriter, RandomCodesReadBackExactly) {
     std::mt19937 rng(21);
     for (const auto& [rate, channels, dct] :
          {std::tuple{48000u, 2u, true}, std::tuple{44100u, 2u, false},
-          std::tuple{22050u, 1u, false}, std::tuple{11025u, 1u, true}}) {
+          std::tuple{22050u, 1u, false}, std::tuple{11025u, 1u, true},
+          // Bands narrower than 8 coefficients, one band, and none at all.
+          std::tuple{8000u, 2u, true}, std::tuple{1u, 1u, true}, std::tuple{0u, 1u, false}}) {
         AudioGeometry g;
         ASSERT_TRUE(ComputeAudioGeometry(rate, channels, dct, &g));
         const uint32_t n = g.transform_length;
@@ -119,13 +128,7 @@ TEST(AudioWriter, RandomCodesReadBackExactly) {
                 AudioRun run;
                 run.length_code = static_cast<int>(rng() % 17) - 1;
                 run.width = (rng() % 3 == 0) ? 0 : rng() % 16;
-                const uint32_t length =
-                    run.length_code < 0
-                        ? 8
-                        : std::vector<uint32_t>{2,  3,  4,  5,  6,  8,  9,  10,
-                                                11, 12, 13, 14, 15, 16, 32, 64}[run.length_code] *
-                              8;
-                const uint32_t end = std::min(j + length, n);
+                const uint32_t end = std::min(j + RunLength(run.length_code), n);
                 if (run.width) {
                     for (uint32_t i = j; i < end; ++i) {
                         const int32_t mag = static_cast<int32_t>(rng() % (1u << run.width));
@@ -142,13 +145,7 @@ TEST(AudioWriter, RandomCodesReadBackExactly) {
             for (const AudioRun& run : ch.runs) {
                 const uint32_t length = run.width ? static_cast<uint32_t>(run.values.size()) : 0;
                 if (run.width == 0) {
-                    const uint32_t len8 =
-                        run.length_code < 0 ? 8
-                                            : std::vector<uint32_t>{2,  3,  4,  5,  6,  8,  9,  10,
-                                                                    11, 12, 13, 14, 15, 16, 32, 64}
-                                                      [run.length_code] *
-                                                  8;
-                    const uint32_t end = std::min(j + len8, n);
+                    const uint32_t end = std::min(j + RunLength(run.length_code), n);
                     while (b < g.band_count && 2 * g.band_start[b] < end) q = band_q[b++];
                     j = end;
                     continue;
@@ -162,12 +159,16 @@ TEST(AudioWriter, RandomCodesReadBackExactly) {
         }
         AudioBitWriter w;
         ASSERT_TRUE(WriteAudioBlock(g, code, &w));
-        std::vector<float> got(want.size(), -1.0f);
-        audio::BlockBits bits(w.bytes().data(), w.bytes().data() + w.bytes().size());
-        const uint64_t read = audio::ReadBlockCoefficients(g, bits, got.data());
-        EXPECT_EQ((read + 31) / 32 * 32, w.bit_count()) << rate;
-        EXPECT_FALSE(bits.Overran());
-        for (size_t i = 0; i < want.size(); ++i) ASSERT_EQ(got[i], want[i]) << rate << " " << i;
+        for (const test::CpuLevel& level : test::CpuLevels()) {
+            test::ScopedCpuMask mask(level.mask);
+            std::vector<float> got(want.size(), -1.0f);
+            audio::BlockBits bits(w.bytes().data(), w.bytes().data() + w.bytes().size());
+            const uint64_t read = audio::ReadBlockCoefficients(g, bits, got.data());
+            EXPECT_EQ((read + 31) / 32 * 32, w.bit_count()) << rate;
+            EXPECT_FALSE(bits.Overran());
+            for (size_t i = 0; i < want.size(); ++i)
+                ASSERT_EQ(got[i], want[i]) << level.name << " " << rate << " " << i;
+        }
     }
 }
 

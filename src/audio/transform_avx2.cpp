@@ -1,0 +1,198 @@
+// The FFT's passes and the inverse DCT's rotation, fold and unfolding with
+// 256-bit vectors: the SSE2 kernels' operations in the same order, twice as
+// many values a step.
+// Differences and signed terms are additions of negated values, so every
+// lane rounds as the plain version does.
+#include "transform.h"
+#include "vemo/cpu.h"
+
+// Windows builds keep the narrower kernels: these may spill 32-byte vectors,
+// and the Windows compilers here do not align the stack for them.
+#if defined(__AVX2__) && !defined(_WIN32)
+#include <immintrin.h>
+
+#include <climits>
+#endif
+
+namespace vemo::audio {
+
+#if defined(__AVX2__) && !defined(_WIN32)
+
+namespace {
+
+inline __m256 Reverse(__m256 v) {
+    return _mm256_permutevar8x32_ps(v, _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0));
+}
+
+// Reverses the order of the four pairs.
+inline __m256 ReversePairs(__m256 v) {
+    return _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(v), _MM_SHUFFLE(0, 1, 2, 3)));
+}
+
+inline __m256 Signs(int32_t even, int32_t odd) {
+    return _mm256_castsi256_ps(_mm256_setr_epi32(even, odd, even, odd, even, odd, even, odd));
+}
+
+// Eight j at a time, against the eight k = n - j read backwards.
+void Avx2DctRotate(const TransformTables& t, float* a) {
+    const uint32_t n = t.length;
+    const float* c = t.cosines;
+    uint32_t j = 1;
+    for (; j + 7 < n / 2; j += 8) {
+        const uint32_t k = n - j - 7;
+        const __m256 cj = _mm256_loadu_ps(c + j), ck = Reverse(_mm256_loadu_ps(c + k));
+        const __m256 wr = _mm256_sub_ps(cj, ck), wi = _mm256_add_ps(cj, ck);
+        const __m256 aj = _mm256_loadu_ps(a + j), ak = Reverse(_mm256_loadu_ps(a + k));
+        const __m256 xr = _mm256_sub_ps(_mm256_mul_ps(wi, aj), _mm256_mul_ps(wr, ak));
+        _mm256_storeu_ps(a + j, _mm256_add_ps(_mm256_mul_ps(wr, aj), _mm256_mul_ps(wi, ak)));
+        _mm256_storeu_ps(a + k, Reverse(xr));
+    }
+    for (; j < n / 2; ++j) {
+        const uint32_t k = n - j;
+        const float wr = c[j] - c[n - j];
+        const float wi = c[j] + c[n - j];
+        const float xr = wi * a[j] - wr * a[k];
+        a[j] = wr * a[j] + wi * a[k];
+        a[k] = xr;
+    }
+}
+
+// Four pairs j, j + 2, j + 4, j + 6 at a time, against their k pairs.
+void Avx2DctFold(const TransformTables& t, float* a) {
+    const uint32_t n = t.length;
+    const float* c = t.cosines;
+    const __m256 real_minus = Signs(INT32_MIN, 0), imag_minus = Signs(0, INT32_MIN);
+    const __m256 half = _mm256_set1_ps(0.5f);
+    uint32_t j = 2;
+    for (; j + 6 < n / 2; j += 8) {
+        const uint32_t k = n - j - 6;  // pairs k + 6 (for j) down to k (for j + 6)
+        const float r0 = c[n - 2 * j], r1 = c[n - 2 * j - 4], r2 = c[n - 2 * j - 8],
+                    r3 = c[n - 2 * j - 12];
+        const float i0 = c[2 * j], i1 = c[2 * j + 4], i2 = c[2 * j + 8], i3 = c[2 * j + 12];
+        const __m256 wr = _mm256_sub_ps(half, _mm256_setr_ps(r0, r0, r1, r1, r2, r2, r3, r3));
+        const __m256 wi = _mm256_setr_ps(i0, i0, i1, i1, i2, i2, i3, i3);
+        const __m256 aj = _mm256_loadu_ps(a + j);
+        const __m256 ak = ReversePairs(_mm256_loadu_ps(a + k));
+        const __m256 x = _mm256_add_ps(aj, _mm256_xor_ps(ak, real_minus));
+        const __m256 swapped = _mm256_permute_ps(x, _MM_SHUFFLE(2, 3, 0, 1));
+        const __m256 y = _mm256_add_ps(_mm256_mul_ps(wr, x),
+                                       _mm256_xor_ps(_mm256_mul_ps(wi, swapped), real_minus));
+        _mm256_storeu_ps(a + j, _mm256_sub_ps(aj, y));
+        const __m256 bk = _mm256_add_ps(ak, _mm256_xor_ps(y, imag_minus));
+        _mm256_storeu_ps(a + k, ReversePairs(bk));
+    }
+    for (; j < n / 2; j += 2) {
+        const uint32_t k = n - j;
+        const float wr = 0.5f - c[n - 2 * j];
+        const float wi = c[2 * j];
+        const float xr = a[j] - a[k];
+        const float xi = a[j + 1] + a[k + 1];
+        const float yr = wr * xr - wi * xi;
+        const float yi = wr * xi + wi * xr;
+        a[j] -= yr;
+        a[j + 1] -= yi;
+        a[k] += yr;
+        a[k + 1] -= yi;
+    }
+}
+
+// a[j - 1] = a[j] - a[j + 1] and a[j] = a[j] + a[j + 1] for four j a step;
+// each step writes only values the steps so far have read.
+void Avx2DctUnfold(const TransformTables& t, float* a) {
+    const uint32_t n = t.length;
+    const __m256 minus = Signs(INT32_MIN, 0);
+    const float d = a[0] - a[1];
+    a[0] += a[1];
+    uint32_t j = 2;
+    for (; j + 6 < n; j += 8) {
+        const __m256 v = _mm256_loadu_ps(a + j);
+        const __m256 p = _mm256_permute_ps(v, _MM_SHUFFLE(2, 2, 0, 0));
+        const __m256 q = _mm256_permute_ps(v, _MM_SHUFFLE(3, 3, 1, 1));
+        _mm256_storeu_ps(a + j - 1, _mm256_add_ps(p, _mm256_xor_ps(q, minus)));
+    }
+    for (; j < n; j += 2) {
+        a[j - 1] = a[j] - a[j + 1];
+        a[j] += a[j + 1];
+    }
+    a[n - 1] = d;
+}
+
+// The FFT's stages of length 8 and up, four complex values a step: the SSE2
+// kernel's operations in its order.
+void Avx2Stages(const TransformTables& t, float* a, bool positive) {
+    const uint32_t p = t.points;
+    const float* w = t.twiddle;
+    // The signs of the wi products, as in the SSE2 kernel.
+    const __m256 sign = positive ? Signs(INT32_MIN, 0) : Signs(0, INT32_MIN);
+    for (uint32_t len = 8; len <= p; len <<= 1) {
+        const uint32_t half = len / 2;
+        for (uint32_t s = 0; s < p; s += len) {
+            float* u = a + 2 * s;
+            float* v = u + 2 * half;
+            for (uint32_t k = 0; k < half; k += 4) {
+                const __m256 wk = _mm256_loadu_ps(w + 2 * k);
+                const __m256 wr = _mm256_moveldup_ps(wk), wi = _mm256_movehdup_ps(wk);
+                const __m256 vk = _mm256_loadu_ps(v + 2 * k);
+                const __m256 swapped = _mm256_permute_ps(vk, _MM_SHUFFLE(2, 3, 0, 1));
+                const __m256 tk = _mm256_add_ps(_mm256_mul_ps(wr, vk),
+                                                _mm256_xor_ps(_mm256_mul_ps(wi, swapped), sign));
+                const __m256 uk = _mm256_loadu_ps(u + 2 * k);
+                _mm256_storeu_ps(v + 2 * k, _mm256_sub_ps(uk, tk));
+                _mm256_storeu_ps(u + 2 * k, _mm256_add_ps(uk, tk));
+            }
+        }
+        w += 2 * half;
+    }
+}
+
+// The radix-4 first pass on two groups of four complex values a step: the
+// SSE2 kernel's operations with one group in each 128-bit half.
+void Avx2FirstStages(const TransformTables& t, float* a, bool positive) {
+    const __m256 second_minus = _mm256_castsi256_ps(
+        _mm256_setr_epi32(0, 0, INT32_MIN, INT32_MIN, 0, 0, INT32_MIN, INT32_MIN));
+    const __m256 turn =
+        positive ? _mm256_castsi256_ps(_mm256_setr_epi32(0, 0, INT32_MIN, 0, 0, 0, INT32_MIN, 0))
+                 : _mm256_castsi256_ps(_mm256_setr_epi32(0, 0, 0, INT32_MIN, 0, 0, 0, INT32_MIN));
+    uint32_t s = 0;
+    for (; s + 8 <= t.points; s += 8) {
+        float* x = a + 2 * s;
+        const __m256 g0 = _mm256_loadu_ps(x), g1 = _mm256_loadu_ps(x + 8);
+        // v0: the first two values of each group, v1: the last two.
+        const __m256 v0 = _mm256_permute2f128_ps(g0, g1, 0x20);
+        const __m256 v1 = _mm256_permute2f128_ps(g0, g1, 0x31);
+        const __m256 ab = _mm256_add_ps(
+            _mm256_permute_ps(v0, _MM_SHUFFLE(1, 0, 1, 0)),
+            _mm256_xor_ps(_mm256_permute_ps(v0, _MM_SHUFFLE(3, 2, 3, 2)), second_minus));
+        const __m256 cd = _mm256_add_ps(
+            _mm256_permute_ps(v1, _MM_SHUFFLE(1, 0, 1, 0)),
+            _mm256_xor_ps(_mm256_permute_ps(v1, _MM_SHUFFLE(3, 2, 3, 2)), second_minus));
+        const __m256 ce = _mm256_xor_ps(_mm256_permute_ps(cd, _MM_SHUFFLE(2, 3, 1, 0)), turn);
+        const __m256 r0 = _mm256_add_ps(ab, ce), r1 = _mm256_sub_ps(ab, ce);
+        _mm256_storeu_ps(x, _mm256_permute2f128_ps(r0, r1, 0x20));
+        _mm256_storeu_ps(x + 8, _mm256_permute2f128_ps(r0, r1, 0x31));
+    }
+    if (s < t.points) {  // a last single group (4 points only)
+        TransformTables rest = t;
+        rest.points = t.points - s;
+        PlainFftFirstStages(rest, a + 2 * s, positive);
+    }
+}
+
+}  // namespace
+
+void InstallAvx2TransformKernels(TransformKernels& table) {
+    if (!(CpuFlags() & kCpuAvx2)) return;
+    table.first_stages = &Avx2FirstStages;
+    table.stages = &Avx2Stages;
+    table.dct_rotate = &Avx2DctRotate;
+    table.dct_fold = &Avx2DctFold;
+    table.dct_unfold = &Avx2DctUnfold;
+}
+
+#else
+
+void InstallAvx2TransformKernels(TransformKernels&) {}
+
+#endif
+
+}  // namespace vemo::audio
