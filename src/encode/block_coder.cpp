@@ -68,6 +68,18 @@ bool DropLoneOnes(const float dct[64], const float* steps, float worth, int16_t 
 
 }  // namespace
 
+PlaneRates EvenOffsetRates(const PlaneRates& rates) {
+    PlaneRates even = rates;
+    float x = 0, y = 0;
+    for (int i = 0; i < 16; ++i) {
+        x += rates.offset_x[i] / 16;
+        y += rates.offset_y[i] / 16;
+    }
+    std::fill(std::begin(even.offset_x), std::end(even.offset_x), x);
+    std::fill(std::begin(even.offset_y), std::end(even.offset_y), y);
+    return even;
+}
+
 BlockCoder::BlockCoder(const PlaneJob& job)
     : job_(job),
       search_(job.ref ? job.ref->p : nullptr, job.ref ? static_cast<int>(job.ref->w) : 0,
