@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "block_coder.h"
 #include "block_kernels.h"
 #include "motion_search.h"
 #include "rate.h"
@@ -189,6 +190,49 @@ TEST(MotionSearch, HeldOffsetsAndTheExhaustiveSearch) {
         full.Find(target, x, y, nullptr, 0, &sad);
         EXPECT_EQ(sad, least) << round;
     }
+}
+
+TEST(BlockCoder, EvenOffsetRatesLetTheVectorsFollowTheMotion) {
+    // The picture (a ramp across, rows raised at random) moved 6 samples
+    // left; the rates of an older frame make offsets 5 and 8 cheap and 6
+    // dear. Under those rates the blocks take offset 5, one sample off (a
+    // squared error of 4 per sample); under the even ones, the true one.
+    const int w = 96, h = 48, shift = 6;
+    std::mt19937 rng(2);
+    std::vector<uint8_t> ref(w * h), src(w * h);
+    for (int y = 0; y < h; ++y) {
+        const int raised = static_cast<int>(rng() % 60);
+        for (int x = 0; x < w; ++x) ref[y * w + x] = static_cast<uint8_t>(2 * x + raised);
+        for (int x = 0; x < w; ++x) src[y * w + x] = ref[y * w + std::min(x + shift, w - 1)];
+    }
+    PlaneRates skewed = DefaultRates();
+    for (int i = 0; i < 16; ++i) skewed.offset_x[i] = i == 5 || i == 8 ? 2.0f : 9.0f;
+    const PlaneRates even = EvenOffsetRates(skewed);
+    EXPECT_FLOAT_EQ(even.offset_x[6], even.offset_x[5]);
+    EXPECT_FLOAT_EQ(even.offset_y[3], even.offset_y[0]);
+    EXPECT_EQ(even.type[kBlockMotion], skewed.type[kBlockMotion]);
+    const PlaneView src_view{src.data(), w, h}, ref_view{ref.data(), w, h};
+    const uint32_t bw = w / 8, bh = h / 8;
+    int vectors[2][2] = {};  // [round][offset 5, the true one]
+    for (int round = 0; round < 2; ++round) {
+        std::vector<MotionVector> field(bw * bh), previous(bw * bh);
+        PlaneJob job{src_view, &ref_view, 12, 15, 100.0f, round ? even : skewed, bw, bh};
+        job.field = field.data();
+        job.previous = previous.data();
+        job.thorough = true;
+        BlockCoder coder(job);
+        // The blocks away from the right edge, where every offset exists.
+        for (uint32_t by = 0; by < bh; ++by)
+            for (uint32_t bx = 1; bx + 2 < bw; ++bx) {
+                const Block b = coder.Decide(bx, by, true);
+                if (b.type != kBlockMotion || b.dy != 0) continue;
+                vectors[round][0] += b.dx == 5;
+                vectors[round][1] += b.dx == shift;
+            }
+    }
+    const int blocks = static_cast<int>(bh * (bw - 3));
+    EXPECT_EQ(vectors[0][0], blocks);
+    EXPECT_EQ(vectors[1][1], blocks);
 }
 
 TEST(PlanePsnr, FromTheMeanSquaredError) {
