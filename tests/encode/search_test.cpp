@@ -235,6 +235,54 @@ TEST(BlockCoder, EvenOffsetRatesLetTheVectorsFollowTheMotion) {
     EXPECT_EQ(vectors[1][1], blocks);
 }
 
+TEST(BlockCoder, ResidueBlocksSendOnlyTheLargeDifferences) {
+    // A picture that moved 3 samples down, in which a few samples of every
+    // block changed by 30 to 60 and every sample by up to 1 more: the
+    // residue sends the large changes rounded to a coarse step and leaves
+    // the small ones, whose exact coding would cost far more.
+    const int w = 64, h = 32;
+    std::mt19937 rng(8);
+    std::vector<uint8_t> ref(w * h), src(w * h);
+    for (auto& v : ref) v = static_cast<uint8_t>(60 + rng() % 120);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int moved = ref[std::min(y + 3, h - 1) * w + x];
+            const int jump = (x * 7 + y * 3) % 23 == 0 ? 30 + static_cast<int>(rng() % 31) : 0;
+            src[y * w + x] = static_cast<uint8_t>(moved + jump + static_cast<int>(rng() % 2));
+        }
+    const PlaneView src_view{src.data(), w, h}, ref_view{ref.data(), w, h};
+    const uint32_t bw = w / 8, bh = h / 8;
+    // The last frame moved alike (noise has no basins for the search).
+    std::vector<MotionVector> field(bw * bh), previous(bw * bh, MotionVector{0, 3});
+    PlaneJob job{src_view, &ref_view, 8, 15, 40.0f, DefaultRates(), bw, bh};
+    job.field = field.data();
+    job.previous = previous.data();
+    job.thorough = true;
+    BlockCoder coder(job);
+    int residues = 0;
+    for (uint32_t by = 0; by + 1 < bh; ++by)  // the last row cannot move down
+        for (uint32_t bx = 0; bx < bw; ++bx) {
+            const Block b = coder.Decide(bx, by, true);
+            if (b.type != kBlockResidue) continue;
+            ++residues;
+            EXPECT_EQ(b.dy, 3);
+            int changed = 0;
+            for (int i = 0; i < 64; ++i) {
+                const int x = static_cast<int>(bx) * 8 + i % 8,
+                          y = static_cast<int>(by) * 8 + i / 8;
+                const int target = src[y * w + x];
+                // What the decoder draws: the moved sample plus the residue.
+                ASSERT_EQ(b.recon[i],
+                          static_cast<uint8_t>(ref[(y + b.dy) * w + x + b.dx] + b.residue[i]));
+                EXPECT_LE(std::abs(b.recon[i] - target), 8);
+                EXPECT_EQ(b.residue[i] % 4, 0);  // no exact ones
+                changed += b.residue[i] != 0;
+            }
+            EXPECT_LE(changed, 8);
+        }
+    EXPECT_GE(residues, static_cast<int>(bw * (bh - 1)) / 2);
+}
+
 TEST(PlanePsnr, FromTheMeanSquaredError) {
     std::vector<uint8_t> a(30 * 4, 100), b(30 * 4, 100);
     EXPECT_EQ(PlanePsnr(a.data(), 30, b.data(), 30, 30, 4), kPerfectPsnr);
