@@ -192,95 +192,78 @@ TEST(MotionSearch, HeldOffsetsAndTheExhaustiveSearch) {
     }
 }
 
+// The thorough decisions of every block of src (w x h) predicted from ref,
+// the last frame's vectors all `previous`.
+std::vector<Block> Decisions(const std::vector<uint8_t>& src, const std::vector<uint8_t>& ref,
+                             uint32_t w, uint32_t h, const PlaneRates& rates, float lambda,
+                             MotionVector previous = {}) {
+    const PlaneView src_view{src.data(), w, h}, ref_view{ref.data(), w, h};
+    std::vector<MotionVector> field(w * h / 64), before(w * h / 64, previous);
+    PlaneJob job{src_view, &ref_view, 10, 15, lambda, rates, w / 8, h / 8};
+    job.field = field.data();
+    job.previous = before.data();
+    job.thorough = true;
+    BlockCoder coder(job);
+    std::vector<Block> blocks;
+    for (uint32_t i = 0; i < w * h / 64; ++i)
+        blocks.push_back(coder.Decide(i % (w / 8), i / (w / 8), true));
+    return blocks;
+}
+
 TEST(BlockCoder, EvenOffsetRatesLetTheVectorsFollowTheMotion) {
-    // The picture (a ramp across, rows raised at random) moved 6 samples
-    // left; the rates of an older frame make offsets 5 and 8 cheap and 6
-    // dear. Under those rates the blocks take offset 5, one sample off (a
-    // squared error of 4 per sample); under the even ones, the true one.
-    const int w = 96, h = 48, shift = 6;
+    // A ramp across (rows raised at random) moved 6 samples left; an older
+    // frame's rates make offsets 5 and 8 cheap and 6 dear. Under them the
+    // blocks take 5, one sample off; under the even rates, the true 6.
+    const uint32_t w = 96, h = 48;
     std::mt19937 rng(2);
     std::vector<uint8_t> ref(w * h), src(w * h);
-    for (int y = 0; y < h; ++y) {
-        const int raised = static_cast<int>(rng() % 60);
-        for (int x = 0; x < w; ++x) ref[y * w + x] = static_cast<uint8_t>(2 * x + raised);
-        for (int x = 0; x < w; ++x) src[y * w + x] = ref[y * w + std::min(x + shift, w - 1)];
-    }
+    for (uint32_t y = 0, raised = 0; y < h; ++y, raised = rng() % 60)
+        for (uint32_t x = 0; x < w; ++x) {
+            ref[y * w + x] = static_cast<uint8_t>(2 * x + raised);
+            src[y * w + x] = static_cast<uint8_t>(2 * std::min(x + 6, w - 1) + raised);
+        }
     PlaneRates skewed = DefaultRates();
     for (int i = 0; i < 16; ++i) skewed.offset_x[i] = i == 5 || i == 8 ? 2.0f : 9.0f;
-    const PlaneRates even = EvenOffsetRates(skewed);
-    EXPECT_FLOAT_EQ(even.offset_x[6], even.offset_x[5]);
-    EXPECT_FLOAT_EQ(even.offset_y[3], even.offset_y[0]);
-    EXPECT_EQ(even.type[kBlockMotion], skewed.type[kBlockMotion]);
-    const PlaneView src_view{src.data(), w, h}, ref_view{ref.data(), w, h};
-    const uint32_t bw = w / 8, bh = h / 8;
-    int vectors[2][2] = {};  // [round][offset 5, the true one]
     for (int round = 0; round < 2; ++round) {
-        std::vector<MotionVector> field(bw * bh), previous(bw * bh);
-        PlaneJob job{src_view, &ref_view, 12, 15, 100.0f, round ? even : skewed, bw, bh};
-        job.field = field.data();
-        job.previous = previous.data();
-        job.thorough = true;
-        BlockCoder coder(job);
-        // The blocks away from the right edge, where every offset exists.
-        for (uint32_t by = 0; by < bh; ++by)
-            for (uint32_t bx = 1; bx + 2 < bw; ++bx) {
-                const Block b = coder.Decide(bx, by, true);
-                if (b.type != kBlockMotion || b.dy != 0) continue;
-                vectors[round][0] += b.dx == 5;
-                vectors[round][1] += b.dx == shift;
-            }
+        const std::vector<Block> blocks =
+            Decisions(src, ref, w, h, round ? EvenOffsetRates(skewed) : skewed, 100.0f);
+        for (uint32_t i = 0; i < blocks.size(); ++i) {
+            if (i % (w / 8) == 0 || i % (w / 8) + 3 >= w / 8) continue;  // offsets cut off
+            EXPECT_EQ(blocks[i].dx * 100 + blocks[i].dy, round ? 600 : 500) << i;
+        }
     }
-    const int blocks = static_cast<int>(bh * (bw - 3));
-    EXPECT_EQ(vectors[0][0], blocks);
-    EXPECT_EQ(vectors[1][1], blocks);
 }
 
 TEST(BlockCoder, ResidueBlocksSendOnlyTheLargeDifferences) {
-    // A picture that moved 3 samples down, in which a few samples of every
-    // block changed by 30 to 60 and every sample by up to 1 more: the
-    // residue sends the large changes rounded to a coarse step and leaves
-    // the small ones, whose exact coding would cost far more.
-    const int w = 64, h = 32;
+    // Noise moved 3 samples down; a few samples of each block changed by 30
+    // to 60, every sample by up to 1 more. The residues send the large
+    // changes rounded to a coarse step: an exact coding costs far more.
+    const uint32_t w = 64, h = 32;
     std::mt19937 rng(8);
     std::vector<uint8_t> ref(w * h), src(w * h);
     for (auto& v : ref) v = static_cast<uint8_t>(60 + rng() % 120);
-    for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) {
-            const int moved = ref[std::min(y + 3, h - 1) * w + x];
-            const int jump = (x * 7 + y * 3) % 23 == 0 ? 30 + static_cast<int>(rng() % 31) : 0;
-            src[y * w + x] = static_cast<uint8_t>(moved + jump + static_cast<int>(rng() % 2));
-        }
-    const PlaneView src_view{src.data(), w, h}, ref_view{ref.data(), w, h};
-    const uint32_t bw = w / 8, bh = h / 8;
+    for (uint32_t i = 0; i < w * h; ++i)
+        src[i] = static_cast<uint8_t>(ref[std::min(i + 3 * w, w * h - w + i % w)] + rng() % 2 +
+                                      (i % 23 == 0 ? 30 + rng() % 31 : 0));
     // The last frame moved alike (noise has no basins for the search).
-    std::vector<MotionVector> field(bw * bh), previous(bw * bh, MotionVector{0, 3});
-    PlaneJob job{src_view, &ref_view, 8, 15, 40.0f, DefaultRates(), bw, bh};
-    job.field = field.data();
-    job.previous = previous.data();
-    job.thorough = true;
-    BlockCoder coder(job);
+    const std::vector<Block> blocks = Decisions(src, ref, w, h, DefaultRates(), 40.0f, {0, 3});
     int residues = 0;
-    for (uint32_t by = 0; by + 1 < bh; ++by)  // the last row cannot move down
-        for (uint32_t bx = 0; bx < bw; ++bx) {
-            const Block b = coder.Decide(bx, by, true);
-            if (b.type != kBlockResidue) continue;
-            ++residues;
-            EXPECT_EQ(b.dy, 3);
-            int changed = 0;
-            for (int i = 0; i < 64; ++i) {
-                const int x = static_cast<int>(bx) * 8 + i % 8,
-                          y = static_cast<int>(by) * 8 + i / 8;
-                const int target = src[y * w + x];
-                // What the decoder draws: the moved sample plus the residue.
-                ASSERT_EQ(b.recon[i],
-                          static_cast<uint8_t>(ref[(y + b.dy) * w + x + b.dx] + b.residue[i]));
-                EXPECT_LE(std::abs(b.recon[i] - target), 8);
-                EXPECT_EQ(b.residue[i] % 4, 0);  // no exact ones
-                changed += b.residue[i] != 0;
-            }
-            EXPECT_LE(changed, 8);
+    for (uint32_t n = 0; n + w / 8 < blocks.size(); ++n) {  // the last row cannot move down
+        const Block& b = blocks[n];
+        if (b.type != kBlockResidue) continue;
+        ++residues;
+        int changed = 0;
+        for (uint32_t k = 0; k < 64; ++k) {
+            const uint32_t i = (n / (w / 8) * 8 + k / 8) * w + n % (w / 8) * 8 + k % 8;
+            // What the decoder draws: the moved sample plus the residue.
+            ASSERT_EQ(b.recon[k], static_cast<uint8_t>(ref[i + b.dy * w + b.dx] + b.residue[k]));
+            EXPECT_LE(std::abs(b.recon[k] - src[i]), 8);
+            EXPECT_EQ(b.residue[k] % 4, 0);  // no exact ones
+            changed += b.residue[k] != 0;
         }
-    EXPECT_GE(residues, static_cast<int>(bw * (bh - 1)) / 2);
+        EXPECT_LE(changed, 8);
+    }
+    EXPECT_GE(residues, 12);
 }
 
 TEST(PlanePsnr, FromTheMeanSquaredError) {
