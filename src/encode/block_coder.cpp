@@ -68,6 +68,18 @@ bool DropLoneOnes(const float dct[64], const float* steps, float worth, int16_t 
 
 }  // namespace
 
+PlaneRates EvenOffsetRates(const PlaneRates& rates) {
+    PlaneRates even = rates;
+    float x = 0, y = 0;
+    for (int i = 0; i < 16; ++i) {
+        x += rates.offset_x[i] / 16;
+        y += rates.offset_y[i] / 16;
+    }
+    std::fill(std::begin(even.offset_x), std::end(even.offset_x), x);
+    std::fill(std::begin(even.offset_y), std::end(even.offset_y), y);
+    return even;
+}
+
 BlockCoder::BlockCoder(const PlaneJob& job)
     : job_(job),
       search_(job.ref ? job.ref->p : nullptr, job.ref ? static_cast<int>(job.ref->w) : 0,
@@ -262,19 +274,37 @@ void BlockCoder::RefineLevels(const uint8_t t[64], const uint8_t* moved, Block& 
 
 void BlockCoder::TryResidue(const uint8_t t[64], const uint8_t moved[64], int dx, int dy,
                             Block& best) {
-    int8_t res[64];
-    for (int i = 0; i < 64; ++i)
-        res[i] = static_cast<int8_t>(static_cast<uint8_t>(t[i] - moved[i]));
-    const int changes = ResidueChanges(res);
     const float header = TypeBits(kBlockResidue) + OffsetBits(dx, dy) + 10;
-    // Every change takes at least one bit.
-    if (changes > 128 || job_.lambda * (header + static_cast<float>(changes)) >= best.cost) return;
-    BitWriter bits;
-    if (!WriteResidue(bits, res)) return;
-    const float cost = job_.lambda * (header - 10 + static_cast<float>(bits.BitCount()));
-    if (cost < best.cost) {
-        Consider(best, kBlockResidue, dx, dy, t, cost);
-        std::memcpy(best.residue, res, sizeof res);
+    if (job_.lambda * header >= best.cost) return;
+    // The exact difference, and (thorough decisions) the difference rounded
+    // to multiples of 2, 4, 8 and 16: the coding ends after its last change,
+    // so the lower bit planes then cost nothing.
+    for (int step = 1; step <= (job_.thorough ? 16 : 1); step *= 2) {
+        int8_t res[64];
+        uint8_t recon[64];
+        for (int i = 0; i < 64; ++i) {
+            const int d = t[i] - moved[i];
+            // Nearest multiple of step towards zero on a tie, kept within
+            // the samples (the sum wraps) and the signed byte.
+            int r = (std::abs(d) + step / 2 - (step > 1)) / step * step;
+            r = std::min(r, d < 0 ? moved[i] : 255 - moved[i]);
+            r = std::min(r, 127) / step * step;
+            res[i] = static_cast<int8_t>(d < 0 ? -r : r);
+            recon[i] = static_cast<uint8_t>(moved[i] + res[i]);
+        }
+        const int changes = ResidueChanges(res);
+        const float sse = static_cast<float>(sse_(t, 8, recon, 8));
+        // Every change takes at least one bit.
+        if (changes > 128 ||
+            sse + job_.lambda * (header + static_cast<float>(changes)) >= best.cost)
+            continue;
+        BitWriter bits;
+        if (!WriteResidue(bits, res)) continue;
+        const float cost = sse + job_.lambda * (header - 10 + static_cast<float>(bits.BitCount()));
+        if (cost < best.cost) {
+            Consider(best, kBlockResidue, dx, dy, recon, cost);
+            std::memcpy(best.residue, res, sizeof res);
+        }
     }
 }
 

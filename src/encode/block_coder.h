@@ -55,6 +55,12 @@ struct PlaneJob {
     bool thorough = false;
 };
 
+// rates with every offset size of each axis at their mean. A first pass of
+// decisions under them lets the vectors follow the motion rather than the
+// sizes the last frame's trees favoured; the trees the pass gives then price
+// the sizes that the motion really has.
+PlaneRates EvenOffsetRates(const PlaneRates& rates);
+
 class BlockCoder {
   public:
     explicit BlockCoder(const PlaneJob& job);

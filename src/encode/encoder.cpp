@@ -478,11 +478,13 @@ bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bo
     }
 
     std::vector<RowPair> pairs((bh + 1) / 2);
-    DecidePlane(job, threads_, pairs);
     // The code trees are this frame's own: decided once with the last
-    // frame's rates, the blocks are decided again with the rates of the
-    // trees their symbols give. Always on small pictures; on larger ones
-    // only after a key frame, whose trees knew no inter types.
+    // frame's rates (small pictures: with even offset sizes), the blocks are
+    // decided again with the rates of the trees their symbols give. Always
+    // on small pictures; on larger ones only after a key frame, whose trees
+    // knew no inter types.
+    if (!key && small) job.rates = encode::EvenOffsetRates(job.rates);
+    DecidePlane(job, threads_, pairs);
     if (!key && (small || state.after_key[plane])) {
         job.rates = encode::RatesFrom(CountPlane(pairs, bh));
         std::fill(state.field[plane].begin(), state.field[plane].end(), MotionVector{});

@@ -321,30 +321,64 @@ namespace {
 // The values of one bundle, block row by block row.
 using BundleRows = std::vector<const std::vector<uint16_t>*>;
 
+// Code lengths of the sixteen symbols of one tree, and of every tree.
+using TreeLengths = std::array<uint8_t, 16>;
+using SymbolLengths = std::array<TreeLengths, kTreeCount>;
+
+// The repeat symbols 12-15 store the last value this many times.
+constexpr uint32_t kRepeats[4] = {4, 8, 12, 32};
+
+// The symbols that send the block types v, with `last` the value the
+// repeats copy at the start. Under lengths, the parse with the fewest bits
+// (*bits gets them); without, each run of the last value takes the longest
+// repeat that fits. Empty when a value of 12-15 cannot be sent.
+std::vector<uint8_t> ParseTypes(const std::vector<uint16_t>& v, int last,
+                                const TreeLengths* lengths, uint64_t* bits = nullptr) {
+    const size_t n = v.size();
+    // same[i]: how many values from i on equal the one before i.
+    std::vector<uint32_t> same(n + 1, 0);
+    for (size_t i = n; i-- > 0;) {
+        const int before = i ? v[i - 1] : last;
+        same[i] = v[i] == before ? 1 + (i + 1 < n && v[i + 1] == v[i] ? same[i + 1] : 0) : 0;
+    }
+    constexpr uint64_t kNone = UINT64_MAX;
+    std::vector<uint64_t> cost(n + 1, kNone);
+    std::vector<uint8_t> choice(n, 0);
+    cost[n] = 0;
+    for (size_t i = n; i-- > 0;) {
+        auto offer = [&](uint8_t symbol, size_t next) {
+            if (cost[next] == kNone) return;
+            const uint64_t c = cost[next] + (lengths ? (*lengths)[symbol] : 0);
+            if (c < cost[i]) cost[i] = c, choice[i] = symbol;
+        };
+        if (v[i] < 12) offer(static_cast<uint8_t>(v[i]), i + 1);
+        for (int r = 0; r < 4; ++r) {
+            if (same[i] < kRepeats[r]) break;
+            if (!lengths) cost[i] = kNone;  // the longest repeat that fits
+            offer(static_cast<uint8_t>(12 + r), i + kRepeats[r]);
+        }
+    }
+    if (cost[0] == kNone) return {};
+    if (bits) *bits = cost[0];
+    std::vector<uint8_t> symbols;
+    for (size_t i = 0; i < n; i += choice[i] < 12 ? 1 : kRepeats[choice[i] - 12])
+        symbols.push_back(choice[i]);
+    return symbols;
+}
+
 // Block types and sub-types: one value for the whole fill, or a symbol per
 // block with runs of the previous value sent as the repeat symbols 12-15.
-const char* CodeTypes(int tree, const std::vector<uint16_t>& v, bool same, ItemList& items) {
+const char* CodeTypes(int tree, const std::vector<uint16_t>& v, bool same,
+                      const TreeLengths* lengths, ItemList& items) {
     if (same) {
         items.Bits(1, 1);
         items.Bits(v[0], 4);
         return nullptr;
     }
     items.Bits(0, 1);
-    int last = 0;
-    for (size_t i = 0; i < v.size();) {
-        size_t run = 0;
-        while (i + run < v.size() && v[i + run] == last) ++run;
-        if (run >= 4) {
-            const int rep = run >= 32 ? 32 : run >= 12 ? 12 : run >= 8 ? 8 : 4;
-            items.Symbol(tree, rep == 32 ? 15 : rep == 12 ? 14 : rep == 8 ? 13 : 12);
-            i += static_cast<size_t>(rep);
-            continue;
-        }
-        if (v[i] >= 12) return "block types 12-15 need a fill of their own";
-        items.Symbol(tree, v[i]);
-        last = v[i];
-        ++i;
-    }
+    const std::vector<uint8_t> symbols = ParseTypes(v, 0, lengths);
+    if (symbols.empty()) return "block types 12-15 need a fill of their own";
+    for (uint8_t s : symbols) items.Symbol(tree, s);
     return nullptr;
 }
 
@@ -444,13 +478,16 @@ void CodeRuns(const std::vector<uint16_t>& v, bool same, ItemList& items) {
 
 // The items of one fill of bundle b after its length; the reason when the
 // values cannot be coded, else null.
-const char* CodeFill(int b, const std::vector<uint16_t>& v, int& previous_high, ItemList& items) {
+const char* CodeFill(int b, const std::vector<uint16_t>& v, int& previous_high,
+                     const SymbolLengths* lengths, ItemList& items) {
     const bool same = std::all_of(v.begin(), v.end(), [&](uint16_t x) { return x == v[0]; });
     switch (b) {
         case kTypes:
-            return CodeTypes(kTreeTypes, v, same, items);
+            return CodeTypes(kTreeTypes, v, same, lengths ? &(*lengths)[kTreeTypes] : nullptr,
+                             items);
         case kSubTypes:
-            return CodeTypes(kTreeSubTypes, v, same, items);
+            return CodeTypes(kTreeSubTypes, v, same, lengths ? &(*lengths)[kTreeSubTypes] : nullptr,
+                             items);
         case kColours:
             CodeColours(v, same, previous_high, items);
             break;
@@ -479,8 +516,8 @@ const char* CodeFill(int b, const std::vector<uint16_t>& v, int& previous_high, 
 // takes the rows up to ends[r]. Once no later row needs a value, a zero
 // length closes the bundle.
 const char* PlanBundle(int b, const BundleRows& rows, unsigned length_bits, uint32_t limit,
-                       const std::vector<uint32_t>& ends, std::vector<ItemList>& fills,
-                       int& previous_high) {
+                       const std::vector<uint32_t>& ends, const SymbolLengths* lengths,
+                       std::vector<ItemList>& fills, int& previous_high) {
     const uint32_t count = static_cast<uint32_t>(rows.size());
     uint32_t remaining = 0;
     bool closed = false;
@@ -502,7 +539,7 @@ const char* PlanBundle(int b, const BundleRows& rows, unsigned length_bits, uint
                     v.insert(v.end(), rows[s]->begin(), rows[s]->end());
                 remaining = static_cast<uint32_t>(v.size());
                 items.Bits(remaining, length_bits);
-                if (const char* error = CodeFill(b, v, previous_high, items)) return error;
+                if (const char* error = CodeFill(b, v, previous_high, lengths, items)) return error;
             }
         }
         remaining -= need;
@@ -512,7 +549,6 @@ const char* PlanBundle(int b, const BundleRows& rows, unsigned length_bits, uint
 
 // Code lengths of every symbol of every tree, under the trees chosen from
 // the symbols of fills.
-using SymbolLengths = std::array<std::array<uint8_t, 16>, kTreeCount>;
 
 SymbolLengths LengthsOf(const std::vector<std::vector<ItemList>>& fills) {
     std::array<std::array<uint32_t, 16>, kTreeCount> counts{};
@@ -529,6 +565,10 @@ SymbolLengths LengthsOf(const std::vector<std::vector<ItemList>>& fills) {
     return lengths;
 }
 
+bool IsTypeBundle(int b) {
+    return b == kTypes || b == kSubTypes;
+}
+
 // Bits of one value of a motion-offset or run bundle sent as a symbol, and
 // sent alone for a whole fill (the fill flag 1 case).
 uint32_t SymbolValueBits(int b, uint16_t value, const SymbolLengths& lengths) {
@@ -538,7 +578,27 @@ uint32_t SymbolValueBits(int b, uint16_t value, const SymbolLengths& lengths) {
 }
 
 uint32_t SameValueBits(int b, uint16_t value) {
-    return b == kRuns ? 4u : 4u + (value != 0);
+    return b == kRuns || IsTypeBundle(b) ? 4u : 4u + (value != 0);
+}
+
+// Bits of each row's values as symbols. Type rows are parsed into repeats
+// as if the fill went on from the row before (a fill starts afresh, which
+// the estimate leaves aside).
+std::vector<uint64_t> RowSymbolBits(int b, const BundleRows& rows, const SymbolLengths& lengths) {
+    std::vector<uint64_t> row_bits(rows.size(), 0);
+    int last = 0;
+    for (size_t r = 0; r < rows.size(); ++r) {
+        const std::vector<uint16_t>& row = *rows[r];
+        if (!IsTypeBundle(b)) {
+            for (uint16_t v : row) row_bits[r] += SymbolValueBits(b, v, lengths);
+            continue;
+        }
+        if (row.empty()) continue;
+        const TreeLengths& tree = lengths[b == kTypes ? kTreeTypes : kTreeSubTypes];
+        if (ParseTypes(row, last, &tree, &row_bits[r]).empty()) row_bits[r] = 1u << 20;
+        last = row.back();
+    }
+    return row_bits;
 }
 
 // The fill boundaries of motion-offset or run bundle b with the fewest bits
@@ -549,13 +609,11 @@ std::vector<uint32_t> BestFillEnds(int b, const BundleRows& rows, unsigned lengt
                                    uint32_t limit, const SymbolLengths& lengths) {
     const uint32_t count = static_cast<uint32_t>(rows.size());
     // Per row: the bits of its values as symbols, and whether they are all one.
-    std::vector<uint64_t> row_bits(count, 0);
+    const std::vector<uint64_t> row_bits = RowSymbolBits(b, rows, lengths);
     std::vector<bool> row_same(count, true);
     for (uint32_t r = 0; r < count; ++r)
-        for (uint16_t v : *rows[r]) {
-            row_bits[r] += SymbolValueBits(b, v, lengths);
+        for (uint16_t v : *rows[r])
             if (v != rows[r]->front()) row_same[r] = false;
-        }
     constexpr uint64_t kNone = UINT64_MAX;
     std::vector<uint64_t> best(count + 1, kNone);
     std::vector<uint32_t> from(count + 1, 0), ends(count, count);
@@ -650,8 +708,9 @@ std::vector<uint8_t> PlaneWriter::Finish() {
     }
 
     // fills[b][r] holds the items sent for bundle b at the start of row r.
-    // The offset and run bundles are planned again with the boundaries that
-    // cost least under the trees of a first, greedy plan.
+    // The type, offset and run bundles are planned again with the boundaries
+    // (and for types, the repeats) that cost least under the trees of a
+    // first, greedy plan.
     std::vector<std::vector<ItemList>> fills(9, std::vector<ItemList>(rows));
     const std::vector<uint32_t> greedy;
     for (int pass = 0; pass < 2; ++pass) {
@@ -664,7 +723,7 @@ std::vector<uint8_t> PlaneWriter::Finish() {
             const std::vector<uint32_t> ends =
                 pass ? BestFillEnds(b, bundle_rows[b], length_bits[b], limit[b], lengths) : greedy;
             const char* error = PlanBundle(b, bundle_rows[b], length_bits[b], limit[b], ends,
-                                           fills[b], previous_high);
+                                           pass ? &lengths : nullptr, fills[b], previous_high);
             if (error) {
                 error_ = error;
                 return {};

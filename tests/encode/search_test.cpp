@@ -8,6 +8,7 @@
 #include <random>
 #include <vector>
 
+#include "block_coder.h"
 #include "block_kernels.h"
 #include "motion_search.h"
 #include "rate.h"
@@ -189,6 +190,80 @@ TEST(MotionSearch, HeldOffsetsAndTheExhaustiveSearch) {
         full.Find(target, x, y, nullptr, 0, &sad);
         EXPECT_EQ(sad, least) << round;
     }
+}
+
+// The thorough decisions of every block of src (w x h) predicted from ref,
+// the last frame's vectors all `previous`.
+std::vector<Block> Decisions(const std::vector<uint8_t>& src, const std::vector<uint8_t>& ref,
+                             uint32_t w, uint32_t h, const PlaneRates& rates, float lambda,
+                             MotionVector previous = {}) {
+    const PlaneView src_view{src.data(), w, h}, ref_view{ref.data(), w, h};
+    std::vector<MotionVector> field(w * h / 64), before(w * h / 64, previous);
+    PlaneJob job{src_view, &ref_view, 10, 15, lambda, rates, w / 8, h / 8};
+    job.field = field.data();
+    job.previous = before.data();
+    job.thorough = true;
+    BlockCoder coder(job);
+    std::vector<Block> blocks;
+    for (uint32_t i = 0; i < w * h / 64; ++i)
+        blocks.push_back(coder.Decide(i % (w / 8), i / (w / 8), true));
+    return blocks;
+}
+
+TEST(BlockCoder, EvenOffsetRatesLetTheVectorsFollowTheMotion) {
+    // A ramp across (rows raised at random) moved 6 samples left; an older
+    // frame's rates make offsets 5 and 8 cheap and 6 dear. Under them the
+    // blocks take 5, one sample off; under the even rates, the true 6.
+    const uint32_t w = 96, h = 48;
+    std::mt19937 rng(2);
+    std::vector<uint8_t> ref(w * h), src(w * h);
+    for (uint32_t y = 0, raised = 0; y < h; ++y, raised = rng() % 60)
+        for (uint32_t x = 0; x < w; ++x) {
+            ref[y * w + x] = static_cast<uint8_t>(2 * x + raised);
+            src[y * w + x] = static_cast<uint8_t>(2 * std::min(x + 6, w - 1) + raised);
+        }
+    PlaneRates skewed = DefaultRates();
+    for (int i = 0; i < 16; ++i) skewed.offset_x[i] = i == 5 || i == 8 ? 2.0f : 9.0f;
+    for (int round = 0; round < 2; ++round) {
+        const std::vector<Block> blocks =
+            Decisions(src, ref, w, h, round ? EvenOffsetRates(skewed) : skewed, 100.0f);
+        for (uint32_t i = 0; i < blocks.size(); ++i) {
+            if (i % (w / 8) == 0 || i % (w / 8) + 3 >= w / 8) continue;  // offsets cut off
+            EXPECT_EQ(blocks[i].dx * 100 + blocks[i].dy, round ? 600 : 500) << i;
+        }
+    }
+}
+
+TEST(BlockCoder, ResidueBlocksSendOnlyTheLargeDifferences) {
+    // Noise moved 3 samples down; a few samples of each block changed by 30
+    // to 60, every sample by up to 1 more. The residues send the large
+    // changes rounded to a coarse step: an exact coding costs far more.
+    const uint32_t w = 64, h = 32;
+    std::mt19937 rng(8);
+    std::vector<uint8_t> ref(w * h), src(w * h);
+    for (auto& v : ref) v = static_cast<uint8_t>(60 + rng() % 120);
+    for (uint32_t i = 0; i < w * h; ++i)
+        src[i] = static_cast<uint8_t>(ref[std::min(i + 3 * w, w * h - w + i % w)] + rng() % 2 +
+                                      (i % 23 == 0 ? 30 + rng() % 31 : 0));
+    // The last frame moved alike (noise has no basins for the search).
+    const std::vector<Block> blocks = Decisions(src, ref, w, h, DefaultRates(), 40.0f, {0, 3});
+    int residues = 0;
+    for (uint32_t n = 0; n + w / 8 < blocks.size(); ++n) {  // the last row cannot move down
+        const Block& b = blocks[n];
+        if (b.type != kBlockResidue) continue;
+        ++residues;
+        int changed = 0;
+        for (uint32_t k = 0; k < 64; ++k) {
+            const uint32_t i = (n / (w / 8) * 8 + k / 8) * w + n % (w / 8) * 8 + k % 8;
+            // What the decoder draws: the moved sample plus the residue.
+            ASSERT_EQ(b.recon[k], static_cast<uint8_t>(ref[i + b.dy * w + b.dx] + b.residue[k]));
+            EXPECT_LE(std::abs(b.recon[k] - src[i]), 8);
+            EXPECT_EQ(b.residue[k] % 4, 0);  // no exact ones
+            changed += b.residue[k] != 0;
+        }
+        EXPECT_LE(changed, 8);
+    }
+    EXPECT_GE(residues, 12);
 }
 
 TEST(PlanePsnr, FromTheMeanSquaredError) {
