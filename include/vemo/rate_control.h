@@ -193,6 +193,8 @@ class Lookahead {
 
     uint32_t width_, height_, aw_, ah_;
     uint32_t hw_, hh_;  // half-size plane: 8 samples per area each way
+    // Sum of absolute differences of two 8x8 blocks.
+    uint32_t (*sad_)(const uint8_t*, ptrdiff_t, const uint8_t*, ptrdiff_t);
     std::vector<uint8_t> half_, previous_half_;
     std::deque<Frame> frames_;
     // What the pictures taken so far carried, typically (a running mean of

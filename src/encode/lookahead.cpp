@@ -6,6 +6,8 @@
 
 #include "vemo/rate_control.h"
 
+#include "block_kernels.h"
+
 namespace vemo {
 
 namespace {
@@ -29,7 +31,8 @@ Lookahead::Lookahead(uint32_t width, uint32_t height)
       aw_((width_ + 15) / 16),
       ah_((height_ + 15) / 16),
       hw_(aw_ * 8),
-      hh_(ah_ * 8) {}
+      hh_(ah_ * 8),
+      sad_(encode::ActiveBlockKernels().sad) {}
 
 void Lookahead::Shrink(const uint8_t* y, ptrdiff_t stride) {
     // Each half-size sample is the mean of a 2x2 square; squares past the
@@ -52,10 +55,7 @@ uint32_t Lookahead::Sad(uint32_t ax, uint32_t ay, int dx, int dy) const {
     const uint8_t* ref = previous_half_.data() +
                          static_cast<ptrdiff_t>(static_cast<int>(ay * 8) + dy) * hw_ +
                          static_cast<int>(ax * 8) + dx;
-    uint32_t sad = 0;
-    for (int r = 0; r < 8; ++r, cur += hw_, ref += hw_)
-        for (int c = 0; c < 8; ++c) sad += static_cast<uint32_t>(std::abs(cur[c] - ref[c]));
-    return sad;
+    return sad_(cur, hw_, ref, hw_);
 }
 
 void Lookahead::Estimate(Frame& frame) const {
