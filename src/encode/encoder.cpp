@@ -4,6 +4,7 @@
 // exactly as they will be drawn. The rates of the next frame's decisions
 // come from the code trees this frame's symbols give.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -65,14 +66,20 @@ float LambdaFor(int q) {
 
 // The quantiser nearest (in ratio) to quantiser q's step scaled by 2^offset.
 int ScaledQuantiser(int q, float offset) {
-    const double target = std::log2(kScaleOf[q & 15]) + offset;
+    static const auto kLog = [] {
+        std::array<double, 16> log{};
+        for (int c = 0; c < 16; ++c) log[c] = std::log2(kScaleOf[c]);
+        return log;
+    }();
+    const double target = kLog[q & 15] + offset;
     int best = 0;
     for (int c = 1; c < 16; ++c)
-        if (std::fabs(std::log2(kScaleOf[c]) - target) <
-            std::fabs(std::log2(kScaleOf[best]) - target))
-            best = c;
+        if (std::fabs(kLog[c] - target) < std::fabs(kLog[best] - target)) best = c;
     return best;
 }
+
+// The largest step offset a block takes either way (a factor of 16).
+constexpr float kMostStepOffset = 4.0f;
 
 // Per block of a plane (bw x bh; a chroma block covers one 16x16 area, a
 // luma block a quarter of one) the quantiser and lambda its area's step
@@ -88,7 +95,9 @@ void BlockScales(const float* offsets, uint32_t areas_across, uint32_t areas_dow
         for (uint32_t bx = 0; bx < bw; ++bx) {
             const uint32_t ax = std::min(bx >> shift, areas_across - 1);
             const uint32_t ay = std::min(by >> shift, areas_down - 1);
-            const float o = offsets[size_t{ay} * areas_across + ax];
+            const float given = offsets[size_t{ay} * areas_across + ax];
+            const float o =
+                std::isfinite(given) ? std::clamp(given, -kMostStepOffset, kMostStepOffset) : 0.0f;
             block_q[size_t{by} * bw + bx] = static_cast<uint8_t>(ScaledQuantiser(q, o));
             block_lambda[size_t{by} * bw + bx] = LambdaFor(q) * std::exp2(2 * o);
         }

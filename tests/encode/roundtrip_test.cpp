@@ -587,6 +587,11 @@ TEST(EncoderRoundTrip, AreaOffsetsSteerTheQuantiserAndStillDecodeToTheReconstruc
     const auto none = encode(nullptr, 1, &plain);
     EXPECT_EQ(encode(zero.data(), 2, &zeroed), none);  // offsets of 0 change nothing
     EXPECT_EQ(encode(split.data(), 1, &steered), encode(split.data(), 2, &unused));
+    // Offsets out of range or not numbers are held within range.
+    const float wild[] = {NAN, INFINITY, -INFINITY, 1e9f, -1e9f, 0.3f};
+    std::vector<float> odd(aw * ah);
+    for (uint32_t i = 0; i < odd.size(); ++i) odd[i] = wild[i % 6];
+    encode(odd.data(), 2, &unused);
     for (size_t i = 0; i < plain.size(); i += 2) {
         EXPECT_LT(steered[i], plain[i] * 0.8) << i;
         EXPECT_GT(steered[i + 1], plain[i + 1] * 1.2) << i;
