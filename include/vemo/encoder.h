@@ -62,6 +62,12 @@ struct EncoderPicture {
     ptrdiff_t cr_stride = 0;
     const uint8_t* alpha = nullptr;
     ptrdiff_t alpha_stride = 0;
+    // Optional: per 16x16 area of the picture, (width + 15) / 16 per row,
+    // row by row, the log2 of the factor by which the blocks there scale the
+    // frame's quantiser step (negative: finer). Chroma blocks take the area
+    // they cover; offsets are taken within -4..4 (and as 0 when not finite).
+    // Null: every block at the frame's quantiser.
+    const float* area_offsets = nullptr;
 };
 
 // What the last frame used.

@@ -133,4 +133,73 @@ class KeyFrameChooser {
     bool first_ = true;
 };
 
+// ---- Look-ahead ----------------------------------------------------------------------
+
+// Weighs each 16x16 area of a picture by how much of the pictures after it
+// (up to the next key frame) is drawn from it: a coarse motion estimate on
+// half-size luma pictures, each picture's areas handing what they draw
+// from the one before back through their vectors, latest picture first.
+// An area that the future keeps copying (still or panned content) gets a
+// finer quantiser, one soon replaced a coarser one (EncoderPicture::
+// area_offsets).
+//
+//   vemo::Lookahead ahead(width, height);
+//   for (each picture) {
+//       ahead.Push(y, stride, key);
+//       if (ahead.pending() == vemo::Lookahead::kDepth) encode(oldest, ahead.Take());
+//   }
+//   while (ahead.pending()) encode(oldest, ahead.Take());
+class Lookahead {
+  public:
+    Lookahead(uint32_t width, uint32_t height);
+
+    // The next picture's luma (width x height) and whether it is to be a
+    // key frame (a key frame draws nothing from the pictures before it).
+    void Push(const uint8_t* y, ptrdiff_t stride, bool key);
+    // Pictures pushed and not yet taken.
+    size_t pending() const { return frames_.size(); }
+    // The step offsets of the oldest pending picture, which is forgotten:
+    // per area (areas_across() per row, areas_down() rows) the log2 of the
+    // factor its quantiser step is scaled by, with a mean of 0 over the
+    // picture. Empty when nothing is pending.
+    std::vector<float> Take();
+
+    uint32_t areas_across() const { return aw_; }
+    uint32_t areas_down() const { return ah_; }
+
+    // Pictures the look-ahead is meant to hold before the oldest is taken.
+    static constexpr size_t kDepth = 16;
+    // Step offset per doubling of what an area carries into the future
+    // (itself and what is drawn from it) beyond the picture's mean; per
+    // doubling of the picture's mean beyond what pictures typically carry;
+    // and the largest offset either way.
+    static constexpr float kStrength = 0.15f;
+    static constexpr float kPictureStrength = 0.3f;
+    static constexpr float kMostOffset = 1.5f;
+
+  private:
+    struct Vector {
+        int8_t x = 0, y = 0;
+    };
+    struct Frame {
+        bool key = false;
+        std::vector<float> intra;    // per area: an estimate of coding it alone
+        std::vector<float> inter;    // ... from the picture before at its vector
+        std::vector<Vector> motion;  // in half-size samples
+    };
+    void Shrink(const uint8_t* y, ptrdiff_t stride);
+    void Estimate(Frame& frame) const;
+    uint32_t Sad(uint32_t ax, uint32_t ay, int dx, int dy) const;
+
+    uint32_t width_, height_, aw_, ah_;
+    uint32_t hw_, hh_;  // half-size plane: 8 samples per area each way
+    // Sum of absolute differences of two 8x8 blocks.
+    uint32_t (*sad_)(const uint8_t*, ptrdiff_t, const uint8_t*, ptrdiff_t);
+    std::vector<uint8_t> half_, previous_half_;
+    std::deque<Frame> frames_;
+    // What the pictures taken so far carried, typically (a running mean of
+    // the log2 of their areas' mean share; < 0 before the first).
+    double typical_ = -1;
+};
+
 }  // namespace vemo

@@ -85,12 +85,20 @@ BlockCoder::BlockCoder(const PlaneJob& job)
       search_(job.ref ? job.ref->p : nullptr, job.ref ? static_cast<int>(job.ref->w) : 0,
               job.ref ? static_cast<int>(job.ref->h) : 0, job.range, std::sqrt(job.lambda),
               job.rates.offset_x, job.rates.offset_y),
-      sse_(ActiveBlockKernels().sse) {
+      sse_(ActiveBlockKernels().sse),
+      q_(job.q),
+      lambda_(job.lambda) {
     search_.set_exhaustive(job.block_sums);
     for (int q = 0; q < 16; ++q) {
         intra_rows_[q] = video::IntraQuantTable()[q];
         inter_rows_[q] = video::InterQuantTable()[q];
     }
+}
+
+void BlockCoder::UseBlock(uint32_t bx, uint32_t by) {
+    const size_t i = size_t{by} * job_.bw + bx;
+    q_ = job_.block_q ? job_.block_q[i] : job_.q;
+    lambda_ = job_.block_lambda ? job_.block_lambda[i] : job_.lambda;
 }
 
 void BlockCoder::Lock(int x, int y) {
@@ -122,8 +130,8 @@ float BlockCoder::ScaledIntra(const uint8_t area[256], int16_t coef[64], uint8_t
     ForwardDct(values, dct);
     const float header = job_.rates.type[kBlockScaled] + 2 + kIntraDcBits + 4;
     float best = 1e30f;
-    for (int q = std::max(job_.q - kQuantiserSpread, 0);
-         q <= std::min(job_.q + kQuantiserSpread, 15); ++q) {
+    for (int q = std::max(q_ - kQuantiserSpread, 0); q <= std::min(q_ + kQuantiserSpread, 15);
+         ++q) {
         int16_t levels[64];
         uint8_t small[64], drawn[256];
         Quantise(dct, InverseQuantiserSteps(false, q), false, levels);
@@ -133,7 +141,7 @@ float BlockCoder::ScaledIntra(const uint8_t area[256], int16_t coef[64], uint8_t
             static_cast<float>(sse_(area, 16, drawn, 16) + sse_(area + 8, 16, drawn + 8, 16) +
                                sse_(area + 128, 16, drawn + 128, 16) +
                                sse_(area + 136, 16, drawn + 136, 16)) +
-            job_.lambda * (header + static_cast<float>(CoefficientBits(levels)));
+            lambda_ * (header + static_cast<float>(CoefficientBits(levels)));
         if (cost < best) {
             best = cost;
             std::memcpy(coef, levels, sizeof levels);
@@ -160,7 +168,7 @@ void BlockCoder::TryFill(const uint8_t t[64], Block& best) {
     uint8_t flat[64];
     std::memset(flat, (sum + 32) / 64, 64);
     const float cost = static_cast<float>(sse_(t, 8, flat, 8)) +
-                       job_.lambda * (TypeBits(kBlockFill) + job_.rates.colour);
+                       lambda_ * (TypeBits(kBlockFill) + job_.rates.colour);
     if (cost < best.cost) {
         Consider(best, kBlockFill, 0, 0, flat, cost);
         best.c0 = flat[0];
@@ -169,7 +177,7 @@ void BlockCoder::TryFill(const uint8_t t[64], Block& best) {
 
 void BlockCoder::TryPattern(const uint8_t t[64], Block& best) {
     const float bits = TypeBits(kBlockPattern) + 2 * job_.rates.colour + 8 * kPatternRowBits;
-    if (job_.lambda * bits >= best.cost) return;
+    if (lambda_ * bits >= best.cost) return;
     int lo = 255, hi = 0;
     for (int i = 0; i < 64; ++i) {
         lo = std::min<int>(lo, t[i]);
@@ -193,7 +201,7 @@ void BlockCoder::TryPattern(const uint8_t t[64], Block& best) {
         recon[i] = static_cast<uint8_t>(one[i] ? c1 : c0);
         if (one[i]) rows[i / 8] |= static_cast<uint8_t>(1u << (i % 8));
     }
-    const float cost = static_cast<float>(sse_(t, 8, recon, 8)) + job_.lambda * bits;
+    const float cost = static_cast<float>(sse_(t, 8, recon, 8)) + lambda_ * bits;
     if (cost < best.cost) {
         Consider(best, kBlockPattern, 0, 0, recon, cost);
         best.c0 = static_cast<uint8_t>(c0);
@@ -214,7 +222,7 @@ float BlockCoder::TransformCost(const uint8_t t[64], const uint8_t* moved, const
         video::InverseTransform(coef, intra_rows_[q], recon);
     }
     return static_cast<float>(sse_(t, 8, recon, 8)) +
-           job_.lambda * static_cast<float>(CoefficientBits(coef) + 4);
+           lambda_ * static_cast<float>(CoefficientBits(coef) + 4);
 }
 
 // Transform coding of the block (intra) or of its difference from the moved
@@ -224,21 +232,21 @@ void BlockCoder::TryTransform(const uint8_t t[64], const uint8_t* moved, int dx,
     const bool inter = moved != nullptr;
     const float header = inter ? TypeBits(kBlockInter) + OffsetBits(dx, dy) + kInterDcBits
                                : TypeBits(kBlockIntra) + kIntraDcBits;
-    if (job_.lambda * (header + 8) >= best.cost) return;
+    if (lambda_ * (header + 8) >= best.cost) return;
     int values[64];
     for (int i = 0; i < 64; ++i) values[i] = t[i] - (inter ? moved[i] : 0);
     float dct[64];
     ForwardDct(values, dct);
-    for (int q = std::max(job_.q - kQuantiserSpread, 0);
-         q <= std::min(job_.q + kQuantiserSpread, 15); ++q) {
+    for (int q = std::max(q_ - kQuantiserSpread, 0); q <= std::min(q_ + kQuantiserSpread, 15);
+         ++q) {
         const float* steps = QuantiserSteps(inter, q);
         int16_t coef[2][64];
         uint8_t recon[64];
         Quantise(dct, InverseQuantiserSteps(inter, q), inter, coef[0]);
         std::memcpy(coef[1], coef[0], sizeof coef[0]);
-        const int tries = DropLoneOnes(dct, steps, job_.lambda * kLoneOneBits, coef[1]) ? 2 : 1;
+        const int tries = DropLoneOnes(dct, steps, lambda_ * kLoneOneBits, coef[1]) ? 2 : 1;
         for (int k = 0; k < tries; ++k) {
-            const float cost = TransformCost(t, moved, coef[k], q, recon) + job_.lambda * header;
+            const float cost = TransformCost(t, moved, coef[k], q, recon) + lambda_ * header;
             if (cost < best.cost) {
                 Consider(best, inter ? kBlockInter : kBlockIntra, dx, dy, recon, cost);
                 std::memcpy(best.coef, coef[k], sizeof coef[k]);
@@ -275,7 +283,7 @@ void BlockCoder::RefineLevels(const uint8_t t[64], const uint8_t* moved, Block& 
 void BlockCoder::TryResidue(const uint8_t t[64], const uint8_t moved[64], int dx, int dy,
                             Block& best) {
     const float header = TypeBits(kBlockResidue) + OffsetBits(dx, dy) + 10;
-    if (job_.lambda * header >= best.cost) return;
+    if (lambda_ * header >= best.cost) return;
     // The exact difference, and (thorough decisions) the difference rounded
     // to multiples of 2, 4, 8 and 16: the coding ends after its last change,
     // so the lower bit planes then cost nothing.
@@ -295,12 +303,11 @@ void BlockCoder::TryResidue(const uint8_t t[64], const uint8_t moved[64], int dx
         const int changes = ResidueChanges(res);
         const float sse = static_cast<float>(sse_(t, 8, recon, 8));
         // Every change takes at least one bit.
-        if (changes > 128 ||
-            sse + job_.lambda * (header + static_cast<float>(changes)) >= best.cost)
+        if (changes > 128 || sse + lambda_ * (header + static_cast<float>(changes)) >= best.cost)
             continue;
         BitWriter bits;
         if (!WriteResidue(bits, res)) continue;
-        const float cost = sse + job_.lambda * (header - 10 + static_cast<float>(bits.BitCount()));
+        const float cost = sse + lambda_ * (header - 10 + static_cast<float>(bits.BitCount()));
         if (cost < best.cost) {
             Consider(best, kBlockResidue, dx, dy, recon, cost);
             std::memcpy(best.residue, res, sizeof res);
@@ -356,10 +363,10 @@ void BlockCoder::TryCopies(const uint8_t t[64], int x, int y, MotionVector found
         const MotionVector v = tried[i];
         if (!search_.Allowed(v.x, v.y) || std::find(tried, tried + i, v) != tried + i) continue;
         const float bits = TypeBits(kBlockMotion) + OffsetBits(v.x, v.y);
-        if (job_.lambda * bits >= best.cost) continue;
+        if (lambda_ * bits >= best.cost) continue;
         const float cost = static_cast<float>(sse_(t, 8, ref.At(x + v.x, y + v.y),
                                                    static_cast<ptrdiff_t>(ref.w))) +
-                           job_.lambda * bits;
+                           lambda_ * bits;
         if (cost >= best.cost) continue;
         uint8_t moved[64];
         Load(ref, x + v.x, y + v.y, moved);
@@ -382,14 +389,14 @@ void BlockCoder::TryInterBlocks(const uint8_t t[64], uint32_t bx, uint32_t by, B
         return;
     }
     Consider(best, kBlockSkip, 0, 0, same,
-             static_cast<float>(skip_sse) + job_.lambda * TypeBits(kBlockSkip));
+             static_cast<float>(skip_sse) + lambda_ * TypeBits(kBlockSkip));
     MotionVector candidates[16];
     const int count = Candidates(bx, by, candidates);
     uint32_t sad = 0;
     const MotionVector mv = search_.Find(t, x, y, candidates, count, &sad);
     job_.field[by * job_.bw + bx] = mv;
     // Nothing else can pay for its extra bits.
-    if (skip_sse <= job_.lambda || !search_.found()) return;
+    if (skip_sse <= lambda_ || !search_.found()) return;
     uint8_t moved[64];
     Load(ref, x + mv.x, y + mv.y, moved);
     if (job_.thorough) {
@@ -397,22 +404,23 @@ void BlockCoder::TryInterBlocks(const uint8_t t[64], uint32_t bx, uint32_t by, B
     } else {
         Consider(best, kBlockMotion, mv.x, mv.y, moved,
                  static_cast<float>(sse_(t, 8, moved, 8)) +
-                     job_.lambda * (TypeBits(kBlockMotion) + OffsetBits(mv.x, mv.y)));
+                     lambda_ * (TypeBits(kBlockMotion) + OffsetBits(mv.x, mv.y)));
     }
     TryResidue(t, moved, mv.x, mv.y, best);
     TryTransform(t, moved, mv.x, mv.y, best);
 }
 
 Block BlockCoder::Decide(uint32_t bx, uint32_t by, bool raw_allowed) {
+    UseBlock(bx, by);
     uint8_t target[64];
     Load(job_.src, static_cast<int>(bx * 8), static_cast<int>(by * 8), target);
     Block best;
     best.type = kBlockRaw;
     std::memcpy(best.recon, target, 64);
-    best.cost = raw_allowed ? job_.lambda * (TypeBits(kBlockRaw) + 64 * job_.rates.colour) : 1e30f;
+    best.cost = raw_allowed ? lambda_ * (TypeBits(kBlockRaw) + 64 * job_.rates.colour) : 1e30f;
     if (job_.ref) {
         TryInterBlocks(target, bx, by, best);
-        if (best.type == kBlockSkip && best.cost <= job_.lambda * 2) return best;
+        if (best.type == kBlockSkip && best.cost <= lambda_ * 2) return best;
     } else {
         job_.field[by * job_.bw + bx] = MotionVector{};
     }

@@ -53,6 +53,10 @@ struct PlaneJob {
     // offset found and at the predicted ones, and the coefficients of chosen
     // transform blocks are refined by their cost.
     bool thorough = false;
+    // Per block (bw x bh), when not null: the quantiser and lambda that
+    // block is decided with in place of q and lambda.
+    const uint8_t* block_q = nullptr;
+    const float* block_lambda = nullptr;
 };
 
 // rates with every offset size of each axis at their mean. A first pass of
@@ -75,6 +79,9 @@ class BlockCoder {
     // the coefficients, quantiser and samples the decoder draws.
     float ScaledIntra(const uint8_t area[256], int16_t coef[64], uint8_t* q,
                       uint8_t recon[256]) const;
+    // Decides what follows (ScaledIntra) with the quantiser and lambda of
+    // block bx, by; Decide does so itself.
+    void UseBlock(uint32_t bx, uint32_t by);
     // The type of the block before the next one in its row (none: 255).
     void set_previous_type(uint8_t type) { previous_type_ = type; }
 
@@ -104,6 +111,8 @@ class BlockCoder {
     const uint32_t* intra_rows_[16];
     const uint32_t* inter_rows_[16];
     uint8_t previous_type_ = 255;
+    int q_;
+    float lambda_;
     int lock_x_ = MotionSearch::kFree, lock_y_ = MotionSearch::kFree;
 };
 

@@ -4,6 +4,7 @@
 // exactly as they will be drawn. The rates of the next frame's decisions
 // come from the code trees this frame's symbols give.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
@@ -29,6 +30,9 @@ struct EncoderState {
     PlaneRates rates[4];
     std::vector<MotionVector> field[4], previous[4];
     bool after_key[4] = {};  // the last frame was a key frame
+    // The picture being encoded: its area step offsets (EncoderPicture), or
+    // null.
+    const float* area_offsets = nullptr;
 };
 
 }  // namespace encode
@@ -58,6 +62,46 @@ constexpr double kScaleOf[16] = {1, 4.0 / 3, 5.0 / 3, 2,  8.0 / 3, 3.5, 4,  5,
 float LambdaFor(int q) {
     const double step = 1.5 * kScaleOf[q & 15];
     return static_cast<float>(0.08 * step * step);
+}
+
+// The quantiser nearest (in ratio) to quantiser q's step scaled by 2^offset.
+int ScaledQuantiser(int q, float offset) {
+    static const auto kLog = [] {
+        std::array<double, 16> log{};
+        for (int c = 0; c < 16; ++c) log[c] = std::log2(kScaleOf[c]);
+        return log;
+    }();
+    const double target = kLog[q & 15] + offset;
+    int best = 0;
+    for (int c = 1; c < 16; ++c)
+        if (std::fabs(kLog[c] - target) < std::fabs(kLog[best] - target)) best = c;
+    return best;
+}
+
+// The largest step offset a block takes either way (a factor of 16).
+constexpr float kMostStepOffset = 4.0f;
+
+// Per block of a plane (bw x bh; a chroma block covers one 16x16 area, a
+// luma block a quarter of one) the quantiser and lambda its area's step
+// offset gives: the quantiser nearest the scaled step, lambda scaled with
+// the square of the step.
+void BlockScales(const float* offsets, uint32_t areas_across, uint32_t areas_down, bool chroma,
+                 int q, uint32_t bw, uint32_t bh, std::vector<uint8_t>& block_q,
+                 std::vector<float>& block_lambda) {
+    block_q.resize(size_t{bw} * bh);
+    block_lambda.resize(size_t{bw} * bh);
+    const int shift = chroma ? 0 : 1;
+    for (uint32_t by = 0; by < bh; ++by) {
+        for (uint32_t bx = 0; bx < bw; ++bx) {
+            const uint32_t ax = std::min(bx >> shift, areas_across - 1);
+            const uint32_t ay = std::min(by >> shift, areas_down - 1);
+            const float given = offsets[size_t{ay} * areas_across + ax];
+            const float o =
+                std::isfinite(given) ? std::clamp(given, -kMostStepOffset, kMostStepOffset) : 0.0f;
+            block_q[size_t{by} * bw + bx] = static_cast<uint8_t>(ScaledQuantiser(q, o));
+            block_lambda[size_t{by} * bw + bx] = LambdaFor(q) * std::exp2(2 * o);
+        }
+    }
 }
 
 // Pictures of up to this many luma samples get the more thorough search:
@@ -126,6 +170,10 @@ struct RowPair {
     std::vector<ScaledArea> scaled;
 };
 
+float BlockLambda(const PlaneJob& job, uint32_t bx, uint32_t by) {
+    return job.block_lambda ? job.block_lambda[size_t{by} * job.bw + bx] : job.lambda;
+}
+
 uint32_t ColoursOf(const Block& b) {
     return b.type == kBlockRaw       ? 64u
            : b.type == kBlockPattern ? 2u
@@ -157,7 +205,7 @@ float DecideRow(BlockCoder& coder, const PlaneJob& job, uint32_t y, std::vector<
         const Block* kept = base ? &(*base)[c] : nullptr;
         if (kept && CarriesVector(*kept) && (axis ? kept->dy : kept->dx) == value) {
             row[c] = *kept;
-            row[c].cost -= job.lambda * held_bits;
+            row[c].cost -= BlockLambda(job, c, y) * held_bits;
         } else {
             coder.set_previous_type(c > 0 ? row[c - 1].type : 255);
             row[c] = coder.Decide(c, y, colours + 64 <= colour_limit);
@@ -225,8 +273,7 @@ void DecideRows(BlockCoder& coder, const PlaneJob& job, uint32_t r, bool pair, R
 
 // Marks the 16x16 areas of a row pair that cost less as one scaled fill or
 // scaled intra block than as their four blocks.
-void FindScaledAreas(const BlockCoder& coder, const PlaneJob& job, uint32_t r, bool pair,
-                     RowPair& rp) {
+void FindScaledAreas(BlockCoder& coder, const PlaneJob& job, uint32_t r, bool pair, RowPair& rp) {
     const uint32_t bw = static_cast<uint32_t>(rp.scaled.size());
     const PlaneView& src = job.src;
     for (ScaledArea& s : rp.scaled) s.kind = 0;
@@ -235,7 +282,8 @@ void FindScaledAreas(const BlockCoder& coder, const PlaneJob& job, uint32_t r, b
         const std::vector<Block>& a = rp.rows[0];
         const std::vector<Block>& b = rp.rows[1];
         const float split = a[c].cost + a[c + 1].cost + b[c].cost + b[c + 1].cost;
-        if (job.lambda * bits >= split) continue;
+        const float lambda = BlockLambda(job, c, r);
+        if (lambda * bits >= split) continue;
         uint8_t area[256];
         int sum = 0;
         for (int y = 0; y < 16; ++y) {
@@ -249,13 +297,14 @@ void FindScaledAreas(const BlockCoder& coder, const PlaneJob& job, uint32_t r, b
             sse += static_cast<float>((area[i] - mean) * (area[i] - mean));
         ScaledArea& s = rp.scaled[c];
         float best = split;
-        if (sse + job.lambda * bits < best) {
-            best = sse + job.lambda * bits;
+        if (sse + lambda * bits < best) {
+            best = sse + lambda * bits;
             s.kind = kBlockFill;
             s.colour = static_cast<uint8_t>(mean);
             std::memset(s.recon, mean, sizeof s.recon);
         }
         ScaledArea intra;
+        coder.UseBlock(c, r);
         if (coder.ScaledIntra(area, intra.coef, &intra.q, intra.recon) < best) {
             intra.kind = kBlockIntra;
             s = intra;
@@ -468,6 +517,14 @@ bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bo
         job.luma_bw = luma_w_ / 8;
         job.luma_bh = luma_h_ / 8;
     }
+    std::vector<uint8_t> block_q;
+    std::vector<float> block_lambda;
+    if (state.area_offsets) {
+        BlockScales(state.area_offsets, (width_ + 15) / 16, (height_ + 15) / 16, chroma, q, bw, bh,
+                    block_q, block_lambda);
+        job.block_q = block_q.data();
+        job.block_lambda = block_lambda.data();
+    }
     std::vector<uint16_t> block_sums;
     const bool small = size_t{luma_w_} * luma_h_ <= kThoroughSearchArea;
     job.thorough = small;
@@ -542,6 +599,12 @@ bool VideoEncoder::EncodeFrame(const EncoderPicture& picture, bool key, std::vec
         return out;
     };
     const uint32_t cw = (width_ + 1) / 2, ch = (height_ + 1) / 2;
+    // The offsets are the picture's: they are not kept past this call.
+    struct Offsets {
+        encode::EncoderState& state;
+        ~Offsets() { state.area_offsets = nullptr; }
+    } offsets{*state_};
+    state_->area_offsets = picture.area_offsets;
     VideoPartPlanes planes;
     if (settings_.alpha &&
         !EncodePlane(3,

@@ -257,10 +257,13 @@ TEST(EncodeTool, TakesRateOptionsAndRefusesBadValues) {
     const std::string run = in + " -o " + out;
     EXPECT_EQ(RunTool(run + " --bitrate 64 --max-rate 80 --progress"), 0);
     EXPECT_EQ(RunTool(run + " --max-rate 16 --quality 100 --quiet"), 0);
-    for (const char* bad :
-         {"--bitrate 0", "--bitrate 15", "--bitrate 200001", "--bitrate 1e3", "--bitrate",
-          "--max-rate 15", "--max-rate -5", "--bitrate 500 --max-rate 400",
-          "--bitrate 500 --quality 50", "--progress --quiet", "--keyint 0"})
+    // Without a look-ahead, and with one longer than the clip.
+    EXPECT_EQ(RunTool(run + " --bitrate 64 --lookahead 0"), 0);
+    EXPECT_EQ(RunTool(run + " --lookahead 64"), 0);
+    for (const char* bad : {"--bitrate 0", "--bitrate 15", "--bitrate 200001", "--bitrate 1e3",
+                            "--bitrate", "--max-rate 15", "--max-rate -5",
+                            "--bitrate 500 --max-rate 400", "--bitrate 500 --quality 50",
+                            "--progress --quiet", "--keyint 0", "--lookahead -1", "--lookahead 65"})
         EXPECT_EQ(RunTool(run + " " + bad), 2) << bad;
 }
 

@@ -194,5 +194,70 @@ TEST(KeyFrames, ComeAtCutsAndAtMostEveryIntervalFrames) {
     EXPECT_EQ(chooser.cuts(), 1u);
 }
 
+// The mean of a picture's area offsets.
+double MeanOffset(const std::vector<float>& offsets) {
+    double sum = 0;
+    for (float o : offsets) sum += o;
+    return offsets.empty() ? 0 : sum / static_cast<double>(offsets.size());
+}
+
+TEST(Lookahead, LaterPicturesOfAStillSceneCarryLessAndAKeyFrameEndsIt) {
+    const Picture still = Draw(kHills, 0, 0);
+    Lookahead ahead(kW, kH);
+    EXPECT_TRUE(ahead.Take().empty());
+    // Seven pictures of one still scene, the sixth a key frame all the same.
+    for (int f = 0; f < 7; ++f) ahead.Push(still.y.data(), kW, f == 5);
+    EXPECT_EQ(ahead.pending(), 7u);
+    std::vector<double> means;
+    for (int f = 0; f < 7; ++f) {
+        const std::vector<float> offsets = ahead.Take();
+        ASSERT_EQ(offsets.size(), size_t{(kW + 15) / 16} * ((kH + 15) / 16));
+        for (float o : offsets) {
+            EXPECT_LE(std::fabs(o), Lookahead::kMostOffset);
+            // A still picture is carried alike everywhere.
+            EXPECT_NEAR(o, offsets[0], 0.05) << f;
+        }
+        means.push_back(MeanOffset(offsets));
+    }
+    EXPECT_EQ(ahead.pending(), 0u);
+    EXPECT_NEAR(means[0], 0, 1e-6);  // the first sets what is typical
+    // Each picture has one picture fewer after it to carry into: coarser
+    // and coarser up to the last before the key frame, which carries nothing
+    // (as the last picture of all does).
+    for (int f = 1; f < 5; ++f) EXPECT_GT(means[f], means[f - 1] + 0.02) << f;
+    EXPECT_LT(means[5], means[4]);
+    EXPECT_GT(means[6], means[5]);
+}
+
+TEST(Lookahead, AreasThatLeaveThePictureSoonGetCoarserOnes) {
+    // A pan to the left by 6 samples a picture: the left column of areas
+    // is gone after three pictures, the right one stays the longest.
+    Lookahead ahead(kW, kH);
+    for (int f = 0; f < 10; ++f) ahead.Push(Draw(kHills, 6.0 * f, 0).y.data(), kW, f == 0);
+    const std::vector<float> offsets = ahead.Take();
+    const uint32_t aw = ahead.areas_across(), ah = ahead.areas_down();
+    ASSERT_EQ(offsets.size(), size_t{aw} * ah);
+    double left = 0, right = 0;
+    for (uint32_t r = 0; r < ah; ++r) {
+        left += offsets[r * aw];
+        right += offsets[r * aw + aw - 1];
+    }
+    EXPECT_GT(left, right + 0.1 * ah);
+    EXPECT_NEAR(MeanOffset(offsets), 0, 1e-3);
+}
+
+TEST(Lookahead, PicturesOfAnySizeTakeOneOffsetPerArea) {
+    for (auto [w, h] : {std::pair{1u, 1u}, std::pair{17u, 9u}, std::pair{40u, 16u}}) {
+        std::vector<uint8_t> y(size_t{w} * h);
+        Lookahead ahead(w, h);
+        for (int f = 0; f < 3; ++f) {
+            for (size_t i = 0; i < y.size(); ++i) y[i] = static_cast<uint8_t>(i * 37 + f * 11);
+            ahead.Push(y.data(), w, false);
+        }
+        for (int f = 0; f < 3; ++f)
+            EXPECT_EQ(ahead.Take().size(), size_t{(w + 15) / 16} * ((h + 15) / 16));
+    }
+}
+
 }  // namespace
 }  // namespace vemo

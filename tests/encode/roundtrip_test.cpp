@@ -570,6 +570,61 @@ TEST(EncoderRoundTrip, MotionCutsAndFlatAreasDecodeToTheReconstructionOnAnyThrea
     }
 }
 
+TEST(EncoderRoundTrip, AreaOffsetsSteerTheQuantiserAndStillDecodeToTheReconstruction) {
+    const uint32_t w = 120, h = 72, aw = (w + 15) / 16, ah = (h + 15) / 16;
+    // Finer on the left half of the areas, coarser on the right; or all 0.
+    std::vector<float> split(aw * ah), zero(aw * ah, 0.0f);
+    for (uint32_t i = 0; i < split.size(); ++i) split[i] = i % aw < aw / 2 ? -1.5f : 1.5f;
+    auto encode = [&](const float* offsets, int threads, std::vector<double>* errors) {
+        EncoderSettings s;
+        s.quality = 50;
+        s.threads = threads;
+        VideoEncoder enc(w, h, s);
+        Player player(w, h, false, 0, 0);
+        std::vector<std::vector<uint8_t>> videos;
+        for (int t = 0; t < 3; ++t) {
+            std::vector<uint8_t> y, cb, cr;
+            ClipFrame(w, h, t, &y, &cb, &cr);
+            EncoderPicture pic{y.data(), w, cb.data(), (w + 1) / 2, cr.data(), (w + 1) / 2};
+            pic.area_offsets = offsets;
+            std::vector<uint8_t> video;
+            EXPECT_TRUE(enc.EncodeFrame(pic, false, &video)) << enc.error();
+            const Decoded d = player.Decode(video, t == 0);
+            EXPECT_EQ(d.faults, 0u);
+            EXPECT_EQ(d.y, enc.decoded(0)) << t;
+            EXPECT_EQ(d.cr, enc.decoded(1)) << t;
+            EXPECT_EQ(d.cb, enc.decoded(2)) << t;
+            // Squared error of the left and of the right half of the areas,
+            // in the luma and in a chroma plane.
+            double e[4] = {};
+            for (uint32_t j = 0; j < h; ++j)
+                for (uint32_t i = 0; i < w; ++i) {
+                    const double diff = d.y[j * enc.plane_width(0) + i] - y[j * w + i];
+                    e[i < aw / 2 * 16 ? 0 : 1] += diff * diff;
+                    if (i >= w / 2 || j >= h / 2) continue;
+                    const double c = d.cb[j * enc.plane_width(2) + i] - cb[j * (w / 2) + i];
+                    e[i < aw / 2 * 8 ? 2 : 3] += c * c;
+                }
+            errors->insert(errors->end(), e, e + 4);
+            videos.push_back(std::move(video));
+        }
+        return videos;
+    };
+    std::vector<double> plain, zeroed, steered, unused;
+    const auto none = encode(nullptr, 1, &plain);
+    EXPECT_EQ(encode(zero.data(), 2, &zeroed), none);  // offsets of 0 change nothing
+    EXPECT_EQ(encode(split.data(), 1, &steered), encode(split.data(), 2, &unused));
+    // Offsets out of range or not numbers are held within range.
+    const float wild[] = {NAN, INFINITY, -INFINITY, 1e9f, -1e9f, 0.3f};
+    std::vector<float> odd(aw * ah);
+    for (uint32_t i = 0; i < odd.size(); ++i) odd[i] = wild[i % 6];
+    encode(odd.data(), 2, &unused);
+    for (size_t i = 0; i < plain.size(); i += 2) {
+        EXPECT_LT(steered[i], plain[i] * 0.8) << i;
+        EXPECT_GT(steered[i + 1], plain[i + 1] * 1.2) << i;
+    }
+}
+
 TEST(EncoderRoundTrip, SmoothAreasTakeScaledIntraBlocks) {
     // Gentle slopes: a 16x16 fill would miss them by several levels, the
     // transform of the 2x2 means draws them closely for a few coefficients.

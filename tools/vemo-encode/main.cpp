@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <iterator>
 #include <string>
@@ -40,6 +41,9 @@ const char kUsage[] =
     "  --keyint N       at most N frames from one key frame to the next (default: 5 seconds;\n"
     "                   1 = all key frames); scene cuts get key frames as well\n"
     "  --search R       motion search range in samples, 0 to 15 (default 15)\n"
+    "  --lookahead N    pictures read ahead, 0 to 64 (default 16): areas that later pictures\n"
+    "                   keep drawing from get a finer quantiser, areas soon replaced a\n"
+    "                   coarser one (0: every block at its frame's quantiser)\n"
     "  --threads N      threads to encode with, 1 to 64 (default: one per processor core);\n"
     "                   the movie is the same for any number\n"
     "  --psnr           print each frame's PSNR of Y, Cb and Cr against the source on\n"
@@ -88,11 +92,13 @@ int Fail(const std::string& message) {
 struct Options {
     std::string input, wav, output;
     long quality = 75, keyint = -1, search = 15, bitrate = 0, max_rate = 0, threads = 0;
+    long lookahead = static_cast<long>(vemo::Lookahead::kDepth);
     bool quality_given = false, quiet = false, progress = false, psnr = false;
 };
 
-constexpr const char* kValueOptions[] = {"--wav",    "-o",        "--quality",  "--keyint",
-                                         "--search", "--bitrate", "--max-rate", "--threads"};
+constexpr const char* kValueOptions[] = {"--wav",      "-o",        "--quality",
+                                         "--keyint",   "--search",  "--bitrate",
+                                         "--max-rate", "--threads", "--lookahead"};
 
 // Stores the value v of option a in *o; false when it is out of range.
 bool SetValue(const std::string& a, const char* v, Options* o) {
@@ -109,6 +115,8 @@ bool SetValue(const std::string& a, const char* v, Options* o) {
         return Number(v, 16, 200000, &o->bitrate);
     } else if (a == "--max-rate") {
         return Number(v, 16, 2000000, &o->max_rate);
+    } else if (a == "--lookahead") {
+        return Number(v, 0, 64, &o->lookahead);
     } else if (a == "--threads") {
         return Number(v, 1, vemo::kMostEncoderThreads, &o->threads);
     } else {
@@ -332,34 +340,81 @@ void PrintPsnrAverage(const PsnrReport& report, bool mono) {
     std::printf(" dB\n");
 }
 
-// Encodes every picture the reader gives. Returns the failure message when
-// the encoder refuses a frame, else empty; a read error is left in
-// *read_error.
+// A picture read and waiting for the look-ahead to see past it.
+struct PendingPicture {
+    std::vector<uint8_t> y, cb, cr;
+    bool key = false;
+};
+
+// The pictures, read ahead of the one being encoded, and what the
+// look-ahead makes of them.
+struct Ahead {
+    vemo::Lookahead lookahead;
+    std::deque<PendingPicture> pictures;
+    size_t depth;  // pictures held past the one encoded (0: none)
+};
+
+// Pictures the look-ahead holds: as asked, but no more than 256 MB of them.
+size_t AheadDepth(const Options& o, const vemo::encode::Y4mReader& reader) {
+    const uint64_t bytes = uint64_t{reader.width} * reader.height * 3 / 2 + 1;
+    return static_cast<size_t>(
+        std::min<uint64_t>(static_cast<uint64_t>(o.lookahead), (uint64_t{256} << 20) / bytes));
+}
+
+// Encodes the oldest pending picture with the step offsets the look-ahead
+// gives it. Returns the failure message, else empty.
+std::string EncodeOldest(const vemo::encode::Y4mReader& reader, vemo::VideoEncoder& encoder,
+                         const Options& o, Steering& steering, Ahead& ahead, EncodedFrames* frames,
+                         PsnrReport* psnr) {
+    const PendingPicture& p = ahead.pictures.front();
+    const std::vector<float> offsets = ahead.depth ? ahead.lookahead.Take() : std::vector<float>{};
+    vemo::EncoderPicture picture;
+    picture.y = p.y.data();
+    picture.y_stride = reader.width;
+    picture.cb = p.cb.data();
+    picture.cr = p.cr.data();
+    picture.cb_stride = picture.cr_stride = (reader.width + 1) / 2;
+    picture.area_offsets = offsets.empty() ? nullptr : offsets.data();
+    const size_t f = frames->videos.size();
+    std::vector<uint8_t> video;
+    bool was_key = false;
+    if (!vemo::EncodeWithinRate(encoder, steering.rate, picture, p.key, steering.Extra(f), &video,
+                                &was_key))
+        return "frame " + std::to_string(f + 1) + ": " + encoder.error();
+    if (o.psnr) ReportPsnr(picture, encoder, reader.width, reader.height, reader.mono, psnr);
+    frames->videos.push_back(std::move(video));
+    frames->keys.push_back(was_key);
+    ahead.pictures.pop_front();
+    return {};
+}
+
+// Encodes every picture the reader gives, each once the look-ahead has seen
+// the ones after it. Returns the failure message when the encoder refuses a
+// frame, else empty; a read error is left in *read_error.
 std::string EncodeFrames(vemo::encode::Y4mReader& reader, vemo::VideoEncoder& encoder,
                          const Options& o, Steering& steering, Progress& progress,
                          EncodedFrames* frames, std::string* read_error) {
     PsnrReport psnr;
-    std::vector<uint8_t> y, cb, cr;
-    while (reader.ReadFrame(&y, &cb, &cr, read_error)) {
-        vemo::EncoderPicture picture;
-        picture.y = y.data();
-        picture.y_stride = reader.width;
-        picture.cb = cb.data();
-        picture.cr = cr.data();
-        picture.cb_stride = picture.cr_stride = (reader.width + 1) / 2;
-        const size_t f = frames->videos.size();
-        const bool key = steering.keys.Next(y.data(), reader.width, reader.width, reader.height);
-        std::vector<uint8_t> video;
-        bool was_key = false;
-        if (!vemo::EncodeWithinRate(encoder, steering.rate, picture, key, steering.Extra(f), &video,
-                                    &was_key)) {
-            progress.Show(f, steering.rate.AchievedKbit(), true);
-            return "frame " + std::to_string(f + 1) + ": " + encoder.error();
+    Ahead ahead{vemo::Lookahead(reader.width, reader.height), {}, AheadDepth(o, reader)};
+    bool reading = true;
+    while (reading || !ahead.pictures.empty()) {
+        PendingPicture p;
+        reading = reading && reader.ReadFrame(&p.y, &p.cb, &p.cr, read_error);
+        if (reading) {
+            p.key = steering.keys.Next(p.y.data(), reader.width, reader.width, reader.height);
+            if (ahead.depth) ahead.lookahead.Push(p.y.data(), reader.width, p.key);
+            ahead.pictures.push_back(std::move(p));
+            if (ahead.pictures.size() <= ahead.depth) continue;
+        } else if (ahead.pictures.empty()) {
+            break;
         }
-        if (o.psnr) ReportPsnr(picture, encoder, reader.width, reader.height, reader.mono, &psnr);
-        frames->videos.push_back(std::move(video));
-        frames->keys.push_back(was_key);
-        progress.Show(f + 1, steering.rate.AchievedKbit(), false);
+        const std::string failure =
+            EncodeOldest(reader, encoder, o, steering, ahead, frames, &psnr);
+        if (!failure.empty()) {
+            progress.Show(frames->videos.size(), steering.rate.AchievedKbit(), true);
+            return failure;
+        }
+        progress.Show(frames->videos.size(), steering.rate.AchievedKbit(), false);
     }
     progress.Show(frames->videos.size(), steering.rate.AchievedKbit(), true);
     if (o.psnr) PrintPsnrAverage(psnr, reader.mono);
