@@ -426,6 +426,17 @@ const char* WriteBlockRow(const RowPair& rp, int half, uint32_t r, PlaneOutput& 
     return nullptr;
 }
 
+// Writes every block row of the plane, pair by pair (a last row of an odd
+// count stands alone). Returns the writer's reason for a refusal, else null.
+const char* WriteBlockRows(const std::vector<RowPair>& pairs, uint32_t bh, PlaneOutput& out) {
+    for (uint32_t i = 0; i < pairs.size(); ++i) {
+        const bool pair = i * 2 + 1 < bh;
+        for (int half = 0; half < (pair ? 2 : 1); ++half)
+            if (const char* error = WriteBlockRow(pairs[i], half, i * 2, out)) return error;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 VideoEncoder::VideoEncoder(uint32_t width, uint32_t height, const EncoderSettings& settings)
@@ -552,14 +563,9 @@ bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bo
     std::vector<uint8_t> next(recon_[plane].size());
     PlaneWriter writer(w, h, settings_.old_version);
     PlaneOutput output{writer, next, w, stats_};
-    for (uint32_t i = 0; i < pairs.size(); ++i) {
-        const bool pair = i * 2 + 1 < bh;
-        for (int half = 0; half < (pair ? 2 : 1); ++half) {
-            if (const char* error = WriteBlockRow(pairs[i], half, i * 2, output)) {
-                error_ = error;
-                return false;
-            }
-        }
+    if (const char* error = WriteBlockRows(pairs, bh, output)) {
+        error_ = error;
+        return false;
     }
     *out = writer.Finish();
     if (out->empty()) {
