@@ -183,9 +183,13 @@ void ComplexFft(const TransformTables& tables, float* a, bool positive) {
 }
 
 void PlainDctRotate(const TransformTables& t, float* a) {
+    PlainDctRotateFrom(t, a, 1);
+}
+
+void PlainDctRotateFrom(const TransformTables& t, float* a, uint32_t from) {
     const uint32_t n = t.length;
     const float* c = t.cosines;  // nc = n
-    for (uint32_t j = 1; j < n / 2; ++j) {
+    for (uint32_t j = from; j < n / 2; ++j) {
         const uint32_t k = n - j;
         const float wr = c[j] - c[n - j];
         const float wi = c[j] + c[n - j];
@@ -196,9 +200,13 @@ void PlainDctRotate(const TransformTables& t, float* a) {
 }
 
 void PlainDctFold(const TransformTables& t, float* a) {
+    PlainDctFoldFrom(t, a, 2);
+}
+
+void PlainDctFoldFrom(const TransformTables& t, float* a, uint32_t from) {
     const uint32_t n = t.length;
     const float* c = t.cosines;
-    for (uint32_t j = 2; j < n / 2; j += 2) {
+    for (uint32_t j = from; j < n / 2; j += 2) {
         const uint32_t k = n - j;
         const uint32_t tt = 2 * j;
         const float wr = 0.5f - c[n - tt];

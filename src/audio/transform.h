@@ -65,6 +65,9 @@ void PlainFftFirstStages(const TransformTables& tables, float* a, bool positive)
 void PlainFftStages(const TransformTables& tables, float* a, bool positive);
 void PlainDctRotate(const TransformTables& tables, float* a);
 void PlainDctFold(const TransformTables& tables, float* a);
+// The plain steps from j = from on: the tails the wider rungs leave.
+void PlainDctRotateFrom(const TransformTables& tables, float* a, uint32_t from);
+void PlainDctFoldFrom(const TransformTables& tables, float* a, uint32_t from);
 void PlainDctUnfold(const TransformTables& tables, float* a);
 void FillTransformKernels(TransformKernels& table, uint32_t flags);
 const TransformKernels& ActiveTransformKernels();

@@ -47,14 +47,7 @@ void Avx2DctRotate(const TransformTables& t, float* a) {
         _mm256_storeu_ps(a + j, _mm256_add_ps(_mm256_mul_ps(wr, aj), _mm256_mul_ps(wi, ak)));
         _mm256_storeu_ps(a + k, Reverse(xr));
     }
-    for (; j < n / 2; ++j) {
-        const uint32_t k = n - j;
-        const float wr = c[j] - c[n - j];
-        const float wi = c[j] + c[n - j];
-        const float xr = wi * a[j] - wr * a[k];
-        a[j] = wr * a[j] + wi * a[k];
-        a[k] = xr;
-    }
+    PlainDctRotateFrom(t, a, j);
 }
 
 // Four pairs j, j + 2, j + 4, j + 6 at a time, against their k pairs.
@@ -81,19 +74,7 @@ void Avx2DctFold(const TransformTables& t, float* a) {
         const __m256 bk = _mm256_add_ps(ak, _mm256_xor_ps(y, imag_minus));
         _mm256_storeu_ps(a + k, ReversePairs(bk));
     }
-    for (; j < n / 2; j += 2) {
-        const uint32_t k = n - j;
-        const float wr = 0.5f - c[n - 2 * j];
-        const float wi = c[2 * j];
-        const float xr = a[j] - a[k];
-        const float xi = a[j + 1] + a[k + 1];
-        const float yr = wr * xr - wi * xi;
-        const float yi = wr * xi + wi * xr;
-        a[j] -= yr;
-        a[j + 1] -= yi;
-        a[k] += yr;
-        a[k + 1] -= yi;
-    }
+    PlainDctFoldFrom(t, a, j);
 }
 
 // a[j - 1] = a[j] - a[j + 1] and a[j] = a[j] + a[j + 1] for four j a step;

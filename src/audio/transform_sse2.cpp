@@ -64,14 +64,7 @@ void Sse2DctRotate(const TransformTables& t, float* a) {
         _mm_storeu_ps(a + j, _mm_add_ps(_mm_mul_ps(wr, aj), _mm_mul_ps(wi, ak)));
         _mm_storeu_ps(a + k, Reverse(xr));
     }
-    for (; j < n / 2; ++j) {
-        const uint32_t k = n - j;
-        const float wr = c[j] - c[n - j];
-        const float wi = c[j] + c[n - j];
-        const float xr = wi * a[j] - wr * a[k];
-        a[j] = wr * a[j] + wi * a[k];
-        a[k] = xr;
-    }
+    PlainDctRotateFrom(t, a, j);
 }
 
 // Two j (pairs j, j + 1 and j + 2, j + 3) at a time, against their k pairs;
@@ -99,19 +92,7 @@ void Sse2DctFold(const TransformTables& t, float* a) {
         const __m128 bk = _mm_add_ps(ak, _mm_xor_ps(y, imag_minus));
         _mm_storeu_ps(a + k, _mm_shuffle_ps(bk, bk, _MM_SHUFFLE(1, 0, 3, 2)));
     }
-    for (; j < n / 2; j += 2) {
-        const uint32_t k = n - j;
-        const float wr = 0.5f - c[n - 2 * j];
-        const float wi = c[2 * j];
-        const float xr = a[j] - a[k];
-        const float xi = a[j + 1] + a[k + 1];
-        const float yr = wr * xr - wi * xi;
-        const float yi = wr * xi + wi * xr;
-        a[j] -= yr;
-        a[j + 1] -= yi;
-        a[k] += yr;
-        a[k + 1] -= yi;
-    }
+    PlainDctFoldFrom(t, a, j);
 }
 
 // Four complex values x0..x3 a step: (a, b) = (x0 + x1, x0 - x1) and
