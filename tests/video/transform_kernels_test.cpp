@@ -119,5 +119,40 @@ TEST(TransformKernelTable, SingleCoefficientsAtEveryPositionPutAndAddThePlainSam
     }
 }
 
+// A full top-left 2x2 square of full-scale values (products that wrap)
+// with one more coefficient at each position in turn: inside the square the
+// rungs take their two-input butterflies, one step outside it the corner or
+// full ones. The block alone (inverse transform), put and add all match the
+// plain kernels.
+TEST(TransformKernelTable, SquareBlocksAndTheirNeighboursMatchThePlainKernels) {
+    const TransformKernels& plain = PlainTransformKernels();
+    const InverseTransformKernel alone[] = {
+        Sse2Kernels() ? Sse2Kernels()->inverse_transform : nullptr, Avx2InverseTransformKernel()};
+    const TransformKernels* fused[] = {Sse2TransformKernels(), Avx2TransformKernels()};
+    std::mt19937 rng(29);
+    for (int round = 0; round < 4 * 64; ++round) {
+        int16_t c[64] = {};
+        for (const int i : {0, 1, 8, 9}) c[i] = static_cast<int16_t>(rng());
+        c[round % 64] = static_cast<int16_t>(rng() | 1);
+        const auto& quant = (round & 1 ? IntraQuantTable() : InterQuantTable())[rng() % 16];
+        uint8_t src[64], want[64], got[64];
+        for (auto& v : src) v = static_cast<uint8_t>(rng());
+        for (int k = 0; k < 2; ++k) {
+            if (alone[k]) {
+                PlainKernels().inverse_transform(c, quant, want);
+                alone[k](c, quant, got);
+                ASSERT_EQ(0, std::memcmp(want, got, 64)) << "alone, round " << round;
+            }
+            if (!fused[k]) continue;
+            plain.put(c, quant, want, 8);
+            fused[k]->put(c, quant, got, 8);
+            ASSERT_EQ(0, std::memcmp(want, got, 64)) << "put, round " << round;
+            plain.add(c, quant, src, want, 8);
+            fused[k]->add(c, quant, src, got, 8);
+            ASSERT_EQ(0, std::memcmp(want, got, 64)) << "add, round " << round;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace vemo::video
