@@ -108,9 +108,10 @@ struct OutputRows {
 };
 
 // How far a block's coefficients reach: row 0 only (the block draws one
-// line in every row), the top-left 4x4 corner (rows 4-7 and columns 4-7
+// line in every row), the top-left 2x2 square (the DC and coefficients 1,
+// 8 and 9: many blocks), the top-left 4x4 corner (rows 4-7 and columns 4-7
 // zero, as in most blocks), or anywhere.
-enum class Extent { kFirstRow, kCorner, kFull };
+enum class Extent { kFirstRow, kSquare, kCorner, kFull };
 
 inline __m128i CoefficientRow(const int16_t coefficients[64], int r) {
     return _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * r));
@@ -118,15 +119,21 @@ inline __m128i CoefficientRow(const int16_t coefficients[64], int r) {
 
 inline Extent ExtentOf(const int16_t c[64]) {
     const __m128i ones = _mm_set1_epi32(-1);
-    const __m128i upper = _mm_or_si128(_mm_or_si128(CoefficientRow(c, 1), CoefficientRow(c, 2)),
-                                       CoefficientRow(c, 3));
+    const __m128i row1 = CoefficientRow(c, 1);
+    const __m128i rows23 = _mm_or_si128(CoefficientRow(c, 2), CoefficientRow(c, 3));
+    const __m128i upper = _mm_or_si128(row1, rows23);
     const __m128i lower = _mm_or_si128(_mm_or_si128(CoefficientRow(c, 4), CoefficientRow(c, 5)),
                                        _mm_or_si128(CoefficientRow(c, 6), CoefficientRow(c, 7)));
     if (_mm_testz_si128(_mm_or_si128(upper, lower), ones)) return Extent::kFirstRow;
-    const __m128i top = _mm_or_si128(upper, CoefficientRow(c, 0));
-    return _mm_testz_si128(_mm_or_si128(lower, _mm_unpackhi_epi64(top, top)), ones)
-               ? Extent::kCorner
-               : Extent::kFull;
+    const __m128i rows01 = _mm_or_si128(CoefficientRow(c, 0), row1);
+    const __m128i top = _mm_or_si128(upper, rows01);
+    if (!_mm_testz_si128(_mm_or_si128(lower, _mm_unpackhi_epi64(top, top)), ones))
+        return Extent::kFull;
+    // Columns 2-7 of rows 0 and 1, and rows 2 and 3.
+    const __m128i beyond_square = _mm_setr_epi16(0, 0, -1, -1, -1, -1, -1, -1);
+    return _mm_testz_si128(_mm_or_si128(rows23, _mm_and_si128(rows01, beyond_square)), ones)
+               ? Extent::kSquare
+               : Extent::kCorner;
 }
 
 // The columns 0-3 of a block whose columns 4-7 are zero, from rows of
@@ -212,9 +219,66 @@ __attribute__((always_inline)) inline OutputRows TransformRows(const int16_t coe
     return {_mm256_unpacklo_epi32(left, right), _mm256_unpackhi_epi32(left, right)};
 }
 
+// The outputs of a butterfly whose inputs are s0 and s1 alone (the full
+// one's sums and products with the zero terms dropped), lane by lane:
+// o[k] = s0 + t[k] for the terms t = s1, b2, b3, -b4, b4, -b3, -b2, -s1.
+struct PairTerms {
+    __m256i b2, b3, b4;
+};
+
+inline PairTerms PairButterflyTerms(__m256i s1) {
+    const __m256i b1 = MulK<3784>(s1);
+    const __m256i b2 = _mm256_sub_epi32(b1, s1);
+    const __m256i b3 = _mm256_sub_epi32(MulK<2896>(s1), b2);
+    const __m256i b4 = _mm256_sub_epi32(_mm256_add_epi32(MulK<2217>(s1), b3), b1);
+    return {b2, b3, b4};
+}
+
+// A block of the top-left 2x2 square: rows 0 and 1 dequantised, the column
+// butterflies of columns 0 and 1 have only those two inputs (the others
+// give zeros), and so have the row butterflies. The column butterflies'
+// outputs are laid out as columns (lanes are rows) for the rows' ones,
+// whose outputs are then the block's columns, as GatherColumns takes them.
+__attribute__((always_inline)) inline OutputRows TransformSquare(const int16_t coefficients[64],
+                                                                 const uint32_t quant[64]) {
+    __m256i r[2];
+    for (int row = 0; row < 2; ++row) {
+        const __m256i q = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(quant + 8 * row));
+        const __m256i c = _mm256_cvtepi16_epi32(CoefficientRow(coefficients, row));
+        r[row] = _mm256_srai_epi32(_mm256_mullo_epi32(c, q), 11);
+    }
+    r[0] = _mm256_add_epi32(r[0], _mm256_setr_epi32(127, 0, 0, 0, 0, 0, 0, 0));
+    const PairTerms t = PairButterflyTerms(r[1]);
+    // Lane 0 (column 0) and lane 1 (column 1) of s1, b2, b3, b4 in order.
+    const __m256i x =
+        _mm256_unpacklo_epi64(_mm256_unpacklo_epi32(r[1], t.b2), _mm256_unpacklo_epi32(t.b3, t.b4));
+    const __m256i y =
+        _mm256_unpackhi_epi64(_mm256_unpacklo_epi32(r[1], t.b2), _mm256_unpacklo_epi32(t.b3, t.b4));
+    const __m256i order = _mm256_setr_epi32(0, 1, 2, 3, 3, 2, 1, 0);
+    const __m256i negate = _mm256_setr_epi32(0, 0, 0, -1, 0, -1, -1, -1);
+    __m256i s[2];
+    const __m256i terms[2] = {x, y};
+    for (int col = 0; col < 2; ++col) {
+        const __m256i term = _mm256_permutevar8x32_epi32(terms[col], order);
+        const __m256i signed_term = _mm256_sub_epi32(_mm256_xor_si256(term, negate), negate);
+        const __m256i s0 = _mm256_permutevar8x32_epi32(r[0], _mm256_set1_epi32(col));
+        s[col] = _mm256_add_epi32(s0, signed_term);
+    }
+    const PairTerms u = PairButterflyTerms(s[1]);
+    const __m256i o[8] = {
+        _mm256_add_epi32(s[0], s[1]), _mm256_add_epi32(s[0], u.b2), _mm256_add_epi32(s[0], u.b3),
+        _mm256_sub_epi32(s[0], u.b4), _mm256_add_epi32(s[0], u.b4), _mm256_sub_epi32(s[0], u.b3),
+        _mm256_sub_epi32(s[0], u.b2), _mm256_sub_epi32(s[0], s[1]),
+    };
+    const __m256i left = GatherColumns(o);
+    const __m256i right = GatherColumns(o + 4);
+    return {_mm256_unpacklo_epi32(left, right), _mm256_unpackhi_epi32(left, right)};
+}
+
 __attribute__((always_inline)) inline OutputRows Transform(Extent extent,
                                                            const int16_t coefficients[64],
                                                            const uint32_t quant[64]) {
+    if (extent == Extent::kSquare) return TransformSquare(coefficients, quant);
     return extent == Extent::kFull ? TransformRows<false>(coefficients, quant)
                                    : TransformRows<true>(coefficients, quant);
 }

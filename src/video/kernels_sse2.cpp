@@ -115,9 +115,10 @@ inline void HalfButterfly(const __m128i s[4], __m128i o[8]) {
 }
 
 // How far a block's coefficients reach: row 0 only (the block draws one
-// line in every row), the top-left 4x4 corner (rows 4-7 and columns 4-7
+// line in every row), the top-left 2x2 square (the DC and coefficients 1,
+// 8 and 9: many blocks), the top-left 4x4 corner (rows 4-7 and columns 4-7
 // zero, as in most blocks), or anywhere.
-enum class Extent { kFirstRow, kCorner, kFull };
+enum class Extent { kFirstRow, kSquare, kCorner, kFull };
 
 inline bool AllZero(__m128i v) {
     return _mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_setzero_si128())) == 0xFFFF;
@@ -127,13 +128,30 @@ inline Extent ExtentOf(const int16_t coefficients[64]) {
     __m128i rows[8];
     for (int r = 0; r < 8; ++r)
         rows[r] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients + 8 * r));
-    const __m128i upper = _mm_or_si128(_mm_or_si128(rows[1], rows[2]), rows[3]);
+    const __m128i rows23 = _mm_or_si128(rows[2], rows[3]);
+    const __m128i upper = _mm_or_si128(rows[1], rows23);
     const __m128i lower =
         _mm_or_si128(_mm_or_si128(rows[4], rows[5]), _mm_or_si128(rows[6], rows[7]));
     if (AllZero(_mm_or_si128(upper, lower))) return Extent::kFirstRow;
-    const __m128i top = _mm_or_si128(upper, rows[0]);
-    return AllZero(_mm_or_si128(lower, _mm_unpackhi_epi64(top, top))) ? Extent::kCorner
-                                                                      : Extent::kFull;
+    const __m128i rows01 = _mm_or_si128(rows[0], rows[1]);
+    const __m128i top = _mm_or_si128(upper, rows01);
+    if (!AllZero(_mm_or_si128(lower, _mm_unpackhi_epi64(top, top)))) return Extent::kFull;
+    // Columns 2-7 of rows 0 and 1, and rows 2 and 3.
+    const __m128i beyond_square = _mm_setr_epi16(0, 0, -1, -1, -1, -1, -1, -1);
+    return AllZero(_mm_or_si128(rows23, _mm_and_si128(rows01, beyond_square))) ? Extent::kSquare
+                                                                               : Extent::kCorner;
+}
+
+// The samples of m[c][h] (column c of rows 4h..4h+3, each 0-255) as the
+// transform's output bytes: rows 2k and 2k + 1 in pairs[k] (the first in its
+// low eight bytes).
+inline void PackColumns(__m128i m[8][2], __m128i pairs[4]) {
+    Transpose8(m);  // m[r][h]: row r, columns 4h..4h+3
+    for (int r = 0; r < 8; r += 2) {
+        const __m128i a = _mm_packs_epi32(m[r][0], m[r][1]);
+        const __m128i b = _mm_packs_epi32(m[r + 1][0], m[r + 1][1]);
+        pairs[r / 2] = _mm_packus_epi16(a, b);
+    }
 }
 
 // The transform's output bytes: rows 2k and 2k + 1 in pairs[k] (the first in
@@ -185,17 +203,73 @@ inline void TransformRows(const int16_t coefficients[64], const uint32_t quant[6
             Butterfly(s, o);
         for (int c = 0; c < 8; ++c) m[c][h] = _mm_and_si128(_mm_srai_epi32(o[c], 8), low);
     }
-    Transpose8(m);  // back to m[r][h]
-    for (int r = 0; r < 8; r += 2) {
-        const __m128i a = _mm_packs_epi32(m[r][0], m[r][1]);
-        const __m128i b = _mm_packs_epi32(m[r + 1][0], m[r + 1][1]);
-        pairs[r / 2] = _mm_packus_epi16(a, b);
+    PackColumns(m, pairs);
+}
+
+// The outputs of a butterfly whose inputs are s0 and s1 alone (the full
+// one's sums and products with the zero terms dropped), lane by lane:
+// o[k] = s0 + t[k] for the terms t = s1, b2, b3, -b4, b4, -b3, -b2, -s1.
+struct PairTerms {
+    __m128i b2, b3, b4;
+};
+
+inline PairTerms PairButterflyTerms(__m128i s1) {
+    const __m128i b1 = MulK(s1, _mm_set1_epi32(3784));
+    const __m128i b2 = _mm_sub_epi32(b1, s1);
+    const __m128i b3 = _mm_sub_epi32(MulK(s1, _mm_set1_epi32(2896)), b2);
+    const __m128i b4 = _mm_sub_epi32(_mm_add_epi32(MulK(s1, _mm_set1_epi32(2217)), b3), b1);
+    return {b2, b3, b4};
+}
+
+// A block of the top-left 2x2 square: the column butterflies of columns 0
+// and 1 have only rows 0 and 1 as inputs (the other columns give zeros),
+// and so have the row butterflies; their outputs are laid out as columns
+// (lanes are rows 4h..4h+3) as the row butterflies of TransformRows give
+// them.
+inline void TransformSquare(const int16_t coefficients[64], const uint32_t quant[64],
+                            __m128i pairs[4]) {
+    __m128i r[2];
+    for (int row = 0; row < 2; ++row) {
+        const __m128i c = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(coefficients + 8 * row));
+        const __m128i q = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 8 * row));
+        r[row] = _mm_srai_epi32(MulLo(_mm_srai_epi32(_mm_unpacklo_epi16(c, c), 16), q), 11);
     }
+    r[0] = _mm_add_epi32(r[0], _mm_setr_epi32(127, 0, 0, 0));
+    const PairTerms t = PairButterflyTerms(r[1]);
+    const __m128i a = _mm_unpacklo_epi32(r[1], t.b2), b = _mm_unpacklo_epi32(t.b3, t.b4);
+    // Per column: its s1, b2, b3, b4, then for rows 0-3 and 4-7 in order.
+    const __m128i terms[2] = {_mm_unpacklo_epi64(a, b), _mm_unpackhi_epi64(a, b)};
+    const __m128i negate_upper = _mm_setr_epi32(0, 0, 0, -1);
+    const __m128i negate_lower = _mm_setr_epi32(0, -1, -1, -1);
+    __m128i col[2][2];
+    for (int c = 0; c < 2; ++c) {
+        const __m128i s0 = c ? _mm_shuffle_epi32(r[0], 0x55) : _mm_shuffle_epi32(r[0], 0);
+        const __m128i upper = _mm_sub_epi32(_mm_xor_si128(terms[c], negate_upper), negate_upper);
+        const __m128i reversed = _mm_shuffle_epi32(terms[c], _MM_SHUFFLE(0, 1, 2, 3));
+        const __m128i lower = _mm_sub_epi32(_mm_xor_si128(reversed, negate_lower), negate_lower);
+        col[c][0] = _mm_add_epi32(s0, upper);
+        col[c][1] = _mm_add_epi32(s0, lower);
+    }
+    __m128i m[8][2];
+    const __m128i low = _mm_set1_epi32(0xFF);
+    for (int h = 0; h < 2; ++h) {
+        const __m128i s0 = col[0][h], s1 = col[1][h];
+        const PairTerms u = PairButterflyTerms(s1);
+        const __m128i o[8] = {
+            _mm_add_epi32(s0, s1),   _mm_add_epi32(s0, u.b2), _mm_add_epi32(s0, u.b3),
+            _mm_sub_epi32(s0, u.b4), _mm_add_epi32(s0, u.b4), _mm_sub_epi32(s0, u.b3),
+            _mm_sub_epi32(s0, u.b2), _mm_sub_epi32(s0, s1),
+        };
+        for (int c = 0; c < 8; ++c) m[c][h] = _mm_and_si128(_mm_srai_epi32(o[c], 8), low);
+    }
+    PackColumns(m, pairs);
 }
 
 inline void TransformRows(Extent extent, const int16_t coefficients[64], const uint32_t quant[64],
                           __m128i pairs[4]) {
-    if (extent == Extent::kFull)
+    if (extent == Extent::kSquare)
+        TransformSquare(coefficients, quant, pairs);
+    else if (extent == Extent::kFull)
         TransformRows<false>(coefficients, quant, pairs);
     else
         TransformRows<true>(coefficients, quant, pairs);

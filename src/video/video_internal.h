@@ -240,7 +240,9 @@ using TransformAddKernel = void (*)(const int16_t coefficients[64], const uint32
 // the AVX2 ones when it has AVX2 (rebuilt after SetCpuMask). Every entry
 // gives the plain results for any block: each tells apart itself the blocks
 // whose rows 1-7 are zero, which draw one line of samples (FirstRowLine) in
-// every row.
+// every row. (The coefficient reader could note a block's extent as it
+// places values and hand it over, but the mask it would keep through the
+// passes costs it more than the kernels' look at the rows saves.)
 struct TransformKernels {
     TransformPutKernel put = nullptr;
     TransformAddKernel add = nullptr;

@@ -27,11 +27,12 @@ TEST(TransformKernelTable, FollowsTheMask) {
     }
 }
 
-// Coefficients of one of seven shapes: the top-left 4x4 corner only, rows
+// Coefficients of one of eight shapes: the top-left 4x4 corner only, rows
 // 0-3 only, columns 0-3 only, anywhere, full-scale values anywhere, row 0
-// only (full-scale every other time), or the DC alone.
+// only (full-scale every other time), the DC alone, or the top-left 2x2
+// square only (full-scale every other time).
 void RandomBlock(std::mt19937& rng, int shape, int16_t c[64]) {
-    const bool full_scale = shape == 4 || (shape == 5 && rng() % 2 == 0);
+    const bool full_scale = shape == 4 || ((shape == 5 || shape == 7) && rng() % 2 == 0);
     for (int i = 0; i < 64; ++i) {
         const int row = i / 8, col = i % 8;
         const bool allowed = shape == 0   ? row < 4 && col < 4
@@ -39,6 +40,7 @@ void RandomBlock(std::mt19937& rng, int shape, int16_t c[64]) {
                              : shape == 2 ? col < 4
                              : shape == 5 ? row == 0
                              : shape == 6 ? i == 0
+                             : shape == 7 ? row < 2 && col < 2
                                           : true;
         c[i] = 0;
         if (allowed && (full_scale || shape == 6 || rng() % 3 == 0))
@@ -56,9 +58,9 @@ TEST(TransformKernelTable, EveryRungPutsAndAddsThePlainSamples) {
     const TransformKernels& plain = PlainTransformKernels();
     constexpr uint32_t kStride = 20;
     std::mt19937 rng(23);
-    for (int round = 0; round < 2800; ++round) {
+    for (int round = 0; round < 3200; ++round) {
         int16_t c[64];
-        RandomBlock(rng, round % 7, c);
+        RandomBlock(rng, round % 8, c);
         const auto& quant = (round & 1 ? IntraQuantTable() : InterQuantTable())[rng() % 16];
         // Rows 2-9 of a 12-row canvas, columns 5-12; the source of an add is
         // moved by up to a row and three columns either way (the same rows
@@ -113,6 +115,41 @@ TEST(TransformKernelTable, SingleCoefficientsAtEveryPositionPutAndAddThePlainSam
                     ASSERT_EQ(0, std::memcmp(want, got, 64)) << "add at " << position;
                 }
             }
+        }
+    }
+}
+
+// A full top-left 2x2 square of full-scale values (products that wrap)
+// with one more coefficient at each position in turn: inside the square the
+// rungs take their two-input butterflies, one step outside it the corner or
+// full ones. The block alone (inverse transform), put and add all match the
+// plain kernels.
+TEST(TransformKernelTable, SquareBlocksAndTheirNeighboursMatchThePlainKernels) {
+    const TransformKernels& plain = PlainTransformKernels();
+    const InverseTransformKernel alone[] = {
+        Sse2Kernels() ? Sse2Kernels()->inverse_transform : nullptr, Avx2InverseTransformKernel()};
+    const TransformKernels* fused[] = {Sse2TransformKernels(), Avx2TransformKernels()};
+    std::mt19937 rng(29);
+    for (int round = 0; round < 4 * 64; ++round) {
+        int16_t c[64] = {};
+        for (const int i : {0, 1, 8, 9}) c[i] = static_cast<int16_t>(rng());
+        c[round % 64] = static_cast<int16_t>(rng() | 1);
+        const auto& quant = (round & 1 ? IntraQuantTable() : InterQuantTable())[rng() % 16];
+        uint8_t src[64], want[64], got[64];
+        for (auto& v : src) v = static_cast<uint8_t>(rng());
+        for (int k = 0; k < 2; ++k) {
+            if (alone[k]) {
+                PlainKernels().inverse_transform(c, quant, want);
+                alone[k](c, quant, got);
+                ASSERT_EQ(0, std::memcmp(want, got, 64)) << "alone, round " << round;
+            }
+            if (!fused[k]) continue;
+            plain.put(c, quant, want, 8);
+            fused[k]->put(c, quant, got, 8);
+            ASSERT_EQ(0, std::memcmp(want, got, 64)) << "put, round " << round;
+            plain.add(c, quant, src, want, 8);
+            fused[k]->add(c, quant, src, got, 8);
+            ASSERT_EQ(0, std::memcmp(want, got, 64)) << "add, round " << round;
         }
     }
 }
