@@ -262,6 +262,17 @@ inline void ReadGroup(BitReader& reader, const Shape& shape, int c, uint8_t* nex
     std::memcpy(square + 8, values + 2, 4);
 }
 
+// An entry of mode 1 that reads a 1 splits into its four quarters c, c + 4,
+// c + 8 and c + 12, each examined again with a new bit: the first takes the
+// entry's place, the others go to the end of the list. Returns the new end.
+[[gnu::always_inline]] inline int SplitEntry(uint8_t* list, int i, int end, int c) {
+    list[i] = static_cast<uint8_t>(c * 4 + 2);
+    list[end] = static_cast<uint8_t>((c + 4) * 4 + 2);
+    list[end + 1] = static_cast<uint8_t>((c + 8) * 4 + 2);
+    list[end + 2] = static_cast<uint8_t>((c + 12) * 4 + 2);
+    return end + 3;
+}
+
 template <int kBits>
 [[gnu::always_inline]] inline void CoefficientPass(BitReader& reader, CoefficientWalk& walk,
                                                    int bits, int16_t coefficients[64]) {
@@ -298,11 +309,7 @@ template <int kBits>
             i += static_cast<int>(mode >> 1);
             ReadGroup<kBits>(reader, shape, c, next, front, coefficients);
         } else {  // examined again with a new bit
-            list[i] = static_cast<uint8_t>(c * 4 + 2);
-            list[end] = static_cast<uint8_t>((c + 4) * 4 + 2);
-            list[end + 1] = static_cast<uint8_t>((c + 8) * 4 + 2);
-            list[end + 2] = static_cast<uint8_t>((c + 12) * 4 + 2);
-            end += 3;
+            end = SplitEntry(list, i, end, c);
         }
     }
     walk.current ^= 1;
@@ -377,11 +384,7 @@ constexpr int16_t kSigns[2] = {1, -1};  // a value of the last pass, by its bit
             i += static_cast<int>(mode >> 1);
             ReadLastGroup(reader, c, coefficients);
         } else {  // examined again with a new bit
-            list[i] = static_cast<uint8_t>(c * 4 + 2);
-            list[end] = static_cast<uint8_t>((c + 4) * 4 + 2);
-            list[end + 1] = static_cast<uint8_t>((c + 8) * 4 + 2);
-            list[end + 2] = static_cast<uint8_t>((c + 12) * 4 + 2);
-            end += 3;
+            end = SplitEntry(list, i, end, c);
         }
     }
 }
