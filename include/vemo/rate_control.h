@@ -56,6 +56,10 @@ class RateController {
     // Learns the picture's complexity from a trial at quantiser q and gives
     // the quantiser to encode it with.
     int Refit(bool key, int q, size_t video_bytes);
+    // What the pictures after the next key frame draw from it, as
+    // Lookahead::carried() tells; a key frame that is drawn from more takes
+    // a finer quantiser. Negative: not known (the default).
+    void SetKeyCarry(double log2_share) { key_carry_ = log2_share; }
     // The frame as it was written.
     void FrameDone(bool key, int q, size_t video_bytes);
 
@@ -65,6 +69,13 @@ class RateController {
 
   private:
     int Fit(double complexity, double bytes) const;
+    // The bytes wished for the next frame under the bit rate.
+    double Wanted() const;
+    static int Nearest(double basis, double wanted);
+    // Quantiser q for an inter frame, held near the last one's.
+    int Steady(int q, double wanted) const;
+    // Steps a key frame's quantiser is finer than an inter frame's.
+    int KeyFiner() const;
 
     RateSettings settings_;
     double fps_, target_ = 0;  // video bytes per frame
@@ -77,6 +88,9 @@ class RateController {
     bool last_key_ = false;      // the last frame was a key frame
     double inter_share_ = 0.45;  // an inter frame's complexity over a key frame's
     double spent_ = 0;
+    double loan_ = 0, repay_ = 0;  // a key frame's bytes beyond the target, repaid per frame
+    int last_inter_q_ = -1;
+    double key_carry_ = -1;
     std::deque<size_t> recent_;  // the last window_ - 1 packets
     size_t extra_ = 0;
 };
@@ -164,6 +178,11 @@ class Lookahead {
     // picture. Empty when nothing is pending.
     std::vector<float> Take();
 
+    // Of the picture taken last: the mean over its areas of the log2 of what
+    // each carries into the pictures after it (itself included) over itself;
+    // 0 when nothing is drawn from it.
+    double carried() const { return carried_; }
+
     uint32_t areas_across() const { return aw_; }
     uint32_t areas_down() const { return ah_; }
 
@@ -200,6 +219,7 @@ class Lookahead {
     // What the pictures taken so far carried, typically (a running mean of
     // the log2 of their areas' mean share; < 0 before the first).
     double typical_ = -1;
+    double carried_ = 0;
 };
 
 }  // namespace vemo

@@ -174,6 +174,7 @@ std::vector<float> Lookahead::Take() {
         mean += offsets[i];
     }
     mean /= static_cast<double>(areas);
+    carried_ = mean;
     if (typical_ < 0) typical_ = mean;
     const float picture = -kPictureStrength * static_cast<float>(mean - typical_);
     typical_ += kTypicalWeight * (mean - typical_);
