@@ -181,6 +181,15 @@ std::vector<float> Lookahead::Take() {
     for (float& o : offsets)
         o = std::clamp(picture - kStrength * (o - static_cast<float>(mean)), -kMostOffset,
                        kMostOffset);
+    follow_ = -1;
+    if (n > 1) {
+        double inter = 0, intra = 0;
+        for (size_t i = 0; i < areas; ++i) {
+            inter += frames_[1].inter[i];
+            intra += frames_[1].intra[i];
+        }
+        follow_ = intra > 0 ? inter / intra : -1;
+    }
     frames_.pop_front();
     return offsets;
 }

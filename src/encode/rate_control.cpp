@@ -33,17 +33,19 @@ constexpr int kKeyFiner = 2;
 // With a look-ahead, the steps follow what the pictures after the key frame
 // draw from it (the mean log2 of what its areas carry over themselves):
 // this many steps per doubling, within the bounds below.
-constexpr double kKeyStepsPerCarry = 2.0;
+constexpr double kKeyStepsPerCarry = 1.4;
 constexpr int kLeastKeyFiner = 1, kMostKeyFiner = 4;
 
 // A key frame's cost beyond the target is repaid over this many seconds.
-constexpr double kKeyRepaySeconds = 2.0;
+constexpr double kKeyRepaySeconds = 1.5;
 
 // An inter frame keeps the last one's quantiser while its predicted size is
 // within this ratio of the wish, and the bytes spent are within this many
 // seconds of the target.
 constexpr double kSteadyRatio = 1.25;
 constexpr double kSteadySeconds = 0.5;
+// ... and within this share of the frames left.
+constexpr double kSteadyLeftShare = 0.1;
 
 // A frame tried at one quantiser is encoded again at most this many steps
 // away.
@@ -229,6 +231,11 @@ int RateController::KeyFiner() const {
                       kMostKeyFiner);
 }
 
+double RateController::InterShare() const {
+    if (follow_ <= 0 || share_per_ratio_ <= 0) return inter_share_;
+    return std::clamp(share_per_ratio_ * follow_, kLeastInterShare, kMostInterShare);
+}
+
 int RateController::Steady(int q, double wanted) const {
     // Within a scene an inter frame keeps the last one's quantiser while its
     // predicted size is near the wish, else moves one step: a frame coded
@@ -237,7 +244,11 @@ int RateController::Steady(int q, double wanted) const {
     // target the buffer decides alone.
     if (last_inter_q_ < 0 || since_key_ == 0 || last_key_) return q;
     const double debt = spent_ - target_ * static_cast<double>(done_) - loan_;
-    if (std::fabs(debt) > target_ * fps_ * kSteadySeconds) return q;
+    // Near the end of the movie the debt must be settled: less is held.
+    const double left =
+        settings_.frames > done_ ? static_cast<double>(settings_.frames - done_) : 1e300;
+    if (std::fabs(debt) > target_ * std::min(fps_ * kSteadySeconds, kSteadyLeftShare * left))
+        return q;
     const double held = complexity_[0] * kTypicalSize[last_inter_q_];
     if (std::fabs(std::log(held / wanted)) <= std::log(kSteadyRatio)) return last_inter_q_;
     return std::clamp(q, last_inter_q_ - 1, last_inter_q_ + 1);
@@ -272,7 +283,7 @@ int RateController::Refit(bool key, int q, size_t video_bytes) {
     const double seen = static_cast<double>(video_bytes) / kTypicalSize[std::clamp(q, 0, 15)];
     complexity_[kind] = seen;
     if (key) {
-        complexity_[0] = seen * inter_share_;
+        complexity_[0] = seen * InterShare();
     } else {
         known_[0] = true;
     }
@@ -295,8 +306,11 @@ void RateController::FrameDone(bool key, int q, size_t video_bytes) {
     // Inter frames change less from one to the next: average them a little.
     // The first inter frame after a key frame tells how the two compare in
     // this movie.
-    if (!key && since_key_ == 0 && known_[1])
+    if (!key && since_key_ == 0 && known_[1]) {
         inter_share_ = std::clamp(seen / complexity_[1], kLeastInterShare, kMostInterShare);
+        if (key_follow_ > 0) share_per_ratio_ = inter_share_ / key_follow_;
+    }
+    if (key) key_follow_ = follow_;
     complexity_[kind] = !known_[kind] || key ? seen : 0.5 * complexity_[kind] + 0.5 * seen;
     known_[kind] = true;
     if (!key && q == 15) coarsest_inter_ = static_cast<double>(video_bytes);

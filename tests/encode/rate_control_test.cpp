@@ -203,7 +203,7 @@ TEST(RateControl, AKeyFrameAtACutIsRepaidSlowlyAndFinerTheMoreIsDrawnFromIt) {
     EXPECT_NEAR(rate.AchievedKbit(), 200, 10);
     std::vector<int> key_q;
     for (double carry : {-1.0, 0.4, 2.0}) {
-        rate.SetKeyCarry(carry);
+        rate.SetOutlook(carry, -1);
         key_q.push_back(rate.NextQuantiser(true, 0));
     }
     const int inter = rate.NextQuantiser(false, 0);
@@ -300,6 +300,26 @@ TEST(Lookahead, AreasThatLeaveThePictureSoonGetCoarserOnes) {
     }
     EXPECT_GT(left, right + 0.1 * ah);
     EXPECT_NEAR(MeanOffset(offsets), 0, 1e-3);
+}
+
+TEST(Lookahead, FollowRatioTellsHowCheaplyTheNextPictureIsDrawn) {
+    // A still picture, a pan, a cut (key frame), the last picture.
+    Lookahead ahead(kW, kH);
+    const Picture still = Draw(kHills, 0, 0);
+    ahead.Push(still.y.data(), kW, true);
+    ahead.Push(still.y.data(), kW, false);
+    ahead.Push(Draw(kHills, 5, 3).y.data(), kW, false);
+    ahead.Push(Draw(kWaves, 0, 0).y.data(), kW, true);
+    std::vector<double> ratios;
+    for (int f = 0; f < 4; ++f) {
+        ahead.Take();
+        ratios.push_back(ahead.follow_ratio());
+    }
+    EXPECT_GE(ratios[0], 0);
+    EXPECT_LT(ratios[0], ratios[1]);  // a copy costs less than a pan
+    EXPECT_LE(ratios[1], 1);
+    EXPECT_LT(ratios[2], 0);  // a key frame follows
+    EXPECT_LT(ratios[3], 0);  // nothing follows
 }
 
 TEST(Lookahead, PicturesOfAnySizeTakeOneOffsetPerArea) {
