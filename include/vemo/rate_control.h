@@ -56,6 +56,16 @@ class RateController {
     // Learns the picture's complexity from a trial at quantiser q and gives
     // the quantiser to encode it with.
     int Refit(bool key, int q, size_t video_bytes);
+    // What the look-ahead tells of the next picture: what the pictures after
+    // it draw from it (Lookahead::carried()), and the estimated cost of the
+    // picture after it from it over its cost alone (Lookahead::
+    // follow_ratio()). A key frame drawn from more takes a finer quantiser;
+    // the ratio, scaled by what the last scene showed, predicts its inter
+    // frames' size. Negative: not known (the default).
+    void SetOutlook(double carry, double follow_ratio) {
+        key_carry_ = carry;
+        follow_ = follow_ratio;
+    }
     // The frame as it was written.
     void FrameDone(bool key, int q, size_t video_bytes);
 
@@ -65,6 +75,15 @@ class RateController {
 
   private:
     int Fit(double complexity, double bytes) const;
+    // The bytes wished for the next frame under the bit rate.
+    double Wanted() const;
+    static int Nearest(double basis, double wanted);
+    // Quantiser q for an inter frame, held near the last one's.
+    int Steady(int q, double wanted) const;
+    // Steps a key frame's quantiser is finer than an inter frame's.
+    int KeyFiner() const;
+    // The inter frames' complexity over the key frame's for a new scene.
+    double InterShare() const;
 
     RateSettings settings_;
     double fps_, target_ = 0;  // video bytes per frame
@@ -77,7 +96,12 @@ class RateController {
     bool last_key_ = false;      // the last frame was a key frame
     double inter_share_ = 0.45;  // an inter frame's complexity over a key frame's
     double spent_ = 0;
-    std::deque<size_t> recent_;  // the last window_ - 1 packets
+    double loan_ = 0, repay_ = 0;  // a key frame's bytes beyond the target, repaid per frame
+    int last_inter_q_ = -1;
+    double key_carry_ = -1, follow_ = -1;
+    double key_follow_ = -1;      // follow_ of the last key frame
+    double share_per_ratio_ = 0;  // inter share over follow ratio, as last seen
+    std::deque<size_t> recent_;   // the last window_ - 1 packets
     size_t extra_ = 0;
 };
 
@@ -164,6 +188,15 @@ class Lookahead {
     // picture. Empty when nothing is pending.
     std::vector<float> Take();
 
+    // Of the picture taken last: the mean over its areas of the log2 of what
+    // each carries into the pictures after it (itself included) over itself;
+    // 0 when nothing is drawn from it.
+    double carried() const { return carried_; }
+    // Of the picture taken last: the estimated cost of the picture after it
+    // when drawn from it, over that picture's cost alone; negative when a key
+    // frame or nothing follows.
+    double follow_ratio() const { return follow_; }
+
     uint32_t areas_across() const { return aw_; }
     uint32_t areas_down() const { return ah_; }
 
@@ -200,6 +233,8 @@ class Lookahead {
     // What the pictures taken so far carried, typically (a running mean of
     // the log2 of their areas' mean share; < 0 before the first).
     double typical_ = -1;
+    double carried_ = 0;
+    double follow_ = -1;
 };
 
 }  // namespace vemo

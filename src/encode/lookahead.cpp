@@ -174,12 +174,22 @@ std::vector<float> Lookahead::Take() {
         mean += offsets[i];
     }
     mean /= static_cast<double>(areas);
+    carried_ = mean;
     if (typical_ < 0) typical_ = mean;
     const float picture = -kPictureStrength * static_cast<float>(mean - typical_);
     typical_ += kTypicalWeight * (mean - typical_);
     for (float& o : offsets)
         o = std::clamp(picture - kStrength * (o - static_cast<float>(mean)), -kMostOffset,
                        kMostOffset);
+    follow_ = -1;
+    if (n > 1) {
+        double inter = 0, intra = 0;
+        for (size_t i = 0; i < areas; ++i) {
+            inter += frames_[1].inter[i];
+            intra += frames_[1].intra[i];
+        }
+        follow_ = intra > 0 ? inter / intra : -1;
+    }
     frames_.pop_front();
     return offsets;
 }

@@ -30,6 +30,22 @@ constexpr double kLeastInterShare = 0.1, kMostInterShare = 1.5;
 // inter frame's would be: every frame up to the next key frame is predicted
 // from it, so its detail is paid for once and kept many times.
 constexpr int kKeyFiner = 2;
+// With a look-ahead, the steps follow what the pictures after the key frame
+// draw from it (the mean log2 of what its areas carry over themselves):
+// this many steps per doubling, within the bounds below.
+constexpr double kKeyStepsPerCarry = 1.4;
+constexpr int kLeastKeyFiner = 1, kMostKeyFiner = 4;
+
+// A key frame's cost beyond the target is repaid over this many seconds.
+constexpr double kKeyRepaySeconds = 1.5;
+
+// An inter frame keeps the last one's quantiser while its predicted size is
+// within this ratio of the wish, and the bytes spent are within this many
+// seconds of the target.
+constexpr double kSteadyRatio = 1.25;
+constexpr double kSteadySeconds = 0.5;
+// ... and within this share of the frames left.
+constexpr double kSteadyLeftShare = 0.1;
 
 // A frame tried at one quantiser is encoded again at most this many steps
 // away.
@@ -179,39 +195,78 @@ size_t RateController::Allowance() const {
     return room <= 0 ? 0 : static_cast<size_t>(room);
 }
 
+double RateController::Wanted() const {
+    // Pay back what was spent beyond the target over the next second, or
+    // over the frames left when the movie ends sooner. Savings are spent
+    // more slowly, over no less than a second even near the end: they are
+    // the reserve for scenes that cost more. What a key frame took beyond
+    // the target is a loan that the frames after it repay in equal shares.
+    const double debt = spent_ - target_ * static_cast<double>(done_) - loan_;
+    const double second = std::max(fps_, 1.0);
+    const double left =
+        settings_.frames > done_ ? static_cast<double>(settings_.frames - done_) : 1e300;
+    const double horizon = debt < 0 ? std::max(std::min(second * kSavingSeconds, left), second)
+                                    : std::min(second, left);
+    return std::max(target_ - debt / horizon - repay_, target_ * 0.05);
+}
+
+int RateController::Nearest(double basis, double wanted) {
+    // The quantiser whose predicted size is nearest the wish (in ratio), so
+    // that the debt swings both ways around the target.
+    int q = 15;
+    double best = 1e300;
+    for (int c = 0; c < 16; ++c) {
+        const double miss = std::fabs(std::log(basis * kTypicalSize[c] / wanted));
+        if (miss < best) {
+            best = miss;
+            q = c;
+        }
+    }
+    return q;
+}
+
+int RateController::KeyFiner() const {
+    if (key_carry_ < 0) return kKeyFiner;
+    return std::clamp(static_cast<int>(std::lround(kKeyStepsPerCarry * key_carry_)), kLeastKeyFiner,
+                      kMostKeyFiner);
+}
+
+double RateController::InterShare() const {
+    if (follow_ <= 0 || share_per_ratio_ <= 0) return inter_share_;
+    return std::clamp(share_per_ratio_ * follow_, kLeastInterShare, kMostInterShare);
+}
+
+int RateController::Steady(int q, double wanted) const {
+    // Within a scene an inter frame keeps the last one's quantiser while its
+    // predicted size is near the wish, else moves one step: a frame coded
+    // coarser leaves the next more to mend, so following every estimate
+    // makes the quantiser swing and costs more than it saves. Far from the
+    // target the buffer decides alone.
+    if (last_inter_q_ < 0 || since_key_ == 0 || last_key_) return q;
+    const double debt = spent_ - target_ * static_cast<double>(done_) - loan_;
+    // Near the end of the movie the debt must be settled: less is held.
+    const double left =
+        settings_.frames > done_ ? static_cast<double>(settings_.frames - done_) : 1e300;
+    if (std::fabs(debt) > target_ * std::min(fps_ * kSteadySeconds, kSteadyLeftShare * left))
+        return q;
+    const double held = complexity_[0] * kTypicalSize[last_inter_q_];
+    if (std::fabs(std::log(held / wanted)) <= std::log(kSteadyRatio)) return last_inter_q_;
+    return std::clamp(q, last_inter_q_ - 1, last_inter_q_ + 1);
+}
+
 int RateController::NextQuantiser(bool key, size_t extra_bytes) {
     extra_ = extra_bytes;
     const int kind = key ? 1 : 0;
     int q = settings_.quantiser;
     if (settings_.bitrate_kbit) {
-        // Pay back what was spent beyond the target over the next second, or
-        // over the frames left when the movie ends sooner. Savings are spent
-        // more slowly, over no less than a second even near the end: they are
-        // the reserve for scenes that cost more.
-        const double debt = spent_ - target_ * static_cast<double>(done_);
-        const double second = std::max(fps_, 1.0);
-        const double left =
-            settings_.frames > done_ ? static_cast<double>(settings_.frames - done_) : 1e300;
-        const double horizon = debt < 0 ? std::max(std::min(second * kSavingSeconds, left), second)
-                                        : std::min(second, left);
-        const double wanted = std::max(target_ - debt / horizon, target_ * 0.05);
+        const double wanted = Wanted();
         // A key frame takes a finer quantiser than an inter frame would: it
         // costs more, and the frames after it pay for that. Key frames in a
         // row have no inter frames to pay for them: each is fitted itself.
         const bool keys_in_a_row = key && last_key_;
-        const double basis = keys_in_a_row ? complexity_[1] : complexity_[0];
-        // Choose the quantiser whose predicted size is nearest the wish (in
-        // ratio), so that the debt swings both ways around the target.
-        q = 15;
-        double best = 1e300;
-        for (int c = 0; c < 16; ++c) {
-            const double miss = std::fabs(std::log(basis * kTypicalSize[c] / wanted));
-            if (miss < best) {
-                best = miss;
-                q = c;
-            }
-        }
-        if (key && !keys_in_a_row) q = std::max(q - kKeyFiner, 0);
+        q = Nearest(keys_in_a_row ? complexity_[1] : complexity_[0], wanted);
+        if (key && !keys_in_a_row) q = std::max(q - KeyFiner(), 0);
+        if (!key) q = Steady(q, wanted);
     }
     const size_t allowance = Allowance();
     if (allowance != SIZE_MAX)
@@ -228,7 +283,7 @@ int RateController::Refit(bool key, int q, size_t video_bytes) {
     const double seen = static_cast<double>(video_bytes) / kTypicalSize[std::clamp(q, 0, 15)];
     complexity_[kind] = seen;
     if (key) {
-        complexity_[0] = seen * inter_share_;
+        complexity_[0] = seen * InterShare();
     } else {
         known_[0] = true;
     }
@@ -251,14 +306,27 @@ void RateController::FrameDone(bool key, int q, size_t video_bytes) {
     // Inter frames change less from one to the next: average them a little.
     // The first inter frame after a key frame tells how the two compare in
     // this movie.
-    if (!key && since_key_ == 0 && known_[1])
+    if (!key && since_key_ == 0 && known_[1]) {
         inter_share_ = std::clamp(seen / complexity_[1], kLeastInterShare, kMostInterShare);
+        if (key_follow_ > 0) share_per_ratio_ = inter_share_ / key_follow_;
+    }
+    if (key) key_follow_ = follow_;
     complexity_[kind] = !known_[kind] || key ? seen : 0.5 * complexity_[kind] + 0.5 * seen;
     known_[kind] = true;
     if (!key && q == 15) coarsest_inter_ = static_cast<double>(video_bytes);
     if (key && !known_[0]) complexity_[0] = seen * inter_share_;
 
     spent_ += static_cast<double>(video_bytes);
+    loan_ = std::max(loan_ - repay_, 0.0);
+    if (loan_ == 0) repay_ = 0;
+    if (key && !last_key_ && video_bytes > target_) {
+        loan_ += static_cast<double>(video_bytes) - target_;
+        const double left = settings_.frames > done_ + 1
+                                ? static_cast<double>(settings_.frames - done_ - 1)
+                                : 1e300;
+        repay_ = loan_ / std::max(std::min(fps_ * kKeyRepaySeconds, left), 1.0);
+    }
+    if (!key) last_inter_q_ = q;
     ++done_;
     since_key_ = key ? 0 : since_key_ + 1;
     last_key_ = key;

@@ -1,6 +1,7 @@
 // Rate control, read-rate cap and key-frame choice on short synthetic clips.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -156,6 +157,61 @@ TEST(RateControl, FramesOfGuessedSizeAreTriedAndRefitted) {
     EXPECT_TRUE(rate.Unsure(false));
 }
 
+// Steady content as an encoder shows it: a frame coded finer than the one
+// before costs more (it mends the reference), a coarser one less. Returns
+// each frame's quantiser; key frames at `keys`, 4000 bytes at quantiser 8.
+std::vector<int> RunModel(RateController& rate, int frames, const std::vector<int>& keys = {0}) {
+    std::vector<int> qs;
+    int previous = 8;
+    for (int f = 0; f < frames; ++f) {
+        const bool key = std::find(keys.begin(), keys.end(), f) != keys.end();
+        const int q = rate.NextQuantiser(key, 0);
+        const double mend = key ? 3.0 : std::pow(1.5, previous - q);
+        rate.FrameDone(key, q, static_cast<size_t>(1300 * TypicalFrameSize(q) * mend));
+        qs.push_back(q);
+        previous = q;
+    }
+    return qs;
+}
+
+RateSettings ModelSettings() {
+    RateSettings rs;
+    rs.bitrate_kbit = 200;  // 1000 bytes a frame
+    rs.rate_num = 25;
+    rs.width = kW;
+    rs.height = kH;
+    return rs;
+}
+
+TEST(RateControl, InterQuantisersMoveOneStepAtATimeAndMeetTheRate) {
+    RateController rate(ModelSettings());
+    const std::vector<int> qs = RunModel(rate, 150);
+    for (size_t f = 3; f < qs.size(); ++f) EXPECT_LE(std::abs(qs[f] - qs[f - 1]), 1) << f;
+    int changes = 0;
+    for (size_t f = 51; f < qs.size(); ++f) changes += qs[f] != qs[f - 1];
+    EXPECT_LE(changes, 10);  // held, not swung frame to frame
+    EXPECT_NEAR(rate.AchievedKbit(), 200, 10);
+}
+
+TEST(RateControl, AKeyFrameAtACutIsRepaidSlowlyAndFinerTheMoreIsDrawnFromIt) {
+    RateController rate(ModelSettings());
+    const std::vector<int> qs = RunModel(rate, 100, {0, 50});
+    // The cut's key frame is finer than the scene's inter frames, which
+    // keep their quantiser while they repay it.
+    EXPECT_LT(qs[50], qs[49]);
+    EXPECT_LE(std::abs(qs[52] - qs[49]), 1);
+    EXPECT_NEAR(rate.AchievedKbit(), 200, 10);
+    std::vector<int> key_q;
+    for (double carry : {-1.0, 0.4, 2.0}) {
+        rate.SetOutlook(carry, -1);
+        key_q.push_back(rate.NextQuantiser(true, 0));
+    }
+    const int inter = rate.NextQuantiser(false, 0);
+    EXPECT_LT(key_q[0], inter);      // unknown: finer all the same
+    EXPECT_EQ(key_q[1], inter - 1);  // little drawn from it: one step
+    EXPECT_LT(key_q[2], key_q[0]);   // much drawn from it: finer still
+}
+
 TEST(RateControl, PeakWindowCountsEveryWindowUpToTheLastFrame) {
     EXPECT_EQ(PeakWindowBytes({1, 1, 1, 10}, 2), 11u);  // the last window
     EXPECT_EQ(PeakWindowBytes({10, 1, 1, 1}, 2), 11u);  // the first
@@ -244,6 +300,26 @@ TEST(Lookahead, AreasThatLeaveThePictureSoonGetCoarserOnes) {
     }
     EXPECT_GT(left, right + 0.1 * ah);
     EXPECT_NEAR(MeanOffset(offsets), 0, 1e-3);
+}
+
+TEST(Lookahead, FollowRatioTellsHowCheaplyTheNextPictureIsDrawn) {
+    // A still picture, a pan, a cut (key frame), the last picture.
+    Lookahead ahead(kW, kH);
+    const Picture still = Draw(kHills, 0, 0);
+    ahead.Push(still.y.data(), kW, true);
+    ahead.Push(still.y.data(), kW, false);
+    ahead.Push(Draw(kHills, 5, 3).y.data(), kW, false);
+    ahead.Push(Draw(kWaves, 0, 0).y.data(), kW, true);
+    std::vector<double> ratios;
+    for (int f = 0; f < 4; ++f) {
+        ahead.Take();
+        ratios.push_back(ahead.follow_ratio());
+    }
+    EXPECT_GE(ratios[0], 0);
+    EXPECT_LT(ratios[0], ratios[1]);  // a copy costs less than a pan
+    EXPECT_LE(ratios[1], 1);
+    EXPECT_LT(ratios[2], 0);  // a key frame follows
+    EXPECT_LT(ratios[3], 0);  // nothing follows
 }
 
 TEST(Lookahead, PicturesOfAnySizeTakeOneOffsetPerArea) {

@@ -375,6 +375,8 @@ std::string EncodeOldest(const vemo::encode::Y4mReader& reader, vemo::VideoEncod
     picture.cr = p.cr.data();
     picture.cb_stride = picture.cr_stride = (reader.width + 1) / 2;
     picture.area_offsets = offsets.empty() ? nullptr : offsets.data();
+    if (ahead.depth)
+        steering.rate.SetOutlook(ahead.lookahead.carried(), ahead.lookahead.follow_ratio());
     const size_t f = frames->videos.size();
     std::vector<uint8_t> video;
     bool was_key = false;
