@@ -31,7 +31,8 @@ namespace {
 
 const char kUsage[] =
     "Usage: vemo-encode IN.y4m [--wav IN.wav] -o OUT.vem [--quality Q | --bitrate KBIT]\n"
-    "                   [--max-rate KBIT] [--keyint N] [--search R] [--progress | --quiet]\n"
+    "                   [--max-rate KBIT] [--keyint N] [--search R] [--frames N] [--stats]\n"
+    "                   [--psnr] [--progress | --quiet]\n"
     "  Encodes a 4:2:0 or mono YUV4MPEG2 stream (\"-\" reads standard input) into a movie.\n"
     "  --wav IN.wav     add an 8- or 16-bit PCM sound track (mono or stereo, 1000-65535 Hz)\n"
     "  -o OUT.vem       the movie to write\n"
@@ -44,8 +45,11 @@ const char kUsage[] =
     "  --lookahead N    pictures read ahead, 0 to 64 (default 16): areas that later pictures\n"
     "                   keep drawing from get a finer quantiser, areas soon replaced a\n"
     "                   coarser one (0: every block at its frame's quantiser)\n"
+    "  --frames N       encode only the first N pictures of the input\n"
     "  --threads N      threads to encode with, 1 to 64 (default: one per processor core);\n"
     "                   the movie is the same for any number\n"
+    "  --stats          print each frame's kind (key or inter), quantiser and video bytes\n"
+    "                   on standard output\n"
     "  --psnr           print each frame's PSNR of Y, Cb and Cr against the source on\n"
     "                   standard output, and their averages over the frames (identical\n"
     "                   planes: 100 dB)\n"
@@ -93,12 +97,13 @@ struct Options {
     std::string input, wav, output;
     long quality = 75, keyint = -1, search = 15, bitrate = 0, max_rate = 0, threads = 0;
     long lookahead = static_cast<long>(vemo::Lookahead::kDepth);
-    bool quality_given = false, quiet = false, progress = false, psnr = false;
+    long frames = 0;  // pictures to encode at most (0: all)
+    bool quality_given = false, quiet = false, progress = false, psnr = false, stats = false;
 };
 
-constexpr const char* kValueOptions[] = {"--wav",      "-o",        "--quality",
-                                         "--keyint",   "--search",  "--bitrate",
-                                         "--max-rate", "--threads", "--lookahead"};
+constexpr const char* kValueOptions[] = {"--wav",       "-o",        "--quality",  "--keyint",
+                                         "--search",    "--bitrate", "--max-rate", "--threads",
+                                         "--lookahead", "--frames"};
 
 // Stores the value v of option a in *o; false when it is out of range.
 bool SetValue(const std::string& a, const char* v, Options* o) {
@@ -117,6 +122,8 @@ bool SetValue(const std::string& a, const char* v, Options* o) {
         return Number(v, 16, 2000000, &o->max_rate);
     } else if (a == "--lookahead") {
         return Number(v, 0, 64, &o->lookahead);
+    } else if (a == "--frames") {
+        return Number(v, 1, 10000000, &o->frames);
     } else if (a == "--threads") {
         return Number(v, 1, vemo::kMostEncoderThreads, &o->threads);
     } else {
@@ -161,6 +168,8 @@ int ParseArgs(int argc, char** argv, Options* o) {
             o->progress = true;
         } else if (a == "--psnr") {
             o->psnr = true;
+        } else if (a == "--stats") {
+            o->stats = true;
         } else if (takes_value) {
             if (i + 1 >= argc) {
                 std::fprintf(stderr, "vemo-encode: %s needs a value\n%s", a.c_str(), kUsage);
@@ -308,7 +317,8 @@ struct PsnrReport {
 };
 
 // Prints the frame's PSNR of Y, Cb and Cr (Y alone for a mono source)
-// against the source planes and adds them to the report.
+// against the source planes, on the frame's line, and adds them to the
+// report.
 void ReportPsnr(const vemo::EncoderPicture& picture, const vemo::VideoEncoder& encoder,
                 uint32_t width, uint32_t height, bool mono, PsnrReport* report) {
     const uint32_t cw = (width + 1) / 2, ch = (height + 1) / 2;
@@ -317,7 +327,6 @@ void ReportPsnr(const vemo::EncoderPicture& picture, const vemo::VideoEncoder& e
     const ptrdiff_t strides[3] = {picture.y_stride, picture.cb_stride, picture.cr_stride};
     const int planes[3] = {0, 2, 1};
     ++report->frames;
-    std::printf("frame %zu:", report->frames);
     for (int i = 0; i < (mono ? 1 : 3); ++i) {
         const int p = planes[i];
         const double db = vemo::PlanePsnr(source[i], strides[i], encoder.decoded(p).data(),
@@ -325,7 +334,20 @@ void ReportPsnr(const vemo::EncoderPicture& picture, const vemo::VideoEncoder& e
         report->sum[i] += db;
         std::printf(" %s %.2f", i == 0 ? "Y" : i == 1 ? "Cb" : "Cr", db);
     }
-    std::printf(" dB\n");
+    std::printf(" dB");
+}
+
+// The line of frame `number` (from 1) on standard output, for --stats and
+// --psnr.
+void ReportFrame(const Options& o, size_t number, const vemo::EncoderPicture& picture,
+                 const vemo::VideoEncoder& encoder, const vemo::encode::Y4mReader& reader, bool key,
+                 size_t bytes, PsnrReport* psnr) {
+    if (!o.stats && !o.psnr) return;
+    std::printf("frame %zu:", number);
+    if (o.stats)
+        std::printf(" %s q %d %zu bytes", key ? "key" : "inter", encoder.quantiser(), bytes);
+    if (o.psnr) ReportPsnr(picture, encoder, reader.width, reader.height, reader.mono, psnr);
+    std::printf("\n");
 }
 
 void PrintPsnrAverage(const PsnrReport& report, bool mono) {
@@ -383,7 +405,7 @@ std::string EncodeOldest(const vemo::encode::Y4mReader& reader, vemo::VideoEncod
     if (!vemo::EncodeWithinRate(encoder, steering.rate, picture, p.key, steering.Extra(f), &video,
                                 &was_key))
         return "frame " + std::to_string(f + 1) + ": " + encoder.error();
-    if (o.psnr) ReportPsnr(picture, encoder, reader.width, reader.height, reader.mono, psnr);
+    ReportFrame(o, f + 1, picture, encoder, reader, was_key, video.size(), psnr);
     frames->videos.push_back(std::move(video));
     frames->keys.push_back(was_key);
     ahead.pictures.pop_front();
@@ -401,7 +423,9 @@ std::string EncodeFrames(vemo::encode::Y4mReader& reader, vemo::VideoEncoder& en
     bool reading = true;
     while (reading || !ahead.pictures.empty()) {
         PendingPicture p;
-        reading = reading && reader.ReadFrame(&p.y, &p.cb, &p.cr, read_error);
+        const size_t read = frames->videos.size() + ahead.pictures.size();
+        reading = reading && (!o.frames || read < static_cast<size_t>(o.frames)) &&
+                  reader.ReadFrame(&p.y, &p.cb, &p.cr, read_error);
         if (reading) {
             p.key = steering.keys.Next(p.y.data(), reader.width, reader.width, reader.height);
             if (ahead.depth) ahead.lookahead.Push(p.y.data(), reader.width, p.key);
@@ -514,7 +538,9 @@ int main(int argc, char** argv) {
     }
 
     vemo::VideoEncoder encoder(reader.width, reader.height, SettingsFor(o, reader));
-    const uint64_t expected = FramesInFile(o, in, reader);
+    uint64_t expected = FramesInFile(o, in, reader);
+    if (o.frames && (!expected || expected > static_cast<uint64_t>(o.frames)))
+        expected = static_cast<uint64_t>(o.frames);
     Steering steering{
         vemo::RateController(RateSettingsFor(o, reader, encoder.quantiser(), expected)),
         vemo::KeyFrameChooser(KeyInterval(o, reader)),
