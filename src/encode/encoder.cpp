@@ -509,6 +509,9 @@ bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bo
     encode::EncoderState& state = *state_;
     const int q = q_;
     const float lambda = LambdaFor(q);
+    // Chroma planes search the same range in their own samples: that
+    // follows luma motion of up to twice the luma range, which fast pans
+    // reach.
     PlaneJob job{PlaneView{source.data(), w, h},
                  key ? nullptr : &ref,
                  q,
@@ -517,7 +520,6 @@ bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bo
                  state.rates[plane],
                  w / 8,
                  h / 8};
-    if (chroma) job.range = (settings_.search_range + 1) / 2;
     const uint32_t bw = job.bw, bh = job.bh;
     state.field[plane].assign(size_t{bw} * bh, MotionVector{});
     state.previous[plane].resize(size_t{bw} * bh);
