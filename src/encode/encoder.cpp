@@ -286,7 +286,9 @@ void FindScaledAreas(BlockCoder& coder, const PlaneJob& job, uint32_t r, bool pa
     const uint32_t bw = static_cast<uint32_t>(rp.scaled.size());
     const PlaneView& src = job.src;
     for (ScaledArea& s : rp.scaled) s.kind = 0;
-    const float bits = job.rates.type[kBlockScaled] + 2 + job.rates.colour;
+    // Two type symbols (the lower half is one of the row below), the
+    // sub-type and the colour.
+    const float bits = 2 * job.rates.type[kBlockScaled] + 2 + job.rates.colour;
     for (uint32_t c = 0; pair && c + 1 < bw; c += 2) {
         const std::vector<Block>& a = rp.rows[0];
         const std::vector<Block>& b = rp.rows[1];
