@@ -128,7 +128,8 @@ float BlockCoder::ScaledIntra(const uint8_t area[256], int16_t coef[64], uint8_t
         }
     float dct[64];
     ForwardDct(values, dct);
-    const float header = job_.rates.type[kBlockScaled] + 2 + kIntraDcBits + 4;
+    // Two type symbols: the upper half and the lower half a row below.
+    const float header = 2 * job_.rates.type[kBlockScaled] + 2 + kIntraDcBits + 4;
     float best = 1e30f;
     for (int q = std::max(q_ - kQuantiserSpread, 0); q <= std::min(q_ + kQuantiserSpread, 15);
          ++q) {

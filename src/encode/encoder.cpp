@@ -185,9 +185,9 @@ bool CarriesVector(const Block& b) {
     return b.type == kBlockMotion || b.type == kBlockInter || b.type == kBlockResidue;
 }
 
-// Bits of a row whose vectors all share one offset: a fill of its own (the
-// length, the flag, the size and the sign) at most.
-constexpr float kHeldOffsetBits = 16;
+// Bits of a row whose vectors all share one offset, beyond the length field
+// that any fill of its values takes: the flag, the size and the sign.
+constexpr float kHeldOffsetBits = 6;
 
 // Decides block row y with the coder's present lock; the summed cost. With
 // a base row, its blocks with `value` as their vector's offset on `axis`
@@ -231,44 +231,53 @@ int CommonOffset(const std::vector<Block>& row, int axis, int* share, int* carri
     return static_cast<int>(most - count) - 15;
 }
 
+// Offsets a row holds (MotionSearch::kFree where it holds none).
+struct HeldOffsets {
+    int axis[2] = {encode::MotionSearch::kFree, encode::MotionSearch::kFree};
+};
+
 // Decides block row y, then tries it again with the vertical and then the
 // horizontal offset of every vector held at the row's most common one (sent
 // once for the row; tried when 1 / job.hold_share of the vectors have it)
-// and keeps what costs least.
-void DecideRowHeld(BlockCoder& coder, const PlaneJob& job, uint32_t y, std::vector<Block>& row) {
+// and keeps what costs least. An offset the row above holds as well goes on
+// in that row's fill and costs nothing more. Returns what the row holds.
+HeldOffsets DecideRowHeld(BlockCoder& coder, const PlaneJob& job, uint32_t y,
+                          std::vector<Block>& row, const HeldOffsets& above) {
     float cost = DecideRow(coder, job, y, row);
-    if (!job.ref) return;
+    HeldOffsets held;
+    if (!job.ref) return held;
     const uint32_t bw = static_cast<uint32_t>(row.size());
     MotionVector* field = job.field + size_t{y} * bw;
     std::vector<Block> trial(bw);
     std::vector<MotionVector> kept(field, field + bw);
-    int held[2] = {encode::MotionSearch::kFree, encode::MotionSearch::kFree};
     for (int axis : {1, 0}) {
         int share = 0, carried = 0;
         const int value = CommonOffset(row, axis, &share, &carried);
         if (carried < 2 || share == carried || share * job.hold_share < carried) continue;
-        int lock[2] = {held[0], held[1]};
-        lock[axis] = value;
-        coder.Lock(lock[0], lock[1]);
+        HeldOffsets lock = held;
+        lock.axis[axis] = value;
+        coder.Lock(lock.axis[0], lock.axis[1]);
+        const float fill_bits = above.axis[axis] == value ? 0.0f : kHeldOffsetBits;
         const float held_cost =
-            DecideRow(coder, job, y, trial, &row, axis, value) + job.lambda * kHeldOffsetBits;
+            DecideRow(coder, job, y, trial, &row, axis, value) + job.lambda * fill_bits;
         if (held_cost < cost) {
             cost = held_cost;
             row.swap(trial);
-            held[axis] = value;
+            held.axis[axis] = value;
             kept.assign(field, field + bw);
         } else {
             std::copy(kept.begin(), kept.end(), field);
         }
     }
     coder.Lock(encode::MotionSearch::kFree, encode::MotionSearch::kFree);
+    return held;
 }
 
 // Decides the blocks of block row r and, when pair, of row r + 1 (after the
-// whole of row r, whose vectors it may take).
+// whole of row r, whose vectors and held offsets it may take).
 void DecideRows(BlockCoder& coder, const PlaneJob& job, uint32_t r, bool pair, RowPair& rp) {
-    for (int half = 0; half < (pair ? 2 : 1); ++half)
-        DecideRowHeld(coder, job, r + static_cast<uint32_t>(half), rp.rows[half]);
+    const HeldOffsets upper = DecideRowHeld(coder, job, r, rp.rows[0], HeldOffsets{});
+    if (pair) DecideRowHeld(coder, job, r + 1, rp.rows[1], upper);
 }
 
 // Marks the 16x16 areas of a row pair that cost less as one scaled fill or
@@ -277,7 +286,9 @@ void FindScaledAreas(BlockCoder& coder, const PlaneJob& job, uint32_t r, bool pa
     const uint32_t bw = static_cast<uint32_t>(rp.scaled.size());
     const PlaneView& src = job.src;
     for (ScaledArea& s : rp.scaled) s.kind = 0;
-    const float bits = job.rates.type[kBlockScaled] + 2 + job.rates.colour;
+    // Two type symbols (the lower half is one of the row below), the
+    // sub-type and the colour.
+    const float bits = 2 * job.rates.type[kBlockScaled] + 2 + job.rates.colour;
     for (uint32_t c = 0; pair && c + 1 < bw; c += 2) {
         const std::vector<Block>& a = rp.rows[0];
         const std::vector<Block>& b = rp.rows[1];
@@ -509,6 +520,9 @@ bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bo
     encode::EncoderState& state = *state_;
     const int q = q_;
     const float lambda = LambdaFor(q);
+    // Chroma planes search the same range in their own samples: that
+    // follows luma motion of up to twice the luma range, which fast pans
+    // reach.
     PlaneJob job{PlaneView{source.data(), w, h},
                  key ? nullptr : &ref,
                  q,
@@ -517,7 +531,6 @@ bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bo
                  state.rates[plane],
                  w / 8,
                  h / 8};
-    if (chroma) job.range = (settings_.search_range + 1) / 2;
     const uint32_t bw = job.bw, bh = job.bh;
     state.field[plane].assign(size_t{bw} * bh, MotionVector{});
     state.previous[plane].resize(size_t{bw} * bh);

@@ -625,6 +625,34 @@ TEST(EncoderRoundTrip, AreaOffsetsSteerTheQuantiserAndStillDecodeToTheReconstruc
     }
 }
 
+TEST(EncoderRoundTrip, ChromaFollowsMotionUpToTheWholeOffsetRange) {
+    // Flat luma over a noisy Cb plane that pans 15 chroma samples a frame
+    // (30 luma samples, twice the luma range): the chroma blocks whose
+    // source lies inside the plane are copies at offset 15, the others are
+    // coded anew.
+    const uint32_t w = 128, h = 64, cw = w / 2, ch = h / 2;
+    std::minstd_rand rng(7);
+    std::vector<uint8_t> texture((cw + 15) * ch);
+    for (uint8_t& v : texture) v = static_cast<uint8_t>(40 + rng() % 160);
+    EncoderSettings s;
+    s.quality = 75;
+    VideoEncoder enc(w, h, s);
+    Player player(w, h, false, 0, 0);
+    std::vector<uint8_t> y(w * h, 100), cr(cw * ch, 128), cb(cw * ch);
+    for (int t = 0; t < 2; ++t) {
+        for (uint32_t j = 0; j < ch; ++j)
+            for (uint32_t i = 0; i < cw; ++i) cb[j * cw + i] = texture[j * (cw + 15) + i + 15 * t];
+        EncoderPicture pic{y.data(), w, cb.data(), cw, cr.data(), cw};
+        std::vector<uint8_t> video;
+        ASSERT_TRUE(enc.EncodeFrame(pic, false, &video)) << enc.error();
+        const Decoded d = player.Decode(video, t == 0);
+        EXPECT_EQ(d.cb, enc.decoded(2)) << t;
+    }
+    // Block columns 0-5 of the four Cb block rows reach their source: most
+    // of these 24 are plain copies (no other offset matches the noise).
+    EXPECT_GE(enc.stats().blocks[kBlockMotion], 12u);
+}
+
 TEST(EncoderRoundTrip, SmoothAreasTakeScaledIntraBlocks) {
     // Gentle slopes: a 16x16 fill would miss them by several levels, the
     // transform of the 2x2 means draws them closely for a few coefficients.
