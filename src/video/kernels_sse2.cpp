@@ -328,6 +328,31 @@ VEMO_REALIGN_STACK void Sse2TransformAdd(const int16_t coefficients[64], const u
     }
 }
 
+// Each sample as a 2x2 square: the bytes of a row doubled, stored twice.
+inline void StoreDoubledRow(__m128i doubled, uint8_t* dst, uint32_t stride) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), doubled);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + stride), doubled);
+}
+
+VEMO_REALIGN_STACK void Sse2TransformPutDoubled(const int16_t coefficients[64],
+                                                const uint32_t quant[64], uint8_t* dst,
+                                                uint32_t stride) {
+    const Extent extent = ExtentOf(coefficients);
+    if (extent == Extent::kFirstRow) {
+        const __m128i line = FirstRow(coefficients, quant);
+        const __m128i doubled = _mm_unpacklo_epi8(line, line);
+        for (int row = 0; row < 16; row += 2) StoreDoubledRow(doubled, dst + row * stride, stride);
+        return;
+    }
+    __m128i pairs[4];
+    TransformRows(extent, coefficients, quant, pairs);
+    for (int k = 0; k < 4; ++k) {
+        uint8_t* rows = dst + 4 * k * stride;
+        StoreDoubledRow(_mm_unpacklo_epi8(pairs[k], pairs[k]), rows, stride);
+        StoreDoubledRow(_mm_unpackhi_epi8(pairs[k], pairs[k]), rows + 2 * stride, stride);
+    }
+}
+
 VEMO_REALIGN_STACK void Sse2AddBlock(const uint8_t add[64], const uint8_t* src, uint8_t* dst,
                                      uint32_t stride) {
     for (int row = 0; row < 8; ++row) {
@@ -338,7 +363,8 @@ VEMO_REALIGN_STACK void Sse2AddBlock(const uint8_t add[64], const uint8_t* src, 
 }
 
 const VideoKernels kSse2 = {Sse2InverseTransform, Sse2AddBlock};
-const TransformKernels kSse2Transform = {Sse2TransformPut, Sse2TransformAdd};
+const TransformKernels kSse2Transform = {Sse2TransformPut, Sse2TransformAdd,
+                                         Sse2TransformPutDoubled};
 
 }  // namespace
 
