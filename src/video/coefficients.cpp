@@ -440,38 +440,39 @@ constexpr int16_t kSigns[2] = {1, -1};  // a value of the last pass, by its bit
 // shape alone: the groups stay, and of the entries 1, 2 and 3 (natural 1, 8
 // and 9) those still awaiting read a 0 (they stay) or a 1 and their value.
 // A pass over them is one lookup of the at most 3 x (bits + 2) bits they
-// take: the values, which still await, and the bits used.
-struct SquarePass {
-    int16_t values[3];  // natural 1, 8, 9; zero where not read
-    uint8_t awaiting;   // bit k: entry k + 1 still awaits its value
-    uint8_t length;
-};
+// take, one word: the values of natural 1, 8 and 9 (zero where not read) in
+// bits 0-47, which still await (bit 48 + k for entry k + 1) and the bits
+// used from bit 56. (One word, so that no piece of it is stored and then
+// loaded whole.)
+constexpr int kAwaitingShift = 48, kLengthShift = 56;
+constexpr uint64_t kSquareValues = (uint64_t{1} << kAwaitingShift) - 1;
 
 template <uint32_t kCodes>
-constexpr std::array<SquarePass, kCodes> MakeSquarePasses(int bits, uint32_t awaiting) {
-    std::array<SquarePass, kCodes> table{};
+constexpr std::array<uint64_t, kCodes> MakeSquarePasses(int bits, uint32_t awaiting) {
+    std::array<uint64_t, kCodes> table{};
     const ValueShape<-1> shape(bits);
     for (uint32_t code = 0; code < kCodes; ++code) {
         uint32_t pos = 0;
+        uint64_t entry = 0;
         for (uint32_t k = 0; k < 3; ++k) {
             if ((awaiting >> k & 1) == 0) continue;
             if (((code >> pos++) & 1) == 0) {
-                table[code].awaiting = static_cast<uint8_t>(table[code].awaiting | 1u << k);
+                entry |= uint64_t{1} << (kAwaitingShift + k);
                 continue;
             }
-            table[code].values[k] = shape.Decode(code >> pos);
+            entry |= uint64_t{static_cast<uint16_t>(shape.Decode(code >> pos))} << (16 * k);
             pos += shape.width;
         }
-        table[code].length = static_cast<uint8_t>(pos);
+        table[code] = entry | uint64_t{pos} << kLengthShift;
     }
     return table;
 }
 
 // The pass with bits = 1 over all three entries (9 bits at most), and the
 // last pass over each set of those still awaiting (6 bits at most).
-constexpr std::array<SquarePass, 512> kFirstOfTwo = MakeSquarePasses<512>(1, 7);
-constexpr std::array<std::array<SquarePass, 64>, 8> kLastSquarePasses = [] {
-    std::array<std::array<SquarePass, 64>, 8> table{};
+constexpr std::array<uint64_t, 512> kFirstOfTwo = MakeSquarePasses<512>(1, 7);
+constexpr std::array<std::array<uint64_t, 64>, 8> kLastSquarePasses = [] {
+    std::array<std::array<uint64_t, 64>, 8> table{};
     for (uint32_t awaiting = 0; awaiting < 8; ++awaiting)
         table[awaiting] = MakeSquarePasses<64>(0, awaiting);
     return table;
@@ -507,9 +508,12 @@ constexpr uint32_t kOnePassHead = 1, kTwoPassHead = 2;
     return local->Read(4);
 }
 
-inline void StoreSquare(const int16_t values[3], int16_t coefficients[64]) {
-    coefficients[1] = values[0];
-    std::memcpy(coefficients + 8, values + 1, 4);
+// Natural 1 into row 0 beside the DC, 8 and 9 into row 1.
+inline void StoreSquare(uint64_t values, int16_t coefficients[64]) {
+    const uint16_t first = static_cast<uint16_t>(values);
+    const uint32_t second = static_cast<uint32_t>(values >> 16);
+    std::memcpy(coefficients + 1, &first, 2);
+    std::memcpy(coefficients + 8, &second, 4);
 }
 
 }  // namespace
@@ -525,13 +529,13 @@ uint32_t ReadCodedBlock(BitReader& stream, int16_t coefficients[64]) {
     // The head and at most nine bits of a first pass.
     const uint32_t head = stream.Peek(kSquareHeadBits + 9);
     const uint32_t kind = head & ((1u << kSquareHeadBits) - 1);
-    int16_t values[3] = {0, 0, 0};
+    uint64_t values = 0;
     uint32_t awaiting = 7;
     if (kind == kTwoPassHead) {
-        const SquarePass& first = kFirstOfTwo[head >> kSquareHeadBits];
-        std::memcpy(values, first.values, sizeof values);
-        awaiting = first.awaiting;
-        stream.Skip(kSquareHeadBits + first.length);
+        const uint64_t first = kFirstOfTwo[head >> kSquareHeadBits];
+        values = first & kSquareValues;
+        awaiting = static_cast<uint32_t>(first >> kAwaitingShift) & 7;
+        stream.Skip(kSquareHeadBits + static_cast<int>(first >> kLengthShift));
         if (stream.Peek(3) != 0) {
             StoreSquare(values, coefficients);
             return ReadLastPassBlock(stream, awaiting, coefficients);
@@ -544,11 +548,11 @@ uint32_t ReadCodedBlock(BitReader& stream, int16_t coefficients[64]) {
     }
     // The last pass's values and the quantiser.
     const uint32_t bits = stream.Peek(6 + 4);
-    const SquarePass& last = kLastSquarePasses[awaiting][bits & 63];
-    for (int k = 0; k < 3; ++k) values[k] = static_cast<int16_t>(values[k] | last.values[k]);
-    StoreSquare(values, coefficients);
-    stream.Skip(last.length + 4);
-    return (bits >> last.length) & 15;
+    const uint64_t last = kLastSquarePasses[awaiting][bits & 63];
+    StoreSquare(values | last, coefficients);
+    const int length = static_cast<int>(last >> kLengthShift);
+    stream.Skip(length + 4);
+    return (bits >> length) & 15;
 }
 
 void ReadResidue(BitReader& stream, uint32_t budget, uint8_t residue[64]) {
