@@ -30,13 +30,19 @@ inline __m128i MulLo(__m128i a, __m128i b) {
                               _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
 }
 
-// (x * k) >> 11 for a constant k held in every lane.
-inline __m128i MulK(__m128i x, __m128i k) {
-    const __m128i even = _mm_mul_epu32(x, k);
-    const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(x, 32), k);
-    const __m128i lo = _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
-                                          _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
-    return _mm_srai_epi32(lo, 11);
+// (x * k) >> 11 for a constant k, |k| < 2^15, from 16-bit multiplies: with
+// x = xh * 2^16 + xl, x * |k| modulo 2^32 is xl * |k| + (xh * |k| mod 2^16)
+// * 2^16, and the low 16-bit products give xl * |k| mod 2^16 and xh * |k|
+// mod 2^16 in the two halves of each lane, the high one of xl the rest.
+template <int32_t kValue>
+inline __m128i MulK(__m128i x) {
+    static_assert(kValue != 0 && kValue > -32768 && kValue < 32768);
+    const __m128i k = _mm_set1_epi16(static_cast<int16_t>(kValue < 0 ? -kValue : kValue));
+    const __m128i low = _mm_mullo_epi16(x, k);
+    const __m128i high = _mm_slli_epi32(_mm_mulhi_epu16(x, k), 16);
+    __m128i product = _mm_add_epi32(low, high);
+    if constexpr (kValue < 0) product = _mm_sub_epi32(_mm_setzero_si128(), product);
+    return _mm_srai_epi32(product, 11);
 }
 
 // The last step of both butterflies: the eight outputs from the even part's
@@ -54,21 +60,19 @@ inline void ButterflyOutputs(__m128i e, __m128i f, __m128i g, __m128i h, __m128i
 }
 
 inline void Butterfly(const __m128i s[8], __m128i o[8]) {
-    const __m128i kA1 = _mm_set1_epi32(2896), kA2 = _mm_set1_epi32(2217),
-                  kA3 = _mm_set1_epi32(3784), kA4 = _mm_set1_epi32(-5352);
     const __m128i a0 = _mm_add_epi32(s[0], s[4]);
     const __m128i a1 = _mm_sub_epi32(s[0], s[4]);
     const __m128i a2 = _mm_add_epi32(s[2], s[6]);
-    const __m128i a3 = _mm_sub_epi32(MulK(_mm_sub_epi32(s[2], s[6]), kA1), a2);
+    const __m128i a3 = _mm_sub_epi32(MulK<2896>(_mm_sub_epi32(s[2], s[6])), a2);
     const __m128i a4 = _mm_add_epi32(s[5], s[3]);
     const __m128i a5 = _mm_sub_epi32(s[5], s[3]);
     const __m128i a6 = _mm_add_epi32(s[1], s[7]);
     const __m128i a7 = _mm_sub_epi32(s[1], s[7]);
     const __m128i b0 = _mm_add_epi32(a4, a6);
-    const __m128i b1 = MulK(_mm_add_epi32(a5, a7), kA3);
-    const __m128i b2 = _mm_add_epi32(_mm_sub_epi32(MulK(a5, kA4), b0), b1);
-    const __m128i b3 = _mm_sub_epi32(MulK(_mm_sub_epi32(a6, a4), kA1), b2);
-    const __m128i b4 = _mm_sub_epi32(_mm_add_epi32(MulK(a7, kA2), b3), b1);
+    const __m128i b1 = MulK<3784>(_mm_add_epi32(a5, a7));
+    const __m128i b2 = _mm_add_epi32(_mm_sub_epi32(MulK<-5352>(a5), b0), b1);
+    const __m128i b3 = _mm_sub_epi32(MulK<2896>(_mm_sub_epi32(a6, a4)), b2);
+    const __m128i b4 = _mm_sub_epi32(_mm_add_epi32(MulK<2217>(a7), b3), b1);
     const __m128i e = _mm_add_epi32(a0, a2), f = _mm_sub_epi32(a0, a2);
     const __m128i g = _mm_add_epi32(a1, a3), h = _mm_sub_epi32(a1, a3);
     ButterflyOutputs(e, f, g, h, b0, b2, b3, b4, o);
@@ -100,15 +104,13 @@ inline void Transpose8(__m128i m[8][2]) {
 // products with the zero terms dropped (x + 0 is x, and MUL(A4, 0 - s3) is
 // MUL(5352, s3): the two products are equal modulo 2^32).
 inline void HalfButterfly(const __m128i s[4], __m128i o[8]) {
-    const __m128i kA1 = _mm_set1_epi32(2896), kA2 = _mm_set1_epi32(2217),
-                  kA3 = _mm_set1_epi32(3784), kMinusA4 = _mm_set1_epi32(5352);
-    const __m128i a3 = _mm_sub_epi32(MulK(s[2], kA1), s[2]);
+    const __m128i a3 = _mm_sub_epi32(MulK<2896>(s[2]), s[2]);
     const __m128i d = _mm_sub_epi32(s[1], s[3]);  // a5 + a7, and a6 - a4
     const __m128i b0 = _mm_add_epi32(s[3], s[1]);
-    const __m128i b1 = MulK(d, kA3);
-    const __m128i b2 = _mm_add_epi32(_mm_sub_epi32(MulK(s[3], kMinusA4), b0), b1);
-    const __m128i b3 = _mm_sub_epi32(MulK(d, kA1), b2);
-    const __m128i b4 = _mm_sub_epi32(_mm_add_epi32(MulK(s[1], kA2), b3), b1);
+    const __m128i b1 = MulK<3784>(d);
+    const __m128i b2 = _mm_add_epi32(_mm_sub_epi32(MulK<5352>(s[3]), b0), b1);
+    const __m128i b3 = _mm_sub_epi32(MulK<2896>(d), b2);
+    const __m128i b4 = _mm_sub_epi32(_mm_add_epi32(MulK<2217>(s[1]), b3), b1);
     const __m128i e = _mm_add_epi32(s[0], s[2]), f = _mm_sub_epi32(s[0], s[2]);
     const __m128i g = _mm_add_epi32(s[0], a3), h = _mm_sub_epi32(s[0], a3);
     ButterflyOutputs(e, f, g, h, b0, b2, b3, b4, o);
@@ -214,10 +216,10 @@ struct PairTerms {
 };
 
 inline PairTerms PairButterflyTerms(__m128i s1) {
-    const __m128i b1 = MulK(s1, _mm_set1_epi32(3784));
+    const __m128i b1 = MulK<3784>(s1);
     const __m128i b2 = _mm_sub_epi32(b1, s1);
-    const __m128i b3 = _mm_sub_epi32(MulK(s1, _mm_set1_epi32(2896)), b2);
-    const __m128i b4 = _mm_sub_epi32(_mm_add_epi32(MulK(s1, _mm_set1_epi32(2217)), b3), b1);
+    const __m128i b3 = _mm_sub_epi32(MulK<2896>(s1), b2);
+    const __m128i b4 = _mm_sub_epi32(_mm_add_epi32(MulK<2217>(s1), b3), b1);
     return {b2, b3, b4};
 }
 
