@@ -277,11 +277,37 @@ inline void TransformRows(Extent extent, const int16_t coefficients[64], const u
         TransformRows<true>(coefficients, quant, pairs);
 }
 
-// The line a block with rows 1-7 zero draws, in the low eight bytes.
+// The line a block with rows 1-7 zero draws, in the low eight bytes: the
+// row butterfly of the dequantised row 0 (every column's outputs are its
+// row-0 value), each input in every lane, rounded from the DC as in
+// TransformRows. Without AC coefficients it is the rounded DC.
 inline __m128i FirstRow(const int16_t coefficients[64], const uint32_t quant[64]) {
-    uint8_t line[8];
-    FirstRowLine(coefficients, quant, line);
-    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line));
+    const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients));
+    const __m128i q0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant));
+    const __m128i q1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 4));
+    const __m128i lo = _mm_add_epi32(
+        _mm_srai_epi32(MulLo(_mm_srai_epi32(_mm_unpacklo_epi16(row, row), 16), q0), 11),
+        _mm_setr_epi32(127, 0, 0, 0));
+    if (AllZero(_mm_and_si128(row, _mm_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1))))
+        return _mm_set1_epi8(static_cast<char>(_mm_cvtsi128_si32(lo) >> 8));
+    const __m128i hi =
+        _mm_srai_epi32(MulLo(_mm_srai_epi32(_mm_unpackhi_epi16(row, row), 16), q1), 11);
+    const __m128i s[8] = {
+        _mm_shuffle_epi32(lo, 0x00), _mm_shuffle_epi32(lo, 0x55), _mm_shuffle_epi32(lo, 0xAA),
+        _mm_shuffle_epi32(lo, 0xFF), _mm_shuffle_epi32(hi, 0x00), _mm_shuffle_epi32(hi, 0x55),
+        _mm_shuffle_epi32(hi, 0xAA), _mm_shuffle_epi32(hi, 0xFF),
+    };
+    __m128i o[8];
+    Butterfly(s, o);
+    // Outputs 0-3 and 4-7 side by side, then their samples as bytes.
+    const __m128i left =
+        _mm_unpacklo_epi64(_mm_unpacklo_epi32(o[0], o[1]), _mm_unpacklo_epi32(o[2], o[3]));
+    const __m128i right =
+        _mm_unpacklo_epi64(_mm_unpacklo_epi32(o[4], o[5]), _mm_unpacklo_epi32(o[6], o[7]));
+    const __m128i low = _mm_set1_epi32(0xFF);
+    const __m128i words = _mm_packs_epi32(_mm_and_si128(_mm_srai_epi32(left, 8), low),
+                                          _mm_and_si128(_mm_srai_epi32(right, 8), low));
+    return _mm_packus_epi16(words, words);
 }
 
 VEMO_REALIGN_STACK void Sse2InverseTransform(const int16_t coefficients[64],
