@@ -144,15 +144,26 @@ inline Extent ExtentOf(const int16_t coefficients[64]) {
                                                                                : Extent::kCorner;
 }
 
+// Four columns' bytes, column by column (four rows each), as rows of four:
+// two byte interleaves of the halves, each pairing bytes four apart.
+inline __m128i TransposeBytes4x4(__m128i columns) {
+    const __m128i a = _mm_unpacklo_epi8(columns, _mm_srli_si128(columns, 8));
+    return _mm_unpacklo_epi8(a, _mm_srli_si128(a, 8));
+}
+
 // The samples of m[c][h] (column c of rows 4h..4h+3, each 0-255) as the
 // transform's output bytes: rows 2k and 2k + 1 in pairs[k] (the first in its
-// low eight bytes).
-inline void PackColumns(__m128i m[8][2], __m128i pairs[4]) {
-    Transpose8(m);  // m[r][h]: row r, columns 4h..4h+3
-    for (int r = 0; r < 8; r += 2) {
-        const __m128i a = _mm_packs_epi32(m[r][0], m[r][1]);
-        const __m128i b = _mm_packs_epi32(m[r + 1][0], m[r + 1][1]);
-        pairs[r / 2] = _mm_packus_epi16(a, b);
+// low eight bytes). Packed to bytes first, so that the turn from columns to
+// rows moves bytes rather than 32-bit lanes.
+inline void PackColumns(const __m128i m[8][2], __m128i pairs[4]) {
+    for (int h = 0; h < 2; ++h) {
+        const __m128i left =
+            _mm_packus_epi16(_mm_packs_epi32(m[0][h], m[1][h]), _mm_packs_epi32(m[2][h], m[3][h]));
+        const __m128i right =
+            _mm_packus_epi16(_mm_packs_epi32(m[4][h], m[5][h]), _mm_packs_epi32(m[6][h], m[7][h]));
+        const __m128i rows_left = TransposeBytes4x4(left), rows_right = TransposeBytes4x4(right);
+        pairs[2 * h] = _mm_unpacklo_epi32(rows_left, rows_right);
+        pairs[2 * h + 1] = _mm_unpackhi_epi32(rows_left, rows_right);
     }
 }
 
