@@ -389,23 +389,22 @@ constexpr int16_t kSigns[2] = {1, -1};  // a value of the last pass, by its bit
     }
 }
 
-// The lists of a block through a local reader.
-[[gnu::always_inline]] inline void ReadCoefficientLists(BitReader& reader,
-                                                        int16_t coefficients[64]) {
-    // The DC and three zeros as one 8-byte store, then clears of at most 64
-    // bytes: plain vector stores, where one clear of indexes 1-63 (or any
-    // larger piece) becomes a string instruction with a slow start.
-    const uint64_t dc = static_cast<uint16_t>(coefficients[0]);
-    std::memcpy(coefficients, &dc, sizeof dc);
-    std::memset(coefficients + 4, 0, 28 * sizeof(int16_t));
+// Clears coefficients 1-63 with one store per row of eight (the DC and
+// seven zeros first): the transform loads the block a row at a time, and a
+// load that spans two pending stores waits for both to reach the cache,
+// where one that a single store covers takes its bytes straight from it.
+// (Pieces of at most 64 bytes: one clear of 112 bytes would become a string
+// instruction with a slow start.)
+[[gnu::always_inline]] inline void ClearAc(int16_t coefficients[64]) {
+    const uint64_t row0[2] = {static_cast<uint16_t>(coefficients[0]), 0};
+    std::memcpy(coefficients, row0, sizeof row0);
+    std::memset(coefficients + 8, 0, 24 * sizeof(int16_t));
     std::memset(coefficients + 32, 0, 32 * sizeof(int16_t));
-    const int passes = static_cast<int>(reader.Read(4));
-    if (passes == 0) return;
-    // (4, group), (24, group), (44, group), then 1, 2 and 3 awaiting values.
-    static constexpr uint8_t kStart[6] = {4 * 4, 24 * 4, 44 * 4, 1 * 4 + 3, 2 * 4 + 3, 3 * 4 + 3};
-    CoefficientWalk walk;
-    std::memcpy(walk.buffer[0] + kWalkMiddle, kStart, sizeof kStart);
-    walk.back = kWalkMiddle + 6;
+}
+
+// The passes from `passes` - 1 bits down to 0 over the list in the walk.
+[[gnu::always_inline]] inline void RunPasses(BitReader& reader, CoefficientWalk& walk, int passes,
+                                             int16_t coefficients[64]) {
     // One dispatch on the count; the passes with fewer bits follow in turn.
     switch (passes) {
         default:
@@ -423,17 +422,137 @@ constexpr int16_t kSigns[2] = {1, -1};  // a value of the last pass, by its bit
     }
 }
 
+// The lists of a block (coefficients 1-63 already clear) through a local
+// reader.
+[[gnu::always_inline]] inline void ReadClearedLists(BitReader& reader, int16_t coefficients[64]) {
+    const int passes = static_cast<int>(reader.Read(4));
+    if (passes == 0) return;
+    // (4, group), (24, group), (44, group), then 1, 2 and 3 awaiting values.
+    static constexpr uint8_t kStart[6] = {4 * 4, 24 * 4, 44 * 4, 1 * 4 + 3, 2 * 4 + 3, 3 * 4 + 3};
+    CoefficientWalk walk;
+    std::memcpy(walk.buffer[0] + kWalkMiddle, kStart, sizeof kStart);
+    walk.back = kWalkMiddle + 6;
+    RunPasses(reader, walk, passes, coefficients);
+}
+
+// Blocks of one or two passes whose starting list's three groups read 0 in
+// every pass (about half of all blocks in typical movies) leave the list's
+// shape alone: the groups stay, and of the entries 1, 2 and 3 (natural 1, 8
+// and 9) those still awaiting read a 0 (they stay) or a 1 and their value.
+// A pass over them is one lookup of the at most 3 x (bits + 2) bits they
+// take, one word: the values of natural 1, 8 and 9 (zero where not read) in
+// bits 0-47, which still await (bit 48 + k for entry k + 1) and the bits
+// used from bit 56. (One word, so that no piece of it is stored and then
+// loaded whole.)
+constexpr int kAwaitingShift = 48, kLengthShift = 56;
+constexpr uint64_t kSquareValues = (uint64_t{1} << kAwaitingShift) - 1;
+
+template <uint32_t kCodes>
+constexpr std::array<uint64_t, kCodes> MakeSquarePasses(int bits, uint32_t awaiting) {
+    std::array<uint64_t, kCodes> table{};
+    const ValueShape<-1> shape(bits);
+    for (uint32_t code = 0; code < kCodes; ++code) {
+        uint32_t pos = 0;
+        uint64_t entry = 0;
+        for (uint32_t k = 0; k < 3; ++k) {
+            if ((awaiting >> k & 1) == 0) continue;
+            if (((code >> pos++) & 1) == 0) {
+                entry |= uint64_t{1} << (kAwaitingShift + k);
+                continue;
+            }
+            entry |= uint64_t{static_cast<uint16_t>(shape.Decode(code >> pos))} << (16 * k);
+            pos += shape.width;
+        }
+        table[code] = entry | uint64_t{pos} << kLengthShift;
+    }
+    return table;
+}
+
+// The pass with bits = 1 over all three entries (9 bits at most), and the
+// last pass over each set of those still awaiting (6 bits at most).
+constexpr std::array<uint64_t, 512> kFirstOfTwo = MakeSquarePasses<512>(1, 7);
+constexpr std::array<std::array<uint64_t, 64>, 8> kLastSquarePasses = [] {
+    std::array<std::array<uint64_t, 64>, 8> table{};
+    for (uint32_t awaiting = 0; awaiting < 8; ++awaiting)
+        table[awaiting] = MakeSquarePasses<64>(0, awaiting);
+    return table;
+}();
+
+// The 4-bit pass counts 1 and 2 followed by the groups' three 0 bits.
+constexpr int kSquareHeadBits = 7;
+constexpr uint32_t kOnePassHead = 1, kTwoPassHead = 2;
+
+// Every block the fast paths below do not take, out of line so that they
+// keep a small frame.
+[[gnu::noinline]] uint32_t ReadClearedBlock(BitReader& stream, int16_t coefficients[64]) {
+    LocalReader local(stream);
+    ReadClearedLists(*local, coefficients);
+    return local->Read(4);
+}
+
+// A two-pass block whose groups read 0 in the first pass but not in the
+// last: the last pass walks the starting list less the entries read.
+[[gnu::noinline]] uint32_t ReadLastPassBlock(BitReader& stream, uint32_t awaiting,
+                                             int16_t coefficients[64]) {
+    LocalReader local(stream);
+    CoefficientWalk walk;
+    uint8_t* list = walk.buffer[0] + kWalkMiddle;
+    list[0] = 4 * 4;
+    list[1] = 24 * 4;
+    list[2] = 44 * 4;
+    int back = 3;
+    for (uint32_t k = 0; k < 3; ++k)
+        if (awaiting >> k & 1) list[back++] = static_cast<uint8_t>((k + 1) * 4 + 3);
+    walk.back = kWalkMiddle + back;
+    LastCoefficientPass(*local, walk, coefficients);
+    return local->Read(4);
+}
+
+// Natural 1 into row 0 beside the DC, 8 and 9 into row 1.
+inline void StoreSquare(uint64_t values, int16_t coefficients[64]) {
+    const uint16_t first = static_cast<uint16_t>(values);
+    const uint32_t second = static_cast<uint32_t>(values >> 16);
+    std::memcpy(coefficients + 1, &first, 2);
+    std::memcpy(coefficients + 8, &second, 4);
+}
+
 }  // namespace
 
 void ReadCoefficients(BitReader& stream, int16_t coefficients[64]) {
     LocalReader local(stream);
-    ReadCoefficientLists(*local, coefficients);
+    ClearAc(coefficients);
+    ReadClearedLists(*local, coefficients);
 }
 
 uint32_t ReadCodedBlock(BitReader& stream, int16_t coefficients[64]) {
-    LocalReader local(stream);
-    ReadCoefficientLists(*local, coefficients);
-    return local->Read(4);
+    ClearAc(coefficients);
+    // The head and at most nine bits of a first pass.
+    const uint32_t head = stream.Peek(kSquareHeadBits + 9);
+    const uint32_t kind = head & ((1u << kSquareHeadBits) - 1);
+    uint64_t values = 0;
+    uint32_t awaiting = 7;
+    if (kind == kTwoPassHead) {
+        const uint64_t first = kFirstOfTwo[head >> kSquareHeadBits];
+        values = first & kSquareValues;
+        awaiting = static_cast<uint32_t>(first >> kAwaitingShift) & 7;
+        stream.Skip(kSquareHeadBits + static_cast<int>(first >> kLengthShift));
+        if (stream.Peek(3) != 0) {
+            StoreSquare(values, coefficients);
+            return ReadLastPassBlock(stream, awaiting, coefficients);
+        }
+        stream.Skip(3);
+    } else if (kind == kOnePassHead) {
+        stream.Skip(kSquareHeadBits);
+    } else {
+        return ReadClearedBlock(stream, coefficients);
+    }
+    // The last pass's values and the quantiser.
+    const uint32_t bits = stream.Peek(6 + 4);
+    const uint64_t last = kLastSquarePasses[awaiting][bits & 63];
+    StoreSquare(values | last, coefficients);
+    const int length = static_cast<int>(last >> kLengthShift);
+    stream.Skip(length + 4);
+    return (bits >> length) & 15;
 }
 
 void ReadResidue(BitReader& stream, uint32_t budget, uint8_t residue[64]) {

@@ -378,7 +378,39 @@ void Avx2TransformAdd(const int16_t coefficients[64], const uint32_t quant[64], 
     AddTwoRows(_mm256_extracti128_si256(rows.r2367, 1), src + 6 * stride, dst + 6 * stride, stride);
 }
 
-const TransformKernels kAvx2Transform = {Avx2TransformPut, Avx2TransformAdd};
+// Each sample as a 2x2 square: the bytes of a row doubled, stored twice.
+inline void StoreDoubledRow(__m128i doubled, uint8_t* dst, uint32_t stride) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), doubled);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + stride), doubled);
+}
+
+// Rows 2k, 2k + 1 (low half) and 2k + 4, 2k + 5 (high half) of `rows`
+// doubled, from row 4k of dst.
+inline void StoreDoubledPairs(__m256i rows, uint8_t* dst, uint32_t stride) {
+    const __m256i first = _mm256_unpacklo_epi8(rows, rows),
+                  second = _mm256_unpackhi_epi8(rows, rows);
+    StoreDoubledRow(_mm256_castsi256_si128(first), dst, stride);
+    StoreDoubledRow(_mm256_castsi256_si128(second), dst + 2 * stride, stride);
+    StoreDoubledRow(_mm256_extracti128_si256(first, 1), dst + 8 * stride, stride);
+    StoreDoubledRow(_mm256_extracti128_si256(second, 1), dst + 10 * stride, stride);
+}
+
+void Avx2TransformPutDoubled(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* dst,
+                             uint32_t stride) {
+    const Extent extent = ExtentOf(coefficients);
+    if (extent == Extent::kFirstRow) {
+        const __m128i line = FirstRow(coefficients, quant);
+        const __m128i doubled = _mm_unpacklo_epi8(line, line);
+        for (int row = 0; row < 16; row += 2) StoreDoubledRow(doubled, dst + row * stride, stride);
+        return;
+    }
+    const OutputRows rows = Transform(extent, coefficients, quant);
+    StoreDoubledPairs(rows.r0145, dst, stride);
+    StoreDoubledPairs(rows.r2367, dst + 4 * stride, stride);
+}
+
+const TransformKernels kAvx2Transform = {Avx2TransformPut, Avx2TransformAdd,
+                                         Avx2TransformPutDoubled};
 
 }  // namespace
 

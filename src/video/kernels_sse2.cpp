@@ -30,13 +30,19 @@ inline __m128i MulLo(__m128i a, __m128i b) {
                               _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
 }
 
-// (x * k) >> 11 for a constant k held in every lane.
-inline __m128i MulK(__m128i x, __m128i k) {
-    const __m128i even = _mm_mul_epu32(x, k);
-    const __m128i odd = _mm_mul_epu32(_mm_srli_epi64(x, 32), k);
-    const __m128i lo = _mm_unpacklo_epi32(_mm_shuffle_epi32(even, _MM_SHUFFLE(0, 0, 2, 0)),
-                                          _mm_shuffle_epi32(odd, _MM_SHUFFLE(0, 0, 2, 0)));
-    return _mm_srai_epi32(lo, 11);
+// (x * k) >> 11 for a constant k, |k| < 2^15, from 16-bit multiplies: with
+// x = xh * 2^16 + xl, x * |k| modulo 2^32 is xl * |k| + (xh * |k| mod 2^16)
+// * 2^16, and the low 16-bit products give xl * |k| mod 2^16 and xh * |k|
+// mod 2^16 in the two halves of each lane, the high one of xl the rest.
+template <int32_t kValue>
+inline __m128i MulK(__m128i x) {
+    static_assert(kValue != 0 && kValue > -32768 && kValue < 32768);
+    const __m128i k = _mm_set1_epi16(static_cast<int16_t>(kValue < 0 ? -kValue : kValue));
+    const __m128i low = _mm_mullo_epi16(x, k);
+    const __m128i high = _mm_slli_epi32(_mm_mulhi_epu16(x, k), 16);
+    __m128i product = _mm_add_epi32(low, high);
+    if constexpr (kValue < 0) product = _mm_sub_epi32(_mm_setzero_si128(), product);
+    return _mm_srai_epi32(product, 11);
 }
 
 // The last step of both butterflies: the eight outputs from the even part's
@@ -54,21 +60,19 @@ inline void ButterflyOutputs(__m128i e, __m128i f, __m128i g, __m128i h, __m128i
 }
 
 inline void Butterfly(const __m128i s[8], __m128i o[8]) {
-    const __m128i kA1 = _mm_set1_epi32(2896), kA2 = _mm_set1_epi32(2217),
-                  kA3 = _mm_set1_epi32(3784), kA4 = _mm_set1_epi32(-5352);
     const __m128i a0 = _mm_add_epi32(s[0], s[4]);
     const __m128i a1 = _mm_sub_epi32(s[0], s[4]);
     const __m128i a2 = _mm_add_epi32(s[2], s[6]);
-    const __m128i a3 = _mm_sub_epi32(MulK(_mm_sub_epi32(s[2], s[6]), kA1), a2);
+    const __m128i a3 = _mm_sub_epi32(MulK<2896>(_mm_sub_epi32(s[2], s[6])), a2);
     const __m128i a4 = _mm_add_epi32(s[5], s[3]);
     const __m128i a5 = _mm_sub_epi32(s[5], s[3]);
     const __m128i a6 = _mm_add_epi32(s[1], s[7]);
     const __m128i a7 = _mm_sub_epi32(s[1], s[7]);
     const __m128i b0 = _mm_add_epi32(a4, a6);
-    const __m128i b1 = MulK(_mm_add_epi32(a5, a7), kA3);
-    const __m128i b2 = _mm_add_epi32(_mm_sub_epi32(MulK(a5, kA4), b0), b1);
-    const __m128i b3 = _mm_sub_epi32(MulK(_mm_sub_epi32(a6, a4), kA1), b2);
-    const __m128i b4 = _mm_sub_epi32(_mm_add_epi32(MulK(a7, kA2), b3), b1);
+    const __m128i b1 = MulK<3784>(_mm_add_epi32(a5, a7));
+    const __m128i b2 = _mm_add_epi32(_mm_sub_epi32(MulK<-5352>(a5), b0), b1);
+    const __m128i b3 = _mm_sub_epi32(MulK<2896>(_mm_sub_epi32(a6, a4)), b2);
+    const __m128i b4 = _mm_sub_epi32(_mm_add_epi32(MulK<2217>(a7), b3), b1);
     const __m128i e = _mm_add_epi32(a0, a2), f = _mm_sub_epi32(a0, a2);
     const __m128i g = _mm_add_epi32(a1, a3), h = _mm_sub_epi32(a1, a3);
     ButterflyOutputs(e, f, g, h, b0, b2, b3, b4, o);
@@ -100,15 +104,13 @@ inline void Transpose8(__m128i m[8][2]) {
 // products with the zero terms dropped (x + 0 is x, and MUL(A4, 0 - s3) is
 // MUL(5352, s3): the two products are equal modulo 2^32).
 inline void HalfButterfly(const __m128i s[4], __m128i o[8]) {
-    const __m128i kA1 = _mm_set1_epi32(2896), kA2 = _mm_set1_epi32(2217),
-                  kA3 = _mm_set1_epi32(3784), kMinusA4 = _mm_set1_epi32(5352);
-    const __m128i a3 = _mm_sub_epi32(MulK(s[2], kA1), s[2]);
+    const __m128i a3 = _mm_sub_epi32(MulK<2896>(s[2]), s[2]);
     const __m128i d = _mm_sub_epi32(s[1], s[3]);  // a5 + a7, and a6 - a4
     const __m128i b0 = _mm_add_epi32(s[3], s[1]);
-    const __m128i b1 = MulK(d, kA3);
-    const __m128i b2 = _mm_add_epi32(_mm_sub_epi32(MulK(s[3], kMinusA4), b0), b1);
-    const __m128i b3 = _mm_sub_epi32(MulK(d, kA1), b2);
-    const __m128i b4 = _mm_sub_epi32(_mm_add_epi32(MulK(s[1], kA2), b3), b1);
+    const __m128i b1 = MulK<3784>(d);
+    const __m128i b2 = _mm_add_epi32(_mm_sub_epi32(MulK<5352>(s[3]), b0), b1);
+    const __m128i b3 = _mm_sub_epi32(MulK<2896>(d), b2);
+    const __m128i b4 = _mm_sub_epi32(_mm_add_epi32(MulK<2217>(s[1]), b3), b1);
     const __m128i e = _mm_add_epi32(s[0], s[2]), f = _mm_sub_epi32(s[0], s[2]);
     const __m128i g = _mm_add_epi32(s[0], a3), h = _mm_sub_epi32(s[0], a3);
     ButterflyOutputs(e, f, g, h, b0, b2, b3, b4, o);
@@ -142,15 +144,26 @@ inline Extent ExtentOf(const int16_t coefficients[64]) {
                                                                                : Extent::kCorner;
 }
 
+// Four columns' bytes, column by column (four rows each), as rows of four:
+// two byte interleaves of the halves, each pairing bytes four apart.
+inline __m128i TransposeBytes4x4(__m128i columns) {
+    const __m128i a = _mm_unpacklo_epi8(columns, _mm_srli_si128(columns, 8));
+    return _mm_unpacklo_epi8(a, _mm_srli_si128(a, 8));
+}
+
 // The samples of m[c][h] (column c of rows 4h..4h+3, each 0-255) as the
 // transform's output bytes: rows 2k and 2k + 1 in pairs[k] (the first in its
-// low eight bytes).
-inline void PackColumns(__m128i m[8][2], __m128i pairs[4]) {
-    Transpose8(m);  // m[r][h]: row r, columns 4h..4h+3
-    for (int r = 0; r < 8; r += 2) {
-        const __m128i a = _mm_packs_epi32(m[r][0], m[r][1]);
-        const __m128i b = _mm_packs_epi32(m[r + 1][0], m[r + 1][1]);
-        pairs[r / 2] = _mm_packus_epi16(a, b);
+// low eight bytes). Packed to bytes first, so that the turn from columns to
+// rows moves bytes rather than 32-bit lanes.
+inline void PackColumns(const __m128i m[8][2], __m128i pairs[4]) {
+    for (int h = 0; h < 2; ++h) {
+        const __m128i left =
+            _mm_packus_epi16(_mm_packs_epi32(m[0][h], m[1][h]), _mm_packs_epi32(m[2][h], m[3][h]));
+        const __m128i right =
+            _mm_packus_epi16(_mm_packs_epi32(m[4][h], m[5][h]), _mm_packs_epi32(m[6][h], m[7][h]));
+        const __m128i rows_left = TransposeBytes4x4(left), rows_right = TransposeBytes4x4(right);
+        pairs[2 * h] = _mm_unpacklo_epi32(rows_left, rows_right);
+        pairs[2 * h + 1] = _mm_unpackhi_epi32(rows_left, rows_right);
     }
 }
 
@@ -214,10 +227,10 @@ struct PairTerms {
 };
 
 inline PairTerms PairButterflyTerms(__m128i s1) {
-    const __m128i b1 = MulK(s1, _mm_set1_epi32(3784));
+    const __m128i b1 = MulK<3784>(s1);
     const __m128i b2 = _mm_sub_epi32(b1, s1);
-    const __m128i b3 = _mm_sub_epi32(MulK(s1, _mm_set1_epi32(2896)), b2);
-    const __m128i b4 = _mm_sub_epi32(_mm_add_epi32(MulK(s1, _mm_set1_epi32(2217)), b3), b1);
+    const __m128i b3 = _mm_sub_epi32(MulK<2896>(s1), b2);
+    const __m128i b4 = _mm_sub_epi32(_mm_add_epi32(MulK<2217>(s1), b3), b1);
     return {b2, b3, b4};
 }
 
@@ -275,11 +288,37 @@ inline void TransformRows(Extent extent, const int16_t coefficients[64], const u
         TransformRows<true>(coefficients, quant, pairs);
 }
 
-// The line a block with rows 1-7 zero draws, in the low eight bytes.
+// The line a block with rows 1-7 zero draws, in the low eight bytes: the
+// row butterfly of the dequantised row 0 (every column's outputs are its
+// row-0 value), each input in every lane, rounded from the DC as in
+// TransformRows. Without AC coefficients it is the rounded DC.
 inline __m128i FirstRow(const int16_t coefficients[64], const uint32_t quant[64]) {
-    uint8_t line[8];
-    FirstRowLine(coefficients, quant, line);
-    return _mm_loadl_epi64(reinterpret_cast<const __m128i*>(line));
+    const __m128i row = _mm_loadu_si128(reinterpret_cast<const __m128i*>(coefficients));
+    const __m128i q0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant));
+    const __m128i q1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quant + 4));
+    const __m128i lo = _mm_add_epi32(
+        _mm_srai_epi32(MulLo(_mm_srai_epi32(_mm_unpacklo_epi16(row, row), 16), q0), 11),
+        _mm_setr_epi32(127, 0, 0, 0));
+    if (AllZero(_mm_and_si128(row, _mm_setr_epi16(0, -1, -1, -1, -1, -1, -1, -1))))
+        return _mm_set1_epi8(static_cast<char>(_mm_cvtsi128_si32(lo) >> 8));
+    const __m128i hi =
+        _mm_srai_epi32(MulLo(_mm_srai_epi32(_mm_unpackhi_epi16(row, row), 16), q1), 11);
+    const __m128i s[8] = {
+        _mm_shuffle_epi32(lo, 0x00), _mm_shuffle_epi32(lo, 0x55), _mm_shuffle_epi32(lo, 0xAA),
+        _mm_shuffle_epi32(lo, 0xFF), _mm_shuffle_epi32(hi, 0x00), _mm_shuffle_epi32(hi, 0x55),
+        _mm_shuffle_epi32(hi, 0xAA), _mm_shuffle_epi32(hi, 0xFF),
+    };
+    __m128i o[8];
+    Butterfly(s, o);
+    // Outputs 0-3 and 4-7 side by side, then their samples as bytes.
+    const __m128i left =
+        _mm_unpacklo_epi64(_mm_unpacklo_epi32(o[0], o[1]), _mm_unpacklo_epi32(o[2], o[3]));
+    const __m128i right =
+        _mm_unpacklo_epi64(_mm_unpacklo_epi32(o[4], o[5]), _mm_unpacklo_epi32(o[6], o[7]));
+    const __m128i low = _mm_set1_epi32(0xFF);
+    const __m128i words = _mm_packs_epi32(_mm_and_si128(_mm_srai_epi32(left, 8), low),
+                                          _mm_and_si128(_mm_srai_epi32(right, 8), low));
+    return _mm_packus_epi16(words, words);
 }
 
 VEMO_REALIGN_STACK void Sse2InverseTransform(const int16_t coefficients[64],
@@ -328,6 +367,31 @@ VEMO_REALIGN_STACK void Sse2TransformAdd(const int16_t coefficients[64], const u
     }
 }
 
+// Each sample as a 2x2 square: the bytes of a row doubled, stored twice.
+inline void StoreDoubledRow(__m128i doubled, uint8_t* dst, uint32_t stride) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), doubled);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + stride), doubled);
+}
+
+VEMO_REALIGN_STACK void Sse2TransformPutDoubled(const int16_t coefficients[64],
+                                                const uint32_t quant[64], uint8_t* dst,
+                                                uint32_t stride) {
+    const Extent extent = ExtentOf(coefficients);
+    if (extent == Extent::kFirstRow) {
+        const __m128i line = FirstRow(coefficients, quant);
+        const __m128i doubled = _mm_unpacklo_epi8(line, line);
+        for (int row = 0; row < 16; row += 2) StoreDoubledRow(doubled, dst + row * stride, stride);
+        return;
+    }
+    __m128i pairs[4];
+    TransformRows(extent, coefficients, quant, pairs);
+    for (int k = 0; k < 4; ++k) {
+        uint8_t* rows = dst + 4 * k * stride;
+        StoreDoubledRow(_mm_unpacklo_epi8(pairs[k], pairs[k]), rows, stride);
+        StoreDoubledRow(_mm_unpackhi_epi8(pairs[k], pairs[k]), rows + 2 * stride, stride);
+    }
+}
+
 VEMO_REALIGN_STACK void Sse2AddBlock(const uint8_t add[64], const uint8_t* src, uint8_t* dst,
                                      uint32_t stride) {
     for (int row = 0; row < 8; ++row) {
@@ -338,7 +402,8 @@ VEMO_REALIGN_STACK void Sse2AddBlock(const uint8_t add[64], const uint8_t* src, 
 }
 
 const VideoKernels kSse2 = {Sse2InverseTransform, Sse2AddBlock};
-const TransformKernels kSse2Transform = {Sse2TransformPut, Sse2TransformAdd};
+const TransformKernels kSse2Transform = {Sse2TransformPut, Sse2TransformAdd,
+                                         Sse2TransformPutDoubled};
 
 }  // namespace
 

@@ -160,7 +160,30 @@ void PlainTransformAdd(const int16_t coefficients[64], const uint32_t quant[64],
     PlainAddBlock(out, src, dst, stride);
 }
 
-const TransformKernels kPlainTransform = {PlainTransformPut, PlainTransformAdd};
+// Each sample as a 2x2 square: row r of the block gives rows 2r and 2r + 1.
+void PutDoubledRows(const uint8_t out[64], uint8_t* dst, uint32_t stride) {
+    for (int row = 0; row < 8; ++row) {
+        uint8_t line[16];
+        for (int col = 0; col < 8; ++col) line[2 * col] = line[2 * col + 1] = out[row * 8 + col];
+        std::memcpy(dst + 2 * row * stride, line, 16);
+        std::memcpy(dst + (2 * row + 1) * stride, line, 16);
+    }
+}
+
+void PlainTransformPutDoubled(const int16_t coefficients[64], const uint32_t quant[64],
+                              uint8_t* dst, uint32_t stride) {
+    uint8_t out[64];
+    if (!BeyondFirstRow(coefficients)) {
+        FirstRowLine(coefficients, quant, out);
+        for (int row = 1; row < 8; ++row) std::memcpy(out + row * 8, out, 8);
+    } else {
+        PlainInverseTransform(coefficients, quant, out);
+    }
+    PutDoubledRows(out, dst, stride);
+}
+
+const TransformKernels kPlainTransform = {PlainTransformPut, PlainTransformAdd,
+                                          PlainTransformPutDoubled};
 
 CpuKernelTable<VideoKernels, FillVideoKernels> g_kernels;
 CpuKernelTable<TransformKernels, FillTransformKernels> g_transform_kernels;
@@ -236,12 +259,16 @@ void FirstPut(const int16_t coefficients[64], const uint32_t quant[64], uint8_t*
               uint32_t stride);
 void FirstAdd(const int16_t coefficients[64], const uint32_t quant[64], const uint8_t* src,
               uint8_t* dst, uint32_t stride);
+void FirstPutDoubled(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* dst,
+                     uint32_t stride);
 std::atomic<TransformPutKernel> g_put{FirstPut};
 std::atomic<TransformAddKernel> g_add{FirstAdd};
+std::atomic<TransformPutKernel> g_put_doubled{FirstPutDoubled};
 
 void ForgetEntries(void*) {
     g_put.store(FirstPut);
     g_add.store(FirstAdd);
+    g_put_doubled.store(FirstPutDoubled);
 }
 
 // A mask set while the entries were being stored may have been missed:
@@ -253,6 +280,7 @@ void KeepEntries() {
     const TransformKernels& table = ActiveTransformKernels();
     g_put.store(table.put);
     g_add.store(table.add);
+    g_put_doubled.store(table.put_doubled);
     if (generation != CpuMaskGeneration()) ForgetEntries(nullptr);
 }
 
@@ -268,6 +296,12 @@ void FirstAdd(const int16_t coefficients[64], const uint32_t quant[64], const ui
     ActiveTransformKernels().add(coefficients, quant, src, dst, stride);
 }
 
+void FirstPutDoubled(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* dst,
+                     uint32_t stride) {
+    KeepEntries();
+    ActiveTransformKernels().put_doubled(coefficients, quant, dst, stride);
+}
+
 }  // namespace
 
 // The kernels tell the block shapes apart themselves.
@@ -278,14 +312,7 @@ void IdctPut(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* 
 
 void IdctPutDoubled(const int16_t coefficients[64], const uint32_t quant[64], uint8_t* dst,
                     uint32_t stride) {
-    uint8_t out[64];
-    InverseTransform(coefficients, quant, out);
-    for (int row = 0; row < 8; ++row) {
-        uint8_t line[16];
-        for (int col = 0; col < 8; ++col) line[2 * col] = line[2 * col + 1] = out[row * 8 + col];
-        std::memcpy(dst + 2 * row * stride, line, 16);
-        std::memcpy(dst + (2 * row + 1) * stride, line, 16);
-    }
+    g_put_doubled.load(std::memory_order_relaxed)(coefficients, quant, dst, stride);
 }
 
 void IdctAdd(const int16_t coefficients[64], const uint32_t quant[64], const uint8_t* src,

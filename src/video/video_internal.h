@@ -246,6 +246,8 @@ using TransformAddKernel = void (*)(const int16_t coefficients[64], const uint32
 struct TransformKernels {
     TransformPutKernel put = nullptr;
     TransformAddKernel add = nullptr;
+    // Each sample as a 2x2 square: 16 rows of 16 bytes (the scaled blocks).
+    TransformPutKernel put_doubled = nullptr;
 };
 // The line of samples every row of a block with rows 1-7 zero draws.
 void FirstRowLine(const int16_t coefficients[64], const uint32_t quant[64], uint8_t line[8]);

@@ -22,6 +22,7 @@ TEST(TransformKernelTable, FollowsTheMask) {
         const TransformKernels& want = avx2 ? *avx2 : sse2 ? *sse2 : PlainTransformKernels();
         EXPECT_EQ(ActiveTransformKernels().put, want.put) << level.name;
         EXPECT_EQ(ActiveTransformKernels().add, want.add) << level.name;
+        EXPECT_EQ(ActiveTransformKernels().put_doubled, want.put_doubled) << level.name;
         EXPECT_EQ(sse2 != nullptr, level.name != "c" && (CpuFlags() & kCpuSse2)) << level.name;
         EXPECT_EQ(avx2 != nullptr, Avx2InverseTransformKernel() != nullptr) << level.name;
     }
@@ -85,6 +86,33 @@ TEST(TransformKernelTable, EveryRungPutsAndAddsThePlainSamples) {
             rung->add(c, quant, got + (src - canvas), got + (dst - canvas), kStride);
             ASSERT_EQ(0, std::memcmp(add_want, got, sizeof got))
                 << "add, round " << round << " move " << move << " shift " << shift;
+        }
+    }
+}
+
+// The doubled put writes rows 2-17 of a 20-row canvas, columns 3-18, and
+// nothing else; the plain one is the block's samples as 2x2 squares.
+TEST(TransformKernelTable, EveryRungPutsThePlainDoubledSamples) {
+    constexpr uint32_t kStride = 24;
+    std::mt19937 rng(31);
+    for (int round = 0; round < 1600; ++round) {
+        int16_t c[64];
+        RandomBlock(rng, round % 8, c);
+        const auto& quant = IntraQuantTable()[rng() % 16];
+        uint8_t canvas[20 * kStride];
+        for (auto& v : canvas) v = static_cast<uint8_t>(rng());
+        uint8_t block[64], want[sizeof canvas];
+        PlainKernels().inverse_transform(c, quant, block);
+        std::memcpy(want, canvas, sizeof canvas);
+        for (int i = 0; i < 256; ++i)
+            want[(2 + i / 16) * kStride + 3 + i % 16] = block[i / 32 * 8 + i % 16 / 2];
+        for (const TransformKernels* rung :
+             {&PlainTransformKernels(), Sse2TransformKernels(), Avx2TransformKernels()}) {
+            if (!rung) continue;
+            uint8_t got[sizeof canvas];
+            std::memcpy(got, canvas, sizeof canvas);
+            rung->put_doubled(c, quant, got + 2 * kStride + 3, kStride);
+            ASSERT_EQ(0, std::memcmp(want, got, sizeof got)) << "round " << round;
         }
     }
 }
