@@ -3,6 +3,7 @@
 // lists, the inverse transform and the plane decoder.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -13,11 +14,15 @@ namespace vemo::video {
 
 // Eight bytes as a little-endian value (one load on little-endian hosts).
 inline uint64_t LoadLittle64(const uint8_t* p) {
-    uint8_t b[8];
-    std::memcpy(b, p, 8);
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; --i) v = v << 8 | b[i];
-    return v;
+    if constexpr (std::endian::native == std::endian::little) {
+        uint64_t v;
+        std::memcpy(&v, p, 8);
+        return v;
+    } else {
+        uint64_t v = 0;
+        for (int i = 7; i >= 0; --i) v = v << 8 | p[i];
+        return v;
+    }
 }
 
 // Reads a plane's bits least-significant first from 32-bit little-endian
