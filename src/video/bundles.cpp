@@ -218,6 +218,8 @@ struct TypeGroups {
     static constexpr uint32_t kCountShift = 4, kLastShift = 10, kRepeat = 1u << 14;
     uint64_t types[1 << kBits];
     uint16_t info[1 << kBits];
+    // The last type of a group entry in every byte (unused for a repeat).
+    uint64_t last[1 << kBits];
 
     void Build(const CodeTree& tree) {
         // The same table for every width w < kBits (at offset 2^w - 1); an
@@ -257,6 +259,8 @@ struct TypeGroups {
                 }
             }
         }
+        for (uint32_t j = 0; j < (1u << kBits); ++j)
+            last[j] = 0x0101010101010101ull * (info[j] >> kLastShift & 15);
     }
 };
 
@@ -308,10 +312,10 @@ void DecodeTypes(BitReader& reader, const CodeTree& tree, TypeDecode& d) {
             const uint32_t info = groups.info[bits];
             const bool repeat = (info & TypeGroups::kRepeat) != 0;
             const uint64_t word = repeat ? last : groups.types[bits];
-            const uint64_t line[4] = {word, word, word, word};
-            std::memcpy(out + i, line, 32);
+            // Four stores of the word held in a register.
+            for (int k = 0; k < 4; ++k) std::memcpy(out + i + 8 * k, &word, 8);
             i += info >> TypeGroups::kCountShift & 63;
-            last = repeat ? last : 0x0101010101010101ull * (info >> TypeGroups::kLastShift & 15);
+            last = repeat ? last : groups.last[bits];
             reader.Skip(static_cast<int>(info & 15));
         }
         d.i = i;
