@@ -264,32 +264,36 @@ struct TypeGroups {
     }
 };
 
-// The table of the trees used last on this thread, one cache per kind of
-// table (a plane's trees change once per plane at most, and two bundles
-// share each kind).
+// The tables of the trees used last on this thread, one cache per kind of
+// table: a plane's trees change once per plane at most, and the planes of
+// a frame (and the frames of a scene) often use the same ones again. The
+// entry not used for longest is replaced.
 template <typename Table>
 const Table& CachedFor(const CodeTree& tree) {
+    constexpr int kEntries = 8;
     struct Entry {
         bool valid = false;
         uint8_t set = 0;
         uint8_t map[16] = {};
+        uint32_t used = 0;
         Table table;
     };
-    thread_local Entry cache[2];
-    thread_local int newest = 0;
-    for (int k : {newest, newest ^ 1}) {
-        Entry& e = cache[k];
+    thread_local Entry cache[kEntries];
+    thread_local uint32_t clock = 0;
+    Entry* oldest = &cache[0];
+    for (Entry& e : cache) {
         if (e.valid && e.set == tree.set && std::memcmp(e.map, tree.map, 16) == 0) {
-            newest = k;
+            e.used = ++clock;
             return e.table;
         }
+        if (e.used < oldest->used) oldest = &e;
     }
-    newest ^= 1;
-    Entry& e = cache[newest];
+    Entry& e = *oldest;
     e.table.Build(tree);
     e.set = tree.set;
     std::memcpy(e.map, tree.map, 16);
     e.valid = true;
+    e.used = ++clock;
     return e.table;
 }
 
