@@ -218,6 +218,8 @@ struct TypeGroups {
     static constexpr uint32_t kCountShift = 4, kLastShift = 10, kRepeat = 1u << 14;
     uint64_t types[1 << kBits];
     uint16_t info[1 << kBits];
+    // The last type of a group entry in every byte (unused for a repeat).
+    uint64_t last[1 << kBits];
 
     void Build(const CodeTree& tree) {
         // The same table for every width w < kBits (at offset 2^w - 1); an
@@ -257,35 +259,41 @@ struct TypeGroups {
                 }
             }
         }
+        for (uint32_t j = 0; j < (1u << kBits); ++j)
+            last[j] = 0x0101010101010101ull * (info[j] >> kLastShift & 15);
     }
 };
 
-// The table of the trees used last on this thread, one cache per kind of
-// table (a plane's trees change once per plane at most, and two bundles
-// share each kind).
+// The tables of the trees used last on this thread, one cache per kind of
+// table: a plane's trees change once per plane at most, and the planes of
+// a frame (and the frames of a scene) often use the same ones again. The
+// entry not used for longest is replaced.
 template <typename Table>
 const Table& CachedFor(const CodeTree& tree) {
+    constexpr int kEntries = 8;
     struct Entry {
         bool valid = false;
         uint8_t set = 0;
         uint8_t map[16] = {};
+        uint32_t used = 0;
         Table table;
     };
-    thread_local Entry cache[2];
-    thread_local int newest = 0;
-    for (int k : {newest, newest ^ 1}) {
-        Entry& e = cache[k];
+    thread_local Entry cache[kEntries];
+    thread_local uint32_t clock = 0;
+    Entry* oldest = &cache[0];
+    for (Entry& e : cache) {
         if (e.valid && e.set == tree.set && std::memcmp(e.map, tree.map, 16) == 0) {
-            newest = k;
+            e.used = ++clock;
             return e.table;
         }
+        if (e.used < oldest->used) oldest = &e;
     }
-    newest ^= 1;
-    Entry& e = cache[newest];
+    Entry& e = *oldest;
     e.table.Build(tree);
     e.set = tree.set;
     std::memcpy(e.map, tree.map, 16);
     e.valid = true;
+    e.used = ++clock;
     return e.table;
 }
 
@@ -308,10 +316,10 @@ void DecodeTypes(BitReader& reader, const CodeTree& tree, TypeDecode& d) {
             const uint32_t info = groups.info[bits];
             const bool repeat = (info & TypeGroups::kRepeat) != 0;
             const uint64_t word = repeat ? last : groups.types[bits];
-            const uint64_t line[4] = {word, word, word, word};
-            std::memcpy(out + i, line, 32);
+            // Four stores of the word held in a register.
+            for (int k = 0; k < 4; ++k) std::memcpy(out + i + 8 * k, &word, 8);
             i += info >> TypeGroups::kCountShift & 63;
-            last = repeat ? last : 0x0101010101010101ull * (info >> TypeGroups::kLastShift & 15);
+            last = repeat ? last : groups.last[bits];
             reader.Skip(static_cast<int>(info & 15));
         }
         d.i = i;

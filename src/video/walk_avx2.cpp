@@ -30,28 +30,46 @@ void Avx2FillSquares(uint8_t* dst, uint32_t stride, const uint8_t* colours, uint
     if (count) FillSquare16(dst, step, colours[0]);
 }
 
-// Rows under 32 bytes as two 16-byte pieces, wider ones as 32-byte pieces;
-// the last piece of a row overlaps the one before it where the width is not
-// a multiple of the piece.
+inline __m128i Load(const uint8_t* p, __m128i) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline __m256i Load(const uint8_t* p, __m256i) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+}
+inline void Store(uint8_t* p, __m128i v) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v);
+}
+inline void Store(uint8_t* p, __m256i v) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
+}
+
+// 8 rows of two pieces (16 or 32 bytes each) at 0 and `second`, which may
+// overlap the first.
+template <typename Piece>
+inline void CopyPieces(const uint8_t* src, uint8_t* dst, size_t stride, size_t second) {
+#pragma GCC unroll 8
+    for (int row = 0; row < 8; ++row, src += stride, dst += stride) {
+        const Piece a = Load(src, Piece{}), b = Load(src + second, Piece{});
+        Store(dst, a);
+        Store(dst + second, b);
+    }
+}
+
+// Strips under 32 bytes a row as two 16-byte pieces, up to 64 bytes as two
+// 32-byte pieces (the second overlapping the first where the width is not
+// twice the piece); wider ones 64 bytes at a time, the last step moved back
+// to end at the strip's end (the two buffers never overlap, so what is
+// copied twice is the same).
 void Avx2CopyStrip(const uint8_t* src, uint8_t* dst, uint32_t stride, uint32_t bytes) {
     const size_t step = stride;
     if (bytes < 32) {
-        for (int row = 0; row < 8; ++row, src += step, dst += step) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + bytes - 16));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst), a);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + bytes - 16), b);
-        }
+        CopyPieces<__m128i>(src, dst, step, bytes - 16);
         return;
     }
-    for (int row = 0; row < 8; ++row, src += step, dst += step) {
-        uint32_t at = 0;
-        for (; at + 32 < bytes; at += 32)
-            _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + at),
-                                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + at)));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst + bytes - 32),
-                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + bytes - 32)));
-    }
+    uint32_t at = 0;
+    for (; at + 64 < bytes; at += 64) CopyPieces<__m256i>(src + at, dst + at, step, 32);
+    if (bytes > 64) at = bytes - 64;
+    CopyPieces<__m256i>(src + at, dst + at, step, bytes - at - 32);
 }
 
 const WalkKernels kAvx2Walk = {Avx2FillSquares, Avx2CopyStrip};

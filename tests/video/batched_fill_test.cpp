@@ -85,6 +85,48 @@ TEST(BatchedFills, BlockTypeRepeatsStayInsideTheFill) {
     }
 }
 
+// Grouped block-type fills through ten trees (more than the tables kept per
+// thread) in turn, twice over: every fill decodes as its own tree says,
+// whichever tables were rebuilt or kept in between.
+TEST(BatchedFills, BlockTypesThroughManyTreesInTurn) {
+    std::mt19937 rng(3);
+    std::vector<CodeTree> trees(10);
+    for (uint32_t t = 0; t < trees.size(); ++t) {
+        trees[t].set = static_cast<uint8_t>(13 + t % 3);  // sets shared, maps not
+        std::shuffle(trees[t].map, trees[t].map + 16, rng);
+        BuildTreeLookup(trees[t]);
+    }
+    for (int pass = 0; pass < 2; ++pass)
+        for (const CodeTree& tree : trees) {
+            constexpr uint32_t n = 100;
+            Bits bits;
+            bits.Put(n, 10);
+            bits.PutBit(0);
+            std::vector<uint8_t> expected;
+            uint8_t last = 0;
+            while (expected.size() < n) {
+                // Mostly types, now and then a repeat that still fits.
+                uint32_t s = rng() % 16;
+                const uint32_t repeat = s >= 12 ? (s == 15 ? 32 : 4 * (s - 11)) : 0;
+                if (repeat > n - expected.size()) s = rng() % 12;
+                const uint32_t code =
+                    static_cast<uint32_t>(std::find(tree.map, tree.map + 16, s) - tree.map);
+                PutCode(bits, tree.set, code);
+                if (s < 12) last = static_cast<uint8_t>(s);
+                expected.insert(expected.end(), s < 12 ? 1 : repeat, last);
+            }
+            const std::vector<uint8_t> data = bits.Bytes();
+            BitReader reader(data.data(), static_cast<uint32_t>(data.size()));
+            Filled f(600);
+            f.bundle.tree = tree;
+            uint32_t faults = 0;
+            ASSERT_EQ(FillBlockTypes(f.bundle, reader, &faults), FillResult::kFilled);
+            EXPECT_EQ(std::vector<uint8_t>(f.bytes.begin(), f.bytes.begin() + n), expected)
+                << "pass " << pass << " set " << int{tree.set};
+            EXPECT_EQ(faults, 0u);
+        }
+}
+
 // Planes come from a cleared block even where the memory was used before.
 TEST(BatchedFills, NewFramePlanesReadAsZerosAfterReuse) {
     for (int round = 0; round < 2; ++round) {

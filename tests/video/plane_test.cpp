@@ -139,6 +139,44 @@ TEST(VideoPlane, LongSkipRunsAtOddColumnsCopyAndCountLikeSingleBlocks) {
     EXPECT_EQ(out.unchanged, 32u + 28u);
 }
 
+// Skip runs of many lengths from odd and even columns over a map holding
+// marks of several values (any byte other than 0 is a mark): each skip
+// block counts where its map byte is 0 when it is reached, fills mark theirs.
+TEST(VideoPlane, SkipRunsCountTheClearMapBytesUnderThem) {
+    std::mt19937 rng(11);
+    const uint8_t marks[] = {1, 0x80, 0xFF};
+    for (int kind : {1, 2})
+        for (int round = 0; round < 6; ++round) {
+            PlaneFixture f(512, 8, kind);  // 64 blocks
+            for (auto& m : f.map) m = rng() % 2 ? 0 : marks[rng() % 3];
+            std::vector<uint8_t> model = f.map;
+            std::vector<int> types;
+            std::vector<int> colours;
+            uint32_t expected = 0;
+            while (types.size() < 64) {
+                const uint32_t run = std::min<uint32_t>(1 + rng() % 40, 64 - types.size());
+                for (uint32_t k = 0; k < run; ++k) {
+                    const size_t byte = types.size() * kind / 2;
+                    expected += model[byte] == 0;
+                    types.push_back(0);
+                }
+                if (types.size() < 64) {
+                    model[types.size() * kind / 2] = 1;
+                    types.push_back(6);
+                    colours.push_back(9);
+                }
+            }
+            Row row = Blocks({});
+            row.values[kBundleBlockTypes] = types;
+            row.values[kBundleColours] = colours;
+            const PlaneOutcome out = f.Decode(BuildPlane(512, {row}));
+            EXPECT_EQ(out.faults, 0u);
+            EXPECT_EQ(out.unchanged, expected) << "kind " << kind << " round " << round;
+            for (uint32_t x = 0; x < 512; x += 8)
+                ASSERT_EQ(f.At(x, 7), types[x / 8] ? 9 : f.Ref(x, 7)) << x;
+        }
+}
+
 TEST(VideoPlane, ChromaBlocksEachHaveTheirOwnMapByte) {
     PlaneFixture f(16, 16, 2);
     std::vector<Row> rows = {Blocks({0, 6}), Blocks({6, 0})};
@@ -397,7 +435,7 @@ TEST(VideoPlane, WalkKernelsMatchPlainAtEveryLevel) {
         const WalkKernels& active = ActiveWalkKernels();
         const WalkKernels* avx2 = Avx2WalkKernels();
         EXPECT_EQ(active.fill_squares, (avx2 ? avx2 : &PlainWalkKernels())->fill_squares);
-        for (uint32_t round = 0; round < 40; ++round) {
+        for (uint32_t round = 0; round < 48; ++round) {
             std::vector<uint8_t> src(kStride * 18), want(kStride * 18), got;
             for (auto& v : src) v = static_cast<uint8_t>(rng());
             for (auto& v : want) v = static_cast<uint8_t>(rng());
