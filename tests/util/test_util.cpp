@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 
 namespace vemo::test {
 
@@ -48,12 +49,44 @@ bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) 
     return static_cast<bool>(out);
 }
 
+namespace {
+
+// Test cases run as separate processes at the same time, and many of them
+// write files of the same names: each process keeps its own directory, made
+// on first use and removed when the process ends.
+class ProcessTempDir {
+  public:
+    ProcessTempDir() {
+        namespace fs = std::filesystem;
+        std::error_code ec;
+        const fs::path base = fs::temp_directory_path(ec);
+        std::random_device random;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            char name[32];
+            std::snprintf(name, sizeof name, "vemo-tests-%08x", static_cast<unsigned>(random()));
+            if (fs::create_directory(base / name, ec)) {
+                path_ = base / name;
+                return;
+            }
+        }
+        path_ = base / "vemo-tests";  // last resort: the shared directory
+        fs::create_directories(path_, ec);
+    }
+    ~ProcessTempDir() {
+        std::error_code ec;
+        if (path_.filename() != "vemo-tests") std::filesystem::remove_all(path_, ec);
+    }
+    const std::filesystem::path& path() const { return path_; }
+
+  private:
+    std::filesystem::path path_;
+};
+
+}  // namespace
+
 std::string TempPath(const std::string& leaf) {
-    namespace fs = std::filesystem;
-    fs::path dir = fs::temp_directory_path() / "vemo-tests";
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    return (dir / leaf).string();
+    static const ProcessTempDir dir;
+    return (dir.path() / leaf).string();
 }
 
 }  // namespace vemo::test
