@@ -214,11 +214,14 @@ struct TypeGroups {
     static constexpr int kBits = 7;
     static_assert(kBits >= kLongestCode);
     // info: bits used | count << kCountShift | last type << kLastShift, and
-    // kRepeat for a repeat of the last type stored before it.
-    static constexpr uint32_t kCountShift = 4, kLastShift = 10, kRepeat = 1u << 14;
+    // kRepeat for a repeat of the last type stored before it. The bits used
+    // fill the low six bits, so a 64-bit shift takes the entry as it is.
+    static constexpr uint32_t kUsedMask = 63, kCountShift = 6, kLastShift = 12;
+    static constexpr uint32_t kRepeatShift = 16, kRepeat = 1u << kRepeatShift;
+    // A repeat's types are 0, so its word is the last type's word alone.
     uint64_t types[1 << kBits];
-    uint16_t info[1 << kBits];
-    // The last type of a group entry in every byte (unused for a repeat).
+    uint32_t info[1 << kBits];
+    // The last type of a group entry in every byte (0 for a repeat).
     uint64_t last[1 << kBits];
 
     void Build(const CodeTree& tree) {
@@ -226,15 +229,15 @@ struct TypeGroups {
         // entry of width w is one code followed by the entry of width
         // w - length for the bits after it.
         uint64_t narrow_types[(1 << kBits) - 1];
-        uint16_t narrow_info[(1 << kBits) - 1];
+        uint32_t narrow_info[(1 << kBits) - 1];
         const uint8_t* lengths = kCodeLengths[tree.set];
         const uint8_t* values = kCodeValues[tree.set];
         for (uint32_t w = 0; w <= kBits; ++w) {
             const bool last_level = w == kBits;
             uint64_t* level_types = last_level ? types : narrow_types + (1u << w) - 1;
-            uint16_t* level_info = last_level ? info : narrow_info + (1u << w) - 1;
+            uint32_t* level_info = last_level ? info : narrow_info + (1u << w) - 1;
             std::memset(level_types, 0, sizeof(uint64_t) << w);
-            std::memset(level_info, 0, sizeof(uint16_t) << w);
+            std::memset(level_info, 0, sizeof(uint32_t) << w);
             // Codes come in order of length.
             for (uint32_t c = 0; c < 16 && lengths[c] <= w; ++c) {
                 const uint32_t length = lengths[c], symbol = tree.map[c];
@@ -244,18 +247,18 @@ struct TypeGroups {
                     const uint32_t repeat =
                         length | kTypeRepeat[symbol - 12] << kCountShift | kRepeat;
                     for (uint32_t x = 0; x < (1u << rest); ++x)
-                        level_info[values[c] | x << length] = static_cast<uint16_t>(repeat);
+                        level_info[values[c] | x << length] = repeat;
                     continue;
                 }
                 const uint64_t* child_types = narrow_types + (1u << rest) - 1;
-                const uint16_t* child_info = narrow_info + (1u << rest) - 1;
+                const uint32_t* child_info = narrow_info + (1u << rest) - 1;
                 const uint32_t one = 1u << kCountShift;
                 for (uint32_t x = 0; x < (1u << rest); ++x) {
                     const uint32_t j = values[c] | x << length;
                     const uint32_t child = child_info[x];
                     level_types[j] = child_types[x] << 8 | symbol;
-                    level_info[j] = static_cast<uint16_t>(
-                        child ? child + length + one : length | one | symbol << kLastShift);
+                    level_info[j] =
+                        child ? child + length + one : length | one | symbol << kLastShift;
                 }
             }
         }
@@ -314,13 +317,15 @@ void DecodeTypes(BitReader& reader, const CodeTree& tree, TypeDecode& d) {
             const uint32_t bits =
                 static_cast<uint32_t>(reader.Cache()) & ((1u << TypeGroups::kBits) - 1);
             const uint32_t info = groups.info[bits];
-            const bool repeat = (info & TypeGroups::kRepeat) != 0;
-            const uint64_t word = repeat ? last : groups.types[bits];
+            // All ones for a repeat, else 0: the word and the last type are
+            // picked without a branch on the entry's kind.
+            const uint64_t keep = 0 - static_cast<uint64_t>(info >> TypeGroups::kRepeatShift);
+            const uint64_t word = groups.types[bits] | (last & keep);
             // Four stores of the word held in a register.
             for (int k = 0; k < 4; ++k) std::memcpy(out + i + 8 * k, &word, 8);
             i += info >> TypeGroups::kCountShift & 63;
-            last = repeat ? last : groups.last[bits];
-            reader.Skip(static_cast<int>(info & 15));
+            last = (last & keep) | groups.last[bits];
+            reader.Skip(static_cast<int>(info & TypeGroups::kUsedMask));
         }
         d.i = i;
         d.last = static_cast<uint8_t>(last);
@@ -445,6 +450,19 @@ void MotionLookup::Build(const CodeTree& tree) {
     mask = (2u << kCodeLongest[tree.set]) - 1;
 }
 
+namespace {
+
+// The high byte of table[index], read by itself (a byte load on
+// little-endian hosts rather than the word and a shift).
+inline uint32_t EntryHighByte(const uint16_t* table, uint32_t index) {
+    if constexpr (std::endian::native == std::endian::little)
+        return reinterpret_cast<const uint8_t*>(table + index)[1];
+    else
+        return table[index] >> 8;
+}
+
+}  // namespace
+
 FillResult FillMotion(Bundle& bundle, const MotionLookup& lookup, BitReader& stream) {
     return RunFill(bundle, stream, [&](BitReader& reader, uint32_t n) {
         uint8_t* out = bundle.bytes();
@@ -456,15 +474,20 @@ FillResult FillMotion(Bundle& bundle, const MotionLookup& lookup, BitReader& str
         }
         // The offsets of one refill are taken from a copy of the cache; the
         // reader skips their bits at once.
+        // The bits used are loaded as a byte of their own, so the next
+        // index waits on one load and one shift.
+        const uint16_t* entry = lookup.entry;
+        const uint32_t mask = lookup.mask;
         auto offsets = [&](uint32_t i, uint32_t count) {
             reader.Refill();
             uint64_t cache = reader.Cache();
             uint32_t used = 0;
             for (uint32_t k = 0; k < count; ++k) {
-                const uint32_t e = lookup.entry[cache & lookup.mask];
-                cache >>= e >> 8;
-                used += e >> 8;
-                out[i + k] = static_cast<uint8_t>(e);
+                const uint32_t index = static_cast<uint32_t>(cache) & mask;
+                const uint32_t length = EntryHighByte(entry, index);
+                cache >>= length;
+                used += length;
+                out[i + k] = static_cast<uint8_t>(entry[index]);
             }
             reader.Skip(static_cast<int>(used));
         };
