@@ -662,6 +662,14 @@ struct ModelList {
     }
 };
 
+// Moves the model and the reader past the same prefix of `bits` bits.
+void SkipBoth(ModelBits& model, BitReader& reader, int bits) {
+    for (int left = bits; left > 0; left -= 16) {
+        model.Get(std::min(left, 16));
+        reader.Read(std::min(left, 16));
+    }
+}
+
 // A coefficient block (natural order, index 0 left at zero) read by the model.
 void ModelCoefficients(ModelBits& model, int16_t want[64]) {
     ModelList list;
@@ -782,10 +790,7 @@ TEST(VideoLists, TheLongestStepAfterARunMatchesTheModelFromEveryCachePosition) {
             const std::vector<uint8_t> bytes = stream.Bytes();
             ModelBits model{bytes};
             BitReader reader(bytes.data(), static_cast<uint32_t>(bytes.size()));
-            for (int left = offset; left > 0; left -= 16) {
-                model.Get(std::min(left, 16));
-                reader.Read(std::min(left, 16));
-            }
+            SkipBoth(model, reader, offset);
             int16_t want[64] = {}, got[64];
             ModelCoefficients(model, want);
             for (int k = 0; k < 4; ++k)
@@ -824,10 +829,7 @@ TEST(VideoLists, ShortCodedBlocksMatchTheModelFromEveryCachePosition) {
         if (round % 5 == 0) bytes.resize(std::max<size_t>(1, (offset + 6) / 8 + rng() % 3));
         ModelBits model{bytes};
         BitReader reader(bytes.data(), static_cast<uint32_t>(bytes.size()));
-        for (int left = offset; left > 0; left -= 16) {
-            model.Get(std::min(left, 16));
-            reader.Read(std::min(left, 16));
-        }
+        SkipBoth(model, reader, offset);
         int16_t want[64] = {}, got[64];
         for (auto& v : got) v = static_cast<int16_t>(rng());
         want[0] = got[0];
