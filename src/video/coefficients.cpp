@@ -288,7 +288,11 @@ template <int kBits>
         if (reader.Available() < PassRefillBits<kBits>()) reader.Refill();
         const uint32_t zeros = ZeroRun(reader, end - i);
         reader.Skip(static_cast<int>(zeros));
-        std::memcpy(next + kept, list + i, 16);  // a run is shorter than kRunBits
+        // A run is shorter than kRunBits. An empty run moves nothing: its
+        // 16-byte load would span entries stored a byte at a time just
+        // before (the previous pass's front entries, this pass's splits)
+        // and wait for all of them to reach the cache.
+        if (zeros != 0) std::memcpy(next + kept, list + i, 16);
         kept += static_cast<int>(zeros);
         i += static_cast<int>(zeros);
         if (i == end) break;
