@@ -713,6 +713,7 @@ void FillWalkKernels(WalkKernels& table, uint32_t flags) {
     table = kPlainWalk;
     if (!(flags & kCpuAvx2)) return;
     if (const WalkKernels* avx2 = Avx2WalkKernels()) table = *avx2;
+    if (flags & kCpuAvx512) Avx512WalkKernels(table);
 }
 
 const WalkKernels& ActiveWalkKernels() {
