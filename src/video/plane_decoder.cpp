@@ -67,12 +67,42 @@ inline void SetOnes(uint8_t* p, uint32_t count) {
     }
 }
 
+// The top bit of every byte of x that is 0.
+inline uint64_t ZeroByteMarks(uint64_t x) {
+    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+    return ~((((x & kLow7) + kLow7) | x) | kLow7);
+}
+
+// How many bytes of marks (from ZeroByteMarks) are marked.
+inline uint32_t CountMarks(uint64_t marks) {
+    return static_cast<uint32_t>(((marks >> 7) * 0x0101010101010101ull) >> 56);
+}
+
 // How many of the eight bytes of x are 0.
 inline uint32_t ZeroBytes(uint64_t x) {
-    constexpr uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
-    // The top bit of every byte that is not 0, then their sum in the top byte.
-    const uint64_t nonzero = (((x & kLow7) + kLow7) | x) & ~kLow7;
-    return 8 - static_cast<uint32_t>(((nonzero >> 7) * 0x0101010101010101ull) >> 56);
+    return CountMarks(ZeroByteMarks(x));
+}
+
+// How many of the blocks first .. end - 1 (first < end, at most 8 map bytes
+// from first / 2 to (end - 1) / 2) of a luma block row have a zero map
+// byte, map holding two blocks a byte, from the 8 bytes at map + first / 2:
+// without a branch on where the run starts or ends.
+inline uint32_t UnchangedLumaBlocks(const uint8_t* map, uint32_t first, uint32_t end) {
+    const uint32_t bytes = (end - 1) / 2 - first / 2 + 1;  // 1 to 8
+    const uint64_t marks =
+        ZeroByteMarks(LoadLittle64(map + first / 2)) & (~0ull >> (64 - 8 * bytes));
+    // An odd first block leaves out the first byte's other block, an odd
+    // end the last byte's second block.
+    const uint64_t left_out =
+        ((first & 1) & (marks >> 7)) + ((end & 1) & (marks >> (8 * bytes - 1)));
+    return 2 * CountMarks(marks) - static_cast<uint32_t>(left_out);
+}
+
+// The same for first .. end - 1 (first < end <= first + 8) of a chroma
+// block row, a block a byte, from the 8 bytes at map + first.
+inline uint32_t UnchangedChromaBlocks(const uint8_t* map, uint32_t first, uint32_t end) {
+    const uint32_t bytes = end - first;
+    return CountMarks(ZeroByteMarks(LoadLittle64(map + first)) & (~0ull >> (64 - 8 * bytes)));
 }
 
 // The change-map row of a block row: `limit` bytes of it may be marked
@@ -514,8 +544,13 @@ uint32_t PlaneDecoder::SkipRun(uint32_t col, uint32_t bw, uint32_t read) {
     const uint8_t* map = map_row_;
     uint32_t unchanged = 0;
     uint32_t k = col;
-    // Long runs (whole rows of a still picture) take eight map bytes a step.
-    if constexpr (kKind == 1) {
+    // Short runs whose map bytes lie in the row are counted from one load,
+    // long runs (whole rows of a still picture) eight map bytes a step.
+    if (k < end && (end - 1) * kKind / 2 - k * kKind / 2 < 8 && k * kKind / 2 + 8 <= map_limit_) {
+        unchanged =
+            kKind == 1 ? UnchangedLumaBlocks(map, k, end) : UnchangedChromaBlocks(map, k, end);
+        k = end;
+    } else if (kKind == 1) {
         // Two blocks a byte: an odd first block alone, then pairs.
         if ((k & 1) && k < end) unchanged += map[k++ / 2] == 0;
         for (; k + 16 <= end; k += 16) unchanged += 2 * ZeroBytes(LoadLittle64(map + k / 2));
@@ -678,6 +713,7 @@ void FillWalkKernels(WalkKernels& table, uint32_t flags) {
     table = kPlainWalk;
     if (!(flags & kCpuAvx2)) return;
     if (const WalkKernels* avx2 = Avx2WalkKernels()) table = *avx2;
+    if (flags & kCpuAvx512) Avx512WalkKernels(table);
 }
 
 const WalkKernels& ActiveWalkKernels() {

@@ -277,7 +277,11 @@ struct WalkKernels {
 const WalkKernels& PlainWalkKernels();
 // The AVX2 rung: null when not built or not in CpuFlags().
 const WalkKernels* Avx2WalkKernels();
-// Fills the table for the given flags (plain, then AVX2 when allowed).
+// Puts the AVX-512 rung's kernels into the table when CpuFlags() has
+// AVX-512 (none when not built).
+void Avx512WalkKernels(WalkKernels& table);
+// Fills the table for the given flags (plain, then AVX2 and AVX-512 when
+// allowed).
 void FillWalkKernels(WalkKernels& table, uint32_t flags);
 // The table in use (rebuilt after SetCpuMask).
 const WalkKernels& ActiveWalkKernels();

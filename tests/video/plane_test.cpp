@@ -177,6 +177,38 @@ TEST(VideoPlane, SkipRunsCountTheClearMapBytesUnderThem) {
         }
 }
 
+// One skip run from every start column and of every length up to 20 blocks
+// (the short runs count their map bytes from one load: odd and even ends,
+// and runs whose bytes reach the map row's end or the narrowed map's).
+TEST(VideoPlane, SkipRunsFromEveryColumnCountLikeTheModel) {
+    std::mt19937 rng(23);
+    for (int kind : {1, 2})
+        for (const uint32_t narrow : {0u, 11u})
+            for (uint32_t start = 0; start < 24; ++start)
+                for (uint32_t run = 1; start + run <= 24 && run <= 20; ++run) {
+                    PlaneFixture f(192, 8, kind);  // 24 blocks
+                    f.narrow_map = narrow;
+                    for (auto& m : f.map) m = rng() % 2 ? 0 : 1;
+                    const uint32_t columns = narrow ? narrow : f.MapColumns();
+                    std::vector<int> types(24, 6);
+                    // The fills before the run mark their bytes first.
+                    std::vector<uint8_t> model = f.map;
+                    for (uint32_t k = 0; k < start; ++k) model[k * kind / 2] = 1;
+                    uint32_t expected = 0;
+                    for (uint32_t k = start; k < start + run; ++k) {
+                        types[k] = 0;
+                        const uint32_t byte = k * kind / 2;
+                        expected += byte < columns && model[byte] == 0;
+                    }
+                    Row row = Blocks({});
+                    row.values[kBundleBlockTypes] = types;
+                    row.values[kBundleColours] = std::vector<int>(24 - run, 9);
+                    const PlaneOutcome out = f.Decode(BuildPlane(192, {row}));
+                    ASSERT_EQ(out.unchanged, expected) << "kind " << kind << " map " << columns
+                                                       << " start " << start << " run " << run;
+                }
+}
+
 TEST(VideoPlane, ChromaBlocksEachHaveTheirOwnMapByte) {
     PlaneFixture f(16, 16, 2);
     std::vector<Row> rows = {Blocks({0, 6}), Blocks({6, 0})};
