@@ -264,7 +264,7 @@ HeldOffsets DecideRowHeld(BlockCoder& coder, const PlaneJob& job, uint32_t y,
     std::vector<Block> trial(bw);
     std::vector<MotionVector> kept(field, field + bw);
     for (int axis : {1, 0}) {
-        int value[kHoldTries], share[kHoldTries], carried = 0;
+        int value[kHoldTries] = {}, share[kHoldTries] = {}, carried = 0;
         const int found = CommonOffsets(row, axis, kHoldTries, value, share, &carried);
         const std::vector<Block> free_row = row;
         const std::vector<MotionVector> free_field = kept;
