@@ -663,36 +663,28 @@ TEST(EncoderRoundTrip, ChromaFollowsMotionUpToTheWholeOffsetRange) {
 }
 
 TEST(EncoderRoundTrip, RowsHoldAnOffsetThatIsNotTheCommonest) {
-    // Everything but the first block column moves 4 samples left and 2 up.
-    // Over horizontal stripes any horizontal offset copies exactly, and the
-    // stripe blocks are most of each row: the noise blocks alone fix -4,
-    // which every vector can hold. The frame should cost what it costs when
-    // noise everywhere makes -4 the only choice.
-    const uint32_t w = 128, h = 64;
+    // All but the first block column move 4 samples left and 2 up. Over the
+    // horizontal stripes (most of each row) every horizontal offset copies
+    // exactly; only the noise blocks fix -4, which every vector can hold. The
+    // frame should cost what it does when noise everywhere leaves only -4.
+    const int w = 128, h = 64;
     std::minstd_rand rng(3);
-    std::vector<uint8_t> noise(w * 4);
+    std::vector<uint8_t> noise(w * 4), y(w * h);
     for (uint8_t& v : noise) v = static_cast<uint8_t>(rng());
     size_t bytes[2] = {};
     for (int stripes : {1, 0}) {
-        auto at = [&](int x, int y) {
-            const int r = y & 3;
-            return static_cast<uint8_t>(stripes && x < 76 ? 40 + 50 * r : noise[r * w + x]);
-        };
         EncoderSettings s;
         s.grayscale = true;
         s.quality = 100;
         VideoEncoder enc(w, h, s);
         Player player(w, h, false, kVideoGrayscale, enc.header_flags());
-        std::vector<uint8_t> y(w * h);
         for (int t = 0; t < 2; ++t) {
-            for (uint32_t j = 0; j < h; ++j)
-                for (uint32_t i = 0; i < w; ++i)
-                    y[j * w + i] = t && i >= 8
-                                       ? at(static_cast<int>(i) - 4, static_cast<int>(j) + 2)
-                                       : at(static_cast<int>(i), static_cast<int>(j));
-            EncoderPicture pic;
-            pic.y = y.data();
-            pic.y_stride = w;
+            for (int j = 0; j < h; ++j)
+                for (int i = 0; i < w; ++i) {
+                    const int x = t && i >= 8 ? i - 4 : i, r = (t && i >= 8 ? j + 2 : j) & 3;
+                    y[j * w + i] = stripes && x < 76 ? 40 + 50 * r : noise[r * w + x];
+                }
+            EncoderPicture pic{y.data(), w};
             std::vector<uint8_t> video;
             ASSERT_TRUE(enc.EncodeFrame(pic, t == 0, &video));
             EXPECT_EQ(player.Decode(video, t == 0).y, enc.decoded(0));
