@@ -265,18 +265,24 @@ HeldOffsets DecideRowHeld(BlockCoder& coder, const PlaneJob& job, uint32_t y,
     std::vector<MotionVector> kept(field, field + bw);
     for (int axis : {1, 0}) {
         int value[kHoldTries] = {}, share[kHoldTries] = {}, carried = 0;
-        const int found = CommonOffsets(row, axis, kHoldTries, value, share, &carried);
-        const std::vector<Block> free_row = row;
+        int tries = CommonOffsets(row, axis, kHoldTries, value, share, &carried);
+        for (int i = 0; i < tries; ++i)
+            if (carried < 2 || share[i] == carried || share[i] * job.hold_share < carried)
+                tries = i;
+        // Every try starts from the row as it stands now (copied only when
+        // there is more than one).
+        std::vector<Block> free_row;
+        if (tries > 1) free_row = row;
+        const std::vector<Block>& base = tries > 1 ? free_row : row;
         const std::vector<MotionVector> free_field = kept;
-        for (int i = 0; i < found; ++i) {
-            if (carried < 2 || share[i] == carried || share[i] * job.hold_share < carried) break;
+        for (int i = 0; i < tries; ++i) {
             HeldOffsets lock = held;
             lock.axis[axis] = value[i];
             coder.Lock(lock.axis[0], lock.axis[1]);
             std::copy(free_field.begin(), free_field.end(), field);
             const float fill_bits = above.axis[axis] == value[i] ? 0.0f : kHeldOffsetBits;
             const float held_cost =
-                DecideRow(coder, job, y, trial, &free_row, axis, value[i]) + job.lambda * fill_bits;
+                DecideRow(coder, job, y, trial, &base, axis, value[i]) + job.lambda * fill_bits;
             if (held_cost < cost) {
                 cost = held_cost;
                 row.swap(trial);
