@@ -216,9 +216,11 @@ float DecideRow(BlockCoder& coder, const PlaneJob& job, uint32_t y, std::vector<
     return cost;
 }
 
-// The offset (axis 0: horizontal, 1: vertical) that most vectors of the row
-// have; *share of the *carried vectors have it.
-int CommonOffset(const std::vector<Block>& row, int axis, int* share, int* carried) {
+// The offsets (axis 0: horizontal, 1: vertical) that the most vectors of
+// the row have, commonest first, up to `wanted` of them; share[i] of the
+// *carried vectors have value[i]. Returns how many it found.
+int CommonOffsets(const std::vector<Block>& row, int axis, int wanted, int value[], int share[],
+                  int* carried) {
     int count[31] = {};
     *carried = 0;
     for (const Block& b : row) {
@@ -226,10 +228,21 @@ int CommonOffset(const std::vector<Block>& row, int axis, int* share, int* carri
         ++count[(axis ? b.dy : b.dx) + 15];
         ++*carried;
     }
-    const int* most = std::max_element(count, count + 31);
-    *share = *most;
-    return static_cast<int>(most - count) - 15;
+    int found = 0;
+    for (; found < wanted; ++found) {
+        int* most = std::max_element(count, count + 31);
+        if (*most == 0) break;
+        value[found] = static_cast<int>(most - count) - 15;
+        share[found] = *most;
+        *most = 0;
+    }
+    return found;
 }
+
+// A row tries holding each of its two commonest offsets on an axis (when
+// that many vectors share it): where the motion falls between two whole
+// samples, the vectors split between its neighbours and either may pay.
+constexpr int kHoldTries = 2;
 
 // Offsets a row holds (MotionSearch::kFree where it holds none).
 struct HeldOffsets {
@@ -237,9 +250,9 @@ struct HeldOffsets {
 };
 
 // Decides block row y, then tries it again with the vertical and then the
-// horizontal offset of every vector held at the row's most common one (sent
-// once for the row; tried when 1 / job.hold_share of the vectors have it)
-// and keeps what costs least. An offset the row above holds as well goes on
+// horizontal offset of every vector held at one of the row's commonest ones
+// (sent once for the row; tried when 1 / job.hold_share of the vectors have
+// it) and keeps what costs least. An offset the row above holds as well goes on
 // in that row's fill and costs nothing more. Returns what the row holds.
 HeldOffsets DecideRowHeld(BlockCoder& coder, const PlaneJob& job, uint32_t y,
                           std::vector<Block>& row, const HeldOffsets& above) {
@@ -251,23 +264,33 @@ HeldOffsets DecideRowHeld(BlockCoder& coder, const PlaneJob& job, uint32_t y,
     std::vector<Block> trial(bw);
     std::vector<MotionVector> kept(field, field + bw);
     for (int axis : {1, 0}) {
-        int share = 0, carried = 0;
-        const int value = CommonOffset(row, axis, &share, &carried);
-        if (carried < 2 || share == carried || share * job.hold_share < carried) continue;
-        HeldOffsets lock = held;
-        lock.axis[axis] = value;
-        coder.Lock(lock.axis[0], lock.axis[1]);
-        const float fill_bits = above.axis[axis] == value ? 0.0f : kHeldOffsetBits;
-        const float held_cost =
-            DecideRow(coder, job, y, trial, &row, axis, value) + job.lambda * fill_bits;
-        if (held_cost < cost) {
-            cost = held_cost;
-            row.swap(trial);
-            held.axis[axis] = value;
-            kept.assign(field, field + bw);
-        } else {
-            std::copy(kept.begin(), kept.end(), field);
+        int value[kHoldTries] = {}, share[kHoldTries] = {}, carried = 0;
+        int tries = CommonOffsets(row, axis, kHoldTries, value, share, &carried);
+        for (int i = 0; i < tries; ++i)
+            if (carried < 2 || share[i] == carried || share[i] * job.hold_share < carried)
+                tries = i;
+        // Every try starts from the row as it stands now (copied only when
+        // there is more than one).
+        std::vector<Block> free_row;
+        if (tries > 1) free_row = row;
+        const std::vector<Block>& base = tries > 1 ? free_row : row;
+        const std::vector<MotionVector> free_field = kept;
+        for (int i = 0; i < tries; ++i) {
+            HeldOffsets lock = held;
+            lock.axis[axis] = value[i];
+            coder.Lock(lock.axis[0], lock.axis[1]);
+            std::copy(free_field.begin(), free_field.end(), field);
+            const float fill_bits = above.axis[axis] == value[i] ? 0.0f : kHeldOffsetBits;
+            const float held_cost =
+                DecideRow(coder, job, y, trial, &base, axis, value[i]) + job.lambda * fill_bits;
+            if (held_cost < cost) {
+                cost = held_cost;
+                row.swap(trial);
+                held.axis[axis] = value[i];
+                kept.assign(field, field + bw);
+            }
         }
+        std::copy(kept.begin(), kept.end(), field);
     }
     coder.Lock(encode::MotionSearch::kFree, encode::MotionSearch::kFree);
     return held;
