@@ -175,7 +175,7 @@ void Rgb16Steps(ConversionContext& c, uint32_t steps) {
 
 // YUY2 and UYVY in steps of 32 pixels: the chroma pairs of 16 columns
 // built as words, each 128-bit half interleaved with its luma, and the halves
-// stored where their pixels go.
+// regrouped into two 32-byte stores in pixel order.
 template <bool kUyvy>
 inline void YuvStep(const uint8_t* luma, const uint8_t* chroma1, const uint8_t* chroma2,
                     uint8_t* destination) {
@@ -188,11 +188,9 @@ inline void YuvStep(const uint8_t* luma, const uint8_t* chroma1, const uint8_t* 
     // [0-7 | 16-23] and [8-15 | 24-31]
     const __m256i a = kUyvy ? _mm256_unpacklo_epi8(uv, y) : _mm256_unpacklo_epi8(y, uv);
     const __m256i b = kUyvy ? _mm256_unpackhi_epi8(uv, y) : _mm256_unpackhi_epi8(y, uv);
-    auto* d = reinterpret_cast<__m128i*>(destination);
-    _mm_storeu_si128(d, _mm256_castsi256_si128(a));
-    _mm_storeu_si128(d + 1, _mm256_castsi256_si128(b));
-    _mm_storeu_si128(d + 2, _mm256_extracti128_si256(a, 1));
-    _mm_storeu_si128(d + 3, _mm256_extracti128_si256(b, 1));
+    auto* d = reinterpret_cast<__m256i*>(destination);
+    _mm256_storeu_si256(d, _mm256_permute2x128_si256(a, b, 0x20));      // pixels 0-15
+    _mm256_storeu_si256(d + 1, _mm256_permute2x128_si256(a, b, 0x31));  // pixels 16-31
 }
 
 template <bool kUyvy>
