@@ -1,7 +1,9 @@
 // Pixel conversion speed: every format on both paths for a 1280x720 frame,
 // the packed path against the system's libyuv counterparts of formats 3-6,
 // 10 and 13-15 (loaded at run time when it is installed), and the
-// changed-blocks driver at 10 % changed blocks.
+// changed-blocks driver at 10 % changed blocks. YUY2 and UYVY also at
+// 640x360, where the planes and the output stay in the second-level cache
+// and the kernels rather than the memory traffic set the pace.
 // VEMO_CPU=c, sse2 or avx2 runs everything at that CPU mask level.
 #include <benchmark/benchmark.h>
 
@@ -18,67 +20,73 @@
 namespace {
 
 constexpr uint32_t kWidth = 1280, kHeight = 720;
+constexpr uint32_t kSmallWidth = 640, kSmallHeight = 360;
 
 struct Frame {
+    uint32_t width, height;
     std::vector<uint8_t> y, cr, cb, alpha, map;
     vemo::FramePlanes planes{};
-    Frame() {
+    Frame(uint32_t w, uint32_t h) : width(w), height(h) {
         std::mt19937 rng(7);
-        y.resize(size_t{kWidth} * kHeight);
-        cr.resize(size_t{kWidth / 2} * (kHeight / 2));
+        y.resize(size_t{w} * h);
+        cr.resize(size_t{w / 2} * (h / 2));
         cb.resize(cr.size());
         alpha.resize(y.size());
         for (auto* v : {&y, &cr, &cb, &alpha})
             for (auto& b : *v) b = static_cast<uint8_t>(rng());
         planes.buffer_count = 1;
-        planes.luma_width = kWidth;
-        planes.luma_height = kHeight;
-        planes.chroma_width = kWidth / 2;
-        planes.chroma_height = kHeight / 2;
-        planes.buffer[0][vemo::kPlaneY] = {1, y.data(), kWidth};
-        planes.buffer[0][vemo::kPlaneCr] = {1, cr.data(), kWidth / 2};
-        planes.buffer[0][vemo::kPlaneCb] = {1, cb.data(), kWidth / 2};
-        planes.buffer[0][vemo::kPlaneAlpha] = {1, alpha.data(), kWidth};
+        planes.luma_width = w;
+        planes.luma_height = h;
+        planes.chroma_width = w / 2;
+        planes.chroma_height = h / 2;
+        planes.buffer[0][vemo::kPlaneY] = {1, y.data(), w};
+        planes.buffer[0][vemo::kPlaneCr] = {1, cr.data(), w / 2};
+        planes.buffer[0][vemo::kPlaneCb] = {1, cb.data(), w / 2};
+        planes.buffer[0][vemo::kPlaneAlpha] = {1, alpha.data(), w};
         // One block in ten changed.
-        map.assign(size_t{kWidth / 16} * (kHeight / 16), 0);
+        map.assign(size_t{w / 16} * (h / 16), 0);
         for (size_t i = 0; i < map.size(); i += 10) map[i] = 1;
     }
 };
 
 const Frame& TheFrame() {
-    static const Frame f;
+    static const Frame f(kWidth, kHeight);
+    return f;
+}
+const Frame& SmallFrame() {
+    static const Frame f(kSmallWidth, kSmallHeight);
     return f;
 }
 
 void Convert(benchmark::State& st, uint32_t format, vemo::PixelPath path, uint32_t extra,
-             bool changed_only) {
-    const Frame& f = TheFrame();
+             bool changed_only, const Frame& f = TheFrame()) {
+    const uint32_t w = f.width, h = f.height;
     const uint32_t bpp = vemo::SurfaceBytesPerPixel(format);
-    const uint32_t pitch = kWidth * bpp;
-    std::vector<uint8_t> out(vemo::SurfaceBufferSize(format, pitch, kHeight));
+    const uint32_t pitch = w * bpp;
+    std::vector<uint8_t> out(vemo::SurfaceBufferSize(format, pitch, h));
     vemo::ConverterState state;
     state.set_path(path);
     vemo::FrameSource source;
     source.planes = &f.planes;
-    source.movie_width = source.coded_width = kWidth;
-    source.movie_height = source.coded_height = kHeight;
+    source.movie_width = source.coded_width = w;
+    source.movie_height = source.coded_height = h;
     source.change_map = f.map.data();
-    source.change_map_stride = kWidth / 16;
+    source.change_map_stride = w / 16;
     source.unchanged_areas = static_cast<uint32_t>(f.map.size() * 9 / 10);
     source.full_copy_threshold = static_cast<uint32_t>(f.map.size() / 4);
     vemo::CopyRequest request;
     request.destination = out.data();
     request.pitch = static_cast<int32_t>(pitch);
-    request.destination_height = kHeight;
-    request.source_width = kWidth;
-    request.source_height = kHeight;
+    request.destination_height = h;
+    request.source_width = w;
+    request.source_height = h;
     request.flags = format | extra | (changed_only ? 0 : vemo::kCopyAll);
     for (auto _ : st) {
         vemo::ConvertFrame(state, source, request);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
-    st.SetItemsProcessed(static_cast<int64_t>(st.iterations()) * kWidth * kHeight);
+    st.SetItemsProcessed(static_cast<int64_t>(st.iterations()) * w * h);
 }
 
 void BM_Table(benchmark::State& st) {
@@ -89,6 +97,12 @@ void BM_Packed(benchmark::State& st) {
 }
 BENCHMARK(BM_Table)->DenseRange(0, 15)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Packed)->DenseRange(0, 15)->Unit(benchmark::kMicrosecond);
+
+void BM_Packed640x360(benchmark::State& st) {
+    Convert(st, static_cast<uint32_t>(st.range(0)), vemo::PixelPath::kPacked, 0, false,
+            SmallFrame());
+}
+BENCHMARK(BM_Packed640x360)->DenseRange(13, 14)->Unit(benchmark::kMicrosecond);
 
 void BM_PackedChangedBlocks10Percent(benchmark::State& st) {
     Convert(st, vemo::kSurfaceXrgb32, vemo::PixelPath::kPacked, 0, true);
@@ -110,22 +124,23 @@ void* LibYuv() {
     return handle;
 }
 
-void Reference(benchmark::State& st, const char* symbol, uint32_t bpp) {
+void Reference(benchmark::State& st, const char* symbol, uint32_t bpp,
+               const Frame& f = TheFrame()) {
     void* lib = LibYuv();
     auto fn = lib ? reinterpret_cast<I420ToArgbFn>(dlsym(lib, symbol)) : nullptr;
     if (!fn) {
         st.SkipWithError("libyuv is not installed");
         return;
     }
-    const Frame& f = TheFrame();
-    std::vector<uint8_t> out(size_t{kWidth} * kHeight * bpp);
+    const uint32_t w = f.width, h = f.height;
+    std::vector<uint8_t> out(size_t{w} * h * bpp);
     for (auto _ : st) {
-        fn(f.y.data(), kWidth, f.cb.data(), kWidth / 2, f.cr.data(), kWidth / 2, out.data(),
-           static_cast<int>(kWidth * bpp), kWidth, kHeight);
+        fn(f.y.data(), w, f.cb.data(), w / 2, f.cr.data(), w / 2, out.data(),
+           static_cast<int>(w * bpp), w, h);
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
-    st.SetItemsProcessed(static_cast<int64_t>(st.iterations()) * kWidth * kHeight);
+    st.SetItemsProcessed(static_cast<int64_t>(st.iterations()) * w * h);
 }
 
 // The counterparts of our formats: 3 I420ToARGB, 4 I420ToABGR, 10
@@ -150,6 +165,14 @@ BENCHMARK(BM_LibyuvI420ToABGR)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LibyuvI420ToRGB565)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LibyuvI420ToYUY2)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_LibyuvI420ToUYVY)->Unit(benchmark::kMicrosecond);
+void BM_Libyuv640x360I420ToYUY2(benchmark::State& st) {
+    Reference(st, "I420ToYUY2", 2, SmallFrame());
+}
+void BM_Libyuv640x360I420ToUYVY(benchmark::State& st) {
+    Reference(st, "I420ToUYVY", 2, SmallFrame());
+}
+BENCHMARK(BM_Libyuv640x360I420ToYUY2)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Libyuv640x360I420ToUYVY)->Unit(benchmark::kMicrosecond);
 
 // Formats 5 and 6 (with the alpha plane): I420AlphaToARGB and
 // I420AlphaToABGR without attenuation.

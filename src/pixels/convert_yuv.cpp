@@ -1,5 +1,6 @@
 // YUV destinations: YUY2 and UYVY repack the samples into pixel pairs, YV12
 // copies the planes. U is the second chroma source, V the first.
+#include "packed_cursor.h"
 #include "pixels_internal.h"
 
 namespace vemo {
@@ -137,7 +138,9 @@ void SetupYuv(ConverterStateData& s, uint32_t format, bool packed) {
         s.base_span = uyvy ? &PackedYuvSpan<true> : &PackedYuvSpan<false>;
     else
         s.base_span = uyvy ? &YuvPairs<true> : &YuvPairs<false>;
-    s.group = uyvy ? ActivePackedKernels().uyvy : ActivePackedKernels().yuy2;
+    const PackedKernels& k = ActivePackedKernels();
+    s.group = uyvy ? k.uyvy : k.yuy2;
+    s.rows = packed ? (uyvy ? k.uyvy_rows : k.yuy2_rows) : nullptr;
 }
 
 void SetupYv12(ConverterStateData& s) {
@@ -154,6 +157,12 @@ void SetupYv12(ConverterStateData& s) {
 }
 
 namespace detail {
+RowsKernel ScalarYuy2Rows() {
+    return &GroupRows<&ScalarYuvGroups<false>>;
+}
+RowsKernel ScalarUyvyRows() {
+    return &GroupRows<&ScalarYuvGroups<true>>;
+}
 GroupKernel ScalarYuy2() {
     return &ScalarYuvGroups<false>;
 }

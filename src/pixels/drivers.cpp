@@ -218,20 +218,13 @@ class RowDriver {
         ctx_.row_step = request_.pitch;
         const bool groups_only =
             s_.packed && s_.group && s_.span == s_.base_span && !(left_ & 7) && width_ >= 8;
+        if (groups_only && s_.rows) {
+            RunRowBlock();
+            return;
+        }
         uint8_t* out = request_.destination + dest0_;
         for (uint32_t k = 0; k < height_; ++k, out += row_advance_) {
-            const uint32_t row = top_ + k;
-            SetRowSources(row);
-            ctx_.current_row = row;
-            ctx_.luma = luma_row_ + left_;
-            ctx_.alpha = alpha_row_ + left_;
-            if (grey_) {
-                ctx_.chroma1 = ctx_.chroma2 = kGrey.bytes;
-            } else {
-                ctx_.chroma1 = chroma1_row_ + left_ / 2;
-                ctx_.chroma2 = chroma2_row_ + left_ / 2;
-            }
-            ctx_.destination = out;
+            SetRowContext(top_ + k, out);
             // The packed converters hand a span that starts at a multiple of
             // 8 straight to their group kernel and leave the rest.
             const uint32_t left = groups_only ? (s_.group(ctx_, width_ / 8), width_ & 7)
@@ -241,6 +234,49 @@ class RowDriver {
                 ConvertRun(left_ + width_ - left, left);
             }
         }
+    }
+
+    // The whole 8-pixel groups of every row in one kernel call, then the
+    // pixels past the last group row by row.
+    void RunRowBlock() {
+        const size_t luma_rows = mode6_ ? 2 : 1;  // luma rows from one row to the next
+        SetRowSources(top_);
+        RowBlock b{};
+        b.luma = luma_row_ + left_;
+        b.chroma1 = grey_ ? kGrey.bytes : chroma1_row_ + left_ / 2;
+        b.chroma2 = grey_ ? kGrey.bytes : chroma2_row_ + left_ / 2;
+        b.destination = request_.destination + dest0_;
+        b.luma_step = static_cast<ptrdiff_t>(luma_rows * luma_stride_);
+        // Mode 6 reads every other row pair: its chroma moves two rows.
+        b.chroma1_step = grey_ ? 0 : static_cast<ptrdiff_t>(luma_rows * chroma1_stride_);
+        b.chroma2_step = grey_ ? 0 : static_cast<ptrdiff_t>(luma_rows * chroma2_stride_);
+        b.destination_step = static_cast<ptrdiff_t>(row_advance_);
+        b.groups = width_ / 8;
+        b.rows = height_;
+        b.first_row = top_;
+        s_.rows(b);
+        const uint32_t rest = width_ & 7;
+        if (!rest) return;
+        uint8_t* out = request_.destination + dest0_;
+        for (uint32_t k = 0; k < height_; ++k, out += row_advance_) {
+            SetRowContext(top_ + k, out);
+            targets_[0].offset = out - request_.destination;
+            ConvertRun(left_ + width_ - rest, rest);
+        }
+    }
+
+    void SetRowContext(uint32_t row, uint8_t* out) {
+        SetRowSources(row);
+        ctx_.current_row = row;
+        ctx_.luma = luma_row_ + left_;
+        ctx_.alpha = alpha_row_ + left_;
+        if (grey_) {
+            ctx_.chroma1 = ctx_.chroma2 = kGrey.bytes;
+        } else {
+            ctx_.chroma1 = chroma1_row_ + left_ / 2;
+            ctx_.chroma2 = chroma2_row_ + left_ / 2;
+        }
+        ctx_.destination = out;
     }
 
     void SetRowSources(uint32_t row) {

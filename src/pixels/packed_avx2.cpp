@@ -175,27 +175,36 @@ void Rgb16Steps(ConversionContext& c, uint32_t steps) {
 
 // YUY2 and UYVY in steps of 32 pixels: the chroma pairs of 16 columns
 // built as words, each 128-bit half interleaved with its luma, and the halves
-// stored where their pixels go.
+// regrouped into two 32-byte stores in pixel order.
+template <bool kUyvy>
+inline void YuvStep(const uint8_t* luma, const uint8_t* chroma1, const uint8_t* chroma2,
+                    uint8_t* destination) {
+    const __m256i u =
+        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(chroma2)));
+    const __m256i v =
+        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(chroma1)));
+    const __m256i uv = _mm256_or_si256(u, _mm256_slli_epi16(v, 8));  // [pixels 0-15 | 16-31]
+    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(luma));
+    // [0-7 | 16-23] and [8-15 | 24-31]
+    const __m256i a = kUyvy ? _mm256_unpacklo_epi8(uv, y) : _mm256_unpacklo_epi8(y, uv);
+    const __m256i b = kUyvy ? _mm256_unpackhi_epi8(uv, y) : _mm256_unpackhi_epi8(y, uv);
+    auto* d = reinterpret_cast<__m256i*>(destination);
+    _mm256_storeu_si256(d, _mm256_permute2x128_si256(a, b, 0x20));      // pixels 0-15
+    _mm256_storeu_si256(d + 1, _mm256_permute2x128_si256(a, b, 0x31));  // pixels 16-31
+}
+
+template <bool kUyvy>
+void YuvRow(const uint8_t* luma, const uint8_t* chroma1, const uint8_t* chroma2,
+            uint8_t* destination, uint32_t units) {
+    for (; units; --units, luma += 32, chroma1 += 16, chroma2 += 16, destination += 64)
+        YuvStep<kUyvy>(luma, chroma1, chroma2, destination);
+}
+
 template <bool kUyvy>
 void YuvSteps(ConversionContext& c, uint32_t steps) {
     PackedCursor<32> k(c);
-    for (; steps; --steps) {
-        const __m256i u =
-            _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(k.chroma2)));
-        const __m256i v =
-            _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(k.chroma1)));
-        const __m256i uv = _mm256_or_si256(u, _mm256_slli_epi16(v, 8));  // [pixels 0-15 | 16-31]
-        const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(k.luma));
-        // [0-7 | 16-23] and [8-15 | 24-31]
-        const __m256i a = kUyvy ? _mm256_unpacklo_epi8(uv, y) : _mm256_unpacklo_epi8(y, uv);
-        const __m256i b = kUyvy ? _mm256_unpackhi_epi8(uv, y) : _mm256_unpackhi_epi8(y, uv);
-        auto* d = reinterpret_cast<__m128i*>(k.destination);
-        _mm_storeu_si128(d, _mm256_castsi256_si128(a));
-        _mm_storeu_si128(d + 1, _mm256_castsi256_si128(b));
-        _mm_storeu_si128(d + 2, _mm256_extracti128_si256(a, 1));
-        _mm_storeu_si128(d + 3, _mm256_extracti128_si256(b, 1));
-        k.Advance(64);
-    }
+    YuvRow<kUyvy>(k.luma, k.chroma1, k.chroma2, k.destination, steps);
+    k.Advance(64 * steps, steps);
     k.Store(c);
 }
 
@@ -209,6 +218,8 @@ void InstallAvx2PackedKernels(PackedKernels& p) {
     p.palette = &AnyGroups<&Rgb16Steps<false, true>, 16, 1>;
     p.yuy2 = &AnyGroups<&YuvSteps<false>, 32, 2>;
     p.uyvy = &AnyGroups<&YuvSteps<true>, 32, 2>;
+    p.yuy2_rows = &YuvRows<&YuvRow<false>, &YuvSteps<false>>;
+    p.uyvy_rows = &YuvRows<&YuvRow<true>, &YuvSteps<true>>;
 }
 
 }  // namespace vemo

@@ -63,6 +63,49 @@ void AnyGroups(ConversionContext& c, uint32_t groups) {
     c.chroma1 += pixels / 2, c.chroma2 += pixels / 2;
 }
 
+// Whole rows through a group kernel, one call per row.
+template <GroupKernel kGroups>
+void GroupRows(const RowBlock& b) {
+    ConversionContext c{};
+    const uint8_t *chroma1 = b.chroma1, *chroma2 = b.chroma2;
+    for (uint32_t k = 0; k < b.rows; ++k) {
+        const uint32_t row = b.first_row + k;
+        c.luma = c.alpha = b.luma + b.luma_step * static_cast<ptrdiff_t>(k);
+        c.destination = b.destination + b.destination_step * static_cast<ptrdiff_t>(k);
+        c.chroma1 = chroma1, c.chroma2 = chroma2;
+        c.current_row = row;
+        kGroups(c, b.groups);
+        if (row & 1) chroma1 += b.chroma1_step, chroma2 += b.chroma2_step;
+    }
+}
+
+// A YUV row function: whole 32-pixel units of one row, straight from its
+// sources.
+using YuvRowFunction = void (*)(const uint8_t* luma, const uint8_t* chroma1, const uint8_t* chroma2,
+                                uint8_t* destination, uint32_t units);
+
+// Whole rows through a row function of 32-pixel units; each row's last
+// groups go through the padded path of kUnits (a group kernel of 32-pixel
+// steps).
+template <YuvRowFunction kRow, GroupKernel kUnits>
+void YuvRows(const RowBlock& b) {
+    const uint32_t units = b.groups / 4, tail = b.groups % 4;
+    const uint8_t *luma = b.luma, *chroma1 = b.chroma1, *chroma2 = b.chroma2;
+    uint8_t* destination = b.destination;
+    for (uint32_t k = 0; k < b.rows; ++k) {
+        kRow(luma, chroma1, chroma2, destination, units);
+        if (tail) {
+            ConversionContext c{};
+            c.luma = luma + 32 * units;
+            c.chroma1 = chroma1 + 16 * units, c.chroma2 = chroma2 + 16 * units;
+            c.destination = destination + 64 * units;
+            AnyGroups<kUnits, 32, 2>(c, tail);
+        }
+        luma += b.luma_step, destination += b.destination_step;
+        if ((b.first_row + k) & 1) chroma1 += b.chroma1_step, chroma2 += b.chroma2_step;
+    }
+}
+
 }  // namespace
 
 }  // namespace vemo

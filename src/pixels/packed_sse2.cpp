@@ -147,6 +147,8 @@ void InstallSse2PackedKernels(PackedKernels& p) {
     p.palette = &Rgb16Groups<false, true>;
     p.yuy2 = &YuvGroups<false>;
     p.uyvy = &YuvGroups<true>;
+    p.yuy2_rows = &GroupRows<&YuvGroups<false>>;
+    p.uyvy_rows = &GroupRows<&YuvGroups<true>>;
 }
 
 }  // namespace vemo

@@ -26,6 +26,23 @@ using StorePass = uint8_t* (*)(ConversionContext& context, uint8_t* destination,
 // Advances the context like a span converter.
 using GroupKernel = void (*)(ConversionContext& context, uint32_t groups);
 
+// Whole rows of a packed YUV format in one call: rows rows of groups 8-pixel
+// groups each. The chroma sources move on after every odd source row, so a
+// row pair shares its chroma row.
+struct RowBlock {
+    const uint8_t* luma;
+    const uint8_t* chroma1;  // read as Cr
+    const uint8_t* chroma2;  // read as Cb
+    uint8_t* destination;
+    ptrdiff_t luma_step;  // from one row's first sample to the next row's
+    ptrdiff_t chroma1_step, chroma2_step;
+    ptrdiff_t destination_step;
+    uint32_t groups;
+    uint32_t rows;
+    uint32_t first_row;  // source row of the first row
+};
+using RowsKernel = void (*)(const RowBlock& block);
+
 enum Component { kRed = 0, kGreen = 1, kBlue = 2, kAlpha = 3 };
 
 // Position and right shift of each component (alpha: bits 0 when absent).
@@ -64,6 +81,8 @@ struct PackedKernels {
     GroupKernel palette = nullptr;
     GroupKernel yuy2 = nullptr;
     GroupKernel uyvy = nullptr;
+    RowsKernel yuy2_rows = nullptr;
+    RowsKernel uyvy_rows = nullptr;
 };
 
 struct ConverterStateData {
@@ -78,6 +97,7 @@ struct ConverterStateData {
     StorePass widen = nullptr;
     StorePass inner_store = nullptr;
     GroupKernel group = nullptr;  // packed path: the group kernel of the base converter
+    RowsKernel rows = nullptr;    // packed YUV formats: whole rows of groups
     bool uses_scratch = false;
     bool twice = false;  // modes 1 and 4: two destination rows per source row
     uint32_t bytes_per_pixel = 0;

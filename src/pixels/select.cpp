@@ -17,6 +17,8 @@ GroupKernel ScalarRgb16Alpha();
 GroupKernel ScalarPalette();
 GroupKernel ScalarYuy2();
 GroupKernel ScalarUyvy();
+RowsKernel ScalarYuy2Rows();
+RowsKernel ScalarUyvyRows();
 SpanConverter Yv12Double();
 }  // namespace detail
 
@@ -56,6 +58,8 @@ const PackedKernels& ScalarPackedKernels() {
         p.palette = detail::ScalarPalette();
         p.yuy2 = detail::ScalarYuy2();
         p.uyvy = detail::ScalarUyvy();
+        p.yuy2_rows = detail::ScalarYuy2Rows();
+        p.uyvy_rows = detail::ScalarUyvyRows();
         return p;
     }();
     return k;
@@ -174,6 +178,7 @@ int ConverterState::SelectConverter(uint32_t flags, bool frame_has_alpha) {
     s.span = s.base_span = nullptr;
     s.store = s.widen = s.inner_store = nullptr;
     s.group = nullptr;
+    s.rows = nullptr;
     for (int entry = path == PixelPath::kPacked ? 1 : 7; entry <= 13; ++entry) {
         if (ConverterEntry(s, entry, format, frame_has_alpha)) {
             s.entry = entry;

@@ -111,6 +111,68 @@ TEST(PixelSimd, LongSpansMatchAtEveryMaskLevel) {
     EXPECT_EQ(compared, 8 * 5 * 5 * 9);
 }
 
+// The whole-rows entry of YUY2 and UYVY against the plain group kernel run
+// row by row: odd strides, odd start rows (chroma moves after odd rows),
+// bottom-up and gapped destinations, widths with every remainder of the
+// widest steps. Bytes around the rows stay as they were.
+TEST(PixelSimd, RowBlocksMatchRowByRowAtEveryMaskLevel) {
+    std::mt19937 rng(4242);
+    constexpr ptrdiff_t kLumaStride = 203, kChromaStride = 109;
+    std::vector<uint8_t> luma(kLumaStride * 7), chroma1(kChromaStride * 4), chroma2(chroma1.size());
+    for (auto* v : {&luma, &chroma1, &chroma2})
+        for (auto& b : *v) b = static_cast<uint8_t>(rng());
+    const PackedKernels& plain = ScalarPackedKernels();
+    int compared = 0;
+    for (const test::CpuLevel& level : test::CpuLevels()) {
+        test::ScopedCpuMask mask(level.mask);
+        const PackedKernels& active = ActivePackedKernels();
+        for (const bool uyvy : {false, true}) {
+            const GroupKernel groups_of = uyvy ? plain.uyvy : plain.yuy2;
+            for (const uint32_t groups : {1u, 3u, 4u, 5u, 8u, 11u, 12u, 20u, 23u}) {
+                for (const uint32_t rows : {1u, 2u, 3u, 6u}) {
+                    for (const uint32_t first_row : {0u, 1u}) {
+                        for (const ptrdiff_t step : {ptrdiff_t{400}, ptrdiff_t{-373}}) {
+                            const size_t bytes = 16 * groups;
+                            std::vector<uint8_t> want(2600, 0x5A), got(want);
+                            const ptrdiff_t first = step > 0 ? 16 : 16 - step * (rows - 1);
+                            RowBlock b{luma.data() + 5,
+                                       chroma1.data() + 3,
+                                       chroma2.data() + 7,
+                                       got.data() + first,
+                                       kLumaStride,
+                                       kChromaStride,
+                                       kChromaStride,
+                                       step,
+                                       groups,
+                                       rows,
+                                       first_row};
+                            (uyvy ? active.uyvy_rows : active.yuy2_rows)(b);
+                            for (uint32_t k = 0; k < rows; ++k) {
+                                // Source row first_row + k reads chroma row
+                                // (first_row + k) / 2, counted from the first.
+                                const ptrdiff_t chroma_row = (first_row + k) / 2 - first_row / 2;
+                                ConversionContext c{};
+                                c.luma = c.alpha = b.luma + kLumaStride * k;
+                                c.chroma1 = b.chroma1 + kChromaStride * chroma_row;
+                                c.chroma2 = b.chroma2 + kChromaStride * chroma_row;
+                                c.destination = want.data() + first + step * k;
+                                groups_of(c, groups);
+                                ASSERT_EQ(c.destination - (want.data() + first + step * k),
+                                          static_cast<ptrdiff_t>(bytes));
+                            }
+                            ASSERT_EQ(want, got) << level.name << (uyvy ? " uyvy" : " yuy2")
+                                                 << " groups " << groups << " rows " << rows
+                                                 << " first row " << first_row << " step " << step;
+                            ++compared;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_EQ(compared, static_cast<int>(test::CpuLevels().size()) * 2 * 9 * 4 * 2 * 2);
+}
+
 TEST(PixelSimd, TheTableFollowsTheMask) {
     const PackedKernels& scalar = ScalarPackedKernels();
     for (const test::CpuLevel& level : test::CpuLevels()) {
@@ -119,6 +181,7 @@ TEST(PixelSimd, TheTableFollowsTheMask) {
         const bool plain = level.name == "c";
         EXPECT_EQ(active.rgb32 == scalar.rgb32, plain) << level.name;
         EXPECT_EQ(active.yuy2 == scalar.yuy2, plain) << level.name;
+        EXPECT_EQ(active.uyvy_rows == scalar.uyvy_rows, plain) << level.name;
         EXPECT_NE(active.palette, nullptr);
     }
 }
