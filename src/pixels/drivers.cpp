@@ -268,15 +268,20 @@ class RowDriver {
     void SetRowContext(uint32_t row, uint8_t* out) {
         SetRowSources(row);
         ctx_.current_row = row;
-        ctx_.luma = luma_row_ + left_;
-        ctx_.alpha = alpha_row_ + left_;
+        PointSourcesAt(left_);
+        ctx_.destination = out;
+    }
+
+    // The current row's samples from `column` on.
+    void PointSourcesAt(uint32_t column) {
+        ctx_.luma = luma_row_ + column;
+        ctx_.alpha = alpha_row_ + column;
         if (grey_) {
             ctx_.chroma1 = ctx_.chroma2 = kGrey.bytes;
         } else {
-            ctx_.chroma1 = chroma1_row_ + left_ / 2;
-            ctx_.chroma2 = chroma2_row_ + left_ / 2;
+            ctx_.chroma1 = chroma1_row_ + column / 2;
+            ctx_.chroma2 = chroma2_row_ + column / 2;
         }
-        ctx_.destination = out;
     }
 
     void SetRowSources(uint32_t row) {
@@ -373,14 +378,7 @@ class RowDriver {
         uint32_t remaining = count;
         while (remaining) {
             const uint32_t n = std::min(limit_, remaining);
-            ctx_.luma = luma_row_ + column;
-            ctx_.alpha = alpha_row_ + column;
-            if (grey_) {
-                ctx_.chroma1 = ctx_.chroma2 = kGrey.bytes;
-            } else {
-                ctx_.chroma1 = chroma1_row_ + column / 2;
-                ctx_.chroma2 = chroma2_row_ + column / 2;
-            }
+            PointSourcesAt(column);
             uint8_t* out =
                 TargetAt(luma_index_, static_cast<int64_t>(column - left_) * s_.output_step);
             if (yv12_) {

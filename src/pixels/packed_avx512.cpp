@@ -11,6 +11,7 @@
 #include <immintrin.h>
 
 #include "packed_cursor.h"
+#include "yuv_step_avx2.h"
 
 namespace vemo {
 
@@ -119,30 +120,13 @@ inline void YuvStep64(const uint8_t* luma, const uint8_t* chroma1, const uint8_t
     _mm256_storeu_si256(d + 3, _mm512_maskz_extracti64x4_epi64(0xFF, second, 1));
 }
 
-// 32 pixels with 256-bit vectors, the lanes regrouped the same way.
-template <bool kUyvy>
-inline void YuvStep32(const uint8_t* luma, const uint8_t* chroma1, const uint8_t* chroma2,
-                      uint8_t* destination) {
-    const __m256i u =
-        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(chroma2)));
-    const __m256i v =
-        _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(chroma1)));
-    const __m256i uv = _mm256_or_si256(u, _mm256_slli_epi16(v, 8));
-    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(luma));
-    const __m256i a = kUyvy ? _mm256_unpacklo_epi8(uv, y) : _mm256_unpacklo_epi8(y, uv);
-    const __m256i b = kUyvy ? _mm256_unpackhi_epi8(uv, y) : _mm256_unpackhi_epi8(y, uv);
-    auto* d = reinterpret_cast<__m256i*>(destination);
-    _mm256_storeu_si256(d, _mm256_permute2x128_si256(a, b, 0x20));      // pixels 0-15
-    _mm256_storeu_si256(d + 1, _mm256_permute2x128_si256(a, b, 0x31));  // pixels 16-31
-}
-
 // Units of 32 pixels: pairs of them in 64-pixel steps, an odd one last.
 template <bool kUyvy>
 void YuvRow(const uint8_t* luma, const uint8_t* chroma1, const uint8_t* chroma2,
             uint8_t* destination, uint32_t units) {
     for (; units >= 2; units -= 2, luma += 64, chroma1 += 32, chroma2 += 32, destination += 128)
         YuvStep64<kUyvy>(luma, chroma1, chroma2, destination);
-    if (units) YuvStep32<kUyvy>(luma, chroma1, chroma2, destination);
+    if (units) YuvStep<kUyvy>(luma, chroma1, chroma2, destination);
 }
 
 template <bool kUyvy>
