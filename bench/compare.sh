@@ -52,6 +52,8 @@ for size in 640x480 1280x720; do
   jobs+=("$size|$clip.vem|$clip.m2v")
 done
 
+machine_line "$build/tools/vemo-decode/vemo-decode"
+
 python3 - "$rounds" "$frames" "$build" "$baseline" "${jobs[@]}" <<'EOF'
 import json, os, subprocess, sys
 

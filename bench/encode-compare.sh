@@ -56,6 +56,7 @@ row() {  # clip target codec bytes psnr-line start end
     "$(speed "$6" "$7")"
 }
 
+machine_line "$decode"
 printf '\nRate and distortion, %d frames at %d frames/s (PSNR in dB, mean over the frames)\n' \
   "$frames" "$fps"
 printf '%-9s %7s  %-8s %8s %8s %8s %8s %9s\n' clip target encoder kbit/s Y-PSNR Cb-PSNR Cr-PSNR "enc fps"

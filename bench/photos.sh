@@ -4,6 +4,8 @@
 #   build_bench [-DOPT...] -- TARGET...
 #                             configures build/bench once and builds TARGETs
 #   photo_ppms DIR            decodes the photographs into DIR; sets ppms=()
+#   machine_line VEMO_DECODE  prints the processor, its cores and the kernel
+#                             level the library picks on it
 photos_dir=/usr/share/backgrounds/mate/nature
 photos=(Garden LadyBird TwoWings Storm)
 
@@ -34,4 +36,12 @@ photo_ppms() {
     djpeg -ppm -outfile "$1/$p.ppm" "$photos_dir/$p.jpg"
     ppms+=("$1/$p.ppm")
   done
+}
+
+machine_line() {
+  local field model family number
+  field() { sed -n "s/^$1[[:space:]]*: //p" /proc/cpuinfo 2> /dev/null | head -n 1; }
+  model=$(field 'model name') family=$(field 'cpu family') number=$(field model)
+  echo "Machine: ${model:-unknown processor} (family ${family:-?} model ${number:-?})," \
+    "$(nproc) cores, vemo kernels $("$1" --version | sed -n 's/^kernels: //p')"
 }

@@ -41,6 +41,11 @@ uint32_t CpuDetectedFeatures();
 // Detected features and the mask: what kernel choice uses (bit 31 always set).
 uint32_t CpuFlags();
 
+// The widest kernel level this build runs under the current flags, by the
+// VEMO_CPU names: "avx512", "avx2", "sse2" or "c". (Windows builds carry
+// kernels up to SSE2.) For version lines and benchmark reports.
+const char* CpuKernelLevel();
+
 // Keeps only the features in mask for every later kernel lookup (bit 31 is
 // always kept). Thread-safe, but meant for tests and benchmarks: a copy or
 // decode running at the same time may finish with either table.

@@ -113,6 +113,15 @@ uint32_t CpuMaskGeneration() {
     return g_generation.load(std::memory_order_relaxed);
 }
 
+const char* CpuKernelLevel() {
+    const uint32_t flags = CpuFlags();
+#if !defined(_WIN32)
+    if (flags & kCpuAvx512) return "avx512";
+    if (flags & kCpuAvx2) return "avx2";
+#endif
+    return (flags & kCpuSse2) ? "sse2" : "c";
+}
+
 bool ParseCpuMask(const char* text, uint32_t* mask) {
     struct Level {
         const char* name;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <string>
 
 #include "cpu_levels.h"
 #include "pixels_internal.h"
@@ -207,6 +208,30 @@ TEST(CpuMask, ParsesLevelsAndHexadecimalMasks) {
     for (const char* bad : {"", "SSE2", "sse", "0x", "0x123456789", "0x-1", "0x1g", "9", " c"})
         EXPECT_FALSE(ParseCpuMask(bad, &mask)) << bad;
     EXPECT_EQ(mask, 7u);
+}
+
+TEST(CpuMask, NamesTheWidestKernelLevelItLeaves) {
+    const struct {
+        const char* name;
+        uint32_t bit;  // the level's own feature (none for plain kernels)
+    } levels[] = {{"c", 0}, {"sse2", kCpuSse2}, {"avx2", kCpuAvx2}, {"avx512", kCpuAvx512}};
+    for (const auto& level : levels) {
+        uint32_t lowered = 0;
+        ASSERT_TRUE(ParseCpuMask(level.name, &lowered));
+        test::ScopedCpuMask mask(CpuMask() & lowered);
+        const std::string named = CpuKernelLevel();
+        uint32_t named_mask = 0;
+        ASSERT_TRUE(ParseCpuMask(named.c_str(), &named_mask)) << named;
+        EXPECT_EQ(named_mask & ~lowered, 0u) << level.name << " named " << named;
+#if defined(_WIN32)
+        const bool built = level.bit <= kCpuSse2;
+#else
+        const bool built = true;
+#endif
+        if (built && (level.bit == 0 || (CpuFlags() & level.bit))) {
+            EXPECT_EQ(named, level.name);
+        }
+    }
 }
 
 TEST(CpuMask, LowersTheClassicWordAndThePixelPath) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "decode_mode.h"
+#include "vemo/cpu.h"
 #include "vemo/version.h"
 
 namespace {
@@ -44,7 +45,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         if (arg == "--version") {
-            std::printf("vemo-decode %s\n", vemo::kVersion);
+            std::printf("vemo-decode %s\nkernels: %s\n", vemo::kVersion, vemo::CpuKernelLevel());
             return 0;
         }
         if (arg.size() > 1 && arg[0] == '-') {
