@@ -47,7 +47,8 @@ for f in "${expect[@]}"; do
 done
 for p in "${programs[@]}"; do
     [ -x "$usr/bin/$p" ] || fail "/usr/bin/$p is not executable"
-    out=$("$usr/bin/$p" --version) || fail "$p --version failed"
+    # The first line names the program and its version; more lines may follow.
+    out=$("$usr/bin/$p" --version | head -n 1) || fail "$p --version failed"
     [ "$out" = "$p $version" ] || fail "$p --version says \"$out\", not \"$p $version\""
     if [ "$man_pages" = 1 ]; then
         page=$usr/share/man/man1/$p.1
