@@ -32,6 +32,8 @@ while [ $# -gt 0 ]; do
   esac
 done
 
+[ "$frames" -ge 2 ] || { echo "--frames: at least 2 (the speed is taken from the frames after the first)" >&2; exit 2; }
+
 . "$root/bench/photos.sh"
 need_tools mpeg2enc mpeg2dec djpeg python3
 build_bench -- vemo-decode vemo-encode vemo-bench-clip bench_pixels bench_audio
