@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <initializer_list>
 #include <iterator>
+#include <utility>
 
 namespace vemo::encode {
 
@@ -117,11 +119,13 @@ MotionVector MotionSearch::Find(const uint8_t target[64], int x, int y,
         if (best.sad >= kPoorMatch) Grid(best);
         Diamond(best, 2);
         Diamond(best, 1);
-        // The diagonal neighbours once more.
+        // The diagonal neighbours once more, all four tried.
         const int cx = best.dx, cy = best.dy;
-        if (Try(cx + 1, cy + 1, best) | Try(cx - 1, cy + 1, best) | Try(cx + 1, cy - 1, best) |
-            Try(cx - 1, cy - 1, best))
-            Diamond(best, 1);
+        bool moved = false;
+        for (const auto& d :
+             {std::pair{1, 1}, std::pair{-1, 1}, std::pair{1, -1}, std::pair{-1, -1}})
+            moved = Try(cx + d.first, cy + d.second, best) || moved;
+        if (moved) Diamond(best, 1);
     }
     if (block_sums_) Exhaustive(best);
     found_ = best.cost < 1e30f;
