@@ -21,7 +21,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VEMO_BENCH_BUILD:-$root/build/bench}
 frames=90
-rounds=3
+rounds=10
 baseline=""
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -102,8 +102,11 @@ for size, vem, m2v, vem1, m2v1 in jobs:
     for _ in range(rounds):  # interleaved so that load changes hit all alike
         for k, c in cmds.items():
             best[k] = min(best[k], cpu(c))
-    fps = {k: (frames - 1) / max(best[k] - best[k + " one"], 1e-6)
-           for k in cmds if not k.endswith(" one")}
+    added = {k: best[k] - best[k + " one"] for k in cmds if not k.endswith(" one")}
+    if min(added.values()) <= 0:
+        sys.exit(f"{size}: a whole run took no longer than its first picture alone; "
+                 "the machine is too busy to measure (try more --rounds)")
+    fps = {k: (frames - 1) / v for k, v in added.items()}
     whole = best["mpeg2"] / best["vemo"]
     line = (f"{size:>9} {fps['mpeg2']:>13.1f} {fps['vemo']:>9.1f} "
             f"{fps['vemo'] / fps['mpeg2']:>5.2f}x {whole:>11.2f}x")
