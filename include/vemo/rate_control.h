@@ -98,6 +98,7 @@ class RateController {
     double spent_ = 0;
     double loan_ = 0, repay_ = 0;  // a key frame's bytes beyond the target, repaid per frame
     int last_inter_q_ = -1;
+    int last_q_ = -1;  // the last frame's quantiser, key or inter
     double key_carry_ = -1, follow_ = -1;
     double key_follow_ = -1;      // follow_ of the last key frame
     double share_per_ratio_ = 0;  // inter share over follow ratio, as last seen

@@ -47,6 +47,12 @@ constexpr double kSteadySeconds = 0.5;
 // ... and within this share of the frames left.
 constexpr double kSteadyLeftShare = 0.1;
 
+// An inter frame is at most this many steps finer than the frame before
+// it: much finer than the picture it is drawn from, it codes that picture's
+// detail again, at a cost the typical sizes do not foresee (one such frame
+// took seven times its share and starved the rest of its scene).
+constexpr int kMostFinerSteps = 1;
+
 // A frame tried at one quantiser is encoded again at most this many steps
 // away.
 constexpr int kMostRefitSteps = 2;
@@ -267,6 +273,7 @@ int RateController::NextQuantiser(bool key, size_t extra_bytes) {
         q = Nearest(keys_in_a_row ? complexity_[1] : complexity_[0], wanted);
         if (key && !keys_in_a_row) q = std::max(q - KeyFiner(), 0);
         if (!key) q = Steady(q, wanted);
+        if (!key && last_q_ >= 0) q = std::max(q, last_q_ - kMostFinerSteps);
     }
     const size_t allowance = Allowance();
     if (allowance != SIZE_MAX)
@@ -327,6 +334,7 @@ void RateController::FrameDone(bool key, int q, size_t video_bytes) {
         repay_ = loan_ / std::max(std::min(fps_ * kKeyRepaySeconds, left), 1.0);
     }
     if (!key) last_inter_q_ = q;
+    last_q_ = q;
     ++done_;
     since_key_ = key ? 0 : since_key_ + 1;
     last_key_ = key;

@@ -212,6 +212,19 @@ TEST(RateControl, AKeyFrameAtACutIsRepaidSlowlyAndFinerTheMoreIsDrawnFromIt) {
     EXPECT_LT(key_q[2], key_q[0]);   // much drawn from it: finer still
 }
 
+TEST(RateControl, AnInterFrameIsAtMostOneStepFinerThanTheFrameBefore) {
+    RateController rate(ModelSettings());  // 1000 bytes a frame
+    // A coarse key frame far under the wish: the inter frame after it would
+    // otherwise be fitted six steps finer.
+    rate.FrameDone(true, 12, 600);
+    EXPECT_EQ(rate.NextQuantiser(false, 0), 11);
+    rate.FrameDone(false, 11, 400);
+    EXPECT_EQ(rate.NextQuantiser(false, 0), 10);
+    // Key frames are not held to it.
+    rate.FrameDone(false, 10, 300);
+    EXPECT_LT(rate.NextQuantiser(true, 0), 9);
+}
+
 TEST(RateControl, PeakWindowCountsEveryWindowUpToTheLastFrame) {
     EXPECT_EQ(PeakWindowBytes({1, 1, 1, 10}, 2), 11u);  // the last window
     EXPECT_EQ(PeakWindowBytes({10, 1, 1, 1}, 2), 11u);  // the first
