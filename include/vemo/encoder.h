@@ -102,9 +102,12 @@ class VideoEncoder {
         return plane == 1 || plane == 2 ? chroma_h_ : luma_h_;
     }
     int quantiser() const { return q_; }
-    // The quantiser (0-15) for the frames from the next one on, in place of
-    // the one the quality setting gave.
+    // The quantiser (0 to kCoarsestLevel) for the frames from the next one
+    // on, in place of the one the quality setting gave. Levels past 15 code
+    // with quantiser 15 and weigh bits ever more against error, for bit
+    // rates that quantiser 15 alone cannot get down to.
     void set_quantiser(int q);
+    static constexpr int kCoarsestLevel = 19;
     // Threads the encoder decides blocks with.
     int threads() const { return threads_; }
     const EncoderFrameStats& stats() const { return stats_; }

@@ -90,7 +90,7 @@ class RateController {
     uint32_t window_;          // frames in one second of reading
     double complexity_[2];     // inter, key: bytes at quantiser 8
     bool known_[2] = {false, false};
-    double coarsest_inter_ = 0;  // the last inter frame at quantiser 15
+    double coarsest_inter_ = 0;  // the last inter frame at the coarsest level
     uint64_t done_ = 0;
     uint64_t since_key_ = 0;     // inter frames since the last key frame
     bool last_key_ = false;      // the last frame was a key frame

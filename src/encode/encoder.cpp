@@ -58,10 +58,11 @@ int QuantiserFor(int quality) {
 constexpr double kScaleOf[16] = {1, 4.0 / 3, 5.0 / 3, 2,  8.0 / 3, 3.5, 4,  5,
                                  6, 8,       12,      17, 22,      28,  34, 44};
 
-// Lambda (squared error per bit) of quantiser q.
+// Lambda (squared error per bit) of quantiser q; each level past 15 weighs
+// bits by another factor of the square root of 2.
 float LambdaFor(int q) {
-    const double step = 1.5 * kScaleOf[q & 15];
-    return static_cast<float>(0.08 * step * step);
+    const double step = 1.5 * kScaleOf[std::clamp(q, 0, 15)];
+    return static_cast<float>(0.08 * step * step * std::exp2(0.5 * std::max(q - 15, 0)));
 }
 
 // The quantiser nearest (in ratio) to quantiser q's step scaled by 2^offset.
@@ -86,7 +87,7 @@ constexpr float kMostStepOffset = 4.0f;
 // offset gives: the quantiser nearest the scaled step, lambda scaled with
 // the square of the step.
 void BlockScales(const float* offsets, uint32_t areas_across, uint32_t areas_down, bool chroma,
-                 int q, uint32_t bw, uint32_t bh, std::vector<uint8_t>& block_q,
+                 int q, float lambda, uint32_t bw, uint32_t bh, std::vector<uint8_t>& block_q,
                  std::vector<float>& block_lambda) {
     block_q.resize(size_t{bw} * bh);
     block_lambda.resize(size_t{bw} * bh);
@@ -99,7 +100,7 @@ void BlockScales(const float* offsets, uint32_t areas_across, uint32_t areas_dow
             const float o =
                 std::isfinite(given) ? std::clamp(given, -kMostStepOffset, kMostStepOffset) : 0.0f;
             block_q[size_t{by} * bw + bx] = static_cast<uint8_t>(ScaledQuantiser(q, o));
-            block_lambda[size_t{by} * bw + bx] = LambdaFor(q) * std::exp2(2 * o);
+            block_lambda[size_t{by} * bw + bx] = lambda * std::exp2(2 * o);
         }
     }
 }
@@ -493,7 +494,7 @@ VideoEncoder::VideoEncoder(uint32_t width, uint32_t height, const EncoderSetting
 }
 
 void VideoEncoder::set_quantiser(int q) {
-    q_ = std::clamp(q, 0, 15);
+    q_ = std::clamp(q, 0, kCoarsestLevel);
 }
 
 VideoEncoder::~VideoEncoder() = default;
@@ -541,8 +542,8 @@ bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bo
     const PlaneView ref{recon_[plane].data(), w, h};
     const bool chroma = plane == 1 || plane == 2;
     encode::EncoderState& state = *state_;
-    const int q = q_;
-    const float lambda = LambdaFor(q);
+    const int q = std::min(q_, 15);
+    const float lambda = LambdaFor(q_);
     // Chroma planes search the same range in their own samples: that
     // follows luma motion of up to twice the luma range, which fast pans
     // reach.
@@ -567,8 +568,8 @@ bool VideoEncoder::EncodePlane(int plane, const std::vector<uint8_t>& source, bo
     std::vector<uint8_t> block_q;
     std::vector<float> block_lambda;
     if (state.area_offsets) {
-        BlockScales(state.area_offsets, (width_ + 15) / 16, (height_ + 15) / 16, chroma, q, bw, bh,
-                    block_q, block_lambda);
+        BlockScales(state.area_offsets, (width_ + 15) / 16, (height_ + 15) / 16, chroma, q, lambda,
+                    bw, bh, block_q, block_lambda);
         job.block_q = block_q.data();
         job.block_lambda = block_lambda.data();
     }

@@ -14,11 +14,16 @@ namespace vemo {
 
 namespace {
 
+// The coarsest level the controller asks for (past 15: quantiser 15 with
+// detail weighed ever less against bits).
+constexpr int kCoarsest = VideoEncoder::kCoarsestLevel;
+
 // Frame sizes by quantiser, relative to quantiser 8, measured on camera
 // pans over photographs. Only the ratios between neighbours matter: the
 // controller learns each movie's own level as it goes.
-constexpr double kTypicalSize[16] = {7.52, 4.93,  3.24, 2.46,  1.87,  1.58,  1.34,  1.16,
-                                     1.0,  0.775, 0.6,  0.475, 0.375, 0.315, 0.266, 0.219};
+constexpr double kTypicalSize[kCoarsest + 1] = {7.52,  4.93,  3.24,  2.46,  1.87,  1.58,  1.34,
+                                                1.16,  1.0,   0.775, 0.6,   0.475, 0.375, 0.315,
+                                                0.266, 0.219, 0.191, 0.166, 0.145, 0.128};
 
 // A first guess of a frame's bytes per luma sample at quantiser 8, before
 // the movie has shown its own.
@@ -130,7 +135,7 @@ bool EncodeWithinRate(VideoEncoder& encoder, RateController& rate, const Encoder
     while (!done) {
         encoder.set_quantiser(q);
         std::optional<VideoEncoder> saved;
-        const bool can_retry = allowance != SIZE_MAX && q < 15 && Save(encoder, &saved);
+        const bool can_retry = allowance != SIZE_MAX && q < kCoarsest && Save(encoder, &saved);
         if (!encoder.EncodeFrame(picture, key, video, &became_key)) return false;
         if (!can_retry || video->size() <= allowance) break;
         const int coarser = rate.RetryQuantiser(q, video->size());
@@ -144,7 +149,7 @@ bool EncodeWithinRate(VideoEncoder& encoder, RateController& rate, const Encoder
 }
 
 double TypicalFrameSize(int q) {
-    return kTypicalSize[std::clamp(q, 0, 15)];
+    return kTypicalSize[std::clamp(q, 0, kCoarsest)];
 }
 
 uint64_t PeakWindowBytes(const std::vector<size_t>& packet_bytes, uint32_t window) {
@@ -172,9 +177,9 @@ RateController::RateController(const RateSettings& settings)
 
 int RateController::Fit(double complexity, double bytes) const {
     // The finest quantiser whose predicted size is within bytes.
-    for (int q = 0; q < 15; ++q)
+    for (int q = 0; q < kCoarsest; ++q)
         if (complexity * kTypicalSize[q] <= bytes) return q;
-    return 15;
+    return kCoarsest;
 }
 
 size_t RateController::Allowance() const {
@@ -183,7 +188,7 @@ size_t RateController::Allowance() const {
     // in that second, this one, and the frames still to come in it at no
     // less than an inter frame at the coarsest quantiser.
     const double cap = settings_.max_rate_kbit * 1000.0 / 8.0;
-    const double predicted = complexity_[0] * kTypicalSize[15];
+    const double predicted = complexity_[0] * kTypicalSize[kCoarsest];
     const double least =
         (coarsest_inter_ > 0 ? std::max(predicted, coarsest_inter_) * kReserveMargin
                              : predicted * kUnseenReserveMargin) +
@@ -219,9 +224,9 @@ double RateController::Wanted() const {
 int RateController::Nearest(double basis, double wanted) {
     // The quantiser whose predicted size is nearest the wish (in ratio), so
     // that the debt swings both ways around the target.
-    int q = 15;
+    int q = kCoarsest;
     double best = 1e300;
-    for (int c = 0; c < 16; ++c) {
+    for (int c = 0; c <= kCoarsest; ++c) {
         const double miss = std::fabs(std::log(basis * kTypicalSize[c] / wanted));
         if (miss < best) {
             best = miss;
@@ -274,6 +279,9 @@ int RateController::NextQuantiser(bool key, size_t extra_bytes) {
         if (key && !keys_in_a_row) q = std::max(q - KeyFiner(), 0);
         if (!key) q = Steady(q, wanted);
         if (!key && last_q_ >= 0) q = std::max(q, last_q_ - kMostFinerSteps);
+        // The first guesses of a movie's sizes are rough: the levels past
+        // quantiser 15 wait until it has shown its own.
+        if (!known_[kind]) q = std::min(q, 15);
     }
     const size_t allowance = Allowance();
     if (allowance != SIZE_MAX)
@@ -287,7 +295,8 @@ bool RateController::Unsure(bool key) const {
 
 int RateController::Refit(bool key, int q, size_t video_bytes) {
     const int kind = key ? 1 : 0;
-    const double seen = static_cast<double>(video_bytes) / kTypicalSize[std::clamp(q, 0, 15)];
+    const double seen =
+        static_cast<double>(video_bytes) / kTypicalSize[std::clamp(q, 0, kCoarsest)];
     complexity_[kind] = seen;
     if (key) {
         complexity_[0] = seen * InterShare();
@@ -300,15 +309,17 @@ int RateController::Refit(bool key, int q, size_t video_bytes) {
 }
 
 int RateController::RetryQuantiser(int q, size_t video_bytes) const {
-    if (q >= 15) return q;
+    if (q >= kCoarsest) return q;
     // The size just seen tells this picture's own complexity.
-    const double seen = static_cast<double>(video_bytes) / kTypicalSize[std::clamp(q, 0, 15)];
+    const double seen =
+        static_cast<double>(video_bytes) / kTypicalSize[std::clamp(q, 0, kCoarsest)];
     return std::max(q + 1, Fit(seen * kCapMargin, static_cast<double>(Allowance())));
 }
 
 void RateController::FrameDone(bool key, int q, size_t video_bytes) {
     const int kind = key ? 1 : 0;
-    const double seen = static_cast<double>(video_bytes) / kTypicalSize[std::clamp(q, 0, 15)];
+    const double seen =
+        static_cast<double>(video_bytes) / kTypicalSize[std::clamp(q, 0, kCoarsest)];
     // Key frames mostly come at new scenes: the last one says the most.
     // Inter frames change less from one to the next: average them a little.
     // The first inter frame after a key frame tells how the two compare in
@@ -320,7 +331,7 @@ void RateController::FrameDone(bool key, int q, size_t video_bytes) {
     if (key) key_follow_ = follow_;
     complexity_[kind] = !known_[kind] || key ? seen : 0.5 * complexity_[kind] + 0.5 * seen;
     known_[kind] = true;
-    if (!key && q == 15) coarsest_inter_ = static_cast<double>(video_bytes);
+    if (!key && q == kCoarsest) coarsest_inter_ = static_cast<double>(video_bytes);
     if (key && !known_[0]) complexity_[0] = seen * inter_share_;
 
     spent_ += static_cast<double>(video_bytes);

@@ -193,6 +193,19 @@ TEST(RateControl, InterQuantisersMoveOneStepAtATimeAndMeetTheRate) {
     EXPECT_NEAR(rate.AchievedKbit(), 200, 10);
 }
 
+TEST(RateControl, ARateBelowQuantiserFifteensReachesTheLevelsPastIt) {
+    // 40 kbit/s is 200 bytes a frame; the model's inter frames take 285 at
+    // quantiser 15 and 166 at the coarsest level.
+    RateSettings rs = ModelSettings();
+    rs.bitrate_kbit = 40;
+    RateController rate(rs);
+    const std::vector<int> qs = RunModel(rate, 150);
+    EXPECT_LE(qs[0], 15);  // nothing seen yet: no level past 15
+    EXPECT_GT(*std::max_element(qs.begin(), qs.end()), 15);
+    EXPECT_LE(*std::max_element(qs.begin(), qs.end()), VideoEncoder::kCoarsestLevel);
+    EXPECT_NEAR(rate.AchievedKbit(), 40, 2);
+}
+
 TEST(RateControl, AKeyFrameAtACutIsRepaidSlowlyAndFinerTheMoreIsDrawnFromIt) {
     RateController rate(ModelSettings());
     const std::vector<int> qs = RunModel(rate, 100, {0, 50});

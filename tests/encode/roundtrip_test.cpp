@@ -634,6 +634,34 @@ TEST(EncoderRoundTrip, AreaOffsetsSteerTheQuantiserAndStillDecodeToTheReconstruc
     EXPECT_GT(chroma[0][1], chroma[1][1] * 1.2);
 }
 
+TEST(EncoderRoundTrip, LevelsPastFifteenSpendLessAndStillDecodeToTheReconstruction) {
+    const uint32_t w = 96, h = 64;
+    auto bytes_at = [&](int level) {
+        EncoderSettings s;
+        VideoEncoder enc(w, h, s);
+        enc.set_quantiser(level);
+        Player player(w, h, false, 0, 0);
+        size_t total = 0;
+        for (int t = 0; t < 3; ++t) {
+            std::vector<uint8_t> y, cb, cr;
+            ClipFrame(w, h, t, &y, &cb, &cr);
+            EncoderPicture pic{y.data(), w, cb.data(), (w + 1) / 2, cr.data(), (w + 1) / 2};
+            std::vector<uint8_t> video;
+            EXPECT_TRUE(enc.EncodeFrame(pic, false, &video)) << enc.error();
+            const Decoded d = player.Decode(video, t == 0);
+            EXPECT_EQ(d.faults, 0u);
+            EXPECT_EQ(d.y, enc.decoded(0)) << level << " " << t;
+            EXPECT_EQ(d.cb, enc.decoded(2)) << level << " " << t;
+            if (t > 0) total += video.size();
+        }
+        EXPECT_EQ(enc.quantiser(), std::min(level, VideoEncoder::kCoarsestLevel));
+        return total;
+    };
+    const size_t q15 = bytes_at(15), q17 = bytes_at(17), coarsest = bytes_at(40);
+    EXPECT_LT(q17, q15);
+    EXPECT_LT(coarsest, q17);
+}
+
 TEST(EncoderRoundTrip, ChromaFollowsMotionUpToTheWholeOffsetRange) {
     // Flat luma over a noisy Cb plane that pans 15 chroma samples a frame
     // (30 luma samples, twice the luma range): the chroma blocks whose
