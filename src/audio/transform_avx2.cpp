@@ -98,32 +98,67 @@ void Avx2DctUnfold(const TransformTables& t, float* a) {
     a[n - 1] = d;
 }
 
-// The FFT's stages of length 8 and up, four complex values a step: the SSE2
-// kernel's operations in its order.
+// One butterfly on four complex values each of u and v with the twiddles
+// wk: t = w v, then v = u - t, u = u + t, as the SSE2 kernel computes it.
+inline void Butterfly(__m256 wk, __m256 sign, __m256& u, __m256& v) {
+    const __m256 wr = _mm256_moveldup_ps(wk), wi = _mm256_movehdup_ps(wk);
+    const __m256 swapped = _mm256_permute_ps(v, _MM_SHUFFLE(2, 3, 0, 1));
+    const __m256 tk =
+        _mm256_add_ps(_mm256_mul_ps(wr, v), _mm256_xor_ps(_mm256_mul_ps(wi, swapped), sign));
+    v = _mm256_sub_ps(u, tk);
+    u = _mm256_add_ps(u, tk);
+}
+
+// One stage of length len, four complex values a step.
+void Avx2Stage(float* a, uint32_t p, uint32_t len, const float* w, __m256 sign) {
+    const uint32_t half = len / 2;
+    for (uint32_t s = 0; s < p; s += len) {
+        float* u = a + 2 * s;
+        float* v = u + 2 * half;
+        for (uint32_t k = 0; k < half; k += 4) {
+            __m256 uk = _mm256_loadu_ps(u + 2 * k), vk = _mm256_loadu_ps(v + 2 * k);
+            Butterfly(_mm256_loadu_ps(w + 2 * k), sign, uk, vk);
+            _mm256_storeu_ps(v + 2 * k, vk);
+            _mm256_storeu_ps(u + 2 * k, uk);
+        }
+    }
+}
+
+// Stages of length len and 2 len in one pass: each value meets the same
+// butterflies in the same order as in two passes, with half the loads and
+// stores. w: the twiddles of len, those of 2 len following them.
+void Avx2StagePair(float* a, uint32_t p, uint32_t len, const float* w, __m256 sign) {
+    const uint32_t half = len / 2;
+    const float* w2 = w + 2 * half;
+    for (uint32_t s = 0; s < p; s += 2 * len) {
+        float* x = a + 2 * s;
+        for (uint32_t k = 0; k < half; k += 4) {
+            float* at[4] = {x + 2 * k, x + 2 * (k + half), x + 2 * (k + len),
+                            x + 2 * (k + len + half)};
+            __m256 v[4];
+            for (int i = 0; i < 4; ++i) v[i] = _mm256_loadu_ps(at[i]);
+            const __m256 wk = _mm256_loadu_ps(w + 2 * k);
+            Butterfly(wk, sign, v[0], v[1]);
+            Butterfly(wk, sign, v[2], v[3]);
+            Butterfly(_mm256_loadu_ps(w2 + 2 * k), sign, v[0], v[2]);
+            Butterfly(_mm256_loadu_ps(w2 + 2 * (k + half)), sign, v[1], v[3]);
+            for (int i = 0; i < 4; ++i) _mm256_storeu_ps(at[i], v[i]);
+        }
+    }
+}
+
+// The FFT's stages of length 8 and up, in pairs where two are left.
 void Avx2Stages(const TransformTables& t, float* a, bool positive) {
     const uint32_t p = t.points;
     const float* w = t.twiddle;
     // The signs of the wi products, as in the SSE2 kernel.
     const __m256 sign = positive ? Signs(INT32_MIN, 0) : Signs(0, INT32_MIN);
-    for (uint32_t len = 8; len <= p; len <<= 1) {
-        const uint32_t half = len / 2;
-        for (uint32_t s = 0; s < p; s += len) {
-            float* u = a + 2 * s;
-            float* v = u + 2 * half;
-            for (uint32_t k = 0; k < half; k += 4) {
-                const __m256 wk = _mm256_loadu_ps(w + 2 * k);
-                const __m256 wr = _mm256_moveldup_ps(wk), wi = _mm256_movehdup_ps(wk);
-                const __m256 vk = _mm256_loadu_ps(v + 2 * k);
-                const __m256 swapped = _mm256_permute_ps(vk, _MM_SHUFFLE(2, 3, 0, 1));
-                const __m256 tk = _mm256_add_ps(_mm256_mul_ps(wr, vk),
-                                                _mm256_xor_ps(_mm256_mul_ps(wi, swapped), sign));
-                const __m256 uk = _mm256_loadu_ps(u + 2 * k);
-                _mm256_storeu_ps(v + 2 * k, _mm256_sub_ps(uk, tk));
-                _mm256_storeu_ps(u + 2 * k, _mm256_add_ps(uk, tk));
-            }
-        }
-        w += 2 * half;
+    uint32_t len = 8;
+    for (; 2 * len <= p; len <<= 2) {
+        Avx2StagePair(a, p, len, w, sign);
+        w += 2 * (len / 2 + len);
     }
+    if (len <= p) Avx2Stage(a, p, len, w, sign);
 }
 
 // The radix-4 first pass on two groups of four complex values a step: the
