@@ -147,6 +147,27 @@ void Avx2StagePair(float* a, uint32_t p, uint32_t len, const float* w, __m256 si
     }
 }
 
+// Stages of length len, 2 len and 4 len in one pass, as Avx2StagePair.
+void Avx2StageTriple(float* a, uint32_t p, uint32_t len, const float* w, __m256 sign) {
+    const uint32_t half = len / 2;
+    const float* w2 = w + 2 * half;
+    const float* w4 = w2 + 2 * len;
+    for (uint32_t s = 0; s < p; s += 4 * len) {
+        float* x = a + 2 * s;
+        for (uint32_t k = 0; k < half; k += 4) {
+            __m256 v[8];
+            for (uint32_t i = 0; i < 8; ++i) v[i] = _mm256_loadu_ps(x + 2 * (k + i * half));
+            const __m256 wk = _mm256_loadu_ps(w + 2 * k);
+            for (int i = 0; i < 8; i += 2) Butterfly(wk, sign, v[i], v[i + 1]);
+            for (int i : {0, 1, 4, 5})
+                Butterfly(_mm256_loadu_ps(w2 + 2 * (k + (i & 1) * half)), sign, v[i], v[i + 2]);
+            for (uint32_t i = 0; i < 4; ++i)
+                Butterfly(_mm256_loadu_ps(w4 + 2 * (k + i * half)), sign, v[i], v[i + 4]);
+            for (uint32_t i = 0; i < 8; ++i) _mm256_storeu_ps(x + 2 * (k + i * half), v[i]);
+        }
+    }
+}
+
 // The FFT's stages of length 8 and up, in pairs where two are left.
 void Avx2Stages(const TransformTables& t, float* a, bool positive) {
     const uint32_t p = t.points;
@@ -154,6 +175,10 @@ void Avx2Stages(const TransformTables& t, float* a, bool positive) {
     // The signs of the wi products, as in the SSE2 kernel.
     const __m256 sign = positive ? Signs(INT32_MIN, 0) : Signs(0, INT32_MIN);
     uint32_t len = 8;
+    for (; 4 * len <= p; len <<= 3) {
+        Avx2StageTriple(a, p, len, w, sign);
+        w += 2 * (len / 2 + len + 2 * len);
+    }
     for (; 2 * len <= p; len <<= 2) {
         Avx2StagePair(a, p, len, w, sign);
         w += 2 * (len / 2 + len);
