@@ -50,6 +50,11 @@ void Avx2DctRotate(const TransformTables& t, float* a) {
     PlainDctRotateFrom(t, a, j);
 }
 
+// The four floats at low and the four at high, in the low and high lane.
+inline __m256 Halves(const float* low, const float* high) {
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(low)), _mm_loadu_ps(high), 1);
+}
+
 // Four pairs j, j + 2, j + 4, j + 6 at a time, against their k pairs.
 void Avx2DctFold(const TransformTables& t, float* a) {
     const uint32_t n = t.length;
@@ -59,11 +64,13 @@ void Avx2DctFold(const TransformTables& t, float* a) {
     uint32_t j = 2;
     for (; j + 6 < n / 2; j += 8) {
         const uint32_t k = n - j - 6;  // pairs k + 6 (for j) down to k (for j + 6)
-        const float r0 = c[n - 2 * j], r1 = c[n - 2 * j - 4], r2 = c[n - 2 * j - 8],
-                    r3 = c[n - 2 * j - 12];
-        const float i0 = c[2 * j], i1 = c[2 * j + 4], i2 = c[2 * j + 8], i3 = c[2 * j + 12];
-        const __m256 wr = _mm256_sub_ps(half, _mm256_setr_ps(r0, r0, r1, r1, r2, r2, r3, r3));
-        const __m256 wi = _mm256_setr_ps(i0, i0, i1, i1, i2, i2, i3, i3);
+        // Cosines r0-r3 = c[n - 2j - 4m] and i0-i3 = c[2j + 4m], each twice:
+        // the first of each of four loads, picked in pairs within lanes.
+        const float* r = c + n - 2 * j;
+        const float* i = c + 2 * j;
+        const __m256 rs = _mm256_shuffle_ps(Halves(r, r - 8), Halves(r - 4, r - 12), 0);
+        const __m256 wr = _mm256_sub_ps(half, rs);
+        const __m256 wi = _mm256_shuffle_ps(Halves(i, i + 8), Halves(i + 4, i + 12), 0);
         const __m256 aj = _mm256_loadu_ps(a + j);
         const __m256 ak = ReversePairs(_mm256_loadu_ps(a + k));
         const __m256 x = _mm256_add_ps(aj, _mm256_xor_ps(ak, real_minus));
