@@ -20,8 +20,17 @@ namespace vemo::audio {
 
 namespace {
 
-inline __m256 Reverse(__m256 v) {
-    return _mm256_permutevar8x32_ps(v, _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0));
+// The eight floats at p in reverse order, and eight stored reversed, with
+// the lanes swapped by the 128-bit loads and stores and reversed within.
+inline __m256 LoadReversed(const float* p) {
+    const __m256 v =
+        _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(p + 4)), _mm_loadu_ps(p), 1);
+    return _mm256_permute_ps(v, _MM_SHUFFLE(0, 1, 2, 3));
+}
+inline void StoreReversed(float* p, __m256 v) {
+    const __m256 r = _mm256_permute_ps(v, _MM_SHUFFLE(0, 1, 2, 3));
+    _mm_storeu_ps(p + 4, _mm256_castps256_ps128(r));
+    _mm_storeu_ps(p, _mm256_extractf128_ps(r, 1));
 }
 
 // Reverses the order of the four pairs.
@@ -40,12 +49,12 @@ void Avx2DctRotate(const TransformTables& t, float* a) {
     uint32_t j = 1;
     for (; j + 7 < n / 2; j += 8) {
         const uint32_t k = n - j - 7;
-        const __m256 cj = _mm256_loadu_ps(c + j), ck = Reverse(_mm256_loadu_ps(c + k));
+        const __m256 cj = _mm256_loadu_ps(c + j), ck = LoadReversed(c + k);
         const __m256 wr = _mm256_sub_ps(cj, ck), wi = _mm256_add_ps(cj, ck);
-        const __m256 aj = _mm256_loadu_ps(a + j), ak = Reverse(_mm256_loadu_ps(a + k));
+        const __m256 aj = _mm256_loadu_ps(a + j), ak = LoadReversed(a + k);
         const __m256 xr = _mm256_sub_ps(_mm256_mul_ps(wi, aj), _mm256_mul_ps(wr, ak));
         _mm256_storeu_ps(a + j, _mm256_add_ps(_mm256_mul_ps(wr, aj), _mm256_mul_ps(wi, ak)));
-        _mm256_storeu_ps(a + k, Reverse(xr));
+        StoreReversed(a + k, xr);
     }
     PlainDctRotateFrom(t, a, j);
 }
