@@ -20,6 +20,11 @@ namespace vemo::audio {
 
 namespace {
 
+// The four floats at low and the four at high, in the low and high lane.
+inline __m256 Halves(const float* low, const float* high) {
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(low)), _mm_loadu_ps(high), 1);
+}
+
 // The eight floats at p in reverse order, and eight stored reversed, with
 // the lanes swapped by the 128-bit loads and stores and reversed within.
 inline __m256 LoadReversed(const float* p) {
@@ -57,11 +62,6 @@ void Avx2DctRotate(const TransformTables& t, float* a) {
         StoreReversed(a + k, xr);
     }
     PlainDctRotateFrom(t, a, j);
-}
-
-// The four floats at low and the four at high, in the low and high lane.
-inline __m256 Halves(const float* low, const float* high) {
-    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(low)), _mm_loadu_ps(high), 1);
 }
 
 // Four pairs j, j + 2, j + 4, j + 6 at a time, against their k pairs.
@@ -213,10 +213,8 @@ void Avx2FirstStages(const TransformTables& t, float* a, bool positive) {
     uint32_t s = 0;
     for (; s + 8 <= t.points; s += 8) {
         float* x = a + 2 * s;
-        const __m256 g0 = _mm256_loadu_ps(x), g1 = _mm256_loadu_ps(x + 8);
         // v0: the first two values of each group, v1: the last two.
-        const __m256 v0 = _mm256_permute2f128_ps(g0, g1, 0x20);
-        const __m256 v1 = _mm256_permute2f128_ps(g0, g1, 0x31);
+        const __m256 v0 = Halves(x, x + 8), v1 = Halves(x + 4, x + 12);
         const __m256 ab = _mm256_add_ps(
             _mm256_permute_ps(v0, _MM_SHUFFLE(1, 0, 1, 0)),
             _mm256_xor_ps(_mm256_permute_ps(v0, _MM_SHUFFLE(3, 2, 3, 2)), second_minus));
@@ -225,8 +223,10 @@ void Avx2FirstStages(const TransformTables& t, float* a, bool positive) {
             _mm256_xor_ps(_mm256_permute_ps(v1, _MM_SHUFFLE(3, 2, 3, 2)), second_minus));
         const __m256 ce = _mm256_xor_ps(_mm256_permute_ps(cd, _MM_SHUFFLE(2, 3, 1, 0)), turn);
         const __m256 r0 = _mm256_add_ps(ab, ce), r1 = _mm256_sub_ps(ab, ce);
-        _mm256_storeu_ps(x, _mm256_permute2f128_ps(r0, r1, 0x20));
-        _mm256_storeu_ps(x + 8, _mm256_permute2f128_ps(r0, r1, 0x31));
+        _mm_storeu_ps(x, _mm256_castps256_ps128(r0));
+        _mm_storeu_ps(x + 4, _mm256_castps256_ps128(r1));
+        _mm_storeu_ps(x + 8, _mm256_extractf128_ps(r0, 1));
+        _mm_storeu_ps(x + 12, _mm256_extractf128_ps(r1, 1));
     }
     if (s < t.points) {  // a last single group (4 points only)
         TransformTables rest = t;
