@@ -20,11 +20,16 @@ inline void ReadRunValues(BlockBits& bits, uint32_t n, int32_t* values, Eight ei
         // The run's header: flag bit, with flag 1 a 4-bit length index, then
         // the 4-bit width.
         const uint32_t header = static_cast<uint32_t>(bits.Window(bits.Position())) & 0x1FF;
-        const uint32_t flag = header & 1;
-        const uint32_t length = flag ? 8 * kRunLength[(header >> 1) & 15] : 8;
-        const unsigned used = flag ? 9 : 5;
-        const uint32_t w = (header >> (used - 4)) & 15;
-        bits.Skip(used);
+        uint32_t length = 8, w = (header >> 1) & 15;
+        // A branch, not a selection: runs of eight are the common kind (the
+        // longer ones mostly close a channel's silent top), and their width
+        // then need not wait for the flag.
+        if (header & 1) [[unlikely]] {
+            length = 8 * kRunLength[(header >> 1) & 15];
+            w = header >> 5;
+            bits.Skip(4);
+        }
+        bits.Skip(5);
         const uint32_t end = std::min(j + length, n);
         if (w == 0)
             std::fill(values + j, values + end, 0);
