@@ -28,9 +28,7 @@ inline __m256 Halves(const float* low, const float* high) {
 // The eight floats at p in reverse order, and eight stored reversed, with
 // the lanes swapped by the 128-bit loads and stores and reversed within.
 inline __m256 LoadReversed(const float* p) {
-    const __m256 v =
-        _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(p + 4)), _mm_loadu_ps(p), 1);
-    return _mm256_permute_ps(v, _MM_SHUFFLE(0, 1, 2, 3));
+    return _mm256_permute_ps(Halves(p + 4, p), _MM_SHUFFLE(0, 1, 2, 3));
 }
 inline void StoreReversed(float* p, __m256 v) {
     const __m256 r = _mm256_permute_ps(v, _MM_SHUFFLE(0, 1, 2, 3));
@@ -184,7 +182,8 @@ void Avx2StageTriple(float* a, uint32_t p, uint32_t len, const float* w, __m256 
     }
 }
 
-// The FFT's stages of length 8 and up, in pairs where two are left.
+// The FFT's stages of length 8 and up: three a pass while three are left,
+// then two, then the last one alone.
 void Avx2Stages(const TransformTables& t, float* a, bool positive) {
     const uint32_t p = t.points;
     const float* w = t.twiddle;
