@@ -84,10 +84,13 @@ for size in $sizes; do
       t1=$(now)
       "$decode" "$clip.vem" --y4m "$clip.out.y4m" > /dev/null
       ours=$("$psnr" "$clip.y4m" "$clip.out.y4m")
-      label=$target
-      [ "$target" = "$m2rate" ] && label="=$m2rate"
+      if [ "$target" = "$m2rate" ]; then label="=$m2rate"; else label=$target; fi
       row "$size" "$label" vemo "$(stat -c %s "$clip.vem")" "$ours" "$t0" "$t1"
-      [ "$target" = "$rate" ] && echo "$m2row"
+      if [ "$target" = "$rate" ]; then
+        echo "$m2row"
+        # mpeg2enc met the rate exactly: the first row is the equal-rate one.
+        if [ "$m2rate" = "$rate" ]; then break; fi
+      fi
     done
     read -r _ _ _ y _ <<< "$ours"
     read -r _ _ _ my _ <<< "$m2psnr"

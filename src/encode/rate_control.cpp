@@ -295,8 +295,7 @@ bool RateController::Unsure(bool key) const {
 
 int RateController::Refit(bool key, int q, size_t video_bytes) {
     const int kind = key ? 1 : 0;
-    const double seen =
-        static_cast<double>(video_bytes) / kTypicalSize[std::clamp(q, 0, kCoarsest)];
+    const double seen = static_cast<double>(video_bytes) / TypicalFrameSize(q);
     complexity_[kind] = seen;
     if (key) {
         complexity_[0] = seen * InterShare();
@@ -311,15 +310,13 @@ int RateController::Refit(bool key, int q, size_t video_bytes) {
 int RateController::RetryQuantiser(int q, size_t video_bytes) const {
     if (q >= kCoarsest) return q;
     // The size just seen tells this picture's own complexity.
-    const double seen =
-        static_cast<double>(video_bytes) / kTypicalSize[std::clamp(q, 0, kCoarsest)];
+    const double seen = static_cast<double>(video_bytes) / TypicalFrameSize(q);
     return std::max(q + 1, Fit(seen * kCapMargin, static_cast<double>(Allowance())));
 }
 
 void RateController::FrameDone(bool key, int q, size_t video_bytes) {
     const int kind = key ? 1 : 0;
-    const double seen =
-        static_cast<double>(video_bytes) / kTypicalSize[std::clamp(q, 0, kCoarsest)];
+    const double seen = static_cast<double>(video_bytes) / TypicalFrameSize(q);
     // Key frames mostly come at new scenes: the last one says the most.
     // Inter frames change less from one to the next: average them a little.
     // The first inter frame after a key frame tells how the two compare in
