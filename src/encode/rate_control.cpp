@@ -209,15 +209,17 @@ size_t RateController::Allowance() const {
 double RateController::Wanted() const {
     // Pay back what was spent beyond the target over the next second, or
     // over the frames left when the movie ends sooner. Savings are spent
-    // more slowly, over no less than a second even near the end: they are
-    // the reserve for scenes that cost more. What a key frame took beyond
-    // the target is a loan that the frames after it repay in equal shares.
+    // more slowly, over the next few seconds: they are the reserve for
+    // scenes that cost more. Near the end there are no more such scenes, and
+    // what is left is spent over the frames left (a clip shorter than a
+    // second would otherwise end short of its rate). What a key frame took
+    // beyond the target is a loan that the frames after it repay in equal
+    // shares.
     const double debt = spent_ - target_ * static_cast<double>(done_) - loan_;
     const double second = std::max(fps_, 1.0);
     const double left =
         settings_.frames > done_ ? static_cast<double>(settings_.frames - done_) : 1e300;
-    const double horizon = debt < 0 ? std::max(std::min(second * kSavingSeconds, left), second)
-                                    : std::min(second, left);
+    const double horizon = std::min(debt < 0 ? second * kSavingSeconds : second, left);
     return std::max(target_ - debt / horizon - repay_, target_ * 0.05);
 }
 

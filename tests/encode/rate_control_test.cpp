@@ -101,6 +101,26 @@ TEST(RateControl, MeetsTheBitRateOverTheClip) {
     }
 }
 
+// A still first half saves what its frames cannot use even at quantiser 0;
+// a busy second half spends it, all of it before the movie ends (whose
+// frames are fewer than a second's).
+TEST(RateControl, SavingsAreSpentByTheEndOfAShortMovie) {
+    RateSettings rs;
+    rs.bitrate_kbit = 400;
+    rs.frames = 20;  // under a second at 25 frames/s
+    RateController rate(rs);
+    const double target = 400 * 1000 / 8.0 / 25;  // bytes per frame
+    double spent = 0;
+    for (int f = 0; f < 20; ++f) {
+        const int q = rate.NextQuantiser(false, 0);
+        const double complexity = f < 10 ? 0.4 * target / TypicalFrameSize(0) : target;
+        const size_t bytes = static_cast<size_t>(complexity * TypicalFrameSize(q));
+        rate.FrameDone(false, q, bytes);
+        spent += static_cast<double>(bytes);
+    }
+    EXPECT_NEAR(spent / (20 * target), 1.0, 0.02);
+}
+
 TEST(RateControl, KeyFramesInARowAreEachFittedToTheWish) {
     RateSettings rs;
     rs.bitrate_kbit = 400;  // 2000 bytes a frame at 25 frames/s
